@@ -1,0 +1,2 @@
+// Placeholder until the headless server lands.
+int main() { return 0; }

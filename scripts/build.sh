@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Configures and builds PeloTest into build/ (or the folder given as $1, with extra CMake
+# arguments after it).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build}
+shift || true
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} "${launcher[@]}" "$@"
+cmake --build "$dir"

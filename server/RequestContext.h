@@ -1,0 +1,33 @@
+#pragma once
+// What one request works with: the request, the response it fills in, the locked shared state,
+// the host, and the paths computed at its start.
+
+#include "server/HttpTypes.h"
+#include "state/AppState.h"
+#include "state/Host.h"
+
+#include <string>
+
+namespace pelotest {
+
+struct RequestPaths {
+    std::string StaticRoot;
+    std::string TemplateFolder;
+    std::string VirtualRoot;
+    std::string FilePath;
+};
+
+struct Exchange {
+    const HttpRequest& request;
+    HttpResponse& response;
+    AppState& state; // state.mutex is held by the handler for the whole exchange
+    Host& host;
+    RequestPaths paths;
+    std::string event; // the request's event value (ordinary requests)
+};
+
+// The request context of one request (StaticRoot, TemplateFolder with references expanded,
+// VirtualRoot, FilePath), in that order; expanding TemplateFolder may re-mark variables.
+RequestPaths computeRequestPaths(AppState& state, std::string_view document);
+
+} // namespace pelotest

@@ -1,0 +1,39 @@
+#pragma once
+// The one shared state object: settings, tree, variables, log and change flags, guarded by one
+// mutex. Connection threads hold the lock while they read or change state, never while they
+// send a file.
+
+#include "state/EventTree.h"
+#include "state/ProfileFile.h"
+#include "state/RequestLog.h"
+#include "state/Settings.h"
+#include "state/VariableTable.h"
+
+#include <filesystem>
+#include <mutex>
+#include <vector>
+
+namespace pelotest {
+
+struct AppState {
+    mutable std::mutex mutex;
+
+    Settings settings;
+    EventTree tree;
+    VariableTable variables;
+    RequestLog log;
+
+    bool TreeChanged = false;
+    bool VariablesChanged = false;
+    bool LogChanged = false;
+
+    // The settings file: its path and its content as loaded (written only by LoadState's repairs
+    // and by SaveState).
+    std::filesystem::path settingsPath;
+    ProfileFile profile;
+
+    // Folders searched for language libraries, in order (set at start, read-only afterwards).
+    std::vector<std::filesystem::path> languageFolders;
+};
+
+} // namespace pelotest

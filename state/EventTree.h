@@ -1,0 +1,49 @@
+#pragma once
+// The events/templates tree: an ordered tree of node texts. The first top-level node is the
+// entry template; every other node is an event ("Login") or an assigned event
+// ("login.htm (Login)").
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelotest {
+
+struct TreeNode {
+    std::string text;
+    bool expanded = false;
+    TreeNode* parent = nullptr;
+    std::vector<std::unique_ptr<TreeNode>> children;
+
+    TreeNode& appendChild(std::string childText);
+    // Depth below the top level (top-level nodes have depth 0).
+    int depth() const;
+};
+
+class EventTree {
+public:
+    bool empty() const { return roots_.empty(); }
+    TreeNode* first() { return roots_.empty() ? nullptr : roots_.front().get(); }
+    const std::vector<std::unique_ptr<TreeNode>>& roots() const { return roots_; }
+    TreeNode& appendRoot(std::string text);
+    void clear();
+
+    // Every node in tree order: depth-first, a parent before its children.
+    std::vector<TreeNode*> flatten() const;
+    void expandAll(TreeNode& node);
+
+    // The tab-indented text form: one line per node, as many tabs as its depth, then its text.
+    std::vector<std::string> toIndentedLines() const;
+    // Replaces the content with the given indented lines (depth = leading tabs and blanks).
+    // A line two or more levels deeper than the one before stops reading: the nodes read so far
+    // stay and the error text "Ungültige Ebene (%d) für Eintrag "%s"" (Windows-1252) is
+    // returned; an empty string means success.
+    std::string fromIndentedLines(const std::vector<std::string>& lines);
+
+private:
+    std::vector<std::unique_ptr<TreeNode>> roots_;
+};
+
+} // namespace pelotest

@@ -1,0 +1,69 @@
+#pragma once
+// What the core needs from the desktop (or from the headless stand-in): colours, message icons,
+// caption, a column width, window placement, questions to the user, and change notifications.
+// Calls come from connection threads while the state lock is held: implementations must not
+// block on the user interface (queue the notification instead).
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pelotest {
+
+struct Rgb {
+    std::uint8_t r = 0, g = 0, b = 0;
+    bool operator==(const Rgb&) const = default;
+};
+
+enum class ColorRole {
+    ButtonFace,       // system colour 15
+    WindowText,       // 8
+    ButtonShadow,     // 16
+    ButtonHighlight,  // 20
+    WindowBackground, // 5
+    ButtonText,       // 18
+    GrayText,         // 17
+};
+
+enum class MessageIcon { Warning, Error, Information };
+
+// 32x32 pixels, row by row from the top, RGBA.
+using IconPixels = std::array<std::uint8_t, 32 * 32 * 4>;
+
+// Window placement as stored in the settings file.
+struct WindowPlacement {
+    int Left = 0, Top = 0, Width = 0, Height = 0, TreeWidth = 345;
+    std::string WindowState = "normal";
+    int PageIndex = 0;
+};
+
+class Host {
+public:
+    virtual ~Host() = default;
+
+    virtual Rgb color(ColorRole role) const = 0;
+    virtual IconPixels messageIcon(MessageIcon icon) const = 0;
+    // The main window caption (UI text 1 when headless).
+    virtual std::string caption() const = 0;
+    // Width in pixels of the first column of the variables list (150 when headless).
+    virtual int variableColumnWidth() const = 0;
+
+    // Window placement: LoadState hands over what the file held (absent keys empty); SaveState
+    // asks for what to write.
+    virtual void applyPlacement(const WindowPlacement& stored) = 0;
+    virtual WindowPlacement placement() const = 0;
+
+    // Asks the user for a value (ExpandFolderVariables); nullopt when cancelled.
+    virtual std::optional<std::string> askValue(const std::string& caption, const std::string& prompt,
+                                                const std::string& preset) = 0;
+    // Status line text while loading and saving ("" clears it).
+    virtual void status(const std::string& text) { (void)text; }
+
+    virtual void treeChanged() {}
+    virtual void variablesChanged() {}
+    virtual void logChanged() {}
+};
+
+} // namespace pelotest

@@ -1,0 +1,52 @@
+#pragma once
+// An INI file with the semantics of the Windows profile API (see the project's docs/ini.md):
+// case-insensitive sections and keys, first match wins, values trimmed and one pair of enclosing
+// quotes removed, key lists in file order, new keys at the end of their section. Kept in memory;
+// save() writes it atomically (temporary file + rename).
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelotest {
+
+class ProfileFile {
+public:
+    ProfileFile() = default;
+    // Loads the file; a missing or unreadable file gives an empty profile (returns false).
+    bool load(const std::filesystem::path& path);
+    // Parses text (used by load and by the fuzzer).
+    void parse(std::string_view text);
+    // Writes the text form to path atomically; false (and the old file intact) on failure.
+    bool save(const std::filesystem::path& path) const;
+    std::string text() const;
+
+    std::optional<std::string> readString(std::string_view section, std::string_view key) const;
+    std::string readString(std::string_view section, std::string_view key,
+                           std::string_view fallback) const;
+    // GetPrivateProfileInt rules: the integer at the start of the value, fallback when absent.
+    int readInt(std::string_view section, std::string_view key, int fallback) const;
+    // Keys of the first section of that name, in file order (duplicates repeated).
+    std::vector<std::string> keys(std::string_view section) const;
+    // (key, value) pairs of the first section of that name, in file order.
+    std::vector<std::pair<std::string, std::string>> entries(std::string_view section) const;
+    bool hasSection(std::string_view section) const;
+
+    // WritePrivateProfileString: replaces the value in place, or appends the key at the end of
+    // its section (a new section at the end of the file).
+    void writeString(std::string_view section, std::string_view key, std::string_view value);
+    void eraseKey(std::string_view section, std::string_view key);
+    void eraseSection(std::string_view section);
+
+    // Reads one value straight from the file on disk (for keys a hand edit may change while the
+    // program runs).
+    static std::optional<std::string> readFromDisk(const std::filesystem::path& path,
+                                                   std::string_view section, std::string_view key);
+
+private:
+    std::vector<std::string> lines_; // the file's lines, without line ends
+};
+
+} // namespace pelotest

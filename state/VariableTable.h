@@ -1,0 +1,58 @@
+#pragma once
+// The variables list: an ordered list of rows (name, value, mark) with a lookup by name that
+// ignores case and yields the first row in list order.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelotest {
+
+enum class Mark { Plain, Passed, Used };
+
+struct Variable {
+    std::string Name;
+    std::string Value;
+    Mark mark = Mark::Plain;
+};
+
+class VariableTable {
+public:
+    // FindVariable: index of the first row whose name equals name ignoring case.
+    std::optional<std::size_t> find(std::string_view name) const;
+    // MoveVariable: when target < index of the last row, the row is re-inserted before the row
+    // at target and removed from its old place; otherwise nothing moves.
+    void move(std::size_t index, std::size_t target);
+    // LeadingPassedCount.
+    std::size_t leadingPassedCount() const;
+    // ResetMarks, MarkPassed, MarkUsed (callers check VariablesAutoSort).
+    void resetMarks();
+    void markPassed(std::size_t index);
+    void markUsed(std::size_t index, std::size_t target);
+    // AddVariable: appends a Plain row; returns its index.
+    std::size_t add(std::string name, std::string value);
+
+    void setValue(std::size_t index, std::string value);
+    void setName(std::size_t index, std::string name);
+    void remove(std::size_t index);
+    void clear();
+    // Replaces the whole order (used by sorting); rows must be a permutation of the current.
+    void assign(std::vector<Variable> rows);
+
+    const std::vector<Variable>& rows() const { return rows_; }
+    const Variable& operator[](std::size_t index) const { return rows_[index]; }
+    std::size_t size() const { return rows_.size(); }
+    bool empty() const { return rows_.empty(); }
+
+private:
+    std::vector<Variable> rows_;
+    // Implementation may keep an index by case-folded name beside the list.
+};
+
+// StripVariableReferences: removes every reference before...after from value (never expands).
+std::string stripVariableReferences(std::string_view value, std::string_view before,
+                                    std::string_view after);
+
+} // namespace pelotest
