@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the unit and HTTP tests, the same under AddressSanitizer and
+# UndefinedBehaviorSanitizer, a short run of each fuzzer, and the browser tests.
+# Set QUICK=1 to run only the plain build's tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+echo "== build and unit/HTTP tests"
+./scripts/build.sh build
+(cd build && ctest --output-on-failure -j "$jobs")
+
+[ "${QUICK:-0}" = 1 ] && exit 0
+
+echo "== clang-format"
+files=$(git ls-files '*.cpp' '*.h' 2>/dev/null || true)
+if [ -n "$files" ]; then
+    clang-format --dry-run --Werror $files
+fi
+
+echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+BUILD_TYPE=Debug ./scripts/build.sh build-asan -DPELOTEST_SANITIZE=ON
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --output-on-failure -j "$jobs")
+
+if [ -d fuzz ] && ls fuzz/*.cpp >/dev/null 2>&1; then
+    echo "== fuzzers (short runs)"
+    CXX=clang++ BUILD_TYPE=Debug ./scripts/build.sh build-fuzz -DPELOTEST_FUZZ=ON -DPELOTEST_TESTS=OFF
+    for f in build-fuzz/fuzz/fuzz_*; do
+        [ -x "$f" ] || continue
+        name=$(basename "$f")
+        corpus=fuzz/corpus/${name#fuzz_}
+        mkdir -p "$corpus"
+        echo "-- $name"
+        "$f" -max_total_time="${FUZZ_SECONDS:-30}" -rss_limit_mb=2048 "$corpus" 2>&1 | tail -n 2
+    done
+fi
+
+if [ -f e2e/package.json ]; then
+    echo "== browser tests"
+    (cd e2e && npm ci --no-audit --no-fund && PELOTEST_BIN="$PWD/../build/pelotest" npm test)
+fi
+echo "== all tests passed"
