@@ -11,13 +11,13 @@
 namespace pelotest {
 
 class RequestHandler {
-public:
+  public:
     RequestHandler(AppState& state, Host& host) : state_(state), host_(host) {}
 
     // Answers one request. Exceptions propagate: the listener answers them with 500.
     HttpResponse handle(const HttpRequest& request);
 
-private:
+  private:
     AppState& state_;
     Host& host_;
     // RequestBusy: while auto-sort is on, one request at a time.

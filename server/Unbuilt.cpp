@@ -14,22 +14,50 @@ void notBuilt(Exchange& ex, const char* branch) {
 }
 } // namespace
 
-void answerStaticFile(Exchange& ex) { notBuilt(ex, "static delivery"); }
-void answerTemplateRequest(Exchange& ex) { notBuilt(ex, "template request"); }
-void answerSiteRoot(Exchange& ex) { notBuilt(ex, "site root"); }
-void answerNotFound(Exchange& ex) { notBuilt(ex, "not-found page"); }
-void answerControlPage(Exchange& ex) { notBuilt(ex, "control page"); }
-void answerSetTemplate(Exchange& ex) { notBuilt(ex, "SetTemplate.html"); }
-void answerSetStartSite(Exchange& ex) { notBuilt(ex, "SetStartSite.html"); }
+void answerStaticFile(Exchange& ex) {
+    notBuilt(ex, "static delivery");
+}
+void answerTemplateRequest(Exchange& ex) {
+    notBuilt(ex, "template request");
+}
+void answerSiteRoot(Exchange& ex) {
+    notBuilt(ex, "site root");
+}
+void answerNotFound(Exchange& ex) {
+    notBuilt(ex, "not-found page");
+}
+void answerControlPage(Exchange& ex) {
+    notBuilt(ex, "control page");
+}
+void answerSetTemplate(Exchange& ex) {
+    notBuilt(ex, "SetTemplate.html");
+}
+void answerSetStartSite(Exchange& ex) {
+    notBuilt(ex, "SetStartSite.html");
+}
 void answerEmbeddedImage(Exchange& ex, std::string_view name) {
     notBuilt(ex, ("embedded image " + std::string(name)).c_str());
 }
-void answerStyleSheet(Exchange& ex) { notBuilt(ex, "styles.css"); }
-void answerMessageIcon(Exchange& ex, MessageIcon) { notBuilt(ex, "message icon"); }
-void answerSiteLog(Exchange& ex) { notBuilt(ex, "SiteLog.html"); }
-void answerVarList(Exchange& ex) { notBuilt(ex, "VarList.html"); }
-void answerFileList(Exchange& ex) { notBuilt(ex, "FileList.html"); }
-void answerSiteEdit(Exchange& ex) { notBuilt(ex, "SiteEdit.html"); }
-void answerSiteSave(Exchange& ex) { notBuilt(ex, "SiteSave.html"); }
+void answerStyleSheet(Exchange& ex) {
+    notBuilt(ex, "styles.css");
+}
+void answerMessageIcon(Exchange& ex, MessageIcon) {
+    notBuilt(ex, "message icon");
+}
+void answerSiteLog(Exchange& ex) {
+    notBuilt(ex, "SiteLog.html");
+}
+void answerVarList(Exchange& ex) {
+    notBuilt(ex, "VarList.html");
+}
+void answerFileList(Exchange& ex) {
+    notBuilt(ex, "FileList.html");
+}
+void answerSiteEdit(Exchange& ex) {
+    notBuilt(ex, "SiteEdit.html");
+}
+void answerSiteSave(Exchange& ex) {
+    notBuilt(ex, "SiteSave.html");
+}
 
 } // namespace pelotest

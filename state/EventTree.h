@@ -23,7 +23,7 @@ struct TreeNode {
 };
 
 class EventTree {
-public:
+  public:
     bool empty() const { return roots_.empty(); }
     TreeNode* first() { return roots_.empty() ? nullptr : roots_.front().get(); }
     const std::vector<std::unique_ptr<TreeNode>>& roots() const { return roots_; }
@@ -42,7 +42,7 @@ public:
     // returned; an empty string means success.
     std::string fromIndentedLines(const std::vector<std::string>& lines);
 
-private:
+  private:
     std::vector<std::unique_ptr<TreeNode>> roots_;
 };
 

@@ -40,7 +40,7 @@ struct WindowPlacement {
 };
 
 class Host {
-public:
+  public:
     virtual ~Host() = default;
 
     virtual Rgb color(ColorRole role) const = 0;
@@ -56,8 +56,8 @@ public:
     virtual WindowPlacement placement() const = 0;
 
     // Asks the user for a value (ExpandFolderVariables); nullopt when cancelled.
-    virtual std::optional<std::string> askValue(const std::string& caption, const std::string& prompt,
-                                                const std::string& preset) = 0;
+    virtual std::optional<std::string>
+    askValue(const std::string& caption, const std::string& prompt, const std::string& preset) = 0;
     // Status line text while loading and saving ("" clears it).
     virtual void status(const std::string& text) { (void)text; }
 

@@ -13,7 +13,7 @@
 namespace pelotest {
 
 class ProfileFile {
-public:
+  public:
     ProfileFile() = default;
     // Loads the file; a missing or unreadable file gives an empty profile (returns false).
     bool load(const std::filesystem::path& path);
@@ -45,7 +45,7 @@ public:
     static std::optional<std::string> readFromDisk(const std::filesystem::path& path,
                                                    std::string_view section, std::string_view key);
 
-private:
+  private:
     std::vector<std::string> lines_; // the file's lines, without line ends
 };
 

@@ -8,12 +8,12 @@
 namespace pelotest {
 
 namespace LogKind {
-inline constexpr int Unassigned = 2;  // unassigned-event page
-inline constexpr int Template = 3;    // rendered template
-inline constexpr int StaticPage = 8;  // static .htm/.html/.js/.css
-inline constexpr int Assigned = 9;    // template assigned through SetTemplate.html
-inline constexpr int StartSite = 10;  // start page set through SetStartSite.html
-inline constexpr int NotFound = 11;   // not-found page
+inline constexpr int Unassigned = 2; // unassigned-event page
+inline constexpr int Template = 3;   // rendered template
+inline constexpr int StaticPage = 8; // static .htm/.html/.js/.css
+inline constexpr int Assigned = 9;   // template assigned through SetTemplate.html
+inline constexpr int StartSite = 10; // start page set through SetStartSite.html
+inline constexpr int NotFound = 11;  // not-found page
 } // namespace LogKind
 
 struct LogEntry {
@@ -26,7 +26,7 @@ struct LogEntry {
 };
 
 class RequestLog {
-public:
+  public:
     // AddLogEntry: inserts at position 0, then removes the oldest row when more than maxLog.
     void add(LogEntry entry, int maxLog);
     // Appends an old row at the end (loading), keeping at most maxLog rows.
@@ -37,7 +37,7 @@ public:
     const std::deque<LogEntry>& rows() const { return rows_; }
     std::size_t size() const { return rows_.size(); }
 
-private:
+  private:
     std::deque<LogEntry> rows_;
 };
 

@@ -11,11 +11,16 @@ char foldCase(char c) {
     if (u >= 0xC0 && u <= 0xDE && u != 0xD7)
         return static_cast<char>(u + 32);
     switch (u) {
-    case 0x8A: return static_cast<char>(0x9A); // Š
-    case 0x8C: return static_cast<char>(0x9C); // Œ
-    case 0x8E: return static_cast<char>(0x9E); // Ž
-    case 0x9F: return static_cast<char>(0xFF); // Ÿ
-    default: return c;
+    case 0x8A:
+        return static_cast<char>(0x9A); // Š
+    case 0x8C:
+        return static_cast<char>(0x9C); // Œ
+    case 0x8E:
+        return static_cast<char>(0x9E); // Ž
+    case 0x9F:
+        return static_cast<char>(0xFF); // Ÿ
+    default:
+        return c;
     }
 }
 
@@ -26,11 +31,16 @@ char upperCase(char c) {
     if (u >= 0xE0 && u <= 0xFE && u != 0xF7)
         return static_cast<char>(u - 32);
     switch (u) {
-    case 0x9A: return static_cast<char>(0x8A);
-    case 0x9C: return static_cast<char>(0x8C);
-    case 0x9E: return static_cast<char>(0x8E);
-    case 0xFF: return static_cast<char>(0x9F);
-    default: return c;
+    case 0x9A:
+        return static_cast<char>(0x8A);
+    case 0x9C:
+        return static_cast<char>(0x8C);
+    case 0x9E:
+        return static_cast<char>(0x8E);
+    case 0xFF:
+        return static_cast<char>(0x9F);
+    default:
+        return c;
     }
 }
 
@@ -41,9 +51,9 @@ std::string toLower(std::string_view text) {
 }
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return foldCase(x) == foldCase(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return foldCase(x) == foldCase(y);
+           });
 }
 
 bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {

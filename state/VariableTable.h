@@ -19,7 +19,7 @@ struct Variable {
 };
 
 class VariableTable {
-public:
+  public:
     // FindVariable: index of the first row whose name equals name ignoring case.
     std::optional<std::size_t> find(std::string_view name) const;
     // MoveVariable: when target < index of the last row, the row is re-inserted before the row
@@ -46,7 +46,7 @@ public:
     std::size_t size() const { return rows_.size(); }
     bool empty() const { return rows_.empty(); }
 
-private:
+  private:
     std::vector<Variable> rows_;
     // Implementation may keep an index by case-folded name beside the list.
 };

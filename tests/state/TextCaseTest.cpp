@@ -12,9 +12,9 @@ TEST(TextCase, FoldsAsciiAndWindows1252Letters) {
     };
     const Case cases[] = {
         {"PELO_EVENT", "pelo_event", true},
-        {"\xC4rger", "\xE4RGER", true},  // Ärger / äRGER
-        {"\x8A", "\x9A", true},          // Š / š
-        {"\xD7", "\xF7", false},         // × and ÷ are not letters
+        {"\xC4rger", "\xE4RGER", true}, // Ärger / äRGER
+        {"\x8A", "\x9A", true},         // Š / š
+        {"\xD7", "\xF7", false},        // × and ÷ are not letters
         {"abc", "abcd", false},
         {"", "", true},
     };

@@ -17,12 +17,12 @@ namespace pelotest::test {
 
 // The server (listener + request handler) over state and host, listening until destroyed.
 class TestServer {
-public:
+  public:
     TestServer(AppState& state, Host& host);
     ~TestServer();
     std::uint16_t port() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

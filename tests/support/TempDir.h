@@ -8,7 +8,7 @@
 namespace pelotest::test {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -20,7 +20,7 @@ public:
     // Reads a whole file as bytes.
     static std::string read(const std::filesystem::path& file);
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
