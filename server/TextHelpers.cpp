@@ -20,14 +20,6 @@ namespace {
 // a closing marker, say) would loop for ever; after this many passes the rest stays as it is.
 constexpr int kMaxExpansionPasses = 10000;
 
-bool isTitledExtension(const std::string& filePath) {
-    const std::string_view name = fileNamePart(filePath);
-    for (std::string_view ext : {".htm", ".html", ".js", ".css"})
-        if (endsWithIgnoreCase(name, ext))
-            return true;
-    return false;
-}
-
 // The decimal integer a value holds, or nothing when it is not one (an empty value, trailing
 // text or a number out of range all count as not numeric).
 std::optional<long long> parseInteger(std::string_view text) {
@@ -142,6 +134,14 @@ std::string formatDateTime(std::string_view pattern, const std::tm& t) {
 }
 
 } // namespace
+
+bool isPageFile(std::string_view filePath) {
+    const std::string_view name = fileNamePart(filePath);
+    for (std::string_view ext : {".htm", ".html", ".js", ".css"})
+        if (endsWithIgnoreCase(name, ext))
+            return true;
+    return false;
+}
 
 std::string expandReferences(AppState& state, Host& host, std::string_view line) {
     const std::string& before = state.settings.VarBefore;
@@ -286,7 +286,7 @@ std::string titleFromLines(const std::vector<std::string>& lines) {
 }
 
 std::string pageTitle(const std::string& filePath) {
-    if (!isTitledExtension(filePath))
+    if (!isPageFile(filePath))
         return {};
     std::error_code error;
     if (!std::filesystem::is_regular_file(filePath, error))

@@ -21,6 +21,8 @@ std::string expandReferences(AppState& state, Host& host, std::string_view line)
 // (LeadingPassedCount + 1). Separators are left as they are.
 std::string expandFolderReferences(AppState& state, Host& host, std::string_view folder);
 
+// A page file for titles and the log: extension .htm, .html, .js or .css, ignoring case.
+bool isPageFile(std::string_view filePath);
 // PageTitle of a file (.htm/.html/.js/.css only, ignoring case); "" otherwise or when absent.
 // Throws std::runtime_error when the file exists but cannot be read.
 std::string pageTitle(const std::string& filePath);
