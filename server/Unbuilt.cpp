@@ -17,9 +17,6 @@ void notBuilt(Exchange& ex, const char* branch) {
 void answerStaticFile(Exchange& ex) {
     notBuilt(ex, "static delivery");
 }
-void answerTemplateRequest(Exchange& ex) {
-    notBuilt(ex, "template request");
-}
 void answerSiteRoot(Exchange& ex) {
     notBuilt(ex, "site root");
 }
