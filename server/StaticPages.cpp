@@ -143,7 +143,7 @@ std::string notFoundPage(const AppState& state, const Host& host, const std::str
     page += "  <td>" + formatUiText(state, 94, htmlEscape(filePath)) + "</td>\r";
     page += " </tr>\r <tr>\r  <td colspan=\"2\" align=\"center\" valign=\"top\">";
     page += "<FORM><INPUT CLASS=\"btn\" TYPE=\"BUTTON\" VALUE=\" " + loadUiText(state, 80) +
-            "\" onClick=\"history.back();\" style=\"background-image:url(/$int/back.gif);"
+            "\"  onClick=\"history.back();\" style=\"background-image:url(/$int/back.gif);"
             "background-repeat:no-repeat;width:80pt;\"></FORM>";
     page += "</td>\r </tr>\r</table>\r</body>\r</html>";
     return page;
