@@ -14,15 +14,6 @@ void notBuilt(Exchange& ex, const char* branch) {
 }
 } // namespace
 
-void answerStaticFile(Exchange& ex) {
-    notBuilt(ex, "static delivery");
-}
-void answerSiteRoot(Exchange& ex) {
-    notBuilt(ex, "site root");
-}
-void answerNotFound(Exchange& ex) {
-    notBuilt(ex, "not-found page");
-}
 void answerControlPage(Exchange& ex) {
     notBuilt(ex, "control page");
 }
