@@ -14,24 +14,6 @@ void notBuilt(Exchange& ex, const char* branch) {
 }
 } // namespace
 
-void answerControlPage(Exchange& ex) {
-    notBuilt(ex, "control page");
-}
-void answerSetTemplate(Exchange& ex) {
-    notBuilt(ex, "SetTemplate.html");
-}
-void answerSetStartSite(Exchange& ex) {
-    notBuilt(ex, "SetStartSite.html");
-}
-void answerEmbeddedImage(Exchange& ex, std::string_view name) {
-    notBuilt(ex, ("embedded image " + std::string(name)).c_str());
-}
-void answerStyleSheet(Exchange& ex) {
-    notBuilt(ex, "styles.css");
-}
-void answerMessageIcon(Exchange& ex, MessageIcon) {
-    notBuilt(ex, "message icon");
-}
 void answerSiteLog(Exchange& ex) {
     notBuilt(ex, "SiteLog.html");
 }
