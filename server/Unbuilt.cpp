@@ -44,20 +44,5 @@ void answerStyleSheet(Exchange& ex) {
 void answerMessageIcon(Exchange& ex, MessageIcon) {
     notBuilt(ex, "message icon");
 }
-void answerSiteLog(Exchange& ex) {
-    notBuilt(ex, "SiteLog.html");
-}
-void answerVarList(Exchange& ex) {
-    notBuilt(ex, "VarList.html");
-}
-void answerFileList(Exchange& ex) {
-    notBuilt(ex, "FileList.html");
-}
-void answerSiteEdit(Exchange& ex) {
-    notBuilt(ex, "SiteEdit.html");
-}
-void answerSiteSave(Exchange& ex) {
-    notBuilt(ex, "SiteSave.html");
-}
 
 } // namespace pelotest
