@@ -446,7 +446,6 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
 }
 
 bool saveState(AppState& state, Host& host, const TextLookup& text) {
-    std::lock_guard lock(state.mutex);
     // Start from the file as it is now, so that what was changed by hand while the program ran
     // (constants, the language export folder) is kept; a file that has gone missing is written
     // anew from what was loaded.
