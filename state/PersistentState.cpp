@@ -3,7 +3,6 @@
 #include "state/TextCase.h"
 
 #include <charconv>
-#include <limits>
 
 namespace pelotest {
 
