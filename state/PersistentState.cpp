@@ -3,7 +3,6 @@
 #include "state/TextCase.h"
 
 #include <charconv>
-#include <limits>
 
 namespace pelotest {
 
@@ -368,15 +367,15 @@ std::string readTreeSection(AppState& state, std::string_view section, bool expa
 void writeTreeSection(AppState& state, std::string_view section) {
     std::vector<std::pair<std::string, std::string>> entries;
     std::size_t index = 0;
-    for (const TreeNode* node : state.tree.flatten()) {
+    state.tree.forEach([&](const TreeNode& node, int depth) {
         // A tab inside a text is stored as '#' and reads back as a tab, as always.
-        std::string value(static_cast<std::size_t>(node->depth()), '#');
-        value += encodeNodeText(node->text);
-        for (std::size_t i = 0; i < value.size(); ++i)
-            if (value[i] == '\t')
-                value[i] = '#';
+        std::string value(static_cast<std::size_t>(depth), '#');
+        value += encodeNodeText(node.text);
+        for (char& c : value)
+            if (c == '\t')
+                c = '#';
         entries.emplace_back("Node" + std::to_string(index++), protectValue(std::move(value)));
-    }
+    });
     state.profile.writeSection(section, entries);
 }
 
@@ -446,7 +445,6 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
 }
 
 bool saveState(AppState& state, Host& host, const TextLookup& text) {
-    std::lock_guard lock(state.mutex);
     // Start from the file as it is now, so that what was changed by hand while the program ran
     // (constants, the language export folder) is kept; a file that has gone missing is written
     // anew from what was loaded.

@@ -25,10 +25,10 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
                       const std::function<void(AppState&)>& languageStartUp = {});
 // SaveState: writes settings always, variables/tree/log when changed; atomically, as one write
 // of the whole file, merged into the file as it is on disk now (so hand edits made while the
-// program ran survive). Takes state.mutex itself for the whole save, so a request still
-// running finishes first and none changes the state halfway: call it without holding the lock.
-// Returns false when the file could not be written (the old file is then intact). Stopping the
-// server is the caller's next step.
+// program ran survive). The caller holds state.mutex, after the server has stopped taking
+// requests (so none changes the state halfway through the save).
+// Returns false when the file could not be written (the old file is then intact and the change
+// flags stay set). Stopping the server for good is the caller's next step.
 bool saveState(AppState& state, Host& host, const TextLookup& text);
 
 // Tree section format (keys Node0.., '#' per level).
