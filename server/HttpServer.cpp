@@ -67,7 +67,7 @@ struct Outcome {
 // client or an error ends it, the idle time passes or the server stops.
 class Connection {
   public:
-    Connection(RequestHandler& handler, const ServerLimits& limits,
+    Connection(const HttpServer::Handler& handler, const ServerLimits& limits,
                std::unique_ptr<net::io_context> context, tcp::socket socket)
         : handler_(handler), limits_(limits), context_(std::move(context)),
           stream_(std::move(socket)) {}
@@ -122,7 +122,7 @@ class Connection {
     void refuse(http::status status, std::string message, unsigned version);
     void lingeringClose();
 
-    RequestHandler& handler_;
+    const HttpServer::Handler& handler_;
     const ServerLimits& limits_;
     std::unique_ptr<net::io_context> context_;
     beast::tcp_stream stream_;
@@ -199,7 +199,7 @@ Outcome Connection::answer(const http::request<http::string_body>& wire) {
 
     HttpResponse response;
     try {
-        response = handler_.handle(*request);
+        response = handler_(*request);
     } catch (const std::exception& e) {
         response = errorResponse(500, e.what());
     } catch (...) {
@@ -311,9 +311,9 @@ void Connection::lingeringClose() {
 }
 
 struct HttpServer::Impl {
-    Impl(AppState& state, Host& host, ServerLimits limits) : handler(state, host), limits(limits) {}
+    Impl(Handler handler, ServerLimits limits) : handler(std::move(handler)), limits(limits) {}
 
-    RequestHandler handler;
+    const Handler handler;
     const ServerLimits limits;
 
     net::io_context acceptContext;
@@ -410,8 +410,14 @@ void HttpServer::Impl::serve(std::uint64_t id, std::unique_ptr<net::io_context> 
     allClosed.notify_all();
 }
 
-HttpServer::HttpServer(AppState& state, Host& host, ServerLimits limits)
-    : impl_(std::make_unique<Impl>(state, host, limits)) {}
+HttpServer::HttpServer(AppState& state, Host& host, ServerLimits limits) {
+    auto handler = std::make_shared<RequestHandler>(state, host);
+    impl_ = std::make_unique<Impl>(
+        [handler](const HttpRequest& request) { return handler->handle(request); }, limits);
+}
+
+HttpServer::HttpServer(Handler handler, ServerLimits limits)
+    : impl_(std::make_unique<Impl>(std::move(handler), limits)) {}
 
 HttpServer::~HttpServer() {
     stop();

@@ -3,12 +3,14 @@
 // count and idle time. Every request goes to one RequestHandler; its answer (text or a file
 // streamed in chunks) is written back here, after the state lock has been released.
 
+#include "server/HttpTypes.h"
 #include "state/AppState.h"
 #include "state/Host.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -29,7 +31,13 @@ struct ServerLimits {
 
 class HttpServer {
   public:
+    // Answers one parsed request; an exception it throws is answered with 500 and its message.
+    using Handler = std::function<HttpResponse(const HttpRequest&)>;
+
+    // Serves the request handler (guard, context, dispatch) over state and host.
     HttpServer(AppState& state, Host& host, ServerLimits limits = {});
+    // Serves any handler with the same connection handling.
+    explicit HttpServer(Handler handler, ServerLimits limits = {});
     ~HttpServer(); // stops
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;

@@ -3,6 +3,7 @@
 // not-found page answers.
 
 #include "server/Branches.h"
+#include "server/RequestHandler.h"
 #include "state/TextCase.h"
 
 #include <algorithm>
@@ -22,8 +23,10 @@ bool anyMarked(const VariableTable& variables) {
                        [](const Variable& row) { return row.mark != Mark::Plain; });
 }
 
-// Parameter capture: each "name=value" entry sets (or adds) a variable; the event parameter,
-// whatever its letter case, also sets the request's event (a later one wins).
+} // namespace
+
+// The event parameter, whatever its letter case, sets the request's event (a later one wins)
+// and is stored as a variable like any other parameter.
 void captureParameters(Exchange& ex) {
     AppState& state = ex.state;
     const bool autoSort = state.settings.VariablesAutoSort;
@@ -51,7 +54,15 @@ void captureParameters(Exchange& ex) {
     }
 }
 
-} // namespace
+OrdinaryRoute chooseOrdinaryRoute(const RequestPaths& paths, bool isExistingFile) {
+    if (isExistingFile)
+        return OrdinaryRoute::StaticFile;
+    if (startsWithIgnoreCase(paths.FilePath, paths.VirtualRoot))
+        return OrdinaryRoute::Template;
+    if (paths.FilePath == paths.StaticRoot + "/")
+        return OrdinaryRoute::SiteRoot;
+    return OrdinaryRoute::NotFound;
+}
 
 void answerOrdinaryRequest(Exchange& ex) {
     AppState& state = ex.state;
@@ -70,15 +81,16 @@ void answerOrdinaryRequest(Exchange& ex) {
     if (variablesChanged)
         ex.host.variablesChanged();
 
-    if (isFile)
+    switch (chooseOrdinaryRoute(ex.paths, isFile)) {
+    case OrdinaryRoute::StaticFile:
         return answerStaticFile(ex);
-    const std::string& filePath = ex.paths.FilePath;
-    const std::string& virtualRoot = ex.paths.VirtualRoot;
-    if (startsWithIgnoreCase(filePath, virtualRoot))
+    case OrdinaryRoute::Template:
         return answerTemplateRequest(ex);
-    if (filePath == ex.paths.StaticRoot + "/")
+    case OrdinaryRoute::SiteRoot:
         return answerSiteRoot(ex);
-    answerNotFound(ex);
+    case OrdinaryRoute::NotFound:
+        return answerNotFound(ex);
+    }
 }
 
 } // namespace pelotest

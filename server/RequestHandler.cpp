@@ -140,43 +140,34 @@ bool isRegularFile(const std::string& path) {
     return std::filesystem::is_regular_file(path, ec);
 }
 
-// The dispatch table: the first test that matches answers. Only the control page's path ignores
-// case; every other comparison is exact.
 void dispatch(Exchange& ex) {
-    const std::string& document = ex.request.document;
-    const std::string lower = toLower(document);
-    if (lower == "/$int/" || lower == "/$int")
+    const RouteChoice choice = chooseRoute(ex.request.document, ex.paths.StaticRoot);
+    switch (choice.route) {
+    case Route::ControlPage:
         return answerControlPage(ex);
-    if (document == "/$int/SetTemplate.html")
+    case Route::SetTemplate:
         return answerSetTemplate(ex);
-    if (document == "/$int/SetStartSite.html")
+    case Route::SetStartSite:
         return answerSetStartSite(ex);
-    if (const auto name = builtInName(document, kNumberedImages); !name.empty())
-        return answerEmbeddedImage(ex, name);
-    if (const auto name = builtInName(document, kNamedImages); !name.empty())
-        return answerEmbeddedImage(ex, name);
-    // Any path ending in favicon.ico gets the built-in icon unless the static root has its own.
-    if (document.ends_with("favicon.ico") && !isRegularFile(ex.paths.StaticRoot + "/favicon.ico"))
-        return answerEmbeddedImage(ex, "favicon.ico");
-    if (document == "/$int/styles.css")
+    case Route::EmbeddedImage:
+        return answerEmbeddedImage(ex, choice.name);
+    case Route::StyleSheet:
         return answerStyleSheet(ex);
-    if (document.starts_with(kIntPrefix)) {
-        const std::string_view name = std::string_view(document).substr(kIntPrefix.size());
-        for (const auto& [iconName, icon] : kMessageIcons)
-            if (name == iconName)
-                return answerMessageIcon(ex, icon);
-    }
-    if (document == "/$int/SiteLog.html")
+    case Route::MessageIcon:
+        return answerMessageIcon(ex, choice.icon);
+    case Route::SiteLog:
         return answerSiteLog(ex);
-    if (document == "/$int/VarList.html")
+    case Route::VarList:
         return answerVarList(ex);
-    if (document == "/$int/FileList.html")
+    case Route::FileList:
         return answerFileList(ex);
-    if (document == "/$int/SiteEdit.html")
+    case Route::SiteEdit:
         return answerSiteEdit(ex);
-    if (document == "/$int/SiteSave.html")
+    case Route::SiteSave:
         return answerSiteSave(ex);
-    answerOrdinaryRequest(ex);
+    case Route::Ordinary:
+        return answerOrdinaryRequest(ex);
+    }
 }
 
 // Counts a request as in progress for the lifetime of the object.
@@ -197,6 +188,42 @@ class BusyScope {
 };
 
 } // namespace
+
+RouteChoice chooseRoute(std::string_view document, const std::string& staticRoot) {
+    const std::string lower = toLower(document);
+    if (lower == "/$int/" || lower == "/$int")
+        return RouteChoice{Route::ControlPage, {}, MessageIcon::Warning};
+    if (document == "/$int/SetTemplate.html")
+        return RouteChoice{Route::SetTemplate, {}, MessageIcon::Warning};
+    if (document == "/$int/SetStartSite.html")
+        return RouteChoice{Route::SetStartSite, {}, MessageIcon::Warning};
+    if (const auto name = builtInName(document, kNumberedImages); !name.empty())
+        return RouteChoice{Route::EmbeddedImage, name, MessageIcon::Warning};
+    if (const auto name = builtInName(document, kNamedImages); !name.empty())
+        return RouteChoice{Route::EmbeddedImage, name, MessageIcon::Warning};
+    // Any path ending in favicon.ico gets the built-in icon unless the static root has its own.
+    if (document.ends_with("favicon.ico") && !isRegularFile(staticRoot + "/favicon.ico"))
+        return RouteChoice{Route::EmbeddedImage, "favicon.ico", MessageIcon::Warning};
+    if (document == "/$int/styles.css")
+        return RouteChoice{Route::StyleSheet, {}, MessageIcon::Warning};
+    if (document.starts_with(kIntPrefix)) {
+        const std::string_view name = document.substr(kIntPrefix.size());
+        for (const auto& [iconName, icon] : kMessageIcons)
+            if (name == iconName)
+                return RouteChoice{Route::MessageIcon, iconName, icon};
+    }
+    if (document == "/$int/SiteLog.html")
+        return RouteChoice{Route::SiteLog, {}, MessageIcon::Warning};
+    if (document == "/$int/VarList.html")
+        return RouteChoice{Route::VarList, {}, MessageIcon::Warning};
+    if (document == "/$int/FileList.html")
+        return RouteChoice{Route::FileList, {}, MessageIcon::Warning};
+    if (document == "/$int/SiteEdit.html")
+        return RouteChoice{Route::SiteEdit, {}, MessageIcon::Warning};
+    if (document == "/$int/SiteSave.html")
+        return RouteChoice{Route::SiteSave, {}, MessageIcon::Warning};
+    return RouteChoice{Route::Ordinary, {}, MessageIcon::Warning};
+}
 
 HttpResponse RequestHandler::handle(const HttpRequest& request) {
     HttpResponse response;

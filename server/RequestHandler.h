@@ -2,6 +2,7 @@
 // IdHTTPServer1CommandGet: the request guard, the request context, and the dispatch table.
 
 #include "server/HttpTypes.h"
+#include "server/RequestContext.h"
 #include "state/AppState.h"
 #include "state/Host.h"
 
@@ -34,6 +35,37 @@ class RequestBusy {
 // ".localhost", an IP address literal, or one of the comma-separated allowedHosts (ignoring
 // case). A request without a Host header cannot come from a rebound name and is allowed.
 bool isAllowedHost(const std::optional<std::string>& hostHeader, std::string_view allowedHosts);
+
+// The dispatch table: which answer a document gets (the first test that matches). Only the
+// control page's path ignores case.
+enum class Route {
+    ControlPage,
+    SetTemplate,
+    SetStartSite,
+    EmbeddedImage, // name: "Img3.gif", "rel.gif", ..., "favicon.ico"
+    StyleSheet,
+    MessageIcon, // icon
+    SiteLog,
+    VarList,
+    FileList,
+    SiteEdit,
+    SiteSave,
+    Ordinary,
+};
+struct RouteChoice {
+    Route route = Route::Ordinary;
+    std::string_view name;
+    MessageIcon icon = MessageIcon::Warning;
+};
+RouteChoice chooseRoute(std::string_view document, const std::string& staticRoot);
+
+// Steps 4 to 7 of an ordinary request: which answer it gets once its parameters are applied.
+enum class OrdinaryRoute { StaticFile, Template, SiteRoot, NotFound };
+OrdinaryRoute chooseOrdinaryRoute(const RequestPaths& paths, bool isExistingFile);
+
+// Parameter capture of an ordinary request: every "name=value" entry sets or adds a variable
+// (re-marking it while auto-sort is on) and the event parameter sets ex.event.
+void captureParameters(Exchange& ex);
 
 class RequestHandler {
   public:

@@ -1,0 +1,439 @@
+// The listener: answers, HEAD, keep-alive, files, failures, limits and the Host check, against a
+// real socket on 127.0.0.1.
+
+#include "server/HttpServer.h"
+
+#include "ServerTestSupport.h"
+#include "support/HttpTestClient.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+
+namespace pelotest {
+namespace {
+
+using namespace std::chrono_literals;
+using test::httpGet;
+using test::httpRequest;
+using test::rawExchange;
+
+// A connected client socket, closed at the end.
+class RawClient {
+  public:
+    explicit RawClient(std::uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            throw std::runtime_error("connect failed");
+    }
+    ~RawClient() { ::close(fd_); }
+    // False when the peer has closed.
+    bool send(std::string_view bytes) const {
+        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(bytes.size());
+    }
+    // What arrives within timeout (stops at the first pause after some data).
+    std::string readSome(std::chrono::milliseconds timeout) const {
+        std::string received;
+        char buffer[4096];
+        pollfd p{fd_, POLLIN, 0};
+        while (::poll(&p, 1, received.empty() ? static_cast<int>(timeout.count()) : 50) > 0) {
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            received.append(buffer, static_cast<std::size_t>(n));
+        }
+        return received;
+    }
+    // Reads until the peer closes (true) or timeout passes (false).
+    bool readUntilClosed(std::chrono::milliseconds timeout, std::string* received = nullptr) const {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        char buffer[4096];
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return false;
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+                return false;
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                return true;
+            if (received)
+                received->append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+
+  private:
+    int fd_;
+};
+
+int countOf(std::string_view text, std::string_view needle) {
+    int n = 0;
+    for (auto at = text.find(needle); at != std::string_view::npos; at = text.find(needle, at + 1))
+        ++n;
+    return n;
+}
+
+HttpResponse textAnswer(std::string body) {
+    HttpResponse response;
+    response.body = std::move(body);
+    return response;
+}
+
+TEST(Listener, AnswersWithTheHandlersStatusTypeHeadersAndBody) {
+    HttpServer server([](const HttpRequest& request) {
+        HttpResponse response;
+        response.status = 404;
+        response.contentType = "text/css";
+        response.body = "doc=" + request.document + " method=" + request.method;
+        response.setHeader("X-Extra", "1");
+        return response;
+    });
+    server.start("127.0.0.1", 0);
+    const auto result = httpGet(server.port(), "/a%20b.htm?x=1");
+    EXPECT_EQ(result.status, 404);
+    EXPECT_EQ(result.header("Content-Type"), "text/css");
+    EXPECT_EQ(result.header("X-Extra"), "1");
+    EXPECT_EQ(result.header("Content-Length"), std::to_string(result.body.size()));
+    EXPECT_EQ(result.header("Cache-Control"), "no-store"); // a generated answer
+    EXPECT_EQ(result.body, "doc=/a b.htm method=GET");
+}
+
+TEST(Listener, HandlerHeadersWinAndCannotBreakTheHeader) {
+    HttpServer server([](const HttpRequest&) {
+        HttpResponse response = textAnswer("x");
+        response.setHeader("Cache-Control", "max-age=60");
+        response.setHeader("Location", "/a\r\nSet-Cookie: evil=1");
+        return response;
+    });
+    server.start("127.0.0.1", 0);
+    const auto result = httpGet(server.port(), "/");
+    EXPECT_EQ(result.header("Cache-Control"), "max-age=60");
+    EXPECT_EQ(result.header("Location"), "/a  Set-Cookie: evil=1");
+    EXPECT_FALSE(result.header("Set-Cookie"));
+}
+
+TEST(Listener, AnExceptionIsAnsweredWith500AndItsMessage) {
+    std::atomic<int> calls = 0;
+    HttpServer server([&](const HttpRequest&) -> HttpResponse {
+        if (calls++ == 0)
+            throw std::runtime_error("Die Datei kann nicht gelesen werden");
+        return textAnswer("fine");
+    });
+    server.start("127.0.0.1", 0);
+    const auto failed = httpGet(server.port(), "/");
+    EXPECT_EQ(failed.status, 500);
+    EXPECT_EQ(failed.body, "Die Datei kann nicht gelesen werden");
+    EXPECT_EQ(httpGet(server.port(), "/").body, "fine"); // the server keeps running
+}
+
+TEST(Listener, HeadSendsTheHeadersOfGetWithoutBody) {
+    HttpServer server(
+        [](const HttpRequest& request) { return textAnswer("hello " + request.method); });
+    server.start("127.0.0.1", 0);
+    const auto result = httpRequest(server.port(), "HEAD", "/x");
+    EXPECT_EQ(result.status, 200);
+    EXPECT_EQ(result.header("Content-Length"), "10"); // "hello HEAD"
+    EXPECT_EQ(result.body, "");
+    const std::string raw = rawExchange(
+        server.port(), "HEAD /x HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+    ASSERT_FALSE(raw.empty());
+    EXPECT_TRUE(raw.ends_with("\r\n\r\n")) << raw;
+}
+
+TEST(Listener, KeepAliveServesSeveralRequestsOnOneConnection) {
+    std::atomic<int> calls = 0;
+    HttpServer server([&](const HttpRequest& request) {
+        ++calls;
+        return textAnswer(request.document);
+    });
+    server.start("127.0.0.1", 0);
+    const std::string raw =
+        rawExchange(server.port(), "GET /one HTTP/1.1\r\nHost: localhost\r\n\r\n"
+                                   "GET /two HTTP/1.1\r\nHost: localhost\r\n\r\n"
+                                   "GET /three HTTP/1.1\r\nHost: localhost\r\n"
+                                   "Connection: close\r\n\r\n"
+                                   "GET /never HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    EXPECT_EQ(countOf(raw, "HTTP/1.1 200 OK\r\n"), 3) << raw;
+    EXPECT_TRUE(raw.ends_with("/three")) << raw;
+    EXPECT_EQ(calls, 3);
+
+    // HTTP/1.0 closes after one answer unless asked to keep the connection.
+    const std::string old =
+        rawExchange(server.port(), "GET /a HTTP/1.0\r\n\r\nGET /b HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(countOf(old, "HTTP/1.0 200 OK\r\n"), 1) << old;
+    const std::string kept =
+        rawExchange(server.port(), "GET /a HTTP/1.0\r\nConnection: keep-alive\r\n\r\n"
+                                   "GET /b HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(countOf(kept, "HTTP/1.0 200 OK\r\n"), 2) << kept;
+}
+
+TEST(Listener, ExpectContinueIsAnswered) {
+    HttpServer server([](const HttpRequest& request) {
+        return textAnswer(request.params.empty() ? "" : request.params.front());
+    });
+    server.start("127.0.0.1", 0);
+    RawClient client(server.port());
+    ASSERT_TRUE(
+        client.send("POST /f HTTP/1.1\r\nHost: localhost\r\nExpect: 100-continue\r\n"
+                    "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 3\r\n"
+                    "Connection: close\r\n\r\n"));
+    // The interim answer comes before the body is sent.
+    EXPECT_EQ(client.readSome(5s), "HTTP/1.1 100 Continue\r\n\r\n");
+    ASSERT_TRUE(client.send("a=1"));
+    std::string received;
+    ASSERT_TRUE(client.readUntilClosed(5s, &received));
+    EXPECT_TRUE(received.starts_with("HTTP/1.1 200 OK\r\n")) << received;
+    EXPECT_TRUE(received.ends_with("a=1")) << received;
+}
+
+TEST(Listener, StreamsAFilePieceFromItsOffset) {
+    const test::TempDir dir;
+    std::string content;
+    for (int i = 0; i < 300'000; ++i)
+        content += static_cast<char>('a' + i % 26 + (i / 1000) % 3);
+    const auto file = dir.write("big.bin", content);
+    HttpServer server([&](const HttpRequest& request) {
+        HttpResponse response;
+        response.contentType = "application/octet-stream";
+        if (request.document == "/missing")
+            response.file = FileBody{dir.path() / "missing.bin", 0, 10};
+        else if (request.document == "/whole")
+            response.file = FileBody{file, 0, content.size()};
+        else
+            response.file = FileBody{file, 1000, 150'000};
+        response.setHeader("ETag", "\"v1\"");
+        return response;
+    });
+    server.start("127.0.0.1", 0);
+    const auto part = httpGet(server.port(), "/part");
+    EXPECT_EQ(part.status, 200);
+    EXPECT_EQ(part.header("Content-Length"), "150000");
+    EXPECT_EQ(part.header("ETag"), "\"v1\"");
+    EXPECT_FALSE(part.header("Cache-Control")); // files carry their own caching headers
+    EXPECT_TRUE(part.body == content.substr(1000, 150'000));
+    EXPECT_TRUE(httpGet(server.port(), "/whole").body == content);
+
+    const auto head = httpRequest(server.port(), "HEAD", "/part");
+    EXPECT_EQ(head.header("Content-Length"), "150000");
+    EXPECT_EQ(head.body, "");
+
+    const auto missing = httpGet(server.port(), "/missing");
+    EXPECT_EQ(missing.status, 500);
+    EXPECT_NE(missing.body.find("missing.bin"), std::string::npos) << missing.body;
+}
+
+TEST(Listener, RefusesWhatItCannotServe) {
+    std::atomic<int> calls = 0;
+    HttpServer server([&](const HttpRequest&) {
+        ++calls;
+        return textAnswer("x");
+    });
+    server.start("127.0.0.1", 0);
+    struct Case {
+        const char* request;
+        const char* statusLine;
+    };
+    const std::vector<Case> cases = {
+        {"PUT /x HTTP/1.1\r\nHost: localhost\r\nContent-Length: 0\r\n\r\n",
+         "HTTP/1.1 405 Method Not Allowed\r\n"},
+        {"HELLO\r\n\r\n", "HTTP/1.1 400 Bad Request\r\n"},
+        {"GET /a%00b HTTP/1.1\r\nHost: localhost\r\n\r\n", "HTTP/1.1 400 Bad Request\r\n"},
+        {"GET * HTTP/1.1\r\nHost: localhost\r\n\r\n", "HTTP/1.1 400 Bad Request\r\n"},
+        {"GET / HTTP/1.1\r\nBad Header\r\n\r\n", "HTTP/1.1 400 Bad Request\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request);
+        const std::string raw = rawExchange(server.port(), c.request);
+        EXPECT_TRUE(raw.starts_with(c.statusLine)) << raw;
+    }
+    EXPECT_EQ(calls, 0);
+    const std::string put = rawExchange(server.port(), cases[0].request);
+    EXPECT_NE(put.find("Allow: GET, HEAD, POST\r\n"), std::string::npos) << put;
+}
+
+TEST(Listener, LimitsHeaderAndBodySize) {
+    ServerLimits limits;
+    limits.maxHeaderBytes = 1024;
+    limits.maxBodyBytes = 1000;
+    std::atomic<int> calls = 0;
+    HttpServer server(
+        [&](const HttpRequest& request) {
+            ++calls;
+            return textAnswer(std::to_string(request.params.size()));
+        },
+        limits);
+    server.start("127.0.0.1", 0);
+
+    const std::string big(2000, 'x');
+    const std::string header = rawExchange(
+        server.port(), "GET / HTTP/1.1\r\nHost: localhost\r\nX-Big: " + big + "\r\n\r\n");
+    EXPECT_TRUE(header.starts_with("HTTP/1.1 431 ")) << header;
+    const std::string target =
+        rawExchange(server.port(), "GET /" + big + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    EXPECT_TRUE(target.starts_with("HTTP/1.1 431 ")) << target;
+
+    const std::string form = "a=" + std::string(1200, 'y');
+    const std::string sized =
+        rawExchange(server.port(), "POST / HTTP/1.1\r\nHost: localhost\r\nContent-Type: "
+                                   "application/x-www-form-urlencoded\r\nContent-Length: " +
+                                       std::to_string(form.size()) + "\r\n\r\n" + form);
+    EXPECT_TRUE(sized.starts_with("HTTP/1.1 413 ")) << sized;
+    const std::string chunked = rawExchange(
+        server.port(), "POST / HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: chunked\r\n\r\n"
+                       "4b0\r\n" +
+                           form.substr(0, 1200) + "\r\n0\r\n\r\n");
+    EXPECT_TRUE(chunked.starts_with("HTTP/1.1 413 ")) << chunked;
+    EXPECT_EQ(calls, 0);
+
+    // Just below the limits is served.
+    const std::string fits = "a=" + std::string(998, 'y');
+    EXPECT_EQ(httpRequest(server.port(), "POST", "/", fits).body, "1");
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(Listener, LimitsTheNumberOfConnections) {
+    ServerLimits limits;
+    limits.maxConnections = 2;
+    HttpServer server([](const HttpRequest&) { return textAnswer("ok"); }, limits);
+    server.start("127.0.0.1", 0);
+    {
+        RawClient first(server.port());
+        RawClient second(server.port());
+        std::this_thread::sleep_for(200ms); // both accepted
+        std::string refused;
+        RawClient third(server.port());
+        ASSERT_TRUE(third.readUntilClosed(5s, &refused));
+        EXPECT_TRUE(refused.starts_with("HTTP/1.1 503 Service Unavailable\r\n")) << refused;
+        // The connections already open are still served.
+        ASSERT_TRUE(first.send("GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n"));
+        std::string answer;
+        ASSERT_TRUE(first.readUntilClosed(5s, &answer));
+        EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 OK\r\n")) << answer;
+    }
+    // Closed connections free their places.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const std::string raw = rawExchange(
+            server.port(), "GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+        if (raw.starts_with("HTTP/1.1 200 OK\r\n"))
+            return;
+        std::this_thread::sleep_for(50ms);
+    }
+    ADD_FAILURE() << "no place became free";
+}
+
+TEST(Listener, ClosesIdleAndTricklingConnections) {
+    ServerLimits limits;
+    limits.idleTimeout = 300ms;
+    HttpServer server([](const HttpRequest&) { return textAnswer("ok"); }, limits);
+    server.start("127.0.0.1", 0);
+
+    const RawClient silent(server.port());
+    EXPECT_TRUE(silent.readUntilClosed(10s));
+
+    // Keep-alive: after an answer the connection waits no longer than the idle time.
+    const RawClient kept(server.port());
+    ASSERT_TRUE(kept.send("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+    std::string answer;
+    EXPECT_TRUE(kept.readUntilClosed(10s, &answer));
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 OK\r\n")) << answer;
+
+    // A request that never completes does not hold the connection longer either.
+    const RawClient trickle(server.port());
+    bool closed = false;
+    for (int i = 0; i < 100 && !closed; ++i)
+        closed = !trickle.send("X") || trickle.readUntilClosed(100ms);
+    EXPECT_TRUE(closed);
+}
+
+TEST(Listener, StopClosesOpenConnectionsAndFreesThePort) {
+    auto server = std::make_unique<HttpServer>([](const HttpRequest&) { return textAnswer("ok"); });
+    server->start("127.0.0.1", 0);
+    const std::uint16_t port = server->port();
+    const RawClient idle(port);
+    std::this_thread::sleep_for(100ms);
+    server->stop();
+    EXPECT_FALSE(server->running());
+    EXPECT_TRUE(idle.readUntilClosed(5s));
+    // The same object can listen again, on the same port.
+    server->start("127.0.0.1", port);
+    EXPECT_EQ(httpGet(port, "/").body, "ok");
+    server.reset();
+}
+
+TEST(Listener, ReportsAPortThatCannotBeBound) {
+    HttpServer first([](const HttpRequest&) { return textAnswer("first"); });
+    first.start("127.0.0.1", 0);
+    HttpServer second([](const HttpRequest&) { return textAnswer("second"); });
+    try {
+        second.start("127.0.0.1", first.port());
+        FAIL() << "bound a port in use";
+    } catch (const std::runtime_error& e) {
+        const std::string message = e.what();
+        EXPECT_NE(message.find("127.0.0.1 port " + std::to_string(first.port())), std::string::npos)
+            << message;
+        EXPECT_NE(message.find("in use"), std::string::npos) << message;
+    }
+    EXPECT_FALSE(second.running());
+    EXPECT_THROW(second.start("localhost", 0), std::runtime_error); // IP literals only
+    EXPECT_EQ(httpGet(first.port(), "/").body, "first");
+}
+
+// The request handler behind the listener: Host check, failures and the request guard.
+class HandlerOverHttp : public ::testing::Test {
+  protected:
+    AppState state;
+    test::TestHost host;
+};
+
+TEST_F(HandlerOverHttp, RefusesForeignHostNamesBeforeTouchingTheState) {
+    const test::TestServer server(state, host);
+    const auto refused =
+        test::httpGet(server.port(), "/x.htm?Probe=1", {{"Host", "rebound.example:8080"}});
+    EXPECT_EQ(refused.status, 403);
+    EXPECT_NE(refused.body.find("403 Forbidden"), std::string::npos);
+    {
+        std::lock_guard lock(state.mutex);
+        EXPECT_TRUE(state.variables.empty());
+    }
+
+    {
+        std::lock_guard lock(state.mutex);
+        state.settings.AllowedHosts = "phone.lan, rebound.example";
+    }
+    test::httpGet(server.port(), "/x.htm?Probe=1", {{"Host", "rebound.example:8080"}});
+    test::httpGet(server.port(), "/x.htm?Local=1", {{"Host", "localhost:8080"}});
+    std::lock_guard lock(state.mutex);
+    EXPECT_TRUE(state.variables.find("Probe"));
+    EXPECT_TRUE(state.variables.find("Local"));
+}
+
+TEST_F(HandlerOverHttp, AnExceptionInAnyBranchGives500AndReleasesTheGuard) {
+    host.throwMessage = "notification failed";
+    const test::TestServer server(state, host);
+    const auto failed = test::httpGet(server.port(), "/x.htm?a=1");
+    EXPECT_EQ(failed.status, 500);
+    EXPECT_EQ(failed.body, "notification failed");
+    // With auto-sort on, a guard left set would hold the next request forever.
+    host.throwMessage.clear();
+    const auto next = test::httpGet(server.port(), "/x.htm?a=2");
+    EXPECT_NE(next.status, 500);
+    std::lock_guard lock(state.mutex);
+    EXPECT_EQ(test::describeVariables(state.variables), std::vector<std::string>{"a=2|P"});
+}
+
+} // namespace
+} // namespace pelotest
