@@ -185,16 +185,6 @@ TEST(ExpandReferences, ReportsChangedRowsOnlyWhenRowsChange) {
     EXPECT_EQ(host.variables, 1) << "one notification per line";
 }
 
-TEST(ExpandFolderReferences, MarksOnePlaceLowerAndCreatesNothing) {
-    AppState state;
-    CountingHost host;
-    fill(state.variables, {{"p", "1", Mark::Passed}, {"x", ""}, {"y", ""}, {"Test", "tmpl"}});
-    EXPECT_EQ(expandFolderReferences(state, host, "c:\\/(Test)/(Nix)"), "c:\\tmpl");
-    EXPECT_EQ(rowsOf(state.variables),
-              (std::vector<Row>{
-                  {"p", "1", Mark::Passed}, {"x", ""}, {"Test", "tmpl", Mark::Used}, {"y", ""}}));
-}
-
 // ---------------------------------------------------------------------------------------------
 // Lines and titles
 
