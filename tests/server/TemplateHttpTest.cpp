@@ -1,6 +1,8 @@
 // Template requests over HTTP against the real server: the rendered template and the
 // unassigned-event page compared whole, and the log rows they leave.
 
+#include "server/HeadlessHost.h"
+
 #include "support/HttpTestClient.h"
 #include "support/TempDir.h"
 
@@ -15,33 +17,6 @@ using test::HttpResult;
 using test::TempDir;
 using test::TestServer;
 
-class ClassicColours : public Host {
-  public:
-    Rgb color(ColorRole role) const override {
-        switch (role) {
-        case ColorRole::ButtonFace:
-            return {0xD4, 0xD0, 0xC8};
-        case ColorRole::ButtonShadow:
-        case ColorRole::GrayText:
-            return {0x80, 0x80, 0x80};
-        case ColorRole::ButtonHighlight:
-        case ColorRole::WindowBackground:
-            return {0xFF, 0xFF, 0xFF};
-        default:
-            return {0, 0, 0};
-        }
-    }
-    IconPixels messageIcon(MessageIcon) const override { return {}; }
-    std::string caption() const override { return "PeloTest"; }
-    int variableColumnWidth() const override { return 150; }
-    void applyPlacement(const WindowPlacement&) override {}
-    WindowPlacement placement() const override { return {}; }
-    std::optional<std::string> askValue(const std::string&, const std::string&,
-                                        const std::string&) override {
-        return std::nullopt;
-    }
-};
-
 class TemplateOverHttp : public ::testing::Test {
   protected:
     TemplateOverHttp() {
@@ -51,11 +26,9 @@ class TemplateOverHttp : public ::testing::Test {
         state.settings.VirtualPath = "/app/";
     }
 
-    std::string templates() const { return (dir.path() / "tmpl").string(); }
-
     TempDir dir;
     AppState state;
-    ClassicColours host;
+    HeadlessHost host{state}; // classic colours
 };
 
 TEST_F(TemplateOverHttp, RendersTheTemplateOfTheEventWithTheRequestsVariables) {
