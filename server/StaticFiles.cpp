@@ -403,7 +403,7 @@ RangeDecision evaluateRange(const ConditionalHeaders& headers, std::uint64_t siz
     return {Kind::Partial, first, last - first + 1};
 }
 
-std::vector<std::string> startPageChoices(const std::string& folder) {
+std::vector<std::string> folderFileNames(const std::string& folder) {
     std::vector<std::string> names;
     if (folder.empty())
         return names;
