@@ -81,6 +81,6 @@ RangeDecision evaluateRange(const ConditionalHeaders& headers, std::uint64_t siz
 // The start-page choices of the welcome page: the names of the entries of a folder that are not
 // folders (links followed), hidden ones included, in case-insensitive order. Empty when the
 // folder is empty, missing or not set.
-std::vector<std::string> folderFileNames(const std::string& folder);
+std::vector<std::string> startPageChoices(const std::string& folder);
 
 } // namespace pelotest

@@ -93,7 +93,7 @@ std::string startSitePage(const AppState& state, const Host& host, const std::st
             "  <td><img src=\"/$int/run.gif\" border=\"0\" alt=\"\" width=\"16\"></td>"
             "  <td colspan=\"2\">" +
             loadUiText(state, 91) + "<br>\r<Select name=\"SITE\">\r";
-    for (const std::string& name : folderFileNames(staticRoot)) {
+    for (const std::string& name : startPageChoices(staticRoot)) {
         const std::string shown = htmlEscape(name);
         page += "<OPTION VALUE=\"" + shown + "\">" + shown + "</OPTION>\r";
     }

@@ -226,9 +226,9 @@ TEST(StaticFiles, StartPageChoicesAreFilesInCaseInsensitiveOrder) {
     fs::create_symlink(dir.path() / "b.htm", dir.path() / "b-link.htm");
     const std::vector<std::string> expected{".hidden",    "_x",    "A.htm", "a.htm",
                                             "b-link.htm", "b.htm", "C.css"};
-    EXPECT_EQ(folderFileNames(dir.path().string()), expected);
-    EXPECT_TRUE(folderFileNames("").empty());
-    EXPECT_TRUE(folderFileNames((dir.path() / "none").string()).empty());
+    EXPECT_EQ(startPageChoices(dir.path().string()), expected);
+    EXPECT_TRUE(startPageChoices("").empty());
+    EXPECT_TRUE(startPageChoices((dir.path() / "none").string()).empty());
 }
 
 } // namespace
