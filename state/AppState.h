@@ -7,6 +7,7 @@
 #include "state/ProfileFile.h"
 #include "state/RequestLog.h"
 #include "state/Settings.h"
+#include "state/VariableSort.h"
 #include "state/VariableTable.h"
 
 #include <filesystem>
@@ -22,6 +23,8 @@ struct AppState {
     EventTree tree;
     VariableTable variables;
     RequestLog log;
+    // Sort column and direction of the variables list (desktop list and variables page).
+    VariableSortState variablesSort;
 
     bool TreeChanged = false;
     bool VariablesChanged = false;

@@ -1,0 +1,155 @@
+// "/$int/FileList.html": one folder as a list for the control page's frames: its subfolders, its
+// editable files (.htm, .html, .js, .css) as links into the editor, and a ".." entry that leads
+// up but never above the static or the template folder.
+
+#include "language/UiTexts.h"
+#include "pages/EditorPath.h"
+#include "pages/PopupPages.h"
+#include "server/Branches.h"
+#include "server/TextHelpers.h"
+#include "state/TextCase.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace pelotest {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct FolderEntry {
+    std::string name;
+    bool isFolder = false;
+};
+
+// The entries of a folder as the list shows them: "." and ".." first, then the names in
+// case-insensitive order (as NTFS returns them), hidden files included. An unreadable or
+// missing folder gives no entries.
+std::vector<FolderEntry> folderEntries(const std::string& folder) {
+    std::vector<FolderEntry> entries;
+    std::error_code ec;
+    fs::directory_iterator it(folder.empty() ? fs::path("/") : fs::path(folder), ec);
+    if (ec)
+        return entries;
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec)
+            break;
+        std::error_code typeError;
+        const bool isFolder = it->is_directory(typeError);
+        entries.push_back({it->path().filename().string(), isFolder && !typeError});
+    }
+    std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
+        const int order = compareIgnoreCase(a.name, b.name);
+        return order != 0 ? order < 0 : a.name < b.name;
+    });
+    entries.insert(entries.begin(), {{".", true}, {"..", true}});
+    return entries;
+}
+
+bool isEditableFile(std::string_view name) {
+    for (std::string_view ext : {".htm", ".html", ".js", ".css"})
+        if (endsWithIgnoreCase(name, ext))
+            return true;
+    return false;
+}
+
+// The ".." entry is offered only inside one of the two roots, below it, and when the parent
+// folder (cut back to and including its last separator) exists.
+std::optional<std::string> parentEntry(const std::string& path, const RequestPaths& paths) {
+    const std::string& staticRoot = paths.StaticRoot;
+    const std::string& templateFolder = paths.TemplateFolder;
+    if (!startsWithIgnoreCase(path, staticRoot) && !startsWithIgnoreCase(path, templateFolder))
+        return std::nullopt;
+    for (const std::string& candidate : {path, path + "/"})
+        if (equalsIgnoreCase(candidate, staticRoot) || equalsIgnoreCase(candidate, templateFolder))
+            return std::nullopt;
+    const std::size_t cut = path.rfind('/');
+    if (cut == std::string::npos)
+        return std::nullopt;
+    std::string parent = path.substr(0, cut + 1);
+    std::error_code ec;
+    if (!fs::is_directory(parent, ec))
+        return std::nullopt;
+    return parent;
+}
+
+// A link that lists another folder in the same frame and writes it into the control page's
+// heading. Paths and names stand in a link's query and in a script string: both are escaped for
+// their place, so that any folder name leads to that folder.
+std::string folderRow(const std::string& folder, const std::string& type, std::string_view image,
+                      std::string_view text) {
+    return " <tr>\r  <td><a class=file href=\"/$int/FileList.html?PATH=" + queryLinkValue(folder) +
+           "&TYPE=" + queryLinkValue(type) + "\" onClick=\"SetPath('" +
+           scriptAttributeString(folder) + "');\"><img src=\"/$int/" + std::string(image) +
+           "\" border=\"0\" alt=\"\" width=\"16\" height=\"16\">&nbsp;" + htmlEscape(text) +
+           "</a></td>\r </tr>\r";
+}
+
+std::string fileRow(const std::string& file, std::size_t number, bool isTemplate,
+                    std::string_view name) {
+    return " <tr>\r  <td><a class=file href=\"JavaScript:EditSite('" + editorFormOfPath(file) +
+           "','" + std::to_string(number) + "');\"><img src=\"/$int/" +
+           (isTemplate ? "Img3.gif" : "Img8.gif") +
+           "\" border=\"0\" alt=\"\" width=\"16\" height=\"16\">&nbsp;" + htmlEscape(name) +
+           "</a></td>\r </tr>\r";
+}
+
+std::string pageHead(const Exchange& ex) {
+    std::string page = "<html>\r<head>\r<LINK REL=\"StyleSheet\" HREF=\"/$int/styles.css\" "
+                       "type=\"text/css\">\r<title>" +
+                       loadUiText(ex.state, 69) + "</title>\r";
+    page += "<script language=\"javascript\">\r";
+    page += editSiteFunction(pageStamp());
+    page += "var root=\"" + scriptStringEscape(ex.paths.StaticRoot) + "\";\r";
+    page += "var col1=\"" + htmlColor(ex.host, ColorRole::WindowText) + "\";\r";
+    page += "var col2=\"" + htmlColor(ex.host, ColorRole::GrayText) + "\";\r";
+    page += "function SetPath(path)\r"
+            "{\r"
+            "if(path==root + \"/\"){path=root;}\r"
+            "parent.document.getElementById(\"path\").innerHTML=\"<font color=\\\"\"+col1+"
+            "\"\\\">\"+root+\"</font><font color=\\\"\"+col2+\"\\\">\"+path.substr(root.length,"
+            "path.length-root.length)+\"</font>\";\r"
+            "}\r";
+    page += "</script>\r</head>\r";
+    page += "<body bgcolor=\"" + htmlColor(ex.host, ColorRole::WindowBackground) + "\" text=\"" +
+            htmlColor(ex.host, ColorRole::WindowText) +
+            "\" marginheight=\"2\" marginwidth=\"2\" topmargin=\"2\" leftmargin=\"2\">\r";
+    page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\">\r";
+    return page;
+}
+
+} // namespace
+
+void answerFileList(Exchange& ex) {
+    std::string path = lastParam(ex.request, "PATH").value_or("");
+    if (!path.empty() && path.back() == '/')
+        path.pop_back();
+    const std::string type = lastParam(ex.request, "TYPE").value_or("");
+    const bool templates = type == "0";
+
+    std::string page = pageHead(ex);
+    const std::vector<FolderEntry> entries = folderEntries(path);
+    for (std::size_t number = 0; number < entries.size(); ++number) {
+        const FolderEntry& entry = entries[number];
+        if (entry.name == ".")
+            continue;
+        if (entry.name == "..") {
+            if (const auto parent = parentEntry(path, ex.paths))
+                page += folderRow(*parent, type, "back.gif", "..");
+            continue;
+        }
+        const std::string full = path + "/" + entry.name;
+        if (entry.isFolder)
+            page += folderRow(full, type, "folder.gif", entry.name);
+        else if (isEditableFile(entry.name))
+            page += fileRow(full, number, templates, entry.name);
+    }
+    page += "</table>\r</body>\r</html>";
+    ex.response.contentType = "text/html";
+    ex.response.body = std::move(page);
+}
+
+} // namespace pelotest

@@ -1,0 +1,333 @@
+// The remote editor: "/$int/SiteEdit.html" shows a template or static page in a text area,
+// "/$int/SiteSave.html" writes the posted text back. Both work only on files inside the static
+// root or the template folder; a save must come from this server's own pages and replaces the
+// file atomically, so a failed save leaves the old file whole and says why.
+
+#include "language/UiTexts.h"
+#include "pages/ControlPageSkeleton.h"
+#include "pages/EditorPath.h"
+#include "pages/PopupPages.h"
+#include "server/Branches.h"
+#include "server/TextHelpers.h"
+#include "state/TextCase.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace pelotest {
+namespace {
+
+namespace fs = std::filesystem;
+
+// ---------------------------------------------------------------------------------------------
+// SiteEdit
+
+std::string editorScript(const AppState& state) {
+    std::string s = "<script language=\"JavaScript\">\r"
+                    "var orig = \"\";\r"
+                    "var selectedText = \"\";\r"
+                    "var NullTop = -1;\r"
+                    "var NullLeft = -1;\r"
+                    "var LineHeight = -1;\r"
+                    "var CharWidth = -1;\r"
+                    "function getActiveText(MyField)\r"
+                    "{\r"
+                    "  selectedText = (document.all) ? document.selection.createRange().text : "
+                    "document.getSelection();\r"
+                    "  if (MyField.createTextRange) MyField.caretPos = "
+                    "document.selection.createRange().duplicate();\r"
+                    "  return true;\r"
+                    "}\r"
+                    "function GetPosition(MyField)\r"
+                    "{\r"
+                    "  getActiveText(MyField);\r"
+                    "  if (MyField.createTextRange && MyField.caretPos)\r"
+                    "  {\r"
+                    "    var caretPos = MyField.caretPos;\r"
+                    "    if(NullTop == -1) NullTop = caretPos.offsetTop;\r"
+                    "    if(NullLeft == -1) NullLeft = caretPos.offsetLeft;\r"
+                    "    if(LineHeight == -1) LineHeight = caretPos.boundingHeight;\r"
+                    "    if(CharWidth == -1)\r"
+                    "    {\r"
+                    "      orig = MyField.value;\r"
+                    "      caretPos.text = \"~\";\r"
+                    "      MyField.value.search(\"~\");\r"
+                    "      CharWidth = caretPos.offsetLeft - NullLeft;\r"
+                    "      MyField.value = orig;\r"
+                    "    }\r";
+    s += "    window.status = \"" + loadUiText(state, 72) +
+         " \"+(((caretPos.offsetTop+MyField.scrollTop+document.body.scrollTop-NullTop)/"
+         "LineHeight)+1)+\", " +
+         loadUiText(state, 73) +
+         " \"+(((caretPos.offsetLeft+MyField.scrollLeft+document.body.scrollLeft-NullLeft)/"
+         "CharWidth)+1);\r";
+    s += "  }\r"
+         "}\r"
+         "function Start(MyField)\r"
+         "{\r"
+         "  orig = MyField.value;\r"
+         "  MyField.focus();\r"
+         "  GetPosition(MyField);\r"
+         "}\r"
+         "function ChkClose()\r"
+         "{\r"
+         "  if(orig == document.forms[0].SITE.value)\r"
+         "   {window.close();}\r";
+    s += "  else if(confirm(\"" + loadUiText(state, 74) + "\") == true)\r";
+    s += "   {document.forms[0].submit();}\r"
+         "  else\r"
+         "   {window.close();}\r"
+         "}\r"
+         "function ChkSave()\r"
+         "{\r"
+         "  if(orig != document.forms[0].SITE.value)\r"
+         "   {return true;}\r"
+         "  else\r";
+    s += "   {return confirm(\"" + loadUiText(state, 75) + "\");}\r";
+    s += "}\r"
+         "</script>\r";
+    return s;
+}
+
+// A message page with an icon, a text and one button (the editor's not-found page and the
+// save's failure page).
+std::string messageBody(const Exchange& ex, std::string_view icon, const std::string& text,
+                        const std::string& button) {
+    std::string page = "<body bgcolor=\"" + htmlColor(ex.host, ColorRole::ButtonFace) +
+                       "\" text=\"" + htmlColor(ex.host, ColorRole::WindowText) +
+                       "\" marginheight=\"6\" marginwidth=\"6\" topmargin=\"6\" "
+                       "leftmargin=\"6\">\r";
+    page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\r";
+    page += " <tr bgcolor=\"" + htmlColor(ex.host, ColorRole::WindowBackground) + "\">\r";
+    page += "  <td width=\"36\"><img src=\"/$int/" + std::string(icon) +
+            "\" border=\"0\" alt=\"\" width=\"32\" height=\"32\"></td>\r";
+    page += "  <td>" + text + "</td>\r </tr>\r";
+    page +=
+        " <tr>\r  <td colspan=\"2\" align=\"center\"><FORM>" + button + "</FORM></td>\r </tr>\r";
+    page += "</table>\r</body>\r</html>";
+    return page;
+}
+
+std::string backButton(const AppState& state) {
+    return pageButton(loadUiText(state, 80), "onClick=\"history.back();\"", "back.gif", "80pt");
+}
+
+std::string notFoundPage(const Exchange& ex, const std::string& path) {
+    std::string page = controlPageHead();
+    page += "<title>" + loadUiText(ex.state, 76) + "</title>\r</head>\r";
+    page += messageBody(ex, "error.jpg", formatUiText(ex.state, 79, htmlEscape(path)),
+                        backButton(ex.state));
+    return page;
+}
+
+// The text area's content. A browser drops one line break right after the start tag, so a
+// text that begins with an empty line gets one extra break there, which keeps the line.
+std::string textAreaContent(const fs::path& file) {
+    std::string text = joinLinesCrLf(readLines(file.string()));
+    std::string content = htmlEscape(text);
+    if (!text.empty() && (text.front() == '\r' || text.front() == '\n'))
+        content.insert(0, "\r\n");
+    return content;
+}
+
+std::string editorPage(const Exchange& ex, const std::string& path, const fs::path& file) {
+    const AppState& state = ex.state;
+    const bool staticPage = startsWithIgnoreCase(path, ex.paths.StaticRoot);
+    std::string page = controlPageHead();
+    page += "<title>" + htmlEscape(path) + " - " + loadUiText(state, staticPage ? 70 : 71) +
+            "</title>\r";
+    page += editorScript(state);
+    page += "</head>";
+    page += controlPageBody(ex.host, "onLoad=\"Start(document.forms[0].SITE);\"");
+    page += "<FORM NAME=\"EDITOR\" ACTION=\"/$int/SiteSave.html\" METHOD=\"POST\" "
+            "onSubmit=\"return ChkSave();\"><table border=\"0\" cellspacing=\"0\" "
+            "cellpadding=\"0\" width=\"100%\" height=\"100%\">\r";
+    page += " <tr height=\"18\" valign=\"top\">\r  <td><NOBR>";
+    page += "<INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\" " + loadUiText(state, 77) +
+            "\" ACTION=\"submit\" style=\"background-image:url(/$int/save.gif);"
+            "background-repeat:no-repeat;width:80pt;\">";
+    page += "<img src=\"/$int/blank.gif\" width=\"2\" height=\"1\">";
+    page += pageButton(loadUiText(state, 78), "onClick=\"ChkClose();\"", "abort.gif", "80pt");
+    page += "<INPUT TYPE=\"HIDDEN\" NAME=\"FILE\" VALUE=\"" + htmlEscape(path) + "\">";
+    page += "</NOBR></td>\r";
+    page += "  <td align=\"right\" width=\"100%\"><span class=note>" +
+            fileInfoText(state, file.string()) + "</span></td>\r </tr>\r";
+    page += " <tr height=\"2\">\r  <td colspan=\"2\"><img src=\"/$int/blank.gif\" width=\"2\" "
+            "height=\"1\"></td>\r </tr>\r";
+    page += " <tr height=\"100%\">\r  <td colspan=\"2\">";
+    page += "<TEXTAREA NAME=\"SITE\" COLS=\"72\" ROWS=\"31\" WRAP=\"off\" "
+            "onkeydown=\"GetPosition(this);\" onkeyup=\"GetPosition(this);\" "
+            "onChange=\"GetPosition(this);\" onclick=\"GetPosition(this);\" "
+            "onFocus=\"GetPosition(this);\" style=\"width:100%;height:100%;\">";
+    page += textAreaContent(file);
+    page += "</TEXTAREA></td>\r </tr>\r";
+    page += "</table>\r</FORM>\r</body>\r</html>";
+    return page;
+}
+
+// ---------------------------------------------------------------------------------------------
+// SiteSave
+
+// The text as lines (split at CR LF, CR or LF), every line followed by CR LF.
+std::string asCrLfLines(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            out.append(text.substr(start));
+            out += "\r\n";
+            break;
+        }
+        out.append(text.substr(start, end - start));
+        out += "\r\n";
+        start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+    }
+    return out;
+}
+
+std::string systemError(int error) {
+    return std::strerror(error);
+}
+
+// Writes bytes to a new file beside target and renames it over target: readers see the old
+// file or the new one, never a part, and a failed write leaves the old file as it was. An
+// existing file keeps its permissions. Returns the reason on failure.
+std::optional<std::string> replaceFileAtomically(const fs::path& target, std::string_view bytes) {
+    struct stat old {};
+    const bool existed = ::stat(target.c_str(), &old) == 0;
+
+    std::random_device random;
+    fs::path temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        temp = target.parent_path() /
+               ("." + target.filename().string() + ".pelotest-" + std::to_string(random()));
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return systemError(errno);
+    }
+    if (fd < 0)
+        return systemError(EEXIST);
+
+    std::optional<std::string> failure;
+    std::size_t written = 0;
+    while (!failure && written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            failure = systemError(n < 0 ? errno : EIO);
+        else
+            written += static_cast<std::size_t>(n);
+    }
+    if (!failure && existed && ::fchmod(fd, old.st_mode & 07777) != 0)
+        failure = systemError(errno);
+    if (!failure && ::fsync(fd) != 0)
+        failure = systemError(errno);
+    if (::close(fd) != 0 && !failure)
+        failure = systemError(errno);
+    if (!failure && ::rename(temp.c_str(), target.c_str()) != 0)
+        failure = systemError(errno);
+    if (failure)
+        ::unlink(temp.c_str());
+    return failure;
+}
+
+// A save is refused when the browser says it comes from a page of another site: the form must
+// have been posted from this server's own editor page.
+bool fromAnotherSite(const HttpRequest& request) {
+    const auto origin = request.header("Origin");
+    const auto host = request.header("Host");
+    if (origin)
+        return !host || !equalsIgnoreCase(*origin, "http://" + *host);
+    const auto fetchSite = request.header("Sec-Fetch-Site");
+    return fetchSite && *fetchSite != "same-origin" && *fetchSite != "none";
+}
+
+std::string failurePage(const Exchange& ex, const std::string& path, const std::string& reason) {
+    std::string page = controlPageHead("<meta http-equiv=\"pragma\" content=\"no-cache\">\r");
+    page += "<title>" + loadUiText(ex.state, 76) + "</title>\r</head>\r";
+    const std::string text =
+        loadUiText(ex.state, 76) + " <b>" + htmlEscape(path) + "</b><br>" + htmlEscape(reason);
+    page += messageBody(ex, "error.jpg", text, backButton(ex.state));
+    return page;
+}
+
+void answerFailure(Exchange& ex, int status, const std::string& path, const std::string& reason) {
+    ex.response.status = status;
+    ex.response.contentType = "text/html";
+    ex.response.body = failurePage(ex, path, reason);
+}
+
+std::string confirmationPage(const Exchange& ex, const std::string& path) {
+    const AppState& state = ex.state;
+    std::string page = controlPageHead("<meta http-equiv=\"pragma\" content=\"no-cache\">\r");
+    page += "<title>" + htmlEscape(fileNamePart(path)) + " - " + loadUiText(state, 81) +
+            "</title>\r</head>\r";
+    page += "<body bgcolor=\"" + htmlColor(ex.host, ColorRole::ButtonFace) + "\" text=\"" +
+            htmlColor(ex.host, ColorRole::WindowText) +
+            "\" marginheight=\"6\" marginwidth=\"6\" topmargin=\"6\" leftmargin=\"6\" "
+            "onLoad=\"window.resizeTo(400,200);window.moveTo(Math.round(screen.width/2)-290,"
+            "Math.round(screen.height/2)-100);window.setTimeout('window.close();',10000);\">\r";
+    page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\" "
+            "height=\"100%\" align=\"center\">\r";
+    page += " <tr bgcolor=\"" + htmlColor(ex.host, ColorRole::WindowBackground) + "\">\r";
+    page += "  <td width=\"36\"><img src=\"/$int/information.jpg\" border=\"0\" alt=\"\" "
+            "width=\"32\" height=\"32\"></td>\r";
+    page += "  <td>" + formatUiText(state, 82, htmlEscape(path)) + "</td>\r </tr>\r";
+    page += " <tr>\r  <td colspan=\"2\" align=\"center\"><FORM>" +
+            pageButton(loadUiText(state, 83), "onClick=\"window.close();\"", "yes.gif", "40pt") +
+            "</FORM></td>\r </tr>\r";
+    page += "</table>\r</body>\r</html>";
+    return page;
+}
+
+} // namespace
+
+void answerSiteEdit(Exchange& ex) {
+    const std::string path = pathFromEditorForm(firstParam(ex.request, "site").value_or(""));
+    const auto file = confinedEditorFile(path, ex.paths.StaticRoot, ex.paths.TemplateFolder);
+    std::error_code ec;
+    ex.response.contentType = "text/html";
+    if (!file || !fs::is_regular_file(*file, ec)) {
+        ex.response.body = notFoundPage(ex, path);
+        return;
+    }
+    ex.response.body = editorPage(ex, path, *file);
+}
+
+void answerSiteSave(Exchange& ex) {
+    const std::string path = lastParam(ex.request, "FILE").value_or("");
+    if (ex.request.method != "POST")
+        return answerFailure(ex, 405, path, "Only the editor's form (method POST) can save.");
+    if (fromAnotherSite(ex.request))
+        return answerFailure(ex, 403, path, "Refused: the form was sent from another site.");
+    const auto file = confinedEditorFile(path, ex.paths.StaticRoot, ex.paths.TemplateFolder);
+    if (!file)
+        return answerFailure(ex, 403, path,
+                             "Not saved: only files inside the static folder or the template "
+                             "folder can be saved.");
+    std::error_code ec;
+    if (!fs::is_directory(file->parent_path(), ec))
+        return answerFailure(ex, 500, path, "Not saved: the folder does not exist.");
+    if (fs::exists(*file, ec) && !fs::is_regular_file(*file, ec))
+        return answerFailure(ex, 500, path, "Not saved: this is not a file.");
+
+    const std::string text = lastParam(ex.request, "SITE").value_or("");
+    if (const auto failure = replaceFileAtomically(*file, asCrLfLines(text)))
+        return answerFailure(ex, 500, path, "Not saved: " + *failure);
+
+    ex.response.contentType = "text/html";
+    ex.response.body = confirmationPage(ex, path);
+}
+
+} // namespace pelotest

@@ -1,0 +1,215 @@
+// "/$int/VarList.html": the variables pop-up. The outer page holds a frame, a reload button and
+// the auto-sort check box; the inner page (INT set) lists the variables with links to edit,
+// delete and sort them. Each request performs at most one change of the list.
+
+#include "language/UiTexts.h"
+#include "pages/ControlPageSkeleton.h"
+#include "pages/PopupPages.h"
+#include "server/Branches.h"
+#include "server/TextHelpers.h"
+#include "state/VariableSort.h"
+
+#include <string>
+
+namespace pelotest {
+namespace {
+
+struct VarListRequest {
+    std::string INT, DELETE, NAME, VALUE, CHECK, COLUMN;
+};
+
+VarListRequest readRequest(const HttpRequest& request) {
+    auto value = [&](std::string_view key) { return lastParam(request, key).value_or(""); };
+    return {value("INT"),   value("DELETE"), value("NAME"),
+            value("VALUE"), value("CHECK"),  value("COLUMN")};
+}
+
+// The first row named exactly name (with case: this page tells "a" from "A").
+std::optional<std::size_t> findExactly(const VariableTable& table, std::string_view name) {
+    for (std::size_t i = 0; i < table.size(); ++i)
+        if (table[i].Name == name)
+            return i;
+    return std::nullopt;
+}
+
+// Exactly one action, in this order of precedence: DELETE, NAME/VALUE, COLUMN, CHECK.
+void performAction(Exchange& ex, const VarListRequest& req) {
+    AppState& state = ex.state;
+    if (!req.DELETE.empty()) {
+        if (const auto row = findExactly(state.variables, req.DELETE)) {
+            state.variables.remove(*row);
+            state.VariablesChanged = true;
+            ex.host.variablesChanged();
+        }
+        return;
+    }
+    if (!req.NAME.empty()) {
+        if (const auto row = findExactly(state.variables, req.NAME)) {
+            state.variables.setValue(*row, req.VALUE);
+            state.VariablesChanged = true;
+            ex.host.variablesChanged();
+        }
+        return;
+    }
+    if (!req.COLUMN.empty()) {
+        if (req.COLUMN == "1" || req.COLUMN == "2") {
+            sortVariablesByColumn(state,
+                                  req.COLUMN == "1" ? VariableColumn::Name : VariableColumn::Value);
+            ex.host.variablesChanged();
+        }
+        return;
+    }
+    if (req.CHECK == "true") {
+        state.settings.VariablesAutoSort = true;
+    } else if (req.CHECK == "false") {
+        state.settings.VariablesAutoSort = false;
+        state.variables.resetMarks();
+        ex.host.variablesChanged();
+    }
+}
+
+std::string outerPage(const Exchange& ex) {
+    const AppState& state = ex.state;
+    const std::string face = htmlColor(ex.host, ColorRole::ButtonFace);
+    std::string page = "<script language=\"JavaScript\">\r"
+                       "function DoCheck()\r"
+                       "{\r"
+                       "if(document.forms[0].AUTOSORT.checked==true)\r"
+                       " {location.replace(\"/$int/VarList.html?CHECK=true\");}\r"
+                       "else\r"
+                       " {location.replace(\"/$int/VarList.html?CHECK=false\");}\r"
+                       "}\r"
+                       "</script>\r"
+                       "</head>\r";
+    page += "<body bgcolor=\"" + face + "\" text=\"" + htmlColor(ex.host, ColorRole::WindowText) +
+            "\" marginheight=\"2\" marginwidth=\"2\" topmargin=\"2\" leftmargin=\"2\">\r";
+    page += "<FORM><table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\" "
+            "height=\"100%\">\r"
+            " <tr>\r"
+            "  <td height=\"100%\"><iframe src=\"/$int/VarList.html?INT=true\" width=\"100%\" "
+            "height=\"100%\" frameborder=\"0\" marginheight=\"0\" marginwidth=\"0\" "
+            "topmargin=\"0\" leftmargin=\"0\" scrolling=\"yes\" name=\"VARLIST\"></iframe></td>\r"
+            " </tr>\r";
+    page += " <tr height=\"1\" bgcolor=\"" + face + "\">\r";
+    page += "  <td><img src=\"/$int/blank.gif\" width=\"1\" height=\"1\"></td>\r"
+            " </tr>\r";
+    page += " <tr height=\"16\" bgcolor=\"" + face + "\">\r";
+    page += "  <td valign=\"top\"><table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" "
+            "border=\"0\"><tr><td>";
+    page += pageButton(loadUiText(state, 65),
+                       "onClick=\"VARLIST.location.replace('/$int/VarList.html?INT=true&Reload=" +
+                           pageStamp() + "b');\"",
+                       "rel.gif", "90pt");
+    page += "<img src=\"/$int/blank.gif\" width=\"1\" height=\"1\"><INPUT class=\"checkbox\" "
+            "TYPE=\"CHECKBOX\" NAME=\"AUTOSORT\" VALUE=\"1\" onClick=\"DoCheck();\"";
+    page += state.settings.VariablesAutoSort ? " CHECKED>" : ">";
+    page += "</td><td><a class=\"checkbox\" "
+            "href=\"JavaScript:if(document.forms[0].AUTOSORT.checked==true){document.forms[0]."
+            "AUTOSORT.checked=false;}else{document.forms[0].AUTOSORT.checked=true;}DoCheck();\">";
+    page += loadUiText(state, 23) + "</a></td></tr></table></td> \r";
+    page += " </tr>\r"
+            "</table></FORM>\r";
+    return page;
+}
+
+int markNumber(Mark mark) {
+    switch (mark) {
+    case Mark::Passed:
+        return 6;
+    case Mark::Used:
+        return 7;
+    case Mark::Plain:
+        break;
+    }
+    return 5;
+}
+
+std::string innerPage(const Exchange& ex) {
+    const AppState& state = ex.state;
+    const std::string face = htmlColor(ex.host, ColorRole::ButtonFace);
+    const std::string shadow = htmlColor(ex.host, ColorRole::ButtonShadow);
+    // Names and answers travel in the query of the address: the characters that would end or
+    // change a query value are percent-encoded there, so "a&b" arrives as "a&b".
+    std::string page = "<script language=\"JavaScript\">\r"
+                       "function QueryValue(text)\r"
+                       "{\r"
+                       "return String(text).replace(/%/g,\"%25\").replace(/&/g,\"%26\")"
+                       ".replace(/\\+/g,\"%2B\").replace(/#/g,\"%23\");\r"
+                       "}\r"
+                       "function EditVar(name,wert)\r"
+                       "{\r";
+    page += "wert = prompt(\"" + loadUiText(state, 68) + "\",wert);\r";
+    page += "if(wert != null)\r"
+            " {\r"
+            " if(wert.toLowerCase() == \"@delete\")\r"
+            "  {\r";
+    page += "  if(confirm(\"" + loadUiText(state, 67) + "\")==true)\r";
+    page += "   {location.replace(\"/$int/VarList.html?INT=true&DELETE=\"+QueryValue(name)+\""
+            "&Reload=" +
+            pageStamp() + "\");}\r";
+    page += "  }\r"
+            " else\r"
+            "  {\r";
+    page += "  location.replace(\"/$int/VarList.html?INT=true&NAME=\"+QueryValue(name)+\"&VALUE="
+            "\"+QueryValue(wert)+\"&Reload=" +
+            pageStamp() + "\");\r";
+    page += "  }\r"
+            " }\r"
+            "}\r"
+            "function ClickColumn(wert)\r"
+            "{\r";
+    page +=
+        "location.replace(\"/$int/VarList.html?INT=true&COLUMN=\"+wert+\"&Reload=" + pageStamp() +
+        "\");\r";
+    page += "}\r"
+            "</script>\r"
+            "</head>\r";
+    page += "<body bgcolor=\"" + htmlColor(ex.host, ColorRole::WindowBackground) + "\" text=\"" +
+            htmlColor(ex.host, ColorRole::WindowText) +
+            "\" marginheight=\"0\" marginwidth=\"0\" topmargin=\"2\" leftmargin=\"2\">\r";
+    page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\">\r"
+            " <tr>\r";
+    page += "  <td style=\"border-bottom:1px solid " + shadow + ";border-right:1px solid " +
+            shadow + ";\" bgcolor=\"" + face +
+            "\">&nbsp;<a class=\"file\" href=\"JavaScript:ClickColumn('1');\">" +
+            loadUiText(state, 7) + "</a></td>\r";
+    page += "  <td style=\"border-bottom:1px solid " + shadow + ";border-left:1px solid " +
+            htmlColor(ex.host, ColorRole::ButtonHighlight) + ";\" bgcolor=\"" + face +
+            "\">&nbsp;<a class=\"file\" href=\"JavaScript:ClickColumn('2');\">" +
+            loadUiText(state, 8) + "</a></td>\r";
+    page += " </tr>\r";
+
+    const std::string width = std::to_string(ex.host.variableColumnWidth());
+    for (const Variable& row : state.variables.rows()) {
+        const std::string link = "<a class=\"file\" href=\"JavaScript:EditVar('" +
+                                 scriptLinkString(row.Name) + "','" + scriptLinkString(row.Value) +
+                                 "');\">";
+        page += " <tr>\r";
+        page += "  <td style=\"border-bottom:1px solid " + face + ";border-right:1px solid " +
+                face + ";\" width=\"" + width + "\">" + link + "<img src=\"/$int/Img" +
+                std::to_string(markNumber(row.mark)) +
+                ".gif\" border=\"0\" alt=\"\" width=\"16\" height=\"16\">&nbsp;" +
+                htmlEscape(row.Name) + "</a></td>\r";
+        page += "  <td style=\"border-bottom:1px solid " + face + ";\">" + link +
+                htmlEscape(row.Value) + "</a>&nbsp;</td>\r";
+        page += " </tr>\r";
+    }
+    page += "</table>\r";
+    return page;
+}
+
+} // namespace
+
+void answerVarList(Exchange& ex) {
+    const VarListRequest req = readRequest(ex.request);
+    performAction(ex, req);
+
+    std::string page = controlPageHead();
+    page += "<title>" + loadUiText(ex.state, 6) + "</title>\r";
+    page += req.INT.empty() ? outerPage(ex) : innerPage(ex);
+    page += "</body>\r</html>";
+    ex.response.contentType = "text/html";
+    ex.response.body = std::move(page);
+}
+
+} // namespace pelotest

@@ -1,0 +1,204 @@
+#pragma once
+// Shared by the tests of the site log, the variables page, the file list and the editor: a host
+// with a distinct colour per role (so that a page using the wrong role is caught), a real server
+// over a state in a temporary folder, and a comparison of whole pages whose time stamps vary.
+
+#include "support/HttpTestClient.h"
+#include "support/TempDir.h"
+
+#include "state/AppState.h"
+#include "state/Host.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace pelotest::test::popup {
+
+class TestHost : public Host {
+  public:
+    Rgb color(ColorRole role) const override {
+        switch (role) {
+        case ColorRole::ButtonFace:
+            return {0xD4, 0xD0, 0xC8};
+        case ColorRole::WindowText:
+            return {0x01, 0x02, 0x03};
+        case ColorRole::ButtonShadow:
+            return {0x80, 0x80, 0x80};
+        case ColorRole::ButtonHighlight:
+            return {0xFE, 0xFE, 0xFE};
+        case ColorRole::WindowBackground:
+            return {0xFF, 0xFF, 0xF0};
+        case ColorRole::ButtonText:
+            return {0x0A, 0x0B, 0x0C};
+        case ColorRole::GrayText:
+            return {0x70, 0x70, 0x70};
+        }
+        return {};
+    }
+    IconPixels messageIcon(MessageIcon) const override { return {}; }
+    std::string caption() const override { return "PeloTest"; }
+    int variableColumnWidth() const override { return columnWidth; }
+    void applyPlacement(const WindowPlacement&) override {}
+    WindowPlacement placement() const override { return {}; }
+    std::optional<std::string> askValue(const std::string&, const std::string&,
+                                        const std::string& preset) override {
+        return preset;
+    }
+    void variablesChanged() override { ++variablesNotified; }
+
+    int columnWidth = 150;
+    int variablesNotified = 0;
+};
+
+// The colours of TestHost as the pages write them.
+inline constexpr const char* kFace = "#D4D0C8";
+inline constexpr const char* kText = "#010203";
+inline constexpr const char* kShadow = "#808080";
+inline constexpr const char* kHighlight = "#FEFEFE";
+inline constexpr const char* kWindow = "#FFFFF0";
+inline constexpr const char* kGray = "#707070";
+
+// The stamp format of the pages for the current local time.
+inline std::string stampNow() {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const std::time_t seconds = system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[96];
+    std::snprintf(
+        text, sizeof text, "%04d%02d%02d%02d%02d%02d%03d", local.tm_year + 1900, local.tm_mon + 1,
+        local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+        static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000));
+    return text;
+}
+
+// A running server over a fresh state whose folders live in a temporary folder.
+class PageServer {
+  public:
+    PageServer() {
+        state.settingsPath = dir.path() / "pelotest.ini";
+        dir.write("pelotest.ini", "[Settings]\r\n");
+    }
+    void start() { server = std::make_unique<TestServer>(state, host); }
+
+    // Runs f on the state with the lock held, as a request would.
+    template <typename F>
+    auto withState(F f) {
+        std::lock_guard lock(state.mutex);
+        return f(state);
+    }
+
+    HttpResult get(std::string_view target, const HeaderList& headers = {}) {
+        return httpGet(server->port(), target, headers);
+    }
+    HttpResult post(std::string_view target, std::string_view form, HeaderList headers = {}) {
+        headers.emplace_back("Content-Type", "application/x-www-form-urlencoded");
+        return httpRequest(server->port(), "POST", target, form, headers);
+    }
+    std::string origin() const { return "http://127.0.0.1:" + std::to_string(server->port()); }
+
+    TempDir dir;
+    AppState state;
+    TestHost host;
+    std::unique_ptr<TestServer> server;
+};
+
+// Percent-encodes a form value as a browser does (blank as '+').
+inline std::string formEncode(std::string_view text) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') ||
+            c == '-' || c == '.' || c == '_' || c == '*')
+            out += c;
+        else if (c == ' ')
+            out += '+';
+        else {
+            out += '%';
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        }
+    }
+    return out;
+}
+
+inline constexpr std::string_view kStamp = "{STAMP}";
+
+// Compares a whole page with the expected text, in which every "{STAMP}" stands for a
+// 17-digit stamp between `from` and `to` (stamps taken before and after the request).
+inline testing::AssertionResult pageMatches(std::string_view expected, std::string_view actual,
+                                            const std::string& from, const std::string& to) {
+    std::size_t e = 0, a = 0;
+    while (true) {
+        const std::size_t next = expected.find(kStamp, e);
+        const std::string_view fixed = expected.substr(e, next - e);
+        if (actual.substr(a, fixed.size()) != fixed ||
+            (next == std::string_view::npos && actual.size() != a + fixed.size())) {
+            std::size_t i = 0;
+            while (i < fixed.size() && a + i < actual.size() && fixed[i] == actual[a + i])
+                ++i;
+            return testing::AssertionFailure()
+                   << "pages differ at byte " << a + i << "\n--- expected from there:\n"
+                   << fixed.substr(i, 300) << "\n--- actual from there:\n"
+                   << actual.substr(a + i, 300);
+        }
+        if (next == std::string_view::npos)
+            return testing::AssertionSuccess();
+        a += fixed.size();
+        const std::string_view stamp = actual.substr(a, 17);
+        const bool digits =
+            stamp.size() == 17 && stamp.find_first_not_of("0123456789") == std::string_view::npos;
+        if (!digits || stamp < from || stamp > to)
+            return testing::AssertionFailure() << "no stamp between " << from << " and " << to
+                                               << " at byte " << a << ": " << actual.substr(a, 30);
+        a += 17;
+        e = next + kStamp.size();
+    }
+}
+
+// GETs target and compares the whole body.
+inline testing::AssertionResult getMatches(PageServer& server, std::string_view target,
+                                           std::string_view expected) {
+    const std::string from = stampNow();
+    const HttpResult result = server.get(target);
+    const std::string to = stampNow();
+    if (result.status != 200)
+        return testing::AssertionFailure() << "status " << result.status << ": " << result.body;
+    if (result.header("Content-Type").value_or("").rfind("text/html", 0) != 0)
+        return testing::AssertionFailure()
+               << "content type " << result.header("Content-Type").value_or("");
+    return pageMatches(expected, result.body, from, to);
+}
+
+// The variables pop-up script with the default offsets, as every page that opens it carries it.
+inline const std::string kVarListPopupScript =
+    "<script language=\"javascript\">\rfunction PopVarList()\r{\rvar PLVarList = "
+    "window.open(\"/$int/VarList.html\",\"PLVarList\",\"width=350,height=320,left=\"+"
+    "String(screen.width - 360)+\",top=\"+String(screen.height - 320 - 384)+\",menubar=no,"
+    "status=no,resizable=yes\");\rPLVarList.focus();\r}\r</script>\r";
+
+// The head every built-in page starts with.
+inline const std::string kHeadStart =
+    "<html>\r<head>\r<LINK REL=\"StyleSheet\" HREF=\"/$int/styles.css\" type=\"text/css\">\r";
+
+// EditSite(site,num) of the site log and the file list.
+inline std::string editSiteFunction() {
+    return "function EditSite(site,num) {\r"
+           "var MyNow = new Date();\r"
+           "var PLSiteEdit = window.open(\"/$int/SiteEdit.html?site=\"+site+\"&Reload=\"+"
+           "String(Date.UTC(MyNow)),\"PLSiteEdit{STAMP}\"+num,\"width=600,height=450,"
+           "menubar=no,status=yes,resizable=yes\");\r"
+           "PLSiteEdit.focus();\r"
+           "}\r";
+}
+
+} // namespace pelotest::test::popup

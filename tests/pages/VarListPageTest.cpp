@@ -1,0 +1,305 @@
+// "/$int/VarList.html": the outer and the inner page compared whole, the one action per request
+// in its order of precedence, sorting as the desktop list sorts, and the auto-sort switch.
+
+#include "PopupPagesTestSupport.h"
+
+#include "state/VariableSort.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace pelotest::test::popup {
+namespace {
+
+const std::string kTitleHead = kHeadStart + "<title>Variablen</title>\r";
+
+std::string expectedOuter(bool autoSort) {
+    std::string page = kTitleHead;
+    page += "<script language=\"JavaScript\">\r"
+            "function DoCheck()\r"
+            "{\r"
+            "if(document.forms[0].AUTOSORT.checked==true)\r"
+            " {location.replace(\"/$int/VarList.html?CHECK=true\");}\r"
+            "else\r"
+            " {location.replace(\"/$int/VarList.html?CHECK=false\");}\r"
+            "}\r"
+            "</script>\r"
+            "</head>\r";
+    page += "<body bgcolor=\"" + std::string(kFace) + "\" text=\"" + kText +
+            "\" marginheight=\"2\" marginwidth=\"2\" topmargin=\"2\" leftmargin=\"2\">\r";
+    page += "<FORM><table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\" "
+            "height=\"100%\">\r";
+    page += " <tr>\r";
+    page += "  <td height=\"100%\"><iframe src=\"/$int/VarList.html?INT=true\" width=\"100%\" "
+            "height=\"100%\" frameborder=\"0\" marginheight=\"0\" marginwidth=\"0\" "
+            "topmargin=\"0\" leftmargin=\"0\" scrolling=\"yes\" name=\"VARLIST\"></iframe></td>\r";
+    page += " </tr>\r";
+    page += " <tr height=\"1\" bgcolor=\"" + std::string(kFace) + "\">\r";
+    page += "  <td><img src=\"/$int/blank.gif\" width=\"1\" height=\"1\"></td>\r";
+    page += " </tr>\r";
+    page += " <tr height=\"16\" bgcolor=\"" + std::string(kFace) + "\">\r";
+    page += "  <td valign=\"top\"><table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" "
+            "border=\"0\"><tr><td><INPUT CLASS=\"btn\" TYPE=\"BUTTON\" VALUE=\" Aktualisieren\" "
+            "onClick=\"VARLIST.location.replace('/$int/VarList.html?INT=true&Reload={STAMP}b');\" "
+            "style=\"background-image:url(/$int/rel.gif);background-repeat:no-repeat;"
+            "width:90pt;\"><img src=\"/$int/blank.gif\" width=\"1\" height=\"1\"><INPUT "
+            "class=\"checkbox\" TYPE=\"CHECKBOX\" NAME=\"AUTOSORT\" VALUE=\"1\" "
+            "onClick=\"DoCheck();\"";
+    page += autoSort ? " CHECKED>" : ">";
+    page += "</td><td><a class=\"checkbox\" href=\"JavaScript:if(document.forms[0].AUTOSORT."
+            "checked==true){document.forms[0].AUTOSORT.checked=false;}else{document.forms[0]."
+            "AUTOSORT.checked=true;}DoCheck();\">Variablen automatisch sortieren</a></td></tr>"
+            "</table></td> \r";
+    page += " </tr>\r";
+    page += "</table></FORM>\r";
+    page += "</body>\r</html>";
+    return page;
+}
+
+struct Row {
+    std::string nameInLink, valueInLink, nameCell, valueCell;
+    int image;
+};
+
+std::string expectedInner(const std::vector<Row>& rows, int width = 150) {
+    std::string page = kTitleHead;
+    page += "<script language=\"JavaScript\">\r"
+            "function QueryValue(text)\r"
+            "{\r"
+            "return String(text).replace(/%/g,\"%25\").replace(/&/g,\"%26\").replace(/\\+/g,"
+            "\"%2B\").replace(/#/g,\"%23\");\r"
+            "}\r"
+            "function EditVar(name,wert)\r"
+            "{\r"
+            "wert = prompt(\"Bitte geben Sie hier den neuen Wert f\xFCr \\\"\" + name+\"\\\" "
+            "ein.\\n(@Delete = Variable entfernen)\",wert);\r"
+            "if(wert != null)\r"
+            " {\r"
+            " if(wert.toLowerCase() == \"@delete\")\r"
+            "  {\r"
+            "  if(confirm(\"Soll die Variable \\\"\"+name+\"\\\" wirklich gel\xF6scht "
+            "werden?\")==true)\r"
+            "   {location.replace(\"/$int/VarList.html?INT=true&DELETE=\"+QueryValue(name)+\""
+            "&Reload={STAMP}\");}\r"
+            "  }\r"
+            " else\r"
+            "  {\r"
+            "  location.replace(\"/$int/VarList.html?INT=true&NAME=\"+QueryValue(name)+\"&VALUE="
+            "\"+QueryValue(wert)+\"&Reload={STAMP}\");\r"
+            "  }\r"
+            " }\r"
+            "}\r"
+            "function ClickColumn(wert)\r"
+            "{\r"
+            "location.replace(\"/$int/VarList.html?INT=true&COLUMN=\"+wert+\"&Reload={STAMP}\");\r"
+            "}\r"
+            "</script>\r"
+            "</head>\r";
+    page += "<body bgcolor=\"" + std::string(kWindow) + "\" text=\"" + kText +
+            "\" marginheight=\"0\" marginwidth=\"0\" topmargin=\"2\" leftmargin=\"2\">\r";
+    page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\">\r";
+    page += " <tr>\r";
+    page += "  <td style=\"border-bottom:1px solid " + std::string(kShadow) +
+            ";border-right:1px solid " + kShadow + ";\" bgcolor=\"" + kFace +
+            "\">&nbsp;<a class=\"file\" href=\"JavaScript:ClickColumn('1');\">Variable</a></td>\r";
+    page += "  <td style=\"border-bottom:1px solid " + std::string(kShadow) +
+            ";border-left:1px solid " + kHighlight + ";\" bgcolor=\"" + kFace +
+            "\">&nbsp;<a class=\"file\" href=\"JavaScript:ClickColumn('2');\">Wert</a></td>\r";
+    page += " </tr>\r";
+    for (const Row& r : rows) {
+        const std::string link = "<a class=\"file\" href=\"JavaScript:EditVar('" + r.nameInLink +
+                                 "','" + r.valueInLink + "');\">";
+        page += " <tr>\r";
+        page += "  <td style=\"border-bottom:1px solid " + std::string(kFace) +
+                ";border-right:1px solid " + kFace + ";\" width=\"" + std::to_string(width) +
+                "\">" + link + "<img src=\"/$int/Img" + std::to_string(r.image) +
+                ".gif\" border=\"0\" alt=\"\" width=\"16\" height=\"16\">&nbsp;" + r.nameCell +
+                "</a></td>\r";
+        page += "  <td style=\"border-bottom:1px solid " + std::string(kFace) + ";\">" + link +
+                r.valueCell + "</a>&nbsp;</td>\r";
+        page += " </tr>\r";
+    }
+    page += "</table>\r</body>\r</html>";
+    return page;
+}
+
+Row plainRow(const std::string& name, const std::string& value, int image = 5) {
+    return {name, value, name, value, image};
+}
+
+using Rows = std::vector<std::pair<std::string, std::string>>;
+
+Rows rowsOf(PageServer& server) {
+    return server.withState([](AppState& s) {
+        Rows rows;
+        for (const Variable& v : s.variables.rows())
+            rows.emplace_back(v.Name, v.Value);
+        return rows;
+    });
+}
+
+void fill(AppState& state, const Rows& rows) {
+    for (const auto& [name, value] : rows)
+        state.variables.add(name, value);
+}
+
+TEST(VarListPage, OuterPageShowsTheAutoSortBox) {
+    for (bool autoSort : {true, false}) {
+        SCOPED_TRACE(autoSort);
+        PageServer server;
+        server.state.settings.VariablesAutoSort = autoSort;
+        server.start();
+        EXPECT_TRUE(getMatches(server, "/$int/VarList.html", expectedOuter(autoSort)));
+        EXPECT_TRUE(getMatches(server, "/$int/VarList.html?INT=", expectedOuter(autoSort)));
+    }
+}
+
+TEST(VarListPage, InnerPageListsRowsWithMarksAndTheHostsColumnWidth) {
+    PageServer server;
+    server.host.columnWidth = 212;
+    fill(server.state, {{"a", "1"}, {"b", "2"}, {"c", ""}});
+    server.state.variables.markPassed(1);
+    server.state.variables.markUsed(2, 2);
+    server.start();
+    EXPECT_TRUE(getMatches(
+        server, "/$int/VarList.html?INT=true",
+        expectedInner({plainRow("b", "2", 6), plainRow("a", "1", 5), plainRow("c", "", 7)}, 212)));
+}
+
+TEST(VarListPage, EmptyListGivesTheHeaderRowOnly) {
+    PageServer server;
+    server.start();
+    EXPECT_TRUE(getMatches(server, "/$int/VarList.html?INT=1", expectedInner({})));
+}
+
+TEST(VarListPage, QuotesAndBackslashesCannotBreakTheScript) {
+    PageServer server;
+    fill(server.state, {{"it's", "say \"hi\" & <b>"}, {"back\\slash", "50%\tx"}});
+    server.start();
+    EXPECT_TRUE(
+        getMatches(server, "/$int/VarList.html?INT=true",
+                   expectedInner({{"it\\'s", "say \\&quot;hi\\&quot; &amp; \\x3Cb&gt;", "it's",
+                                   "say &quot;hi&quot; &amp; &lt;b&gt;", 5},
+                                  {"back\\\\slash", "50%25%09x", "back\\slash", "50%\tx", 5}})));
+}
+
+// One action per request, in the order DELETE, NAME/VALUE, COLUMN, CHECK; names with case.
+TEST(VarListPage, PerformsExactlyOneActionInOrderOfPrecedence) {
+    struct Case {
+        const char* query;
+        Rows before;
+        Rows after;
+        bool changed;
+    };
+    const Rows abc = {{"b", "2"}, {"a", "1"}, {"C", "3"}};
+    const std::vector<Case> cases = {
+        {"DELETE=a&NAME=a&VALUE=x&COLUMN=1", abc, {{"b", "2"}, {"C", "3"}}, true},
+        {"DELETE=A&NAME=a&VALUE=x", abc, abc, false},
+        {"NAME=a&VALUE=x&COLUMN=1&CHECK=false", abc, {{"b", "2"}, {"a", "x"}, {"C", "3"}}, true},
+        {"NAME=A&VALUE=x", abc, abc, false},
+        {"NAME=a", abc, {{"b", "2"}, {"a", ""}, {"C", "3"}}, true},
+        {"NAME=a&VALUE=1&VALUE=2", abc, {{"b", "2"}, {"a", "2"}, {"C", "3"}}, true},
+        {"NAME=new&VALUE=1", abc, abc, false},
+        {"DELETE=&NAME=&COLUMN=1&CHECK=false", abc, {{"a", "1"}, {"b", "2"}, {"C", "3"}}, true},
+        {"COLUMN=3&CHECK=false", abc, abc, false},
+        {"delete=a&name=b&value=x&column=1", abc, abc, false},
+        {"DELETE=a%26b&Reload=1", {{"a&b", "1"}, {"a", "2"}}, {{"a", "2"}}, true},
+        {"NAME=x+y&VALUE=a%26b%2Bc%23d", {{"x y", ""}}, {{"x y", "a&b+c#d"}}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.query);
+        PageServer server;
+        fill(server.state, c.before);
+        server.start();
+        const HttpResult result = server.get(std::string("/$int/VarList.html?INT=true&") + c.query);
+        EXPECT_EQ(result.status, 200);
+        EXPECT_EQ(rowsOf(server), c.after);
+        EXPECT_EQ(server.withState([](AppState& s) { return s.VariablesChanged; }), c.changed);
+        EXPECT_EQ(server.withState([](AppState& s) { return s.settings.VariablesAutoSort; }), true);
+    }
+}
+
+TEST(VarListPage, NameWithOtherCaseChangesNothingAndAnswersTheOuterPage) {
+    PageServer server;
+    fill(server.state, {{"a", "1"}});
+    server.start();
+    EXPECT_TRUE(getMatches(server, "/$int/VarList.html?NAME=A&VALUE=x", expectedOuter(true)));
+    EXPECT_EQ(rowsOf(server), (Rows{{"a", "1"}}));
+}
+
+TEST(VarListPage, SortsAsTheDesktopListSorts) {
+    PageServer server;
+    fill(server.state, {{"x", "beta"}, {"Y", "Alpha"}, {"z", "gamma"}, {"w", "\xE4rger"}});
+    server.start();
+    const auto sort = [&](const char* column) {
+        server.withState([](AppState& s) { s.VariablesChanged = false; });
+        EXPECT_EQ(server.get(std::string("/$int/VarList.html?INT=true&COLUMN=") + column).status,
+                  200);
+        EXPECT_TRUE(server.withState([](AppState& s) { return s.VariablesChanged; }));
+        return rowsOf(server);
+    };
+    EXPECT_EQ(sort("2"), (Rows{{"Y", "Alpha"}, {"w", "\xE4rger"}, {"x", "beta"}, {"z", "gamma"}}));
+    EXPECT_EQ(sort("2"), (Rows{{"z", "gamma"}, {"x", "beta"}, {"w", "\xE4rger"}, {"Y", "Alpha"}}));
+    EXPECT_EQ(sort("1"), (Rows{{"w", "\xE4rger"}, {"x", "beta"}, {"Y", "Alpha"}, {"z", "gamma"}}));
+    EXPECT_EQ(sort("1"), (Rows{{"z", "gamma"}, {"Y", "Alpha"}, {"x", "beta"}, {"w", "\xE4rger"}}));
+    EXPECT_EQ(sort("2"), (Rows{{"Y", "Alpha"}, {"w", "\xE4rger"}, {"x", "beta"}, {"z", "gamma"}}));
+    EXPECT_GE(server.host.variablesNotified, 5);
+}
+
+TEST(VarListPage, UncheckingAutoSortMakesEveryRowPlainWithoutReordering) {
+    PageServer server;
+    fill(server.state, {{"a", "1"}, {"b", "2"}, {"c", "3"}});
+    server.state.variables.markPassed(2);
+    server.state.variables.markUsed(2, 1);
+    server.start();
+    EXPECT_TRUE(getMatches(server, "/$int/VarList.html?CHECK=false", expectedOuter(false)));
+    EXPECT_TRUE(
+        getMatches(server, "/$int/VarList.html?INT=true",
+                   expectedInner({plainRow("c", "3"), plainRow("b", "2"), plainRow("a", "1")})));
+    EXPECT_TRUE(getMatches(server, "/$int/VarList.html?CHECK=maybe", expectedOuter(false)));
+    EXPECT_TRUE(getMatches(server, "/$int/VarList.html?CHECK=true", expectedOuter(true)));
+    EXPECT_TRUE(server.withState([](AppState& s) { return s.settings.VariablesAutoSort; }));
+}
+
+TEST(VariableCollation, IgnoresCaseAndSortsAccentsBesideTheirLetter) {
+    struct Case {
+        const char* a;
+        const char* b;
+        int sign;
+    };
+    const std::vector<Case> cases = {
+        {"abc", "ABC", 0},
+        {"\xC4rger", "\xE4RGER", 0},
+        {"a", "b", -1},
+        {"\xE4", "b", -1},
+        {"a", "\xE4", -1},
+        {"Zebra", "apfel", 1},
+        {"stra\xDF"
+         "e",
+         "strasse", 1},
+        {"strasse", "strasst", -1},
+        {"", "a", -1},
+        {"a1", "a10", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " / " + c.b);
+        const int order = collateVariableText(c.a, c.b);
+        EXPECT_EQ((order > 0) - (order < 0), c.sign);
+        const int reverse = collateVariableText(c.b, c.a);
+        EXPECT_EQ((reverse > 0) - (reverse < 0), -c.sign);
+    }
+}
+
+TEST(VariableSort, RowsEqualIgnoringCaseKeepTheirOrder) {
+    AppState state;
+    fill(state, {{"n1", "b"}, {"n2", "A"}, {"n3", "a"}, {"n4", "B"}});
+    sortVariablesByColumn(state, VariableColumn::Value);
+    Rows rows;
+    for (const Variable& v : state.variables.rows())
+        rows.emplace_back(v.Name, v.Value);
+    EXPECT_EQ(rows, (Rows{{"n2", "A"}, {"n3", "a"}, {"n1", "b"}, {"n4", "B"}}));
+}
+
+} // namespace
+} // namespace pelotest::test::popup
