@@ -1,19 +1,17 @@
-#include "pages/ControlPage.h"
+// The control page under "/$int": buttons for the log and variables pop-ups, the choice of a
+// start page, and the two folder browsers.
 
 #include "language/UiTexts.h"
 #include "pages/ControlPageSkeleton.h"
 #include "server/Branches.h"
+#include "server/StaticFiles.h"
 #include "server/TextHelpers.h"
 #include "state/TextCase.h"
 
-#include <algorithm>
-#include <filesystem>
-#include <system_error>
+#include <string>
 
 namespace pelotest {
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string blankImage(int width, int height) {
     return "<img src=\"/$int/blank.gif\" border=\"0\" alt=\"\" width=\"" + std::to_string(width) +
@@ -69,27 +67,6 @@ bool templateFolderDiffers(const std::string& templateFolder, const std::string&
 
 } // namespace
 
-std::vector<std::string> startPageChoices(const std::string& staticPath) {
-    std::string folder = replaceAll(staticPath, "\\", "/");
-    if (folder.empty())
-        return {};
-    if (folder.size() > 1 && folder.back() == '/')
-        folder.pop_back();
-
-    std::vector<std::string> names;
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        std::error_code typeError;
-        if (it->is_regular_file(typeError))
-            names.push_back(it->path().filename().string());
-    }
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        const int order = compareIgnoreCase(a, b);
-        return order != 0 ? order < 0 : a < b;
-    });
-    return names;
-}
-
 void answerControlPage(Exchange& ex) {
     const Settings& settings = ex.state.settings;
     const bool withSiteList = settings.StaticSite.empty();
@@ -113,7 +90,7 @@ void answerControlPage(Exchange& ex) {
     if (withSiteList) {
         page += blankImage(5, 1);
         page += "<SELECT NAME=\"SITES\">";
-        for (const std::string& name : startPageChoices(settings.StaticPath)) {
+        for (const std::string& name : startPageChoices(ex.paths.StaticRoot)) {
             const std::string escaped = htmlEscape(name);
             page += "<OPTION VALUE=\"" + escaped + "\">" + escaped + "</OPTION>";
         }

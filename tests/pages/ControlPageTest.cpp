@@ -174,7 +174,7 @@ TEST(ControlPage, ShowsTheInformationLinkWhenTheShownFolderDiffersFromTheSetting
         {"/TPL/", "/TPL", false},    // letter case does not count
         {"\\tpl\\", "/tpl", true},   // separators turned round
         {"/t/(Sub)/", "/tpl", true}, // a variable was substituted
-        {"/tpl//", "/tpl/", true},   // two trailing separators: one stays
+        {"/tpl//", "/tpl/", false},  // the setting without its last character
     };
     for (const Case& c : cases) {
         PagesServer s;
