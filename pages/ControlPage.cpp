@@ -90,7 +90,7 @@ void answerControlPage(Exchange& ex) {
     if (withSiteList) {
         page += blankImage(5, 1);
         page += "<SELECT NAME=\"SITES\">";
-        for (const std::string& name : startPageChoices(ex.paths.StaticRoot)) {
+        for (const std::string& name : startPageChoices(settings.StaticPath)) {
             const std::string escaped = htmlEscape(name);
             page += "<OPTION VALUE=\"" + escaped + "\">" + escaped + "</OPTION>";
         }
