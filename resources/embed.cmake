@@ -1,4 +1,5 @@
-# Writes OUTPUT: a C++ table of the files in FILES, looked up by file name.
+# Writes OUTPUT: a C++ table of the files in FILES ("|"-separated), looked up by file name.
+string(REPLACE "|" ";" FILES "${FILES}")
 set(body "#include \"resources/EmbeddedResources.h\"\n\n#include <array>\n\nnamespace pelotest::resources {\nnamespace {\n")
 set(table "")
 set(index 0)

@@ -5,7 +5,7 @@ packages=(
     build-essential cmake ninja-build ccache clang clang-format libclang-rt-14-dev
     libboost1.81-dev libjpeg62-turbo-dev libgif-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+    gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
     chromium
     wrk nginx-light php-cli python3 curl
 )

@@ -44,4 +44,22 @@ struct HttpResponse {
     void setHeader(std::string name, std::string value);
 };
 
+// The request model as the listener builds it from the wire.
+
+// Decodes %XX escapes (an escape that is not two hex digits stays as it is); with plusIsBlank,
+// '+' becomes a blank first.
+std::string percentDecode(std::string_view text, bool plusIsBlank);
+
+// Splits a query string (or a form-encoded body) at '&' and decodes each entry; empty entries
+// are dropped.
+void appendDecodedParams(std::string_view query, std::vector<std::string>& params);
+
+// The request from its method, request target, body and header fields. The target may be in
+// origin form ("/a.htm?x=1") or absolute form ("http://host/a.htm?x=1"). A form-encoded body
+// gives parameters ahead of the query's. nullopt for a target that names no document (another
+// form, or a decoded path holding a NUL byte).
+std::optional<HttpRequest>
+makeHttpRequest(std::string method, std::string_view target, std::string_view body,
+                std::vector<std::pair<std::string, std::string>> headers);
+
 } // namespace pelotest

@@ -61,6 +61,8 @@ class Host {
     // Status line text while loading and saving ("" clears it).
     virtual void status(const std::string& text) { (void)text; }
 
+    // The start page and its parameters were set from the browser (the settings fields show them).
+    virtual void settingsChanged() {}
     virtual void treeChanged() {}
     virtual void variablesChanged() {}
     virtual void logChanged() {}

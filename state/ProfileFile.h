@@ -1,8 +1,9 @@
 #pragma once
-// An INI file with the semantics of the Windows profile API (see the project's docs/ini.md):
+// An INI file with the semantics of the Windows profile API (see docs/settings-file.md):
 // case-insensitive sections and keys, first match wins, values trimmed and one pair of enclosing
 // quotes removed, key lists in file order, new keys at the end of their section. Kept in memory;
-// save() writes it atomically (temporary file + rename).
+// save() writes it atomically (temporary file + rename). Edits change only the lines they touch:
+// comments, blank lines and line ends elsewhere stay byte for byte.
 
 #include <filesystem>
 #include <optional>
@@ -38,7 +39,13 @@ class ProfileFile {
     // its section (a new section at the end of the file).
     void writeString(std::string_view section, std::string_view key, std::string_view value);
     void eraseKey(std::string_view section, std::string_view key);
+    // Removes the header and key lines of every section of that name (comments stay).
     void eraseSection(std::string_view section);
+    // Erases the section and appends it anew at the end of the file with these entries in this
+    // order, duplicates kept: the bulk form of eraseSection followed by one writeString per key,
+    // in linear time.
+    void writeSection(std::string_view section,
+                      const std::vector<std::pair<std::string, std::string>>& entries);
 
     // Reads one value straight from the file on disk (for keys a hand edit may change while the
     // program runs).
@@ -46,7 +53,22 @@ class ProfileFile {
                                                    std::string_view section, std::string_view key);
 
   private:
-    std::vector<std::string> lines_; // the file's lines, without line ends
+    struct Line {
+        std::string text; // without its line end
+        std::string end;  // "\r\n", "\n", "\r" or "" (last line without one)
+    };
+    // The first section of that name: index of its header and one past its last line.
+    struct Range {
+        std::size_t header, end;
+    };
+    std::optional<Range> findSection(std::string_view section, std::size_t from = 0) const;
+    std::optional<std::size_t> findKey(const Range& range, std::string_view key) const;
+    void terminateLastLine();
+
+    std::vector<Line> lines_;
+    // Byte-order mark the file began with: kept on saving. A UTF-16LE file is held as
+    // Windows-1252 bytes and written back as UTF-16LE.
+    enum class Encoding { Bytes, Utf8Bom, Utf16Le } encoding_ = Encoding::Bytes;
 };
 
 } // namespace pelotest

@@ -3,9 +3,11 @@
 // ignores case and yields the first row in list order.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace pelotest {
@@ -47,8 +49,19 @@ class VariableTable {
     bool empty() const { return rows_.empty(); }
 
   private:
+    void rotateRow(std::size_t from, std::size_t to);
+    void renumber(std::size_t from, std::size_t to);
+    std::uint32_t newId(std::size_t position);
+    void indexName(const std::string& name, std::uint32_t id);
+    void unindexName(const std::string& name, std::uint32_t id);
+
     std::vector<Variable> rows_;
-    // Implementation may keep an index by case-folded name beside the list.
+    // Lookup index beside the list: a stable id per row (ids_ in list order), the current
+    // position of each id, ids free for reuse, and case-folded name -> ids of that name.
+    std::vector<std::uint32_t> ids_;
+    std::vector<std::size_t> position_;
+    std::vector<std::uint32_t> freeIds_;
+    std::unordered_map<std::string, std::vector<std::uint32_t>> index_;
 };
 
 // StripVariableReferences: removes every reference before...after from value (never expands).

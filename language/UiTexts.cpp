@@ -1,0 +1,240 @@
+#include "language/UiTexts.h"
+
+#include "language/PeResources.h"
+#include "state/TextCase.h"
+
+#include <array>
+#include <cstdint>
+
+namespace pelotest {
+
+namespace {
+
+// The built-in German texts as Windows-1252 bytes, indexed by id; id 47 is not used. "#13"
+// marks a line break; "%1" and "%2" are filled by formatUiText. Texts 67 and 68 are script code
+// and 75 and 107 are shown by scripts, so their backslashes are part of the text.
+constexpr std::array<std::string_view, kUiTextCount + 1> kBuiltInTexts{
+    /* 0 */ "",
+    /* 1 */ "Testumgebung f\xFCr Pelorin-Templates",
+    /* 2 */ "Allgemein",
+    /* 3 */ "Log",
+    /* 4 */ "Einstellungen",
+    /* 5 */ "Events/Templates",
+    /* 6 */ "Variablen",
+    /* 7 */ "Variable",
+    /* 8 */ "Wert",
+    /* 9 */ "Diese Software ist ein Produkt der",
+    /* 10 */ "Pelorin ist ein eingetragenes Warenzeichen der Pelorin Software AG.",
+    /* 11 */ "Datei",
+    /* 12 */ "Event",
+    /* 13 */ "Titel",
+    /* 14 */ "Templates",
+    /* 15 */ "Ordner (Es k\xF6nnen auch Variablen verwendet werden, z.B. \"c:\\/(Test)\")",
+    /* 16 */ "Virtueller Ordner",
+    /* 17 */ "Statische Seiten",
+    /* 18 */ "Startordner",
+    /* 19 */ "Startseite",
+    /* 20 */ "Parameter (z.B. test=1&&test2=abc)",
+    /* 21 */ "Allgemeines",
+    /* 22 */ "HTTP-Port",
+    /* 23 */ "Variablen automatisch sortieren",
+    /* 24 */ "Log-Begrenzung",
+    /* 25 */ "Log Speichern",
+    /* 26 */ "Remote Template-/Site-Editor",
+    /* 27 */ "Reloadzeit",
+    /* 28 */
+    "Wenn eine Startseite angegeben wurde, wird beim Aufruf dieser Seite ein PopUp-Fenster mit "
+    "einer Liste der zuletzt aufgerufenen Seiten ge\xF6"
+    "ffnet. Beim Anklicken einer dieser Seiten wird der Editor geladen.",
+    /* 29 */ "Bearbeiten",
+    /* 30 */ "L\xF6schen",
+    /* 31 */ "Zuordnen",
+    /* 32 */ "Alle ausklappen",
+    /* 33 */ "Alle zuklappen",
+    /* 34 */ "Eigenschaften",
+    /* 35 */ "Log L\xF6schen",
+    /* 36 */ "Anzeigen",
+    /* 37 */ "Starten",
+    /* 38 */ "Stoppen",
+    /* 39 */ "Beenden",
+    /* 40 */ "Bereit",
+    /* 41 */ "Aktiv",
+    /* 42 */ "Template w\xE4hlen",
+    /* 43 */ "Bitte w\xE4hlen Sie das zu diesem Event geh\xF6rende Template",
+    /* 44 */ "OK",
+    /* 45 */ "Abbrechen",
+    /* 46 */ "Bitte geben Sie hier den neuen Wert ein.",
+    /* 47 */ "",
+    /* 48 */ "Tree laden...",
+    /* 49 */ "Log laden...",
+    /* 50 */ "Variablen laden...",
+    /* 51 */ "Einstellungen sichern...",
+    /* 52 */ "Variablen sichern...",
+    /* 53 */ "Tree sichern...",
+    /* 54 */ "Log sichern...",
+    /* 55 */ "??.??.????&nbsp;??:??:??",
+    /* 56 */ "??&nbsp;Byte",
+    /* 57 */ "dd\".\"mm\".\"yyyy hh\":\"nn\":\"ss",
+    /* 58 */ "&nbsp;",
+    /* 59 */ "&nbsp;Byte",
+    /* 60 */ "Ge&auml;ndert&nbsp;am&nbsp;",
+    /* 61 */ "Uhr &minus;&nbsp;Gr&ouml;sse:&nbsp;",
+    /* 62 */ "Start",
+    /* 63 */ "Dynamische Sites:",
+    /* 64 */ "Statische Sites:",
+    /* 65 */ "Aktualisieren",
+    /* 66 */ "Sek.",
+    /* 67 */ "Soll die Variable \\\"\"+name+\"\\\" wirklich gel\xF6scht werden?",
+    /* 68 */
+    "Bitte geben Sie hier den neuen Wert f\xFCr \\\"\" + name+\"\\\" ein.\\n(@Delete = Variable "
+    "entfernen)",
+    /* 69 */ "Dateien",
+    /* 70 */ "Seite bearbeiten",
+    /* 71 */ "Template bearbeiten",
+    /* 72 */ "Zeile",
+    /* 73 */ "Spalte",
+    /* 74 */ "Wollen Sie die \xC4nderungen Speichern?",
+    /* 75 */ "Die Datei wurde nicht ver\xE4ndert!\\n\\nWollen Sie die Datei dennoch speichern?",
+    /* 76 */ "Fehler!",
+    /* 77 */ "Speichern",
+    /* 78 */ "Schliessen",
+    /* 79 */ "Die Datei <b>%1</b> wurde nicht gefunden!",
+    /* 80 */
+    "Zur\xFC"
+    "ck",
+    /* 81 */ "Gespeichert",
+    /* 82 */ "Die Datei <b>%1</b> wurde gespeichert.",
+    /* 83 */ "OK",
+    /* 84 */ "Einstellungen laden...",
+    /* 85 */ "Dem Event <b>%1</b> ist kein Template zugeordnet!",
+    /* 86 */ "Es ist kein Einstiegstemplate zugeordnet!",
+    /* 87 */ "Zuordnen",
+    /* 88 */ "kein Template zugeordnet",
+    /* 89 */ "Herzlich Willkommen auf der Testumgebung f\xFCr Pelorin-Templates!",
+    /* 90 */
+    "Sie haben keine Seite angegeben und es wurde bisher auch keine Startseite festgelegt.",
+    /* 91 */ "Sie k&ouml;nnen eine Startseite festlegen:",
+    /* 92 */
+    "\xDC"
+    "bernehmen",
+    /* 93 */ "Datei nicht gefunden! - Error 404",
+    /* 94 */ "Die Datei <b>%1</b> wurde nicht gefunden!",
+    /* 95 */ "Dynamischer Pfad",
+    /* 96 */ "Bitte \xE4ndern Sie ggf. den Wert der Variablen \"%1\".",
+    /* 97 */ "Die Datei#13%1#13wurde nicht gefunden!",
+    /* 98 */ "Dynamischer Pfad",
+    /* 99 */ "Bitte \xE4ndern Sie ggf. den Wert der Variablen \"%1\".",
+    /* 100 */ "Soll der Eintrag \"%1\" wirklich gel\xF6scht werden?",
+    /* 101 */ "Bitte w\xE4hlen sie den Ordner wo sich die statischen Websites befinden",
+    /* 102 */ "Bitte w\xE4hlen sie den Ordner wo sich die Templates befinden",
+    /* 103 */ "Es wurden Variablen im Pfad gefunden, welche durch ihre Werte ersetzt wurden!",
+    /* 104 */ "Soll das Log wirklich gel\xF6scht werden?",
+    /* 105 */ "Die Datei#13%1#13wurde nicht gefunden!",
+    /* 106 */ "Dem Event \"%1\" ist kein Template zugeordnet.",
+    /* 107 */
+    "Der angezeigte Pfad ist nicht statisch, da er eine Variable enth\xE4llt.\\n\\nWenn die "
+    "entspr. Variable ge\xE4ndert wurde, wird der Pfad (nach einem Reload dieser Seite) angepasst.",
+    /* 108 */ "Info",
+    /* 109 */ "Sie k&ouml;nnen in das %1Kontrollzentrum%2 wechseln",
+    /* 110 */ "https://www.pelorin.example/",
+    /* 111 */
+    "Mit Hilfe dieses Programmes k&ouml;nnen Sie an Templates von Pelorin Anwendungen auch <u>ohne "
+    "Zugriff auf den Pelorin Server</u> weiter entwickeln.<br>Sie ben&ouml;tigen lediglich lokale "
+    "Kopien der entsprechenden Sites und Templates.",
+    /* 112 */ "OK",
+    /* 113 */ "Abbrechen",
+    /* 114 */ "Ja",
+    /* 115 */ "Nein",
+    /* 116 */ "Warnung",
+    /* 117 */ "Fehler",
+    /* 118 */ "Information",
+    /* 119 */ "Best\xE4tigung",
+    /* 120 */ "Template w\xE4hlen",
+    /* 121 */ "Bitte w\xE4hlen Sie das zu diesem Event geh\xF6rende Template.",
+    /* 122 */ "Sprache w\xE4hlen",
+    /* 123 */ "Deutsch (standard)",
+    /* 124 */ "Sprache laden...",
+    /* 125 */ "Download von Sprachpaketen",
+    /* 126 */ "Schliessen",
+    /* 127 */ "Sprachresource extrahieren (Delphi)",
+    /* 128 */ "Wohin soll die Resourcendatei gespeichert werden?",
+    /* 129 */ "DE",
+    /* 130 */
+    "Die Datei %1 existiert schon, wollen sie diese nun \xFC"
+    "berschreiben?",
+    /* 131 */ "%1 - wurde erfolgreich gespeichert",
+    /* 132 */
+    "Bitte warten...#13#13Achtung: Zum Anzeigen dieser Seite ben\xF6tigen Sie eine Verbindung zum "
+    "Internet!",
+};
+
+// One looked-up text holds at most this many characters; longer library strings are cut.
+constexpr std::size_t kMaxUiTextLength = 259;
+
+std::string finishText(std::string text) {
+    if (text.size() > kMaxUiTextLength) {
+        text.resize(kMaxUiTextLength);
+    }
+    return replaceAll(text, "#13", "\r");
+}
+
+// A language library is named by its bare file name; anything that could reach another folder
+// (a separator, "." or "..") or that a path cannot hold is not a library name.
+bool isBareFileName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
+// The text of id from the library, already converted and finished; empty when the library is
+// missing, unreadable or lacks a non-empty string of that id. The first folder that holds a
+// file of that name decides; the file is read anew on every lookup, so a library replaced on
+// disk is seen at once.
+std::string libraryText(std::span<const std::filesystem::path> folders,
+                        std::string_view languageDll, int id) {
+    if (!isBareFileName(languageDll) || id < 0 || id > 0xFFFF) {
+        return {};
+    }
+    for (const std::filesystem::path& folder : folders) {
+        const std::filesystem::path file = folder / languageDll;
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(file, error)) {
+            continue;
+        }
+        const auto library = PeResources::fromFile(file);
+        if (!library) {
+            return {};
+        }
+        return finishText(windows1252FromUtf16(library->string(static_cast<std::uint32_t>(id))));
+    }
+    return {};
+}
+
+} // namespace
+
+std::string loadBuiltInUiText(int id) {
+    if (id < 1 || id > kUiTextCount) {
+        return {};
+    }
+    return finishText(std::string(kBuiltInTexts[static_cast<std::size_t>(id)]));
+}
+
+std::string loadUiText(std::span<const std::filesystem::path> folders, std::string_view languageDll,
+                       int id) {
+    std::string text = libraryText(folders, languageDll, id);
+    return text.empty() ? loadBuiltInUiText(id) : text;
+}
+
+std::string loadUiText(const AppState& state, int id) {
+    return loadUiText(state.languageFolders, state.settings.LanguageDll, id);
+}
+
+std::string formatUiText(const AppState& state, int id, std::string_view arg1) {
+    return replaceAll(loadUiText(state, id), "%1", arg1);
+}
+
+std::string formatUiText(const AppState& state, int id, std::string_view arg1,
+                         std::string_view arg2) {
+    return replaceAll(formatUiText(state, id, arg1), "%2", arg2);
+}
+
+} // namespace pelotest

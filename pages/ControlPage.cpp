@@ -1,0 +1,144 @@
+#include "pages/ControlPage.h"
+
+#include "language/UiTexts.h"
+#include "pages/ControlPageSkeleton.h"
+#include "server/Branches.h"
+#include "server/TextHelpers.h"
+#include "state/TextCase.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace pelotest {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string blankImage(int width, int height) {
+    return "<img src=\"/$int/blank.gif\" border=\"0\" alt=\"\" width=\"" + std::to_string(width) +
+           "\" height=\"" + std::to_string(height) + "\">";
+}
+
+// A form button whose icon is its background picture; the caption follows one blank.
+std::string button(const std::string& caption, const std::string& onClick,
+                   const std::string& image) {
+    return "<INPUT CLASS=\"btn\" TYPE=\"BUTTON\" VALUE=\" " + caption + "\" onClick=\"" + onClick +
+           "\" style=\"background-image:url(/$int/" + image +
+           ");background-repeat:no-repeat;width:80pt;\">";
+}
+
+// An etched line between the parts of the page: a gap, a shadow line and a highlight line.
+std::string separatorRows(const Host& host) {
+    return " <tr height=\"2\">\r  <td>" + blankImage(1, 2) + "</td>\r </tr>\r" + " <tr bgcolor=\"" +
+           htmlColor(host, ColorRole::ButtonShadow) + "\" height=\"1\">\r  <td>" +
+           blankImage(1, 1) + "</td>\r </tr>\r" + " <tr bgcolor=\"" +
+           htmlColor(host, ColorRole::ButtonHighlight) + "\" height=\"1\">\r  <td>" +
+           blankImage(1, 1) + "</td>\r </tr>\r";
+}
+
+std::string folderBrowserRow(const std::string& path, int type) {
+    return " <tr>\r  <td height=\"50%\"><iframe src=\"/$int/FileList.html?PATH=" +
+           htmlEscape(path) + "&TYPE=" + std::to_string(type) +
+           "\" width=\"100%\" height=\"100%\" frameborder=\"0\" marginheight=\"0\" "
+           "marginwidth=\"0\" topmargin=\"0\" leftmargin=\"0\" scrolling=\"yes\" "
+           "name=\"VARLIST\"></iframe></td>\r </tr>\r";
+}
+
+std::string goStartScript(bool withSiteList) {
+    std::string script = "<script language=\"JavaScript\">\rfunction GoStart()\r{\r"
+                         "var MyURL = document.URL.toLowerCase();\r"
+                         "MyURL = MyURL.substr(0,MyURL.indexOf(\"/$int\"));\r";
+    if (withSiteList)
+        script += "MyURL = MyURL + \"/\" + document.AUSWAHL.SITES.options["
+                  "document.AUSWAHL.SITES.selectedIndex].value;\r";
+    script += "window.open(MyURL,\"_self\");\r}\r</script>\r";
+    return script;
+}
+
+// The information link beside the templates folder appears when substitution or normalisation
+// changed the folder as configured: the shown folder then differs from the setting both whole
+// and without its last character.
+bool templateFolderDiffers(const std::string& templateFolder, const std::string& dynamicPath) {
+    const std::string shown = toLower(templateFolder);
+    const std::string configured = toLower(dynamicPath);
+    const std::string configuredCut =
+        configured.substr(0, configured.empty() ? 0 : configured.size() - 1);
+    return shown != configured && shown != configuredCut;
+}
+
+} // namespace
+
+std::vector<std::string> startPageChoices(const std::string& staticPath) {
+    std::string folder = replaceAll(staticPath, "\\", "/");
+    if (folder.empty())
+        return {};
+    if (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        std::error_code typeError;
+        if (it->is_regular_file(typeError))
+            names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const int order = compareIgnoreCase(a, b);
+        return order != 0 ? order < 0 : a < b;
+    });
+    return names;
+}
+
+void answerControlPage(Exchange& ex) {
+    const Settings& settings = ex.state.settings;
+    const bool withSiteList = settings.StaticSite.empty();
+    const std::string& templateFolder = ex.paths.TemplateFolder;
+
+    std::string page = controlPageHead();
+    page += "<title>" + ex.host.caption() + "</title>\r";
+    page += popSiteListBlock(ex.state);
+    page += varListPopupScript(ex.state);
+    page += goStartScript(withSiteList);
+    page += "</head>\r";
+    page += controlPageBody(ex.host);
+
+    page += "<FORM NAME=\"AUSWAHL\"><table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" "
+            "width=\"100%\" height=\"100%\">\r";
+    page += " <tr height=\"16\">\r  <td>";
+    page += button(loadUiText(ex.state, 3), "PopSiteList();", "log.gif");
+    page += blankImage(1, 1);
+    page += button(loadUiText(ex.state, 6), "PopVarList();", "Img5.gif");
+    page += blankImage(1, 1);
+    if (withSiteList) {
+        page += blankImage(5, 1);
+        page += "<SELECT NAME=\"SITES\">";
+        for (const std::string& name : startPageChoices(settings.StaticPath)) {
+            const std::string escaped = htmlEscape(name);
+            page += "<OPTION VALUE=\"" + escaped + "\">" + escaped + "</OPTION>";
+        }
+        page += "</SELECT>";
+    }
+    page += button(loadUiText(ex.state, 62), "GoStart();", "run.gif");
+    page += "</td>\r </tr>\r";
+
+    page += separatorRows(ex.host);
+    page += " <tr>\r  <td><b>" + loadUiText(ex.state, 63) + "</b> " + htmlEscape(templateFolder);
+    if (templateFolderDiffers(templateFolder, settings.DynamicPath))
+        page += "&nbsp;<a href=\"JavaScript:alert('" + loadUiText(ex.state, 107) +
+                "');\"><img src=\"/$int/info.gif\" width=\"11\" height=\"11\" border=\"0\" alt=\"" +
+                loadUiText(ex.state, 108) + "\"></a>";
+    page += "</td>\r </tr>\r";
+    page += folderBrowserRow(templateFolder, 0);
+
+    page += separatorRows(ex.host);
+    page += " <tr>\r  <td><b>" + loadUiText(ex.state, 64) + "</b> <span id=\"path\">" +
+            htmlEscape(settings.StaticPath) + "</span></td>\r </tr>\r";
+    page += folderBrowserRow(settings.StaticPath, 1);
+
+    page += "</table></FORM>\r</body>\r</html>";
+    ex.response.contentType = "text/html";
+    ex.response.body = std::move(page);
+}
+
+} // namespace pelotest

@@ -1,0 +1,51 @@
+#pragma once
+// The HTTP/1.1 listener: one thread per connection, keep-alive, bounded header, body, connection
+// count and idle time. Every request goes to one RequestHandler; its answer (text or a file
+// streamed in chunks) is written back here, after the state lock has been released.
+
+#include "state/AppState.h"
+#include "state/Host.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace pelotest {
+
+// What the server accepts from the network before it refuses.
+struct ServerLimits {
+    // Request line plus header fields; more is answered with 431.
+    std::size_t maxHeaderBytes = 16 * 1024;
+    // Request body (a form post, a template saved by the editor); more is answered with 413.
+    std::uint64_t maxBodyBytes = 8 * 1024 * 1024;
+    // Open connections; one more is answered with 503 and closed at once.
+    std::size_t maxConnections = 256;
+    // Longest wait for a whole request (also between two keep-alive requests) and for the client
+    // to take each piece of a response; the connection is closed after it.
+    std::chrono::milliseconds idleTimeout{60'000};
+};
+
+class HttpServer {
+  public:
+    HttpServer(AppState& state, Host& host, ServerLimits limits = {});
+    ~HttpServer(); // stops
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    // Binds address (an IP literal) and port (0 picks a free one) and starts accepting.
+    // Throws std::runtime_error naming address and port when the socket cannot be bound.
+    void start(const std::string& address, std::uint16_t port);
+    // Closes the listener and every connection and waits for their threads. Idempotent.
+    void stop();
+    bool running() const;
+    // The bound port (meaningful while running).
+    std::uint16_t port() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace pelotest

@@ -1,0 +1,116 @@
+#include "server/HttpTypes.h"
+
+#include "state/TextCase.h"
+
+namespace pelotest {
+
+std::optional<std::string> HttpRequest::header(std::string_view name) const {
+    for (const auto& [key, value] : headers)
+        if (equalsIgnoreCase(key, name))
+            return value;
+    return std::nullopt;
+}
+
+void HttpResponse::setHeader(std::string name, std::string value) {
+    for (auto& [key, old] : headers) {
+        if (equalsIgnoreCase(key, name)) {
+            old = std::move(value);
+            return;
+        }
+    }
+    headers.emplace_back(std::move(name), std::move(value));
+}
+
+namespace {
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool isFormContentType(std::string_view contentType) {
+    // "application/x-www-form-urlencoded", possibly followed by parameters ("; charset=...").
+    constexpr std::string_view form = "application/x-www-form-urlencoded";
+    if (!startsWithIgnoreCase(contentType, form))
+        return false;
+    const std::string_view rest = contentType.substr(form.size());
+    return rest.empty() || rest.front() == ';' || rest.front() == ' ' || rest.front() == '\t';
+}
+
+} // namespace
+
+std::string percentDecode(std::string_view text, bool plusIsBlank) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '+' && plusIsBlank) {
+            out += ' ';
+        } else if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+                   hexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+void appendDecodedParams(std::string_view query, std::vector<std::string>& params) {
+    while (!query.empty()) {
+        const std::size_t amp = query.find('&');
+        const std::string_view entry = query.substr(0, amp);
+        if (!entry.empty())
+            params.push_back(percentDecode(entry, true));
+        if (amp == std::string_view::npos)
+            break;
+        query.remove_prefix(amp + 1);
+    }
+}
+
+std::optional<HttpRequest>
+makeHttpRequest(std::string method, std::string_view target, std::string_view body,
+                std::vector<std::pair<std::string, std::string>> headers) {
+    // Absolute form: drop scheme and authority, keep the path (a bare authority means "/").
+    for (std::string_view scheme : {"http://", "https://"}) {
+        if (startsWithIgnoreCase(target, scheme)) {
+            target.remove_prefix(scheme.size());
+            const std::size_t pathStart = target.find_first_of("/?");
+            if (pathStart == std::string_view::npos)
+                target = "/";
+            else if (target[pathStart] == '?')
+                return makeHttpRequest(std::move(method),
+                                       "/" + std::string(target.substr(pathStart)), body,
+                                       std::move(headers));
+            else
+                target.remove_prefix(pathStart);
+            break;
+        }
+    }
+    if (target.empty() || target.front() != '/')
+        return std::nullopt;
+
+    HttpRequest request;
+    request.method = std::move(method);
+    const std::size_t question = target.find('?');
+    request.document = percentDecode(target.substr(0, question), false);
+    if (request.document.find('\0') != std::string::npos)
+        return std::nullopt;
+    if (question != std::string_view::npos)
+        request.rawQuery = std::string(target.substr(question + 1));
+    request.headers = std::move(headers);
+    request.referer = request.header("Referer").value_or("");
+
+    if (request.method == "POST" && isFormContentType(request.header("Content-Type").value_or("")))
+        appendDecodedParams(body, request.params);
+    appendDecodedParams(request.rawQuery, request.params);
+    return request;
+}
+
+} // namespace pelotest

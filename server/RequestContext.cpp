@@ -1,0 +1,90 @@
+#include "server/RequestContext.h"
+
+#include "state/TextCase.h"
+
+#include <algorithm>
+
+namespace pelotest {
+
+namespace {
+
+// Settings written on Windows use '\'; the native separator is '/'.
+std::string nativeSeparators(std::string_view path) {
+    std::string out(path);
+    std::replace(out.begin(), out.end(), '\\', '/');
+    return out;
+}
+
+void removeOneTrailingSlash(std::string& path) {
+    if (!path.empty() && path.back() == '/')
+        path.pop_back();
+}
+
+// A value whose references re-form new ones with the text around them could otherwise be
+// expanded for a very long time.
+constexpr int kMaxExpansions = 1000;
+
+// The templates folder with its variable references replaced. Found rows lend their value
+// without their own references; an unknown name expands to nothing and creates no row.
+std::string expandTemplateFolder(AppState& state, Host* host, std::string text) {
+    const std::string& before = state.settings.VarBefore;
+    const std::string& after = state.settings.VarAfter;
+    if (before.empty() || after.empty())
+        return text;
+    bool changed = false;
+    for (int round = 0; round < kMaxExpansions; ++round) {
+        const std::size_t open = text.find(before);
+        if (open == std::string::npos)
+            break;
+        const std::size_t close = text.find(after, open + before.size());
+        if (close == std::string::npos)
+            break;
+        const std::string name = text.substr(open + before.size(), close - open - before.size());
+        std::string replacement;
+        if (const auto row = state.variables.find(name)) {
+            replacement = stripVariableReferences(state.variables[*row].Value, before, after);
+            if (state.settings.VariablesAutoSort && state.variables[*row].mark == Mark::Plain) {
+                // One place further down than a row a template references.
+                state.variables.markUsed(*row, state.variables.leadingPassedCount() + 1);
+                changed = true;
+            }
+        }
+        text = replaceAll(text, before + name + after, replacement);
+    }
+    if (changed) {
+        state.VariablesChanged = true;
+        if (host)
+            host->variablesChanged();
+    }
+    return text;
+}
+
+} // namespace
+
+RequestPaths computeRequestPaths(AppState& state, Host* host, std::string_view document) {
+    RequestPaths paths;
+    paths.StaticRoot = nativeSeparators(state.settings.StaticPath);
+    removeOneTrailingSlash(paths.StaticRoot);
+
+    paths.TemplateFolder =
+        nativeSeparators(expandTemplateFolder(state, host, state.settings.DynamicPath));
+    removeOneTrailingSlash(paths.TemplateFolder);
+
+    std::string virtualPath = nativeSeparators(state.settings.VirtualPath);
+    if (!virtualPath.empty() && virtualPath.front() == '/')
+        virtualPath.erase(0, 1);
+    removeOneTrailingSlash(virtualPath);
+    paths.VirtualRoot = paths.StaticRoot + "/" + virtualPath;
+
+    std::string file = nativeSeparators(document);
+    if (file.empty() || file.front() != '/')
+        file.insert(0, 1, '/');
+    paths.FilePath = paths.StaticRoot + file;
+    return paths;
+}
+
+RequestPaths computeRequestPaths(AppState& state, std::string_view document) {
+    return computeRequestPaths(state, nullptr, document);
+}
+
+} // namespace pelotest

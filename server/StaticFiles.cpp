@@ -1,0 +1,424 @@
+#include "server/StaticFiles.h"
+
+#include "state/TextCase.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+#include <span>
+#include <sys/stat.h>
+
+namespace pelotest {
+namespace fs = std::filesystem;
+
+std::string_view fileExtension(std::string_view path) {
+    const std::string_view name = fileNamePart(path);
+    const std::size_t dot = name.rfind('.');
+    return dot == std::string_view::npos ? std::string_view{} : name.substr(dot);
+}
+
+bool isLoggedPageFile(std::string_view path) {
+    const std::string_view ext = fileExtension(path);
+    return equalsIgnoreCase(ext, ".htm") || equalsIgnoreCase(ext, ".html") ||
+           equalsIgnoreCase(ext, ".js") || equalsIgnoreCase(ext, ".css");
+}
+
+namespace {
+
+struct TypeByExtension {
+    std::string_view extension;
+    std::string_view type;
+};
+
+constexpr std::array kContentTypes{
+    // Pages, styles, scripts and data
+    TypeByExtension{".htm", "text/html"},
+    TypeByExtension{".html", "text/html"},
+    TypeByExtension{".shtml", "text/html"},
+    TypeByExtension{".xhtml", "application/xhtml+xml"},
+    TypeByExtension{".css", "text/css"},
+    TypeByExtension{".js", "text/javascript"},
+    TypeByExtension{".mjs", "text/javascript"},
+    TypeByExtension{".json", "application/json"},
+    TypeByExtension{".map", "application/json"},
+    TypeByExtension{".webmanifest", "application/manifest+json"},
+    TypeByExtension{".xml", "application/xml"},
+    TypeByExtension{".xsl", "application/xml"},
+    TypeByExtension{".txt", "text/plain"},
+    TypeByExtension{".csv", "text/csv"},
+    TypeByExtension{".md", "text/markdown"},
+    TypeByExtension{".wasm", "application/wasm"},
+    TypeByExtension{".pdf", "application/pdf"},
+    TypeByExtension{".zip", "application/zip"},
+    // Pictures
+    TypeByExtension{".png", "image/png"},
+    TypeByExtension{".gif", "image/gif"},
+    TypeByExtension{".jpg", "image/jpeg"},
+    TypeByExtension{".jpeg", "image/jpeg"},
+    TypeByExtension{".svg", "image/svg+xml"},
+    TypeByExtension{".ico", "image/x-icon"},
+    TypeByExtension{".webp", "image/webp"},
+    TypeByExtension{".avif", "image/avif"},
+    TypeByExtension{".bmp", "image/bmp"},
+    // Fonts
+    TypeByExtension{".woff", "font/woff"},
+    TypeByExtension{".woff2", "font/woff2"},
+    TypeByExtension{".ttf", "font/ttf"},
+    TypeByExtension{".otf", "font/otf"},
+    // Audio and video
+    TypeByExtension{".mp4", "video/mp4"},
+    TypeByExtension{".m4v", "video/mp4"},
+    TypeByExtension{".webm", "video/webm"},
+    TypeByExtension{".ogv", "video/ogg"},
+    TypeByExtension{".mp3", "audio/mpeg"},
+    TypeByExtension{".m4a", "audio/mp4"},
+    TypeByExtension{".ogg", "audio/ogg"},
+    TypeByExtension{".oga", "audio/ogg"},
+    TypeByExtension{".opus", "audio/ogg"},
+    TypeByExtension{".wav", "audio/wav"},
+    TypeByExtension{".flac", "audio/flac"},
+    TypeByExtension{".vtt", "text/vtt"},
+};
+
+} // namespace
+
+std::string_view contentTypeFor(std::string_view path) {
+    const std::string_view ext = fileExtension(path);
+    for (const TypeByExtension& entry : kContentTypes)
+        if (equalsIgnoreCase(ext, entry.extension))
+            return entry.type;
+    return "application/octet-stream";
+}
+
+namespace {
+
+// Whether inner lies below outer; both are canonical (absolute, no links, no dot segments).
+bool liesBelow(const fs::path& outer, const fs::path& inner) {
+    auto o = outer.begin();
+    auto i = inner.begin();
+    for (; o != outer.end(); ++o, ++i) {
+        if (o->empty()) // the empty last element of a path that ends in a separator
+            continue;
+        if (i == inner.end() || *o != *i)
+            return false;
+    }
+    return i != inner.end();
+}
+
+} // namespace
+
+std::optional<fs::path> resolveServableFile(const RequestPaths& paths) {
+    const std::string& root = paths.StaticRoot;
+    const std::string& file = paths.FilePath;
+    // A NUL would cut the path short where the system reads it, so such a name never exists.
+    if (root.empty() || root.find('\0') != std::string::npos ||
+        file.find('\0') != std::string::npos)
+        return std::nullopt;
+    std::error_code ec;
+    const fs::path realRoot = fs::canonical(root, ec);
+    if (ec)
+        return std::nullopt;
+    fs::path realFile = fs::canonical(file, ec);
+    if (ec || !fs::is_regular_file(realFile, ec) || !liesBelow(realRoot, realFile))
+        return std::nullopt;
+    return realFile;
+}
+
+bool isServableFile(const RequestPaths& paths) {
+    return resolveServableFile(paths).has_value();
+}
+
+std::optional<FileStamp> stampOf(const fs::path& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0)
+        return std::nullopt;
+    FileStamp stamp;
+    stamp.size = static_cast<std::uint64_t>(info.st_size);
+    stamp.modifiedSeconds = static_cast<std::int64_t>(info.st_mtim.tv_sec);
+    stamp.modifiedNanos = static_cast<std::int64_t>(info.st_mtim.tv_nsec);
+    return stamp;
+}
+
+std::string entityTag(const FileStamp& stamp) {
+    char text[64];
+    std::snprintf(text, sizeof text, "\"%llx-%llx-%lx\"",
+                  static_cast<unsigned long long>(stamp.size),
+                  static_cast<unsigned long long>(stamp.modifiedSeconds),
+                  static_cast<unsigned long>(stamp.modifiedNanos));
+    return text;
+}
+
+namespace {
+
+constexpr std::array<std::string_view, 7> kDayNames{"Sun", "Mon", "Tue", "Wed",
+                                                    "Thu", "Fri", "Sat"};
+constexpr std::array<std::string_view, 12> kMonthNames{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+} // namespace
+
+std::string httpDate(std::int64_t unixSeconds) {
+    const std::time_t time = static_cast<std::time_t>(unixSeconds);
+    std::tm utc{};
+    if (!::gmtime_r(&time, &utc))
+        return {};
+    char text[40];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT",
+                  kDayNames[static_cast<std::size_t>(utc.tm_wday)].data(), utc.tm_mday,
+                  kMonthNames[static_cast<std::size_t>(utc.tm_mon)].data(), utc.tm_year + 1900,
+                  utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return text;
+}
+
+namespace {
+
+// A small cursor over header text; every reader returns false and leaves the result unset on a
+// mismatch. Dates are parsed by hand because the C library's parser follows the process locale.
+class Scanner {
+  public:
+    explicit Scanner(std::string_view text) : text_(text) {}
+
+    bool literal(std::string_view expected) {
+        if (text_.substr(pos_, expected.size()) != expected)
+            return false;
+        pos_ += expected.size();
+        return true;
+    }
+    bool number(int digits, int& value) {
+        value = 0;
+        for (int k = 0; k < digits; ++k) {
+            if (pos_ >= text_.size() || !std::isdigit(static_cast<unsigned char>(text_[pos_])))
+                return false;
+            value = value * 10 + (text_[pos_++] - '0');
+        }
+        return true;
+    }
+    bool name(std::span<const std::string_view> names, int& index) {
+        for (std::size_t k = 0; k < names.size(); ++k)
+            if (literal(names[k])) {
+                index = static_cast<int>(k);
+                return true;
+            }
+        return false;
+    }
+    // A full day name such as "Sunday" (RFC 850 form).
+    bool longDayName() {
+        static constexpr std::array<std::string_view, 7> longNames{
+            "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+        int index = 0;
+        return name(longNames, index);
+    }
+    bool time(std::tm& tm) {
+        return number(2, tm.tm_hour) && literal(":") && number(2, tm.tm_min) && literal(":") &&
+               number(2, tm.tm_sec);
+    }
+    bool atEnd() const { return pos_ == text_.size(); }
+
+  private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
+};
+
+bool validTime(const std::tm& tm) {
+    return tm.tm_mday >= 1 && tm.tm_mday <= 31 && tm.tm_hour <= 23 && tm.tm_min <= 59 &&
+           tm.tm_sec <= 60;
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
+}
+
+} // namespace
+
+std::optional<std::int64_t> parseHttpDate(std::string_view text) {
+    text = trimmed(text);
+    std::tm tm{};
+    int index = 0;
+    bool ok = false;
+    { // IMF-fixdate: "Sun, 06 Nov 1994 08:49:37 GMT"
+        Scanner s(text);
+        int year = 0;
+        ok = s.name(kDayNames, index) && s.literal(", ") && s.number(2, tm.tm_mday) &&
+             s.literal(" ") && s.name(kMonthNames, tm.tm_mon) && s.literal(" ") &&
+             s.number(4, year) && s.literal(" ") && s.time(tm) && s.literal(" GMT") && s.atEnd();
+        tm.tm_year = year - 1900;
+    }
+    if (!ok) { // RFC 850: "Sunday, 06-Nov-94 08:49:37 GMT"
+        Scanner s(text);
+        int year = 0;
+        ok = s.longDayName() && s.literal(", ") && s.number(2, tm.tm_mday) && s.literal("-") &&
+             s.name(kMonthNames, tm.tm_mon) && s.literal("-") && s.number(2, year) &&
+             s.literal(" ") && s.time(tm) && s.literal(" GMT") && s.atEnd();
+        tm.tm_year = year < 70 ? year + 100 : year;
+    }
+    if (!ok) { // asctime: "Sun Nov  6 08:49:37 1994"
+        Scanner s(text);
+        int year = 0;
+        ok = s.name(kDayNames, index) && s.literal(" ") && s.name(kMonthNames, tm.tm_mon) &&
+             s.literal(" ") &&
+             (s.literal(" ") ? s.number(1, tm.tm_mday) : s.number(2, tm.tm_mday)) &&
+             s.literal(" ") && s.time(tm) && s.literal(" ") && s.number(4, year) && s.atEnd();
+        tm.tm_year = year - 1900;
+    }
+    if (!ok || !validTime(tm))
+        return std::nullopt;
+    return static_cast<std::int64_t>(::timegm(&tm));
+}
+
+ConditionalHeaders conditionalHeadersOf(const HttpRequest& request) {
+    ConditionalHeaders headers;
+    for (const auto& [name, value] : request.headers) {
+        // A repeated header keeps its first value; these fields are not meant to be repeated.
+        auto take = [&](std::string_view wanted, std::optional<std::string>& slot) {
+            if (!slot && equalsIgnoreCase(name, wanted))
+                slot = value;
+        };
+        take("If-None-Match", headers.ifNoneMatch);
+        take("If-Modified-Since", headers.ifModifiedSince);
+        take("Range", headers.range);
+        take("If-Range", headers.ifRange);
+    }
+    return headers;
+}
+
+namespace {
+
+// Whether a list of entity tags ("*" or tags separated by commas, each possibly weak) holds etag
+// under the weak comparison; malformed members are skipped.
+bool entityTagListMatches(std::string_view list, std::string_view etag) {
+    if (trimmed(list) == "*")
+        return true;
+    std::size_t pos = 0;
+    while (pos < list.size()) {
+        while (pos < list.size() && (list[pos] == ' ' || list[pos] == '\t' || list[pos] == ','))
+            ++pos;
+        if (list.substr(pos, 2) == "W/")
+            pos += 2;
+        if (pos < list.size() && list[pos] == '"') {
+            const std::size_t close = list.find('"', pos + 1);
+            if (close == std::string_view::npos)
+                return false;
+            if (list.substr(pos, close + 1 - pos) == etag)
+                return true;
+            pos = close + 1;
+        } else {
+            const std::size_t comma = list.find(',', pos);
+            pos = comma == std::string_view::npos ? list.size() : comma + 1;
+        }
+    }
+    return false;
+}
+
+constexpr std::uint64_t kNoNumber = std::numeric_limits<std::uint64_t>::max();
+
+// Decimal digits as a number, saturating at kNoNumber - 1; kNoNumber when not all digits or empty.
+std::uint64_t decimal(std::string_view digits) {
+    if (digits.empty())
+        return kNoNumber;
+    std::uint64_t value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9')
+            return kNoNumber;
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        value = value > (kNoNumber - 1 - digit) / 10 ? kNoNumber - 1 : value * 10 + digit;
+    }
+    return value;
+}
+
+// If-Range holds when its entity tag equals ours under the strong comparison, or its date is
+// exactly our modification time.
+bool ifRangeHolds(std::string_view ifRange, const std::string& etag, std::int64_t modified) {
+    ifRange = trimmed(ifRange);
+    if (ifRange.starts_with("W/"))
+        return false;
+    if (ifRange.starts_with("\""))
+        return ifRange == etag;
+    const auto date = parseHttpDate(ifRange);
+    return date && *date == modified;
+}
+
+} // namespace
+
+bool isNotModified(const ConditionalHeaders& headers, const std::string& etag,
+                   std::int64_t modifiedSeconds) {
+    if (headers.ifNoneMatch)
+        return entityTagListMatches(*headers.ifNoneMatch, etag);
+    if (headers.ifModifiedSince) {
+        const auto since = parseHttpDate(*headers.ifModifiedSince);
+        return since && modifiedSeconds <= *since;
+    }
+    return false;
+}
+
+RangeDecision evaluateRange(const ConditionalHeaders& headers, std::uint64_t size,
+                            const std::string& etag, std::int64_t modifiedSeconds) {
+    using Kind = RangeDecision::Kind;
+    const RangeDecision whole{Kind::Whole, 0, size};
+    if (!headers.range)
+        return whole;
+    if (headers.ifRange && !ifRangeHolds(*headers.ifRange, etag, modifiedSeconds))
+        return whole;
+    std::string_view spec = trimmed(*headers.range);
+    if (spec.size() < 6 || !equalsIgnoreCase(spec.substr(0, 6), "bytes="))
+        return whole;
+    spec = trimmed(spec.substr(6));
+    const std::size_t dash = spec.find('-');
+    if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos)
+        return whole;
+    const std::string_view firstText = trimmed(spec.substr(0, dash));
+    const std::string_view lastText = trimmed(spec.substr(dash + 1));
+    const RangeDecision unsatisfiable{Kind::Unsatisfiable, 0, 0};
+
+    if (firstText.empty()) { // "-n": the last n bytes
+        const std::uint64_t suffix = decimal(lastText);
+        if (suffix == kNoNumber)
+            return whole;
+        if (suffix == 0 || size == 0)
+            return unsatisfiable;
+        const std::uint64_t length = std::min(suffix, size);
+        return {Kind::Partial, size - length, length};
+    }
+    const std::uint64_t first = decimal(firstText);
+    if (first == kNoNumber)
+        return whole;
+    std::uint64_t last = size == 0 ? 0 : size - 1;
+    if (!lastText.empty()) {
+        const std::uint64_t given = decimal(lastText);
+        if (given == kNoNumber)
+            return whole;
+        if (given < first)
+            return unsatisfiable;
+        last = std::min(last, given);
+    }
+    if (first >= size)
+        return unsatisfiable;
+    return {Kind::Partial, first, last - first + 1};
+}
+
+std::vector<std::string> startPageChoices(const std::string& folder) {
+    std::vector<std::string> names;
+    if (folder.empty())
+        return names;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code statError;
+        if (it->is_directory(statError))
+            continue;
+        names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const int order = compareIgnoreCase(a, b);
+        return order != 0 ? order < 0 : a < b;
+    });
+    return names;
+}
+
+} // namespace pelotest

@@ -1,0 +1,226 @@
+// Template requests: the event picks a node of the events/templates tree, the node names the
+// template, the template is rendered line by line with its references filled in, and every event
+// a rendered line refers to is learnt under that node. Without a template the answer is a small
+// form that assigns one on the spot.
+
+#include "server/TemplateRequest.h"
+#include "language/UiTexts.h"
+#include "server/Branches.h"
+#include "server/RequestLogging.h"
+#include "server/TextHelpers.h"
+#include "state/TextCase.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+namespace pelotest {
+
+namespace {
+
+constexpr std::string_view kAssignedSeparator = " (";
+
+// Bytes that Trim removes at both ends of a discovered event: blanks and control characters.
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+// The template part of a node text (before its first " ("; empty when it has none), with
+// backslashes of settings written on Windows turned into the native separator.
+std::string templatePart(std::string_view nodeText) {
+    const std::size_t separator = nodeText.find(kAssignedSeparator);
+    std::string part(separator == std::string_view::npos ? std::string_view{}
+                                                         : nodeText.substr(0, separator));
+    std::replace(part.begin(), part.end(), '\\', '/');
+    return part;
+}
+
+bool isRegularFile(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error);
+}
+
+// A template path is rendered only when it stays inside the templates folder: node texts are
+// relative names, and the tree can be changed over HTTP, so "../" must not reach other files.
+bool staysInside(std::string_view relative) {
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        std::size_t end = relative.find('/', start);
+        if (end == std::string_view::npos)
+            end = relative.size();
+        if (relative.substr(start, end - start) == "..")
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+std::vector<std::string> templateFolderFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    std::filesystem::directory_iterator it(folder, error);
+    if (error)
+        return names;
+    for (const std::filesystem::directory_entry& entry : it) {
+        std::error_code entryError;
+        if (entry.is_directory(entryError))
+            continue;
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const int order = compareIgnoreCase(a, b);
+        return order != 0 ? order < 0 : a < b;
+    });
+    return names;
+}
+
+} // namespace
+
+bool nodeMatchesEvent(std::string_view nodeText, std::string_view event) {
+    const std::size_t separator = nodeText.find(kAssignedSeparator);
+    const std::size_t from = separator == std::string_view::npos ? 1 : separator + 2;
+    if (from > nodeText.size())
+        return false;
+    return nodeText.substr(from, event.size()) == event;
+}
+
+std::string discoveredEvent(std::string_view line, std::string_view parameterName) {
+    if (parameterName.empty())
+        return {};
+    const std::size_t at = line.find(parameterName);
+    if (at == std::string_view::npos)
+        return {};
+    std::string_view s = trimmed(line.substr(at + parameterName.size()));
+    if (const std::size_t equals = s.find('='); equals != std::string_view::npos) {
+        s = trimmed(s.substr(equals + 1));
+        if (const std::size_t amp = s.find('&'); amp != std::string_view::npos)
+            s = trimmed(s.substr(0, amp));
+        if (!s.empty() && s.front() == '"')
+            s = trimmed(s.substr(1));
+        if (const std::size_t quote = s.find('"'); quote != std::string_view::npos && quote >= 1)
+            s = trimmed(s.substr(0, quote));
+    }
+    return std::string(s);
+}
+
+bool learnEvent(AppState& state, TreeNode& matchNode, std::string_view line) {
+    const std::string event = discoveredEvent(line, state.settings.Event);
+    if (event.empty())
+        return false;
+    for (const std::unique_ptr<TreeNode>& child : matchNode.children)
+        if (child->text == event || nodeMatchesEvent(child->text, event))
+            return false;
+    matchNode.appendChild(event);
+    state.tree.expandAll(matchNode);
+    state.TreeChanged = true;
+    return true;
+}
+
+TemplateMatch resolveTemplate(AppState& state, const std::string& templateFolder,
+                              std::string_view event) {
+    TemplateMatch match;
+    std::string relative;
+    if (event.empty()) {
+        match.node = state.tree.first();
+        if (!match.node)
+            return match;
+        relative = match.node->text;
+        std::replace(relative.begin(), relative.end(), '\\', '/');
+    } else {
+        for (TreeNode* node : state.tree.flatten()) {
+            if (nodeMatchesEvent(node->text, event)) {
+                match.node = node;
+                break;
+            }
+        }
+        if (!match.node)
+            return match;
+        relative = templatePart(match.node->text);
+    }
+    const std::string path = templateFolder + "/" + relative;
+    if (!relative.empty() && staysInside(relative) && isRegularFile(path))
+        match.templatePath = path;
+    return match;
+}
+
+RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode,
+                                const std::string& templatePath) {
+    const std::vector<std::string> lines = readLines(templatePath);
+    RenderedTemplate rendered;
+    // The title for the log comes from the template as stored, not as rendered.
+    if (isPageFile(templatePath))
+        rendered.title = titleFromLines(lines);
+    for (const std::string& line : lines) {
+        const std::string expanded = expandReferences(state, host, line);
+        if (learnEvent(state, matchNode, expanded))
+            host.treeChanged(); // one update of the tree per line
+        rendered.body += expanded;
+        rendered.body += "\r\n";
+    }
+    return rendered;
+}
+
+std::string unassignedEventPage(const Exchange& ex) {
+    const AppState& state = ex.state;
+    std::string page = "<html>\r<head>\r<LINK REL=\"StyleSheet\" HREF=\"/$int/styles.css\" "
+                       "type=\"text/css\">\r<title>kein Template zugeordnet</title>\r</head>\r"
+                       "<body bgcolor=\"";
+    page += htmlColor(ex.host, ColorRole::WindowBackground);
+    page += "\" text=\"";
+    page += htmlColor(ex.host, ColorRole::WindowText);
+    page += "\" marginheight=\"2\" marginwidth=\"2\" topmargin=\"2\" leftmargin=\"2\">\r";
+    page += "<FORM ACTION=\"/$int/SetTemplate.html\" NAME=\"SetTemplate\" METHOD=\"GET\">\r";
+    page +=
+        ex.event.empty() ? loadUiText(state, 86) : formatUiText(state, 85, htmlEscape(ex.event));
+    page += "<br>\r";
+    page +=
+        "<INPUT TYPE=\"HIDDEN\" NAME=\"REF\" VALUE=\"" + htmlEscape(ex.request.referer) + "\">\r";
+    page +=
+        "<INPUT TYPE=\"HIDDEN\" NAME=\"URL\" VALUE=\"" + htmlEscape(ex.request.document) + "\">\r";
+    page += "<INPUT TYPE=\"HIDDEN\" NAME=\"QUERY\" VALUE=\"" + htmlEscape(ex.request.rawQuery) +
+            "\">\r";
+    page += "<INPUT TYPE=\"HIDDEN\" NAME=\"EVENT\" VALUE=\"" + htmlEscape(ex.event) + "\">\r";
+    page += "<Select name=\"TEMPLATE\">\r";
+    for (const std::string& name : templateFolderFiles(ex.paths.TemplateFolder)) {
+        const std::string escaped = htmlEscape(name);
+        page += "<OPTION VALUE=\"" + escaped + "\">" + escaped + "</OPTION>\r";
+    }
+    page += "</Select>\r";
+    page += "<INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\"" + loadUiText(state, 87) + "\">\r";
+    page += "</FORM>\r</body>\r</html>";
+    return page;
+}
+
+void answerTemplateRequest(Exchange& ex) {
+    const TemplateMatch match = resolveTemplate(ex.state, ex.paths.TemplateFolder, ex.event);
+    if (!match.templatePath) {
+        ex.response.contentType = "text/html";
+        ex.response.body = unassignedEventPage(ex);
+        addLogEntry(ex.state, ex.host,
+                    {LogKind::Unassigned, "", ex.event, loadUiText(ex.state, 88), ""});
+        return;
+    }
+
+    const std::string& path = *match.templatePath;
+    if (ex.event.empty()) {
+        const std::string bare(fileNamePart(path));
+        if (match.node->text != bare) {
+            match.node->text = bare;
+            ex.state.TreeChanged = true;
+            ex.host.treeChanged();
+        }
+    }
+    RenderedTemplate rendered = renderTemplate(ex.state, ex.host, *match.node, path);
+    ex.response.contentType = "text/html";
+    ex.response.body = std::move(rendered.body);
+    addLogEntry(ex.state, ex.host,
+                {LogKind::Template, std::string(fileNamePart(path)), ex.event,
+                 std::move(rendered.title), path});
+}
+
+} // namespace pelotest

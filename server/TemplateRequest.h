@@ -1,0 +1,48 @@
+#pragma once
+// Event resolution and template rendering, in pieces that the dispatch branch
+// answerTemplateRequest (server/Branches.h) puts together and that tests and other pages use.
+
+#include "server/RequestContext.h"
+#include "state/AppState.h"
+#include "state/Host.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pelotest {
+
+// The matching rule of node text and event: the node text from just after its first " (" (from
+// its second character when it has none) equals the event over the event's length, case
+// included. So "Show" matches "liste.htm (ShowList)", and "Save" matches "XSave" but not "Save".
+bool nodeMatchesEvent(std::string_view nodeText, std::string_view event);
+
+// The node a request resolves to and the template file it names, when that file exists (a
+// regular file inside the templates folder). Without an event the node is the tree's first.
+struct TemplateMatch {
+    TreeNode* node = nullptr;
+    std::optional<std::string> templatePath;
+};
+TemplateMatch resolveTemplate(AppState& state, const std::string& templateFolder,
+                              std::string_view event);
+
+// The event an expanded template line refers to through the event parameter parameterName
+// (first occurrence only; "" when it has none): the value after "=", up to "&", without quotes.
+std::string discoveredEvent(std::string_view line, std::string_view parameterName);
+// Appends the line's event under matchNode unless a direct child already has or matches it;
+// expands matchNode and sets TreeChanged. True when a node was added.
+bool learnEvent(AppState& state, TreeNode& matchNode, std::string_view line);
+
+struct RenderedTemplate {
+    std::string body;  // every expanded line followed by CR LF
+    std::string title; // PageTitle of the template as stored
+};
+// Reads the template, expands each line and learns its events under matchNode. Throws when the
+// file cannot be read.
+RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode,
+                                const std::string& templatePath);
+
+// The page that offers to assign a template to the request's event; reflected values escaped.
+std::string unassignedEventPage(const Exchange& ex);
+
+} // namespace pelotest

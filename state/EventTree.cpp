@@ -1,0 +1,118 @@
+#include "state/EventTree.h"
+
+#include <algorithm>
+
+namespace pelotest {
+
+TreeNode& TreeNode::appendChild(std::string childText) {
+    auto node = std::make_unique<TreeNode>();
+    node->text = std::move(childText);
+    node->parent = this;
+    children.push_back(std::move(node));
+    return *children.back();
+}
+
+int TreeNode::depth() const {
+    int result = 0;
+    for (const TreeNode* p = parent; p != nullptr; p = p->parent)
+        ++result;
+    return result;
+}
+
+TreeNode& EventTree::appendRoot(std::string text) {
+    auto node = std::make_unique<TreeNode>();
+    node->text = std::move(text);
+    roots_.push_back(std::move(node));
+    return *roots_.back();
+}
+
+void EventTree::clear() {
+    roots_.clear();
+}
+
+namespace {
+
+// Depth-first, a parent before its children; iterative so that a deep tree read from a file
+// cannot exhaust the stack.
+template <typename Visit>
+void walk(const std::vector<std::unique_ptr<TreeNode>>& roots, Visit visit) {
+    struct Frame {
+        const std::vector<std::unique_ptr<TreeNode>>* list;
+        std::size_t next;
+    };
+    std::vector<Frame> stack{{&roots, 0}};
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next == top.list->size()) {
+            stack.pop_back();
+            continue;
+        }
+        TreeNode* node = (*top.list)[top.next++].get();
+        visit(*node, static_cast<int>(stack.size()) - 1);
+        if (!node->children.empty())
+            stack.push_back({&node->children, 0});
+    }
+}
+
+} // namespace
+
+std::vector<TreeNode*> EventTree::flatten() const {
+    std::vector<TreeNode*> nodes;
+    walk(roots_, [&](TreeNode& node, int) { nodes.push_back(&node); });
+    return nodes;
+}
+
+void EventTree::expandAll(TreeNode& node) {
+    node.expanded = true;
+    walk(node.children, [](TreeNode& child, int) { child.expanded = true; });
+}
+
+std::vector<std::string> EventTree::toIndentedLines() const {
+    std::vector<std::string> lines;
+    walk(roots_, [&](TreeNode& node, int depth) {
+        std::string line(static_cast<std::size_t>(depth), '\t');
+        line += node.text;
+        lines.push_back(std::move(line));
+    });
+    return lines;
+}
+
+std::string EventTree::fromIndentedLines(const std::vector<std::string>& lines) {
+    clear();
+    TreeNode* previous = nullptr;
+    int previousLevel = 0;
+    for (const std::string& line : lines) {
+        std::size_t level = 0;
+        while (level < line.size() && (line[level] == '\t' || line[level] == ' '))
+            ++level;
+        std::string text = line.substr(level);
+        const int depth = static_cast<int>(std::min<std::size_t>(level, 1u << 30));
+
+        if (previous == nullptr) {
+            // The first line starts the top level, however deeply it is indented.
+            previous = &appendRoot(std::move(text));
+        } else if (depth == previousLevel) {
+            previous = previous->parent ? &previous->parent->appendChild(std::move(text))
+                                        : &appendRoot(std::move(text));
+        } else if (depth == previousLevel + 1) {
+            previous = &previous->appendChild(std::move(text));
+        } else if (depth > previousLevel) {
+            // "Ungültige Ebene (%d) für Eintrag "%s"", Windows-1252.
+            std::string message = "Ung\xFCltige Ebene (" + std::to_string(depth) +
+                                  ") f\xFCr Eintrag \"" + text + "\"";
+            return message;
+        } else {
+            // Back up to the ancestor at this line's depth and add a sibling of it. A line
+            // shallower than the first line has no such ancestor: it joins the top level.
+            TreeNode* anchor = previous;
+            for (int up = previousLevel - depth; up > 0 && anchor->parent != nullptr; --up)
+                anchor = anchor->parent;
+            previous = anchor->parent ? &anchor->parent->appendChild(std::move(text))
+                                      : &appendRoot(std::move(text));
+        }
+        previousLevel = depth;
+    }
+    return {};
+}
+
+} // namespace pelotest

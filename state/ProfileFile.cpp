@@ -1,0 +1,441 @@
+#include "state/ProfileFile.h"
+
+#include "state/TextCase.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pelotest {
+
+namespace {
+
+// Lines, keys and values are trimmed of blanks, tabs and vertical tabs, as the profile API does.
+bool isTrimmed(char c) {
+    return c == ' ' || c == '\t' || c == '\v';
+}
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && isTrimmed(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isTrimmed(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+// The caller's section and key names lose leading and trailing spaces only.
+std::string_view trimSpaces(std::string_view text) {
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+// One outer pair of matching quotes around a value is removed.
+std::string_view unquote(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+enum class Kind { Other, Header, Comment, Key };
+
+struct Parsed {
+    Kind kind = Kind::Other;
+    std::string_view name;  // section or key name, trimmed
+    std::string_view value; // key value, trimmed, quotes kept
+};
+
+Parsed classify(std::string_view line) {
+    const std::string_view t = trim(line);
+    Parsed p;
+    if (t.empty())
+        return p;
+    if (t.front() == '[') {
+        p.kind = Kind::Header;
+        const std::size_t close = t.find(']');
+        p.name =
+            trim(t.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+        return p;
+    }
+    if (t.front() == ';') {
+        p.kind = Kind::Comment;
+        return p;
+    }
+    const std::size_t eq = t.find('=');
+    if (eq == std::string_view::npos)
+        return p;
+    p.kind = Kind::Key;
+    p.name = trim(t.substr(0, eq));
+    p.value = trim(t.substr(eq + 1));
+    return p;
+}
+
+// Windows-1252 bytes 0x80..0x9F as UTF-16; the five unassigned bytes map to the C1 controls of
+// the same number, as Windows does.
+constexpr std::array<std::uint16_t, 32> kHigh1252 = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::string fromUtf16Le(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto unit = static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                     static_cast<unsigned char>(bytes[i + 1]) << 8);
+        if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
+            out.push_back(static_cast<char>(unit));
+            continue;
+        }
+        char mapped = '?';
+        for (std::size_t k = 0; k < kHigh1252.size(); ++k)
+            if (kHigh1252[k] == unit)
+                mapped = static_cast<char>(0x80 + k);
+        out.push_back(mapped);
+    }
+    return out;
+}
+
+std::string toUtf16Le(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        const std::uint16_t unit = (b >= 0x80 && b <= 0x9F) ? kHigh1252[b - 0x80] : b;
+        out.push_back(static_cast<char>(unit & 0xFF));
+        out.push_back(static_cast<char>(unit >> 8));
+    }
+    return out;
+}
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+
+// Values and names are single lines: a line break would split them into new lines of the file.
+std::string oneLine(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return out;
+}
+
+} // namespace
+
+bool ProfileFile::load(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        parse({});
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        parse({});
+        return false;
+    }
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        parse({});
+        return false;
+    }
+    parse(bytes);
+    return true;
+}
+
+void ProfileFile::parse(std::string_view text) {
+    lines_.clear();
+    std::string decoded;
+    encoding_ = Encoding::Bytes;
+    if (text.substr(0, 2) == kUtf16LeBom) {
+        encoding_ = Encoding::Utf16Le;
+        decoded = fromUtf16Le(text.substr(2));
+        text = decoded;
+    } else if (text.substr(0, 3) == kUtf8Bom) {
+        // Windows would read the mark as three characters of the first line and so miss a
+        // section header there; a file saved by an editor that adds the mark should just work.
+        encoding_ = Encoding::Utf8Bom;
+        text.remove_prefix(3);
+    }
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t stop = text.find_first_of("\r\n", pos);
+        if (stop == std::string_view::npos) {
+            lines_.push_back({std::string(text.substr(pos)), ""});
+            break;
+        }
+        const std::size_t endLength =
+            (text[stop] == '\r' && stop + 1 < text.size() && text[stop + 1] == '\n') ? 2 : 1;
+        lines_.push_back(
+            {std::string(text.substr(pos, stop - pos)), std::string(text.substr(stop, endLength))});
+        pos = stop + endLength;
+    }
+}
+
+std::string ProfileFile::text() const {
+    std::string out;
+    for (const Line& line : lines_) {
+        out += line.text;
+        out += line.end;
+    }
+    switch (encoding_) {
+    case Encoding::Utf8Bom:
+        return std::string(kUtf8Bom) + out;
+    case Encoding::Utf16Le:
+        return std::string(kUtf16LeBom) + toUtf16Le(out);
+    case Encoding::Bytes:
+        break;
+    }
+    return out;
+}
+
+bool ProfileFile::save(const std::filesystem::path& path) const {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    // Write beside the real file, so that a link to the settings file stays a link.
+    fs::path target = path;
+    if (fs::is_symlink(path, ec)) {
+        const fs::path resolved = fs::weakly_canonical(path, ec);
+        if (ec)
+            return false;
+        target = resolved;
+    }
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    // A new name each try; O_EXCL never reuses a file that exists. Created with 0666 so that
+    // the umask applies as it would to a file written in place.
+    std::random_device random;
+    fs::path temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = folder / ("." + target.filename().string() + "." + std::to_string(::getpid()) + "." +
+                         std::to_string(random()) + ".tmp");
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
+    if (fd < 0)
+        return false;
+    const auto fail = [&] {
+        ::close(fd);
+        fs::remove(temp, ec);
+        return false;
+    };
+    // Keep the permissions of the file being replaced.
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0 && ::fchmod(fd, old.st_mode & 07777) != 0)
+        return fail();
+
+    const std::string bytes = text();
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail();
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0)
+        return fail();
+    if (::close(fd) != 0) {
+        fs::remove(temp, ec);
+        return false;
+    }
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        fs::remove(temp, ec);
+        return false;
+    }
+    // Make the rename itself durable.
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        (void)::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+std::optional<ProfileFile::Range> ProfileFile::findSection(std::string_view section,
+                                                           std::size_t from) const {
+    section = trimSpaces(section);
+    for (std::size_t i = from; i < lines_.size(); ++i) {
+        const Parsed p = classify(lines_[i].text);
+        if (p.kind != Kind::Header || !equalsIgnoreCase(p.name, section))
+            continue;
+        std::size_t end = i + 1;
+        while (end < lines_.size() && classify(lines_[end].text).kind != Kind::Header)
+            ++end;
+        return Range{i, end};
+    }
+    return std::nullopt;
+}
+
+std::optional<std::size_t> ProfileFile::findKey(const Range& range, std::string_view key) const {
+    key = trimSpaces(key);
+    for (std::size_t i = range.header + 1; i < range.end; ++i) {
+        const Parsed p = classify(lines_[i].text);
+        if (p.kind == Kind::Key && equalsIgnoreCase(p.name, key))
+            return i;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> ProfileFile::readString(std::string_view section,
+                                                   std::string_view key) const {
+    const auto range = findSection(section);
+    if (!range)
+        return std::nullopt;
+    const auto line = findKey(*range, key);
+    if (!line)
+        return std::nullopt;
+    return std::string(unquote(classify(lines_[*line].text).value));
+}
+
+std::string ProfileFile::readString(std::string_view section, std::string_view key,
+                                    std::string_view fallback) const {
+    if (auto value = readString(section, key))
+        return std::move(*value);
+    // Only trailing spaces leave the default.
+    return std::string(fallback.substr(0, fallback.find_last_not_of(' ') + 1));
+}
+
+int ProfileFile::readInt(std::string_view section, std::string_view key, int fallback) const {
+    const auto value = readString(section, key);
+    // An empty value counts as absent (an empty number field is no number).
+    if (!value || value->empty())
+        return fallback;
+    // The integer at the start of the value: blanks, an optional sign, decimal digits up to the
+    // first other character, accumulated modulo 2^32. No digits at all give 0.
+    std::size_t i = 0;
+    while (i < value->size() && isTrimmed((*value)[i]))
+        ++i;
+    bool negative = false;
+    if (i < value->size() && ((*value)[i] == '+' || (*value)[i] == '-'))
+        negative = (*value)[i++] == '-';
+    std::uint32_t result = 0;
+    for (; i < value->size() && (*value)[i] >= '0' && (*value)[i] <= '9'; ++i)
+        result = result * 10u + static_cast<std::uint32_t>((*value)[i] - '0');
+    if (negative)
+        result = 0u - result;
+    return static_cast<int>(result);
+}
+
+std::vector<std::string> ProfileFile::keys(std::string_view section) const {
+    std::vector<std::string> result;
+    for (auto& entry : entries(section))
+        result.push_back(std::move(entry.first));
+    return result;
+}
+
+std::vector<std::pair<std::string, std::string>>
+ProfileFile::entries(std::string_view section) const {
+    std::vector<std::pair<std::string, std::string>> result;
+    const auto range = findSection(section);
+    if (!range)
+        return result;
+    for (std::size_t i = range->header + 1; i < range->end; ++i) {
+        const Parsed p = classify(lines_[i].text);
+        if (p.kind == Kind::Key)
+            result.emplace_back(std::string(p.name), std::string(unquote(p.value)));
+    }
+    return result;
+}
+
+bool ProfileFile::hasSection(std::string_view section) const {
+    return findSection(section).has_value();
+}
+
+void ProfileFile::terminateLastLine() {
+    if (!lines_.empty() && lines_.back().end.empty())
+        lines_.back().end = "\r\n";
+}
+
+void ProfileFile::writeString(std::string_view section, std::string_view key,
+                              std::string_view value) {
+    const std::string sectionName = oneLine(trimSpaces(section));
+    const std::string keyName = oneLine(trimSpaces(key));
+    const std::string text = oneLine(value);
+    const auto range = findSection(sectionName);
+    if (!range) {
+        terminateLastLine();
+        lines_.push_back({"[" + sectionName + "]", "\r\n"});
+        lines_.push_back({keyName + "=" + text, "\r\n"});
+        return;
+    }
+    if (const auto line = findKey(*range, keyName)) {
+        // The key keeps its spelling and the spacing before '='; the value is replaced.
+        Line& existing = lines_[*line];
+        existing.text = existing.text.substr(0, existing.text.find('=') + 1) + text;
+        if (existing.end.empty())
+            existing.end = "\r\n";
+        return;
+    }
+    // A new key goes right after the last key of the section (after the header when it has
+    // none), so keys appear in the order written and comments below the last key stay below.
+    std::size_t after = range->header;
+    for (std::size_t i = range->header + 1; i < range->end; ++i)
+        if (classify(lines_[i].text).kind == Kind::Key)
+            after = i;
+    if (lines_[after].end.empty())
+        lines_[after].end = "\r\n";
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(after) + 1,
+                  Line{keyName + "=" + text, "\r\n"});
+}
+
+void ProfileFile::eraseKey(std::string_view section, std::string_view key) {
+    const auto range = findSection(section);
+    if (!range)
+        return;
+    if (const auto line = findKey(*range, key))
+        lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(*line));
+}
+
+void ProfileFile::eraseSection(std::string_view section) {
+    // Every section of the name goes: a hand-edited duplicate would otherwise become "the
+    // first section" and be read in place of the erased one.
+    std::vector<Line> kept;
+    kept.reserve(lines_.size());
+    bool inside = false;
+    const std::string_view name = trimSpaces(section);
+    for (Line& line : lines_) {
+        const Parsed p = classify(line.text);
+        if (p.kind == Kind::Header)
+            inside = equalsIgnoreCase(p.name, name);
+        if (inside && (p.kind == Kind::Header || p.kind == Kind::Key))
+            continue;
+        kept.push_back(std::move(line));
+    }
+    lines_ = std::move(kept);
+}
+
+void ProfileFile::writeSection(std::string_view section,
+                               const std::vector<std::pair<std::string, std::string>>& entries) {
+    eraseSection(section);
+    if (entries.empty())
+        return;
+    terminateLastLine();
+    lines_.reserve(lines_.size() + entries.size() + 1);
+    lines_.push_back({"[" + oneLine(trimSpaces(section)) + "]", "\r\n"});
+    for (const auto& [key, value] : entries)
+        lines_.push_back({oneLine(trimSpaces(key)) + "=" + oneLine(value), "\r\n"});
+}
+
+std::optional<std::string> ProfileFile::readFromDisk(const std::filesystem::path& path,
+                                                     std::string_view section,
+                                                     std::string_view key) {
+    ProfileFile file;
+    if (!file.load(path))
+        return std::nullopt;
+    return file.readString(section, key);
+}
+
+} // namespace pelotest

@@ -1,0 +1,235 @@
+#include "language/UiTexts.h"
+
+#include "LanguageTestData.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace pelotest {
+namespace {
+
+using test::finished;
+using test::germanTable;
+using test::languageLibrary;
+using test::TempDir;
+
+std::vector<std::filesystem::path> libraryFolder() {
+    return {PELOTEST_LANGUAGE_LIBRARIES};
+}
+
+TEST(UiTexts, BuiltInTableHoldsEveryGermanText) {
+    const auto table = germanTable();
+    const std::vector<std::filesystem::path> folders = libraryFolder();
+    for (int id = 1; id <= kUiTextCount; ++id) {
+        SCOPED_TRACE(id);
+        if (id == 47) {
+            EXPECT_EQ(loadBuiltInUiText(id), "");
+            continue;
+        }
+        const std::string expected = finished(table.at(id));
+        EXPECT_FALSE(expected.empty());
+        EXPECT_EQ(loadBuiltInUiText(id), expected);
+        EXPECT_EQ(loadUiText(folders, "", id), expected);
+        EXPECT_EQ(loadUiText({}, "lang_full.dll", id), expected); // no folder to look in
+    }
+}
+
+TEST(UiTexts, BuiltInTextsAreWindows1252Bytes) {
+    struct Case {
+        int id;
+        std::string_view bytes;
+    };
+    const Case cases[] = {
+        {1, "Testumgebung f\xFCr Pelorin-Templates"},
+        {15, "Ordner (Es k\xF6nnen auch Variablen verwendet werden, z.B. \"c:\\/(Test)\")"},
+        {20, "Parameter (z.B. test=1&&test2=abc)"},
+        {57, "dd\".\"mm\".\"yyyy hh\":\"nn\":\"ss"},
+        {67, "Soll die Variable \\\"\"+name+\"\\\" wirklich gel\xF6scht werden?"},
+        {68, "Bitte geben Sie hier den neuen Wert f\xFCr \\\"\" + name+\"\\\" ein.\\n"
+             "(@Delete = Variable entfernen)"},
+        {92, "\xDC"
+             "bernehmen"},
+        {97, "Die Datei\r%1\rwurde nicht gefunden!"},
+        {109, "Sie k&ouml;nnen in das %1Kontrollzentrum%2 wechseln"},
+        {119, "Best\xE4tigung"},
+        {132, "Bitte warten...\r\rAchtung: Zum Anzeigen dieser Seite ben\xF6tigen Sie eine "
+              "Verbindung zum Internet!"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(loadBuiltInUiText(c.id), c.bytes) << "id " << c.id;
+    EXPECT_EQ(loadBuiltInUiText(110).rfind("https://", 0), 0u) << "id 110 is a web address";
+    EXPECT_NE(loadBuiltInUiText(10).find("Pelorin"), std::string::npos);
+}
+
+TEST(UiTexts, IdsWithoutTextAreEmptyUnlessALibrarySuppliesThem) {
+    const auto folders = libraryFolder();
+    for (int id : {47, 0, -1, 133, 1000, 65536, 1 << 30}) {
+        EXPECT_EQ(loadBuiltInUiText(id), "") << id;
+        EXPECT_EQ(loadUiText(folders, "", id), "") << id;
+        EXPECT_EQ(loadUiText(folders, "lang_only1.dll", id), "") << id;
+    }
+    EXPECT_EQ(loadUiText(folders, "lang_full.dll", 47), "EN 47: unused");
+}
+
+TEST(UiTexts, FullLibraryReplacesEveryId) {
+    auto table = germanTable();
+    table[47] = "unused";
+    const auto folders = libraryFolder();
+    for (const char* library : {"lang_full.dll", "lang_full32.dll"}) {
+        for (int id = 1; id <= kUiTextCount; ++id) {
+            EXPECT_EQ(loadUiText(folders, library, id),
+                      finished("EN " + std::to_string(id) + ": " + table.at(id)))
+                << library << " id " << id;
+        }
+        // Umlauts, quotes and backslashes come through the UTF-16 of the library unchanged.
+        EXPECT_EQ(loadUiText(folders, library, 15),
+                  "EN 15: Ordner (Es k\xF6nnen auch Variablen verwendet werden, z.B. "
+                  "\"c:\\/(Test)\")");
+        EXPECT_EQ(loadUiText(folders, library, 105),
+                  "EN 105: Die Datei\r%1\rwurde nicht gefunden!");
+    }
+}
+
+TEST(UiTexts, MissingIdsFallBackOneByOne) {
+    const auto table = germanTable();
+    const auto folders = libraryFolder();
+    EXPECT_EQ(loadUiText(folders, "lang_only1.dll", 1), "Test environment for Pelorin templates");
+    for (int id = 2; id <= kUiTextCount; ++id) {
+        const std::string expected = id == 47 ? "" : finished(table.at(id));
+        EXPECT_EQ(loadUiText(folders, "lang_only1.dll", id), expected) << id;
+    }
+    EXPECT_EQ(loadUiText(folders, "lang_nover.dll", 1), "No version");
+    EXPECT_EQ(loadUiText(folders, "lang_nover.dll", 2), "Allgemein");
+}
+
+TEST(UiTexts, LibraryTextsAreConvertedAndFinished) {
+    const auto folders = libraryFolder();
+    struct Case {
+        int id;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {1, "Zeile eins\rZeile zwei"},
+        {2, "CJK ? Ende"},
+        {3, "\x80 \x84"
+            "Anf\xFChrung\x93 \x85 \x99 \x8C \xFF"},
+        {4, "Emoji ?!"},        // one character outside the BMP, one '?'
+        {6, "Variablen"},       // empty in the library
+        {7, "Variable"},        // missing from a block the library has
+        {17, "Zweiter Block"},  // the second block
+        {33, "Alle zuklappen"}, // a block the library lacks
+        {8, "%1 und %1 und %2"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(loadUiText(folders, "lang_special.dll", c.id), c.expected) << "id " << c.id;
+    // 300 digits in the library, cut to 259.
+    std::string digits;
+    while (digits.size() < 259)
+        digits += "0123456789";
+    EXPECT_EQ(loadUiText(folders, "lang_special.dll", 5), digits.substr(0, 259));
+}
+
+TEST(UiTexts, LibraryIsLookedForInTheFoldersInOrder) {
+    TempDir first, second;
+    const std::vector<std::filesystem::path> folders{first.path(), second.path()};
+    const std::string full = test::readBytes(languageLibrary("lang_full.dll"));
+    const std::string only1 = test::readBytes(languageLibrary("lang_only1.dll"));
+
+    second.write("lang.dll", only1);
+    EXPECT_EQ(loadUiText(folders, "lang.dll", 1), "Test environment for Pelorin templates");
+    first.write("lang.dll", full);
+    EXPECT_EQ(loadUiText(folders, "lang.dll", 1), finished("EN 1: " + germanTable().at(1)));
+
+    // The first file found decides, even when it is no library at all.
+    first.write("lang.dll", "not a library");
+    EXPECT_EQ(loadUiText(folders, "lang.dll", 1), loadBuiltInUiText(1));
+    // A folder of that name is not a file.
+    std::filesystem::remove(first.path() / "lang.dll");
+    std::filesystem::create_directory(first.path() / "lang.dll");
+    EXPECT_EQ(loadUiText(folders, "lang.dll", 1), "Test environment for Pelorin templates");
+}
+
+TEST(UiTexts, OnlyBareFileNamesAreLibraryNames) {
+    TempDir dir;
+    const std::string only1 = test::readBytes(languageLibrary("lang_only1.dll"));
+    dir.write("sub/lang.dll", only1);
+    dir.write("lang.dll", only1);
+    const std::vector<std::filesystem::path> inner{dir.path() / "sub"};
+    const std::vector<std::filesystem::path> outer{dir.path()};
+    for (const std::string& name :
+         {std::string("sub/lang.dll"), std::string("sub\\lang.dll"), std::string("../lang.dll"),
+          std::string(".."), std::string("lang.dll\0x", 10)}) {
+        EXPECT_EQ(loadUiText(outer, name, 1), loadBuiltInUiText(1)) << name;
+        EXPECT_EQ(loadUiText(inner, name, 1), loadBuiltInUiText(1)) << name;
+    }
+    EXPECT_EQ(loadUiText(inner, "lang.dll", 1), "Test environment for Pelorin templates");
+}
+
+TEST(UiTexts, ChangedOrRemovedLibraryIsSeenAtTheNextLookup) {
+    TempDir dir;
+    const std::vector<std::filesystem::path> folders{dir.path()};
+    dir.write("lang.dll", test::readBytes(languageLibrary("lang_only1.dll")));
+    EXPECT_EQ(loadUiText(folders, "lang.dll", 1), "Test environment for Pelorin templates");
+    EXPECT_EQ(loadUiText(folders, "lang.dll", 2), "Allgemein");
+    // Same size and same second would fool a cache keyed on them; nothing is cached.
+    dir.write("lang.dll", test::readBytes(languageLibrary("lang_full.dll")));
+    EXPECT_EQ(loadUiText(folders, "lang.dll", 2), "EN 2: Allgemein");
+    std::filesystem::remove(dir.path() / "lang.dll");
+    EXPECT_EQ(loadUiText(folders, "lang.dll", 2), "Allgemein");
+}
+
+TEST(UiTexts, DamagedLibrariesFallBackToBuiltInTexts) {
+    TempDir dir;
+    const std::vector<std::filesystem::path> folders{dir.path()};
+    const std::string full = test::readBytes(languageLibrary("lang_full.dll"));
+    std::string flippedMagic = full;
+    flippedMagic[0] ^= 0x01; // "MZ" no more
+    const std::pair<const char*, std::string> files[] = {
+        {"empty.dll", ""},
+        {"text.dll", "MZ but nothing else"},
+        {"header.dll", full.substr(0, 0x200)},
+        {"magic.dll", flippedMagic},
+    };
+    for (const auto& [name, bytes] : files) {
+        dir.write(name, bytes);
+        for (int id : {1, 2, 97, 132})
+            EXPECT_EQ(loadUiText(folders, name, id), loadBuiltInUiText(id)) << name << " " << id;
+    }
+    // Cut anywhere, a library yields each text either whole or not at all.
+    const auto table = germanTable();
+    for (std::size_t size = 0x300; size < full.size(); size += 97) {
+        dir.write("cut.dll", full.substr(0, size));
+        for (int id : {1, 64, 132}) {
+            const std::string text = loadUiText(folders, "cut.dll", id);
+            const std::string own = finished("EN " + std::to_string(id) + ": " + table.at(id));
+            EXPECT_TRUE(text == own || text == loadBuiltInUiText(id)) << size << " " << id;
+        }
+    }
+}
+
+TEST(UiTexts, FormatFillsPlaceholders) {
+    AppState state;
+    EXPECT_EQ(formatUiText(state, 131, "kunde.htm"), "kunde.htm - wurde erfolgreich gespeichert");
+    EXPECT_EQ(formatUiText(state, 97, "c:\\x.htm"), "Die Datei\rc:\\x.htm\rwurde nicht gefunden!");
+    EXPECT_EQ(formatUiText(state, 109, "<a href=\"/$int\">", "</a>"),
+              "Sie k&ouml;nnen in das <a href=\"/$int\">Kontrollzentrum</a> wechseln");
+    // "%2" is filled after "%1", also where the first argument brought it in.
+    EXPECT_EQ(formatUiText(state, 109, "%2", "!"),
+              "Sie k&ouml;nnen in das !Kontrollzentrum! wechseln");
+    EXPECT_EQ(formatUiText(state, 2, "x", "y"), "Allgemein");
+    EXPECT_EQ(formatUiText(state, 47, "x"), "");
+
+    state.languageFolders = libraryFolder();
+    state.settings.LanguageDll = "lang_special.dll";
+    EXPECT_EQ(loadUiText(state, 1), "Zeile eins\rZeile zwei");
+    EXPECT_EQ(formatUiText(state, 8, "a"), "a und a und %2");
+    EXPECT_EQ(formatUiText(state, 8, "a", "b"), "a und a und b");
+    EXPECT_EQ(formatUiText(state, 131, "kunde.htm"), "kunde.htm - wurde erfolgreich gespeichert");
+    state.settings.LanguageDll = "lang_full.dll";
+    EXPECT_EQ(formatUiText(state, 131, "kunde.htm"),
+              "EN 131: kunde.htm - wurde erfolgreich gespeichert");
+}
+
+} // namespace
+} // namespace pelotest

@@ -1,0 +1,378 @@
+#include "server/TemplateRequest.h"
+#include "server/Branches.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace pelotest {
+namespace {
+
+using test::TempDir;
+
+class ClassicHost : public Host {
+  public:
+    Rgb color(ColorRole role) const override {
+        switch (role) {
+        case ColorRole::ButtonFace:
+            return {0xD4, 0xD0, 0xC8};
+        case ColorRole::ButtonShadow:
+        case ColorRole::GrayText:
+            return {0x80, 0x80, 0x80};
+        case ColorRole::ButtonHighlight:
+        case ColorRole::WindowBackground:
+            return {0xFF, 0xFF, 0xFF};
+        default:
+            return {0, 0, 0};
+        }
+    }
+    IconPixels messageIcon(MessageIcon) const override { return {}; }
+    std::string caption() const override { return "PeloTest"; }
+    int variableColumnWidth() const override { return 150; }
+    void applyPlacement(const WindowPlacement&) override {}
+    WindowPlacement placement() const override { return {}; }
+    std::optional<std::string> askValue(const std::string&, const std::string&,
+                                        const std::string&) override {
+        return std::nullopt;
+    }
+    void treeChanged() override { ++trees; }
+    void logChanged() override { ++logs; }
+
+    int trees = 0, logs = 0;
+};
+
+// Child texts of a node, in order.
+std::vector<std::string> childTexts(const TreeNode& node) {
+    std::vector<std::string> texts;
+    for (const auto& child : node.children)
+        texts.push_back(child->text);
+    return texts;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Matching and resolution
+
+TEST(TemplateResolution, MatchingRuleReadsAfterTheSeparatorOverTheEventsLength) {
+    struct Case {
+        std::string node, event;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"liste.htm (ShowList)", "Show", true},
+        {"liste.htm (ShowList)", "ShowList", true},
+        {"liste.htm (ShowList)", "ShowList)", true},
+        {"liste.htm (ShowList)", "ShowList) ", false},
+        {"a.htm (Save)", "save", false},
+        {"Save", "Save", false}, // an unassigned node is read from its second character
+        {"XSave", "Save", true},
+        {"", "x", false},
+        {"a.htm (", "x", false},
+        {"a (b) (c)", "b) (c", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(nodeMatchesEvent(c.node, c.event), c.matches) << c.node << " / " << c.event;
+}
+
+class TemplateFolder : public ::testing::Test {
+  protected:
+    TempDir dir;
+    std::string folder = (dir.path() / "tmpl").string();
+    AppState state;
+    ClassicHost host;
+
+    std::string file(const std::string& relative, const std::string& content = "x") {
+        return dir.write("tmpl/" + relative, content).string();
+    }
+};
+
+TEST_F(TemplateFolder, ResolutionPicksTheFirstMatchingNodeInTreeOrder) {
+    file("a.htm");
+    file("b.htm");
+    file("c.htm");
+    TreeNode& root = state.tree.appendRoot("start.htm");
+    TreeNode& first = root.appendChild("Login");
+    first.appendChild("c.htm (ShowDetail)"); // depth first: before the later siblings
+    root.appendChild("a.htm (ShowList)");
+    root.appendChild("b.htm (Show)");
+    root.appendChild("XSave");
+    root.appendChild("a.htm (Save)");
+    root.appendChild("gone.htm (Gone)");
+    root.appendChild("../a.htm (Escape)");
+    root.appendChild(" (Empty)");
+
+    struct Case {
+        std::string event;
+        std::string node;      // "" when no node matches
+        std::string template_; // "" when there is no template to render
+    };
+    const Case cases[] = {
+        {"Show", "c.htm (ShowDetail)", "c.htm"},
+        {"ShowList", "a.htm (ShowList)", "a.htm"},
+        {"Save", "XSave", ""},
+        {"Gone", "gone.htm (Gone)", ""},
+        {"Escape", "../a.htm (Escape)", ""},
+        {"Empty", " (Empty)", ""},
+        {"Unknown", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.event);
+        const TemplateMatch match = resolveTemplate(state, folder, c.event);
+        EXPECT_EQ(match.node ? match.node->text : "", c.node);
+        EXPECT_EQ(match.templatePath.value_or(""),
+                  c.template_.empty() ? "" : folder + "/" + c.template_);
+    }
+}
+
+TEST_F(TemplateFolder, ResolutionWithoutEventTakesTheFirstNode) {
+    EXPECT_EQ(resolveTemplate(state, folder, "").node, nullptr) << "empty tree";
+
+    file("sub/start.htm");
+    TreeNode& root = state.tree.appendRoot("sub\\start.htm");
+    state.tree.appendRoot("other.htm");
+    TemplateMatch match = resolveTemplate(state, folder, "");
+    EXPECT_EQ(match.node, &root);
+    EXPECT_EQ(match.templatePath.value_or(""), folder + "/sub/start.htm");
+
+    root.text = "missing.htm";
+    match = resolveTemplate(state, folder, "");
+    EXPECT_EQ(match.node, &root);
+    EXPECT_FALSE(match.templatePath);
+
+    root.text = "sub"; // a folder is no template
+    EXPECT_FALSE(resolveTemplate(state, folder, "").templatePath);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Event discovery
+
+TEST(EventDiscovery, ValueAfterTheFirstParameterName) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"<a href=\"liste.htm?PELO_EVENT=ShowList&id=1\">", "ShowList"},
+        {"<input type=hidden name=\"PELO_EVENT\" value=\"Save\">", "Save"},
+        {"<input type=hidden name=PELO_EVENT value=Save>", "Save>"},
+        {"var e = 'PELO_EVENT' + ev;", "' + ev;"},
+        {"url + \"?PELO_EVENT\"", "\""},
+        {"?PELO_EVENT= Next &x", "Next"},
+        {"?PELO_EVENT=\t\"Quoted Value\" >", "Quoted Value"},
+        {"value=\"\"x\"", ""},            // no parameter name at all
+        {"?PELO_EVENT=\"\"x\"", "\"x\""}, // a quote at the very start is not cut
+        {"?PELO_EVENT=&x=1", ""},
+        {"x PELO_EVENT", ""},
+        {"?pelo_event=Lower", ""}, // the name is matched with its case
+        {"PELO_EVENT PELO_EVENT=Second", "Second"},
+        {"PELO_EVENT=A PELO_EVENT=B", "A PELO_EVENT=B"},
+    };
+    for (const auto& [line, event] : cases)
+        EXPECT_EQ(discoveredEvent(line, "PELO_EVENT"), event) << line;
+    EXPECT_EQ(discoveredEvent("?EV=x", "EV"), "x");
+    EXPECT_EQ(discoveredEvent("?EV=x", ""), "");
+}
+
+TEST(EventDiscovery, LearnsEachEventOnceUnderTheMatchNode) {
+    AppState state;
+    TreeNode& root = state.tree.appendRoot("start.htm");
+    TreeNode& list = root.appendChild("liste.htm (ShowList)");
+    list.appendChild("Save");
+    TreeNode& form = root.appendChild("form.htm (Edit)");
+    form.appendChild("a.htm (Delete)");
+
+    EXPECT_TRUE(learnEvent(state, form, "<a href=\"?PELO_EVENT=Save\">"))
+        << "already under another node";
+    EXPECT_FALSE(learnEvent(state, form, "<a href=\"?PELO_EVENT=Save&x=1\">")) << "twice";
+    EXPECT_FALSE(learnEvent(state, form, "?PELO_EVENT=Delete")) << "assigned child matches";
+    EXPECT_FALSE(learnEvent(state, form, "?PELO_EVENT=Del")) << "matches over its length";
+    EXPECT_FALSE(learnEvent(state, form, "no event here"));
+    EXPECT_TRUE(learnEvent(state, form, "?PELO_EVENT=Close"));
+    EXPECT_EQ(childTexts(form), (std::vector<std::string>{"a.htm (Delete)", "Save", "Close"}));
+    EXPECT_EQ(childTexts(list), std::vector<std::string>{"Save"});
+    EXPECT_TRUE(form.expanded);
+    EXPECT_TRUE(form.children[1]->expanded);
+    EXPECT_FALSE(root.expanded);
+    EXPECT_TRUE(state.TreeChanged);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The branch itself
+
+class TemplateRequest : public TemplateFolder {
+  protected:
+    HttpRequest request;
+    HttpResponse response;
+
+    Exchange exchange(const std::string& event) {
+        return Exchange{request,
+                        response,
+                        state,
+                        host,
+                        RequestPaths{(dir.path() / "static").string(), folder,
+                                     (dir.path() / "static").string(), ""},
+                        event};
+    }
+};
+
+TEST_F(TemplateRequest, RendersLineByLineAndLearnsEvents) {
+    const std::string path =
+        file("liste.htm", "<html><title>Kunde /(Kunde)</title>\r\n"
+                          "<p>/(Kunde) /(kunde)</p>\r"
+                          "<a href=\"?PELO_EVENT=Edit&id=/(Id)\">\n"
+                          "<a href=\"?PELO_EVENT=Edit&id=2\">\n"
+                          "\n"
+                          "<form><input name=\"PELO_EVENT\" value=\"Save\"></form>\r\n"
+                          "last line without end" +
+                              std::string("\0ignored", 8));
+    TreeNode& root = state.tree.appendRoot("start.htm");
+    TreeNode& node = root.appendChild("liste.htm (Show)");
+    state.variables.add("Kunde", "Meier");
+    state.variables.add("ID", "7");
+    request.document = "/liste";
+
+    Exchange ex = exchange("Show");
+    answerTemplateRequest(ex);
+
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.contentType, "text/html");
+    EXPECT_EQ(response.body, "<html><title>Kunde Meier</title>\r\n"
+                             "<p>Meier Meier</p>\r\n"
+                             "<a href=\"?PELO_EVENT=Edit&id=7\">\r\n"
+                             "<a href=\"?PELO_EVENT=Edit&id=2\">\r\n"
+                             "\r\n"
+                             "<form><input name=\"PELO_EVENT\" value=\"Save\"></form>\r\n"
+                             "last line without end\r\n");
+    EXPECT_EQ(childTexts(node), (std::vector<std::string>{"Edit", "Save"}));
+    EXPECT_TRUE(node.expanded);
+    EXPECT_EQ(host.trees, 2) << "one tree update per line that adds an event";
+    EXPECT_EQ(root.text, "start.htm");
+    ASSERT_EQ(state.log.size(), 1u);
+    EXPECT_EQ(state.log.rows()[0],
+              (LogEntry{LogKind::Template, "liste.htm", "Show", "Kunde /(Kunde)", path}))
+        << "the title is taken from the template as stored";
+}
+
+TEST_F(TemplateRequest, EntryTemplateInASubfolderIsRenamedToItsFileName) {
+    const std::string path = file("sub/start.htm", "<title>Start</title>");
+    TreeNode& root = state.tree.appendRoot("sub\\start.htm");
+    Exchange ex = exchange("");
+    answerTemplateRequest(ex);
+    EXPECT_EQ(response.body, "<title>Start</title>\r\n");
+    EXPECT_EQ(root.text, "start.htm");
+    EXPECT_TRUE(state.TreeChanged);
+    EXPECT_EQ(state.log.rows().at(0),
+              (LogEntry{LogKind::Template, "start.htm", "", "Start", path}));
+}
+
+TEST_F(TemplateRequest, TemplateWithoutPageExtensionHasNoTitleAndEmptyFileRendersEmpty) {
+    file("plain.tpl", "<title>Not a page</title>");
+    file("empty.htm", "");
+    state.tree.appendRoot("start.htm").appendChild("plain.tpl (P)");
+    state.tree.first()->appendChild("empty.htm (E)");
+
+    Exchange plain = exchange("P");
+    answerTemplateRequest(plain);
+    EXPECT_EQ(response.body, "<title>Not a page</title>\r\n");
+    EXPECT_EQ(state.log.rows().at(0).Title, "");
+
+    Exchange empty = exchange("E");
+    answerTemplateRequest(empty);
+    EXPECT_EQ(response.body, "");
+    EXPECT_EQ(state.log.rows().at(0).FileName, "empty.htm");
+}
+
+// The unassigned-event page, built from its fragments.
+std::string expectedUnassignedPage(const std::string& message, const std::string& ref,
+                                   const std::string& url, const std::string& query,
+                                   const std::string& event,
+                                   const std::vector<std::string>& options) {
+    std::string page = std::string("<html>\r<head>\r<LINK REL=\"StyleSheet\" ") +
+                       "HREF=\"/$int/styles.css\" type=\"text/css\">\r" +
+                       "<title>kein Template zugeordnet</title>\r</head>\r<body bgcolor=\"" +
+                       "#FFFFFF" + "\" text=\"" + "#000000" + "\" marginheight=\"2\" " +
+                       "marginwidth=\"2\" " + "topmargin=\"2\" leftmargin=\"2\">\r" +
+                       "<FORM ACTION=\"/$int/SetTemplate.html\" NAME=\"SetTemplate\" " +
+                       "METHOD=\"GET\">\r" + message + "<br>\r";
+    page += "<INPUT TYPE=\"HIDDEN\" NAME=\"REF\" VALUE=\"" + ref + "\">\r";
+    page += "<INPUT TYPE=\"HIDDEN\" NAME=\"URL\" VALUE=\"" + url + "\">\r";
+    page += "<INPUT TYPE=\"HIDDEN\" NAME=\"QUERY\" VALUE=\"" + query + "\">\r";
+    page += "<INPUT TYPE=\"HIDDEN\" NAME=\"EVENT\" VALUE=\"" + event + "\">\r";
+    page += "<Select name=\"TEMPLATE\">\r";
+    for (const std::string& name : options)
+        page += "<OPTION VALUE=\"" + name + "\">" + name + "</OPTION>\r";
+    page += "</Select>\r";
+    page += "<INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\"Zuordnen\">\r";
+    page += "</FORM>\r";
+    page += "</body>\r";
+    page += "</html>";
+    return page;
+}
+
+TEST_F(TemplateRequest, UnassignedEventPageListsTheTemplatesAndLogsKindTwo) {
+    file("b.htm");
+    file("A.htm");
+    file(".hidden.htm");
+    file("sub/inner.htm"); // folders are not offered
+    file("a&b\".htm");
+    state.tree.appendRoot("start.htm").appendChild("Save");
+    request.referer = "http://localhost/app/x.htm?a=1&b=2";
+    request.document = "/app/liste.htm";
+    request.rawQuery = "PELO_EVENT=Save&x=%3C1%3E";
+
+    Exchange ex = exchange("Save");
+    answerTemplateRequest(ex);
+
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.contentType, "text/html");
+    EXPECT_EQ(response.body,
+              expectedUnassignedPage("Dem Event <b>Save</b> ist kein Template zugeordnet!",
+                                     "http://localhost/app/x.htm?a=1&amp;b=2", "/app/liste.htm",
+                                     "PELO_EVENT=Save&amp;x=%3C1%3E", "Save",
+                                     {".hidden.htm", "a&amp;b&quot;.htm", "A.htm", "b.htm"}));
+    ASSERT_EQ(state.log.size(), 1u);
+    EXPECT_EQ(state.log.rows()[0],
+              (LogEntry{LogKind::Unassigned, "", "Save", "kein Template zugeordnet", ""}));
+    EXPECT_EQ(host.logs, 1);
+}
+
+TEST_F(TemplateRequest, UnassignedEventPageEscapesReflectedValues) {
+    request.referer = "\"><script>alert(1)</script>";
+    request.document = "/app/<b>.htm";
+    request.rawQuery = "PELO_EVENT=<i>\"";
+    Exchange ex = exchange("<i>\"");
+    answerTemplateRequest(ex); // empty tree: no node at all
+
+    EXPECT_EQ(response.body,
+              expectedUnassignedPage(
+                  "Dem Event <b>&lt;i&gt;&quot;</b> ist kein Template zugeordnet!",
+                  "&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;", "/app/&lt;b&gt;.htm",
+                  "PELO_EVENT=&lt;i&gt;&quot;", "&lt;i&gt;&quot;", {}));
+    EXPECT_EQ(state.log.rows().at(0).Event, "<i>\"") << "the log keeps the value as sent";
+}
+
+TEST_F(TemplateRequest, MissingEntryTemplateGivesTheEntryMessage) {
+    state.tree.appendRoot("start.htm"); // the file does not exist
+    std::filesystem::create_directories(folder);
+    Exchange ex = exchange("");
+    answerTemplateRequest(ex);
+    EXPECT_EQ(response.body, expectedUnassignedPage("Es ist kein Einstiegstemplate zugeordnet!", "",
+                                                    "", "", "", {}));
+    EXPECT_EQ(state.tree.first()->text, "start.htm");
+    EXPECT_EQ(state.log.rows().at(0),
+              (LogEntry{LogKind::Unassigned, "", "", "kein Template zugeordnet", ""}));
+}
+
+TEST_F(TemplateRequest, UnreadableTemplateThrowsWithoutALogRow) {
+    const std::string path = file("locked.htm", "secret");
+    std::filesystem::permissions(path, std::filesystem::perms::none);
+    if (::access(path.c_str(), R_OK) == 0)
+        GTEST_SKIP() << "running with permission to read everything";
+    state.tree.appendRoot("locked.htm");
+    Exchange ex = exchange("");
+    EXPECT_THROW(answerTemplateRequest(ex), std::runtime_error);
+    EXPECT_EQ(state.log.size(), 0u);
+}
+
+} // namespace
+} // namespace pelotest

@@ -1,0 +1,77 @@
+#include "state/EventTree.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace pelotest {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+TEST(EventTree, IndentedLinesRoundTripInTreeOrder) {
+    EventTree tree;
+    TreeNode& root = tree.appendRoot("index.htm");
+    TreeNode& login = root.appendChild("Login");
+    login.appendChild("menu.htm (Menu)");
+    root.appendChild("Logout");
+    EXPECT_EQ(login.depth(), 1);
+    EXPECT_EQ(login.children[0]->depth(), 2);
+
+    const Lines lines = tree.toIndentedLines();
+    EXPECT_EQ(lines, (Lines{"index.htm", "\tLogin", "\t\tmenu.htm (Menu)", "\tLogout"}));
+
+    std::vector<std::string> order;
+    for (TreeNode* node : tree.flatten())
+        order.push_back(node->text);
+    EXPECT_EQ(order, (Lines{"index.htm", "Login", "menu.htm (Menu)", "Logout"}));
+
+    EventTree copy;
+    EXPECT_EQ(copy.fromIndentedLines(lines), "");
+    EXPECT_EQ(copy.toIndentedLines(), lines);
+    EXPECT_EQ(copy.first()->children[0]->parent, copy.first());
+
+    copy.expandAll(*copy.first());
+    for (TreeNode* node : copy.flatten())
+        EXPECT_TRUE(node->expanded) << node->text;
+}
+
+TEST(EventTree, DepthRulesOfIndentedText) {
+    struct Case {
+        Lines input;
+        Lines stored; // the tree written back
+    };
+    const Case cases[] = {
+        // Blanks count as levels too and are removed from the text.
+        {{"a", " b", "\t c", "d"}, {"a", "\tb", "\t\tc", "d"}},
+        // A shallower line is the sibling of the ancestor at its depth.
+        {{"r", "\ta", "\t\tb", "\t\t\tc", "\td"}, {"r", "\ta", "\t\tb", "\t\t\tc", "\td"}},
+        // The first line is a top-level node whatever its depth; depths count from it.
+        {{"\t\tr", "\t\t\tc", "\t\ts"}, {"r", "\tc", "s"}},
+        // A line shallower than the first line has no ancestor there: top level.
+        {{"\t\tr", "\t\t\tc", "x"}, {"r", "\tc", "x"}},
+        // An empty line is a node with an empty text (an unknown root).
+        {{"", "\tLogin"}, {"", "\tLogin"}},
+        {{}, {}},
+    };
+    for (const Case& c : cases) {
+        EventTree tree;
+        EXPECT_EQ(tree.fromIndentedLines(c.input), "");
+        EXPECT_EQ(tree.toIndentedLines(), c.stored);
+    }
+}
+
+TEST(EventTree, LineTwoLevelsTooDeepStopsReadingAndKeepsNodesSoFar) {
+    EventTree tree;
+    tree.appendRoot("old");
+    const std::string error =
+        tree.fromIndentedLines({"index.htm", "\tLogin", "\t\t\t#bad", "\tnever"});
+    EXPECT_EQ(error, "Ung\xFC"
+                     "ltige Ebene (3) f\xFC"
+                     "r Eintrag \"#bad\"");
+    EXPECT_EQ(tree.toIndentedLines(), (Lines{"index.htm", "\tLogin"}));
+}
+
+} // namespace
+} // namespace pelotest
