@@ -69,27 +69,6 @@ bool templateFolderDiffers(const std::string& templateFolder, const std::string&
 
 } // namespace
 
-std::vector<std::string> startPageChoices(const std::string& staticPath) {
-    std::string folder = replaceAll(staticPath, "\\", "/");
-    if (folder.empty())
-        return {};
-    if (folder.size() > 1 && folder.back() == '/')
-        folder.pop_back();
-
-    std::vector<std::string> names;
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        std::error_code typeError;
-        if (it->is_regular_file(typeError))
-            names.push_back(it->path().filename().string());
-    }
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        const int order = compareIgnoreCase(a, b);
-        return order != 0 ? order < 0 : a < b;
-    });
-    return names;
-}
-
 void answerControlPage(Exchange& ex) {
     const Settings& settings = ex.state.settings;
     const bool withSiteList = settings.StaticSite.empty();

@@ -403,8 +403,12 @@ RangeDecision evaluateRange(const ConditionalHeaders& headers, std::uint64_t siz
     return {Kind::Partial, first, last - first + 1};
 }
 
-std::vector<std::string> startPageChoices(const std::string& folder) {
+std::vector<std::string> startPageChoices(const std::string& staticPath) {
     std::vector<std::string> names;
+    // Settings written on Windows may use backslashes; a trailing separator is harmless.
+    std::string folder = replaceAll(staticPath, "\\", "/");
+    if (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
     if (folder.empty())
         return names;
     std::error_code ec;
