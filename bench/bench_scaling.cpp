@@ -23,7 +23,7 @@ namespace pelotest {
 namespace {
 
 std::string varName(long i) {
-    char name[16];
+    char name[32];
     std::snprintf(name, sizeof name, "v%06ld", i);
     return name;
 }
