@@ -18,6 +18,9 @@ if [ -n "$files" ]; then
     clang-format --dry-run --Werror $files
 fi
 
+echo "== benchmark harness (quick run: checks the answers, judges no speed)"
+bench/run --quick --no-build --bin build/pelotest
+
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 BUILD_TYPE=Debug ./scripts/build.sh build-asan -DPELOTEST_SANITIZE=ON
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
