@@ -1,5 +1,6 @@
 // Settings-file parser: any bytes must parse, answer queries, take writes and come back as
 // the same text.
+#include "state/PersistentState.h"
 #include "state/ProfileFile.h"
 
 #include <cstddef>
@@ -8,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+using pelotest::AppState;
+using pelotest::LogEntry;
 using pelotest::ProfileFile;
 
 namespace {
@@ -56,5 +59,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(again.text() == text);
         check(again.readString("fz", "key") == file.readString("fz", "key"));
     }
+
+    // The tree and log sections of any file: what was read is written and read back the same.
+    AppState state;
+    state.profile.parse(input);
+    (void)pelotest::readTreeSection(state, "Tree", true);
+    const auto lines = state.tree.toIndentedLines();
+    pelotest::writeTreeSection(state, "Tree");
+    state.profile.parse(state.profile.text());
+    check(pelotest::readTreeSection(state, "Tree", false).empty());
+    check(state.tree.toIndentedLines() == lines);
+
+    for (const auto& [lineKey, value] : state.profile.entries("Log")) {
+        const LogEntry entry = pelotest::parseLogLine(value);
+        check(pelotest::parseLogLine(pelotest::formatLogLine(entry)) == entry);
+    }
+    const LogEntry raw{7, std::string(input.substr(0, 9)), std::string(key), std::string(name),
+                       std::string(input.substr(input.size() / 4))};
+    check(pelotest::parseLogLine(pelotest::formatLogLine(raw)) == raw);
     return 0;
 }

@@ -185,42 +185,6 @@ std::string expandReferences(AppState& state, Host& host, std::string_view line)
     return text;
 }
 
-std::string expandFolderReferences(AppState& state, Host& host, std::string_view folder) {
-    const std::string& before = state.settings.VarBefore;
-    const std::string& after = state.settings.VarAfter;
-    std::string text(folder);
-    if (before.empty() || after.empty())
-        return text;
-
-    bool changedRows = false;
-    for (int pass = 0; pass < kMaxExpansionPasses; ++pass) {
-        const std::size_t open = text.find(before);
-        if (open == std::string::npos)
-            break;
-        const std::size_t nameStart = open + before.size();
-        const std::size_t close = text.find(after, nameStart);
-        if (close == std::string::npos)
-            break;
-        const std::string name = text.substr(nameStart, close - nameStart);
-
-        VariableTable& variables = state.variables;
-        std::string replacement;
-        if (const std::optional<std::size_t> row = variables.find(name)) {
-            replacement = stripVariableReferences(variables[*row].Value, before, after);
-            if (state.settings.VariablesAutoSort && variables[*row].mark == Mark::Plain) {
-                variables.markUsed(*row, variables.leadingPassedCount() + 1);
-                changedRows = true;
-            }
-        }
-        text = replaceAll(text, before + name + after, replacement);
-    }
-    if (changedRows) {
-        state.VariablesChanged = true;
-        host.variablesChanged();
-    }
-    return text;
-}
-
 std::vector<std::string> splitLines(std::string_view text) {
     const std::size_t nul = text.find('\0');
     if (nul != std::string_view::npos)

@@ -16,10 +16,6 @@ namespace pelotest {
 // Plain rows marked Used at LeadingPassedCount while auto-sort is on. Sets VariablesChanged
 // (and notifies host) when rows change.
 std::string expandReferences(AppState& state, Host& host, std::string_view line);
-// The same expansion for the templates folder at the start of a request: an unknown name expands
-// to nothing and creates no row; a referenced Plain row is marked Used one place further down
-// (LeadingPassedCount + 1). Separators are left as they are.
-std::string expandFolderReferences(AppState& state, Host& host, std::string_view folder);
 
 // A page file for titles and the log: extension .htm, .html, .js or .css, ignoring case.
 bool isPageFile(std::string_view filePath);

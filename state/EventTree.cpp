@@ -4,6 +4,17 @@
 
 namespace pelotest {
 
+TreeNode::~TreeNode() {
+    std::vector<std::unique_ptr<TreeNode>> pending = std::move(children);
+    while (!pending.empty()) {
+        std::unique_ptr<TreeNode> node = std::move(pending.back());
+        pending.pop_back();
+        for (auto& child : node->children)
+            pending.push_back(std::move(child));
+        node->children.clear();
+    }
+}
+
 TreeNode& TreeNode::appendChild(std::string childText) {
     auto node = std::make_unique<TreeNode>();
     node->text = std::move(childText);
@@ -55,6 +66,10 @@ void walk(const std::vector<std::unique_ptr<TreeNode>>& roots, Visit visit) {
 }
 
 } // namespace
+
+void EventTree::forEach(const std::function<void(TreeNode& node, int depth)>& visit) const {
+    walk(roots_, visit);
+}
 
 std::vector<TreeNode*> EventTree::flatten() const {
     std::vector<TreeNode*> nodes;

@@ -12,6 +12,12 @@
 namespace pelotest {
 
 struct TreeNode {
+    TreeNode() = default;
+    TreeNode(const TreeNode&) = delete;
+    TreeNode& operator=(const TreeNode&) = delete;
+    // Takes the subtree apart without recursion, so a very deep tree cannot exhaust the stack.
+    ~TreeNode();
+
     std::string text;
     bool expanded = false;
     TreeNode* parent = nullptr;
@@ -32,6 +38,8 @@ class EventTree {
 
     // Every node in tree order: depth-first, a parent before its children.
     std::vector<TreeNode*> flatten() const;
+    // Visits every node in tree order with its depth (top level 0), without recursion.
+    void forEach(const std::function<void(TreeNode& node, int depth)>& visit) const;
     void expandAll(TreeNode& node);
 
     // The tab-indented text form: one line per node, as many tabs as its depth, then its text.

@@ -37,6 +37,10 @@ struct WindowPlacement {
     int Left = 0, Top = 0, Width = 0, Height = 0, TreeWidth = 345;
     std::string WindowState = "normal";
     int PageIndex = 0;
+    // Whether the file held a usable value for the key (LoadState), and whether SaveState is to
+    // write it. A window fills in its own bounds and leaves these true; a host without a window
+    // hands back what it was given, so that keys absent from the file stay absent.
+    bool hasLeft = true, hasTop = true, hasWidth = true, hasHeight = true, hasTreeWidth = true;
 };
 
 class Host {

@@ -1,10 +1,12 @@
 #pragma once
 // Loading the state from the settings file at start and writing it back at exit.
+// The stored format, its escapes and its limits are described in docs/settings-file.md.
 
 #include "state/AppState.h"
 #include "state/Host.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,10 +17,18 @@ namespace pelotest {
 using TextLookup = std::function<std::string(int id)>;
 
 // LoadState: reads settingsPath into state (holding state.mutex is the caller's business: it
-// runs before the server starts). Returns the tree error text, if any ("" when none).
-std::string loadState(AppState& state, Host& host, const TextLookup& text);
-// SaveState: writes settings always, variables/tree/log when changed; atomically.
-// Returns false when the file could not be written.
+// runs before the server starts). Returns the tree error text, if any ("" when none): the nodes
+// read before the bad line stay, everything after the tree still loads.
+// languageStartUp, when given, runs right after LanguageDll is read and before any status text
+// is looked up (it may drop a LanguageDll that is not installed).
+std::string loadState(AppState& state, Host& host, const TextLookup& text,
+                      const std::function<void(AppState&)>& languageStartUp = {});
+// SaveState: writes settings always, variables/tree/log when changed; atomically, as one write
+// of the whole file, merged into the file as it is on disk now (so hand edits made while the
+// program ran survive). The caller holds state.mutex, after the server has stopped taking
+// requests (so none changes the state halfway through the save).
+// Returns false when the file could not be written (the old file is then intact and the change
+// flags stay set). Stopping the server for good is the caller's next step.
 bool saveState(AppState& state, Host& host, const TextLookup& text);
 
 // Tree section format (keys Node0.., '#' per level).
@@ -33,8 +43,15 @@ struct ExpandedFolder {
     std::string folder;
     bool found = false;
 };
-// ExpandFolderVariables: asks through host.askValue when askUser is set.
+// ExpandFolderVariables: asks through host.askValue when askUser is set, with the caption and
+// prompt UI texts given (95/96 for the folder itself, 98/99 in the assignment dialog). Does not
+// lock state.mutex (the question may stay open for a while; the caller decides).
 ExpandedFolder expandFolderVariables(AppState& state, Host& host, const TextLookup& text,
-                                     std::string_view folder, bool askUser);
+                                     std::string_view folder, bool askUser, int captionId = 95,
+                                     int promptId = 96);
+
+// The integer rule of the settings file: the whole value is a decimal integer (optional sign)
+// in the range of int, else nullopt.
+std::optional<int> parseSettingsInteger(std::string_view value);
 
 } // namespace pelotest

@@ -216,8 +216,9 @@ bool ProfileFile::save(const std::filesystem::path& path) const {
     fs::path temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = folder / ("." + target.filename().string() + "." + std::to_string(::getpid()) + "." +
-                         std::to_string(random()) + ".tmp");
+        // (The name is cut so that the temporary name stays within the limit of a name.)
+        temp = folder / ("." + target.filename().string().substr(0, 100) + "." +
+                         std::to_string(::getpid()) + "." + std::to_string(random()) + ".tmp");
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
             return false;

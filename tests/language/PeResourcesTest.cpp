@@ -168,6 +168,7 @@ TEST(PeResources, ReadsVersionStringsThroughTheFirstTranslation) {
         // Two translations: the first names a table written in lower case.
         {"lang_special.dll", "Deutsch (Sonderf\xE4lle)", "PelorinTest"},
         {"lang_nover.dll", "", ""},
+        {"lang_template.dll", "Deutsch (Vorlage)", "PelorinTest"},
     };
     for (const Case& c : cases) {
         const PeResources pe(library(c.file));
@@ -185,7 +186,8 @@ TEST(PeResources, ReadsVersionStringsThroughTheFirstTranslation) {
 
 TEST(PeResources, ReadsTheFlagByName) {
     const std::string flag = test::readBytes(test::languageData("flag.bmp"));
-    for (const char* file : {"lang_full.dll", "lang_full32.dll", "lang_nover.dll"}) {
+    for (const char* file :
+         {"lang_full.dll", "lang_full32.dll", "lang_nover.dll", "lang_template.dll"}) {
         const PeResources pe(library(file));
         for (const char* name : {"lang_bmp", "LANG_BMP", "Lang_Bmp"})
             EXPECT_EQ(pe.rcdata(name), flag) << file << " " << name;

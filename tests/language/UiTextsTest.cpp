@@ -130,6 +130,17 @@ TEST(UiTexts, LibraryTextsAreConvertedAndFinished) {
     EXPECT_EQ(loadUiText(folders, "lang_special.dll", 5), digits.substr(0, 259));
 }
 
+// A script in the exported form (Windows-1252, CR LF, quotes and backslashes escaped with a
+// backslash), built with windres as the translators' guide says, gives back the same bytes.
+TEST(UiTexts, ExportedScriptBuildsAWorkingLibrary) {
+    const auto folders = libraryFolder();
+    EXPECT_EQ(loadUiText(folders, "lang_template.dll", 1),
+              "Testumgebung f\xFCr Pelorin-Templates (Vorlage)");
+    EXPECT_EQ(loadUiText(folders, "lang_template.dll", 15), loadBuiltInUiText(15));
+    EXPECT_EQ(loadUiText(folders, "lang_template.dll", 97), loadBuiltInUiText(97));
+    EXPECT_EQ(loadUiText(folders, "lang_template.dll", 2), "Allgemein");
+}
+
 TEST(UiTexts, LibraryIsLookedForInTheFoldersInOrder) {
     TempDir first, second;
     const std::vector<std::filesystem::path> folders{first.path(), second.path()};

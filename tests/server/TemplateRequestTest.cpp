@@ -1,5 +1,6 @@
 #include "server/TemplateRequest.h"
 #include "server/Branches.h"
+#include "server/HeadlessHost.h"
 
 #include "support/TempDir.h"
 
@@ -15,31 +16,10 @@ namespace {
 
 using test::TempDir;
 
-class ClassicHost : public Host {
+// The headless host (classic colours), counting the change notifications.
+class ClassicHost : public HeadlessHost {
   public:
-    Rgb color(ColorRole role) const override {
-        switch (role) {
-        case ColorRole::ButtonFace:
-            return {0xD4, 0xD0, 0xC8};
-        case ColorRole::ButtonShadow:
-        case ColorRole::GrayText:
-            return {0x80, 0x80, 0x80};
-        case ColorRole::ButtonHighlight:
-        case ColorRole::WindowBackground:
-            return {0xFF, 0xFF, 0xFF};
-        default:
-            return {0, 0, 0};
-        }
-    }
-    IconPixels messageIcon(MessageIcon) const override { return {}; }
-    std::string caption() const override { return "PeloTest"; }
-    int variableColumnWidth() const override { return 150; }
-    void applyPlacement(const WindowPlacement&) override {}
-    WindowPlacement placement() const override { return {}; }
-    std::optional<std::string> askValue(const std::string&, const std::string&,
-                                        const std::string&) override {
-        return std::nullopt;
-    }
+    explicit ClassicHost(const AppState& state) : HeadlessHost(state) {}
     void treeChanged() override { ++trees; }
     void logChanged() override { ++logs; }
 
@@ -83,7 +63,7 @@ class TemplateFolder : public ::testing::Test {
     TempDir dir;
     std::string folder = (dir.path() / "tmpl").string();
     AppState state;
-    ClassicHost host;
+    ClassicHost host{state};
 
     std::string file(const std::string& relative, const std::string& content = "x") {
         return dir.write("tmpl/" + relative, content).string();
@@ -251,18 +231,6 @@ TEST_F(TemplateRequest, RendersLineByLineAndLearnsEvents) {
     EXPECT_EQ(state.log.rows()[0],
               (LogEntry{LogKind::Template, "liste.htm", "Show", "Kunde /(Kunde)", path}))
         << "the title is taken from the template as stored";
-}
-
-TEST_F(TemplateRequest, EntryTemplateInASubfolderIsRenamedToItsFileName) {
-    const std::string path = file("sub/start.htm", "<title>Start</title>");
-    TreeNode& root = state.tree.appendRoot("sub\\start.htm");
-    Exchange ex = exchange("");
-    answerTemplateRequest(ex);
-    EXPECT_EQ(response.body, "<title>Start</title>\r\n");
-    EXPECT_EQ(root.text, "start.htm");
-    EXPECT_TRUE(state.TreeChanged);
-    EXPECT_EQ(state.log.rows().at(0),
-              (LogEntry{LogKind::Template, "start.htm", "", "Start", path}));
 }
 
 TEST_F(TemplateRequest, TemplateWithoutPageExtensionHasNoTitleAndEmptyFileRendersEmpty) {

@@ -1,4 +1,5 @@
 #include "server/TextHelpers.h"
+#include "server/HeadlessHost.h"
 #include "server/RequestLogging.h"
 
 #include "support/TempDir.h"
@@ -18,32 +19,10 @@ namespace {
 
 using test::TempDir;
 
-// Classic colours, and a count of the change notifications.
-class CountingHost : public Host {
+// The headless host (classic colours), counting the change notifications.
+class CountingHost : public HeadlessHost {
   public:
-    Rgb color(ColorRole role) const override {
-        switch (role) {
-        case ColorRole::ButtonFace:
-            return {0xD4, 0xD0, 0xC8};
-        case ColorRole::ButtonShadow:
-        case ColorRole::GrayText:
-            return {0x80, 0x80, 0x80};
-        case ColorRole::ButtonHighlight:
-        case ColorRole::WindowBackground:
-            return {0xFF, 0xFF, 0xFF};
-        default:
-            return {0, 0, 0};
-        }
-    }
-    IconPixels messageIcon(MessageIcon) const override { return {}; }
-    std::string caption() const override { return "PeloTest"; }
-    int variableColumnWidth() const override { return 150; }
-    void applyPlacement(const WindowPlacement&) override {}
-    WindowPlacement placement() const override { return {}; }
-    std::optional<std::string> askValue(const std::string&, const std::string&,
-                                        const std::string&) override {
-        return std::nullopt;
-    }
+    explicit CountingHost(const AppState& state) : HeadlessHost(state) {}
     void treeChanged() override { ++trees; }
     void variablesChanged() override { ++variables; }
     void logChanged() override { ++logs; }
@@ -155,7 +134,7 @@ TEST(ExpandReferences, ReplacesCreatesAndMarksRows) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         AppState state;
-        CountingHost host;
+        CountingHost host{state};
         state.settings.VariablesAutoSort = c.autoSort;
         fill(state.variables, c.before);
         EXPECT_EQ(expandReferences(state, host, c.line), c.expanded);
@@ -165,7 +144,7 @@ TEST(ExpandReferences, ReplacesCreatesAndMarksRows) {
 
 TEST(ExpandReferences, UsesTheConfiguredMarkers) {
     AppState state;
-    CountingHost host;
+    CountingHost host{state};
     state.settings.VarBefore = "{{";
     state.settings.VarAfter = "}}";
     fill(state.variables, {{"Kunde", "Meier"}});
@@ -174,7 +153,7 @@ TEST(ExpandReferences, UsesTheConfiguredMarkers) {
 
 TEST(ExpandReferences, ReportsChangedRowsOnlyWhenRowsChange) {
     AppState state;
-    CountingHost host;
+    CountingHost host{state};
     fill(state.variables, {{"a", "1", Mark::Used}});
     expandReferences(state, host, "/(a) plain text");
     EXPECT_FALSE(state.VariablesChanged);
@@ -183,16 +162,6 @@ TEST(ExpandReferences, ReportsChangedRowsOnlyWhenRowsChange) {
     expandReferences(state, host, "/(b) /(c)");
     EXPECT_TRUE(state.VariablesChanged);
     EXPECT_EQ(host.variables, 1) << "one notification per line";
-}
-
-TEST(ExpandFolderReferences, MarksOnePlaceLowerAndCreatesNothing) {
-    AppState state;
-    CountingHost host;
-    fill(state.variables, {{"p", "1", Mark::Passed}, {"x", ""}, {"y", ""}, {"Test", "tmpl"}});
-    EXPECT_EQ(expandFolderReferences(state, host, "c:\\/(Test)/(Nix)"), "c:\\tmpl");
-    EXPECT_EQ(rowsOf(state.variables),
-              (std::vector<Row>{
-                  {"p", "1", Mark::Passed}, {"x", ""}, {"Test", "tmpl", Mark::Used}, {"y", ""}}));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -402,7 +371,8 @@ TEST(Encoders, HtmlColor) {
     EXPECT_EQ(htmlColor(Rgb{0xD4, 0xD0, 0xC8}), "#D4D0C8");
     EXPECT_EQ(htmlColor(Rgb{0, 0, 0}), "#000000");
     EXPECT_EQ(htmlColor(Rgb{0x01, 0xAB, 0xFF}), "#01ABFF");
-    CountingHost host;
+    AppState state;
+    HeadlessHost host{state};
     EXPECT_EQ(htmlColor(host, ColorRole::ButtonShadow), "#808080");
 }
 
@@ -464,7 +434,7 @@ LogEntry page(const std::string& name) {
 
 TEST(RequestLogging, KeepsTheNewestRowsUnderTheLimit) {
     AppState state;
-    CountingHost host;
+    CountingHost host{state};
     state.settings.MaxLog = 2;
     for (const char* name : {"1.htm", "2.htm", "3.htm"})
         addLogEntry(state, host, page(name));
@@ -477,7 +447,7 @@ TEST(RequestLogging, KeepsTheNewestRowsUnderTheLimit) {
 
 TEST(RequestLogging, LoweringTheLimitDoesNotShortenTheLog) {
     AppState state;
-    CountingHost host;
+    CountingHost host{state};
     for (int i = 0; i < 100; ++i)
         addLogEntry(state, host, page(std::to_string(i) + ".htm"));
     ASSERT_EQ(state.log.size(), 100u);
@@ -492,7 +462,7 @@ TEST(RequestLogging, LoweringTheLimitDoesNotShortenTheLog) {
 
 TEST(RequestLogging, AHandEditedLimitBelowTwoStillKeepsTwoRows) {
     AppState state;
-    CountingHost host;
+    CountingHost host{state};
     state.settings.MaxLog = 0;
     for (const char* name : {"1.htm", "2.htm", "3.htm"})
         addLogEntry(state, host, page(name));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -71,6 +73,19 @@ TEST(EventTree, LineTwoLevelsTooDeepStopsReadingAndKeepsNodesSoFar) {
                      "ltige Ebene (3) f\xFC"
                      "r Eintrag \"#bad\"");
     EXPECT_EQ(tree.toIndentedLines(), (Lines{"index.htm", "\tLogin"}));
+}
+
+TEST(EventTree, AVeryDeepTreeIsWalkedAndFreedWithoutRecursion) {
+    EventTree tree;
+    TreeNode* node = &tree.appendRoot("n");
+    for (int depth = 1; depth < 500000; ++depth)
+        node = &node->appendChild("n");
+    int deepest = 0;
+    tree.forEach([&](TreeNode&, int depth) { deepest = std::max(deepest, depth); });
+    EXPECT_EQ(deepest, 499999);
+    EXPECT_EQ(tree.flatten().size(), 500000u);
+    tree.clear();
+    EXPECT_TRUE(tree.empty());
 }
 
 } // namespace

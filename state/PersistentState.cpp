@@ -1,0 +1,535 @@
+#include "state/PersistentState.h"
+
+#include "state/TextCase.h"
+
+#include <charconv>
+
+namespace pelotest {
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Escapes of the stored values.
+//
+// The profile-file format cannot hold a line break, drops blanks around a value and one pair of
+// quotes enclosing it, and gives ';' and '#' a meaning in the log and tree values. Bytes that
+// would be changed are written as ESC (0x1B) followed by two upper-case hex digits. Files
+// written before this escape existed never contain ESC (it cannot be typed and no request value
+// in practice carries it), so they read exactly as before; values that need no escape are
+// written exactly as before too. A value that begins or ends with a blank, or that begins and
+// ends with the same quote, is enclosed in one more pair of double quotes, which every profile
+// reader removes again.
+// ---------------------------------------------------------------------------------------------
+
+constexpr char kEscape = '\x1B';
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v';
+}
+
+void appendEscaped(std::string& out, char c) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    const auto byte = static_cast<unsigned char>(c);
+    out += kEscape;
+    out += hex[byte >> 4];
+    out += hex[byte & 15];
+}
+
+// Escapes ESC, CR, LF and every byte of `special`.
+std::string escapeBytes(std::string_view text, std::string_view special = {}) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (c == kEscape || c == '\r' || c == '\n' || special.find(c) != std::string_view::npos)
+            appendEscaped(out, c);
+        else
+            out += c;
+    }
+    return out;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// The reverse of escapeBytes; an ESC not followed by two hex digits stands for itself.
+std::string unescapeBytes(std::string_view text) {
+    if (text.find(kEscape) == std::string_view::npos)
+        return std::string(text);
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == kEscape && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 &&
+            hexDigit(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// Encloses a value that a profile reader would trim or unquote in one more pair of quotes.
+std::string protectValue(std::string value) {
+    const bool outerBlank = !value.empty() && (isBlank(value.front()) || isBlank(value.back()));
+    const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                        value.back() == value.front();
+    if (outerBlank || quoted)
+        return '"' + value + '"';
+    return value;
+}
+
+std::string encodeValue(std::string_view value) {
+    return protectValue(escapeBytes(value));
+}
+
+// A variable's name is a key: no '=', no leading ';' or '[', no blanks around it.
+std::string encodeKey(std::string_view name) {
+    std::string out = escapeBytes(name, "=");
+    if (!out.empty() && (out.front() == ';' || out.front() == '[' || isBlank(out.front()))) {
+        const char first = out.front();
+        out.erase(0, 1);
+        std::string head;
+        appendEscaped(head, first);
+        out.insert(0, head);
+    }
+    if (!out.empty() && isBlank(out.back())) {
+        const char last = out.back();
+        out.pop_back();
+        appendEscaped(out, last);
+    }
+    return out;
+}
+
+// A tree node's text: its own '#' and leading blanks would read back as levels.
+std::string encodeNodeText(std::string_view text) {
+    std::string out;
+    std::size_t i = 0;
+    for (; i < text.size() && (text[i] == ' ' || text[i] == '\t'); ++i)
+        appendEscaped(out, text[i]);
+    out += escapeBytes(text.substr(i), "#");
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading with the rules of the settings file.
+// ---------------------------------------------------------------------------------------------
+
+constexpr std::string_view kSettings = "Settings";
+constexpr std::string_view kConst = "Const";
+constexpr std::string_view kTree = "Tree";
+constexpr std::string_view kVariables = "Variables";
+constexpr std::string_view kLog = "Log";
+
+std::optional<std::string> readText(const ProfileFile& file, std::string_view section,
+                                    std::string_view key) {
+    if (auto value = file.readString(section, key))
+        return unescapeBytes(*value);
+    return std::nullopt;
+}
+
+std::string readText(const ProfileFile& file, std::string_view section, std::string_view key,
+                     std::string_view fallback) {
+    return readText(file, section, key).value_or(std::string(fallback));
+}
+
+std::optional<int> readInteger(const ProfileFile& file, std::string_view key) {
+    if (const auto value = file.readString(kSettings, key))
+        return parseSettingsInteger(*value);
+    return std::nullopt;
+}
+
+int readInteger(const ProfileFile& file, std::string_view key, int fallback) {
+    return readInteger(file, key).value_or(fallback);
+}
+
+// 0 is false, any other integer true, anything else the default.
+bool readBoolean(const ProfileFile& file, std::string_view key, bool fallback) {
+    if (const auto value = readInteger(file, key))
+        return *value != 0;
+    return fallback;
+}
+
+// The number fields of the settings tab hold 2 to 9999; a value outside is pulled into range as
+// the field would.
+int clampField(int value) {
+    return value < 2 ? 2 : value > 9999 ? 9999 : value;
+}
+
+void writeText(ProfileFile& file, std::string_view key, std::string_view value) {
+    file.writeString(kSettings, key, encodeValue(value));
+}
+
+void writeNumber(ProfileFile& file, std::string_view key, int value) {
+    file.writeString(kSettings, key, std::to_string(value));
+}
+
+void writeBoolean(ProfileFile& file, std::string_view key, bool value) {
+    file.writeString(kSettings, key, value ? "1" : "0");
+}
+
+struct ConstKey {
+    std::string_view key;
+    std::string_view fallback;
+};
+constexpr ConstKey kConstKeys[] = {{"VarBefore", "/("},
+                                   {"VarAfter", ")"},
+                                   {"Event", "PELO_EVENT"},
+                                   {"SiteLogHorizontal", "10"},
+                                   {"SiteLogVertical", "58"}};
+
+// A "Const" key present with an empty value gets its default written into the file, once, as a
+// visible hint of what can be set there; an absent key stays absent.
+void repairConstants(AppState& state) {
+    bool repaired = false;
+    for (const ConstKey& c : kConstKeys) {
+        const auto value = state.profile.readString(kConst, c.key);
+        if (value && value->empty()) {
+            state.profile.writeString(kConst, c.key, c.fallback);
+            repaired = true;
+        }
+    }
+    if (repaired)
+        (void)state.profile.save(state.settingsPath); // a failed repair only loses the hint
+}
+
+void readConstants(AppState& state) {
+    Settings& s = state.settings;
+    const auto constant = [&](std::string_view key, std::string_view fallback) {
+        std::string value = state.profile.readString(kConst, key, fallback);
+        return value.empty() ? std::string(fallback) : value;
+    };
+    s.VarBefore = constant("VarBefore", "/(");
+    s.VarAfter = constant("VarAfter", ")");
+    s.Event = constant("Event", "PELO_EVENT");
+    s.BindAddress = constant("BindAddress", "127.0.0.1");
+    s.AllowedHosts = state.profile.readString(kConst, "AllowedHosts", "");
+}
+
+void readPlacement(AppState& state, Host& host) {
+    Settings& s = state.settings;
+    const ProfileFile& file = state.profile;
+    s.Left = readInteger(file, "Left");
+    s.Top = readInteger(file, "Top");
+    s.Width = readInteger(file, "Width");
+    s.Height = readInteger(file, "Height");
+    s.TreeWidth = readInteger(file, "TreeWidth");
+    s.WindowState = readText(file, kSettings, "WindowState", "normal");
+
+    WindowPlacement placement;
+    placement.hasLeft = s.Left.has_value();
+    placement.hasTop = s.Top.has_value();
+    placement.hasWidth = s.Width.has_value();
+    placement.hasHeight = s.Height.has_value();
+    placement.hasTreeWidth = s.TreeWidth.has_value();
+    placement.Left = s.Left.value_or(0);
+    placement.Top = s.Top.value_or(0);
+    placement.Width = s.Width.value_or(0);
+    placement.Height = s.Height.value_or(0);
+    placement.TreeWidth = s.TreeWidth.value_or(345);
+    placement.WindowState = s.WindowState;
+    placement.PageIndex = s.PageIndex;
+    host.applyPlacement(placement);
+}
+
+void writeSettings(AppState& state, const WindowPlacement& placement) {
+    Settings& s = state.settings;
+    ProfileFile& file = state.profile;
+    // What is written is what the window reports: keep the record in step with it.
+    s.PageIndex = placement.PageIndex;
+    s.WindowState = placement.WindowState;
+    if (placement.hasLeft)
+        s.Left = placement.Left;
+    if (placement.hasTop)
+        s.Top = placement.Top;
+    if (placement.hasWidth)
+        s.Width = placement.Width;
+    if (placement.hasHeight)
+        s.Height = placement.Height;
+    if (placement.hasTreeWidth)
+        s.TreeWidth = placement.TreeWidth;
+
+    writeText(file, "LanguageDll", s.LanguageDll);
+    writeText(file, "DynamicPath", s.DynamicPath);
+    writeText(file, "VirtualPath", s.VirtualPath);
+    writeText(file, "StaticPath", s.StaticPath);
+    writeText(file, "StaticSite", s.StaticSite);
+    writeText(file, "StaticParameter", s.StaticParameter);
+    writeNumber(file, "Port", s.Port);
+    writeNumber(file, "MaxLog", s.MaxLog);
+    writeNumber(file, "RemoteEditReload", s.RemoteEditReload);
+    if (placement.hasTreeWidth)
+        writeNumber(file, "TreeWidth", placement.TreeWidth);
+    if (placement.hasLeft)
+        writeNumber(file, "Left", placement.Left);
+    if (placement.hasTop)
+        writeNumber(file, "Top", placement.Top);
+    if (placement.hasWidth)
+        writeNumber(file, "Width", placement.Width);
+    if (placement.hasHeight)
+        writeNumber(file, "Height", placement.Height);
+    writeText(file, "WindowState", placement.WindowState);
+    writeBoolean(file, "VariablesAutoSort", s.VariablesAutoSort);
+    writeBoolean(file, "RemoteEdit", s.RemoteEdit);
+    writeBoolean(file, "SaveLog", s.SaveLog);
+    writeBoolean(file, "ServerActive", s.ServerActive);
+    writeNumber(file, "PageIndex", placement.PageIndex);
+}
+
+void writeVariables(AppState& state) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    entries.reserve(state.variables.size());
+    for (const Variable& row : state.variables.rows())
+        entries.emplace_back(encodeKey(row.Name), encodeValue(row.Value));
+    state.profile.writeSection(kVariables, entries);
+}
+
+void writeLog(AppState& state) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    if (state.settings.SaveLog) {
+        entries.reserve(state.log.size());
+        std::size_t index = 0;
+        for (const LogEntry& entry : state.log.rows())
+            entries.emplace_back("Line" + std::to_string(index++),
+                                 protectValue(formatLogLine(entry)));
+    }
+    // An empty list just erases the section: a changed log is not kept without SaveLog.
+    state.profile.writeSection(kLog, entries);
+}
+
+} // namespace
+
+std::optional<int> parseSettingsInteger(std::string_view value) {
+    if (!value.empty() && value.front() == '+') {
+        value.remove_prefix(1);
+        if (value.empty() || value.front() == '-')
+            return std::nullopt;
+    }
+    int result = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), result);
+    if (error != std::errc() || end != value.data() + value.size())
+        return std::nullopt;
+    return result;
+}
+
+std::string formatLogLine(const LogEntry& entry) {
+    // The first four fields end at the next ';', so their own ';' is escaped; the path is the
+    // rest of the value and keeps its ';' as it is (old files store paths with ';' that way).
+    return std::to_string(entry.Kind) + ';' + escapeBytes(entry.FileName, ";") + ';' +
+           escapeBytes(entry.Event, ";") + ';' + escapeBytes(entry.Title, ";") + ';' +
+           escapeBytes(entry.FilePath);
+}
+
+LogEntry parseLogLine(std::string_view value) {
+    std::string_view pieces[4];
+    for (std::string_view& piece : pieces) {
+        const std::size_t cut = value.find(';');
+        if (cut == std::string_view::npos) {
+            piece = value; // a short line: the missing fields stay empty
+            value = {};
+            continue;
+        }
+        piece = value.substr(0, cut);
+        value.remove_prefix(cut + 1);
+    }
+    LogEntry entry;
+    entry.Kind = parseSettingsInteger(pieces[0]).value_or(-1);
+    entry.FileName = unescapeBytes(pieces[1]);
+    entry.Event = unescapeBytes(pieces[2]);
+    entry.Title = unescapeBytes(pieces[3]);
+    entry.FilePath = unescapeBytes(value);
+    return entry;
+}
+
+std::string readTreeSection(AppState& state, std::string_view section, bool expandRoot) {
+    std::vector<std::string> lines;
+    for (auto& [key, value] : state.profile.entries(section)) {
+        for (char& c : value)
+            if (c == '#')
+                c = '\t';
+        lines.push_back(std::move(value));
+    }
+    std::string error = state.tree.fromIndentedLines(lines);
+    for (TreeNode* node : state.tree.flatten())
+        node->text = unescapeBytes(node->text);
+    if (expandRoot && !state.tree.empty())
+        state.tree.expandAll(*state.tree.first());
+    return error;
+}
+
+void writeTreeSection(AppState& state, std::string_view section) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    std::size_t index = 0;
+    state.tree.forEach([&](const TreeNode& node, int depth) {
+        // A tab inside a text is stored as '#' and reads back as a tab, as always.
+        std::string value(static_cast<std::size_t>(depth), '#');
+        value += encodeNodeText(node.text);
+        for (char& c : value)
+            if (c == '\t')
+                c = '#';
+        entries.emplace_back("Node" + std::to_string(index++), protectValue(std::move(value)));
+    });
+    state.profile.writeSection(section, entries);
+}
+
+std::string loadState(AppState& state, Host& host, const TextLookup& text,
+                      const std::function<void(AppState&)>& languageStartUp) {
+    Settings& s = state.settings;
+    state.profile.load(state.settingsPath); // missing or unreadable: every default
+    const ProfileFile& file = state.profile;
+
+    // 1. The language first, so that every status text below is in it.
+    s.LanguageDll = readText(file, kSettings, "LanguageDll", "");
+    if (languageStartUp)
+        languageStartUp(state);
+
+    // 2. Constants.
+    repairConstants(state);
+    readConstants(state);
+
+    // 3.-6. Settings and window.
+    host.status(text(84));
+    s.DynamicPath = readText(file, kSettings, "DynamicPath", "");
+    s.VirtualPath = readText(file, kSettings, "VirtualPath", "");
+    s.StaticPath = readText(file, kSettings, "StaticPath", "");
+    s.StaticSite = readText(file, kSettings, "StaticSite", "");
+    s.StaticParameter = readText(file, kSettings, "StaticParameter", "");
+    s.VariablesAutoSort = readBoolean(file, "VariablesAutoSort", true);
+    s.RemoteEdit = readBoolean(file, "RemoteEdit", true);
+    s.SaveLog = readBoolean(file, "SaveLog", false);
+    s.Port = readInteger(file, "Port", 80);
+    s.MaxLog = clampField(readInteger(file, "MaxLog", 100));
+    s.RemoteEditReload = clampField(readInteger(file, "RemoteEditReload", 2));
+    s.PageIndex = readInteger(file, "PageIndex", 0);
+    s.LastLangugeResPath = readText(file, kSettings, "LastLangugeResPath", "");
+    readPlacement(state, host);
+
+    // 7. Tree. A bad line ends the tree there; the rest of the file still loads and the
+    // message goes back to the caller to show.
+    host.status(text(48));
+    std::string treeError = readTreeSection(state, kTree, true);
+
+    // 8. Log, only when it is kept between runs.
+    state.log.clear();
+    if (s.SaveLog) {
+        host.status(text(49));
+        for (const auto& [key, value] : file.entries(kLog))
+            state.log.appendLoaded(parseLogLine(value), s.MaxLog);
+    }
+
+    // 9. Variables. Each line keeps its own value, also when two names differ only in case.
+    host.status(text(50));
+    state.variables.clear();
+    for (const auto& [key, value] : file.entries(kVariables))
+        state.variables.add(unescapeBytes(key), unescapeBytes(value));
+
+    // 10. Whether to start the server is the caller's next step.
+    host.status("");
+    s.ServerActive = readBoolean(file, "ServerActive", false);
+
+    // 11.
+    state.TreeChanged = false;
+    state.VariablesChanged = false;
+    state.LogChanged = false;
+    host.treeChanged();
+    host.variablesChanged();
+    host.logChanged();
+    return treeError;
+}
+
+bool saveState(AppState& state, Host& host, const TextLookup& text) {
+    // Start from the file as it is now, so that what was changed by hand while the program ran
+    // (constants, the language export folder) is kept; a file that has gone missing is written
+    // anew from what was loaded.
+    ProfileFile onDisk;
+    if (onDisk.load(state.settingsPath))
+        state.profile = std::move(onDisk);
+
+    host.status(text(51));
+    writeSettings(state, host.placement());
+    if (state.VariablesChanged) {
+        host.status(text(52));
+        writeVariables(state);
+    }
+    if (state.TreeChanged) {
+        host.status(text(53));
+        writeTreeSection(state, kTree);
+    }
+    if (state.LogChanged) {
+        if (state.settings.SaveLog)
+            host.status(text(54));
+        writeLog(state);
+    }
+    // One write of the whole file: the old file stays complete until the new one replaces it.
+    const bool saved = state.profile.save(state.settingsPath);
+    if (saved) {
+        state.TreeChanged = false;
+        state.VariablesChanged = false;
+        state.LogChanged = false;
+    }
+    host.status("");
+    return saved;
+}
+
+ExpandedFolder expandFolderVariables(AppState& state, Host& host, const TextLookup& text,
+                                     std::string_view folder, bool askUser, int captionId,
+                                     int promptId) {
+    const std::string& before = state.settings.VarBefore;
+    const std::string& after = state.settings.VarAfter;
+    ExpandedFolder result{std::string(folder), false};
+    std::string& out = result.folder;
+
+    // A value can form a new reference with the text after it, and so come back for ever (and
+    // grow). Each pass resolves one name everywhere; a real folder has a handful, so the passes
+    // and the length are bounded, and what is left then stays as it stands.
+    constexpr int kMaxPasses = 100;
+    constexpr std::size_t kMaxLength = 65536;
+    for (int pass = 0;
+         pass < kMaxPasses && out.size() <= kMaxLength && !before.empty() && !after.empty();
+         ++pass) {
+        const std::size_t open = out.find(before);
+        if (open == std::string::npos)
+            break;
+        const std::size_t close = out.find(after, open + before.size());
+        if (close == std::string::npos)
+            break;
+        const std::string name = out.substr(open + before.size(), close - open - before.size());
+        result.found = true;
+
+        std::string value;
+        if (const auto row = state.variables.find(name)) {
+            value = stripVariableReferences(state.variables[*row].Value, before, after);
+            if (askUser && state.settings.VariablesAutoSort &&
+                state.variables[*row].mark == Mark::Plain) {
+                state.variables.markUsed(*row, state.variables.leadingPassedCount());
+                state.VariablesChanged = true;
+                host.variablesChanged();
+            }
+        }
+        if (askUser) {
+            const std::string prompt = replaceAll(text(promptId), "%1", name);
+            // The answer serves this expansion only; the variable keeps its value.
+            if (auto answer = host.askValue(text(captionId), prompt, value))
+                value = std::move(*answer);
+        }
+        out = replaceAll(out, before + name + after, value);
+    }
+
+    // Folders use '/': a '\' from a file written on Windows becomes '/', and one trailing '/'
+    // goes (but the root folder stays "/").
+    for (char& c : out)
+        if (c == '\\')
+            c = '/';
+    if (out.size() > 1 && out.back() == '/')
+        out.pop_back();
+    return result;
+}
+
+} // namespace pelotest

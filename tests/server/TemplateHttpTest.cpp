@@ -1,0 +1,129 @@
+// Template requests over HTTP against the real server: the rendered template and the
+// unassigned-event page compared whole, and the log rows they leave.
+
+#include "server/HeadlessHost.h"
+
+#include "support/HttpTestClient.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace pelotest {
+namespace {
+
+using test::HttpResult;
+using test::TempDir;
+using test::TestServer;
+
+class TemplateOverHttp : public ::testing::Test {
+  protected:
+    TemplateOverHttp() {
+        dir.write("static/index.htm", "<title>Static</title>");
+        state.settings.StaticPath = (dir.path() / "static").string() + "/";
+        state.settings.DynamicPath = (dir.path() / "tmpl").string();
+        state.settings.VirtualPath = "/app/";
+    }
+
+    TempDir dir;
+    AppState state;
+    HeadlessHost host{state}; // classic colours
+};
+
+TEST_F(TemplateOverHttp, RendersTheTemplateOfTheEventWithTheRequestsVariables) {
+    const std::string path =
+        dir.write("tmpl/liste.htm", "<html><head><title>Liste f&uuml;r /(Kunde)</title>\n"
+                                    "</head><body>Kunde /(kunde), /(Neu).\r"
+                                    "<a href=\"?PELO_EVENT=ShowItem&id=/(Kunde)\">x</a>\r\n"
+                                    "</body></html>")
+            .string();
+    dir.write("tmpl/start.htm", "entry");
+    TreeNode& root = state.tree.appendRoot("start.htm");
+    TreeNode& node = root.appendChild("liste.htm (ShowList)");
+
+    TestServer server(state, host);
+    const HttpResult result = test::httpGet(server.port(), "/app/?PELO_EVENT=Show&Kunde=4711");
+
+    EXPECT_EQ(result.status, 200);
+    EXPECT_EQ(result.header("Content-Type").value_or(""), "text/html");
+    EXPECT_EQ(result.body, "<html><head><title>Liste f&uuml;r 4711</title>\r\n"
+                           "</head><body>Kunde 4711, .\r\n"
+                           "<a href=\"?PELO_EVENT=ShowItem&id=4711\">x</a>\r\n"
+                           "</body></html>\r\n");
+
+    std::lock_guard lock(state.mutex);
+    ASSERT_EQ(node.children.size(), 1u);
+    EXPECT_EQ(node.children[0]->text, "ShowItem");
+    ASSERT_GE(state.log.size(), 1u);
+    EXPECT_EQ(state.log.rows()[0],
+              (LogEntry{LogKind::Template, "liste.htm", "Show", "Liste f\xFCr /(Kunde)", path}));
+    const auto neu = state.variables.find("Neu");
+    ASSERT_TRUE(neu);
+    EXPECT_EQ(state.variables[*neu].Value, "");
+}
+
+TEST_F(TemplateOverHttp, EntryTemplateAnswersARequestWithoutEvent) {
+    const std::string path = dir.write("tmpl/sub/start.htm", "<title>Start</title>\r\n").string();
+    state.tree.appendRoot("sub/start.htm");
+
+    TestServer server(state, host);
+    const HttpResult result = test::httpGet(server.port(), "/app/");
+    EXPECT_EQ(result.status, 200);
+    EXPECT_EQ(result.body, "<title>Start</title>\r\n");
+
+    std::lock_guard lock(state.mutex);
+    EXPECT_EQ(state.tree.first()->text, "start.htm");
+    EXPECT_EQ(state.log.rows().at(0),
+              (LogEntry{LogKind::Template, "start.htm", "", "Start", path}));
+}
+
+TEST_F(TemplateOverHttp, UnassignedEventPageIsComparedWhole) {
+    dir.write("tmpl/b.htm", "");
+    dir.write("tmpl/a.htm", "");
+    state.tree.appendRoot("start.htm").appendChild("Save");
+
+    TestServer server(state, host);
+    const HttpResult result =
+        test::httpGet(server.port(), "/app/kunde.htm?PELO_EVENT=Save&q=%3Cb%3E&x=1",
+                      {{"Referer", "http://127.0.0.1/app/?a=1&b=\"2\""}});
+
+    const std::string expected =
+        std::string("<html>\r<head>\r<LINK REL=\"StyleSheet\" HREF=\"/$int/styles.css\" ") +
+        "type=\"text/css\">\r<title>kein Template zugeordnet</title>\r</head>\r<body bgcolor=\"" +
+        "#FFFFFF" + "\" text=\"" + "#000000" +
+        "\" marginheight=\"2\" marginwidth=\"2\" topmargin=\"2\" leftmargin=\"2\">\r" +
+        "<FORM ACTION=\"/$int/SetTemplate.html\" NAME=\"SetTemplate\" METHOD=\"GET\">\r" +
+        "Dem Event <b>Save</b> ist kein Template zugeordnet!" + "<br>\r" +
+        "<INPUT TYPE=\"HIDDEN\" NAME=\"REF\" VALUE=\"" +
+        "http://127.0.0.1/app/?a=1&amp;b=&quot;2&quot;" + "\">\r" +
+        "<INPUT TYPE=\"HIDDEN\" NAME=\"URL\" VALUE=\"" + "/app/kunde.htm" + "\">\r" +
+        "<INPUT TYPE=\"HIDDEN\" NAME=\"QUERY\" VALUE=\"" + "PELO_EVENT=Save&amp;q=%3Cb%3E&amp;x=1" +
+        "\">\r" + "<INPUT TYPE=\"HIDDEN\" NAME=\"EVENT\" VALUE=\"" + "Save" + "\">\r" +
+        "<Select name=\"TEMPLATE\">\r" + "<OPTION VALUE=\"a.htm\">a.htm</OPTION>\r" +
+        "<OPTION VALUE=\"b.htm\">b.htm</OPTION>\r" + "</Select>\r" +
+        "<INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\"Zuordnen\">\r" + "</FORM>\r" + "</body>\r" +
+        "</html>";
+    EXPECT_EQ(result.status, 200);
+    EXPECT_EQ(result.header("Content-Type").value_or(""), "text/html");
+    EXPECT_EQ(result.body, expected);
+
+    std::lock_guard lock(state.mutex);
+    EXPECT_EQ(state.log.rows().at(0),
+              (LogEntry{LogKind::Unassigned, "", "Save", "kein Template zugeordnet", ""}));
+}
+
+TEST_F(TemplateOverHttp, FormPostCarriesTheEventLikeAQuery) {
+    dir.write("tmpl/saved.htm", "Gespeichert: /(Name)");
+    state.tree.appendRoot("start.htm").appendChild("saved.htm (Save)");
+
+    TestServer server(state, host);
+    const HttpResult result =
+        test::httpRequest(server.port(), "POST", "/app/form", "PELO_EVENT=Save&Name=M%FCller",
+                          {{"Content-Type", "application/x-www-form-urlencoded"}});
+    EXPECT_EQ(result.status, 200);
+    EXPECT_EQ(result.body, "Gespeichert: M\xFCller\r\n");
+}
+
+} // namespace
+} // namespace pelotest

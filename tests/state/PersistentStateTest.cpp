@@ -1,0 +1,547 @@
+#include "state/PersistentState.h"
+
+#include "TestHost.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <vector>
+
+namespace pelotest {
+namespace {
+
+using test::TempDir;
+using test::TestHost;
+using Strings = std::vector<std::string>;
+
+std::string uiText(int id) {
+    if (id == 96 || id == 99)
+        return "<" + std::to_string(id) + " \"%1\">";
+    return "<" + std::to_string(id) + ">";
+}
+
+// One settings file in a temporary folder, loaded into a fresh state.
+struct Fixture {
+    TempDir dir;
+    AppState state;
+    TestHost host;
+    std::string treeError;
+
+    explicit Fixture(std::optional<std::string> content) {
+        state.settingsPath = dir.path() / "pelotest.ini";
+        if (content)
+            dir.write("pelotest.ini", *content);
+        treeError = loadState(state, host, uiText);
+    }
+    std::string file() const { return TempDir::read(state.settingsPath); }
+    bool save() { return saveState(state, host, uiText); }
+    ino_t inode() const {
+        struct stat info {};
+        ::stat(state.settingsPath.c_str(), &info);
+        return info.st_ino;
+    }
+};
+
+Strings variableNames(const AppState& state) {
+    Strings names;
+    for (const Variable& row : state.variables.rows())
+        names.push_back(row.Name + "=" + row.Value);
+    return names;
+}
+
+// The settings section as SaveState writes it for a state with every default.
+std::string defaultSettings(const std::string& windowState = "normal") {
+    return "[Settings]\r\nLanguageDll=\r\nDynamicPath=\r\nVirtualPath=\r\nStaticPath=\r\n"
+           "StaticSite=\r\nStaticParameter=\r\nPort=80\r\nMaxLog=100\r\nRemoteEditReload=2\r\n"
+           "WindowState=" +
+           windowState +
+           "\r\nVariablesAutoSort=1\r\nRemoteEdit=1\r\nSaveLog=0\r\nServerActive=0\r\n"
+           "PageIndex=0\r\n";
+}
+
+TEST(PersistentState, MissingOrEmptyFileGivesEveryDefault) {
+    for (const std::optional<std::string>& content : {std::optional<std::string>{}, {""}}) {
+        Fixture f(content);
+        const Settings& s = f.state.settings;
+        EXPECT_EQ(s.Port, 80);
+        EXPECT_EQ(s.MaxLog, 100);
+        EXPECT_EQ(s.RemoteEditReload, 2);
+        EXPECT_TRUE(s.VariablesAutoSort);
+        EXPECT_TRUE(s.RemoteEdit);
+        EXPECT_FALSE(s.SaveLog);
+        EXPECT_EQ(s.PageIndex, 0);
+        EXPECT_FALSE(s.ServerActive);
+        EXPECT_EQ(s.VarBefore, "/(");
+        EXPECT_EQ(s.VarAfter, ")");
+        EXPECT_EQ(s.Event, "PELO_EVENT");
+        EXPECT_EQ(s.BindAddress, "127.0.0.1");
+        EXPECT_EQ(s.LanguageDll, "");
+        EXPECT_EQ(s.DynamicPath, "");
+        EXPECT_EQ(s.WindowState, "normal");
+        EXPECT_FALSE(s.Left || s.Top || s.Width || s.Height || s.TreeWidth);
+        ASSERT_TRUE(f.host.applied);
+        EXPECT_FALSE(f.host.applied->hasLeft || f.host.applied->hasTop ||
+                     f.host.applied->hasWidth || f.host.applied->hasHeight ||
+                     f.host.applied->hasTreeWidth);
+        EXPECT_TRUE(f.state.tree.empty());
+        EXPECT_TRUE(f.state.variables.empty());
+        EXPECT_EQ(f.state.log.size(), 0u);
+        EXPECT_EQ(f.treeError, "");
+        EXPECT_EQ(f.host.statuses, (Strings{"<84>", "<48>", "<50>", ""}));
+        // Loading writes nothing: a missing file stays missing.
+        EXPECT_EQ(std::filesystem::exists(f.state.settingsPath), content.has_value());
+
+        // Saving creates the file with the settings in their order; absent window keys stay
+        // absent with a host that has no window.
+        ASSERT_TRUE(f.save());
+        EXPECT_EQ(f.file(), defaultSettings());
+        EXPECT_EQ(f.host.statuses.back(), "");
+    }
+}
+
+TEST(PersistentState, ConstantsRepairedOnlyWhenPresentAndEmpty) {
+    struct Case {
+        std::string before, after;
+        std::string varBefore, event;
+    };
+    const Case cases[] = {
+        {"[Const]\r\nVarBefore=\r\nEvent= \"\" \r\nSiteLogVertical=\r\n",
+         "[Const]\r\nVarBefore=/(\r\nEvent=PELO_EVENT\r\nSiteLogVertical=58\r\n", "/(",
+         "PELO_EVENT"},
+        // Line ends stay as they were; an unterminated last line gets CR LF.
+        {"[Const]\nVarAfter=\nSiteLogHorizontal=", "[Const]\nVarAfter=)\nSiteLogHorizontal=10\r\n",
+         "/(", "PELO_EVENT"},
+        // Absent keys are not written; set ones are used.
+        {"[Const]\r\nVarBefore={{\r\nEvent=ev\r\n", "[Const]\r\nVarBefore={{\r\nEvent=ev\r\n", "{{",
+         "ev"},
+        {"; nothing\r\n", "; nothing\r\n", "/(", "PELO_EVENT"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        AppState state;
+        TestHost host;
+        state.settingsPath = dir.write("p.ini", c.before);
+        struct stat before {};
+        ::stat(state.settingsPath.c_str(), &before);
+        loadState(state, host, uiText);
+        EXPECT_EQ(TempDir::read(state.settingsPath), c.after) << c.before;
+        EXPECT_EQ(state.settings.VarBefore, c.varBefore);
+        EXPECT_EQ(state.settings.Event, c.event);
+        struct stat after {};
+        ::stat(state.settingsPath.c_str(), &after);
+        // Untouched files are not even rewritten.
+        EXPECT_EQ(before.st_ino == after.st_ino, c.before == c.after) << c.before;
+    }
+}
+
+TEST(PersistentState, SettingsFollowTheIntegerAndBooleanRules) {
+    struct Case {
+        std::string line;
+        int port, maxLog;
+        bool autoSort, saveLog;
+    };
+    const Case cases[] = {
+        {"Port=8080\r\nMaxLog=5\r\nVariablesAutoSort=0\r\nSaveLog=1", 8080, 5, false, true},
+        {"Port= 81 \r\nMaxLog=\"7\"\r\nVariablesAutoSort=2\r\nSaveLog=-1", 81, 7, true, true},
+        // Not an integer: the default (an empty value too).
+        {"Port=abc\r\nMaxLog=12x\r\nVariablesAutoSort=yes\r\nSaveLog=", 80, 100, true, false},
+        {"Port=0x50\r\nMaxLog=1e3\r\nVariablesAutoSort=\r\nSaveLog=1.0", 80, 100, true, false},
+        {"Port=99999999999\r\nMaxLog=+-3", 80, 100, true, false},
+        // The log limit stays inside the range of its field.
+        {"MaxLog=1", 80, 2, true, false},
+        {"MaxLog=123456", 80, 9999, true, false},
+    };
+    for (const Case& c : cases) {
+        Fixture f("[Settings]\r\n" + c.line + "\r\n");
+        EXPECT_EQ(f.state.settings.Port, c.port) << c.line;
+        EXPECT_EQ(f.state.settings.MaxLog, c.maxLog) << c.line;
+        EXPECT_EQ(f.state.settings.VariablesAutoSort, c.autoSort) << c.line;
+        EXPECT_EQ(f.state.settings.SaveLog, c.saveLog) << c.line;
+    }
+    EXPECT_EQ(parseSettingsInteger("-17"), -17);
+    EXPECT_EQ(parseSettingsInteger("+3"), 3);
+    EXPECT_EQ(parseSettingsInteger("2147483648"), std::nullopt);
+    EXPECT_EQ(parseSettingsInteger("-"), std::nullopt);
+}
+
+TEST(PersistentState, AFileRoundTripChangesNothingElse) {
+    // Everything the program writes already holds the value it will write; comments, unknown
+    // keys and sections, LF line ends and unchanged sections must come back byte for byte.
+    const std::string content =
+        "; my settings\n[Settings]\nLanguageDll=\nDynamicPath=/srv/tmpl\nVirtualPath=app\n"
+        "StaticPath=/srv/site\nStaticSite=index.htm\nStaticParameter=a=1&b=2\nPort=8080\n"
+        "MaxLog=50\nRemoteEditReload=3\nTreeWidth=400\nLeft=10\nTop=20\nWidth=800\nHeight=600\n"
+        "WindowState=maximized\nVariablesAutoSort=0\nRemoteEdit=1\nSaveLog=1\nServerActive=1\n"
+        "PageIndex=2\nMyOwnKey=kept\n\n[Const]\nVarBefore={{\nVarAfter=}}\nSiteLogHorizontal=x\n"
+        "\n[Tree]\nNode0=index.htm\nNode1=#Login\n[Variables]\nb=2\na=\"quoted\"\n"
+        "[Log]\nLine0=8;a.htm;;T;/srv/site/a.htm\n[Other]\nz=1\n";
+    Fixture f(content);
+    EXPECT_EQ(f.state.settings.DynamicPath, "/srv/tmpl");
+    EXPECT_EQ(f.state.settings.VarBefore, "{{");
+    EXPECT_EQ(f.host.applied->Width, 800);
+    EXPECT_EQ(f.host.applied->WindowState, "maximized");
+    EXPECT_EQ(f.host.applied->PageIndex, 2);
+    EXPECT_EQ(variableNames(f.state), (Strings{"b=2", "a=quoted"}));
+    EXPECT_EQ(f.state.log.size(), 1u);
+    ASSERT_TRUE(f.save());
+    EXPECT_EQ(f.file(), content);
+
+    // A changed setting changes its own line only; the change flags rewrite their sections.
+    f.state.settings.Port = 9090;
+    f.state.VariablesChanged = true;
+    f.state.TreeChanged = true;
+    ASSERT_TRUE(f.save());
+    std::string expected = content;
+    expected.replace(expected.find("Port=8080"), 9, "Port=9090");
+    // Both sections move to the end; the quotes of the old value were never part of it.
+    const std::string moved = "[Tree]\nNode0=index.htm\nNode1=#Login\n[Variables]\nb=2\n"
+                              "a=\"quoted\"\n";
+    expected.replace(expected.find(moved), moved.size(), "");
+    expected += "[Variables]\r\nb=2\r\na=quoted\r\n[Tree]\r\nNode0=index.htm\r\n"
+                "Node1=#Login\r\n";
+    EXPECT_EQ(f.file(), expected);
+}
+
+TEST(PersistentState, RequestOrderOfVariablesIsSaved) {
+    Fixture f("[Variables]\r\nAlpha=a\r\nBeta=b\r\nGamma=g\r\n");
+    ASSERT_EQ(variableNames(f.state), (Strings{"Alpha=a", "Beta=b", "Gamma=g"}));
+    for (const Variable& row : f.state.variables.rows())
+        EXPECT_EQ(row.mark, Mark::Plain);
+
+    // A request with auto-sort on sets Beta=1 and the new Delta=2.
+    VariableTable& vars = f.state.variables;
+    vars.resetMarks();
+    const std::size_t beta = *vars.find("Beta");
+    vars.setValue(beta, "1");
+    vars.markPassed(beta);
+    const std::size_t delta = vars.add("Delta", "2");
+    vars.markUsed(delta, vars.leadingPassedCount());
+    f.state.VariablesChanged = true;
+
+    ASSERT_TRUE(f.save());
+    // The settings go after the old section; the rewritten section moves to the end.
+    EXPECT_EQ(f.file(),
+              defaultSettings() + "[Variables]\r\nBeta=1\r\nDelta=2\r\nAlpha=a\r\nGamma=g\r\n");
+    EXPECT_FALSE(f.state.VariablesChanged);
+    EXPECT_EQ(f.host.statuses, (Strings{"<84>", "<48>", "<50>", "", "<51>", "<52>", ""}));
+}
+
+TEST(PersistentState, LogIsKeptRemovedOrLeftByItsFlags) {
+    const std::string log = "[Log]\r\nLine0=8;a.htm;;A;/s/a.htm\r\nLine1=3;b.htm;Ev;B;/t/b.htm\r\n";
+    struct Case {
+        bool saveLog;
+        bool newRequest;
+        std::string section; // the Log section after the save
+    };
+    const Case cases[] = {
+        // No change of the log: the section stays as it is, whatever SaveLog says.
+        {false, false, log},
+        {true, false, log},
+        // A page served with SaveLog off removes it; with SaveLog on the rows are written.
+        {false, true, ""},
+        {true, true,
+         "[Log]\r\nLine0=11;x.htm;;;/s/x.htm\r\nLine1=8;a.htm;;A;/s/a.htm\r\n"
+         "Line2=3;b.htm;Ev;B;/t/b.htm\r\n"},
+    };
+    for (const Case& c : cases) {
+        const std::string settings = c.saveLog ? "[Settings]\r\nSaveLog=1\r\n" : "";
+        Fixture f(log + settings);
+        EXPECT_EQ(f.state.log.size(), c.saveLog ? 2u : 0u);
+        if (c.newRequest) {
+            f.state.log.add({LogKind::NotFound, "x.htm", "", "", "/s/x.htm"},
+                            f.state.settings.MaxLog);
+            f.state.LogChanged = true;
+        }
+        ASSERT_TRUE(f.save());
+        const std::string text = f.file();
+        const std::size_t start = text.find("[Log]");
+        const std::string section =
+            start == std::string::npos ? "" : text.substr(start, text.find("[Settings]") - start);
+        EXPECT_EQ(section, c.section) << c.saveLog << c.newRequest;
+        EXPECT_EQ(std::count(f.host.statuses.begin(), f.host.statuses.end(), "<54>"),
+                  c.saveLog && c.newRequest ? 1 : 0);
+    }
+}
+
+TEST(PersistentState, LogLoadsItsFirstMaxLogRows) {
+    Fixture f("[Settings]\r\nSaveLog=1\r\nMaxLog=2\r\n[Log]\r\nLine0=8;new.htm;;;\r\n"
+              "Line1=8;mid.htm;;;\r\nLine2=8;old.htm;;;\r\n");
+    ASSERT_EQ(f.state.log.size(), 2u);
+    EXPECT_EQ(f.state.log.rows()[0].FileName, "new.htm");
+    EXPECT_EQ(f.state.log.rows()[1].FileName, "mid.htm");
+    EXPECT_EQ(f.host.statuses, (Strings{"<84>", "<48>", "<49>", "<50>", ""}));
+}
+
+TEST(PersistentState, LogLinesSplitAtTheFirstFourSemicolons) {
+    struct Case {
+        std::string line;
+        LogEntry entry;
+    };
+    const Case cases[] = {
+        {"8;index.htm;Login;Anmeldung;c:\\sites\\index.htm",
+         {8, "index.htm", "Login", "Anmeldung", "c:\\sites\\index.htm"}},
+        {"8;a.htm;E;T;c:\\x;y.htm", {8, "a.htm", "E", "T", "c:\\x;y.htm"}},
+        {"x;a;b;c;d", {-1, "a", "b", "c", "d"}},
+        {"2;;Save;kein Template zugeordnet;", {2, "", "Save", "kein Template zugeordnet", ""}},
+        {"3;short", {3, "short", "", "", ""}},
+        {"", {-1, "", "", "", ""}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(parseLogLine(c.line), c.entry) << c.line;
+    EXPECT_EQ(formatLogLine(cases[0].entry), cases[0].line);
+    EXPECT_EQ(formatLogLine(cases[1].entry), cases[1].line);
+
+    // Fields holding ';', line breaks or ESC are escaped and come back unchanged.
+    const LogEntry odd{3, "a;b.htm", "E;v", "Title;\r\nnext\x1B", "/p;q\n"};
+    const std::string line = formatLogLine(odd);
+    EXPECT_EQ(line, "3;a\x1B"
+                    "3Bb.htm;E\x1B"
+                    "3Bv;Title\x1B"
+                    "3B\x1B"
+                    "0D\x1B"
+                    "0Anext\x1B"
+                    "1B;/p;q\x1B"
+                    "0A");
+    EXPECT_EQ(parseLogLine(line), odd);
+}
+
+TEST(PersistentState, TreeSectionStoresOneHashPerLevel) {
+    Fixture f(std::nullopt);
+    TreeNode& root = f.state.tree.appendRoot("index.htm");
+    root.appendChild("Login").appendChild("menu.htm (Menu)");
+    f.state.TreeChanged = true;
+    ASSERT_TRUE(f.save());
+    EXPECT_EQ(f.file(),
+              defaultSettings() +
+                  "[Tree]\r\nNode0=index.htm\r\nNode1=#Login\r\nNode2=##menu.htm (Menu)\r\n");
+
+    AppState loaded;
+    loaded.settingsPath = f.state.settingsPath;
+    TestHost host;
+    EXPECT_EQ(loadState(loaded, host, uiText), "");
+    EXPECT_EQ(loaded.tree.toIndentedLines(),
+              (Strings{"index.htm", "\tLogin", "\t\tmenu.htm (Menu)"}));
+    for (TreeNode* node : loaded.tree.flatten())
+        EXPECT_TRUE(node->expanded);
+}
+
+TEST(PersistentState, BadTreeLineKeepsNodesSoFarAndStartUpGoesOn) {
+    Fixture f("[Tree]\r\nNode0=index.htm\r\nNode1=#Login\r\nNode2=###deep\r\nNode3=#after\r\n"
+              "[Variables]\r\nv=1\r\n");
+    EXPECT_EQ(f.treeError, "Ung\xFC"
+                           "ltige Ebene (3) f\xFC"
+                           "r Eintrag \"deep\"");
+    EXPECT_EQ(f.state.tree.toIndentedLines(), (Strings{"index.htm", "\tLogin"}));
+    EXPECT_EQ(variableNames(f.state), (Strings{"v=1"}));
+    EXPECT_TRUE(f.state.tree.first()->expanded);
+}
+
+TEST(PersistentState, OddNamesAndValuesSurviveASaveAndAreStoredSafely) {
+    Fixture f(std::nullopt);
+    const std::vector<std::pair<std::string, std::string>> variables = {
+        {"a=b", "1"},
+        {";comment", "2"},
+        {"[Settings]", "3"},
+        {" padded\t", "  both  "},
+        {"\xC4rger", "\"quoted\""},
+        {"lines", "one\r\n[Settings]\r\nPort=1\nthree"},
+        {"esc\x1B", "\x1B"
+                    "41"},
+        {"", "'x'"},
+        {"long", std::string(100000, 'v')},
+    };
+    for (const auto& [name, value] : variables)
+        f.state.variables.add(name, value);
+    TreeNode& root = f.state.tree.appendRoot(" lead");
+    root.appendChild("a#b (E#1)").appendChild("tab\there ");
+    root.appendChild("\tx");
+    f.state.log.add({8, "semi;colon", "", "\"T\"", " p "}, 100);
+    f.state.settings.SaveLog = true;
+    f.state.settings.StaticParameter = " x=1 ";
+    f.state.VariablesChanged = f.state.TreeChanged = f.state.LogChanged = true;
+    ASSERT_TRUE(f.save());
+
+    const std::string text = f.file();
+    // Stored safely: no line of the file begins a section except the five headers.
+    std::size_t headers = 0;
+    for (std::size_t at = 0; (at = text.find("\r\n[", at)) != std::string::npos; ++at)
+        ++headers;
+    EXPECT_EQ(headers + (text.front() == '[' ? 1 : 0), 4u); // Settings, Variables, Tree, Log
+    EXPECT_NE(text.find("Node1=#a\x1B"
+                        "23b (E\x1B"
+                        "231)\r\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("Node2=\"##tab#here \"\r\n"), std::string::npos);
+
+    AppState loaded;
+    loaded.settingsPath = f.state.settingsPath;
+    TestHost host;
+    loadState(loaded, host, uiText);
+    ASSERT_EQ(loaded.variables.size(), variables.size());
+    for (std::size_t i = 0; i < variables.size(); ++i) {
+        EXPECT_EQ(loaded.variables[i].Name, variables[i].first);
+        EXPECT_EQ(loaded.variables[i].Value, variables[i].second) << variables[i].first;
+    }
+    EXPECT_EQ(loaded.tree.toIndentedLines(), f.state.tree.toIndentedLines());
+    EXPECT_EQ(loaded.tree.first()->children[1]->text, "\tx");
+    ASSERT_EQ(loaded.log.size(), 1u);
+    EXPECT_EQ(loaded.log.rows()[0], f.state.log.rows()[0]);
+    EXPECT_EQ(loaded.settings.StaticParameter, " x=1 ");
+}
+
+TEST(PersistentState, OldFilesReadAsBefore) {
+    // A '#' inside an old node text was always a tab, and ';' after the fourth field is part of
+    // the path.
+    Fixture f("[Settings]\r\nSaveLog=1\r\n[Tree]\r\nNode0=r\r\nNode1=#a#b\r\n"
+              "[Log]\r\nLine0=8;a;b;c;d;e\r\n");
+    EXPECT_EQ(f.state.tree.toIndentedLines(), (Strings{"r", "\ta\tb"}));
+    EXPECT_EQ(f.state.log.rows()[0].FilePath, "d;e");
+}
+
+TEST(PersistentState, WindowPlacementGoesBackAsItWasRead) {
+    Fixture f("[Settings]\r\nLeft=10\r\nTop=abc\r\nWindowState=minimized\r\nPageIndex=1\r\n");
+    ASSERT_TRUE(f.host.applied);
+    EXPECT_TRUE(f.host.applied->hasLeft);
+    EXPECT_EQ(f.host.applied->Left, 10);
+    EXPECT_FALSE(f.host.applied->hasTop);
+    EXPECT_FALSE(f.host.applied->hasWidth);
+    EXPECT_EQ(f.host.applied->WindowState, "minimized");
+    EXPECT_EQ(f.host.applied->PageIndex, 1);
+    ASSERT_TRUE(f.save());
+    const std::string text = f.file();
+    EXPECT_NE(text.find("Left=10\r\nTop=abc\r\nWindowState=minimized\r\nPageIndex=1\r\n"),
+              std::string::npos);
+    EXPECT_EQ(text.find("Width="), std::string::npos);
+
+    // A window reports its own bounds: all of them are written.
+    f.host.current = WindowPlacement{1, 2, 3, 4, 400, "maximized", 2};
+    ASSERT_TRUE(f.save());
+    EXPECT_NE(f.file().find("Left=1\r\nTop=2\r\nWindowState=maximized\r\nPageIndex=2\r\n"
+                            "LanguageDll=\r\n"),
+              std::string::npos);
+    EXPECT_NE(f.file().find("TreeWidth=400\r\nWidth=3\r\nHeight=4\r\n"), std::string::npos);
+}
+
+TEST(PersistentState, FailedSaveLosesNothing) {
+    Fixture f("[Settings]\r\nPort=8080\r\n[Variables]\r\nkeep=1\r\n");
+    const std::string old = f.file();
+    f.state.variables.add("big", std::string(200000, 'x'));
+    f.state.VariablesChanged = true;
+
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = limit;
+    small.rlim_cur = 8192; // the write stops halfway through the file
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const bool saved = f.save();
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previous);
+
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(f.file(), old);
+    EXPECT_TRUE(f.state.VariablesChanged); // still to be saved
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(f.dir.path()))
+        ++files;
+    EXPECT_EQ(files, 1u);
+    ASSERT_TRUE(f.save()); // and the next attempt writes everything
+    EXPECT_NE(f.file().find(std::string(200000, 'x')), std::string::npos);
+}
+
+TEST(PersistentState, SaveKeepsHandEditsMadeWhileRunning) {
+    Fixture f("[Settings]\r\nPort=8080\r\n");
+    f.dir.write("pelotest.ini", "[Settings]\r\nPort=8080\r\nLastLangugeResPath=/x/\r\n"
+                                "[Const]\r\nSiteLogVertical=70\r\n");
+    ASSERT_TRUE(f.save());
+    EXPECT_NE(f.file().find("LastLangugeResPath=/x/\r\n"), std::string::npos);
+    EXPECT_NE(f.file().find("[Const]\r\nSiteLogVertical=70\r\n"), std::string::npos);
+}
+
+TEST(ExpandFolderVariables, ReplacesReferencesFromTheVariables) {
+    struct Case {
+        std::string folder;
+        std::vector<std::pair<std::string, std::string>> variables;
+        std::string expected;
+        bool found;
+    };
+    const Case cases[] = {
+        {"c:\\/(Test)", {{"Test", "sites"}}, "c:/sites", true},
+        {"c:\\/(Test)", {}, "c:", true},
+        {"/srv//(test)/x", {{"TEST", "a/(b)c"}}, "/srv/ac/x", true},
+        {"/srv//(A)//(B)//(A)", {{"a", "1"}, {"b", "2"}}, "/srv/1/2/1", true},
+        {"/srv/site/", {}, "/srv/site", false},
+        {"//(root)", {}, "/", true},
+        {"/srv//(open", {}, "/srv//(open", false},
+        {"", {}, "", false},
+    };
+    for (const Case& c : cases) {
+        AppState state;
+        TestHost host;
+        for (const auto& [name, value] : c.variables)
+            state.variables.add(name, value);
+        const ExpandedFolder result = expandFolderVariables(state, host, uiText, c.folder, false);
+        EXPECT_EQ(result.folder, c.expected) << c.folder;
+        EXPECT_EQ(result.found, c.found) << c.folder;
+        EXPECT_TRUE(host.questions.empty());
+        EXPECT_FALSE(state.VariablesChanged); // without asking, no mark changes
+    }
+}
+
+TEST(ExpandFolderVariables, AsksTheUserAndMarksThePlainRowUsed) {
+    AppState state;
+    TestHost host;
+    state.variables.add("a", "x");
+    state.variables.add("Test", "sites/(gone)");
+    state.variables.add("B", "y");
+    state.variables.markPassed(2); // B, a, Test
+    host.answers = {std::optional<std::string>("mine"), std::nullopt};
+    const ExpandedFolder result =
+        expandFolderVariables(state, host, uiText, "/w//(Test)//(none)", true);
+    EXPECT_EQ(result.folder, "/w/mine");
+    EXPECT_TRUE(result.found);
+    EXPECT_EQ(host.questions, (Strings{"<95>|<96 \"Test\">|sites", "<95>|<96 \"none\">|"}));
+    // Test moved just below the Passed block, marked Used; its value is unchanged.
+    EXPECT_EQ(state.variables[1].Name, "Test");
+    EXPECT_EQ(state.variables[1].mark, Mark::Used);
+    EXPECT_EQ(state.variables[1].Value, "sites/(gone)");
+    EXPECT_TRUE(state.VariablesChanged);
+
+    // The assignment dialog's texts; with auto-sort off no mark changes.
+    AppState off;
+    off.settings.VariablesAutoSort = false;
+    off.variables.add("a", "1");
+    off.variables.add("v", "2");
+    TestHost asked;
+    expandFolderVariables(off, asked, uiText, "//(v)", true, 98, 99);
+    EXPECT_EQ(asked.questions, (Strings{"<98>|<99 \"v\">|2"}));
+    EXPECT_EQ(off.variables[1].mark, Mark::Plain);
+    EXPECT_FALSE(off.VariablesChanged);
+}
+
+TEST(ExpandFolderVariables, StopsAnExpansionThatNeverEnds) {
+    // A value that re-forms its reference with a ')' that follows: one pass per ')', grown
+    // by an 'x' each time, until the bound of passes.
+    AppState state;
+    TestHost host;
+    state.variables.add("A", "x/(A");
+    const std::string closers(500, ')');
+    ExpandedFolder result = expandFolderVariables(state, host, uiText, "/(A)" + closers, false);
+    EXPECT_TRUE(result.found);
+    EXPECT_EQ(result.folder, std::string(100, 'x') + "/(A)" + std::string(400, ')'));
+
+    // An answer that contains its own reference again would be asked for ever.
+    TestHost stubborn;
+    for (int i = 0; i < 1000; ++i)
+        stubborn.answers.push_back(std::optional<std::string>("/(B)/(B)"));
+    result = expandFolderVariables(state, stubborn, uiText, "/(B)", true);
+    EXPECT_LE(stubborn.questions.size(), 100u);
+    EXPECT_LE(result.folder.size(), 2u * 65536u);
+}
+
+} // namespace
+} // namespace pelotest
