@@ -313,7 +313,11 @@ TEST(Listener, LimitsTheNumberOfConnections) {
     {
         RawClient first(server.port());
         RawClient second(server.port());
-        std::this_thread::sleep_for(200ms); // both accepted
+        // Both are accepted once each has been answered; they stay open (keep-alive).
+        for (const RawClient* client : {&first, &second}) {
+            ASSERT_TRUE(client->send("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+            EXPECT_TRUE(client->readSome(5s).starts_with("HTTP/1.1 200 OK\r\n"));
+        }
         std::string refused;
         RawClient third(server.port());
         ASSERT_TRUE(third.readUntilClosed(5s, &refused));
