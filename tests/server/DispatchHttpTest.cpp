@@ -1,5 +1,7 @@
 // The dispatch table through the real server: each document is answered over HTTP exactly as
-// the branch it belongs to answers it when called directly on an identical state.
+// the branch it belongs to answers it when called directly on an identical state. (Pages that
+// carry a time stamp, such as the variables page, cannot be compared this way; the routing
+// unit tests cover them.)
 
 #include "server/Branches.h"
 #include "server/RequestContext.h"
@@ -79,7 +81,6 @@ TEST(DispatchOverHttp, EachDocumentReachesItsBranch) {
         {"/$INT", control, "control page"},
         {"/$Int/", control, "control page"},
         {"/$int/varlist.html", ordinary, "ordinary"},
-        {"/$int/VarList.html", answerVarList, "variables page"},
         {"/$INT/VarList.html", ordinary, "ordinary"},
         {"/$int/Img3.gif", [](Exchange& ex) { answerEmbeddedImage(ex, "Img3.gif"); }, "image"},
         {"/$int/img3.gif", ordinary, "ordinary"},
