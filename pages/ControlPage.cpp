@@ -1,19 +1,17 @@
-#include "pages/ControlPage.h"
+// The control page under "/$int": buttons for the log and variables pop-ups, the choice of a
+// start page, and the two folder browsers.
 
 #include "language/UiTexts.h"
 #include "pages/ControlPageSkeleton.h"
 #include "server/Branches.h"
+#include "server/StaticFiles.h"
 #include "server/TextHelpers.h"
 #include "state/TextCase.h"
 
-#include <algorithm>
-#include <filesystem>
-#include <system_error>
+#include <string>
 
 namespace pelotest {
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string blankImage(int width, int height) {
     return "<img src=\"/$int/blank.gif\" border=\"0\" alt=\"\" width=\"" + std::to_string(width) +

@@ -4,19 +4,14 @@
 
 #include "server/Branches.h"
 #include "server/RequestHandler.h"
+#include "server/StaticFiles.h"
 #include "state/TextCase.h"
 
 #include <algorithm>
-#include <filesystem>
 
 namespace pelotest {
 
 namespace {
-
-bool isExistingFile(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec);
-}
 
 bool anyMarked(const VariableTable& variables) {
     return std::any_of(variables.rows().begin(), variables.rows().end(),
@@ -67,7 +62,8 @@ OrdinaryRoute chooseOrdinaryRoute(const RequestPaths& paths, bool isExistingFile
 void answerOrdinaryRequest(Exchange& ex) {
     AppState& state = ex.state;
     ex.event.clear();
-    const bool isFile = isExistingFile(ex.paths.FilePath);
+    // A file outside the static folder (through "..", a link) counts as not existing.
+    const bool isFile = isServableFile(ex.paths);
     bool variablesChanged = false;
     if (!isFile && state.settings.VariablesAutoSort && anyMarked(state.variables)) {
         state.variables.resetMarks();

@@ -1,0 +1,206 @@
+// SetTemplate.html and SetStartSite.html over HTTP: parameters, tree, log and refresh pages.
+
+#include "ControlPageTestHost.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+namespace pelotest::test {
+namespace {
+
+std::string refreshTo(const std::string& address) {
+    return "<html>\r<head>\r<meta http-equiv=\"pragma\" content=\"no-cache\">\r<meta "
+           "http-equiv=\"Refresh\" content=\"0;URL=" +
+           address + "\">\r</head>\r<body></body>\r</html>";
+}
+
+std::vector<std::string> treeLines(AppState& state) {
+    std::lock_guard lock(state.mutex);
+    return state.tree.toIndentedLines();
+}
+
+std::vector<LogEntry> logRows(AppState& state) {
+    std::lock_guard lock(state.mutex);
+    return {state.log.rows().begin(), state.log.rows().end()};
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(AssignmentSetTemplate, UpdatesEveryMatchingNode) {
+    struct Case {
+        const char* name;
+        Lines tree;
+        std::string query;
+        Lines expected;
+        bool changed;
+    };
+    const Case cases[] = {
+        {"every node of the event, assigned or not",
+         {"start.htm", "\tLogin", "\tb.htm (Login)", "\t\tOther", "\t\tc.htm (Login)"},
+         "EVENT=Login&TEMPLATE=a.htm",
+         {"start.htm", "\ta.htm (Login)", "\ta.htm (Login)", "\t\tOther", "\t\ta.htm (Login)"},
+         true},
+        {"only as many characters as the event has; unassigned from the second character",
+         {"start.htm", "\tx.htm (LoginUser)", "\tXLogin", "\tLogi", "\ty.htm (Logout)"},
+         "EVENT=Login&TEMPLATE=a.htm",
+         {"start.htm", "\ta.htm (Login)", "\ta.htm (Login)", "\tLogi", "\ty.htm (Logout)"},
+         true},
+        {"no matching node: the tree stays as it was",
+         {"start.htm", "\tShow"},
+         "EVENT=Login&TEMPLATE=a.htm",
+         {"start.htm", "\tShow"},
+         false},
+        {"no event: the entry template",
+         {"old.htm", "\tShow"},
+         "TEMPLATE=t.htm",
+         {"t.htm", "\tShow"},
+         true},
+        {"an empty tree gets the template as its root, even with an event",
+         {},
+         "EVENT=E&TEMPLATE=t.htm",
+         {"t.htm"},
+         true},
+        {"no template: nothing changes",
+         {"old.htm", "\tLogin"},
+         "EVENT=Login",
+         {"old.htm", "\tLogin"},
+         false},
+        {"names are exact: lower-case names are other parameters",
+         {"old.htm"},
+         "template=x.htm&TEMPLATE=t.htm&event=Login",
+         {"t.htm"},
+         true},
+        {"the later value wins; parameters without a name are ignored",
+         {"start.htm", "\tA", "\tB"},
+         "EVENT=A&TEMPLATE=a.htm&EVENT=B&=C&TEMPLATE",
+         {"start.htm", "\tA", "\ta.htm (B)"},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PagesServer s;
+        ASSERT_EQ(s.state.tree.fromIndentedLines(c.tree), "");
+        const HttpResult result = httpGet(s.port(), "/$int/SetTemplate.html?" + c.query);
+        EXPECT_EQ(result.status, 200);
+        EXPECT_EQ(result.header("Content-Type"), "text/html");
+        EXPECT_EQ(treeLines(s.state), c.expected);
+        std::lock_guard lock(s.state.mutex);
+        EXPECT_EQ(s.state.TreeChanged, c.changed);
+        EXPECT_EQ(s.host.treeNotes > 0, c.changed);
+    }
+}
+
+TEST(AssignmentSetTemplate, LogsTheAssignmentWithTheTemplatesTitle) {
+    PagesServer s;
+    s.dir.write("tpl/sub/login.htm", "<html><head><TITLE>Anmelden &amp; M&uuml;ller</title>\r\n");
+    ASSERT_EQ(s.state.tree.fromIndentedLines({"start.htm", "\tLogin"}), "");
+    s.state.settings.MaxLog = 100;
+
+    // TEMPLATE before EVENT: still one row, with the event.
+    httpGet(s.port(), "/$int/SetTemplate.html?TEMPLATE=sub/login.htm&EVENT=Login");
+    const std::string path = s.templateFolder() + "/sub/login.htm";
+    EXPECT_EQ(logRows(s.state), (std::vector<LogEntry>{{LogKind::Assigned, "login.htm", "Login",
+                                                        "Anmelden &amp; M\xFCller", path}}));
+    EXPECT_EQ(treeLines(s.state), (Lines{"start.htm", "\tsub/login.htm (Login)"}));
+
+    // No event, a missing file and a page type without a title: empty event and title.
+    httpGet(s.port(), "/$int/SetTemplate.html?TEMPLATE=gone.htm");
+    s.dir.write("tpl/notes.txt", "<title>not read</title>");
+    httpGet(s.port(), "/$int/SetTemplate.html?TEMPLATE=notes.txt&EVENT=X");
+    const std::vector<LogEntry> rows = logRows(s.state);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0], (LogEntry{LogKind::Assigned, "notes.txt", "X", "",
+                                 s.templateFolder() + "/notes.txt"}));
+    EXPECT_EQ(rows[1],
+              (LogEntry{LogKind::Assigned, "gone.htm", "", "", s.templateFolder() + "/gone.htm"}));
+
+    // Without a template nothing is logged.
+    httpGet(s.port(), "/$int/SetTemplate.html?EVENT=Login&URL=/x.htm");
+    EXPECT_EQ(logRows(s.state).size(), 3u);
+    EXPECT_GT(s.host.logNotes, 0);
+}
+
+TEST(AssignmentSetTemplate, RefreshesToThePageThatAskedForTheEvent) {
+    struct Case {
+        std::string query;
+        std::string address;
+    };
+    const Case cases[] = {
+        {"EVENT=Login&TEMPLATE=login.htm&URL=/shop/index.htm&QUERY=lang%3Dde",
+         "/shop/index.htm?PELO_EVENT=Login&lang=de"},
+        {"EVENT=Login&TEMPLATE=login.htm&URL=/shop/index.htm", "/shop/index.htm?PELO_EVENT=Login"},
+        // Missing values: a relative address that begins with "?".
+        {"", "?PELO_EVENT="},
+        // Values reflected into the attribute are escaped; the browser follows the same address.
+        {"EVENT=a%22b&URL=/x%3Cy%3E.htm&QUERY=PELO_EVENT%3Da%2522b%26n%3D1&REF=ignored",
+         "/x&lt;y&gt;.htm?PELO_EVENT=a&quot;b&PELO_EVENT=a%22b&amp;n=1"},
+    };
+    for (const Case& c : cases) {
+        PagesServer s;
+        EXPECT_EQ(httpGet(s.port(), "/$int/SetTemplate.html?" + c.query).body, refreshTo(c.address))
+            << c.query;
+    }
+
+    // The event parameter's name is the configured one, and a form POST works like a GET.
+    PagesServer s;
+    s.state.settings.Event = "EV";
+    const HttpResult posted =
+        httpRequest(s.port(), "POST", "/$int/SetTemplate.html", "EVENT=Go&URL=/a.htm",
+                    {{"Content-Type", "application/x-www-form-urlencoded"}});
+    EXPECT_EQ(posted.body, refreshTo("/a.htm?EV=Go"));
+}
+
+TEST(AssignmentSetTemplate, IsMatchedExactly) {
+    PagesServer s;
+    s.state.tree.appendRoot("old.htm");
+    for (const char* path :
+         {"/$int/settemplate.html?TEMPLATE=t.htm", "/$INT/SetTemplate.html?TEMPLATE=t.htm"})
+        httpGet(s.port(), path);
+    EXPECT_EQ(treeLines(s.state), (Lines{"old.htm"}));
+}
+
+TEST(AssignmentSetStartSite, SetsTheStartPageAndRefreshesToIt) {
+    PagesServer s;
+    s.dir.write("static/index.htm", "<title>Start</title>\r\n");
+
+    const HttpResult result =
+        httpGet(s.port(), "/$int/SetStartSite.html?SITE=index.htm&PARMS=a%3D1%26b%3D2");
+    EXPECT_EQ(result.status, 200);
+    EXPECT_EQ(result.header("Content-Type"), "text/html");
+    EXPECT_EQ(result.body, refreshTo("/index.htm?a=1&amp;b=2"));
+    {
+        std::lock_guard lock(s.state.mutex);
+        EXPECT_EQ(s.state.settings.StaticSite, "index.htm");
+        EXPECT_EQ(s.state.settings.StaticParameter, "a=1&b=2");
+    }
+    EXPECT_EQ(logRows(s.state),
+              (std::vector<LogEntry>{{LogKind::StartSite, "index.htm", "", "Start",
+                                      s.staticFolder() + "/index.htm"}}));
+    EXPECT_GT(s.host.settingsNotes, 0);
+    // The next request sees the start page: the control page offers no choice any more.
+    EXPECT_EQ(httpGet(s.port(), "/$int").body.find("SITES\">"), std::string::npos);
+
+    // A start page in a subfolder, without parameters.
+    EXPECT_EQ(httpGet(s.port(), "/$int/SetStartSite.html?SITE=sub/a.htm&SITE=sub/b.htm").body,
+              refreshTo("/sub/b.htm"));
+    EXPECT_EQ(logRows(s.state).front(),
+              (LogEntry{LogKind::StartSite, "b.htm", "", "", s.staticFolder() + "/sub/b.htm"}));
+
+    // No parameters: both settings cleared, no log row, refresh to the root.
+    EXPECT_EQ(httpGet(s.port(), "/$int/SetStartSite.html").body, refreshTo("/"));
+    {
+        std::lock_guard lock(s.state.mutex);
+        EXPECT_EQ(s.state.settings.StaticSite, "");
+        EXPECT_EQ(s.state.settings.StaticParameter, "");
+        EXPECT_EQ(s.state.log.size(), 2u);
+    }
+    EXPECT_NE(httpGet(s.port(), "/$int").body.find("<SELECT NAME=\"SITES\">"), std::string::npos);
+
+    // Reflected values are escaped.
+    EXPECT_EQ(httpGet(s.port(), "/$int/SetStartSite.html?SITE=%22%3E.htm&PARMS=x%3C").body,
+              refreshTo("/&quot;&gt;.htm?x&lt;"));
+}
+
+} // namespace
+} // namespace pelotest::test

@@ -1,0 +1,67 @@
+// Which files the editor may open and save: only files strictly inside the static root or the
+// template folder, after ".." and links are resolved.
+
+#include "support/TempDir.h"
+
+#include "pages/EditorPath.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace pelotest::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(EditorConfinement, AcceptsOnlyFilesInsideARoot) {
+    TempDir dir;
+    const std::string d = fs::canonical(dir.path()).string();
+    dir.write("site/a.htm", "a");
+    dir.write("site/sub/b.htm", "b");
+    dir.write("site2/c.htm", "c");
+    dir.write("tmpl/t.htm", "t");
+    dir.write("other/x.htm", "x");
+    fs::create_symlink(d + "/other/x.htm", d + "/site/out.htm");
+    fs::create_symlink(d + "/site/a.htm", d + "/tmpl/in.htm");
+    fs::create_directory_symlink(d + "/other", d + "/site/outdir");
+    fs::create_directory_symlink(d + "/site", d + "/linkedsite");
+
+    struct Case {
+        std::string path, staticRoot, templateFolder;
+        std::string resolved; // "" = refused
+    };
+    const std::vector<Case> cases = {
+        {d + "/site/a.htm", d + "/site", d + "/tmpl", d + "/site/a.htm"},
+        {d + "/site/sub/b.htm", d + "/site/", "", d + "/site/sub/b.htm"},
+        {d + "/tmpl/t.htm", d + "/site", d + "/tmpl", d + "/tmpl/t.htm"},
+        {d + "/site/new.htm", d + "/site", d + "/tmpl", d + "/site/new.htm"},
+        {d + "/site/sub/../a.htm", d + "/site", "", d + "/site/a.htm"},
+        {d + "/tmpl/in.htm", "", d + "/tmpl", ""}, // a link to a file of the static folder
+        {d + "/tmpl/in.htm", d + "/site", d + "/tmpl", d + "/site/a.htm"},
+        {d + "/linkedsite/a.htm", d + "/site", "", d + "/site/a.htm"},
+        {d + "/site/a.htm", d + "/linkedsite", "", d + "/site/a.htm"},
+        {d + "/other/x.htm", d + "/site", d + "/tmpl", ""},
+        {d + "/site/../other/x.htm", d + "/site", d + "/tmpl", ""},
+        {d + "/site/nothere/../../other/x.htm", d + "/site", d + "/tmpl", ""},
+        {d + "/site/out.htm", d + "/site", d + "/tmpl", ""},
+        {d + "/site/outdir/x.htm", d + "/site", d + "/tmpl", ""},
+        {d + "/site2/c.htm", d + "/site", d + "/tmpl", ""},
+        {d + "/site", d + "/site", d + "/tmpl", ""},
+        {d + "/site/", d + "/site", d + "/tmpl", ""},
+        {d + "/site/a.htm", "", "", ""},
+        {"site/a.htm", d + "/site", d + "/tmpl", ""},
+        {"", d + "/site", d + "/tmpl", ""},
+        {d + "/site/a.htm", "/", "", d + "/site/a.htm"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path + " in " + c.staticRoot + " | " + c.templateFolder);
+        const auto file = confinedEditorFile(c.path, c.staticRoot, c.templateFolder);
+        EXPECT_EQ(file ? file->string() : std::string(), c.resolved);
+    }
+}
+
+} // namespace
+} // namespace pelotest::test
