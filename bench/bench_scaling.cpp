@@ -53,15 +53,15 @@ std::string makeTemplate(long lines, long variables) {
 
 class Fixture {
   public:
-    Fixture(long variables, long nodes, long logRows, long lines, bool autoSort)
-        : host_(state_) {
+    Fixture(long variables, long nodes, long logRows, long lines, bool autoSort) : host_(state_) {
         char pattern[] = "/tmp/pelotest-bench-XXXXXX";
         if (!::mkdtemp(pattern))
             throw std::runtime_error("mkdtemp failed");
         dir_ = pattern;
         std::filesystem::create_directories(dir_ / "site");
         std::filesystem::create_directories(dir_ / "tmpl");
-        std::ofstream(dir_ / "tmpl" / "page.htm", std::ios::binary) << makeTemplate(lines, variables);
+        std::ofstream(dir_ / "tmpl" / "page.htm", std::ios::binary)
+            << makeTemplate(lines, variables);
 
         Settings& s = state_.settings;
         s.StaticPath = (dir_ / "site").string();
