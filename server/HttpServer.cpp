@@ -39,6 +39,13 @@ constexpr std::size_t kFileChunk = 64 * 1024;
 // so that closing does not reset the connection before the client has read the answer.
 constexpr std::chrono::milliseconds kLingerTime{1000};
 constexpr std::size_t kLingerBytes = 1024 * 1024;
+// A full server makes room for a new connection by closing the one that has waited longest for
+// its next request; this many closings may be under way at once before it refuses with 503.
+constexpr std::size_t kEvictionsInFlight = 16;
+
+std::int64_t steadyNow() {
+    return std::chrono::steady_clock::now().time_since_epoch().count();
+}
 
 // Header values come partly from request data; a line break in one must not start a new field.
 std::string headerSafe(std::string_view text) {
@@ -70,7 +77,12 @@ class Connection {
     Connection(const HttpServer::Handler& handler, const ServerLimits& limits,
                std::unique_ptr<net::io_context> context, tcp::socket socket)
         : handler_(handler), limits_(limits), context_(std::move(context)),
-          stream_(std::move(socket)) {}
+          stream_(std::move(socket)) {
+        // Answers go out as soon as they are written: a header and a body written one after the
+        // other would otherwise wait for the client's delayed acknowledgement (40 ms).
+        beast::error_code ec;
+        stream_.socket().set_option(tcp::no_delay(true), ec);
+    }
 
     ~Connection() {
         beast::error_code ec;
@@ -78,6 +90,17 @@ class Connection {
     }
 
     void run();
+
+    // Since when the connection has been waiting for (the header of) its next request, in
+    // steady-clock ticks; 0 while it reads a body, answers, or has been told to close.
+    std::int64_t waitingSince() const { return waitingSince_; }
+
+    // From another thread, with the server's mutex held: closes a connection that waits for a
+    // request to make room for a new one.
+    void evict() {
+        waitingSince_ = 0;
+        abort();
+    }
 
     // From another thread: closes the socket on the connection's own thread as soon as it waits
     // for the network, which ends any read or write in progress.
@@ -127,6 +150,7 @@ class Connection {
     std::unique_ptr<net::io_context> context_;
     beast::tcp_stream stream_;
     beast::flat_buffer buffer_;
+    std::atomic<std::int64_t> waitingSince_{0};
 };
 
 void Connection::run() {
@@ -145,8 +169,10 @@ bool Connection::serveOne() {
     // One deadline covers the whole request, so a client that trickles bytes cannot hold the
     // connection longer than one that sends nothing.
     stream_.expires_after(limits_.idleTimeout);
+    waitingSince_ = steadyNow();
     beast::error_code ec =
         await([&](auto done) { http::async_read_header(stream_, buffer_, parser, done); });
+    waitingSince_ = 0;
     if (!ec && !parser.is_done()) {
         auto& header = parser.get();
         if (beast::iequals(header[http::field::expect], "100-continue")) {
@@ -260,6 +286,19 @@ bool Connection::writeFileResponse(const HttpResponse& response, unsigned versio
         return writeTextResponse(failed, version, keepAlive, headOnly);
     }
 
+    if (!headOnly && file.length <= kFileChunk) {
+        // A small file leaves with its header in one write (one system call, one segment).
+        http::response<http::string_body> message{http::status::ok, version};
+        setHeaders(message, response, keepAlive);
+        std::string& body = message.body();
+        body.resize(static_cast<std::size_t>(file.length));
+        in.read(body.data(), static_cast<std::streamsize>(body.size()));
+        if (static_cast<std::uint64_t>(in.gcount()) != file.length)
+            return false; // the file shrank: the promised length cannot be kept, so close
+        message.content_length(file.length);
+        return !writeMessage(message);
+    }
+
     http::response<http::empty_body> message{http::status::ok, version};
     setHeaders(message, response, keepAlive);
     message.content_length(file.length);
@@ -332,6 +371,7 @@ struct HttpServer::Impl {
 
     void acceptNext();
     void onAccepted(std::unique_ptr<net::io_context> context, tcp::socket socket);
+    bool evictLongestWaiting();
     void serve(std::uint64_t id, std::unique_ptr<net::io_context> context, tcp::socket socket);
 };
 
@@ -361,7 +401,8 @@ void HttpServer::Impl::onAccepted(std::unique_ptr<net::io_context> context, tcp:
     std::lock_guard lock(mutex);
     if (stopping)
         return;
-    if (threads >= limits.maxConnections) {
+    if (threads >= limits.maxConnections &&
+        (threads >= limits.maxConnections + kEvictionsInFlight || !evictLongestWaiting())) {
         // Answered here without a thread: the short reply fits the socket's send buffer.
         static constexpr std::string_view busy = "HTTP/1.1 503 Service Unavailable\r\n"
                                                  "Content-Type: text/plain\r\n"
@@ -383,6 +424,25 @@ void HttpServer::Impl::onAccepted(std::unique_ptr<net::io_context> context, tcp:
     } catch (const std::system_error&) {
         // No thread to be had: the connection is dropped, the server keeps running.
     }
+}
+
+// Idle connections must not lock others out: at the limit, the connection that has waited longest
+// for a request is closed (its thread ends shortly) and the new one is served. With the mutex
+// held. False when every connection is busy with a request.
+bool HttpServer::Impl::evictLongestWaiting() {
+    Connection* oldest = nullptr;
+    std::int64_t oldestSince = 0;
+    for (const auto& [id, connection] : connections) {
+        const std::int64_t since = connection->waitingSince();
+        if (since != 0 && (!oldest || since < oldestSince)) {
+            oldest = connection;
+            oldestSince = since;
+        }
+    }
+    if (!oldest)
+        return false;
+    oldest->evict();
+    return true;
 }
 
 void HttpServer::Impl::serve(std::uint64_t id, std::unique_ptr<net::io_context> context,

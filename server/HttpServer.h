@@ -22,7 +22,9 @@ struct ServerLimits {
     std::size_t maxHeaderBytes = 16 * 1024;
     // Request body (a form post, a template saved by the editor); more is answered with 413.
     std::uint64_t maxBodyBytes = 8 * 1024 * 1024;
-    // Open connections; one more is answered with 503 and closed at once.
+    // Open connections. At the limit, the connection that has waited longest for a request is
+    // closed to make room; when every one is busy with a request, one more is answered with 503
+    // and closed at once.
     std::size_t maxConnections = 256;
     // Longest wait for a whole request (also between two keep-alive requests) and for the client
     // to take each piece of a response; the connection is closed after it.

@@ -63,7 +63,8 @@ void answerOrdinaryRequest(Exchange& ex) {
     AppState& state = ex.state;
     ex.event.clear();
     // A file outside the static folder (through "..", a link) counts as not existing.
-    const bool isFile = isServableFile(ex.paths);
+    ex.servableFile = resolveServableFile(ex.paths);
+    const bool isFile = ex.servableFile.has_value();
     bool variablesChanged = false;
     if (!isFile && state.settings.VariablesAutoSort && anyMarked(state.variables)) {
         state.variables.resetMarks();

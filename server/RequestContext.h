@@ -6,6 +6,8 @@
 #include "state/AppState.h"
 #include "state/Host.h"
 
+#include <filesystem>
+#include <optional>
 #include <string>
 
 namespace pelotest {
@@ -24,6 +26,9 @@ struct Exchange {
     Host& host;
     RequestPaths paths;
     std::string event; // the request's event value (ordinary requests)
+    // The file an ordinary request names, once resolved inside the static folder (so that the
+    // static delivery does not resolve it a second time under the same lock).
+    std::optional<std::filesystem::path> servableFile{};
 };
 
 // The request context of one request (StaticRoot, TemplateFolder with references expanded,

@@ -223,9 +223,10 @@ void answerStartPage(Exchange& ex, const fs::path& file) {
 } // namespace
 
 void answerStaticFile(Exchange& ex) {
-    // The caller has found an existing file; resolving it again keeps anything outside the
-    // static folder from being sent even if the folder changed in between.
-    const std::optional<fs::path> file = resolveServableFile(ex.paths);
+    // The caller has found an existing file (and resolved it, under the same lock); a caller
+    // that has not is resolved here, so that nothing outside the static folder is ever sent.
+    const std::optional<fs::path> file =
+        ex.servableFile ? ex.servableFile : resolveServableFile(ex.paths);
     if (!file) {
         answerNotFound(ex);
         return;

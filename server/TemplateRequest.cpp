@@ -82,11 +82,16 @@ std::vector<std::string> templateFolderFiles(const std::string& folder) {
 } // namespace
 
 bool nodeMatchesEvent(std::string_view nodeText, std::string_view event) {
+    // Called for every node of the tree on each template request: compare the first character
+    // before calling into the library, which most nodes fail.
     const std::size_t separator = nodeText.find(kAssignedSeparator);
     const std::size_t from = separator == std::string_view::npos ? 1 : separator + 2;
     if (from > nodeText.size())
         return false;
-    return nodeText.substr(from, event.size()) == event;
+    const std::string_view rest = nodeText.substr(from, event.size());
+    if (!event.empty() && (rest.empty() || rest.front() != event.front()))
+        return false;
+    return rest == event;
 }
 
 std::string discoveredEvent(std::string_view line, std::string_view parameterName) {
@@ -121,6 +126,27 @@ bool learnEvent(AppState& state, TreeNode& matchNode, std::string_view line) {
     return true;
 }
 
+namespace {
+
+// The first node in tree order (depth-first, a parent before its children) that matches the
+// event; walks the tree in place instead of listing every node first.
+TreeNode* firstMatchIn(const std::vector<std::unique_ptr<TreeNode>>& nodes,
+                       std::string_view event) {
+    for (const std::unique_ptr<TreeNode>& node : nodes) {
+        if (nodeMatchesEvent(node->text, event))
+            return node.get();
+        if (TreeNode* found = firstMatchIn(node->children, event))
+            return found;
+    }
+    return nullptr;
+}
+
+TreeNode* firstMatchInTreeOrder(const EventTree& tree, std::string_view event) {
+    return firstMatchIn(tree.roots(), event);
+}
+
+} // namespace
+
 TemplateMatch resolveTemplate(AppState& state, const std::string& templateFolder,
                               std::string_view event) {
     TemplateMatch match;
@@ -132,12 +158,7 @@ TemplateMatch resolveTemplate(AppState& state, const std::string& templateFolder
         relative = match.node->text;
         std::replace(relative.begin(), relative.end(), '\\', '/');
     } else {
-        for (TreeNode* node : state.tree.flatten()) {
-            if (nodeMatchesEvent(node->text, event)) {
-                match.node = node;
-                break;
-            }
-        }
+        match.node = firstMatchInTreeOrder(state.tree, event);
         if (!match.node)
             return match;
         relative = templatePart(match.node->text);

@@ -191,8 +191,15 @@ std::vector<std::string> splitLines(std::string_view text) {
         text = text.substr(0, nul);
     std::vector<std::string> lines;
     std::size_t start = 0;
+    // A plain scan: find_first_of with a set calls memchr once per byte of the text.
+    const auto lineEnd = [&text](std::size_t from) {
+        for (std::size_t i = from; i < text.size(); ++i)
+            if (text[i] == '\r' || text[i] == '\n')
+                return i;
+        return std::string_view::npos;
+    };
     while (start < text.size()) {
-        const std::size_t end = text.find_first_of("\r\n", start);
+        const std::size_t end = lineEnd(start);
         if (end == std::string_view::npos) {
             lines.emplace_back(text.substr(start));
             break;
@@ -209,7 +216,11 @@ std::vector<std::string> readLines(const std::string& filePath) {
     std::ifstream in(filePath, std::ios::binary);
     if (!in)
         throw std::runtime_error("Cannot open file " + filePath);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Read in blocks: an istreambuf_iterator copies one character per call.
+    std::string bytes;
+    char block[64 * 1024];
+    while (in.read(block, sizeof block) || in.gcount() > 0)
+        bytes.append(block, static_cast<std::size_t>(in.gcount()));
     if (in.bad())
         throw std::runtime_error("Cannot read file " + filePath);
     return splitLines(bytes);

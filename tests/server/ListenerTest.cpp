@@ -17,6 +17,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 namespace pelotest {
 namespace {
@@ -308,30 +310,68 @@ TEST(Listener, LimitsHeaderAndBodySize) {
 TEST(Listener, LimitsTheNumberOfConnections) {
     ServerLimits limits;
     limits.maxConnections = 2;
-    HttpServer server([](const HttpRequest&) { return textAnswer("ok"); }, limits);
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    std::atomic<int> slowInProgress = 0;
+    HttpServer server(
+        [&](const HttpRequest& request) {
+            if (request.document == "/slow") {
+                ++slowInProgress;
+                std::unique_lock lock(mutex);
+                released.wait(lock, [&] { return release; });
+            }
+            return textAnswer("ok");
+        },
+        limits);
     server.start("127.0.0.1", 0);
+    const std::string request = "GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
     {
+        // Idle connections make room: the one that has waited longest is closed for a new one.
+        RawClient first(server.port());
+        std::this_thread::sleep_for(50ms);
+        RawClient second(server.port());
+        std::this_thread::sleep_for(200ms); // both accepted
+        RawClient third(server.port());
+        ASSERT_TRUE(third.send(request));
+        std::string answer;
+        ASSERT_TRUE(third.readUntilClosed(5s, &answer));
+        EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 OK\r\n")) << answer;
+        std::string dropped;
+        ASSERT_TRUE(first.readUntilClosed(5s, &dropped));
+        EXPECT_EQ(dropped, "");
+        // The other connection already open is still served.
+        ASSERT_TRUE(second.send(request));
+        ASSERT_TRUE(second.readUntilClosed(5s, &answer));
+        EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 OK\r\n")) << answer;
+    }
+    {
+        // When every connection is busy with a request, one more is refused.
         RawClient first(server.port());
         RawClient second(server.port());
-        // Both are accepted once each has been answered; they stay open (keep-alive).
-        for (const RawClient* client : {&first, &second}) {
-            ASSERT_TRUE(client->send("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n"));
-            EXPECT_TRUE(client->readSome(5s).starts_with("HTTP/1.1 200 OK\r\n"));
-        }
+        ASSERT_TRUE(
+            first.send("GET /slow HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n"));
+        ASSERT_TRUE(
+            second.send("GET /slow HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n"));
+        for (int i = 0; i < 100 && slowInProgress < 2; ++i)
+            std::this_thread::sleep_for(20ms);
+        ASSERT_EQ(slowInProgress, 2);
         std::string refused;
         RawClient third(server.port());
         ASSERT_TRUE(third.readUntilClosed(5s, &refused));
         EXPECT_TRUE(refused.starts_with("HTTP/1.1 503 Service Unavailable\r\n")) << refused;
-        // The connections already open are still served.
-        ASSERT_TRUE(first.send("GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n"));
+        {
+            std::lock_guard lock(mutex);
+            release = true;
+        }
+        released.notify_all();
         std::string answer;
         ASSERT_TRUE(first.readUntilClosed(5s, &answer));
         EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 OK\r\n")) << answer;
     }
     // Closed connections free their places.
     for (int attempt = 0; attempt < 50; ++attempt) {
-        const std::string raw = rawExchange(
-            server.port(), "GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+        const std::string raw = rawExchange(server.port(), request);
         if (raw.starts_with("HTTP/1.1 200 OK\r\n"))
             return;
         std::this_thread::sleep_for(50ms);
