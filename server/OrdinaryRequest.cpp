@@ -11,15 +11,6 @@
 
 namespace pelotest {
 
-namespace {
-
-bool anyMarked(const VariableTable& variables) {
-    return std::any_of(variables.rows().begin(), variables.rows().end(),
-                       [](const Variable& row) { return row.mark != Mark::Plain; });
-}
-
-} // namespace
-
 // The event parameter, whatever its letter case, sets the request's event (a later one wins)
 // and is stored as a variable like any other parameter.
 void captureParameters(Exchange& ex) {
@@ -66,7 +57,7 @@ void answerOrdinaryRequest(Exchange& ex) {
     ex.servableFile = resolveServableFile(ex.paths);
     const bool isFile = ex.servableFile.has_value();
     bool variablesChanged = false;
-    if (!isFile && state.settings.VariablesAutoSort && anyMarked(state.variables)) {
+    if (!isFile && state.settings.VariablesAutoSort && state.variables.anyMarked()) {
         state.variables.resetMarks();
         state.VariablesChanged = true;
         variablesChanged = true;

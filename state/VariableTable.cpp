@@ -68,14 +68,39 @@ std::size_t VariableTable::leadingPassedCount() const {
     return count;
 }
 
+std::optional<std::size_t> VariableTable::positionOfId(std::uint32_t id) const {
+    if (id >= position_.size())
+        return std::nullopt;
+    const std::size_t position = position_[id];
+    if (position >= rows_.size() || ids_[position] != id)
+        return std::nullopt; // a removed row whose id is free
+    return position;
+}
+
+void VariableTable::noteMarked(std::size_t index) {
+    if (rows_[index].mark == Mark::Plain)
+        markedIds_.push_back(ids_[index]);
+}
+
 void VariableTable::resetMarks() {
-    for (Variable& row : rows_)
-        row.mark = Mark::Plain;
+    // Every row that is not Plain was noted when it was marked.
+    for (const std::uint32_t id : markedIds_)
+        if (const auto position = positionOfId(id))
+            rows_[*position].mark = Mark::Plain;
+    markedIds_.clear();
+}
+
+bool VariableTable::anyMarked() const {
+    return std::any_of(markedIds_.begin(), markedIds_.end(), [this](std::uint32_t id) {
+        const auto position = positionOfId(id);
+        return position && rows_[*position].mark != Mark::Plain;
+    });
 }
 
 void VariableTable::markPassed(std::size_t index) {
     if (index >= rows_.size())
         return;
+    noteMarked(index);
     rows_[index].mark = Mark::Passed;
     move(index, 0);
 }
@@ -83,6 +108,7 @@ void VariableTable::markPassed(std::size_t index) {
 void VariableTable::markUsed(std::size_t index, std::size_t target) {
     if (index >= rows_.size())
         return;
+    noteMarked(index);
     rows_[index].mark = Mark::Used;
     move(index, target);
 }
@@ -153,6 +179,7 @@ void VariableTable::clear() {
     position_.clear();
     freeIds_.clear();
     index_.clear();
+    markedIds_.clear();
 }
 
 void VariableTable::assign(std::vector<Variable> rows) {
@@ -161,6 +188,7 @@ void VariableTable::assign(std::vector<Variable> rows) {
     for (Variable& row : rows) {
         const Mark mark = row.mark;
         const std::size_t at = add(std::move(row.Name), std::move(row.Value));
+        noteMarked(at);
         rows_[at].mark = mark;
     }
 }

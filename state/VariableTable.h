@@ -31,6 +31,8 @@ class VariableTable {
     std::size_t leadingPassedCount() const;
     // ResetMarks, MarkPassed, MarkUsed (callers check VariablesAutoSort).
     void resetMarks();
+    // Whether any row is not Plain.
+    bool anyMarked() const;
     void markPassed(std::size_t index);
     void markUsed(std::size_t index, std::size_t target);
     // AddVariable: appends a Plain row; returns its index.
@@ -62,6 +64,11 @@ class VariableTable {
     std::vector<std::size_t> position_;
     std::vector<std::uint32_t> freeIds_;
     std::unordered_map<std::string, std::vector<std::uint32_t>> index_;
+    // Ids of the rows marked since the last reset (each row once; an id may be stale after a
+    // removal), so that resetting costs the marked rows, not the whole list.
+    std::vector<std::uint32_t> markedIds_;
+    void noteMarked(std::size_t index);
+    std::optional<std::size_t> positionOfId(std::uint32_t id) const;
 };
 
 // StripVariableReferences: removes every reference before...after from value (never expands).
