@@ -275,11 +275,11 @@ std::optional<std::int64_t> parseHttpDate(std::string_view text) {
 
 ConditionalHeaders conditionalHeadersOf(const HttpRequest& request) {
     ConditionalHeaders headers;
-    for (const auto& [name, value] : request.headers) {
+    for (const auto& header : request.headers) {
         // A repeated header keeps its first value; these fields are not meant to be repeated.
-        auto take = [&](std::string_view wanted, std::optional<std::string>& slot) {
-            if (!slot && equalsIgnoreCase(name, wanted))
-                slot = value;
+        auto take = [&header](std::string_view wanted, std::optional<std::string>& slot) {
+            if (!slot && equalsIgnoreCase(header.first, wanted))
+                slot = header.second;
         };
         take("If-None-Match", headers.ifNoneMatch);
         take("If-Modified-Since", headers.ifModifiedSince);

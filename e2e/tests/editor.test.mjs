@@ -60,26 +60,51 @@ test('a served template is edited from the site log and saved with CR LF', async
   }
 });
 
-test('saving unchanged text asks first; closing unchanged text does not', async () => {
+test('saving unchanged text asks first; closing asks only after a change', async () => {
   const { dir, template, ini } = siteWithTemplate();
   const app = await startPelotest(ini, dir);
   const browser = await launchBrowser();
   try {
     const context = await browser.newContext();
-    const page = await context.newPage();
+    const opener = await context.newPage();
+    await opener.goto(`${app.url}/$int/styles.css`);
     const site = encodeURIComponent(template.replaceAll('/', '?'));
-    const dialogs = [];
-    page.on('dialog', async (d) => { dialogs.push(d.message()); await d.dismiss(); });
-    await page.goto(`${app.url}/$int/SiteEdit.html?site=${site}`);
-    await page.click('input[type=SUBMIT]');
-    assert.deepEqual(dialogs, ['Die Datei wurde nicht ver\u00e4ndert!\n\nWollen Sie die Datei dennoch speichern?']);
-    assert.match(page.url(), /SiteEdit\.html/);
+    // The editor as the site log opens it: a window of its own, which its script may close.
+    const openEditor = async () => {
+      const [editor] = await Promise.all([
+        context.waitForEvent('page'),
+        opener.evaluate((url) => { window.open(url, '_blank', 'width=600,height=450'); },
+          `${app.url}/$int/SiteEdit.html?site=${site}`),
+      ]);
+      await editor.waitForLoadState();
+      return editor;
+    };
+    const original = '<html><head><title>Start</title></head>\n<body>old text</body></html>\n';
 
-    page.removeAllListeners('dialog');
-    page.on('dialog', (d) => d.accept());
-    await Promise.all([page.waitForURL(/SiteSave\.html/), page.click('input[type=SUBMIT]')]);
-    assert.equal(readFileSync(template, 'latin1'),
-      '<html><head><title>Start</title></head>\r\n<body>old text</body></html>\r\n');
+    let editor = await openEditor();
+    const dialogs = [];
+    editor.on('dialog', async (d) => { dialogs.push(d.message()); await d.dismiss(); });
+    await editor.click('input[type=SUBMIT]');
+    assert.deepEqual(dialogs, ['Die Datei wurde nicht ver\u00e4ndert!\n\nWollen Sie die Datei dennoch speichern?']);
+    assert.match(editor.url(), /SiteEdit\.html/);
+    editor.removeAllListeners('dialog');
+    editor.on('dialog', (d) => d.accept());
+    await Promise.all([editor.waitForURL(/SiteSave\.html/), editor.click('input[type=SUBMIT]')]);
+    assert.equal(readFileSync(template, 'latin1'), original.replaceAll('\n', '\r\n'));
+
+    // Close with the text unchanged: no question, the window goes.
+    editor = await openEditor();
+    editor.on('dialog', (d) => { dialogs.push(d.message()); d.dismiss(); });
+    await Promise.all([editor.waitForEvent('close'), editor.click('input[value=" Schliessen"]')]);
+    assert.equal(dialogs.length, 1);
+
+    // Close after a change: asks; Cancel closes without saving.
+    editor = await openEditor();
+    editor.on('dialog', (d) => { dialogs.push(d.message()); d.dismiss(); });
+    await editor.fill('textarea[name=SITE]', 'changed');
+    await Promise.all([editor.waitForEvent('close'), editor.click('input[value=" Schliessen"]')]);
+    assert.deepEqual(dialogs.slice(1), ['Wollen Sie die \u00c4nderungen Speichern?']);
+    assert.equal(readFileSync(template, 'latin1'), original.replaceAll('\n', '\r\n'));
   } finally {
     await browser.close();
     await app.stop();

@@ -5,6 +5,7 @@
 #include "state/AppState.h"
 #include "state/Host.h"
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <stdexcept>
@@ -32,6 +33,7 @@ class TestHost : public Host {
 
     void variablesChanged() override {
         const auto start = Clock::now();
+        ++started;
         if (delay.count() > 0)
             std::this_thread::sleep_for(delay);
         {
@@ -48,6 +50,7 @@ class TestHost : public Host {
     }
 
     std::chrono::milliseconds delay{0};
+    std::atomic<int> started{0}; // notifications begun
     std::string throwMessage;
 
   private:

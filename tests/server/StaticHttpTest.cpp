@@ -182,6 +182,7 @@ TEST_F(StaticHttp, FilesAreSentUnchangedAndPagesLeaveALogRow) {
     dir.write("site/pic.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"/>");
     dir.write("site/data.bin", std::string("\0\1\2", 3));
     dir.write("site/sub/Page.html", "<title>Unter</title>");
+    dir.write("site/empty.css", "");
     struct Case {
         std::string document, type, body;
         std::optional<LogEntry> row;
@@ -198,6 +199,7 @@ TEST_F(StaticHttp, FilesAreSentUnchangedAndPagesLeaveALogRow) {
         {"/data.bin", "application/octet-stream", std::string("\0\1\2", 3), std::nullopt},
         {"/sub/Page.html", "text/html", "<title>Unter</title>",
          LogEntry{8, "Page.html", "", "Unter", path("/sub/Page.html")}},
+        {"/empty.css", "text/css", "", LogEntry{8, "empty.css", "", "", path("/empty.css")}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.document);
