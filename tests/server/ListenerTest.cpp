@@ -325,6 +325,21 @@ TEST(Listener, LimitsTheNumberOfConnections) {
         },
         limits);
     server.start("127.0.0.1", 0);
+    // Declared after the server: lets the slow requests end before the server stops, also when
+    // an assertion below ends the test early.
+    struct Releaser {
+        std::mutex& mutex;
+        std::condition_variable& released;
+        bool& release;
+        void operator()() {
+            {
+                std::lock_guard lock(mutex);
+                release = true;
+            }
+            released.notify_all();
+        }
+        ~Releaser() { (*this)(); }
+    } releaseSlow{mutex, released, release};
     const std::string request = "GET / HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n";
     {
         // Idle connections make room: the one that has waited longest is closed for a new one.
@@ -353,18 +368,14 @@ TEST(Listener, LimitsTheNumberOfConnections) {
             first.send("GET /slow HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n"));
         ASSERT_TRUE(
             second.send("GET /slow HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n"));
-        for (int i = 0; i < 100 && slowInProgress < 2; ++i)
+        for (int i = 0; i < 500 && slowInProgress < 2; ++i)
             std::this_thread::sleep_for(20ms);
         ASSERT_EQ(slowInProgress, 2);
         std::string refused;
         RawClient third(server.port());
         ASSERT_TRUE(third.readUntilClosed(5s, &refused));
         EXPECT_TRUE(refused.starts_with("HTTP/1.1 503 Service Unavailable\r\n")) << refused;
-        {
-            std::lock_guard lock(mutex);
-            release = true;
-        }
-        released.notify_all();
+        releaseSlow();
         std::string answer;
         ASSERT_TRUE(first.readUntilClosed(5s, &answer));
         EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 OK\r\n")) << answer;
