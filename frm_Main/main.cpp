@@ -154,8 +154,12 @@ int runHeadless(const Options& options) {
 
     // No request may change the state after it has been written.
     server.stop();
-    // saveState takes the state lock itself (holding it here deadlocked every SIGTERM).
-    const bool saved = saveState(state, host, text);
+    bool saved = false;
+    {
+        // saveState runs under the caller's lock.
+        std::lock_guard lock(state.mutex);
+        saved = saveState(state, host, text);
+    }
     if (!saved) {
         std::cerr << "pelotest: cannot write the settings file " << state.settingsPath.string()
                   << "\n";
