@@ -1,6 +1,7 @@
 #include "pages/PopupPages.h"
 
 #include "server/TextHelpers.h"
+#include "state/TextCase.h"
 
 #include <chrono>
 #include <cstdio>
@@ -55,10 +56,8 @@ std::optional<std::string> findParam(const HttpRequest& request, std::string_vie
 }
 
 void appendPercent(std::string& out, unsigned char c) {
-    static constexpr char hex[] = "0123456789ABCDEF";
     out += '%';
-    out += hex[c >> 4];
-    out += hex[c & 15];
+    appendHexByte(out, c);
 }
 } // namespace
 

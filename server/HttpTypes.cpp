@@ -23,16 +23,6 @@ void HttpResponse::setHeader(std::string name, std::string value) {
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool isFormContentType(std::string_view contentType) {
     // "application/x-www-form-urlencoded", possibly followed by parameters ("; charset=...").
     constexpr std::string_view form = "application/x-www-form-urlencoded";
@@ -51,9 +41,9 @@ std::string percentDecode(std::string_view text, bool plusIsBlank) {
         const char c = text[i];
         if (c == '+' && plusIsBlank) {
             out += ' ';
-        } else if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-                   hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+        } else if (c == '%' && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 &&
+                   hexDigit(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2]));
             i += 2;
         } else {
             out += c;

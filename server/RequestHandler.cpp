@@ -42,14 +42,6 @@ int RequestBusy::inProgress() const {
 
 namespace {
 
-std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
 bool isIpLiteral(const std::string& host, int family) {
     std::array<unsigned char, 16> address{};
     return ::inet_pton(family, host.c_str(), address.data()) == 1;

@@ -228,18 +228,10 @@ bool validTime(const std::tm& tm) {
            tm.tm_sec <= 60;
 }
 
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
 } // namespace
 
 std::optional<std::int64_t> parseHttpDate(std::string_view text) {
-    text = trimmed(text);
+    text = trimBlanks(text);
     std::tm tm{};
     int index = 0;
     bool ok = false;
@@ -294,7 +286,7 @@ namespace {
 // Whether a list of entity tags ("*" or tags separated by commas, each possibly weak) holds etag
 // under the weak comparison; malformed members are skipped.
 bool entityTagListMatches(std::string_view list, std::string_view etag) {
-    if (trimmed(list) == "*")
+    if (trimBlanks(list) == "*")
         return true;
     std::size_t pos = 0;
     while (pos < list.size()) {
@@ -336,7 +328,7 @@ std::uint64_t decimal(std::string_view digits) {
 // If-Range holds when its entity tag equals ours under the strong comparison, or its date is
 // exactly our modification time.
 bool ifRangeHolds(std::string_view ifRange, const std::string& etag, std::int64_t modified) {
-    ifRange = trimmed(ifRange);
+    ifRange = trimBlanks(ifRange);
     if (ifRange.starts_with("W/"))
         return false;
     if (ifRange.starts_with("\""))
@@ -366,15 +358,15 @@ RangeDecision evaluateRange(const ConditionalHeaders& headers, std::uint64_t siz
         return whole;
     if (headers.ifRange && !ifRangeHolds(*headers.ifRange, etag, modifiedSeconds))
         return whole;
-    std::string_view spec = trimmed(*headers.range);
+    std::string_view spec = trimBlanks(*headers.range);
     if (spec.size() < 6 || !equalsIgnoreCase(spec.substr(0, 6), "bytes="))
         return whole;
-    spec = trimmed(spec.substr(6));
+    spec = trimBlanks(spec.substr(6));
     const std::size_t dash = spec.find('-');
     if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos)
         return whole;
-    const std::string_view firstText = trimmed(spec.substr(0, dash));
-    const std::string_view lastText = trimmed(spec.substr(dash + 1));
+    const std::string_view firstText = trimBlanks(spec.substr(0, dash));
+    const std::string_view lastText = trimBlanks(spec.substr(dash + 1));
     const RangeDecision unsatisfiable{Kind::Unsatisfiable, 0, 0};
 
     if (firstText.empty()) { // "-n": the last n bytes

@@ -28,11 +28,8 @@ bool isBlank(char c) {
 }
 
 void appendEscaped(std::string& out, char c) {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    const auto byte = static_cast<unsigned char>(c);
     out += kEscape;
-    out += hex[byte >> 4];
-    out += hex[byte & 15];
+    appendHexByte(out, static_cast<unsigned char>(c));
 }
 
 // Escapes ESC, CR, LF and every byte of `special`.
@@ -46,16 +43,6 @@ std::string escapeBytes(std::string_view text, std::string_view special = {}) {
             out += c;
     }
     return out;
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 // The reverse of escapeBytes; an ESC not followed by two hex digits stands for itself.

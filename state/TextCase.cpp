@@ -110,4 +110,28 @@ std::string_view fileNamePart(std::string_view path) {
     return cut == std::string_view::npos ? path : path.substr(cut + 1);
 }
 
+std::string_view trimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+void appendHexByte(std::string& out, unsigned char byte) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    out += digits[byte >> 4];
+    out += digits[byte & 0x0F];
+}
+
 } // namespace pelotest

@@ -27,4 +27,12 @@ std::string replaceAll(std::string_view text, std::string_view from, std::string
 // The file-name part of a path: the text after its last '/' or '\'.
 std::string_view fileNamePart(std::string_view path);
 
+// text without leading and trailing blanks and tabs (the optional white space of HTTP headers).
+std::string_view trimBlanks(std::string_view text);
+
+// The value of a hexadecimal digit (either case), or -1 for any other byte.
+int hexDigit(char c);
+// Appends byte as two upper-case hexadecimal digits.
+void appendHexByte(std::string& out, unsigned char byte);
+
 } // namespace pelotest

@@ -1,6 +1,6 @@
 // SetTemplate.html and SetStartSite.html over HTTP: parameters, tree, log and refresh pages.
 
-#include "ControlPageTestHost.h"
+#include "ControlPageTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The control page and the style sheet, compared whole over HTTP.
 
-#include "ControlPageTestHost.h"
+#include "ControlPageTestSupport.h"
 
 #include <gtest/gtest.h>
 

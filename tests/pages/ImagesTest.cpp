@@ -1,7 +1,7 @@
 // The built-in pictures, the site icon and the message icon JPEGs, fetched over HTTP and decoded
 // by real decoders.
 
-#include "ControlPageTestHost.h"
+#include "ControlPageTestSupport.h"
 
 #include "resources/EmbeddedResources.h"
 

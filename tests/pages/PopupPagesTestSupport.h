@@ -3,11 +3,11 @@
 // with a distinct colour per role (so that a page using the wrong role is caught), a real server
 // over a state in a temporary folder, and a comparison of whole pages whose time stamps vary.
 
+#include "support/FakeHost.h"
 #include "support/HttpTestClient.h"
 #include "support/TempDir.h"
 
 #include "state/AppState.h"
-#include "state/Host.h"
 
 #include <gtest/gtest.h>
 
@@ -21,43 +21,7 @@
 
 namespace pelotest::test::popup {
 
-class TestHost : public Host {
-  public:
-    Rgb color(ColorRole role) const override {
-        switch (role) {
-        case ColorRole::ButtonFace:
-            return {0xD4, 0xD0, 0xC8};
-        case ColorRole::WindowText:
-            return {0x01, 0x02, 0x03};
-        case ColorRole::ButtonShadow:
-            return {0x80, 0x80, 0x80};
-        case ColorRole::ButtonHighlight:
-            return {0xFE, 0xFE, 0xFE};
-        case ColorRole::WindowBackground:
-            return {0xFF, 0xFF, 0xF0};
-        case ColorRole::ButtonText:
-            return {0x0A, 0x0B, 0x0C};
-        case ColorRole::GrayText:
-            return {0x70, 0x70, 0x70};
-        }
-        return {};
-    }
-    IconPixels messageIcon(MessageIcon) const override { return {}; }
-    std::string caption() const override { return "PeloTest"; }
-    int variableColumnWidth() const override { return columnWidth; }
-    void applyPlacement(const WindowPlacement&) override {}
-    WindowPlacement placement() const override { return {}; }
-    std::optional<std::string> askValue(const std::string&, const std::string&,
-                                        const std::string& preset) override {
-        return preset;
-    }
-    void variablesChanged() override { ++variablesNotified; }
-
-    int columnWidth = 150;
-    int variablesNotified = 0;
-};
-
-// The colours of TestHost as the pages write them.
+// The colours of the fixture's host as the pages write them.
 inline constexpr const char* kFace = "#D4D0C8";
 inline constexpr const char* kText = "#010203";
 inline constexpr const char* kShadow = "#808080";
@@ -84,6 +48,11 @@ inline std::string stampNow() {
 class PageServer {
   public:
     PageServer() {
+        // Distinct per role (matching the constants above), so that a wrong role is caught.
+        host.setColor(ColorRole::ButtonShadow, {0x80, 0x80, 0x80});
+        host.setColor(ColorRole::ButtonHighlight, {0xFE, 0xFE, 0xFE});
+        host.setColor(ColorRole::WindowBackground, {0xFF, 0xFF, 0xF0});
+        host.setColor(ColorRole::GrayText, {0x70, 0x70, 0x70});
         state.settingsPath = dir.path() / "pelotest.ini";
         dir.write("pelotest.ini", "[Settings]\r\n");
     }
@@ -107,7 +76,7 @@ class PageServer {
 
     TempDir dir;
     AppState state;
-    TestHost host;
+    FakeHost host;
     std::unique_ptr<TestServer> server;
 };
 

@@ -244,7 +244,7 @@ TEST(VarListPage, SortsAsTheDesktopListSorts) {
     EXPECT_EQ(sort("1"), (Rows{{"w", "\xE4rger"}, {"x", "beta"}, {"Y", "Alpha"}, {"z", "gamma"}}));
     EXPECT_EQ(sort("1"), (Rows{{"z", "gamma"}, {"Y", "Alpha"}, {"x", "beta"}, {"w", "\xE4rger"}}));
     EXPECT_EQ(sort("2"), (Rows{{"Y", "Alpha"}, {"w", "\xE4rger"}, {"x", "beta"}, {"z", "gamma"}}));
-    EXPECT_GE(server.host.variablesNotified, 5);
+    EXPECT_GE(server.host.variablesNotes, 5);
 }
 
 TEST(VarListPage, UncheckingAutoSortMakesEveryRowPlainWithoutReordering) {

@@ -75,7 +75,7 @@ TEST(RequestBusy, SlowRequestsOverHttpAreSerialised) {
     const test::TestServer server(state, host);
     auto first = std::async(std::launch::async,
                             [&] { return test::httpGet(server.port(), "/x.htm?First=1"); });
-    while (host.started == 0) // the first is inside its slow part
+    while (host.variablesNotes == 0) // the first is inside its slow part
         std::this_thread::sleep_for(5ms);
     auto second = std::async(std::launch::async,
                              [&] { return test::httpGet(server.port(), "/x.htm?Second=2"); });

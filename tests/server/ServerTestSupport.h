@@ -1,11 +1,10 @@
 #pragma once
-// A host for the server tests: fixed colours, and a variables-changed notification that can be
-// made slow or made to throw, recording when each call ran.
+// The server tests' host: a FakeHost whose variables-changed notification can be made slow or
+// made to throw, recording when each call ran.
 
 #include "state/AppState.h"
-#include "state/Host.h"
+#include "support/FakeHost.h"
 
-#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <stdexcept>
@@ -16,24 +15,13 @@
 
 namespace pelotest::test {
 
-class TestHost : public Host {
+class TestHost : public FakeHost {
   public:
     using Clock = std::chrono::steady_clock;
 
-    Rgb color(ColorRole) const override { return {0xD4, 0xD0, 0xC8}; }
-    IconPixels messageIcon(MessageIcon) const override { return {}; }
-    std::string caption() const override { return "PeloTest"; }
-    int variableColumnWidth() const override { return 150; }
-    void applyPlacement(const WindowPlacement&) override {}
-    WindowPlacement placement() const override { return {}; }
-    std::optional<std::string> askValue(const std::string&, const std::string&,
-                                        const std::string&) override {
-        return std::nullopt;
-    }
-
     void variablesChanged() override {
         const auto start = Clock::now();
-        ++started;
+        FakeHost::variablesChanged(); // counts the notifications begun
         if (delay.count() > 0)
             std::this_thread::sleep_for(delay);
         {
@@ -50,7 +38,6 @@ class TestHost : public Host {
     }
 
     std::chrono::milliseconds delay{0};
-    std::atomic<int> started{0}; // notifications begun
     std::string throwMessage;
 
   private:

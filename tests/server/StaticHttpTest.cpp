@@ -2,6 +2,7 @@
 // expected pages are written out here from their fragments, byte for byte.
 
 #include "language/UiTexts.h"
+#include "support/FakeHost.h"
 #include "support/HttpTestClient.h"
 #include "support/TempDir.h"
 
@@ -15,43 +16,11 @@
 namespace pelotest {
 namespace {
 
+using test::FakeHost;
 using test::HttpResult;
 using test::TempDir;
 using test::TestServer;
 namespace fs = std::filesystem;
-
-// Every colour role distinct, so that a page using the wrong role shows.
-class FakeHost : public Host {
-  public:
-    Rgb color(ColorRole role) const override {
-        switch (role) {
-        case ColorRole::ButtonFace:
-            return {0xD4, 0xD0, 0xC8};
-        case ColorRole::WindowText:
-            return {0x01, 0x02, 0x03};
-        case ColorRole::ButtonShadow:
-            return {0x80, 0x80, 0x81};
-        case ColorRole::ButtonHighlight:
-            return {0xFE, 0xFF, 0xFF};
-        case ColorRole::WindowBackground:
-            return {0xFF, 0xFF, 0xFE};
-        case ColorRole::ButtonText:
-            return {0x04, 0x05, 0x06};
-        case ColorRole::GrayText:
-            return {0x70, 0x71, 0x72};
-        }
-        return {};
-    }
-    IconPixels messageIcon(MessageIcon) const override { return {}; }
-    std::string caption() const override { return "Fenster <Titel>"; }
-    int variableColumnWidth() const override { return 150; }
-    void applyPlacement(const WindowPlacement&) override {}
-    WindowPlacement placement() const override { return {}; }
-    std::optional<std::string> askValue(const std::string&, const std::string&,
-                                        const std::string&) override {
-        return std::nullopt;
-    }
-};
 
 const std::string kHead = "<html>\r<head>\r<LINK REL=\"StyleSheet\" HREF=\"/$int/styles.css\" "
                           "type=\"text/css\">\r<title>";
@@ -139,6 +108,14 @@ const std::string kPng = std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + "\r\
 class StaticHttp : public ::testing::Test {
   protected:
     void SetUp() override {
+        // Every colour role distinct, so that a page using the wrong role shows; a caption that
+        // needs escaping.
+        host.setColor(ColorRole::ButtonShadow, {0x80, 0x80, 0x81});
+        host.setColor(ColorRole::ButtonHighlight, {0xFE, 0xFF, 0xFF});
+        host.setColor(ColorRole::WindowBackground, {0xFF, 0xFF, 0xFE});
+        host.setColor(ColorRole::ButtonText, {0x04, 0x05, 0x06});
+        host.setColor(ColorRole::GrayText, {0x70, 0x71, 0x72});
+        host.captionText = "Fenster <Titel>";
         root = dir.path() / "site";
         fs::create_directories(root / "sub");
         dir.write("site/index.htm", "<html>\n<head><title>Start</title></head>\n</html>\n");

@@ -1,6 +1,6 @@
 #include "state/PersistentState.h"
 
-#include "TestHost.h"
+#include "support/FakeHost.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +14,8 @@
 namespace pelotest {
 namespace {
 
+using test::FakeHost;
 using test::TempDir;
-using test::TestHost;
 using Strings = std::vector<std::string>;
 
 std::string uiText(int id) {
@@ -28,7 +28,7 @@ std::string uiText(int id) {
 struct Fixture {
     TempDir dir;
     AppState state;
-    TestHost host;
+    FakeHost host;
     std::string treeError;
 
     explicit Fixture(std::optional<std::string> content) {
@@ -123,7 +123,7 @@ TEST(PersistentState, ConstantsRepairedOnlyWhenPresentAndEmpty) {
     for (const Case& c : cases) {
         TempDir dir;
         AppState state;
-        TestHost host;
+        FakeHost host;
         state.settingsPath = dir.write("p.ini", c.before);
         struct stat before {};
         ::stat(state.settingsPath.c_str(), &before);
@@ -321,7 +321,7 @@ TEST(PersistentState, TreeSectionStoresOneHashPerLevel) {
 
     AppState loaded;
     loaded.settingsPath = f.state.settingsPath;
-    TestHost host;
+    FakeHost host;
     EXPECT_EQ(loadState(loaded, host, uiText), "");
     EXPECT_EQ(loaded.tree.toIndentedLines(),
               (Strings{"index.htm", "\tLogin", "\t\tmenu.htm (Menu)"}));
@@ -379,7 +379,7 @@ TEST(PersistentState, OddNamesAndValuesSurviveASaveAndAreStoredSafely) {
 
     AppState loaded;
     loaded.settingsPath = f.state.settingsPath;
-    TestHost host;
+    FakeHost host;
     loadState(loaded, host, uiText);
     ASSERT_EQ(loaded.variables.size(), variables.size());
     for (std::size_t i = 0; i < variables.size(); ++i) {
@@ -481,7 +481,7 @@ TEST(ExpandFolderVariables, ReplacesReferencesFromTheVariables) {
     };
     for (const Case& c : cases) {
         AppState state;
-        TestHost host;
+        FakeHost host;
         for (const auto& [name, value] : c.variables)
             state.variables.add(name, value);
         const ExpandedFolder result = expandFolderVariables(state, host, uiText, c.folder, false);
@@ -494,7 +494,7 @@ TEST(ExpandFolderVariables, ReplacesReferencesFromTheVariables) {
 
 TEST(ExpandFolderVariables, AsksTheUserAndMarksThePlainRowUsed) {
     AppState state;
-    TestHost host;
+    FakeHost host;
     state.variables.add("a", "x");
     state.variables.add("Test", "sites/(gone)");
     state.variables.add("B", "y");
@@ -516,7 +516,7 @@ TEST(ExpandFolderVariables, AsksTheUserAndMarksThePlainRowUsed) {
     off.settings.VariablesAutoSort = false;
     off.variables.add("a", "1");
     off.variables.add("v", "2");
-    TestHost asked;
+    FakeHost asked;
     expandFolderVariables(off, asked, uiText, "//(v)", true, 98, 99);
     EXPECT_EQ(asked.questions, (Strings{"<98>|<99 \"v\">|2"}));
     EXPECT_EQ(off.variables[1].mark, Mark::Plain);
@@ -527,7 +527,7 @@ TEST(ExpandFolderVariables, StopsAnExpansionThatNeverEnds) {
     // A value that re-forms its reference with a ')' that follows: one pass per ')', grown
     // by an 'x' each time, until the bound of passes.
     AppState state;
-    TestHost host;
+    FakeHost host;
     state.variables.add("A", "x/(A");
     const std::string closers(500, ')');
     ExpandedFolder result = expandFolderVariables(state, host, uiText, "/(A)" + closers, false);
@@ -535,7 +535,7 @@ TEST(ExpandFolderVariables, StopsAnExpansionThatNeverEnds) {
     EXPECT_EQ(result.folder, std::string(100, 'x') + "/(A)" + std::string(400, ')'));
 
     // An answer that contains its own reference again would be asked for ever.
-    TestHost stubborn;
+    FakeHost stubborn;
     for (int i = 0; i < 1000; ++i)
         stubborn.answers.push_back(std::optional<std::string>("/(B)/(B)"));
     result = expandFolderVariables(state, stubborn, uiText, "/(B)", true);
