@@ -32,10 +32,13 @@ if [ -d fuzz ] && ls fuzz/*.cpp >/dev/null 2>&1; then
     for f in build-fuzz/fuzz/fuzz_*; do
         [ -x "$f" ] || continue
         name=$(basename "$f")
-        corpus=fuzz/corpus/${name#fuzz_}
-        mkdir -p "$corpus"
+        # The committed seeds stay as they are; what a run finds goes to a scratch copy.
+        corpus=$(mktemp -d)
+        seeds=fuzz/corpus/${name#fuzz_}
+        [ -d "$seeds" ] && cp -r "$seeds/." "$corpus/"
         echo "-- $name"
         "$f" -max_total_time="${FUZZ_SECONDS:-30}" -rss_limit_mb=2048 "$corpus" 2>&1 | tail -n 2
+        rm -rf "$corpus"
     done
 fi
 
