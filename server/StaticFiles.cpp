@@ -358,15 +358,15 @@ RangeDecision evaluateRange(const ConditionalHeaders& headers, std::uint64_t siz
         return whole;
     if (headers.ifRange && !ifRangeHolds(*headers.ifRange, etag, modifiedSeconds))
         return whole;
-    std::string_view spec = trimBlanks(*headers.range);
-    if (spec.size() < 6 || !equalsIgnoreCase(spec.substr(0, 6), "bytes="))
+    std::string_view rangeText = trimBlanks(*headers.range);
+    if (rangeText.size() < 6 || !equalsIgnoreCase(rangeText.substr(0, 6), "bytes="))
         return whole;
-    spec = trimBlanks(spec.substr(6));
-    const std::size_t dash = spec.find('-');
-    if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos)
+    rangeText = trimBlanks(rangeText.substr(6));
+    const std::size_t dash = rangeText.find('-');
+    if (dash == std::string_view::npos || rangeText.find(',') != std::string_view::npos)
         return whole;
-    const std::string_view firstText = trimBlanks(spec.substr(0, dash));
-    const std::string_view lastText = trimBlanks(spec.substr(dash + 1));
+    const std::string_view firstText = trimBlanks(rangeText.substr(0, dash));
+    const std::string_view lastText = trimBlanks(rangeText.substr(dash + 1));
     const RangeDecision unsatisfiable{Kind::Unsatisfiable, 0, 0};
 
     if (firstText.empty()) { // "-n": the last n bytes

@@ -421,10 +421,11 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
     host.status("");
     s.ServerActive = readBoolean(file, "ServerActive", false);
 
-    // 11.
+    // 11. Nothing has changed yet, and no column of the variables list is the sort column.
     state.TreeChanged = false;
     state.VariablesChanged = false;
     state.LogChanged = false;
+    state.variablesSort = {};
     host.treeChanged();
     host.variablesChanged();
     host.logChanged();

@@ -150,7 +150,7 @@ TEST(PeResources, ReadsStringTablesOfBothImageFormats) {
             EXPECT_EQ(pe.string(missing), u"") << missing;
     }
     // A German table without a neutral or US English entry is found through its first language.
-    EXPECT_EQ(PeResources(library("lang_special.dll")).string(17), u"Zweiter Block");
+    EXPECT_EQ(PeResources(library("lang_oddities.dll")).string(17), u"Zweiter Block");
 }
 
 TEST(PeResources, ReadsVersionStringsThroughTheFirstTranslation) {
@@ -166,7 +166,7 @@ TEST(PeResources, ReadsVersionStringsThroughTheFirstTranslation) {
          "ais (test) \x96 ?",
          "PelorinTest"},
         // Two translations: the first names a table written in lower case.
-        {"lang_special.dll", "Deutsch (Sonderf\xE4lle)", "PelorinTest"},
+        {"lang_oddities.dll", "Deutsch (Sonderf\xE4lle)", "PelorinTest"},
         {"lang_nover.dll", "", ""},
         {"lang_template.dll", "Deutsch (Vorlage)", "PelorinTest"},
     };
@@ -321,7 +321,7 @@ TEST(PeResources, DamageIsContainedAndNeverCrashes) {
 }
 
 TEST(PeResources, CutImagesYieldWholeResourcesOrNothing) {
-    for (const char* file : {"lang_special.dll", "lang_full32.dll"}) {
+    for (const char* file : {"lang_oddities.dll", "lang_full32.dll"}) {
         const std::string bytes = library(file);
         const Found whole = lookAt(bytes);
         for (std::size_t size = 0; size < bytes.size(); ++size) {

@@ -122,12 +122,12 @@ TEST(UiTexts, LibraryTextsAreConvertedAndFinished) {
         {8, "%1 und %1 und %2"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(loadUiText(folders, "lang_special.dll", c.id), c.expected) << "id " << c.id;
+        EXPECT_EQ(loadUiText(folders, "lang_oddities.dll", c.id), c.expected) << "id " << c.id;
     // 300 digits in the library, cut to 259.
     std::string digits;
     while (digits.size() < 259)
         digits += "0123456789";
-    EXPECT_EQ(loadUiText(folders, "lang_special.dll", 5), digits.substr(0, 259));
+    EXPECT_EQ(loadUiText(folders, "lang_oddities.dll", 5), digits.substr(0, 259));
 }
 
 // A script in the exported form (Windows-1252, CR LF, quotes and backslashes escaped with a
@@ -232,7 +232,7 @@ TEST(UiTexts, FormatFillsPlaceholders) {
     EXPECT_EQ(formatUiText(state, 47, "x"), "");
 
     state.languageFolders = libraryFolder();
-    state.settings.LanguageDll = "lang_special.dll";
+    state.settings.LanguageDll = "lang_oddities.dll";
     EXPECT_EQ(loadUiText(state, 1), "Zeile eins\rZeile zwei");
     EXPECT_EQ(formatUiText(state, 8, "a"), "a und a und %2");
     EXPECT_EQ(formatUiText(state, 8, "a", "b"), "a und a und b");

@@ -103,6 +103,18 @@ TEST(PersistentState, MissingOrEmptyFileGivesEveryDefault) {
     }
 }
 
+TEST(PersistentState, LoadingLeavesNoColumnTheSortColumn) {
+    TempDir dir;
+    AppState state;
+    FakeHost host;
+    state.settingsPath = dir.write("p.ini", "[Variables]\r\nb=1\r\na=2\r\n");
+    state.variablesSort = {0, true}; // as a sort before a reload would leave it
+    loadState(state, host, uiText);
+    EXPECT_EQ(state.variablesSort.column, -1);
+    EXPECT_FALSE(state.variablesSort.descending);
+    EXPECT_EQ(variableNames(state), (Strings{"b=1", "a=2"}));
+}
+
 TEST(PersistentState, ConstantsRepairedOnlyWhenPresentAndEmpty) {
     struct Case {
         std::string before, after;
