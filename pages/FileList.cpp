@@ -3,6 +3,7 @@
 // up but never above the static or the template folder.
 
 #include "language/UiTexts.h"
+#include "pages/ControlPageSkeleton.h"
 #include "pages/EditorPath.h"
 #include "pages/PopupPages.h"
 #include "server/Branches.h"
@@ -98,9 +99,7 @@ std::string fileRow(const std::string& file, std::size_t number, bool isTemplate
 }
 
 std::string pageHead(const Exchange& ex) {
-    std::string page = "<html>\r<head>\r<LINK REL=\"StyleSheet\" HREF=\"/$int/styles.css\" "
-                       "type=\"text/css\">\r<title>" +
-                       loadUiText(ex.state, 69) + "</title>\r";
+    std::string page = controlPageHead() + "<title>" + loadUiText(ex.state, 69) + "</title>\r";
     page += "<script language=\"javascript\">\r";
     page += editSiteFunction(pageStamp());
     page += "var root=\"" + scriptStringEscape(ex.paths.StaticRoot) + "\";\r";

@@ -81,8 +81,7 @@ std::string outerPage(const Exchange& ex) {
                        "}\r"
                        "</script>\r"
                        "</head>\r";
-    page += "<body bgcolor=\"" + face + "\" text=\"" + htmlColor(ex.host, ColorRole::WindowText) +
-            "\" marginheight=\"2\" marginwidth=\"2\" topmargin=\"2\" leftmargin=\"2\">\r";
+    page += controlPageBody(ex.host);
     page += "<FORM><table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\" "
             "height=\"100%\">\r"
             " <tr>\r"
