@@ -8,6 +8,7 @@
 #include "pages/EditorPath.h"
 #include "pages/PopupPages.h"
 #include "server/Branches.h"
+#include "server/RequestSafety.h"
 #include "server/TextHelpers.h"
 #include "state/TextCase.h"
 
@@ -240,17 +241,6 @@ std::optional<std::string> replaceFileAtomically(const fs::path& target, std::st
     if (failure)
         ::unlink(temp.c_str());
     return failure;
-}
-
-// A save is refused when the browser says it comes from a page of another site: the form must
-// have been posted from this server's own editor page.
-bool fromAnotherSite(const HttpRequest& request) {
-    const auto origin = request.header("Origin");
-    const auto host = request.header("Host");
-    if (origin)
-        return !host || !equalsIgnoreCase(*origin, "http://" + *host);
-    const auto fetchSite = request.header("Sec-Fetch-Site");
-    return fetchSite && *fetchSite != "same-origin" && *fetchSite != "none";
 }
 
 std::string failurePage(const Exchange& ex, const std::string& path, const std::string& reason) {

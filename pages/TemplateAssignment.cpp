@@ -3,6 +3,7 @@
 
 #include "server/Branches.h"
 #include "server/RequestLogging.h"
+#include "server/RequestSafety.h"
 #include "server/TextHelpers.h"
 #include "state/TextCase.h"
 
@@ -79,6 +80,8 @@ std::string refreshPage(const std::string& address) {
 } // namespace
 
 void answerSetTemplate(Exchange& ex) {
+    if (fromAnotherSite(ex.request))
+        return answerCrossSiteRefused(ex.response);
     const Parameters parameters(ex.request);
     const std::string event = parameters["EVENT"];
     const std::string templateName = parameters["TEMPLATE"];
@@ -96,8 +99,10 @@ void answerSetTemplate(Exchange& ex) {
         }
     }
 
-    // The values go into an attribute: escaped there, the browser still follows the same address.
-    std::string address = htmlEscape(url) + "?" + ex.state.settings.Event + "=" + htmlEscape(event);
+    // The values go into an attribute: escaped there, the browser still follows the same address,
+    // and the page it names is one of this server.
+    std::string address =
+        htmlEscape(sameServerTarget(url)) + "?" + ex.state.settings.Event + "=" + htmlEscape(event);
     if (!query.empty())
         address += "&" + htmlEscape(query);
     ex.response.contentType = "text/html";
@@ -105,6 +110,8 @@ void answerSetTemplate(Exchange& ex) {
 }
 
 void answerSetStartSite(Exchange& ex) {
+    if (fromAnotherSite(ex.request))
+        return answerCrossSiteRefused(ex.response);
     const Parameters parameters(ex.request);
     const std::string site = parameters["SITE"];
     const std::string siteParameters = parameters["PARMS"];
@@ -113,7 +120,7 @@ void answerSetStartSite(Exchange& ex) {
     ex.state.settings.StaticParameter = siteParameters;
     ex.host.settingsChanged();
 
-    std::string address = "/" + htmlEscape(site);
+    std::string address = htmlEscape(sameServerTarget("/" + site));
     if (!siteParameters.empty())
         address += "?" + htmlEscape(siteParameters);
     ex.response.contentType = "text/html";

@@ -6,6 +6,7 @@
 #include "pages/ControlPageSkeleton.h"
 #include "pages/PopupPages.h"
 #include "server/Branches.h"
+#include "server/RequestSafety.h"
 #include "server/TextHelpers.h"
 #include "state/VariableSort.h"
 
@@ -201,6 +202,12 @@ std::string innerPage(const Exchange& ex) {
 
 void answerVarList(Exchange& ex) {
     const VarListRequest req = readRequest(ex.request);
+    // Editing, deleting, sorting and the auto-sort switch change the state: only this server's
+    // own pages may ask for them (a listing alone is harmless and cannot be framed elsewhere).
+    const bool asksForChange =
+        !req.DELETE.empty() || !req.NAME.empty() || !req.COLUMN.empty() || !req.CHECK.empty();
+    if (asksForChange && fromAnotherSite(ex.request))
+        return answerCrossSiteRefused(ex.response);
     performAction(ex, req);
 
     std::string page = controlPageHead();

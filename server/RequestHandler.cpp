@@ -2,6 +2,7 @@
 
 #include "server/Branches.h"
 #include "server/RequestContext.h"
+#include "server/RequestSafety.h"
 #include "state/TextCase.h"
 
 #include <arpa/inet.h>
@@ -127,6 +128,11 @@ std::string_view builtInName(std::string_view document, const Names& names) {
     return {};
 }
 
+// Every document under "/$int", in any case: whatever answers it, no other site may frame it.
+bool isBuiltInPage(std::string_view document) {
+    return equalsIgnoreCase(document, "/$int") || startsWithIgnoreCase(document, kIntPrefix);
+}
+
 bool isRegularFile(const std::string& path) {
     std::error_code ec;
     return std::filesystem::is_regular_file(path, ec);
@@ -232,6 +238,9 @@ HttpResponse RequestHandler::handle(const HttpRequest& request) {
     Exchange ex{request, response, state_, host_, {}, {}};
     ex.paths = computeRequestPaths(state_, &host_, request.document);
     dispatch(ex);
+    // The built-in pages (the editor above all) may be shown in frames of this server only.
+    if (isBuiltInPage(request.document))
+        addFrameGuard(response);
     return response;
 }
 

@@ -4,6 +4,7 @@
 #include "language/UiTexts.h"
 #include "server/Branches.h"
 #include "server/RequestLogging.h"
+#include "server/RequestSafety.h"
 #include "server/StaticFiles.h"
 #include "server/TextHelpers.h"
 #include "state/TextCase.h"
@@ -122,13 +123,15 @@ std::string startSitePage(const AppState& state, const Host& host, const std::st
     return page;
 }
 
-// The page that sends the browser on to the start page (with its parameters).
+// The page that sends the browser on to the start page (with its parameters). The start page
+// comes from the settings file, which may hold any text ("/evil.example/" makes "//evil.example/"),
+// so the address is kept on this server here as well.
 std::string redirectPage(const Settings& settings) {
-    std::string target = htmlEscape(settings.StaticSite);
+    std::string target = htmlEscape(sameServerTarget("/" + settings.StaticSite));
     if (!settings.StaticParameter.empty())
         target += "?" + htmlEscape(settings.StaticParameter);
     return "<html>\r<head>\r<meta http-equiv=\"pragma\" content=\"no-cache\">\r"
-           "<meta http-equiv=\"Refresh\" content=\"0;URL=/" +
+           "<meta http-equiv=\"Refresh\" content=\"0;URL=" +
            target + "\">\r</head>\r<body></body>\r</html>";
 }
 

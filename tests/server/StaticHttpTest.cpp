@@ -245,6 +245,10 @@ TEST_F(StaticHttp, SiteRootRedirectsToTheStartPage) {
         {"index.htm", "a=1&b=2", "index.htm?a=1&amp;b=2"},
         {"index.htm", "", "index.htm"},
         {"\"><b>.htm", "", "&quot;&gt;&lt;b&gt;.htm"}, // reflected values are escaped
+        // A start page that would make the address name another host stays on this server.
+        {"/evil.example/", "", "evil.example/"},
+        {"\\\\evil.example", "a=1", "evil.example?a=1"},
+        {"/http://evil.example", "", "http://evil.example"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.site + "?" + c.parameter);
