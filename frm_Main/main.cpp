@@ -6,10 +6,12 @@
 #include "server/HttpServer.h"
 #include "state/PersistentState.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 #include <optional>
 #include <pthread.h>
 #include <string>
@@ -96,6 +98,17 @@ fs::path defaultSettingsPath(const fs::path& exeFolder) {
     return folder / "pelotest.ini";
 }
 
+// How long SIGINT or SIGTERM waits for requests still being handled, and then for the state.
+constexpr std::chrono::seconds kShutdownDeadline{5};
+constexpr std::chrono::seconds kLockGrace{1};
+
+// Ends the process at once, without destroying what a request thread may still use.
+[[noreturn]] void finishNow(int code) {
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(code);
+}
+
 // The URL shown for the bound address: IPv6 literals stand in brackets.
 std::string listeningUrl(const std::string& address, int port) {
     const std::string host = address.find(':') != std::string::npos ? "[" + address + "]" : address;
@@ -152,19 +165,34 @@ int runHeadless(const Options& options) {
     int received = 0;
     sigwait(&stopSignals, &received);
 
-    // No request may change the state after it has been written.
-    server.stop();
-    bool saved = false;
-    {
-        // saveState runs under the caller's lock.
-        std::lock_guard lock(state.mutex);
-        saved = saveState(state, host, text);
+    // No request may change the state after it has been written. A request that is still being
+    // handled after the deadline is not waited for: its connection thread keeps the objects it
+    // uses, so the process then ends without destroying them.
+    const auto deadline = std::chrono::steady_clock::now() + kShutdownDeadline;
+    const bool stopped = server.stop(kShutdownDeadline);
+    // Every change of a request happens under the state lock: once it is ours, the state is
+    // consistent. If a stuck request still holds it, the state may be half changed, and the file
+    // keeps what the last save wrote.
+    std::unique_lock lock(state.mutex, std::defer_lock);
+    if (!lock.try_lock_until(deadline + kLockGrace)) {
+        std::cerr << "pelotest: a request was still running "
+                  << std::chrono::duration_cast<std::chrono::seconds>(kShutdownDeadline).count()
+                  << " s after the stop signal; the state was not saved\n";
+        finishNow(1);
     }
-    if (!saved) {
+    if (!stopped)
+        std::cerr << "pelotest: a request was still running when the server stopped; the state "
+                     "is saved without it\n";
+    // saveState runs under the caller's lock.
+    const bool saved = saveState(state, host, text);
+    if (!saved)
         std::cerr << "pelotest: cannot write the settings file " << state.settingsPath.string()
                   << "\n";
+    if (!stopped)
+        finishNow(saved ? 0 : 1);
+    lock.unlock();
+    if (!saved)
         return 1;
-    }
     return 0;
 }
 

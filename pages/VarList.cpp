@@ -33,8 +33,9 @@ std::optional<std::size_t> findExactly(const VariableTable& table, std::string_v
     return std::nullopt;
 }
 
-// Exactly one action, in this order of precedence: DELETE, NAME/VALUE, COLUMN, CHECK.
-void performAction(Exchange& ex, const VarListRequest& req) {
+// Exactly one action, in this order of precedence: DELETE, NAME/VALUE, COLUMN, CHECK. False
+// when a new value would pass the size limit of the list (nothing is changed then).
+bool performAction(Exchange& ex, const VarListRequest& req) {
     AppState& state = ex.state;
     if (!req.DELETE.empty()) {
         if (const auto row = findExactly(state.variables, req.DELETE)) {
@@ -42,15 +43,21 @@ void performAction(Exchange& ex, const VarListRequest& req) {
             state.VariablesChanged = true;
             ex.host.variablesChanged();
         }
-        return;
+        return true;
     }
     if (!req.NAME.empty()) {
         if (const auto row = findExactly(state.variables, req.NAME)) {
+            VariableTable& variables = state.variables;
+            const std::size_t old = variables[*row].Value.size();
+            if (req.VALUE.size() > old &&
+                !variables.withinLimits(variables.size(),
+                                        variables.bytes() - old + req.VALUE.size()))
+                return false;
             state.variables.setValue(*row, req.VALUE);
             state.VariablesChanged = true;
             ex.host.variablesChanged();
         }
-        return;
+        return true;
     }
     if (!req.COLUMN.empty()) {
         if (req.COLUMN == "1" || req.COLUMN == "2") {
@@ -58,7 +65,7 @@ void performAction(Exchange& ex, const VarListRequest& req) {
                                   req.COLUMN == "1" ? VariableColumn::Name : VariableColumn::Value);
             ex.host.variablesChanged();
         }
-        return;
+        return true;
     }
     if (req.CHECK == "true") {
         state.settings.VariablesAutoSort = true;
@@ -67,6 +74,7 @@ void performAction(Exchange& ex, const VarListRequest& req) {
         state.variables.resetMarks();
         ex.host.variablesChanged();
     }
+    return true;
 }
 
 std::string outerPage(const Exchange& ex) {
@@ -110,6 +118,17 @@ std::string outerPage(const Exchange& ex) {
     page += " </tr>\r"
             "</table></FORM>\r";
     return page;
+}
+
+// The list stays a page a browser can show however large the variables are: each name and
+// value is cut after kShownBytes, and rows stop once the page has passed kListedBytes.
+constexpr std::size_t kShownBytes = 4096;
+constexpr std::size_t kListedBytes = 4 * 1024 * 1024;
+
+std::string shownText(const std::string& text) {
+    if (text.size() <= kShownBytes)
+        return text;
+    return text.substr(0, kShownBytes) + "...";
 }
 
 int markNumber(Mark mark) {
@@ -180,20 +199,29 @@ std::string innerPage(const Exchange& ex) {
     page += " </tr>\r";
 
     const std::string width = std::to_string(ex.host.variableColumnWidth());
+    std::size_t listed = 0;
     for (const Variable& row : state.variables.rows()) {
+        if (page.size() > kListedBytes)
+            break;
+        ++listed;
+        const std::string name = shownText(row.Name);
+        const std::string value = shownText(row.Value);
         const std::string link = "<a class=\"file\" href=\"JavaScript:EditVar('" +
-                                 scriptLinkString(row.Name) + "','" + scriptLinkString(row.Value) +
+                                 scriptLinkString(name) + "','" + scriptLinkString(value) +
                                  "');\">";
         page += " <tr>\r";
         page += "  <td style=\"border-bottom:1px solid " + face + ";border-right:1px solid " +
                 face + ";\" width=\"" + width + "\">" + link + "<img src=\"/$int/Img" +
                 std::to_string(markNumber(row.mark)) +
                 ".gif\" border=\"0\" alt=\"\" width=\"16\" height=\"16\">&nbsp;" +
-                htmlEscape(row.Name) + "</a></td>\r";
+                htmlEscape(name) + "</a></td>\r";
         page += "  <td style=\"border-bottom:1px solid " + face + ";\">" + link +
-                htmlEscape(row.Value) + "</a>&nbsp;</td>\r";
+                htmlEscape(value) + "</a>&nbsp;</td>\r";
         page += " </tr>\r";
     }
+    if (listed < state.variables.size())
+        page += " <tr>\r  <td colspan=\"2\">&hellip; (+" +
+                std::to_string(state.variables.size() - listed) + ")</td>\r </tr>\r";
     page += "</table>\r";
     return page;
 }
@@ -208,7 +236,14 @@ void answerVarList(Exchange& ex) {
         !req.DELETE.empty() || !req.NAME.empty() || !req.COLUMN.empty() || !req.CHECK.empty();
     if (asksForChange && fromAnotherSite(ex.request))
         return answerCrossSiteRefused(ex.response);
-    performAction(ex, req);
+    if (!performAction(ex, req)) {
+        ex.response.status = 413;
+        ex.response.contentType = "text/html";
+        ex.response.body = "<html><head><title>413 Payload Too Large</title></head><body><h1>413 "
+                           "Payload Too Large</h1><p>This value would make the variables list "
+                           "larger than its limit. Nothing was changed.</p></body></html>";
+        return;
+    }
 
     std::string page = controlPageHead();
     page += "<title>" + loadUiText(ex.state, 6) + "</title>\r";

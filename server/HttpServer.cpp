@@ -23,6 +23,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace pelotest {
@@ -43,9 +44,15 @@ constexpr std::size_t kLingerBytes = 1024 * 1024;
 // its next request; this many closings may be under way at once before it refuses with 503.
 constexpr std::size_t kEvictionsInFlight = 16;
 
+using Clock = std::chrono::steady_clock;
+
 std::int64_t steadyNow() {
-    return std::chrono::steady_clock::now().time_since_epoch().count();
+    return Clock::now().time_since_epoch().count();
 }
+
+// A body that has lagged behind the minimum rate for this long (or half the grace, when that is
+// shorter) counts as stalled: its connection may be closed to make room.
+constexpr std::chrono::milliseconds kBodyStall{1000};
 
 // Header values come partly from request data; a line break in one must not start a new field.
 std::string headerSafe(std::string_view text) {
@@ -67,6 +74,25 @@ HttpResponse errorResponse(int status, std::string message) {
 struct Outcome {
     bool keepAlive = false;
 };
+
+// Requests whose framing the server does not take: HTTP/1.1 requires a Host field, and a body
+// in any transfer coding but chunked could not be read correctly.
+template <typename Header>
+std::optional<std::pair<http::status, std::string>> checkFraming(const Header& header) {
+    if (header.version() >= 11 && header.find(http::field::host) == header.end())
+        return std::pair{http::status::bad_request, std::string("Missing Host header\n")};
+    if (const auto coding = header.find(http::field::transfer_encoding); coding != header.end()) {
+        std::string_view value = coding->value();
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+            value.remove_prefix(1);
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+            value.remove_suffix(1);
+        if (!beast::iequals(value, "chunked"))
+            return std::pair{http::status::not_implemented,
+                             std::string("Transfer-Encoding not supported\n")};
+    }
+    return std::nullopt;
+}
 
 } // namespace
 
@@ -91,8 +117,9 @@ class Connection {
 
     void run();
 
-    // Since when the connection has been waiting for (the header of) its next request, in
-    // steady-clock ticks; 0 while it reads a body, answers, or has been told to close.
+    // Since when the connection has been waiting for (the header of) its next request, or its
+    // body has been lagging behind the minimum rate, in steady-clock ticks (a later time while a
+    // body keeps up); 0 while it answers or has been told to close.
     std::int64_t waitingSince() const { return waitingSince_; }
 
     // From another thread, with the server's mutex held: closes a connection that waits for a
@@ -135,6 +162,7 @@ class Connection {
     }
 
     bool serveOne();
+    beast::error_code readBody(http::request_parser<http::string_body>& parser);
     Outcome answer(const http::request<http::string_body>& wire);
     bool writeTextResponse(const HttpResponse& response, unsigned version, bool keepAlive,
                            bool headOnly);
@@ -166,13 +194,19 @@ bool Connection::serveOne() {
     parser.header_limit(static_cast<std::uint32_t>(limits_.maxHeaderBytes));
     parser.body_limit(limits_.maxBodyBytes);
 
-    // One deadline covers the whole request, so a client that trickles bytes cannot hold the
-    // connection longer than one that sends nothing.
+    // One deadline covers the whole header, so a client that trickles bytes cannot hold the
+    // connection longer than one that sends nothing; the body has its own rule (readBody).
     stream_.expires_after(limits_.idleTimeout);
     waitingSince_ = steadyNow();
     beast::error_code ec =
         await([&](auto done) { http::async_read_header(stream_, buffer_, parser, done); });
     waitingSince_ = 0;
+    if (!ec) {
+        if (const auto refusal = checkFraming(parser.get())) {
+            refuse(refusal->first, refusal->second, parser.get().version());
+            return false;
+        }
+    }
     if (!ec && !parser.is_done()) {
         auto& header = parser.get();
         if (beast::iequals(header[http::field::expect], "100-continue")) {
@@ -180,7 +214,7 @@ bool Connection::serveOne() {
             if (writeMessage(go))
                 return false;
         }
-        ec = await([&](auto done) { http::async_read(stream_, buffer_, parser, done); });
+        ec = readBody(parser);
     }
     const unsigned version = parser.is_header_done() ? parser.get().version() : 11;
     if (ec == http::error::header_limit) {
@@ -202,6 +236,34 @@ bool Connection::serveOne() {
     return answer(parser.get()).keepAlive;
 }
 
+// Reads the body no slower than the minimum rate (see ServerLimits::bodyGrace).
+beast::error_code Connection::readBody(http::request_parser<http::string_body>& parser) {
+    const auto grace = limits_.bodyGrace;
+    const auto stall = std::min<Clock::duration>(kBodyStall, grace / 2);
+    Clock::time_point due = Clock::now() + grace;
+    while (!parser.is_done()) {
+        waitingSince_ = (due - grace + stall).time_since_epoch().count();
+        stream_.expires_at(due);
+        std::size_t got = 0;
+        const beast::error_code ec = await([&](auto done) {
+            http::async_read_some(stream_, buffer_, parser,
+                                  [&got, done](beast::error_code e, std::size_t n) mutable {
+                                      got = n;
+                                      done(e, n);
+                                  });
+        });
+        if (ec) {
+            waitingSince_ = 0;
+            return ec;
+        }
+        const auto earned = std::chrono::microseconds(static_cast<std::int64_t>(
+            got * 1'000'000 / std::max<std::uint64_t>(limits_.minBodyRate, 1)));
+        due = std::min(Clock::now() + grace, due + earned);
+    }
+    waitingSince_ = 0;
+    return {};
+}
+
 Outcome Connection::answer(const http::request<http::string_body>& wire) {
     const unsigned version = wire.version();
     const auto method = wire.method();
@@ -221,6 +283,16 @@ Outcome Connection::answer(const http::request<http::string_body>& wire) {
     if (!request) {
         refuse(http::status::bad_request, "Bad request target\n", version);
         return {};
+    }
+    if (request->params.size() > limits_.maxParameters) {
+        HttpResponse refused;
+        refused.status = 413;
+        refused.contentType = "text/html";
+        refused.body = "<html><head><title>413 Payload Too Large</title></head><body><h1>413 "
+                       "Payload Too Large</h1><p>This request has more than " +
+                       std::to_string(limits_.maxParameters) +
+                       " parameters. Nothing was changed.</p></body></html>";
+        return {writeTextResponse(refused, version, wire.keep_alive(), false) && wire.keep_alive()};
     }
 
     HttpResponse response;
@@ -259,6 +331,12 @@ void Connection::setHeaders(http::response<Body>& message, const HttpResponse& r
 
 bool Connection::writeTextResponse(const HttpResponse& response, unsigned version, bool keepAlive,
                                    bool headOnly) {
+    if (response.status == 304 || response.status == 204 || response.status < 200) {
+        // These answers never have a body, so they carry no length either.
+        http::response<http::empty_body> message{http::status::ok, version};
+        setHeaders(message, response, keepAlive);
+        return !writeMessage(message);
+    }
     if (headOnly) {
         http::response<http::empty_body> message{http::status::ok, version};
         setHeaders(message, response, keepAlive);
@@ -432,9 +510,10 @@ void HttpServer::Impl::onAccepted(std::unique_ptr<net::io_context> context, tcp:
 bool HttpServer::Impl::evictLongestWaiting() {
     Connection* oldest = nullptr;
     std::int64_t oldestSince = 0;
+    const std::int64_t now = steadyNow();
     for (const auto& [id, connection] : connections) {
         const std::int64_t since = connection->waitingSince();
-        if (since != 0 && (!oldest || since < oldestSince)) {
+        if (since != 0 && since <= now && (!oldest || since < oldestSince)) {
             oldest = connection;
             oldestSince = since;
         }
@@ -519,19 +598,37 @@ void HttpServer::start(const std::string& address, std::uint16_t port) {
 void HttpServer::stop() {
     if (!impl_->started)
         return;
-    net::post(impl_->acceptContext, [this] {
-        beast::error_code ec;
-        impl_->acceptor.close(ec);
-        impl_->retryTimer.cancel();
-    });
-    impl_->acceptThread.join();
+    stop(std::chrono::milliseconds::zero());
+    std::unique_lock lock(impl_->mutex);
+    impl_->allClosed.wait(lock, [this] { return impl_->threads == 0; });
+    lock.unlock();
+    impl_->acceptContext.restart();
+    impl_->started = false;
+}
+
+bool HttpServer::stop(std::chrono::milliseconds limit) {
+    if (!impl_->started)
+        return true;
+    if (impl_->acceptThread.joinable()) {
+        net::post(impl_->acceptContext, [this] {
+            beast::error_code ec;
+            impl_->acceptor.close(ec);
+            impl_->retryTimer.cancel();
+        });
+        impl_->acceptThread.join();
+    }
     std::unique_lock lock(impl_->mutex);
     impl_->stopping = true;
     for (auto& [id, connection] : impl_->connections)
         connection->abort();
-    impl_->allClosed.wait(lock, [this] { return impl_->threads == 0; });
+    // A connection aborted while it waits for the network ends at once; one whose request is
+    // still being handled ends when the handler returns.
+    if (!impl_->allClosed.wait_for(lock, limit, [this] { return impl_->threads == 0; }))
+        return false;
+    lock.unlock();
     impl_->acceptContext.restart();
     impl_->started = false;
+    return true;
 }
 
 bool HttpServer::running() const {

@@ -26,9 +26,18 @@ struct ServerLimits {
     // closed to make room; when every one is busy with a request, one more is answered with 503
     // and closed at once.
     std::size_t maxConnections = 256;
-    // Longest wait for a whole request (also between two keep-alive requests) and for the client
-    // to take each piece of a response; the connection is closed after it.
+    // Longest wait for the header of a request (also between two keep-alive requests) and for
+    // the client to take each piece of a response; the connection is closed after it.
     std::chrono::milliseconds idleTimeout{60'000};
+    // The slowest body accepted. Every byte received earns 1/minBodyRate seconds of time to wait
+    // for the rest, and at most bodyGrace is ever saved up: a body that falls bodyGrace behind
+    // that rate (so also one that stops for bodyGrace) is dropped. While it lags behind, its
+    // connection counts as idle, so that a full server closes it to make room.
+    std::uint64_t minBodyRate = 16 * 1024; // bytes per second
+    std::chrono::milliseconds bodyGrace{10'000};
+    // Parameters (query and form entries) of one request; more is answered with 413 before the
+    // request is handled, so that no request can keep the state busy for long.
+    std::size_t maxParameters = 10'000;
 };
 
 class HttpServer {
@@ -49,6 +58,9 @@ class HttpServer {
     void start(const std::string& address, std::uint16_t port);
     // Closes the listener and every connection and waits for their threads. Idempotent.
     void stop();
+    // The same, but waits at most limit for requests still being handled; false when some are
+    // still running then (the server must then not be destroyed before the process ends).
+    bool stop(std::chrono::milliseconds limit);
     bool running() const;
     // The bound port (meaningful while running).
     std::uint16_t port() const;

@@ -11,33 +11,58 @@
 
 namespace pelotest {
 
+namespace {
+
+// The request's "name=value" entries; an entry without '=' has an empty name.
+std::vector<Parameter> splitParameters(const std::vector<std::string>& entries) {
+    std::vector<Parameter> params;
+    params.reserve(entries.size());
+    for (const std::string& entry : entries) {
+        const std::size_t equals = entry.find('=');
+        if (equals == std::string::npos)
+            params.push_back(Parameter{{}, entry});
+        else
+            params.push_back(Parameter{entry.substr(0, equals), entry.substr(equals + 1)});
+    }
+    return params;
+}
+
+// The variables list is bounded so that requests cannot make the process (and the settings file
+// it is saved to) grow without end: a request whose parameters would pass the limits changes
+// nothing and is refused.
+bool parametersFit(const Exchange& ex) {
+    const VariableTable& variables = ex.state.variables;
+    const auto growth = variables.afterParameters(splitParameters(ex.request.params));
+    // A list loaded larger than the limits may still be changed in ways that do not grow it.
+    if (growth.rows == 0 && growth.bytes <= variables.bytes())
+        return true;
+    return variables.withinLimits(variables.size() + growth.rows, growth.bytes);
+}
+
+void answerTooLarge(Exchange& ex) {
+    ex.response.status = 413;
+    ex.response.contentType = "text/html";
+    ex.response.body =
+        "<html><head><title>413 Payload Too Large</title></head><body><h1>413 Payload Too "
+        "Large</h1><p>The parameters of this request would make the variables list larger than "
+        "its limits (keys MaxVariables and MaxVariableBytes of the section [Const] of the "
+        "settings file). Nothing was changed.</p></body></html>";
+}
+
+} // namespace
+
 // The event parameter, whatever its letter case, sets the request's event (a later one wins)
 // and is stored as a variable like any other parameter.
 void captureParameters(Exchange& ex) {
     AppState& state = ex.state;
-    const bool autoSort = state.settings.VariablesAutoSort;
-    for (const std::string& entry : ex.request.params) {
-        const std::size_t equals = entry.find('=');
-        std::string name, value;
-        if (equals == std::string::npos) {
-            value = entry;
-        } else {
-            name = entry.substr(0, equals);
-            value = entry.substr(equals + 1);
-        }
-        if (equalsIgnoreCase(name, state.settings.Event))
-            ex.event = value;
-        if (const auto row = state.variables.find(name)) {
-            state.variables.setValue(*row, std::move(value));
-            if (autoSort)
-                state.variables.markPassed(*row);
-        } else {
-            const std::size_t added = state.variables.add(std::move(name), std::move(value));
-            if (autoSort)
-                state.variables.markUsed(added, state.variables.leadingPassedCount());
-        }
-        state.VariablesChanged = true;
-    }
+    std::vector<Parameter> params = splitParameters(ex.request.params);
+    for (const Parameter& param : params)
+        if (equalsIgnoreCase(param.name, state.settings.Event))
+            ex.event = param.value;
+    if (params.empty())
+        return;
+    state.variables.applyParameters(std::move(params), state.settings.VariablesAutoSort);
+    state.VariablesChanged = true;
 }
 
 OrdinaryRoute chooseOrdinaryRoute(const RequestPaths& paths, bool isExistingFile) {
@@ -53,6 +78,8 @@ OrdinaryRoute chooseOrdinaryRoute(const RequestPaths& paths, bool isExistingFile
 void answerOrdinaryRequest(Exchange& ex) {
     AppState& state = ex.state;
     ex.event.clear();
+    if (!ex.request.params.empty() && !parametersFit(ex))
+        return answerTooLarge(ex);
     // A file outside the static folder (through "..", a link) counts as not existing.
     ex.servableFile = resolveServableFile(ex.paths);
     const bool isFile = ex.servableFile.has_value();

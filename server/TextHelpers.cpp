@@ -154,7 +154,8 @@ std::string expandReferences(AppState& state, Host& host, std::string_view line)
                 variables.markUsed(*row, variables.leadingPassedCount());
                 changedRows = true;
             }
-        } else {
+        } else if (variables.withinLimits(variables.size() + 1, variables.bytes() + name.size())) {
+            // A full list takes no more names; the reference still renders empty.
             const std::size_t added = variables.add(name, "");
             if (autoSort)
                 variables.markUsed(added, variables.leadingPassedCount());

@@ -17,7 +17,7 @@
 namespace pelotest {
 
 struct AppState {
-    mutable std::mutex mutex;
+    mutable std::timed_mutex mutex;
 
     Settings settings;
     EventTree tree;

@@ -198,6 +198,13 @@ void readConstants(AppState& state) {
     s.Event = constant("Event", "PELO_EVENT");
     s.BindAddress = constant("BindAddress", "127.0.0.1");
     s.AllowedHosts = state.profile.readString(kConst, "AllowedHosts", "");
+    // Bounds of the variables list; a missing, invalid or non-positive value keeps the default.
+    VariableLimits limits;
+    if (const int rows = state.profile.readInt(kConst, "MaxVariables", 0); rows > 0)
+        limits.maxRows = static_cast<std::size_t>(rows);
+    if (const int bytes = state.profile.readInt(kConst, "MaxVariableBytes", 0); bytes > 0)
+        limits.maxBytes = static_cast<std::size_t>(bytes);
+    state.variables.setLimits(limits);
 }
 
 void readPlacement(AppState& state, Host& host) {

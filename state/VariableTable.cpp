@@ -3,6 +3,8 @@
 #include "state/TextCase.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <unordered_map>
 #include <utility>
 
 namespace pelotest {
@@ -144,20 +146,24 @@ std::size_t VariableTable::add(std::string name, std::string value) {
     const std::size_t position = rows_.size();
     const std::uint32_t id = newId(position);
     indexName(name, id);
+    bytes_ += name.size() + value.size();
     rows_.push_back(Variable{std::move(name), std::move(value), Mark::Plain});
     ids_.push_back(id);
     return position;
 }
 
 void VariableTable::setValue(std::size_t index, std::string value) {
-    if (index < rows_.size())
-        rows_[index].Value = std::move(value);
+    if (index >= rows_.size())
+        return;
+    bytes_ = bytes_ - rows_[index].Value.size() + value.size();
+    rows_[index].Value = std::move(value);
 }
 
 void VariableTable::setName(std::size_t index, std::string name) {
     if (index >= rows_.size())
         return;
     unindexName(rows_[index].Name, ids_[index]);
+    bytes_ = bytes_ - rows_[index].Name.size() + name.size();
     rows_[index].Name = std::move(name);
     indexName(rows_[index].Name, ids_[index]);
 }
@@ -167,6 +173,7 @@ void VariableTable::remove(std::size_t index) {
         return;
     const std::uint32_t id = ids_[index];
     unindexName(rows_[index].Name, id);
+    bytes_ -= rows_[index].Name.size() + rows_[index].Value.size();
     freeIds_.push_back(id);
     rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(index));
     ids_.erase(ids_.begin() + static_cast<std::ptrdiff_t>(index));
@@ -175,6 +182,7 @@ void VariableTable::remove(std::size_t index) {
 
 void VariableTable::clear() {
     rows_.clear();
+    bytes_ = 0;
     ids_.clear();
     position_.clear();
     freeIds_.clear();
@@ -191,6 +199,188 @@ void VariableTable::assign(std::vector<Variable> rows) {
         noteMarked(at);
         rows_[at].mark = mark;
     }
+}
+
+namespace {
+
+// The parameters grouped by name ignoring case, each group once, in the order of first
+// appearance.
+struct ParameterName {
+    std::optional<std::size_t> row; // the row found when the request began; none: a new row
+    std::size_t first = 0;          // its first parameter (whose spelling a new row takes)
+    std::size_t last = 0;           // its last parameter (whose value wins)
+};
+
+// The row a parameter finds does not change while the parameters are set: a found row only ever
+// moves to the top, ahead of any other row of its name, and an added row is found by the later
+// parameters of its name. So every name is looked up once, against the list as it was.
+std::vector<ParameterName> groupParameters(const VariableTable& table,
+                                           const std::vector<Parameter>& params,
+                                           std::vector<std::uint32_t>& nameOfParam) {
+    std::vector<ParameterName> names;
+    std::unordered_map<std::string, std::uint32_t> byName;
+    nameOfParam.clear();
+    nameOfParam.reserve(params.size());
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        const auto [it, inserted] =
+            byName.try_emplace(toLower(params[i].name), static_cast<std::uint32_t>(names.size()));
+        if (inserted)
+            names.push_back(ParameterName{table.find(params[i].name), i, i});
+        names[it->second].last = i;
+        nameOfParam.push_back(it->second);
+    }
+    return names;
+}
+
+} // namespace
+
+VariableTable::Growth VariableTable::afterParameters(const std::vector<Parameter>& params) const {
+    std::vector<std::uint32_t> nameOfParam;
+    Growth growth{0, bytes_};
+    for (const ParameterName& name : groupParameters(*this, params, nameOfParam)) {
+        const std::size_t value = params[name.last].value.size();
+        if (name.row) {
+            growth.bytes = growth.bytes - rows_[*name.row].Value.size() + value;
+        } else {
+            ++growth.rows;
+            growth.bytes += params[name.first].name.size() + value;
+        }
+    }
+    return growth;
+}
+
+void VariableTable::applyParameters(std::vector<Parameter> params, bool autoSort) {
+    if (!autoSort) {
+        for (Parameter& param : params) {
+            if (const auto row = find(param.name))
+                setValue(*row, std::move(param.value));
+            else
+                add(std::move(param.name), std::move(param.value));
+        }
+        return;
+    }
+    std::vector<std::uint32_t> nameOfParam;
+    const std::vector<ParameterName> names = groupParameters(*this, params, nameOfParam);
+    if (names.empty())
+        return;
+
+    // The rows up to the last one a parameter finds go into a linked list, in list order, and the
+    // added rows join it; each parameter then costs a constant number of link changes. The rows
+    // after them keep their order: they are only taken in when the leading Passed rows reach them.
+    // "boundary" is the first node after the leading Passed rows, where an added row goes; it
+    // only moves forward over rows that stay Passed, so its walks cost the list once in all.
+    struct Node {
+        std::uint32_t prev = 0, next = 0;
+        Mark mark = Mark::Plain;
+        std::size_t source = 0; // a row of the list, or rowCount + the index of an added name
+    };
+    constexpr std::uint32_t kHead = 0, kTail = 1, kNone = UINT32_MAX;
+    const std::size_t rowCount = rows_.size();
+    std::size_t taken = 0;
+    for (const ParameterName& name : names)
+        if (name.row)
+            taken = std::max(taken, *name.row + 1);
+
+    std::vector<Node> nodes(2);
+    nodes.reserve(taken + names.size() + 2);
+    nodes[kHead].next = kTail;
+    nodes[kTail].prev = kHead;
+    const auto linkBefore = [&nodes](std::uint32_t node, std::uint32_t before) {
+        const std::uint32_t prev = nodes[before].prev;
+        nodes[node].prev = prev;
+        nodes[node].next = before;
+        nodes[prev].next = node;
+        nodes[before].prev = node;
+    };
+    const auto unlink = [&nodes](std::uint32_t node) {
+        nodes[nodes[node].prev].next = nodes[node].next;
+        nodes[nodes[node].next].prev = nodes[node].prev;
+    };
+    const auto append = [&](Mark mark, std::size_t source) {
+        const auto node = static_cast<std::uint32_t>(nodes.size());
+        nodes.push_back(Node{0, 0, mark, source});
+        linkBefore(node, kTail);
+        return node;
+    };
+    for (std::size_t row = 0; row < taken; ++row)
+        append(rows_[row].mark, row); // row r is node r + 2
+    const auto skipPassed = [&](std::uint32_t node) {
+        for (;;) {
+            if (node == kTail) {
+                if (taken >= rowCount || rows_[taken].mark != Mark::Passed)
+                    return kTail;
+                node = append(Mark::Passed, taken++);
+            }
+            if (nodes[node].mark != Mark::Passed)
+                return node;
+            node = nodes[node].next;
+        }
+    };
+
+    std::vector<std::uint32_t> nodeOfName(names.size(), kNone);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (names[i].row)
+            nodeOfName[i] = static_cast<std::uint32_t>(*names[i].row + 2);
+    std::uint32_t boundary = kNone; // found when first needed
+    for (const std::uint32_t name : nameOfParam) {
+        std::uint32_t& node = nodeOfName[name];
+        if (node == kNone) {
+            if (boundary == kNone)
+                boundary = skipPassed(nodes[kHead].next);
+            node = static_cast<std::uint32_t>(nodes.size());
+            nodes.push_back(Node{0, 0, Mark::Used, rowCount + name});
+            linkBefore(node, boundary);
+            boundary = node;
+        } else {
+            if (node == boundary)
+                boundary = skipPassed(nodes[node].next);
+            unlink(node);
+            linkBefore(node, nodes[kHead].next);
+            nodes[node].mark = Mark::Passed;
+        }
+    }
+
+    // The new values, then the new order of the rows taken in.
+    for (const ParameterName& name : names)
+        if (name.row)
+            setValue(*name.row, std::move(params[name.last].value));
+    std::vector<Variable> front;
+    std::vector<std::uint32_t> frontIds;
+    front.reserve(nodes.size() - 2);
+    frontIds.reserve(nodes.size() - 2);
+    for (std::uint32_t at = nodes[kHead].next; at != kTail; at = nodes[at].next) {
+        const Node& node = nodes[at];
+        if (node.source < rowCount) {
+            Variable& row = rows_[node.source];
+            if (row.mark == Mark::Plain && node.mark != Mark::Plain)
+                markedIds_.push_back(ids_[node.source]);
+            row.mark = node.mark;
+            front.push_back(std::move(row));
+            frontIds.push_back(ids_[node.source]);
+        } else {
+            const ParameterName& name = names[node.source - rowCount];
+            std::string& text = params[name.first].name;
+            std::string& value = params[name.last].value;
+            const std::uint32_t id = newId(0);
+            indexName(text, id);
+            markedIds_.push_back(id);
+            bytes_ += text.size() + value.size();
+            front.push_back(Variable{std::move(text), std::move(value), node.mark});
+            frontIds.push_back(id);
+        }
+    }
+    const std::size_t added = front.size() - taken;
+    if (added > 0) {
+        rows_.resize(rowCount + added);
+        ids_.resize(rowCount + added);
+        const auto at = static_cast<std::ptrdiff_t>(taken);
+        const auto end = static_cast<std::ptrdiff_t>(rowCount);
+        std::move_backward(rows_.begin() + at, rows_.begin() + end, rows_.end());
+        std::move_backward(ids_.begin() + at, ids_.begin() + end, ids_.end());
+    }
+    std::move(front.begin(), front.end(), rows_.begin());
+    std::copy(frontIds.begin(), frontIds.end(), ids_.begin());
+    renumber(0, added > 0 ? rows_.size() : taken);
 }
 
 std::string stripVariableReferences(std::string_view value, std::string_view before,

@@ -20,6 +20,19 @@ struct Variable {
     Mark mark = Mark::Plain;
 };
 
+// How large the list may grow through requests: rows, and bytes of all names and values.
+// Loading a settings file is not bounded by them; requests that would pass them are refused.
+struct VariableLimits {
+    std::size_t maxRows = 1'000'000;
+    std::size_t maxBytes = 64 * 1024 * 1024;
+};
+
+// One request parameter: the text before the first '=' and the text after it.
+struct Parameter {
+    std::string name;
+    std::string value;
+};
+
 class VariableTable {
   public:
     // FindVariable: index of the first row whose name equals name ignoring case.
@@ -45,6 +58,29 @@ class VariableTable {
     // Replaces the whole order (used by sorting); rows must be a permutation of the current.
     void assign(std::vector<Variable> rows);
 
+    // What a request's parameters would change, without changing anything: rows added and bytes
+    // of names and values afterwards.
+    struct Growth {
+        std::size_t rows = 0;
+        std::size_t bytes = 0;
+    };
+    Growth afterParameters(const std::vector<Parameter>& params) const;
+    // Sets every parameter in order: the first row of its name (ignoring case) takes the value,
+    // or a row is added. With autoSort, a found row is marked Passed and goes to the top, and an
+    // added row is marked Used and goes just below the leading Passed rows, exactly as
+    // markPassed / markUsed(add(...), leadingPassedCount()) one parameter after the other would
+    // place them, but in O(n log n + rows that move) for n parameters.
+    void applyParameters(std::vector<Parameter> params, bool autoSort);
+
+    void setLimits(VariableLimits limits) { limits_ = limits; }
+    const VariableLimits& limits() const { return limits_; }
+    // Whether the list stays within its limits with this many rows and bytes in total.
+    bool withinLimits(std::size_t rows, std::size_t bytes) const {
+        return rows <= limits_.maxRows && bytes <= limits_.maxBytes;
+    }
+    // Bytes of all names and values.
+    std::size_t bytes() const { return bytes_; }
+
     const std::vector<Variable>& rows() const { return rows_; }
     const Variable& operator[](std::size_t index) const { return rows_[index]; }
     std::size_t size() const { return rows_.size(); }
@@ -58,6 +94,8 @@ class VariableTable {
     void unindexName(const std::string& name, std::uint32_t id);
 
     std::vector<Variable> rows_;
+    std::size_t bytes_ = 0;
+    VariableLimits limits_;
     // Lookup index beside the list: a stable id per row (ids_ in list order), the current
     // position of each id, ids free for reuse, and case-folded name -> ids of that name.
     std::vector<std::uint32_t> ids_;

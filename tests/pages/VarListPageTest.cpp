@@ -184,6 +184,25 @@ TEST(VarListPage, QuotesAndBackslashesCannotBreakTheScript) {
                                   {"back\\\\slash", "50%25%09x", "back\\slash", "50%\tx", 5}})));
 }
 
+// However large the variables, the list page stays a few MiB: long names and values are cut,
+// and rows beyond the page's size are counted instead of listed.
+TEST(VarListPage, StaysBoundedForHugeValuesAndManyRows) {
+    PageServer server;
+    const std::string huge(8 * 1024 * 1024, '<');
+    fill(server.state, {{"big", huge.c_str()}});
+    for (int i = 0; i < 60'000; ++i)
+        server.state.variables.add("name" + std::to_string(i), std::string(200, 'v'));
+    server.start();
+    const auto page = server.get("/$int/VarList.html?INT=true");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_LT(page.body.size(), 6u * 1024 * 1024);
+    EXPECT_NE(page.body.find("&lt;&lt;&lt;..."), std::string::npos);
+    EXPECT_NE(page.body.find("name0"), std::string::npos);
+    EXPECT_NE(page.body.find(")</td>\r </tr>\r</table>"), std::string::npos)
+        << "no count of the rest";
+    EXPECT_EQ(page.body.find("name59999"), std::string::npos);
+}
+
 // One action per request, in the order DELETE, NAME/VALUE, COLUMN, CHECK; names with case.
 TEST(VarListPage, PerformsExactlyOneActionInOrderOfPrecedence) {
     struct Case {

@@ -199,6 +199,37 @@ TEST_F(Headless, ServesAndSavesTheStateOnSigterm) {
     EXPECT_NE(std::find(keys.begin(), keys.end(), "ServerActive=1"), keys.end()) << saved;
 }
 
+// SIGTERM while a request with a huge number of parameters is under way: the program ends
+// within its shutdown deadline and saves the state it has, whatever the request does.
+TEST_F(Headless, SigtermDuringAHugeRequestEndsWithinTheDeadline) {
+    const std::uint16_t port = PortHolder().port();
+    const auto file = dir.write("s.ini", settings(port) + "[Variables]\r\nAlpha=a\r\n");
+    struct Joined {
+        std::thread thread;
+        ~Joined() {
+            if (thread.joinable())
+                thread.join();
+        }
+    } client; // joined after the program below has ended
+    Program program({"--headless", "--settings", file.string()});
+    ASSERT_FALSE(program.firstLine(10s).empty()) << program.err();
+    httpGet(port, "/x.htm?Beta=1");
+
+    std::string form = "p0=v";
+    for (int i = 1; i < 60'000; ++i)
+        form += "&p" + std::to_string(i) + "=v";
+    client.thread = std::thread([port, form] { httpRequest(port, "POST", "/x.htm", form); });
+    std::this_thread::sleep_for(500ms);
+    const auto start = std::chrono::steady_clock::now();
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.wait(12s), 0) << program.err();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 8s);
+    const std::string saved = TempDir::read(file);
+    const auto rows = sectionLines(saved, "Variables");
+    ASSERT_FALSE(rows.empty()) << saved;
+    EXPECT_EQ(rows.front(), "Beta=1") << saved;
+}
+
 TEST_F(Headless, SigintSavesToo) {
     const std::uint16_t port = PortHolder().port();
     const auto file = dir.write("s.ini", settings(port, false));

@@ -421,6 +421,115 @@ TEST(Listener, ClosesIdleAndTricklingConnections) {
     EXPECT_TRUE(closed);
 }
 
+// Framing the server does not take is refused before the handler runs: HTTP/1.1 without Host,
+// a transfer coding other than chunked. HTTP/1.0 needs no Host.
+TEST(Listener, RefusesRequestsWithoutHostOrWithAnUnknownTransferCoding) {
+    std::atomic<int> calls = 0;
+    HttpServer server([&](const HttpRequest&) {
+        ++calls;
+        return textAnswer("x");
+    });
+    server.start("127.0.0.1", 0);
+    struct Case {
+        std::string request;
+        bool answered;
+    };
+    const std::vector<Case> cases = {
+        {"GET / HTTP/1.1\r\n\r\n", false},
+        {"GET / HTTP/1.1\r\nConnection: close\r\n\r\n", false},
+        {"POST / HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: gzip\r\n\r\nab", false},
+        {"POST / HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: gzip, chunked\r\n\r\n"
+         "1\r\na\r\n0\r\n\r\n",
+         false},
+        {"GET / HTTP/1.0\r\n\r\n", true},
+        {"POST / HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: Chunked\r\n"
+         "Connection: close\r\n\r\n1\r\na\r\n0\r\n\r\n",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.request);
+        const int before = calls;
+        const std::string raw = rawExchange(server.port(), c.request);
+        if (c.answered) {
+            EXPECT_NE(raw.find(" 200 OK\r\n"), std::string::npos) << raw;
+            EXPECT_EQ(calls, before + 1);
+        } else {
+            EXPECT_TRUE(raw.starts_with("HTTP/1.1 400 ") || raw.starts_with("HTTP/1.1 501 "))
+                << raw;
+            EXPECT_EQ(calls, before);
+        }
+    }
+}
+
+// 304 (like 204) has no body, so it carries no Content-Length, for GET and HEAD alike.
+TEST(Listener, NotModifiedCarriesNoLength) {
+    HttpServer server([](const HttpRequest&) {
+        HttpResponse response;
+        response.status = 304;
+        response.setHeader("ETag", "\"1\"");
+        return response;
+    });
+    server.start("127.0.0.1", 0);
+    for (const char* method : {"GET", "HEAD"}) {
+        SCOPED_TRACE(method);
+        const std::string raw = rawExchange(
+            server.port(), std::string(method) + " / HTTP/1.1\r\nHost: localhost\r\n\r\n", 500);
+        EXPECT_TRUE(raw.starts_with("HTTP/1.1 304 Not Modified\r\n")) << raw;
+        EXPECT_EQ(raw.find("Content-Length"), std::string::npos) << raw;
+        EXPECT_NE(raw.find("ETag: \"1\"\r\n"), std::string::npos) << raw;
+    }
+}
+
+// More parameters than the limit are refused with 413 before the handler sees the request.
+TEST(Listener, RefusesMoreParametersThanTheLimit) {
+    std::atomic<int> calls = 0;
+    HttpServer server([&](const HttpRequest&) {
+        ++calls;
+        return textAnswer("x");
+    });
+    server.start("127.0.0.1", 0);
+    const auto form = [](int count) {
+        std::string body;
+        for (int i = 0; i < count; ++i)
+            body += (i ? "&p" : "p") + std::to_string(i) + "=v";
+        return body;
+    };
+    EXPECT_EQ(httpRequest(server.port(), "POST", "/f?q=1", form(9'999)).status, 200);
+    const auto refused = httpRequest(server.port(), "POST", "/f?q=1", form(10'000));
+    EXPECT_EQ(refused.status, 413);
+    EXPECT_NE(refused.body.find("10000"), std::string::npos) << refused.body;
+    EXPECT_EQ(calls, 1);
+}
+
+// A request whose handler does not return keeps stop(limit) waiting no longer than its limit.
+TEST(Listener, StopWithALimitDoesNotWaitForAStuckRequest) {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    std::atomic<bool> inHandler = false;
+    auto server = std::make_unique<HttpServer>([&](const HttpRequest&) {
+        inHandler = true;
+        std::unique_lock lock(mutex);
+        released.wait(lock, [&] { return release; });
+        return textAnswer("late");
+    });
+    server->start("127.0.0.1", 0);
+    RawClient client(server->port());
+    ASSERT_TRUE(client.send("GET / HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+    for (int i = 0; i < 250 && !inHandler; ++i)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(inHandler);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(server->stop(300ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    released.notify_all();
+    server.reset(); // waits for the request that is now free to end
+}
+
 TEST(Listener, StopClosesOpenConnectionsAndFreesThePort) {
     auto server = std::make_unique<HttpServer>([](const HttpRequest&) { return textAnswer("ok"); });
     server->start("127.0.0.1", 0);

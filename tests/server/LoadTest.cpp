@@ -603,6 +603,49 @@ TEST_F(HostileClientTest, HugeBodiesAreRefusedBeforeTheyAreRead) {
     expectStillServing();
 }
 
+// Clients that send a body a byte now and then hold no slot: once they lag behind the minimum
+// rate they count as idle (a new client closes one to make room, instead of getting 503), and
+// they are dropped when they have fallen the grace time behind, long before the idle limit.
+TEST(LoadTest, TricklingBodiesLoseTheirSlotAndAreDropped) {
+    constexpr int kSlots = 8;
+    Site site;
+    ServerLimits limits;
+    limits.maxConnections = kSlots;
+    limits.idleTimeout = 30s; // far beyond the test: the body rule has to act
+    limits.bodyGrace = 4s;
+    HttpServer server(site.state, site.host, limits);
+    server.start("127.0.0.1", 0);
+    const std::uint16_t port = server.port();
+
+    std::vector<std::unique_ptr<Connection>> slow;
+    for (int i = 0; i < kSlots; ++i) {
+        slow.push_back(std::make_unique<Connection>(port, 5s));
+        ASSERT_TRUE(slow.back()->sendAll("POST /app/page.htm HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                         "Content-Type: application/x-www-form-urlencoded\r\n"
+                                         "Content-Length: 1000\r\n\r\na"));
+    }
+    const auto start = Clock::now();
+    const auto trickleUntil = [&](Clock::time_point end) {
+        while (Clock::now() < end) {
+            for (auto& connection : slow)
+                if (!connection->closedByServer())
+                    connection->sendAll("b");
+            std::this_thread::sleep_for(200ms);
+        }
+    };
+    trickleUntil(start + 1500ms);
+    const Response answer = get(port, "/page.htm");
+    EXPECT_EQ(answer.result_int(), 200) << "a full server of trickling bodies refused a client";
+    EXPECT_EQ(answer.body(), kStaticPage);
+
+    trickleUntil(start + limits.bodyGrace + 1500ms);
+    int open = 0;
+    for (auto& connection : slow)
+        open += connection->closedByServer() ? 0 : 1;
+    EXPECT_EQ(open, 0) << "trickling bodies still open after the grace time";
+    EXPECT_EQ(get(port, "/pic.gif").body(), site.picture);
+}
+
 // 10,000 header fields exceed the header limit: refused with 431 (or the connection dropped).
 TEST_F(HostileClientTest, TenThousandHeadersAreRefused) {
     std::string request = "GET /pic.gif HTTP/1.1\r\nHost: 127.0.0.1\r\n";

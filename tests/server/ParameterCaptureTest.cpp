@@ -146,6 +146,41 @@ TEST_F(OrdinaryRequestOverHttp, WithoutParametersNothingChanges) {
     EXPECT_TRUE(host.calls().empty());
 }
 
+// Requests that would make the list pass its limits get 413 and change nothing; requests that
+// stay within them (or do not grow the list) are served. The variables page keeps to the limit too.
+TEST_F(OrdinaryRequestOverHttp, ParametersBeyondTheVariableLimitsChangeNothing) {
+    state.variables.setLimits(VariableLimits{5, 40}); // three rows of 6 bytes so far
+    const test::TestServer server(state, host);
+    const Rows before = rows();
+    struct Case {
+        std::string what, target, body;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"three new rows", "/x.htm?a=1&b=2&c=3", "", 413},
+        {"a value past the bytes", "/x.htm", "Beta=" + std::string(40, 'x'), 413},
+        {"a new row past the bytes", "/x.htm", "New=" + std::string(30, 'x'), 413},
+        {"the variables page's value past the bytes",
+         "/$int/VarList.html?INT=true&NAME=Beta&VALUE=" + std::string(40, 'x'), "", 413},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto answer = c.body.empty()
+                                ? test::httpGet(server.port(), c.target)
+                                : test::httpRequest(server.port(), "POST", c.target, c.body);
+        EXPECT_EQ(answer.status, c.status);
+        EXPECT_EQ(rows(), before);
+    }
+    EXPECT_TRUE(host.calls().empty());
+    EXPECT_EQ(test::httpGet(server.port(), "/x.htm?a=1&b=" + std::string(20, 'y')).status, 404);
+    EXPECT_EQ(rows(),
+              (Rows{"b=" + std::string(20, 'y') + "|U", "a=1|U", "Alpha=a", "Beta=b", "Gamma=g"}));
+    // Full now: a value that shrinks is still taken, a new name is not.
+    EXPECT_EQ(test::httpGet(server.port(), "/x.htm?B=").status, 404);
+    EXPECT_EQ(test::httpGet(server.port(), "/x.htm?c=1").status, 413);
+    EXPECT_EQ(rows().size(), 5u);
+}
+
 TEST_F(OrdinaryRequestOverHttp, BuiltInPagesTakeNoParameters) {
     // "/$int/varlist.html" is an ordinary request; "/$INT" is the control page.
     const test::TestServer server(state, host);

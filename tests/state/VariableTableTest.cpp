@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,73 @@ TEST(VariableTable, LeadingPassedCountStopsAtFirstOtherRow) {
     table.markUsed(3, table.leadingPassedCount()); // b at 2
     EXPECT_EQ(namesOf(table), (std::vector<std::string>{"d", "c", "b", "a"}));
     EXPECT_EQ(table.leadingPassedCount(), 2u);
+}
+
+// Setting parameters one after the other, the simple way (a move of the list per parameter).
+void applyOneByOne(VariableTable& table, std::vector<Parameter> params, bool autoSort) {
+    for (Parameter& param : params) {
+        if (const auto row = table.find(param.name)) {
+            table.setValue(*row, std::move(param.value));
+            if (autoSort)
+                table.markPassed(*row);
+        } else {
+            const std::size_t added = table.add(std::move(param.name), std::move(param.value));
+            if (autoSort)
+                table.markUsed(added, table.leadingPassedCount());
+        }
+    }
+}
+
+std::vector<std::string> describe(const VariableTable& table) {
+    std::vector<std::string> out;
+    for (const Variable& row : table.rows())
+        out.push_back(row.Name + "=" + row.Value + "|" +
+                      std::to_string(static_cast<int>(row.mark)));
+    return out;
+}
+
+// The batched capture against the one-by-one reference on random lists: marks anywhere (a sort
+// scatters them), names repeated in other letter cases, parameters repeating, finding and adding.
+// Afterwards the lookup, the byte count and the mark reset agree too.
+TEST(VariableTable, ApplyParametersMatchesSettingThemOneByOne) {
+    std::mt19937 random(11);
+    const std::vector<std::string> pool = {"a", "A", "b", "B", "c", "d", "e", "f", "g", "h"};
+    const auto pick = [&](std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+    };
+    for (int round = 0; round < 3000; ++round) {
+        const bool autoSort = round % 5 != 0;
+        VariableTable batched, reference;
+        const std::size_t rows = pick(9);
+        std::vector<Variable> initial;
+        for (std::size_t i = 0; i < rows; ++i)
+            initial.push_back(
+                Variable{pool[pick(pool.size())], std::to_string(i), static_cast<Mark>(pick(3))});
+        batched.assign(initial);
+        reference.assign(initial);
+        std::vector<Parameter> params;
+        for (std::size_t i = pick(12); i > 0; --i)
+            params.push_back(Parameter{pool[pick(pool.size())], "v" + std::to_string(i)});
+        SCOPED_TRACE("round " + std::to_string(round));
+
+        applyOneByOne(reference, params, autoSort);
+        const auto growth = batched.afterParameters(params);
+        EXPECT_EQ(growth.rows + rows, reference.size());
+        EXPECT_EQ(growth.bytes, reference.bytes());
+        batched.applyParameters(params, autoSort);
+
+        ASSERT_EQ(describe(batched), describe(reference));
+        std::size_t bytes = 0;
+        for (const Variable& row : reference.rows())
+            bytes += row.Name.size() + row.Value.size();
+        EXPECT_EQ(batched.bytes(), bytes);
+        for (const std::string& name : pool)
+            EXPECT_EQ(batched.find(name), reference.find(name)) << name;
+        batched.resetMarks();
+        reference.resetMarks();
+        EXPECT_EQ(describe(batched), describe(reference));
+        EXPECT_FALSE(batched.anyMarked());
+    }
 }
 
 TEST(StripVariableReferences, CutsLeftmostReferenceUntilNoneIsLeft) {
