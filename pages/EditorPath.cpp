@@ -1,9 +1,17 @@
 #include "pages/EditorPath.h"
 
+#include "server/StaticFiles.h"
 #include "server/TextHelpers.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <deque>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace pelotest {
 
@@ -23,45 +31,175 @@ std::string pathFromEditorForm(std::string_view site) {
 
 namespace {
 
-// The path with links and ".." resolved as far as it exists, without a trailing separator.
-std::optional<fs::path> resolved(const fs::path& path) {
-    std::error_code ec;
-    fs::path full = fs::weakly_canonical(path, ec);
-    if (ec)
-        return std::nullopt;
-    if (!full.has_filename() && full.has_relative_path())
-        full = full.parent_path();
-    return full;
+// Links followed in one resolution before it counts as a loop, as the kernel's limit.
+constexpr int kMaxLinks = 40;
+
+std::string joined(const std::vector<std::string>& components) {
+    if (components.empty())
+        return "/";
+    std::string out;
+    for (const std::string& component : components)
+        out += "/" + component;
+    return out;
 }
 
-bool strictlyInside(const fs::path& file, std::string_view root) {
-    if (root.empty())
-        return false;
-    const auto base = resolved(fs::path(root));
-    if (!base)
-        return false;
-    auto f = file.begin();
-    for (auto r = base->begin(); r != base->end(); ++r, ++f)
-        if (f == file.end() || *f != *r)
-            return false;
-    return f != file.end();
+// The components of a path in order; empty ones go (a doubled separator is one).
+void prependComponents(std::deque<std::string>& pending, std::string_view path) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        const std::string_view part = path.substr(start, end - start);
+        if (!part.empty())
+            parts.emplace_back(part);
+        start = end + 1;
+    }
+    pending.insert(pending.begin(), parts.begin(), parts.end());
+}
+
+std::optional<std::string> linkTarget(const std::string& link) {
+    std::vector<char> buffer(256);
+    for (;;) {
+        const ssize_t n = ::readlink(link.c_str(), buffer.data(), buffer.size());
+        if (n < 0)
+            return std::nullopt;
+        if (static_cast<std::size_t>(n) < buffer.size())
+            return std::string(buffer.data(), static_cast<std::size_t>(n));
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+// The real location of a root folder; nullopt when it is empty, missing or not a folder.
+std::optional<fs::path> realFolder(std::string_view root) {
+    std::error_code ec;
+    // A folder set relative to the working folder counts from there.
+    const fs::path absolute = root.empty() ? fs::path() : fs::absolute(fs::path(root), ec);
+    if (absolute.empty() || ec)
+        return std::nullopt;
+    const auto real = resolveLikeKernel(absolute.string());
+    if (!real || real->missing != 0 || !fs::is_directory(real->path, ec))
+        return std::nullopt;
+    return real->path;
+}
+
+bool insideRoot(const fs::path& file, std::string_view root) {
+    const auto base = realFolder(root);
+    return base && liesBelow(*base, file);
+}
+
+// The name after the last '/'; "" when the path ends in one.
+std::string_view lastComponent(std::string_view path) {
+    const std::size_t cut = path.rfind('/');
+    return cut == std::string_view::npos ? path : path.substr(cut + 1);
 }
 
 } // namespace
 
+std::optional<KernelPath> resolveLikeKernel(std::string_view path) {
+    if (path.empty() || path.front() != '/' || path.find('\0') != std::string_view::npos)
+        return std::nullopt;
+    std::vector<std::string> resolved; // real folders (and a last file) below "/"
+    bool lastIsFolder = true;          // what resolved ends in; "/" is a folder
+    std::size_t missing = 0;
+    int links = 0;
+    std::deque<std::string> pending;
+    prependComponents(pending, path);
+    while (!pending.empty()) {
+        std::string component = std::move(pending.front());
+        pending.pop_front();
+        if (missing > 0) {
+            // The kernel stops at the first missing folder: nothing below it can be reached,
+            // and ".." cannot lead back out of it.
+            if (component == ".." || component == ".")
+                return std::nullopt;
+            resolved.push_back(std::move(component));
+            ++missing;
+            continue;
+        }
+        if (!lastIsFolder)
+            return std::nullopt; // a component below a file
+        if (component == ".")
+            continue;
+        if (component == "..") {
+            // What precedes is already real, so its parent is the one the kernel goes to.
+            if (!resolved.empty())
+                resolved.pop_back();
+            continue;
+        }
+        const std::string candidate = joined(resolved) + "/" + component;
+        struct stat info {};
+        if (::lstat(candidate.c_str(), &info) != 0) {
+            if (errno != ENOENT)
+                return std::nullopt;
+            resolved.push_back(std::move(component));
+            missing = 1;
+            continue;
+        }
+        if (S_ISLNK(info.st_mode)) {
+            const auto target = linkTarget(candidate);
+            if (!target || target->empty() || ++links > kMaxLinks)
+                return std::nullopt;
+            if (target->front() == '/')
+                resolved.clear();
+            prependComponents(pending, *target);
+            lastIsFolder = true; // what resolved holds now is a folder again
+            continue;
+        }
+        resolved.push_back(std::move(component));
+        lastIsFolder = S_ISDIR(info.st_mode);
+    }
+    return KernelPath{joined(resolved), missing};
+}
+
 std::optional<fs::path> confinedEditorFile(std::string_view path, std::string_view staticRoot,
                                            std::string_view templateFolder) {
-    if (path.empty() || path.find('\0') != std::string_view::npos)
+    const std::string_view name = lastComponent(path);
+    if (name.empty() || name == "." || name == "..")
         return std::nullopt;
-    const fs::path requested(path);
-    if (!requested.is_absolute())
+    const auto file = resolveLikeKernel(path);
+    if (!file)
         return std::nullopt;
-    auto file = resolved(requested);
-    if (!file || !file->has_filename())
-        return std::nullopt;
-    if (strictlyInside(*file, staticRoot) || strictlyInside(*file, templateFolder))
-        return file;
+    if (insideRoot(file->path, staticRoot) || insideRoot(file->path, templateFolder))
+        return file->path;
     return std::nullopt;
+}
+
+std::optional<EditorFolder> EditorFolder::open(std::string_view path, std::string_view staticRoot,
+                                               std::string_view templateFolder) {
+    auto file = confinedEditorFile(path, staticRoot, templateFolder);
+    if (!file)
+        return std::nullopt;
+    const fs::path folderPath = file->parent_path();
+    const int fd = ::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    EditorFolder folder(fd, std::move(*file));
+    // Where the descriptor really is: the folder that was checked, or else a link has been put
+    // into its path since.
+    const auto where = linkTarget("/proc/self/fd/" + std::to_string(fd));
+    if (!where || fs::path(*where) != folderPath)
+        return std::nullopt;
+    return folder;
+}
+
+EditorFolder::EditorFolder(EditorFolder&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), file_(std::move(other.file_)) {}
+
+EditorFolder& EditorFolder::operator=(EditorFolder&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+        file_ = std::move(other.file_);
+    }
+    return *this;
+}
+
+EditorFolder::~EditorFolder() {
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 } // namespace pelotest

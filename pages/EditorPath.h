@@ -17,11 +17,50 @@ std::string editorFormOfPath(std::string_view path);
 // then every '?' back to '/'. So a '+' in a file name becomes a blank, as it always has.
 std::string pathFromEditorForm(std::string_view site);
 
-// The file that path names, with ".." and links resolved, when it lies strictly inside the
-// static root or the template folder (each likewise resolved; an empty root confines nothing
-// into it); nullopt otherwise, also for an empty or relative path. The file need not exist.
+// An absolute path resolved as the kernel resolves it when a file is opened: one component after
+// the other, every link replaced by its target, ".." taken from the folder reached so far (so
+// after a link it leads to the link target's parent). The components from the first missing one
+// on are kept as written; a ".." or "." among them, a component below a file, a link loop or a
+// relative path give nullopt, as the kernel would fail there too.
+struct KernelPath {
+    std::filesystem::path path;
+    std::size_t missing = 0; // how many of the last components do not exist
+};
+std::optional<KernelPath> resolveLikeKernel(std::string_view path);
+
+// The file that path names, resolved as the kernel will (resolveLikeKernel; a link in the last
+// place is followed too), when it lies strictly inside the static root or the template folder
+// (each resolved the same way and existing; an empty root confines nothing into it); nullopt
+// otherwise, also for an empty or relative path or one that ends in a folder ("/", ".", "..").
+// The file, and the folders from the first missing one on, need not exist.
 std::optional<std::filesystem::path> confinedEditorFile(std::string_view path,
                                                         std::string_view staticRoot,
                                                         std::string_view templateFolder);
+
+// The folder of a confined editor file, opened. The check of confinedEditorFile names folders
+// by their path; a link swapped into that path afterwards would make the path another folder.
+// The descriptor stays the folder that was checked, so files are opened and replaced relative to
+// it (openat, renameat) and without following a link in the last place.
+class EditorFolder {
+  public:
+    // nullopt when the path is not confined (confinedEditorFile) or its folder cannot be opened
+    // or is no longer the folder that was checked.
+    static std::optional<EditorFolder> open(std::string_view path, std::string_view staticRoot,
+                                            std::string_view templateFolder);
+    EditorFolder(EditorFolder&& other) noexcept;
+    EditorFolder& operator=(EditorFolder&& other) noexcept;
+    ~EditorFolder();
+
+    int fd() const { return fd_; }
+    // The file's name inside the folder.
+    std::string name() const { return file_.filename().string(); }
+    // The resolved path of the file.
+    const std::filesystem::path& file() const { return file_; }
+
+  private:
+    EditorFolder(int fd, std::filesystem::path file) : fd_(fd), file_(std::move(file)) {}
+    int fd_ = -1;
+    std::filesystem::path file_;
+};
 
 } // namespace pelotest

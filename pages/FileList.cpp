@@ -62,7 +62,10 @@ bool isEditableFile(std::string_view name) {
 std::optional<std::string> parentEntry(const std::string& path, const RequestPaths& paths) {
     const std::string& staticRoot = paths.StaticRoot;
     const std::string& templateFolder = paths.TemplateFolder;
-    if (!startsWithIgnoreCase(path, staticRoot) && !startsWithIgnoreCase(path, templateFolder))
+    // An empty static root holds every path; no template folder (none set, or one that a
+    // variable moved out of the configured folder) holds none.
+    if (!startsWithIgnoreCase(path, staticRoot) &&
+        (templateFolder.empty() || !startsWithIgnoreCase(path, templateFolder)))
         return std::nullopt;
     for (const std::string& candidate : {path, path + "/"})
         if (equalsIgnoreCase(candidate, staticRoot) || equalsIgnoreCase(candidate, templateFolder))
@@ -79,14 +82,16 @@ std::optional<std::string> parentEntry(const std::string& path, const RequestPat
 
 // A link that lists another folder in the same frame and writes it into the control page's
 // heading. Paths and names stand in a link's query and in a script string: both are escaped for
-// their place, so that any folder name leads to that folder.
+// their place, so that any folder name leads to that folder. SetPath puts its argument into the
+// heading as markup, so the argument is the folder's markup (HTML-escaped), as is the root it is
+// compared with: a folder named like a tag shows as text, and ordinary names are unchanged.
 std::string folderRow(const std::string& folder, const std::string& type, std::string_view image,
                       std::string_view text) {
     return " <tr>\r  <td><a class=file href=\"/$int/FileList.html?PATH=" + queryLinkValue(folder) +
            "&TYPE=" + queryLinkValue(type) + "\" onClick=\"SetPath('" +
-           scriptAttributeString(folder) + "');\"><img src=\"/$int/" + std::string(image) +
-           "\" border=\"0\" alt=\"\" width=\"16\" height=\"16\">&nbsp;" + htmlEscape(text) +
-           "</a></td>\r </tr>\r";
+           scriptAttributeString(htmlEscape(folder)) + "');\"><img src=\"/$int/" +
+           std::string(image) + "\" border=\"0\" alt=\"\" width=\"16\" height=\"16\">&nbsp;" +
+           htmlEscape(text) + "</a></td>\r </tr>\r";
 }
 
 std::string fileRow(const std::string& file, std::size_t number, bool isTemplate,
@@ -102,7 +107,7 @@ std::string pageHead(const Exchange& ex) {
     std::string page = controlPageHead() + "<title>" + loadUiText(ex.state, 69) + "</title>\r";
     page += "<script language=\"javascript\">\r";
     page += editSiteFunction(pageStamp());
-    page += "var root=\"" + scriptStringEscape(ex.paths.StaticRoot) + "\";\r";
+    page += "var root=\"" + scriptStringEscape(htmlEscape(ex.paths.StaticRoot)) + "\";\r";
     page += "var col1=\"" + htmlColor(ex.host, ColorRole::WindowText) + "\";\r";
     page += "var col2=\"" + htmlColor(ex.host, ColorRole::GrayText) + "\";\r";
     page += "function SetPath(path)\r"

@@ -12,12 +12,15 @@
 #include "server/TextHelpers.h"
 #include "state/TextCase.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <random>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -128,17 +131,46 @@ std::string notFoundPage(const Exchange& ex, const std::string& path) {
     return page;
 }
 
+// The text of a confined file, read through its folder's descriptor without following a link
+// in the last place; nullopt when it is not a regular file or cannot be read.
+std::optional<std::string> readConfinedFile(const EditorFolder& folder) {
+    // Non-blocking, so that a named pipe put in the file's place cannot hold the request.
+    const int fd = ::openat(folder.fd(), folder.name().c_str(),
+                            O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<std::string> bytes;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        bytes.emplace();
+        char block[64 * 1024];
+        for (;;) {
+            const ssize_t n = ::read(fd, block, sizeof block);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                bytes.reset();
+            if (n <= 0)
+                break;
+            bytes->append(block, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    return bytes;
+}
+
 // The text area's content. A browser drops one line break right after the start tag, so a
 // text that begins with an empty line gets one extra break there, which keeps the line.
-std::string textAreaContent(const fs::path& file) {
-    std::string text = joinLinesCrLf(readLines(file.string()));
+std::string textAreaContent(std::string_view bytes) {
+    std::string text = joinLinesCrLf(splitLines(bytes));
     std::string content = htmlEscape(text);
     if (!text.empty() && (text.front() == '\r' || text.front() == '\n'))
         content.insert(0, "\r\n");
     return content;
 }
 
-std::string editorPage(const Exchange& ex, const std::string& path, const fs::path& file) {
+std::string editorPage(const Exchange& ex, const std::string& path, const fs::path& file,
+                       std::string_view bytes) {
     const AppState& state = ex.state;
     const bool staticPage = startsWithIgnoreCase(path, ex.paths.StaticRoot);
     std::string page = controlPageHead();
@@ -167,7 +199,7 @@ std::string editorPage(const Exchange& ex, const std::string& path, const fs::pa
             "onkeydown=\"GetPosition(this);\" onkeyup=\"GetPosition(this);\" "
             "onChange=\"GetPosition(this);\" onclick=\"GetPosition(this);\" "
             "onFocus=\"GetPosition(this);\" style=\"width:100%;height:100%;\">";
-    page += textAreaContent(file);
+    page += textAreaContent(bytes);
     page += "</TEXTAREA></td>\r </tr>\r";
     page += "</table>\r</FORM>\r</body>\r</html>";
     return page;
@@ -199,25 +231,77 @@ std::string systemError(int error) {
     return std::strerror(error);
 }
 
-// Writes bytes to a new file beside target and renames it over target: readers see the old
-// file or the new one, never a part, and a failed write leaves the old file as it was. An
-// existing file keeps its permissions. Returns the reason on failure.
-std::optional<std::string> replaceFileAtomically(const fs::path& target, std::string_view bytes) {
+// A temporary file of a save: "." + the file's name + ".pelotest-" + digits.
+constexpr std::string_view kTemporaryMark = ".pelotest-";
+
+bool isTemporaryOf(std::string_view entry, std::string_view name) {
+    const std::size_t prefix = 1 + name.size() + kTemporaryMark.size();
+    if (entry.size() <= prefix || entry.front() != '.' || entry.substr(1, name.size()) != name ||
+        entry.substr(1 + name.size(), kTemporaryMark.size()) != kTemporaryMark)
+        return false;
+    return std::all_of(entry.begin() + static_cast<std::ptrdiff_t>(prefix), entry.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A save that was killed leaves its temporary file behind. Each running save holds a lock on its
+// own (the kernel drops it when the process dies), so a temporary file of this name that can be
+// locked belongs to no running save and is removed.
+void removeStaleTemporaries(const EditorFolder& folder) {
+    const int listing = ::dup(folder.fd());
+    if (listing < 0)
+        return;
+    DIR* dir = ::fdopendir(listing);
+    if (!dir) {
+        ::close(listing);
+        return;
+    }
+    // fdopendir shares the descriptor's position with the folder's own: start at the beginning.
+    ::rewinddir(dir);
+    const std::string name = folder.name();
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isTemporaryOf(entry->d_name, name))
+            continue;
+        const int fd =
+            ::openat(folder.fd(), entry->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            stale.emplace_back(entry->d_name);
+        ::close(fd);
+    }
+    ::closedir(dir);
+    for (const std::string& entry : stale)
+        ::unlinkat(folder.fd(), entry.c_str(), 0);
+}
+
+// Writes bytes to a new file beside the target and renames it over the target, both relative to
+// the folder's descriptor: readers see the old file or the new one, never a part, a failed write
+// leaves the old file as it was, and a link put in the target's place is replaced, not followed.
+// An existing file keeps its permissions. Returns the reason on failure.
+std::optional<std::string> replaceFileAtomically(const EditorFolder& folder,
+                                                 std::string_view bytes) {
+    const int dirFd = folder.fd();
+    const std::string name = folder.name();
     struct stat old {};
-    const bool existed = ::stat(target.c_str(), &old) == 0;
+    const bool existed = ::fstatat(dirFd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    removeStaleTemporaries(folder);
 
     std::random_device random;
-    fs::path temp;
+    std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temp = target.parent_path() /
-               ("." + target.filename().string() + ".pelotest-" + std::to_string(random()));
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        temp = "." + name + std::string(kTemporaryMark) + std::to_string(random());
+        fd = ::openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                      0666);
         if (fd < 0 && errno != EEXIST)
             return systemError(errno);
     }
     if (fd < 0)
         return systemError(EEXIST);
+    // Marks the temporary file as in use until the rename (see removeStaleTemporaries).
+    ::flock(fd, LOCK_EX | LOCK_NB);
 
     std::optional<std::string> failure;
     std::size_t written = 0;
@@ -234,12 +318,12 @@ std::optional<std::string> replaceFileAtomically(const fs::path& target, std::st
         failure = systemError(errno);
     if (!failure && ::fsync(fd) != 0)
         failure = systemError(errno);
-    if (::close(fd) != 0 && !failure)
-        failure = systemError(errno);
-    if (!failure && ::rename(temp.c_str(), target.c_str()) != 0)
+    if (!failure && ::renameat(dirFd, temp.c_str(), dirFd, name.c_str()) != 0)
         failure = systemError(errno);
     if (failure)
-        ::unlink(temp.c_str());
+        ::unlinkat(dirFd, temp.c_str(), 0);
+    // The data reached the disk before the rename (fsync), so closing cannot lose it any more.
+    ::close(fd);
     return failure;
 }
 
@@ -285,14 +369,14 @@ std::string confirmationPage(const Exchange& ex, const std::string& path) {
 
 void answerSiteEdit(Exchange& ex) {
     const std::string path = pathFromEditorForm(firstParam(ex.request, "site").value_or(""));
-    const auto file = confinedEditorFile(path, ex.paths.StaticRoot, ex.paths.TemplateFolder);
-    std::error_code ec;
+    const auto folder = EditorFolder::open(path, ex.paths.StaticRoot, ex.paths.TemplateFolder);
+    const auto bytes = folder ? readConfinedFile(*folder) : std::nullopt;
     ex.response.contentType = "text/html";
-    if (!file || !fs::is_regular_file(*file, ec)) {
+    if (!bytes) {
         ex.response.body = notFoundPage(ex, path);
         return;
     }
-    ex.response.body = editorPage(ex, path, *file);
+    ex.response.body = editorPage(ex, path, folder->file(), *bytes);
 }
 
 void answerSiteSave(Exchange& ex) {
@@ -309,11 +393,16 @@ void answerSiteSave(Exchange& ex) {
     std::error_code ec;
     if (!fs::is_directory(file->parent_path(), ec))
         return answerFailure(ex, 500, path, "Not saved: the folder does not exist.");
-    if (fs::exists(*file, ec) && !fs::is_regular_file(*file, ec))
+    const auto folder = EditorFolder::open(path, ex.paths.StaticRoot, ex.paths.TemplateFolder);
+    if (!folder)
+        return answerFailure(ex, 500, path, "Not saved: the folder changed while saving.");
+    struct stat info {};
+    if (::fstatat(folder->fd(), folder->name().c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(info.st_mode))
         return answerFailure(ex, 500, path, "Not saved: this is not a file.");
 
     const std::string text = lastParam(ex.request, "SITE").value_or("");
-    if (const auto failure = replaceFileAtomically(*file, asCrLfLines(text)))
+    if (const auto failure = replaceFileAtomically(*folder, asCrLfLines(text)))
         return answerFailure(ex, 500, path, "Not saved: " + *failure);
 
     ex.response.contentType = "text/html";

@@ -59,6 +59,36 @@ std::string expandTemplateFolder(AppState& state, Host* host, std::string text) 
     return text;
 }
 
+// Request parameters set variables, so any web page the browser visits can set the values that
+// a DynamicPath refers to. A value may choose a folder below the fixed text before the first
+// reference (up to and including that text's last separator), never leave it: the expanded
+// folder is refused when it no longer begins with that text, or when the part after it holds a
+// ".." segment or a NUL byte. Both texts use '/' as the separator.
+bool staysInConfiguredFolder(std::string_view configured, std::string_view expanded,
+                             std::string_view before) {
+    const std::size_t reference = configured.find(before);
+    if (expanded == configured || before.empty() || reference == std::string_view::npos)
+        return true; // nothing was expanded: the folder is as the user typed it
+    const std::string_view literal = configured.substr(0, reference);
+    const std::size_t lastSeparator = literal.rfind('/');
+    const std::string_view fixed = lastSeparator == std::string_view::npos
+                                       ? std::string_view{}
+                                       : literal.substr(0, lastSeparator + 1);
+    if (expanded.substr(0, fixed.size()) != fixed || expanded.find('\0') != std::string::npos)
+        return false;
+    const std::string_view chosen = expanded.substr(fixed.size());
+    std::size_t start = 0;
+    while (start <= chosen.size()) {
+        std::size_t end = chosen.find('/', start);
+        if (end == std::string_view::npos)
+            end = chosen.size();
+        if (chosen.substr(start, end - start) == "..")
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 } // namespace
 
 RequestPaths computeRequestPaths(AppState& state, Host* host, std::string_view document) {
@@ -66,8 +96,12 @@ RequestPaths computeRequestPaths(AppState& state, Host* host, std::string_view d
     paths.StaticRoot = nativeSeparators(state.settings.StaticPath);
     removeOneTrailingSlash(paths.StaticRoot);
 
-    paths.TemplateFolder =
-        nativeSeparators(expandTemplateFolder(state, host, state.settings.DynamicPath));
+    const std::string& dynamicPath = state.settings.DynamicPath;
+    paths.TemplateFolder = nativeSeparators(expandTemplateFolder(state, host, dynamicPath));
+    // A folder that a variable moved out of the configured one is no template folder at all.
+    if (!staysInConfiguredFolder(nativeSeparators(dynamicPath), paths.TemplateFolder,
+                                 nativeSeparators(state.settings.VarBefore)))
+        paths.TemplateFolder.clear();
     removeOneTrailingSlash(paths.TemplateFolder);
 
     std::string virtualPath = nativeSeparators(state.settings.VirtualPath);

@@ -94,9 +94,6 @@ std::string_view contentTypeFor(std::string_view path) {
     return "application/octet-stream";
 }
 
-namespace {
-
-// Whether inner lies below outer; both are canonical (absolute, no links, no dot segments).
 bool liesBelow(const fs::path& outer, const fs::path& inner) {
     auto o = outer.begin();
     auto i = inner.begin();
@@ -109,23 +106,23 @@ bool liesBelow(const fs::path& outer, const fs::path& inner) {
     return i != inner.end();
 }
 
-} // namespace
-
-std::optional<fs::path> resolveServableFile(const RequestPaths& paths) {
-    const std::string& root = paths.StaticRoot;
-    const std::string& file = paths.FilePath;
+std::optional<fs::path> resolveFileInside(std::string_view folder, std::string_view file) {
     // A NUL would cut the path short where the system reads it, so such a name never exists.
-    if (root.empty() || root.find('\0') != std::string::npos ||
-        file.find('\0') != std::string::npos)
+    if (folder.empty() || folder.find('\0') != std::string_view::npos ||
+        file.find('\0') != std::string_view::npos)
         return std::nullopt;
     std::error_code ec;
-    const fs::path realRoot = fs::canonical(root, ec);
+    const fs::path realFolder = fs::canonical(fs::path(folder), ec);
     if (ec)
         return std::nullopt;
-    fs::path realFile = fs::canonical(file, ec);
-    if (ec || !fs::is_regular_file(realFile, ec) || !liesBelow(realRoot, realFile))
+    fs::path realFile = fs::canonical(fs::path(file), ec);
+    if (ec || !fs::is_regular_file(realFile, ec) || !liesBelow(realFolder, realFile))
         return std::nullopt;
     return realFile;
+}
+
+std::optional<fs::path> resolveServableFile(const RequestPaths& paths) {
+    return resolveFileInside(paths.StaticRoot, paths.FilePath);
 }
 
 bool isServableFile(const RequestPaths& paths) {

@@ -27,10 +27,18 @@ bool isLoggedPageFile(std::string_view path);
 // their bytes being passed through as they are.
 std::string_view contentTypeFor(std::string_view path);
 
-// The real location of FilePath when it is a regular file (after following links) that lies inside
-// the real location of StaticRoot. Anything else, a path that leaves the folder through "..", a
-// link that points outside it, a NUL byte, a folder, a missing file or an empty StaticRoot (no
-// static folder set), gives nullopt: it counts as not existing.
+// Whether inner lies strictly below outer; both are canonical (absolute, no links, no dot
+// segments). An empty last element of outer (a trailing separator) is ignored.
+bool liesBelow(const std::filesystem::path& outer, const std::filesystem::path& inner);
+
+// The real location of file when it is a regular file (after following links) that lies inside
+// the real location of folder. Anything else, a path that leaves the folder through "..", a link
+// that points outside it, a NUL byte, a folder, a missing file or an empty folder (none set),
+// gives nullopt: it counts as not existing. Static files and templates are confined by it.
+std::optional<std::filesystem::path> resolveFileInside(std::string_view folder,
+                                                       std::string_view file);
+
+// resolveFileInside for FilePath in StaticRoot.
 std::optional<std::filesystem::path> resolveServableFile(const RequestPaths& paths);
 // "FilePath is an existing file" for the ordinary request: resolveServableFile has a result.
 bool isServableFile(const RequestPaths& paths);

@@ -7,6 +7,7 @@
 #include "language/UiTexts.h"
 #include "server/Branches.h"
 #include "server/RequestLogging.h"
+#include "server/StaticFiles.h"
 #include "server/TextHelpers.h"
 #include "state/TextCase.h"
 
@@ -38,11 +39,6 @@ std::string templatePart(std::string_view nodeText) {
                                                          : nodeText.substr(0, separator));
     std::replace(part.begin(), part.end(), '\\', '/');
     return part;
-}
-
-bool isRegularFile(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::is_regular_file(path, error);
 }
 
 // A template path is rendered only when it stays inside the templates folder: node texts are
@@ -163,8 +159,9 @@ TemplateMatch resolveTemplate(AppState& state, const std::string& templateFolder
             return match;
         relative = templatePart(match.node->text);
     }
+    // Confined like static files: a link in the template folder may lead within it, never out.
     const std::string path = templateFolder + "/" + relative;
-    if (!relative.empty() && staysInside(relative) && isRegularFile(path))
+    if (!relative.empty() && staysInside(relative) && resolveFileInside(templateFolder, path))
         match.templatePath = path;
     return match;
 }

@@ -184,13 +184,29 @@ TEST(FileListPage, NamesThatNeedEscapingStillLeadToTheirFolder) {
     t.server.start();
     const std::string body = t.server.get("/$int/FileList.html?PATH=" + odd + "&TYPE=1").body;
     EXPECT_NE(body.find("var root=\"/elsewhere\";"), std::string::npos);
-    EXPECT_NE(
-        body.find(folderRow(odd + "/a%26b %231%2B2 'q&quot;", odd + "/a&amp;b #1+2 \\'q\\&quot;",
-                            "1", "folder.gif", "a&amp;b #1+2 'q&quot;")),
-        std::string::npos)
+    EXPECT_NE(body.find(folderRow(odd + "/a%26b %231%2B2 'q&quot;",
+                                  odd + "/a&amp;amp;b #1+2 \\'q&amp;quot;", "1", "folder.gif",
+                                  "a&amp;b #1+2 'q&quot;")),
+              std::string::npos)
         << body;
     EXPECT_NE(body.find(fileRow(site(odd) + "%3F%3Ci%3E.htm", 2, "&lt;i&gt;.htm", false)),
               std::string::npos)
+        << body;
+}
+
+TEST(FileListPage, FolderNamesReachTheHeadingAsText) {
+    // SetPath writes its argument and the root into the control page's heading as markup: both
+    // arrive there HTML-escaped, so a folder named like a tag is shown, not run.
+    Tree t;
+    const std::string odd = t.root + "/odd";
+    t.server.dir.write("site/odd/<img src=x onerror=alert(1)>/x.htm", "x");
+    t.server.state.settings.StaticPath = t.root + "/<b>";
+    t.server.start();
+    const std::string body = t.server.get("/$int/FileList.html?PATH=" + odd + "&TYPE=1").body;
+    EXPECT_NE(body.find("var root=\"" + t.root + "/&lt;b&gt;\";"), std::string::npos) << body;
+    EXPECT_NE(
+        body.find("onClick=\"SetPath('" + odd + "/&amp;lt;img src=x onerror=alert(1)&amp;gt;');\""),
+        std::string::npos)
         << body;
 }
 

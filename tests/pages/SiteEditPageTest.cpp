@@ -5,10 +5,14 @@
 
 #include <csignal>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
+#include <set>
 #include <string>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 #include <vector>
 
@@ -418,6 +422,62 @@ TEST(SiteEditPage, WhatIsSavedIsShownAgain) {
     ASSERT_EQ(e.save(path, "<textarea>\n&amp;").status, 200);
     const HttpResult shown = e.server.get("/$int/SiteEdit.html?site=" + site(path));
     EXPECT_NE(shown.body.find(">&lt;textarea&gt;\r\n&amp;amp;\r\n</TEXTAREA>"), std::string::npos);
+}
+
+TEST(SiteEditPage, PathsAreResolvedAsTheSystemResolvesThem) {
+    // A missing folder followed by ".." used to vanish as text, so the link after it was never
+    // looked at: the system itself refuses "nonexist/..", and so does the editor.
+    Editor e;
+    fs::create_symlink(e.other + "/secret.htm", e.root + "/secretlink.txt");
+    fs::create_directory_symlink(e.other, e.root + "/outlink");
+    e.server.dir.write("pwn.htm", "outside");
+    e.server.start();
+    for (const std::string& path :
+         {e.root + "/nonexist/../secretlink.txt", e.root + "/nonexist/../outlink/secret.htm",
+          e.root + "/outlink/../pwn.htm", e.root + "/shop/index.htm/../../secretlink.txt"}) {
+        SCOPED_TRACE(path);
+        EXPECT_TRUE(
+            getMatches(e.server, "/$int/SiteEdit.html?site=" + site(path), expectedNotFound(path)));
+    }
+    for (const std::string& path :
+         {e.root + "/nonexist/../outlink/pwn.htm", e.root + "/nonexist/../secretlink.txt",
+          e.root + "/outlink/../pwn.htm"}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(e.save(path, "pwned").status, 403);
+    }
+    EXPECT_FALSE(fs::exists(e.other + "/pwn.htm"));
+    EXPECT_EQ(TempDir::read(e.other + "/secret.htm"), "secret");
+    EXPECT_EQ(TempDir::read(e.server.dir.path() / "pwn.htm"), "outside");
+    // ".." after a real folder still works inside.
+    EXPECT_EQ(e.save(e.root + "/shop/../shop/index.htm", "ok").status, 200);
+    EXPECT_EQ(TempDir::read(e.root + "/shop/index.htm"), "ok\r\n");
+}
+
+TEST(SiteSavePage, RemovesTheTemporaryFilesThatAKilledSaveLeft) {
+    Editor e;
+    const std::string shop = e.root + "/shop";
+    for (const char* name :
+         {".index.htm.pelotest-123", ".index.htm.pelotest-4294967295", ".other.htm.pelotest-5",
+          ".index.htm.pelotest-7x", ".index.htm.pelotest-", ".index.htm.pelotest-42"})
+        e.server.dir.write(std::string("site/shop/") + name, std::string(100000, 'x'));
+    // A save that is still running holds its temporary file locked.
+    const int running = ::open((shop + "/.index.htm.pelotest-42").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(running, 0);
+    ASSERT_EQ(::flock(running, LOCK_EX), 0);
+    e.server.start();
+
+    EXPECT_EQ(e.save(shop + "/index.htm", "new").status, 200);
+    std::set<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(shop))
+        names.insert(entry.path().filename().string());
+    ::close(running);
+    EXPECT_EQ(names,
+              (std::set<std::string>{"index.htm", ".other.htm.pelotest-5", ".index.htm.pelotest-7x",
+                                     ".index.htm.pelotest-", ".index.htm.pelotest-42"}));
+    EXPECT_EQ(TempDir::read(shop + "/index.htm"), "new\r\n");
+    // The file list shows none of them.
+    const std::string list = e.server.get("/$int/FileList.html?PATH=" + shop + "&TYPE=1").body;
+    EXPECT_EQ(list.find(".htm.pelotest-"), std::string::npos) << list;
 }
 
 } // namespace

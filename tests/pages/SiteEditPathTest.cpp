@@ -28,6 +28,9 @@ TEST(EditorConfinement, AcceptsOnlyFilesInsideARoot) {
     fs::create_symlink(d + "/site/a.htm", d + "/tmpl/in.htm");
     fs::create_directory_symlink(d + "/other", d + "/site/outdir");
     fs::create_directory_symlink(d + "/site", d + "/linkedsite");
+    fs::create_symlink(d + "/site/loop", d + "/site/loop");
+    fs::create_symlink(d + "/other/new.htm", d + "/site/dangling.htm");
+    fs::create_symlink("sub/created.htm", d + "/site/newlink.htm");
 
     struct Case {
         std::string path, staticRoot, templateFolder;
@@ -55,6 +58,19 @@ TEST(EditorConfinement, AcceptsOnlyFilesInsideARoot) {
         {"site/a.htm", d + "/site", d + "/tmpl", ""},
         {"", d + "/site", d + "/tmpl", ""},
         {d + "/site/a.htm", "/", "", d + "/site/a.htm"},
+        // Resolved as the system resolves them: a missing folder stops the walk, ".." goes to
+        // the parent of what precedes it once links are followed.
+        {d + "/site/nothere/../out.htm", d + "/site", d + "/tmpl", ""},
+        {d + "/site/nothere/../outdir/new.htm", d + "/site", d + "/tmpl", ""},
+        {d + "/site/outdir/../site/a.htm", d + "/site", "", d + "/site/a.htm"},
+        {d + "/site/outdir/../a.htm", d + "/site", "", ""},
+        {d + "/site/a.htm/../a.htm", d + "/site", "", ""},
+        {d + "/site/sub/new/deeper.htm", d + "/site", "", d + "/site/sub/new/deeper.htm"},
+        {d + "/site/loop/x.htm", d + "/site", "", ""},
+        {d + "/site/dangling.htm", d + "/site", "", ""},
+        {d + "/site/newlink.htm", d + "/site", "", d + "/site/sub/created.htm"},
+        {d + "/site/sub/..", d + "/site", "", ""},
+        {d + "/site/sub/.", d + "/site", "", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path + " in " + c.staticRoot + " | " + c.templateFolder);

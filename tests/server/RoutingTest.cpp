@@ -170,6 +170,39 @@ TEST(RequestContext, ExpandsVariableReferencesInTheTemplateFolder) {
     }
 }
 
+TEST(RequestContext, AValueChoosesAFolderBelowTheFixedTextButNeverLeavesIt) {
+    // Any web page can set a variable through a parameter. A folder that a value moved out of
+    // the fixed text before the first reference is no template folder at all ("").
+    struct Case {
+        std::string dynamicPath, value, expected;
+    };
+    const std::vector<Case> cases = {
+        {"/srv//(proj)", "tmpl", "/srv/tmpl"},
+        {"/srv//(proj)", "a/b", "/srv/a/b"},
+        {"/srv//(proj)", "", "/srv"},
+        {"/srv//(proj)", "..x/y..", "/srv/..x/y.."},   // dots inside names are names
+        {"/srv/tmpl_/(proj)", "de", "/srv/tmpl_de"},   // the fixed folder is /srv/
+        {"/srv/../web//(proj)", "t", "/srv/../web/t"}, // the user's own ".." stays
+        {"/(proj)", "/etc", "/etc"},                   // no fixed text: any folder without ".."
+        {"/srv//(proj)", "../../..", ""},
+        {"/srv//(proj)", "..", ""},
+        {"/srv//(proj)", "a/../b", ""}, // not resolved: a link could make it lead anywhere
+        {"/srv//(proj)", "..\\..\\etc", ""},
+        {"c:\\/(proj)", "..\\x", ""},
+        {"/srv/./(proj)", ".", ""}, // forms ".." with the fixed text
+        {"/(proj)", "/srv/../etc", ""},
+        {"/srv//(proj)/../shared", "t", ""},
+        {"/srv//(proj)", std::string("t\0/x", 4), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dynamicPath + " with " + c.value);
+        AppState state;
+        state.variables.add("proj", c.value);
+        state.settings.DynamicPath = c.dynamicPath;
+        EXPECT_EQ(computeRequestPaths(state, "/").TemplateFolder, c.expected);
+    }
+}
+
 TEST(RequestContext, OtherMarkersFromTheSettings) {
     AppState state;
     state.settings.VarBefore = "{{";

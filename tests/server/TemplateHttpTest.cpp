@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 namespace pelotest {
@@ -123,6 +124,30 @@ TEST_F(TemplateOverHttp, FormPostCarriesTheEventLikeAQuery) {
                           {{"Content-Type", "application/x-www-form-urlencoded"}});
     EXPECT_EQ(result.status, 200);
     EXPECT_EQ(result.body, "Gespeichert: M\xFCller\r\n");
+}
+
+TEST_F(TemplateOverHttp, TemplatesStayInsideTheirFolderLikeStaticFiles) {
+    dir.write("outside/secret.htm", "secret");
+    dir.write("tmpl/real.htm", "real");
+    std::filesystem::create_symlink(dir.path() / "outside/secret.htm",
+                                    dir.path() / "tmpl/link.htm");
+    std::filesystem::create_directory_symlink(dir.path() / "outside", dir.path() / "tmpl/outdir");
+    std::filesystem::create_symlink("real.htm", dir.path() / "tmpl/alias.htm");
+    TreeNode& root = state.tree.appendRoot("start.htm");
+    root.appendChild("link.htm (Leak)");
+    root.appendChild("outdir/secret.htm (LeakDir)");
+    root.appendChild("alias.htm (Alias)");
+
+    TestServer server(state, host);
+    for (const char* event : {"Leak", "LeakDir"}) {
+        SCOPED_TRACE(event);
+        const HttpResult result =
+            test::httpGet(server.port(), std::string("/app/?PELO_EVENT=") + event);
+        EXPECT_EQ(result.body.find("secret"), std::string::npos) << result.body;
+        EXPECT_NE(result.body.find("kein Template zugeordnet"), std::string::npos);
+    }
+    // A link that stays inside the folder is followed.
+    EXPECT_EQ(test::httpGet(server.port(), "/app/?PELO_EVENT=Alias").body, "real\r\n");
 }
 
 } // namespace
