@@ -4,6 +4,7 @@
 #include "server/Branches.h"
 #include "server/RequestLogging.h"
 #include "server/RequestSafety.h"
+#include "server/StaticFiles.h"
 #include "server/TextHelpers.h"
 #include "state/TextCase.h"
 
@@ -35,11 +36,15 @@ class Parameters {
     std::map<std::string, std::string> values_;
 };
 
-// The title for the log row. The assignment does not need the file, so a file that cannot be
-// read only leaves the title empty.
-std::string titleOf(const std::string& path) {
+// The title for the log row, read only from a file inside folder (the names come from the
+// request, so "../x" or a link must not put another file's title into the log). The assignment
+// does not need the file: one that is missing, outside or unreadable leaves the title empty.
+std::string titleOf(const std::string& folder, const std::string& path) {
+    const auto file = resolveFileInside(folder, path);
+    if (!file)
+        return {};
     try {
-        return pageTitle(path);
+        return pageTitle(file->string());
     } catch (const std::exception&) {
         return {};
     }
@@ -92,7 +97,7 @@ void answerSetTemplate(Exchange& ex) {
         const std::string path = ex.paths.TemplateFolder + "/" + templateName;
         addLogEntry(ex.state, ex.host,
                     LogEntry{LogKind::Assigned, std::string(fileNamePart(templateName)), event,
-                             titleOf(path), path});
+                             titleOf(ex.paths.TemplateFolder, path), path});
         if (assignTemplate(ex.state.tree, event, templateName)) {
             ex.state.TreeChanged = true;
             ex.host.treeChanged();
@@ -128,9 +133,9 @@ void answerSetStartSite(Exchange& ex) {
 
     if (!site.empty()) {
         const std::string path = ex.paths.StaticRoot + "/" + site;
-        addLogEntry(
-            ex.state, ex.host,
-            LogEntry{LogKind::StartSite, std::string(fileNamePart(site)), "", titleOf(path), path});
+        addLogEntry(ex.state, ex.host,
+                    LogEntry{LogKind::StartSite, std::string(fileNamePart(site)), "",
+                             titleOf(ex.paths.StaticRoot, path), path});
     }
 }
 

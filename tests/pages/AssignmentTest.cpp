@@ -160,6 +160,33 @@ TEST(AssignmentSetTemplate, IsMatchedExactly) {
     EXPECT_EQ(treeLines(s.state), (Lines{"old.htm"}));
 }
 
+TEST(AssignmentLogTitle, IsReadOnlyFromInsideTheFolder) {
+    PagesServer s;
+    s.state.settings.MaxLog = 100;
+    s.dir.write("secret.htm", "<title>Secret</title>\r\n");
+    s.dir.write("tpl/in.htm", "<title>Inside</title>\r\n");
+    s.dir.write("static/in.htm", "<title>Inside</title>\r\n");
+    std::filesystem::create_symlink(s.dir.path() / "secret.htm", s.dir.path() / "tpl/link.htm");
+    std::filesystem::create_symlink(s.dir.path() / "secret.htm", s.dir.path() / "static/link.htm");
+    struct Case {
+        std::string request;
+        std::string title;
+    };
+    const Case cases[] = {
+        {"/$int/SetTemplate.html?TEMPLATE=in.htm", "Inside"},
+        {"/$int/SetTemplate.html?TEMPLATE=../secret.htm", ""},
+        {"/$int/SetTemplate.html?TEMPLATE=link.htm", ""},
+        {"/$int/SetStartSite.html?SITE=in.htm", "Inside"},
+        {"/$int/SetStartSite.html?SITE=../secret.htm", ""},
+        {"/$int/SetStartSite.html?SITE=link.htm", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.request);
+        httpGet(s.port(), c.request);
+        EXPECT_EQ(logRows(s.state).front().Title, c.title);
+    }
+}
+
 TEST(AssignmentSetStartSite, SetsTheStartPageAndRefreshesToIt) {
     PagesServer s;
     s.dir.write("static/index.htm", "<title>Start</title>\r\n");
