@@ -1,6 +1,6 @@
 #include "pages/EditorPath.h"
 
-#include "server/TextHelpers.h"
+#include "server/Encoders.h"
 
 #include <algorithm>
 #include <system_error>
