@@ -6,7 +6,8 @@
 // template lines, auto-sort. The cost should stay nearly flat in variables, nodes and log rows
 // and grow at most linearly with the template's lines.
 
-#include "server/HeadlessHost.h"
+#include "app/HeadlessHost.h"
+#include "app/Routes.h"
 #include "server/RequestHandler.h"
 #include "state/AppState.h"
 
@@ -101,7 +102,7 @@ class Fixture {
     std::filesystem::path dir_;
     AppState state_;
     HeadlessHost host_;
-    RequestHandler handler_{state_, host_};
+    RequestHandler handler_{state_, host_, routeRequest};
     HttpRequest request_;
 };
 

@@ -2,8 +2,8 @@
 // references, rendered against a variables list of 100,000 rows. The "per_reference" counter is
 // the time per reference (lookup, re-marking and replacement included).
 
+#include "server/References.h"
 #include "server/TemplateRequest.h"
-#include "server/TextHelpers.h"
 
 #include <benchmark/benchmark.h>
 

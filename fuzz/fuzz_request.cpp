@@ -3,7 +3,8 @@
 // site in a temporary folder. Nothing may crash, hang or read out of bounds; answers are checked
 // for what holds for every request.
 
-#include "server/HeadlessHost.h"
+#include "app/HeadlessHost.h"
+#include "app/Routes.h"
 #include "server/HttpServer.h"
 #include "server/HttpTypes.h"
 #include "server/RequestHandler.h"
@@ -74,7 +75,7 @@ struct Site {
     fs::path root;
     AppState state;
     HeadlessHost host{state};
-    RequestHandler handler{state, host};
+    RequestHandler handler{state, host, routeRequest};
 };
 
 } // namespace

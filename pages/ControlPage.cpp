@@ -3,9 +3,10 @@
 
 #include "language/UiTexts.h"
 #include "pages/ControlPageSkeleton.h"
-#include "server/Branches.h"
+#include "pages/Pages.h"
+#include "server/Encoders.h"
+#include "server/ServerPages.h"
 #include "server/StaticFiles.h"
-#include "server/TextHelpers.h"
 #include "state/TextCase.h"
 
 #include <string>

@@ -1,6 +1,6 @@
 #include "pages/ControlPageSkeleton.h"
 
-#include "server/TextHelpers.h"
+#include "server/Encoders.h"
 
 namespace pelotest {
 

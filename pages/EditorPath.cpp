@@ -1,7 +1,7 @@
 #include "pages/EditorPath.h"
 
+#include "server/Encoders.h"
 #include "server/StaticFiles.h"
-#include "server/TextHelpers.h"
 
 #include <algorithm>
 #include <cerrno>

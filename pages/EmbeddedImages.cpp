@@ -1,7 +1,7 @@
 // The pictures compiled into the executable, sent unchanged.
 
+#include "pages/Pages.h"
 #include "resources/EmbeddedResources.h"
-#include "server/Branches.h"
 #include "state/TextCase.h"
 
 #include <stdexcept>

@@ -5,9 +5,9 @@
 #include "language/UiTexts.h"
 #include "pages/ControlPageSkeleton.h"
 #include "pages/EditorPath.h"
+#include "pages/Pages.h"
 #include "pages/PopupPages.h"
-#include "server/Branches.h"
-#include "server/TextHelpers.h"
+#include "server/Encoders.h"
 #include "state/TextCase.h"
 
 #include <algorithm>

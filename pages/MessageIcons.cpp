@@ -1,6 +1,6 @@
 #include "pages/MessageIcons.h"
 
-#include "server/Branches.h"
+#include "pages/Pages.h"
 
 #include <array>
 #include <csetjmp>

@@ -1,6 +1,6 @@
 #include "pages/PopupPages.h"
 
-#include "server/TextHelpers.h"
+#include "server/Encoders.h"
 #include "state/TextCase.h"
 
 #include <chrono>

@@ -6,10 +6,12 @@
 #include "language/UiTexts.h"
 #include "pages/ControlPageSkeleton.h"
 #include "pages/EditorPath.h"
+#include "pages/Pages.h"
 #include "pages/PopupPages.h"
-#include "server/Branches.h"
+#include "server/Encoders.h"
+#include "server/FileInfoText.h"
+#include "server/PageText.h"
 #include "server/RequestSafety.h"
-#include "server/TextHelpers.h"
 #include "state/TextCase.h"
 
 #include <algorithm>

@@ -4,9 +4,10 @@
 #include "language/UiTexts.h"
 #include "pages/ControlPageSkeleton.h"
 #include "pages/EditorPath.h"
+#include "pages/Pages.h"
 #include "pages/PopupPages.h"
-#include "server/Branches.h"
-#include "server/TextHelpers.h"
+#include "server/Encoders.h"
+#include "server/ServerPages.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #include "pages/StyleSheet.h"
 
-#include "server/Branches.h"
-#include "server/TextHelpers.h"
+#include "pages/Pages.h"
+#include "server/Encoders.h"
 
 #include <initializer_list>
 #include <string_view>

@@ -1,11 +1,12 @@
 // SetTemplate.html and SetStartSite.html: the targets of the forms on the unassigned-event page
 // and the welcome page. Both change the state and send the browser on with an immediate refresh.
 
-#include "server/Branches.h"
+#include "pages/Pages.h"
+#include "server/Encoders.h"
+#include "server/PageText.h"
 #include "server/RequestLogging.h"
 #include "server/RequestSafety.h"
 #include "server/StaticFiles.h"
-#include "server/TextHelpers.h"
 #include "state/TextCase.h"
 
 #include <map>

@@ -4,10 +4,10 @@
 
 #include "language/UiTexts.h"
 #include "pages/ControlPageSkeleton.h"
+#include "pages/Pages.h"
 #include "pages/PopupPages.h"
-#include "server/Branches.h"
+#include "server/Encoders.h"
 #include "server/RequestSafety.h"
-#include "server/TextHelpers.h"
 #include "state/VariableSort.h"
 
 #include <string>

@@ -18,6 +18,9 @@ if [ -n "$files" ]; then
     clang-format --dry-run --Werror $files
 fi
 
+echo "== include check (folders include one way only)"
+bash scripts/check-includes.sh
+
 echo "== benchmark harness (quick run: checks the answers, judges no speed)"
 bench/run --quick --no-build --bin build/pelotest
 

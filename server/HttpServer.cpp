@@ -549,8 +549,8 @@ void HttpServer::Impl::serve(std::uint64_t id, std::unique_ptr<net::io_context> 
     allClosed.notify_all();
 }
 
-HttpServer::HttpServer(AppState& state, Host& host, ServerLimits limits) {
-    auto handler = std::make_shared<RequestHandler>(state, host);
+HttpServer::HttpServer(AppState& state, Host& host, Router router, ServerLimits limits) {
+    auto handler = std::make_shared<RequestHandler>(state, host, std::move(router));
     impl_ = std::make_unique<Impl>(
         [handler](const HttpRequest& request) { return handler->handle(request); }, limits);
 }

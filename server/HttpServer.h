@@ -4,6 +4,7 @@
 // streamed in chunks) is written back here, after the state lock has been released.
 
 #include "server/HttpTypes.h"
+#include "server/RequestHandler.h"
 #include "state/AppState.h"
 #include "state/Host.h"
 
@@ -45,8 +46,9 @@ class HttpServer {
     // Answers one parsed request; an exception it throws is answered with 500 and its message.
     using Handler = std::function<HttpResponse(const HttpRequest&)>;
 
-    // Serves the request handler (guard, context, dispatch) over state and host.
-    HttpServer(AppState& state, Host& host, ServerLimits limits = {});
+    // Serves the request handler (Host check, guard, context) over state and host; router
+    // answers each request that passes them.
+    HttpServer(AppState& state, Host& host, Router router, ServerLimits limits = {});
     // Serves any handler with the same connection handling.
     explicit HttpServer(Handler handler, ServerLimits limits = {});
     ~HttpServer(); // stops

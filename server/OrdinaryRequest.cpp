@@ -2,9 +2,11 @@
 // variables list and carry the event; then a static file, a template, the site root or the
 // not-found page answers.
 
-#include "server/Branches.h"
-#include "server/RequestHandler.h"
+#include "server/OrdinaryRequest.h"
+
+#include "server/SiteAnswers.h"
 #include "server/StaticFiles.h"
+#include "server/TemplateRequest.h"
 #include "state/TextCase.h"
 
 #include <algorithm>

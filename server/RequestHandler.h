@@ -1,5 +1,7 @@
 #pragma once
-// IdHTTPServer1CommandGet: the request guard, the request context, and the dispatch table.
+// What every request passes before it is answered: the Host check, the guard that lets requests
+// run one at a time while auto-sort is on, the state lock and the request context. Which answer a
+// request gets is not decided here: the program hands the handler its route table (app/Routes.h).
 
 #include "server/HttpTypes.h"
 #include "server/RequestContext.h"
@@ -10,6 +12,7 @@
 #include <functional>
 #include <mutex>
 #include <string_view>
+#include <utility>
 
 namespace pelotest {
 
@@ -36,40 +39,14 @@ class RequestBusy {
 // case). A request without a Host header cannot come from a rebound name and is allowed.
 bool isAllowedHost(const std::optional<std::string>& hostHeader, std::string_view allowedHosts);
 
-// The dispatch table: which answer a document gets (the first test that matches). Only the
-// control page's path ignores case.
-enum class Route {
-    ControlPage,
-    SetTemplate,
-    SetStartSite,
-    EmbeddedImage, // name: "Img3.gif", "rel.gif", ..., "favicon.ico"
-    StyleSheet,
-    MessageIcon, // icon
-    SiteLog,
-    VarList,
-    FileList,
-    SiteEdit,
-    SiteSave,
-    Ordinary,
-};
-struct RouteChoice {
-    Route route = Route::Ordinary;
-    std::string_view name;
-    MessageIcon icon = MessageIcon::Warning;
-};
-RouteChoice chooseRoute(std::string_view document, const std::string& staticRoot);
-
-// Steps 4 to 7 of an ordinary request: which answer it gets once its parameters are applied.
-enum class OrdinaryRoute { StaticFile, Template, SiteRoot, NotFound };
-OrdinaryRoute chooseOrdinaryRoute(const RequestPaths& paths, bool isExistingFile);
-
-// Parameter capture of an ordinary request: every "name=value" entry sets or adds a variable
-// (re-marking it while auto-sort is on) and the event parameter sets ex.event.
-void captureParameters(Exchange& ex);
+// The route table: fills ex.response for one request that passed the Host check, with the guard
+// entered and the state locked.
+using Router = std::function<void(Exchange&)>;
 
 class RequestHandler {
   public:
-    RequestHandler(AppState& state, Host& host) : state_(state), host_(host) {}
+    RequestHandler(AppState& state, Host& host, Router router)
+        : state_(state), host_(host), router_(std::move(router)) {}
 
     // Answers one request. Exceptions propagate: the listener answers them with 500.
     HttpResponse handle(const HttpRequest& request);
@@ -77,6 +54,7 @@ class RequestHandler {
   private:
     AppState& state_;
     Host& host_;
+    Router router_;
     RequestBusy busy_;
 };
 

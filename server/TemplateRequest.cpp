@@ -5,10 +5,11 @@
 
 #include "server/TemplateRequest.h"
 #include "language/UiTexts.h"
-#include "server/Branches.h"
+#include "server/Encoders.h"
+#include "server/PageText.h"
+#include "server/References.h"
 #include "server/RequestLogging.h"
 #include "server/StaticFiles.h"
-#include "server/TextHelpers.h"
 #include "state/TextCase.h"
 
 #include <algorithm>

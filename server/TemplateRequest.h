@@ -1,6 +1,6 @@
 #pragma once
-// Event resolution and template rendering, in pieces that the dispatch branch
-// answerTemplateRequest (server/Branches.h) puts together and that tests and other pages use.
+// Event resolution and template rendering, in pieces that answerTemplateRequest puts together
+// and that tests and other pages use.
 
 #include "server/RequestContext.h"
 #include "state/AppState.h"
@@ -41,6 +41,10 @@ struct RenderedTemplate {
 // file cannot be read.
 RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode,
                                 const std::string& templatePath);
+
+// The answer to an ordinary request inside the virtual folder; fills ex.response with the state
+// locked.
+void answerTemplateRequest(Exchange& ex);
 
 // The page that offers to assign a template to the request's event; reflected values escaped.
 std::string unassignedEventPage(const Exchange& ex);

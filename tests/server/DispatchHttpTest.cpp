@@ -1,9 +1,10 @@
-// The dispatch table through the real server: each document is answered over HTTP exactly as
-// the branch it belongs to answers it when called directly on an identical state. (Pages that
-// carry a time stamp, such as the variables page, cannot be compared this way; the routing
+// The route table (app/Routes.h) through the real server: each document is answered over HTTP
+// exactly as the branch it belongs to answers it when called directly on an identical state. (Pages
+// that carry a time stamp, such as the variables page, cannot be compared this way; the routing
 // unit tests cover them.)
 
-#include "server/Branches.h"
+#include "pages/Pages.h"
+#include "server/OrdinaryRequest.h"
 #include "server/RequestContext.h"
 
 #include "ServerTestSupport.h"

@@ -1,7 +1,7 @@
 // Parameter capture: how request parameters update the variables list and set the event, alone
 // and through the real server.
 
-#include "server/RequestHandler.h"
+#include "server/OrdinaryRequest.h"
 
 #include "ServerTestSupport.h"
 #include "support/HttpTestClient.h"

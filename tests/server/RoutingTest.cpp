@@ -1,7 +1,8 @@
 // The dispatch table, the request context and the choice among the ordinary answers.
 
+#include "app/Routes.h"
+#include "server/OrdinaryRequest.h"
 #include "server/RequestContext.h"
-#include "server/RequestHandler.h"
 
 #include "ServerTestSupport.h"
 #include "support/TempDir.h"

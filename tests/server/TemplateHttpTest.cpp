@@ -1,7 +1,7 @@
 // Template requests over HTTP against the real server: the rendered template and the
 // unassigned-event page compared whole, and the log rows they leave.
 
-#include "server/HeadlessHost.h"
+#include "app/HeadlessHost.h"
 
 #include "support/HttpTestClient.h"
 #include "support/TempDir.h"

@@ -1,6 +1,5 @@
 #include "server/TemplateRequest.h"
-#include "server/Branches.h"
-#include "server/HeadlessHost.h"
+#include "app/HeadlessHost.h"
 
 #include "support/TempDir.h"
 

@@ -1,5 +1,6 @@
 #include "support/HttpTestClient.h"
 
+#include "app/Routes.h"
 #include "server/HttpServer.h"
 #include "state/TextCase.h"
 
@@ -22,7 +23,9 @@ namespace http = beast::http;
 using tcp = net::ip::tcp;
 
 struct TestServer::Impl {
-    Impl(AppState& state, Host& host) : server(state, host) { server.start("127.0.0.1", 0); }
+    Impl(AppState& state, Host& host) : server(state, host, routeRequest) {
+        server.start("127.0.0.1", 0);
+    }
     HttpServer server;
 };
 

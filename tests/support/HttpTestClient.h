@@ -15,7 +15,8 @@
 
 namespace pelotest::test {
 
-// The server (listener + request handler) over state and host, listening until destroyed.
+// The server (listener + request handler + the program's route table) over state and host,
+// listening until destroyed.
 class TestServer {
   public:
     TestServer(AppState& state, Host& host);

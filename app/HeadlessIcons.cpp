@@ -1,7 +1,7 @@
 // The headless host's message icons: a warning triangle, an error disc and an information disc,
 // drawn at 32x32 with smooth edges (each pixel is sampled 4x4 times).
 
-#include "server/HeadlessHost.h"
+#include "app/HeadlessHost.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "server/HeadlessHost.h"
+#include "app/HeadlessHost.h"
 
 #include "language/UiTexts.h"
 

@@ -1,18 +1,14 @@
 #pragma once
-// The answers of the dispatch table. Each fills ex.response; all run with the state locked.
+// The answers of the built-in pages under /$int (and the built-in favicon). Each fills
+// ex.response; all run with the state locked. The route table (app/Routes.h) picks one.
 
 #include "server/RequestContext.h"
+#include "state/Host.h"
+
+#include <string_view>
 
 namespace pelotest {
 
-// Ordinary requests.
-void answerOrdinaryRequest(Exchange& ex); // parameter capture, then one of the below
-void answerStaticFile(Exchange& ex);      // FilePath is an existing file
-void answerTemplateRequest(Exchange& ex); // inside the virtual folder
-void answerSiteRoot(Exchange& ex);        // FilePath == StaticRoot + "/"
-void answerNotFound(Exchange& ex);        // 404 page
-
-// Built-in pages under /$int (pages/).
 void answerControlPage(Exchange& ex);  // "/$int", "/$int/"
 void answerSetTemplate(Exchange& ex);  // "/$int/SetTemplate.html"
 void answerSetStartSite(Exchange& ex); // "/$int/SetStartSite.html"

@@ -1,8 +1,9 @@
 // Program start. The desktop window is not built yet; --headless runs the same server without
 // a window: load the state, serve until SIGINT or SIGTERM, save the state.
 
+#include "app/HeadlessHost.h"
+#include "app/Routes.h"
 #include "language/UiTexts.h"
-#include "server/HeadlessHost.h"
 #include "server/HttpServer.h"
 #include "state/PersistentState.h"
 
@@ -153,7 +154,7 @@ int runHeadless(const Options& options) {
         return 1;
     }
 
-    HttpServer server(state, host);
+    HttpServer server(state, host, routeRequest);
     try {
         server.start(address, static_cast<std::uint16_t>(port));
     } catch (const std::exception& e) {

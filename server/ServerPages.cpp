@@ -1,30 +1,53 @@
-// Static delivery, the site root (redirect to the start page, or the welcome page where one can be
-// chosen) and the not-found page.
+// The pages and scripts the server itself builds: the welcome page of the site root, the redirect
+// to the start page, the not-found page, and the scripts that open the recent-sites and
+// variables pop-ups.
+
+#include "server/ServerPages.h"
 
 #include "language/UiTexts.h"
-#include "server/Branches.h"
-#include "server/RequestLogging.h"
+#include "server/Encoders.h"
 #include "server/RequestSafety.h"
 #include "server/StaticFiles.h"
-#include "server/TextHelpers.h"
 #include "state/TextCase.h"
 
-#include <fcntl.h>
-#include <stdexcept>
-#include <string>
-#include <unistd.h>
+#include <charconv>
+#include <optional>
+#include <system_error>
 
 namespace pelotest {
 namespace {
-namespace fs = std::filesystem;
 
 // The maker named in the welcome page's footer.
 constexpr std::string_view kMakerName = "Dunmere";
 constexpr std::string_view kMakerAddress = "https://www.dunmere.example/";
 
-// Generated pages depend on settings and state that change between requests: never cached.
-void markGenerated(HttpResponse& response) {
-    response.setHeader("Cache-Control", "no-store");
+// The decimal integer a value holds, or nothing when it is not one (an empty value, trailing
+// text or a number out of range all count as not numeric).
+std::optional<long long> parseInteger(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    if (value < -1000000 || value > 1000000) // pixels; keeps the sums far from overflow
+        return std::nullopt;
+    return value;
+}
+
+// SiteLogHorizontal / SiteLogVertical as the settings file on disk holds them now.
+long long popupOffset(const AppState& state, std::string_view key, long long fallback) {
+    if (state.settingsPath.empty())
+        return fallback;
+    const std::optional<std::string> value =
+        ProfileFile::readFromDisk(state.settingsPath, "Const", key);
+    if (!value)
+        return fallback;
+    return parseInteger(*value).value_or(fallback);
 }
 
 // ---- Building blocks of the welcome page --------------------------------------------------------
@@ -74,6 +97,8 @@ std::string bodyTag(const Host& host, std::string_view margin) {
            htmlColor(host, ColorRole::WindowText) + "\" marginheight=\"" + m + "\" marginwidth=\"" +
            m + "\" topmargin=\"" + m + "\" leftmargin=\"" + m + "\">\r";
 }
+
+} // namespace
 
 // StartSitePage: the welcome page of the site root while no start page is set.
 std::string startSitePage(const AppState& state, const Host& host, const std::string& staticRoot) {
@@ -152,121 +177,39 @@ std::string notFoundPage(const AppState& state, const Host& host, const std::str
     return page;
 }
 
-// ---- Files ------------------------------------------------------------------------------------
-
-// The sending happens after the handler has returned, so a file that cannot be opened is
-// reported here, while the request can still be answered with an error.
-void ensureReadable(const fs::path& file, const std::string& filePath) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw std::runtime_error("Cannot read file " + filePath);
-    ::close(fd);
+std::string injectSiteLogScript(const AppState& state, std::string_view line) {
+    const std::size_t close = findIgnoreCase(line, "</title>");
+    if (close == std::string_view::npos)
+        return std::string(line);
+    const std::size_t split = close + 8;
+    return std::string(line.substr(0, split)) + "<script language=\"javascript\">" +
+           siteLogPopupScript(state) + "</script>" + std::string(line.substr(split));
 }
 
-// The file itself, streamed by the listener: whole, one range of it, or no body at all when the
-// client's copy is current.
-void answerWithFile(Exchange& ex, const fs::path& file) {
-    HttpResponse& response = ex.response;
-    const std::optional<FileStamp> stamp = stampOf(file);
-    if (!stamp)
-        throw std::runtime_error("Cannot read file " + ex.paths.FilePath);
-    ensureReadable(file, ex.paths.FilePath);
-    const std::string etag = entityTag(*stamp);
-    response.contentType = std::string(contentTypeFor(ex.paths.FilePath));
-    response.setHeader("Last-Modified", httpDate(stamp->modifiedSeconds));
-    response.setHeader("ETag", etag);
-    response.setHeader("Cache-Control", "no-cache"); // a changed file shows at the next load
-    response.setHeader("Accept-Ranges", "bytes");
-
-    RangeDecision range{RangeDecision::Kind::Whole, 0, stamp->size};
-    const std::string& method = ex.request.method;
-    if (method == "GET" || method == "HEAD") {
-        const ConditionalHeaders conditions = conditionalHeadersOf(ex.request);
-        if (isNotModified(conditions, etag, stamp->modifiedSeconds)) {
-            response.status = 304;
-            return;
-        }
-        range = evaluateRange(conditions, stamp->size, etag, stamp->modifiedSeconds);
-    }
-    const std::string size = std::to_string(stamp->size);
-    switch (range.kind) {
-    case RangeDecision::Kind::Unsatisfiable:
-        response.status = 416;
-        response.setHeader("Content-Range", "bytes */" + size);
-        return;
-    case RangeDecision::Kind::Partial:
-        response.status = 206;
-        response.setHeader("Content-Range", "bytes " + std::to_string(range.offset) + "-" +
-                                                std::to_string(range.offset + range.length - 1) +
-                                                "/" + size);
-        break;
-    case RangeDecision::Kind::Whole:
-        break;
-    }
-    if (range.length > 0)
-        response.file = FileBody{file, range.offset, range.length};
+std::string siteLogPopupScript(const AppState& state) {
+    const long long h = popupOffset(state, "SiteLogHorizontal", 10);
+    const long long v = popupOffset(state, "SiteLogVertical", 58);
+    return "var PLSiteLog = window.open(\"/$int/SiteLog.html\",\"PLSiteLog\",\"width=200,"
+           "height=268,left=\"+String(screen.width - " +
+           std::to_string(h + 200) + ")+\",top=\"+String(screen.height - " +
+           std::to_string(v + 268) +
+           ")+\",menubar=no,status=no,resizable=no\");\rPLSiteLog.focus();";
 }
 
-// The start page while the remote editor is on: rebuilt as lines, the first line holding
-// "</title>" gets the script that opens the recent-sites popup.
-void answerStartPage(Exchange& ex, const fs::path& file) {
-    std::vector<std::string> lines = readLines(file.string());
-    for (std::string& line : lines) {
-        std::string injected = injectSiteLogScript(ex.state, line);
-        if (injected != line) {
-            line = std::move(injected);
-            break;
-        }
-    }
-    ex.response.contentType = "text/html";
-    ex.response.body = joinLinesCrLf(lines);
-    markGenerated(ex.response);
+std::string popSiteListBlock(const AppState& state) {
+    return "<script language=\"javascript\">function PopSiteList(){" + siteLogPopupScript(state) +
+           "}</script>";
 }
 
-} // namespace
-
-void answerStaticFile(Exchange& ex) {
-    // The caller has found an existing file (and resolved it, under the same lock); a caller
-    // that has not is resolved here, so that nothing outside the static folder is ever sent.
-    const std::optional<fs::path> file =
-        ex.servableFile ? ex.servableFile : resolveServableFile(ex.paths);
-    if (!file) {
-        answerNotFound(ex);
-        return;
-    }
-    const std::string& filePath = ex.paths.FilePath;
-    const Settings& settings = ex.state.settings;
-    if (isLoggedPageFile(filePath)) {
-        addLogEntry(ex.state, ex.host,
-                    LogEntry{LogKind::StaticPage, std::string(fileNamePart(filePath)), "",
-                             pageTitle(filePath), filePath});
-        if (settings.RemoteEdit &&
-            equalsIgnoreCase(filePath, ex.paths.StaticRoot + "/" + settings.StaticSite)) {
-            answerStartPage(ex, *file);
-            return;
-        }
-    }
-    answerWithFile(ex, *file);
-}
-
-void answerSiteRoot(Exchange& ex) {
-    const Settings& settings = ex.state.settings;
-    ex.response.contentType = "text/html";
-    ex.response.body = settings.StaticSite.empty()
-                           ? startSitePage(ex.state, ex.host, ex.paths.StaticRoot)
-                           : redirectPage(settings);
-    markGenerated(ex.response);
-}
-
-void answerNotFound(Exchange& ex) {
-    const std::string& filePath = ex.paths.FilePath;
-    ex.response.status = 404;
-    ex.response.contentType = "text/html";
-    ex.response.body = notFoundPage(ex.state, ex.host, filePath);
-    markGenerated(ex.response);
-    addLogEntry(ex.state, ex.host,
-                LogEntry{LogKind::NotFound, std::string(fileNamePart(filePath)), "",
-                         loadUiText(ex.state, 93), filePath});
+std::string varListPopupScript(const AppState& state) {
+    const long long h = popupOffset(state, "SiteLogHorizontal", 10);
+    const long long v = popupOffset(state, "SiteLogVertical", 58);
+    return "<script language=\"javascript\">\rfunction PopVarList()\r{\rvar PLVarList = "
+           "window.open(\"/$int/VarList.html\",\"PLVarList\",\"width=350,height=320,left=\"+"
+           "String(screen.width - " +
+           std::to_string(h + 350) + ")+\",top=\"+String(screen.height - 320 - " +
+           std::to_string(2 * v + 268) +
+           ")+\",menubar=no,status=no,resizable=yes\");\rPLVarList.focus();\r}\r</script>\r";
 }
 
 } // namespace pelotest

@@ -1,0 +1,21 @@
+#pragma once
+// An ordinary request: every path that names no built-in page. Its parameters update the
+// variables list and carry the event; then a static file, a template, the site root or the
+// not-found page answers.
+
+#include "server/RequestContext.h"
+
+namespace pelotest {
+
+// Parameter capture, then one of the server's answers (server/SiteAnswers.h, TemplateRequest.h).
+void answerOrdinaryRequest(Exchange& ex);
+
+// Which answer an ordinary request gets once its parameters are applied.
+enum class OrdinaryRoute { StaticFile, Template, SiteRoot, NotFound };
+OrdinaryRoute chooseOrdinaryRoute(const RequestPaths& paths, bool isExistingFile);
+
+// Parameter capture of an ordinary request: every "name=value" entry sets or adds a variable
+// (re-marking it while auto-sort is on) and the event parameter sets ex.event.
+void captureParameters(Exchange& ex);
+
+} // namespace pelotest

@@ -1,0 +1,105 @@
+#include "server/PageText.h"
+
+#include "state/TextCase.h"
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+namespace pelotest {
+
+bool isPageFile(std::string_view filePath) {
+    const std::string_view name = fileNamePart(filePath);
+    for (std::string_view ext : {".htm", ".html", ".js", ".css"})
+        if (endsWithIgnoreCase(name, ext))
+            return true;
+    return false;
+}
+
+std::vector<std::string> splitLines(std::string_view text) {
+    const std::size_t nul = text.find('\0');
+    if (nul != std::string_view::npos)
+        text = text.substr(0, nul);
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    // A plain scan: find_first_of with a set calls memchr once per byte of the text.
+    const auto lineEnd = [&text](std::size_t from) {
+        for (std::size_t i = from; i < text.size(); ++i)
+            if (text[i] == '\r' || text[i] == '\n')
+                return i;
+        return std::string_view::npos;
+    };
+    while (start < text.size()) {
+        const std::size_t end = lineEnd(start);
+        if (end == std::string_view::npos) {
+            lines.emplace_back(text.substr(start));
+            break;
+        }
+        lines.emplace_back(text.substr(start, end - start));
+        start = end + 1;
+        if (text[end] == '\r' && start < text.size() && text[start] == '\n')
+            ++start;
+    }
+    return lines;
+}
+
+std::vector<std::string> readLines(const std::string& filePath) {
+    std::ifstream in(filePath, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("Cannot open file " + filePath);
+    // Read in blocks: an istreambuf_iterator copies one character per call.
+    std::string bytes;
+    char block[64 * 1024];
+    while (in.read(block, sizeof block) || in.gcount() > 0)
+        bytes.append(block, static_cast<std::size_t>(in.gcount()));
+    if (in.bad())
+        throw std::runtime_error("Cannot read file " + filePath);
+    return splitLines(bytes);
+}
+
+std::string joinLinesCrLf(const std::vector<std::string>& lines) {
+    std::size_t size = 0;
+    for (const std::string& line : lines)
+        size += line.size() + 2;
+    std::string out;
+    out.reserve(size);
+    for (const std::string& line : lines) {
+        out += line;
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::string titleFromLines(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
+        const std::size_t open = findIgnoreCase(line, "<title>");
+        if (open == std::string::npos)
+            continue;
+        std::string_view title = std::string_view(line).substr(open + 7);
+        const std::size_t close = findIgnoreCase(title, "</title>");
+        if (close == std::string_view::npos)
+            return {};
+        std::string decoded(title.substr(0, close));
+        static constexpr std::pair<std::string_view, std::string_view> entities[] = {
+            {"&auml;", "\xE4"}, {"&Auml;", "\xC4"}, {"&ouml;", "\xF6"},  {"&Ouml;", "\xD6"},
+            {"&uuml;", "\xFC"}, {"&Uuml;", "\xDC"}, {"&szlig;", "\xDF"}, {"&quot;", "\""},
+        };
+        for (const auto& [entity, character] : entities)
+            decoded = replaceAll(decoded, entity, character);
+        return decoded;
+    }
+    return {};
+}
+
+std::string pageTitle(const std::string& filePath) {
+    if (!isPageFile(filePath))
+        return {};
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(filePath, error))
+        return {};
+    return titleFromLines(readLines(filePath));
+}
+
+} // namespace pelotest

@@ -1,0 +1,25 @@
+#pragma once
+// Page files as lines, and their titles (for the log and the built-in pages).
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelotest {
+
+// A page file for titles and the log: extension .htm, .html, .js or .css, ignoring case.
+bool isPageFile(std::string_view filePath);
+// PageTitle of a file (.htm/.html/.js/.css only, ignoring case); "" otherwise or when absent.
+// Throws std::runtime_error when the file exists but cannot be read.
+std::string pageTitle(const std::string& filePath);
+
+// A file as lines split at CR LF, CR or LF; a NUL ends the text. Throws when unreadable.
+std::vector<std::string> readLines(const std::string& filePath);
+std::vector<std::string> splitLines(std::string_view text);
+// The title of a page given as lines (first line holding "<title>", "</title>" on the same
+// line, the German entities decoded); pageTitle applies it to a file of a page extension.
+std::string titleFromLines(const std::vector<std::string>& lines);
+// Every line followed by CR LF.
+std::string joinLinesCrLf(const std::vector<std::string>& lines);
+
+} // namespace pelotest

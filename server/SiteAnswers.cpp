@@ -1,0 +1,144 @@
+// Static delivery, the site root (redirect to the start page, or the welcome page where one can be
+// chosen) and the not-found page.
+
+#include "server/SiteAnswers.h"
+
+#include "language/UiTexts.h"
+#include "server/PageText.h"
+#include "server/RequestLogging.h"
+#include "server/ServerPages.h"
+#include "server/StaticFiles.h"
+#include "state/TextCase.h"
+
+#include <fcntl.h>
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+
+namespace pelotest {
+namespace {
+namespace fs = std::filesystem;
+
+// Generated pages depend on settings and state that change between requests: never cached.
+void markGenerated(HttpResponse& response) {
+    response.setHeader("Cache-Control", "no-store");
+}
+
+// ---- Files ------------------------------------------------------------------------------------
+
+// The sending happens after the handler has returned, so a file that cannot be opened is
+// reported here, while the request can still be answered with an error.
+void ensureReadable(const fs::path& file, const std::string& filePath) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw std::runtime_error("Cannot read file " + filePath);
+    ::close(fd);
+}
+
+// The file itself, streamed by the listener: whole, one range of it, or no body at all when the
+// client's copy is current.
+void answerWithFile(Exchange& ex, const fs::path& file) {
+    HttpResponse& response = ex.response;
+    const std::optional<FileStamp> stamp = stampOf(file);
+    if (!stamp)
+        throw std::runtime_error("Cannot read file " + ex.paths.FilePath);
+    ensureReadable(file, ex.paths.FilePath);
+    const std::string etag = entityTag(*stamp);
+    response.contentType = std::string(contentTypeFor(ex.paths.FilePath));
+    response.setHeader("Last-Modified", httpDate(stamp->modifiedSeconds));
+    response.setHeader("ETag", etag);
+    response.setHeader("Cache-Control", "no-cache"); // a changed file shows at the next load
+    response.setHeader("Accept-Ranges", "bytes");
+
+    RangeDecision range{RangeDecision::Kind::Whole, 0, stamp->size};
+    const std::string& method = ex.request.method;
+    if (method == "GET" || method == "HEAD") {
+        const ConditionalHeaders conditions = conditionalHeadersOf(ex.request);
+        if (isNotModified(conditions, etag, stamp->modifiedSeconds)) {
+            response.status = 304;
+            return;
+        }
+        range = evaluateRange(conditions, stamp->size, etag, stamp->modifiedSeconds);
+    }
+    const std::string size = std::to_string(stamp->size);
+    switch (range.kind) {
+    case RangeDecision::Kind::Unsatisfiable:
+        response.status = 416;
+        response.setHeader("Content-Range", "bytes */" + size);
+        return;
+    case RangeDecision::Kind::Partial:
+        response.status = 206;
+        response.setHeader("Content-Range", "bytes " + std::to_string(range.offset) + "-" +
+                                                std::to_string(range.offset + range.length - 1) +
+                                                "/" + size);
+        break;
+    case RangeDecision::Kind::Whole:
+        break;
+    }
+    if (range.length > 0)
+        response.file = FileBody{file, range.offset, range.length};
+}
+
+// The start page while the remote editor is on: rebuilt as lines, the first line holding
+// "</title>" gets the script that opens the recent-sites popup.
+void answerStartPage(Exchange& ex, const fs::path& file) {
+    std::vector<std::string> lines = readLines(file.string());
+    for (std::string& line : lines) {
+        std::string injected = injectSiteLogScript(ex.state, line);
+        if (injected != line) {
+            line = std::move(injected);
+            break;
+        }
+    }
+    ex.response.contentType = "text/html";
+    ex.response.body = joinLinesCrLf(lines);
+    markGenerated(ex.response);
+}
+
+} // namespace
+
+void answerStaticFile(Exchange& ex) {
+    // The caller has found an existing file (and resolved it, under the same lock); a caller
+    // that has not is resolved here, so that nothing outside the static folder is ever sent.
+    const std::optional<fs::path> file =
+        ex.servableFile ? ex.servableFile : resolveServableFile(ex.paths);
+    if (!file) {
+        answerNotFound(ex);
+        return;
+    }
+    const std::string& filePath = ex.paths.FilePath;
+    const Settings& settings = ex.state.settings;
+    if (isLoggedPageFile(filePath)) {
+        addLogEntry(ex.state, ex.host,
+                    LogEntry{LogKind::StaticPage, std::string(fileNamePart(filePath)), "",
+                             pageTitle(filePath), filePath});
+        if (settings.RemoteEdit &&
+            equalsIgnoreCase(filePath, ex.paths.StaticRoot + "/" + settings.StaticSite)) {
+            answerStartPage(ex, *file);
+            return;
+        }
+    }
+    answerWithFile(ex, *file);
+}
+
+void answerSiteRoot(Exchange& ex) {
+    const Settings& settings = ex.state.settings;
+    ex.response.contentType = "text/html";
+    ex.response.body = settings.StaticSite.empty()
+                           ? startSitePage(ex.state, ex.host, ex.paths.StaticRoot)
+                           : redirectPage(settings);
+    markGenerated(ex.response);
+}
+
+void answerNotFound(Exchange& ex) {
+    const std::string& filePath = ex.paths.FilePath;
+    ex.response.status = 404;
+    ex.response.contentType = "text/html";
+    ex.response.body = notFoundPage(ex.state, ex.host, filePath);
+    markGenerated(ex.response);
+    addLogEntry(ex.state, ex.host,
+                LogEntry{LogKind::NotFound, std::string(fileNamePart(filePath)), "",
+                         loadUiText(ex.state, 93), filePath});
+}
+
+} // namespace pelotest

@@ -1,0 +1,96 @@
+#include "server/ServerPages.h"
+
+#include "state/AppState.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace pelotest {
+namespace {
+
+using test::TempDir;
+
+// ---------------------------------------------------------------------------------------------
+// Popup scripts
+
+std::string expectedSiteLogScript(const std::string& left, const std::string& top) {
+    return std::string("var PLSiteLog = window.open(\"/$int/SiteLog.html\",\"PLSiteLog\",") +
+           "\"width=200,height=268,left=\"+String(screen.width - " + left +
+           ")+\",top=\"+String(screen.height - " + top +
+           ")+\",menubar=no,status=no,resizable=no\");\r" + "PLSiteLog.focus();";
+}
+
+std::string expectedVarListScript(const std::string& left, const std::string& top) {
+    return std::string("<script language=\"javascript\">\rfunction PopVarList()\r{\r") +
+           "var PLVarList = window.open(\"/$int/VarList.html\",\"PLVarList\"," +
+           "\"width=350,height=320,left=\"+String(screen.width - " + left +
+           ")+\",top=\"+String(screen.height - " + "320" + " - " + top +
+           ")+\",menubar=no,status=no,resizable=yes\");\r" + "PLVarList.focus();\r" + "}\r" +
+           "</script>\r";
+}
+
+TEST(PopupScripts, ReadTheOffsetsFromTheFileAtEachUse) {
+    struct Case {
+        const char* what;
+        std::string ini; // empty: no settings file at all
+        std::string siteLeft, siteTop, varLeft, varTop;
+    };
+    const Case cases[] = {
+        {"no settings file", "", "210", "326", "360", "384"},
+        {"keys absent", "[Settings]\r\nPort=80\r\n", "210", "326", "360", "384"},
+        {"edited", "[Const]\r\nSiteLogHorizontal=20\r\nSiteLogVertical=30\r\n", "220", "298", "370",
+         "328"},
+        {"negative", "[const]\r\nsitelogHorizontal=-5\r\nSiteLogVertical=0\r\n", "195", "268",
+         "345", "268"},
+        {"non-numeric", "[Const]\r\nSiteLogHorizontal=abc\r\nSiteLogVertical=12px\r\n", "210",
+         "326", "360", "384"},
+        {"empty", "[Const]\r\nSiteLogHorizontal=\r\nSiteLogVertical=\r\n", "210", "326", "360",
+         "384"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        AppState state;
+        state.settingsPath = dir.path() / "pelotest.ini";
+        if (!c.ini.empty())
+            dir.write("pelotest.ini", c.ini);
+        EXPECT_EQ(siteLogPopupScript(state), expectedSiteLogScript(c.siteLeft, c.siteTop));
+        EXPECT_EQ(popSiteListBlock(state),
+                  "<script language=\"javascript\">function PopSiteList(){" +
+                      expectedSiteLogScript(c.siteLeft, c.siteTop) + "}" + "</script>");
+        EXPECT_EQ(varListPopupScript(state), expectedVarListScript(c.varLeft, c.varTop));
+    }
+}
+
+TEST(PopupScripts, SeeAHandEditWithoutARestart) {
+    TempDir dir;
+    AppState state;
+    state.settingsPath = dir.write("pelotest.ini", "[Const]\r\nSiteLogHorizontal=1\r\n");
+    EXPECT_EQ(siteLogPopupScript(state), expectedSiteLogScript("201", "326"));
+    dir.write("pelotest.ini", "[Const]\r\nSiteLogHorizontal=2\r\n");
+    EXPECT_EQ(siteLogPopupScript(state), expectedSiteLogScript("202", "326"));
+}
+
+TEST(PopupScripts, StartPageInjectionAfterTheFirstClosingTitle) {
+    AppState state; // no settings file: default offsets
+    const std::string script =
+        "<script language=\"javascript\">" + expectedSiteLogScript("210", "326") + "</script>";
+    struct Case {
+        std::string line, injected;
+    };
+    const Case cases[] = {
+        {"<head><title>Start</title></head>", "<head><title>Start</title>" + script + "</head>"},
+        {"<TITLE>a</TITLE>b</title>", "<TITLE>a</TITLE>" + script + "b</title>"},
+        {"</title>", "</title>" + script},
+        {"<title>no end", "<title>no end"},
+        {"", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(injectSiteLogScript(state, c.line), c.injected) << c.line;
+}
+
+} // namespace
+} // namespace pelotest
