@@ -2,9 +2,9 @@
 // start page, and the two folder browsers.
 
 #include "language/UiTexts.h"
-#include "pages/ControlPageSkeleton.h"
 #include "pages/Pages.h"
 #include "server/Encoders.h"
+#include "server/PageSkeleton.h"
 #include "server/ServerPages.h"
 #include "server/StaticFiles.h"
 #include "state/TextCase.h"

@@ -28,8 +28,9 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
 // program ran survive). The caller holds state.mutex, after the server has stopped taking
 // requests (so none changes the state halfway through the save).
 // Returns false when the file could not be written (the old file is then intact and the change
-// flags stay set). Stopping the server for good is the caller's next step.
-bool saveState(AppState& state, Host& host, const TextLookup& text);
+// flags stay set), with the reason in *failure when given. Stopping the server for good is the
+// caller's next step.
+bool saveState(AppState& state, Host& host, const TextLookup& text, std::string* failure = nullptr);
 
 // Tree section format (keys Node0.., '#' per level).
 std::string readTreeSection(AppState& state, std::string_view section, bool expandRoot);

@@ -6,6 +6,12 @@
 
 namespace pelotest {
 
+// The number fields of the settings tab (MaxLog, RemoteEditReload) hold 2 to 9999; a value
+// outside, from a hand-edited file, is pulled into range as the field would.
+constexpr int clampToField(int value) {
+    return value < 2 ? 2 : value > 9999 ? 9999 : value;
+}
+
 struct Settings {
     // Section "Settings".
     std::string LanguageDll;

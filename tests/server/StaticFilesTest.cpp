@@ -1,4 +1,5 @@
 #include "server/StaticFiles.h"
+#include "server/PageText.h"
 
 #include "support/TempDir.h"
 
@@ -36,7 +37,7 @@ TEST(StaticFiles, LoggedPagesAndContentTypesGoByExtensionIgnoringCase) {
         {"/s/noext", false, "application/octet-stream"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(isLoggedPageFile(c.path), c.logged) << c.path;
+        EXPECT_EQ(isPageFile(c.path), c.logged) << c.path;
         EXPECT_EQ(contentTypeFor(c.path), c.type) << c.path;
     }
 }
