@@ -14,25 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string expectedPage(const std::string& root, const std::string& rows) {
-    std::string page = kHeadStart + "<title>Dateien</title>\r";
-    page += "<script language=\"javascript\">\r" + editSiteFunction();
-    page += "var root=\"" + root + "\";\r";
-    page += "var col1=\"" + std::string(kText) + "\";\r";
-    page += "var col2=\"" + std::string(kGray) + "\";\r";
-    page += "function SetPath(path)\r"
-            "{\r"
-            "if(path==root + \"/\"){path=root;}\r"
-            "parent.document.getElementById(\"path\").innerHTML=\"<font color=\\\"\"+col1+\""
-            "\\\">\"+root+\"</font><font color=\\\"\"+col2+\"\\\">\"+path.substr(root.length,"
-            "path.length-root.length)+\"</font>\";\r"
-            "}\r";
-    page += "</script>\r</head>\r";
-    page += "<body bgcolor=\"" + std::string(kWindow) + "\" text=\"" + kText +
-            "\" marginheight=\"2\" marginwidth=\"2\" topmargin=\"2\" leftmargin=\"2\">\r";
-    page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\">\r";
-    page += rows;
-    page += "</table>\r</body>\r</html>";
-    return page;
+    return loadTestData("pages/file-list.html", {{"ROOT", root}, {"ROWS", rows}});
 }
 
 // site is the editor form of the file's path.

@@ -6,6 +6,7 @@
 #include "support/FakeHost.h"
 #include "support/HttpTestClient.h"
 #include "support/TempDir.h"
+#include "support/TestData.h"
 
 #include "state/AppState.h"
 
@@ -21,7 +22,8 @@
 
 namespace pelotest::test::popup {
 
-// The colours of the fixture's host as the pages write them.
+// The colours of the fixture's host as the pages write them (tests/data/pages/ holds them as
+// these values).
 inline constexpr const char* kFace = "#D4D0C8";
 inline constexpr const char* kText = "#010203";
 inline constexpr const char* kShadow = "#808080";
@@ -100,9 +102,9 @@ inline std::string formEncode(std::string_view text) {
     return out;
 }
 
-inline constexpr std::string_view kStamp = "{STAMP}";
+inline constexpr std::string_view kStamp = kTimeMarker;
 
-// Compares a whole page with the expected text, in which every "{STAMP}" stands for a
+// Compares a whole page with the expected text, in which every "{{TIME}}" stands for a
 // 17-digit stamp between `from` and `to` (stamps taken before and after the request).
 inline testing::AssertionResult pageMatches(std::string_view expected, std::string_view actual,
                                             const std::string& from, const std::string& to) {
@@ -146,28 +148,6 @@ inline testing::AssertionResult getMatches(PageServer& server, std::string_view 
         return testing::AssertionFailure()
                << "content type " << result.header("Content-Type").value_or("");
     return pageMatches(expected, result.body, from, to);
-}
-
-// The variables pop-up script with the default offsets, as every page that opens it carries it.
-inline const std::string kVarListPopupScript =
-    "<script language=\"javascript\">\rfunction PopVarList()\r{\rvar PLVarList = "
-    "window.open(\"/$int/VarList.html\",\"PLVarList\",\"width=350,height=320,left=\"+"
-    "String(screen.width - 360)+\",top=\"+String(screen.height - 320 - 384)+\",menubar=no,"
-    "status=no,resizable=yes\");\rPLVarList.focus();\r}\r</script>\r";
-
-// The head every built-in page starts with.
-inline const std::string kHeadStart =
-    "<html>\r<head>\r<LINK REL=\"StyleSheet\" HREF=\"/$int/styles.css\" type=\"text/css\">\r";
-
-// EditSite(site,num) of the site log and the file list.
-inline std::string editSiteFunction() {
-    return "function EditSite(site,num) {\r"
-           "var MyNow = new Date();\r"
-           "var PLSiteEdit = window.open(\"/$int/SiteEdit.html?site=\"+site+\"&Reload=\"+"
-           "String(Date.UTC(MyNow)),\"PLSiteEdit{STAMP}\"+num,\"width=600,height=450,"
-           "menubar=no,status=yes,resizable=yes\");\r"
-           "PLSiteEdit.focus();\r"
-           "}\r";
 }
 
 } // namespace pelotest::test::popup
