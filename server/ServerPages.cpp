@@ -100,7 +100,7 @@ std::string bodyTag(const Host& host, std::string_view margin) {
 
 } // namespace
 
-// StartSitePage: the welcome page of the site root while no start page is set.
+// The welcome page of the site root while no start page is set.
 std::string startSitePage(const AppState& state, const Host& host, const std::string& staticRoot) {
     const Settings& settings = state.settings;
     std::string page = pageHead(host.caption()) + bodyTag(host, "2");
@@ -160,7 +160,7 @@ std::string redirectPage(const Settings& settings) {
            target + "\">\r</head>\r<body></body>\r</html>";
 }
 
-// NotFoundPage: the missing file is named by its full local path.
+// The not-found page; the missing file is named by its full local path.
 std::string notFoundPage(const AppState& state, const Host& host, const std::string& filePath) {
     std::string page = pageHead(loadUiText(state, 93)) + bodyTag(host, "6");
     page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\r"
