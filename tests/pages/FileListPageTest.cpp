@@ -33,14 +33,6 @@ std::string folderRow(const std::string& href, const std::string& script, const 
            "</a></td>\r </tr>\r";
 }
 
-// The editor form of a path: '/' as "%3F", other bytes as UrlEncode writes them.
-std::string site(const std::string& path) {
-    std::string out;
-    for (char c : path)
-        out += c == '/' ? std::string("%3F") : std::string(1, c);
-    return out;
-}
-
 struct Tree {
     PageServer server;
     std::string root; // the static root

@@ -82,6 +82,21 @@ class PageServer {
     std::unique_ptr<TestServer> server;
 };
 
+// The editor form of a path (each '/' as "%3F") for a path of letters, digits, '/', '-', '_' and
+// '.', the bytes that the editor form keeps as they are (the temporary folders' names hold
+// nothing else). The encoding of other bytes is checked with known answers, not here.
+inline std::string site(const std::string& path) {
+    std::string out;
+    for (char c : path) {
+        const bool kept = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                          (c >= 'a' && c <= 'z') || c == '-' || c == '_' || c == '.';
+        if (c != '/' && !kept)
+            ADD_FAILURE() << "site() is for plain paths only: " << path;
+        out += c == '/' ? std::string("%3F") : std::string(1, c);
+    }
+    return out;
+}
+
 // Percent-encodes a form value as a browser does (blank as '+').
 inline std::string formEncode(std::string_view text) {
     static constexpr char hex[] = "0123456789ABCDEF";

@@ -68,14 +68,6 @@ std::string expectedConfirmation(const std::string& name, const std::string& pat
     return loadTestData("pages/saved.html", {{"NAME", name}, {"PATH", path}});
 }
 
-// The editor form of a path whose bytes are all kept by UrlEncode.
-std::string site(const std::string& path) {
-    std::string out;
-    for (char c : path)
-        out += c == '/' ? std::string("%3F") : std::string(1, c);
-    return out;
-}
-
 // A static folder "site" and a template folder "tmpl", with a folder "other" outside both.
 struct Editor {
     PageServer server;
