@@ -10,7 +10,7 @@
 
 namespace pelotest {
 
-// ControlPageHead up to and including the style sheet link: "<html>\r<head>\r", then
+// The head of a built-in page up to and including the style sheet link: "<html>\r<head>\r", then
 // beforeLink (a page's own "pragma" meta element, if any), then the LINK line. The caller adds
 // its title and scripts and "</head>".
 std::string controlPageHead(std::string_view beforeLink = {});
@@ -21,7 +21,7 @@ struct PageBodyLook {
     int margin = 2;         // marginheight and marginwidth
     int topLeftMargin = -1; // topmargin and leftmargin; -1: the same as margin
 };
-// ControlPageBody: the body tag in the look's background and the window text colour, with the
+// The body tag of a built-in page: in the look's background and the window text colour, with the
 // page's own attributes (if any) after a blank.
 std::string controlPageBody(const Host& host, std::string_view extraAttributes = {},
                             const PageBodyLook& look = {});

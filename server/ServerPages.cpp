@@ -89,7 +89,7 @@ std::string pageHead(std::string_view title) {
 
 } // namespace
 
-// StartSitePage: the welcome page of the site root while no start page is set.
+// The welcome page of the site root while no start page is set.
 std::string startSitePage(const AppState& state, const Host& host, const std::string& staticRoot) {
     const Settings& settings = state.settings;
     std::string page = pageHead(host.caption()) + controlPageBody(host);
@@ -147,7 +147,7 @@ std::string redirectPage(const Settings& settings) {
     return refreshPage(target);
 }
 
-// NotFoundPage: the missing file is named by its full local path.
+// The not-found page; the missing file is named by its full local path.
 std::string notFoundPage(const AppState& state, const Host& host, const std::string& filePath) {
     std::string page = pageHead(loadUiText(state, 93)) + controlPageBody(host, {}, {.margin = 6});
     page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\r"

@@ -119,10 +119,6 @@ std::optional<fs::path> resolveServableFile(const RequestPaths& paths) {
     return resolveFileInside(paths.StaticRoot, paths.FilePath);
 }
 
-bool isServableFile(const RequestPaths& paths) {
-    return resolveServableFile(paths).has_value();
-}
-
 std::optional<FileStamp> stampOf(const fs::path& file) {
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0)

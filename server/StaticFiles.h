@@ -37,8 +37,6 @@ std::optional<std::filesystem::path> resolveFileInside(std::string_view folder,
 
 // resolveFileInside for FilePath in StaticRoot.
 std::optional<std::filesystem::path> resolveServableFile(const RequestPaths& paths);
-// "FilePath is an existing file" for the ordinary request: resolveServableFile has a result.
-bool isServableFile(const RequestPaths& paths);
 
 // What the validators of a file are made of.
 struct FileStamp {

@@ -38,8 +38,8 @@ struct Settings {
     std::string VarBefore = "/(";
     std::string VarAfter = ")";
     std::string Event = "PELO_EVENT";
-    // Extensions of this port, also in "Const": the address the server binds to and the extra
-    // host names it answers (comma-separated).
+    // Also in "Const": the address the server binds to (loopback unless the user opens it) and the
+    // extra host names it answers (comma-separated).
     std::string BindAddress = "127.0.0.1";
     std::string AllowedHosts;
 };

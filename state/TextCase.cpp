@@ -25,26 +25,6 @@ char foldCase(char c) {
     }
 }
 
-char upperCase(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u >= 'a' && u <= 'z')
-        return static_cast<char>(u - 32);
-    if (u >= 0xE0 && u <= 0xFE && u != 0xF7)
-        return static_cast<char>(u - 32);
-    switch (u) {
-    case 0x9A:
-        return static_cast<char>(0x8A);
-    case 0x9C:
-        return static_cast<char>(0x8C);
-    case 0x9E:
-        return static_cast<char>(0x8E);
-    case 0xFF:
-        return static_cast<char>(0x9F);
-    default:
-        return c;
-    }
-}
-
 std::string toLower(std::string_view text) {
     std::string out(text);
     std::transform(out.begin(), out.end(), out.begin(), foldCase);

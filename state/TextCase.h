@@ -10,8 +10,6 @@ namespace pelotest {
 
 // Lower-case of one Windows-1252 byte.
 char foldCase(char c);
-// Upper-case of one Windows-1252 byte.
-char upperCase(char c);
 
 std::string toLower(std::string_view text);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
