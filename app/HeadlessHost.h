@@ -1,6 +1,7 @@
 #pragma once
-// The host of the headless server: the classic Windows colours, built-in message icons, UI text 1
-// as caption, a fixed column width, no one to ask, and a window placement kept as it was read.
+// The host of the headless server: the classic Windows colours, built-in message icons, the
+// window title as caption, a fixed column width, no one to ask, and a window placement kept as it
+// was read.
 
 #include "state/AppState.h"
 #include "state/Host.h"

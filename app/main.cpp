@@ -124,7 +124,7 @@ int runHeadless(const Options& options) {
     state.languageFolders = {exeFolder, environmentFolder("XDG_DATA_HOME", ".local/share") /
                                             "pelotest" / "languages"};
     HeadlessHost host(state);
-    const TextLookup text = [&state](int id) { return loadUiText(state, id); };
+    const TextLookup text = [&state](int id) { return loadUiText(state, UiText{id}); };
 
     // The signals are taken by sigwait below; every thread started from here on inherits the
     // blocked mask, so none of them is interrupted by them.

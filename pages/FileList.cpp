@@ -104,7 +104,8 @@ std::string fileRow(const std::string& file, std::size_t number, bool isTemplate
 }
 
 std::string pageHead(const Exchange& ex) {
-    std::string page = controlPageHead() + "<title>" + loadUiText(ex.state, 69) + "</title>\r";
+    std::string page =
+        controlPageHead() + "<title>" + ex.texts.text(UiText::FileListTitle) + "</title>\r";
     page += "<script language=\"javascript\">\r";
     page += editSiteFunction(pageStamp());
     page += "var root=\"" + scriptStringEscape(htmlEscape(ex.paths.StaticRoot)) + "\";\r";

@@ -104,7 +104,7 @@ std::string outerPage(const Exchange& ex) {
     page += " <tr height=\"16\" bgcolor=\"" + face + "\">\r";
     page += "  <td valign=\"top\"><table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" "
             "border=\"0\"><tr><td>";
-    page += pageButton(loadUiText(state, 65),
+    page += pageButton(ex.texts.text(UiText::PageRefresh),
                        "onClick=\"VARLIST.location.replace('/$int/VarList.html?INT=true&Reload=" +
                            pageStamp() + "b');\"",
                        "rel.gif", "90pt");
@@ -114,7 +114,7 @@ std::string outerPage(const Exchange& ex) {
     page += "</td><td><a class=\"checkbox\" "
             "href=\"JavaScript:if(document.forms[0].AUTOSORT.checked==true){document.forms[0]."
             "AUTOSORT.checked=false;}else{document.forms[0].AUTOSORT.checked=true;}DoCheck();\">";
-    page += loadUiText(state, 23) + "</a></td></tr></table></td> \r";
+    page += ex.texts.text(UiText::AutoSortVariables) + "</a></td></tr></table></td> \r";
     page += " </tr>\r"
             "</table></FORM>\r";
     return page;
@@ -157,12 +157,12 @@ std::string innerPage(const Exchange& ex) {
                        "}\r"
                        "function EditVar(name,wert)\r"
                        "{\r";
-    page += "wert = prompt(\"" + loadUiText(state, 68) + "\",wert);\r";
+    page += "wert = prompt(\"" + ex.texts.text(UiText::VarListNewValuePrompt) + "\",wert);\r";
     page += "if(wert != null)\r"
             " {\r"
             " if(wert.toLowerCase() == \"@delete\")\r"
             "  {\r";
-    page += "  if(confirm(\"" + loadUiText(state, 67) + "\")==true)\r";
+    page += "  if(confirm(\"" + ex.texts.text(UiText::VarListDeleteQuestion) + "\")==true)\r";
     page += "   {location.replace(\"/$int/VarList.html?INT=true&DELETE=\"+QueryValue(name)+\""
             "&Reload=" +
             pageStamp() + "\");}\r";
@@ -191,11 +191,11 @@ std::string innerPage(const Exchange& ex) {
     page += "  <td style=\"border-bottom:1px solid " + shadow + ";border-right:1px solid " +
             shadow + ";\" bgcolor=\"" + face +
             "\">&nbsp;<a class=\"file\" href=\"JavaScript:ClickColumn('1');\">" +
-            loadUiText(state, 7) + "</a></td>\r";
+            ex.texts.text(UiText::ColumnVariable) + "</a></td>\r";
     page += "  <td style=\"border-bottom:1px solid " + shadow + ";border-left:1px solid " +
             htmlColor(ex.host, ColorRole::ButtonHighlight) + ";\" bgcolor=\"" + face +
             "\">&nbsp;<a class=\"file\" href=\"JavaScript:ClickColumn('2');\">" +
-            loadUiText(state, 8) + "</a></td>\r";
+            ex.texts.text(UiText::ColumnValue) + "</a></td>\r";
     page += " </tr>\r";
 
     const std::string width = std::to_string(ex.host.variableColumnWidth());
@@ -246,7 +246,7 @@ void answerVarList(Exchange& ex) {
     }
 
     std::string page = controlPageHead();
-    page += "<title>" + loadUiText(ex.state, 6) + "</title>\r";
+    page += "<title>" + ex.texts.text(UiText::TabVariables) + "</title>\r";
     page += req.INT.empty() ? outerPage(ex) : innerPage(ex);
     page += "</body>\r</html>";
     ex.response.contentType = "text/html";

@@ -3,9 +3,11 @@
 // the welcome page of the site root, the redirect to the start page, the not-found page, and the
 // scripts that open the recent-sites and variables pop-ups.
 
+#include "language/UiTexts.h"
 #include "state/AppState.h"
 #include "state/Host.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,18 +15,41 @@ namespace pelotest {
 
 // StartSitePage: the welcome page of the site root while no start page is set; offers the pages
 // of staticRoot.
-std::string startSitePage(const AppState& state, const Host& host, const std::string& staticRoot);
+std::string startSitePage(const LanguageTexts& texts, const Settings& settings, const Host& host,
+                          const std::string& staticRoot);
 // The page that sends the browser on to the start page (with its parameters), always to a page
 // of this server.
 std::string redirectPage(const Settings& settings);
 // NotFoundPage: the missing file is named by its full local path.
-std::string notFoundPage(const AppState& state, const Host& host, const std::string& filePath);
+std::string notFoundPage(const LanguageTexts& texts, const Host& host, const std::string& filePath);
+
+// Where the pop-ups open: SiteLogHorizontal and SiteLogVertical of [Const] as the settings file
+// on disk holds them (so a hand edit shows at the next page). The file is read at the first use,
+// once for both values, and kept for the object's lifetime: one request. Reads state.settingsPath
+// then, like the rest of a request, with state.mutex held.
+class PopupOffsets {
+  public:
+    explicit PopupOffsets(const AppState& state) : state_(state) {}
+
+    long long horizontal() const { return values().horizontal; }
+    long long vertical() const { return values().vertical; }
+
+  private:
+    struct Values {
+        long long horizontal = 10;
+        long long vertical = 58;
+    };
+    const Values& values() const;
+
+    const AppState& state_;
+    mutable std::optional<Values> values_;
+};
 
 // The start-page injection of one line (SiteLogPopupScript after the first "</title>").
-std::string injectSiteLogScript(const AppState& state, std::string_view line);
-// Pop-up scripts; the offsets are read from the settings file on disk at each call.
-std::string siteLogPopupScript(const AppState& state);
-std::string popSiteListBlock(const AppState& state);
-std::string varListPopupScript(const AppState& state);
+std::string injectSiteLogScript(const PopupOffsets& offsets, std::string_view line);
+// The pop-up scripts.
+std::string siteLogPopupScript(const PopupOffsets& offsets);
+std::string popSiteListBlock(const PopupOffsets& offsets);
+std::string varListPopupScript(const PopupOffsets& offsets);
 
 } // namespace pelotest

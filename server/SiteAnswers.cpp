@@ -84,7 +84,7 @@ void answerWithFile(Exchange& ex, const fs::path& file) {
 void answerStartPage(Exchange& ex, const fs::path& file) {
     std::vector<std::string> lines = readLines(file.string());
     for (std::string& line : lines) {
-        std::string injected = injectSiteLogScript(ex.state, line);
+        std::string injected = injectSiteLogScript(ex.popupOffsets, line);
         if (injected != line) {
             line = std::move(injected);
             break;
@@ -125,7 +125,7 @@ void answerSiteRoot(Exchange& ex) {
     const Settings& settings = ex.state.settings;
     ex.response.contentType = "text/html";
     ex.response.body = settings.StaticSite.empty()
-                           ? startSitePage(ex.state, ex.host, ex.paths.StaticRoot)
+                           ? startSitePage(ex.texts, settings, ex.host, ex.paths.StaticRoot)
                            : redirectPage(settings);
     markGenerated(ex.response);
 }
@@ -134,11 +134,11 @@ void answerNotFound(Exchange& ex) {
     const std::string& filePath = ex.paths.FilePath;
     ex.response.status = 404;
     ex.response.contentType = "text/html";
-    ex.response.body = notFoundPage(ex.state, ex.host, filePath);
+    ex.response.body = notFoundPage(ex.texts, ex.host, filePath);
     markGenerated(ex.response);
     addLogEntry(ex.state, ex.host,
                 LogEntry{LogKind::NotFound, std::string(fileNamePart(filePath)), "",
-                         loadUiText(ex.state, 93), filePath});
+                         ex.texts.text(UiText::NotFoundTitle), filePath});
 }
 
 } // namespace pelotest

@@ -185,7 +185,7 @@ RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode
 }
 
 std::string unassignedEventPage(const Exchange& ex) {
-    const AppState& state = ex.state;
+    const LanguageTexts& texts = ex.texts;
     std::string page = "<html>\r<head>\r<LINK REL=\"StyleSheet\" HREF=\"/$int/styles.css\" "
                        "type=\"text/css\">\r<title>kein Template zugeordnet</title>\r</head>\r"
                        "<body bgcolor=\"";
@@ -194,8 +194,8 @@ std::string unassignedEventPage(const Exchange& ex) {
     page += htmlColor(ex.host, ColorRole::WindowText);
     page += "\" marginheight=\"2\" marginwidth=\"2\" topmargin=\"2\" leftmargin=\"2\">\r";
     page += "<FORM ACTION=\"/$int/SetTemplate.html\" NAME=\"SetTemplate\" METHOD=\"GET\">\r";
-    page +=
-        ex.event.empty() ? loadUiText(state, 86) : formatUiText(state, 85, htmlEscape(ex.event));
+    page += ex.event.empty() ? texts.text(UiText::NoEntryTemplate)
+                             : texts.format(UiText::EventWithoutTemplate, htmlEscape(ex.event));
     page += "<br>\r";
     page +=
         "<INPUT TYPE=\"HIDDEN\" NAME=\"REF\" VALUE=\"" + htmlEscape(ex.request.referer) + "\">\r";
@@ -210,7 +210,8 @@ std::string unassignedEventPage(const Exchange& ex) {
         page += "<OPTION VALUE=\"" + escaped + "\">" + escaped + "</OPTION>\r";
     }
     page += "</Select>\r";
-    page += "<INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\"" + loadUiText(state, 87) + "\">\r";
+    page += "<INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\"" + texts.text(UiText::AssignButton) +
+            "\">\r";
     page += "</FORM>\r</body>\r</html>";
     return page;
 }
@@ -220,8 +221,9 @@ void answerTemplateRequest(Exchange& ex) {
     if (!match.templatePath) {
         ex.response.contentType = "text/html";
         ex.response.body = unassignedEventPage(ex);
-        addLogEntry(ex.state, ex.host,
-                    {LogKind::Unassigned, "", ex.event, loadUiText(ex.state, 88), ""});
+        addLogEntry(
+            ex.state, ex.host,
+            {LogKind::Unassigned, "", ex.event, ex.texts.text(UiText::LogNoTemplateAssigned), ""});
         return;
     }
 

@@ -60,7 +60,7 @@ std::string textRow(const std::string& text) {
 
 std::string expectedWelcomePage(const std::string& options, const std::string& parms) {
     const std::string bevel = line("#808081") + line("#FEFFFF");
-    const std::string vendor = loadBuiltInUiText(110);
+    const std::string vendor = loadBuiltInUiText(UiText::VendorAddress);
     return kHead + "Fenster <Titel></title>\r</head>\r" +
            "<body bgcolor=\"#D4D0C8\" text=\"#010203\" marginheight=\"2\" marginwidth=\"2\" "
            "topmargin=\"2\" leftmargin=\"2\">\r" +
@@ -92,7 +92,7 @@ std::string expectedWelcomePage(const std::string& options, const std::string& p
            "target=\"DUNMERE\"><img src=\"/$int/banner.gif\" border=\"0\" "
            "alt=\"https://www.dunmere.example/\"></a></td>\r" +
            "  <td class=\"note\" style=\"border-left:1px solid #FEFFFF;\">" +
-           loadBuiltInUiText(10) + "<br>\r<a href=\"" + vendor +
+           loadBuiltInUiText(UiText::TrademarkNotice) + "<br>\r<a href=\"" + vendor +
            "\" target=\"PELORIN\"><img src=\"/$int/pelorin.gif\" border=\"0\" alt=\"" + vendor +
            "\"></a></td>\r" + " </tr>\r</table>\r</FORM>\r</body>\r</html>";
 }
