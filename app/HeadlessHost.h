@@ -16,7 +16,7 @@ class HeadlessHost : public Host {
     Rgb color(ColorRole role) const override;
     // Built-in 32x32 pictures (defined with the other built-in images of the control pages).
     IconPixels messageIcon(MessageIcon icon) const override;
-    std::string caption() const override;
+    std::string caption() const override REQUIRES(state_.mutex);
     int variableColumnWidth() const override { return 150; }
 
     void applyPlacement(const WindowPlacement& stored) override { placement_ = stored; }

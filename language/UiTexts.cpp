@@ -251,7 +251,7 @@ std::string formatUiText(const AppState& state, UiText id, std::string_view arg1
 
 std::string LanguageTexts::text(UiText id) const {
     if (!read_) {
-        library_ = readLibrary(state_.languageFolders, state_.settings.LanguageDll);
+        library_ = readLibrary(folders_, languageDll_);
         read_ = true;
     }
     return textOf(library_, id);

@@ -180,22 +180,23 @@ std::string loadUiText(std::span<const std::filesystem::path> folders, std::stri
 // Convenience for a single lookup: the current LanguageDll and folders of the state. Reads the
 // state without locking it: call it with state.mutex held, or on the thread that writes
 // LanguageDll. A page that looks up several texts uses LanguageTexts instead.
-std::string loadUiText(const AppState& state, UiText id);
+std::string loadUiText(const AppState& state, UiText id) REQUIRES(state.mutex);
 
 // loadUiText with every "%1" replaced by arg1 (then every "%2" by arg2).
-std::string formatUiText(const AppState& state, UiText id, std::string_view arg1);
+std::string formatUiText(const AppState& state, UiText id, std::string_view arg1)
+    REQUIRES(state.mutex);
 std::string formatUiText(const AppState& state, UiText id, std::string_view arg1,
-                         std::string_view arg2);
+                         std::string_view arg2) REQUIRES(state.mutex);
 
 // The texts of the current language as one request (or one dialog) sees them: the language
 // library is read at the first lookup and kept for the object's lifetime, so a page reads it
 // once however many texts it shows, and a library changed on disk shows at the next page. The
-// LanguageDll and folders of state are read at that first lookup; the caller holds state.mutex
-// then (as every request does) or is the thread that writes LanguageDll. Not for sharing between
-// threads.
+// LanguageDll of state is taken when the object is made, with state.mutex held (as every request
+// holds it). Not for sharing between threads.
 class LanguageTexts {
   public:
-    explicit LanguageTexts(const AppState& state) : state_(state) {}
+    explicit LanguageTexts(const AppState& state) REQUIRES(state.mutex)
+        : languageDll_(state.settings.LanguageDll), folders_(state.languageFolders) {}
 
     std::string text(UiText id) const;
     // text with every "%1" replaced by arg1 (then every "%2" by arg2).
@@ -203,7 +204,8 @@ class LanguageTexts {
     std::string format(UiText id, std::string_view arg1, std::string_view arg2) const;
 
   private:
-    const AppState& state_;
+    std::string languageDll_;
+    std::span<const std::filesystem::path> folders_; // fixed before the server starts
     mutable bool read_ = false;
     mutable std::optional<PeResources> library_; // empty: no library, or an unreadable one
 };

@@ -69,8 +69,7 @@ bool templateFolderDiffers(const std::string& templateFolder, const std::string&
 } // namespace
 
 void answerControlPage(Exchange& ex) {
-    const Settings& settings = ex.state.settings;
-    const bool withSiteList = settings.StaticSite.empty();
+    const bool withSiteList = ex.state.settings.StaticSite.empty();
     const std::string& templateFolder = ex.paths.TemplateFolder;
 
     std::string page = controlPageHead();
@@ -91,7 +90,7 @@ void answerControlPage(Exchange& ex) {
     if (withSiteList) {
         page += blankImage(5, 1);
         page += "<SELECT NAME=\"SITES\">";
-        for (const std::string& name : startPageChoices(settings.StaticPath)) {
+        for (const std::string& name : startPageChoices(ex.state.settings.StaticPath)) {
             const std::string escaped = htmlEscape(name);
             page += "<OPTION VALUE=\"" + escaped + "\">" + escaped + "</OPTION>";
         }
@@ -103,7 +102,7 @@ void answerControlPage(Exchange& ex) {
     page += separatorRows(ex.host);
     page += " <tr>\r  <td><b>" + ex.texts.text(UiText::ControlDynamicSites) + "</b> " +
             htmlEscape(templateFolder);
-    if (templateFolderDiffers(templateFolder, settings.DynamicPath))
+    if (templateFolderDiffers(templateFolder, ex.state.settings.DynamicPath))
         page += "&nbsp;<a href=\"JavaScript:alert('" + ex.texts.text(UiText::DynamicPathNotice) +
                 "');\"><img src=\"/$int/info.gif\" width=\"11\" height=\"11\" border=\"0\" alt=\"" +
                 ex.texts.text(UiText::InfoCaption) + "\"></a>";
@@ -112,8 +111,9 @@ void answerControlPage(Exchange& ex) {
 
     page += separatorRows(ex.host);
     page += " <tr>\r  <td><b>" + ex.texts.text(UiText::ControlStaticSites) +
-            "</b> <span id=\"path\">" + htmlEscape(settings.StaticPath) + "</span></td>\r </tr>\r";
-    page += folderBrowserRow(settings.StaticPath, 1);
+            "</b> <span id=\"path\">" + htmlEscape(ex.state.settings.StaticPath) +
+            "</span></td>\r </tr>\r";
+    page += folderBrowserRow(ex.state.settings.StaticPath, 1);
 
     page += "</table></FORM>\r</body>\r</html>";
     ex.response.contentType = "text/html";

@@ -103,7 +103,7 @@ std::string fileRow(const std::string& file, std::size_t number, bool isTemplate
            "</a></td>\r </tr>\r";
 }
 
-std::string pageHead(const Exchange& ex) {
+std::string pageHead(const Exchange& ex) REQUIRES(ex.state.mutex) {
     std::string page =
         controlPageHead() + "<title>" + ex.texts.text(UiText::FileListTitle) + "</title>\r";
     page += "<script language=\"javascript\">\r";

@@ -105,7 +105,7 @@ std::string editorScript(const LanguageTexts& texts) {
 // A message page with an icon, a text and one button (the editor's not-found page and the
 // save's failure page).
 std::string messageBody(const Exchange& ex, std::string_view icon, const std::string& text,
-                        const std::string& button) {
+                        const std::string& button) REQUIRES(ex.state.mutex) {
     std::string page = "<body bgcolor=\"" + htmlColor(ex.host, ColorRole::ButtonFace) +
                        "\" text=\"" + htmlColor(ex.host, ColorRole::WindowText) +
                        "\" marginheight=\"6\" marginwidth=\"6\" topmargin=\"6\" "
@@ -126,7 +126,7 @@ std::string backButton(const LanguageTexts& texts) {
                       "80pt");
 }
 
-std::string notFoundPage(const Exchange& ex, const std::string& path) {
+std::string notFoundPage(const Exchange& ex, const std::string& path) REQUIRES(ex.state.mutex) {
     std::string page = controlPageHead();
     page += "<title>" + ex.texts.text(UiText::EditorErrorTitle) + "</title>\r</head>\r";
     page +=
@@ -174,7 +174,7 @@ std::string textAreaContent(std::string_view bytes) {
 }
 
 std::string editorPage(const Exchange& ex, const std::string& path, const fs::path& file,
-                       std::string_view bytes) {
+                       std::string_view bytes) REQUIRES(ex.state.mutex) {
     const LanguageTexts& texts = ex.texts;
     const bool staticPage = startsWithIgnoreCase(path, ex.paths.StaticRoot);
     std::string page = controlPageHead();
@@ -333,7 +333,8 @@ std::optional<std::string> replaceFileAtomically(const EditorFolder& folder,
     return failure;
 }
 
-std::string failurePage(const Exchange& ex, const std::string& path, const std::string& reason) {
+std::string failurePage(const Exchange& ex, const std::string& path, const std::string& reason)
+    REQUIRES(ex.state.mutex) {
     std::string page = controlPageHead("<meta http-equiv=\"pragma\" content=\"no-cache\">\r");
     page += "<title>" + ex.texts.text(UiText::EditorErrorTitle) + "</title>\r</head>\r";
     const std::string text = ex.texts.text(UiText::EditorErrorTitle) + " <b>" + htmlEscape(path) +
@@ -342,13 +343,14 @@ std::string failurePage(const Exchange& ex, const std::string& path, const std::
     return page;
 }
 
-void answerFailure(Exchange& ex, int status, const std::string& path, const std::string& reason) {
+void answerFailure(Exchange& ex, int status, const std::string& path, const std::string& reason)
+    REQUIRES(ex.state.mutex) {
     ex.response.status = status;
     ex.response.contentType = "text/html";
     ex.response.body = failurePage(ex, path, reason);
 }
 
-std::string confirmationPage(const Exchange& ex, const std::string& path) {
+std::string confirmationPage(const Exchange& ex, const std::string& path) REQUIRES(ex.state.mutex) {
     const LanguageTexts& texts = ex.texts;
     std::string page = controlPageHead("<meta http-equiv=\"pragma\" content=\"no-cache\">\r");
     page += "<title>" + htmlEscape(fileNamePart(path)) + " - " +

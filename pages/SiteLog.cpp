@@ -33,7 +33,7 @@ std::string framedRow(const std::string& height, const std::string& shadow,
            frameCell + " </tr>\r";
 }
 
-std::string head(const Exchange& ex) {
+std::string head(const Exchange& ex) REQUIRES(ex.state.mutex) {
     const LanguageTexts& texts = ex.texts;
     const std::string reload = std::to_string(ex.state.settings.RemoteEditReload);
     std::string page = controlPageHead();
@@ -57,7 +57,7 @@ std::string head(const Exchange& ex) {
     return page;
 }
 
-std::string logLines(const AppState& state, const std::string& shadow) {
+std::string logLines(const AppState& state, const std::string& shadow) REQUIRES(state.mutex) {
     std::string lines;
     int shown = 0;
     const auto& rows = state.log.rows();
@@ -81,7 +81,8 @@ std::string logLines(const AppState& state, const std::string& shadow) {
     return lines;
 }
 
-std::string bottom(const Exchange& ex, const std::string& shadow, const std::string& face) {
+std::string bottom(const Exchange& ex, const std::string& shadow, const std::string& face)
+    REQUIRES(ex.state.mutex) {
     const LanguageTexts& texts = ex.texts;
     const std::string reload = std::to_string(ex.state.settings.RemoteEditReload);
     std::string part = fullWidthLine(shadow) + fullWidthLine(face);
@@ -109,7 +110,6 @@ std::string bottom(const Exchange& ex, const std::string& shadow, const std::str
 } // namespace
 
 void answerSiteLog(Exchange& ex) {
-    const AppState& state = ex.state;
     const std::string shadow = htmlColor(ex.host, ColorRole::ButtonShadow);
     const std::string face = htmlColor(ex.host, ColorRole::ButtonFace);
 
@@ -119,7 +119,7 @@ void answerSiteLog(Exchange& ex) {
             "height=\"100%\">\r";
     page += fullWidthLine(shadow);
     page += framedRow("1", shadow, "  <td width=\"100%\">" + std::string(kBlank1x1) + "</td>\r");
-    page += logLines(state, shadow);
+    page += logLines(ex.state, shadow);
     page += bottom(ex, shadow, face);
 
     ex.response.contentType = "text/html";

@@ -26,7 +26,8 @@ constexpr int kMaxExpansions = 1000;
 
 // The templates folder with its variable references replaced. Found rows lend their value
 // without their own references; an unknown name expands to nothing and creates no row.
-std::string expandTemplateFolder(AppState& state, Host* host, std::string text) {
+std::string expandTemplateFolder(AppState& state, Host* host, std::string text)
+    REQUIRES(state.mutex) {
     const std::string& before = state.settings.VarBefore;
     const std::string& after = state.settings.VarAfter;
     if (before.empty() || after.empty())

@@ -40,8 +40,9 @@ struct Exchange {
 
 // The request context of one request (StaticRoot, TemplateFolder with references expanded,
 // VirtualRoot, FilePath), in that order; expanding TemplateFolder may re-mark variables.
-RequestPaths computeRequestPaths(AppState& state, std::string_view document);
+RequestPaths computeRequestPaths(AppState& state, std::string_view document) REQUIRES(state.mutex);
 // The same, telling host (when not null) that the variables changed.
-RequestPaths computeRequestPaths(AppState& state, Host* host, std::string_view document);
+RequestPaths computeRequestPaths(AppState& state, Host* host, std::string_view document)
+    REQUIRES(state.mutex);
 
 } // namespace pelotest

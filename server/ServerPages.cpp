@@ -177,16 +177,15 @@ std::string notFoundPage(const LanguageTexts& texts, const Host& host,
     return page;
 }
 
-const PopupOffsets::Values& PopupOffsets::values() const {
-    if (!values_) {
-        values_.emplace();
-        ProfileFile file;
-        if (!state_.settingsPath.empty() && file.load(state_.settingsPath)) {
-            values_->horizontal = popupOffset(file, "SiteLogHorizontal", values_->horizontal);
-            values_->vertical = popupOffset(file, "SiteLogVertical", values_->vertical);
-        }
+void PopupOffsets::read() const {
+    if (read_)
+        return;
+    read_ = true;
+    ProfileFile file;
+    if (!state_.settingsPath.empty() && file.load(state_.settingsPath)) {
+        horizontal_ = popupOffset(file, "SiteLogHorizontal", horizontal_);
+        vertical_ = popupOffset(file, "SiteLogVertical", vertical_);
     }
-    return *values_;
 }
 
 std::string injectSiteLogScript(const PopupOffsets& offsets, std::string_view line) {

@@ -7,7 +7,6 @@
 #include "state/AppState.h"
 #include "state/Host.h"
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,24 +24,28 @@ std::string notFoundPage(const LanguageTexts& texts, const Host& host, const std
 
 // Where the pop-ups open: SiteLogHorizontal and SiteLogVertical of [Const] as the settings file
 // on disk holds them (so a hand edit shows at the next page). The file is read at the first use,
-// once for both values, and kept for the object's lifetime: one request. Reads state.settingsPath
-// then, like the rest of a request, with state.mutex held.
+// once for both values, and kept for the object's lifetime: one request. Only the settings file's
+// path is taken from state (fixed before the server starts).
 class PopupOffsets {
   public:
     explicit PopupOffsets(const AppState& state) : state_(state) {}
 
-    long long horizontal() const { return values().horizontal; }
-    long long vertical() const { return values().vertical; }
+    long long horizontal() const {
+        read();
+        return horizontal_;
+    }
+    long long vertical() const {
+        read();
+        return vertical_;
+    }
 
   private:
-    struct Values {
-        long long horizontal = 10;
-        long long vertical = 58;
-    };
-    const Values& values() const;
+    void read() const;
 
     const AppState& state_;
-    mutable std::optional<Values> values_;
+    mutable bool read_ = false;
+    mutable long long horizontal_ = 10;
+    mutable long long vertical_ = 58;
 };
 
 // The start-page injection of one line (SiteLogPopupScript after the first "</title>").
