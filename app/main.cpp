@@ -212,10 +212,11 @@ int runHeadless(const Options& options) {
         std::cerr << "pelotest: a request was still running when the server stopped; the state "
                      "is saved without it\n";
     // saveState runs under the caller's lock.
-    const bool saved = saveState(state, host, text);
+    std::string failure;
+    const bool saved = saveState(state, host, text, &failure);
     if (!saved)
         std::cerr << "pelotest: cannot write the settings file " << state.settingsPath.string()
-                  << "\n";
+                  << ": " << failure << "\n";
     if (!stopped)
         finishNow(saved ? 0 : 1);
     lock.unlock();

@@ -1,5 +1,7 @@
 #include "language/PeResources.h"
 
+#include "state/TextCase.h"
+
 #include <algorithm>
 #include <array>
 #include <fstream>
@@ -465,23 +467,12 @@ std::string PeResources::versionString(std::string_view name) const {
 }
 
 std::string windows1252FromUtf16(std::u16string_view text) {
-    // Characters of the bytes 0x80 to 0x9F; the five bytes that Windows-1252 leaves undefined map
-    // to the C1 control of the same value, as Windows converts them.
-    static constexpr std::array<char16_t, 32> kHighControls{
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
     std::string result;
     result.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t c = text[i];
-        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-            result.push_back(static_cast<char>(c));
-            continue;
-        }
-        const auto high = std::find(kHighControls.begin(), kHighControls.end(), c);
-        if (high != kHighControls.end()) {
-            result.push_back(static_cast<char>(0x80 + (high - kHighControls.begin())));
+        if (const std::optional<char> byte = windows1252FromUtf16Unit(c)) {
+            result.push_back(*byte);
             continue;
         }
         // A surrogate pair is one character and becomes one '?'.

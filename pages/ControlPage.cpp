@@ -2,9 +2,10 @@
 // start page, and the two folder browsers.
 
 #include "language/UiTexts.h"
-#include "pages/ControlPageSkeleton.h"
 #include "pages/Pages.h"
+#include "pages/PopupPages.h"
 #include "server/Encoders.h"
+#include "server/PageSkeleton.h"
 #include "server/ServerPages.h"
 #include "server/StaticFiles.h"
 #include "state/TextCase.h"
@@ -36,9 +37,11 @@ std::string separatorRows(const Host& host) {
            blankImage(1, 1) + "</td>\r </tr>\r";
 }
 
+// The folder goes into the frame's query as the file list writes its own folder links, so that a
+// name holding '%', '&', '+' or '#' opens that folder and not another.
 std::string folderBrowserRow(const std::string& path, int type) {
     return " <tr>\r  <td height=\"50%\"><iframe src=\"/$int/FileList.html?PATH=" +
-           htmlEscape(path) + "&TYPE=" + std::to_string(type) +
+           queryLinkValue(path) + "&TYPE=" + std::to_string(type) +
            "\" width=\"100%\" height=\"100%\" frameborder=\"0\" marginheight=\"0\" "
            "marginwidth=\"0\" topmargin=\"0\" leftmargin=\"0\" scrolling=\"yes\" "
            "name=\"VARLIST\"></iframe></td>\r </tr>\r";

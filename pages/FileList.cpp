@@ -3,11 +3,13 @@
 // up but never above the static or the template folder.
 
 #include "language/UiTexts.h"
-#include "pages/ControlPageSkeleton.h"
 #include "pages/EditorPath.h"
 #include "pages/Pages.h"
 #include "pages/PopupPages.h"
 #include "server/Encoders.h"
+#include "server/PageSkeleton.h"
+#include "server/PageText.h"
+#include "server/StaticFiles.h"
 #include "state/TextCase.h"
 
 #include <algorithm>
@@ -21,40 +23,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct FolderEntry {
-    std::string name;
-    bool isFolder = false;
-};
-
 // The entries of a folder as the list shows them: "." and ".." first, then the names in
 // case-insensitive order (as NTFS returns them), hidden files included. An unreadable or
 // missing folder gives no entries.
 std::vector<FolderEntry> folderEntries(const std::string& folder) {
-    std::vector<FolderEntry> entries;
-    std::error_code ec;
-    fs::directory_iterator it(folder.empty() ? fs::path("/") : fs::path(folder), ec);
-    if (ec)
-        return entries;
-    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-        if (ec)
-            break;
-        std::error_code typeError;
-        const bool isFolder = it->is_directory(typeError);
-        entries.push_back({it->path().filename().string(), isFolder && !typeError});
-    }
-    std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
-        const int order = compareIgnoreCase(a.name, b.name);
-        return order != 0 ? order < 0 : a.name < b.name;
-    });
-    entries.insert(entries.begin(), {{".", true}, {"..", true}});
-    return entries;
-}
-
-bool isEditableFile(std::string_view name) {
-    for (std::string_view ext : {".htm", ".html", ".js", ".css"})
-        if (endsWithIgnoreCase(name, ext))
-            return true;
-    return false;
+    auto entries = sortedFolderEntries(folder.empty() ? fs::path("/") : fs::path(folder));
+    if (!entries)
+        return {};
+    entries->insert(entries->begin(), {{".", true}, {"..", true}});
+    return *entries;
 }
 
 // The ".." entry is offered only inside one of the two roots, below it, and when the parent
@@ -118,9 +95,7 @@ std::string pageHead(const Exchange& ex) {
             "path.length-root.length)+\"</font>\";\r"
             "}\r";
     page += "</script>\r</head>\r";
-    page += "<body bgcolor=\"" + htmlColor(ex.host, ColorRole::WindowBackground) + "\" text=\"" +
-            htmlColor(ex.host, ColorRole::WindowText) +
-            "\" marginheight=\"2\" marginwidth=\"2\" topmargin=\"2\" leftmargin=\"2\">\r";
+    page += controlPageBody(ex.host, {}, {.background = ColorRole::WindowBackground});
     page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\">\r";
     return page;
 }
@@ -148,7 +123,7 @@ void answerFileList(Exchange& ex) {
         const std::string full = path + "/" + entry.name;
         if (entry.isFolder)
             page += folderRow(full, type, "folder.gif", entry.name);
-        else if (isEditableFile(entry.name))
+        else if (isPageFile(entry.name))
             page += fileRow(full, number, templates, entry.name);
     }
     page += "</table>\r</body>\r</html>";

@@ -38,36 +38,11 @@ std::string pageButton(std::string_view caption, std::string_view onClick, std::
 }
 
 namespace {
-std::optional<std::string> findParam(const HttpRequest& request, std::string_view key,
-                                     bool wantFirst) {
-    std::optional<std::string> found;
-    for (const std::string& entry : request.params) {
-        const std::size_t eq = entry.find('=');
-        // An entry without '=' has an empty name (the whole entry is its value).
-        const std::string_view name =
-            eq == std::string::npos ? std::string_view{} : std::string_view(entry).substr(0, eq);
-        if (name != key)
-            continue;
-        found = eq == std::string::npos ? entry : entry.substr(eq + 1);
-        if (wantFirst)
-            break;
-    }
-    return found;
-}
-
 void appendPercent(std::string& out, unsigned char c) {
     out += '%';
     appendHexByte(out, c);
 }
 } // namespace
-
-std::optional<std::string> firstParam(const HttpRequest& request, std::string_view key) {
-    return findParam(request, key, true);
-}
-
-std::optional<std::string> lastParam(const HttpRequest& request, std::string_view key) {
-    return findParam(request, key, false);
-}
 
 std::string scriptAttributeString(std::string_view text) {
     return htmlEscape(scriptStringEscape(text));

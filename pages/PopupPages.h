@@ -1,6 +1,6 @@
 #pragma once
 // Pieces shared by the site log, the variables page, the file list and the editor: the
-// cache-busting stamp, form buttons, request parameters, and the escaping of values that these
+// cache-busting stamp, form buttons, and the escaping of values that these
 // pages put into scripts and links.
 
 #include "server/HttpTypes.h"
@@ -18,11 +18,6 @@ std::string pageStamp();
 // caption; onClick is the whole attribute (for example "onClick=\"ChkClose();\"").
 std::string pageButton(std::string_view caption, std::string_view onClick, std::string_view image,
                        std::string_view width);
-
-// The value of the first or the last parameter named exactly key ("name=value", split at the
-// first '='); nullopt when there is none.
-std::optional<std::string> firstParam(const HttpRequest& request, std::string_view key);
-std::optional<std::string> lastParam(const HttpRequest& request, std::string_view key);
 
 // A value for a script string inside an HTML attribute (onClick="f('...')"): script-escaped,
 // then HTML-escaped, because the browser undoes the HTML escaping before it runs the script.

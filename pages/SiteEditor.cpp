@@ -4,28 +4,23 @@
 // file atomically, so a failed save leaves the old file whole and says why.
 
 #include "language/UiTexts.h"
-#include "pages/ControlPageSkeleton.h"
 #include "pages/EditorPath.h"
 #include "pages/Pages.h"
 #include "pages/PopupPages.h"
 #include "server/Encoders.h"
 #include "server/FileInfoText.h"
+#include "server/PageSkeleton.h"
 #include "server/PageText.h"
 #include "server/RequestSafety.h"
+#include "state/AtomicFile.h"
 #include "state/TextCase.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
-#include <random>
 #include <string>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace pelotest {
 namespace {
@@ -106,10 +101,7 @@ std::string editorScript(const AppState& state) {
 // save's failure page).
 std::string messageBody(const Exchange& ex, std::string_view icon, const std::string& text,
                         const std::string& button) {
-    std::string page = "<body bgcolor=\"" + htmlColor(ex.host, ColorRole::ButtonFace) +
-                       "\" text=\"" + htmlColor(ex.host, ColorRole::WindowText) +
-                       "\" marginheight=\"6\" marginwidth=\"6\" topmargin=\"6\" "
-                       "leftmargin=\"6\">\r";
+    std::string page = controlPageBody(ex.host, {}, {.margin = 6});
     page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\r";
     page += " <tr bgcolor=\"" + htmlColor(ex.host, ColorRole::WindowBackground) + "\">\r";
     page += "  <td width=\"36\"><img src=\"/$int/" + std::string(icon) +
@@ -210,125 +202,6 @@ std::string editorPage(const Exchange& ex, const std::string& path, const fs::pa
 // ---------------------------------------------------------------------------------------------
 // SiteSave
 
-// The text as lines (split at CR LF, CR or LF), every line followed by CR LF.
-std::string asCrLfLines(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 16);
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) {
-            out.append(text.substr(start));
-            out += "\r\n";
-            break;
-        }
-        out.append(text.substr(start, end - start));
-        out += "\r\n";
-        start = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
-    }
-    return out;
-}
-
-std::string systemError(int error) {
-    return std::strerror(error);
-}
-
-// A temporary file of a save: "." + the file's name + ".pelotest-" + digits.
-constexpr std::string_view kTemporaryMark = ".pelotest-";
-
-bool isTemporaryOf(std::string_view entry, std::string_view name) {
-    const std::size_t prefix = 1 + name.size() + kTemporaryMark.size();
-    if (entry.size() <= prefix || entry.front() != '.' || entry.substr(1, name.size()) != name ||
-        entry.substr(1 + name.size(), kTemporaryMark.size()) != kTemporaryMark)
-        return false;
-    return std::all_of(entry.begin() + static_cast<std::ptrdiff_t>(prefix), entry.end(),
-                       [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// A save that was killed leaves its temporary file behind. Each running save holds a lock on its
-// own (the kernel drops it when the process dies), so a temporary file of this name that can be
-// locked belongs to no running save and is removed.
-void removeStaleTemporaries(const EditorFolder& folder) {
-    const int listing = ::dup(folder.fd());
-    if (listing < 0)
-        return;
-    DIR* dir = ::fdopendir(listing);
-    if (!dir) {
-        ::close(listing);
-        return;
-    }
-    // fdopendir shares the descriptor's position with the folder's own: start at the beginning.
-    ::rewinddir(dir);
-    const std::string name = folder.name();
-    std::vector<std::string> stale;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (!isTemporaryOf(entry->d_name, name))
-            continue;
-        const int fd =
-            ::openat(folder.fd(), entry->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0)
-            continue;
-        struct stat info {};
-        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            stale.emplace_back(entry->d_name);
-        ::close(fd);
-    }
-    ::closedir(dir);
-    for (const std::string& entry : stale)
-        ::unlinkat(folder.fd(), entry.c_str(), 0);
-}
-
-// Writes bytes to a new file beside the target and renames it over the target, both relative to
-// the folder's descriptor: readers see the old file or the new one, never a part, a failed write
-// leaves the old file as it was, and a link put in the target's place is replaced, not followed.
-// An existing file keeps its permissions. Returns the reason on failure.
-std::optional<std::string> replaceFileAtomically(const EditorFolder& folder,
-                                                 std::string_view bytes) {
-    const int dirFd = folder.fd();
-    const std::string name = folder.name();
-    struct stat old {};
-    const bool existed = ::fstatat(dirFd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
-    removeStaleTemporaries(folder);
-
-    std::random_device random;
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temp = "." + name + std::string(kTemporaryMark) + std::to_string(random());
-        fd = ::openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                      0666);
-        if (fd < 0 && errno != EEXIST)
-            return systemError(errno);
-    }
-    if (fd < 0)
-        return systemError(EEXIST);
-    // Marks the temporary file as in use until the rename (see removeStaleTemporaries).
-    ::flock(fd, LOCK_EX | LOCK_NB);
-
-    std::optional<std::string> failure;
-    std::size_t written = 0;
-    while (!failure && written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            failure = systemError(n < 0 ? errno : EIO);
-        else
-            written += static_cast<std::size_t>(n);
-    }
-    if (!failure && existed && ::fchmod(fd, old.st_mode & 07777) != 0)
-        failure = systemError(errno);
-    if (!failure && ::fsync(fd) != 0)
-        failure = systemError(errno);
-    if (!failure && ::renameat(dirFd, temp.c_str(), dirFd, name.c_str()) != 0)
-        failure = systemError(errno);
-    if (failure)
-        ::unlinkat(dirFd, temp.c_str(), 0);
-    // The data reached the disk before the rename (fsync), so closing cannot lose it any more.
-    ::close(fd);
-    return failure;
-}
-
 std::string failurePage(const Exchange& ex, const std::string& path, const std::string& reason) {
     std::string page = controlPageHead("<meta http-equiv=\"pragma\" content=\"no-cache\">\r");
     page += "<title>" + loadUiText(ex.state, 76) + "</title>\r</head>\r";
@@ -349,11 +222,11 @@ std::string confirmationPage(const Exchange& ex, const std::string& path) {
     std::string page = controlPageHead("<meta http-equiv=\"pragma\" content=\"no-cache\">\r");
     page += "<title>" + htmlEscape(fileNamePart(path)) + " - " + loadUiText(state, 81) +
             "</title>\r</head>\r";
-    page += "<body bgcolor=\"" + htmlColor(ex.host, ColorRole::ButtonFace) + "\" text=\"" +
-            htmlColor(ex.host, ColorRole::WindowText) +
-            "\" marginheight=\"6\" marginwidth=\"6\" topmargin=\"6\" leftmargin=\"6\" "
-            "onLoad=\"window.resizeTo(400,200);window.moveTo(Math.round(screen.width/2)-290,"
-            "Math.round(screen.height/2)-100);window.setTimeout('window.close();',10000);\">\r";
+    page += controlPageBody(ex.host,
+                            "onLoad=\"window.resizeTo(400,200);window.moveTo(Math.round(screen."
+                            "width/2)-290,Math.round(screen.height/2)-100);window.setTimeout("
+                            "'window.close();',10000);\"",
+                            {.margin = 6});
     page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\" "
             "height=\"100%\" align=\"center\">\r";
     page += " <tr bgcolor=\"" + htmlColor(ex.host, ColorRole::WindowBackground) + "\">\r";
@@ -404,7 +277,7 @@ void answerSiteSave(Exchange& ex) {
         return answerFailure(ex, 500, path, "Not saved: this is not a file.");
 
     const std::string text = lastParam(ex.request, "SITE").value_or("");
-    if (const auto failure = replaceFileAtomically(*folder, asCrLfLines(text)))
+    if (const auto failure = replaceFileAt(folder->fd(), folder->name(), withCrLfLineEnds(text)))
         return answerFailure(ex, 500, path, "Not saved: " + *failure);
 
     ex.response.contentType = "text/html";

@@ -2,11 +2,11 @@
 // link into the editor, with a countdown that reloads the page.
 
 #include "language/UiTexts.h"
-#include "pages/ControlPageSkeleton.h"
 #include "pages/EditorPath.h"
 #include "pages/Pages.h"
 #include "pages/PopupPages.h"
 #include "server/Encoders.h"
+#include "server/PageSkeleton.h"
 #include "server/ServerPages.h"
 
 #include <string>

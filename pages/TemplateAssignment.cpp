@@ -3,39 +3,24 @@
 
 #include "pages/Pages.h"
 #include "server/Encoders.h"
+#include "server/PageSkeleton.h"
 #include "server/PageText.h"
 #include "server/RequestLogging.h"
 #include "server/RequestSafety.h"
 #include "server/StaticFiles.h"
 #include "state/TextCase.h"
 
-#include <map>
 #include <stdexcept>
 #include <string>
 
 namespace pelotest {
 namespace {
 
-// The request's named parameters; a parameter without "=" has no name and is ignored, and of
-// two with the same name (case matters) the later one wins.
-class Parameters {
-  public:
-    explicit Parameters(const HttpRequest& request) {
-        for (const std::string& entry : request.params) {
-            const auto equals = entry.find('=');
-            if (equals == std::string::npos || equals == 0)
-                continue;
-            values_[entry.substr(0, equals)] = entry.substr(equals + 1);
-        }
-    }
-    std::string operator[](const std::string& name) const {
-        const auto found = values_.find(name);
-        return found == values_.end() ? std::string() : found->second;
-    }
-
-  private:
-    std::map<std::string, std::string> values_;
-};
+// A named parameter of the request ("" when absent); of two with the same name (case matters)
+// the later one wins.
+std::string parameter(const HttpRequest& request, std::string_view name) {
+    return lastParam(request, name).value_or("");
+}
 
 // The title for the log row, read only from a file inside folder (the names come from the
 // request, so "../x" or a link must not put another file's title into the log). The assignment
@@ -51,19 +36,11 @@ std::string titleOf(const std::string& folder, const std::string& path) {
     }
 }
 
-// The rule by which a tree node stands for an event: after the first " (" (or from the second
-// character when there is none), as many characters as the event has equal the event.
-bool nodeMatchesEvent(const std::string& text, const std::string& event) {
-    const auto open = text.find(" (");
-    const std::size_t start = open == std::string::npos ? 1 : open + 2;
-    return text.size() >= start + event.size() && text.compare(start, event.size(), event) == 0;
-}
-
 bool assignTemplate(EventTree& tree, const std::string& event, const std::string& templateName) {
     if (!event.empty() && !tree.empty()) {
         bool changed = false;
         for (TreeNode* node : tree.flatten()) {
-            if (node->text == event || nodeMatchesEvent(node->text, event)) {
+            if (nodeStandsForEvent(node->text, event)) {
                 node->text = templateName + " (" + event + ")";
                 changed = true;
             }
@@ -77,22 +54,15 @@ bool assignTemplate(EventTree& tree, const std::string& event, const std::string
     return true;
 }
 
-std::string refreshPage(const std::string& address) {
-    return "<html>\r<head>\r<meta http-equiv=\"pragma\" content=\"no-cache\">\r"
-           "<meta http-equiv=\"Refresh\" content=\"0;URL=" +
-           address + "\">\r</head>\r<body></body>\r</html>";
-}
-
 } // namespace
 
 void answerSetTemplate(Exchange& ex) {
     if (fromAnotherSite(ex.request))
         return answerCrossSiteRefused(ex.response);
-    const Parameters parameters(ex.request);
-    const std::string event = parameters["EVENT"];
-    const std::string templateName = parameters["TEMPLATE"];
-    const std::string url = parameters["URL"];
-    const std::string query = parameters["QUERY"];
+    const std::string event = parameter(ex.request, "EVENT");
+    const std::string templateName = parameter(ex.request, "TEMPLATE");
+    const std::string url = parameter(ex.request, "URL");
+    const std::string query = parameter(ex.request, "QUERY");
 
     if (!templateName.empty()) {
         const std::string path = ex.paths.TemplateFolder + "/" + templateName;
@@ -118,9 +88,8 @@ void answerSetTemplate(Exchange& ex) {
 void answerSetStartSite(Exchange& ex) {
     if (fromAnotherSite(ex.request))
         return answerCrossSiteRefused(ex.response);
-    const Parameters parameters(ex.request);
-    const std::string site = parameters["SITE"];
-    const std::string siteParameters = parameters["PARMS"];
+    const std::string site = parameter(ex.request, "SITE");
+    const std::string siteParameters = parameter(ex.request, "PARMS");
 
     ex.state.settings.StaticSite = site;
     ex.state.settings.StaticParameter = siteParameters;

@@ -3,10 +3,10 @@
 // delete and sort them. Each request performs at most one change of the list.
 
 #include "language/UiTexts.h"
-#include "pages/ControlPageSkeleton.h"
 #include "pages/Pages.h"
 #include "pages/PopupPages.h"
 #include "server/Encoders.h"
+#include "server/PageSkeleton.h"
 #include "server/RequestSafety.h"
 #include "state/VariableSort.h"
 
@@ -183,9 +183,8 @@ std::string innerPage(const Exchange& ex) {
     page += "}\r"
             "</script>\r"
             "</head>\r";
-    page += "<body bgcolor=\"" + htmlColor(ex.host, ColorRole::WindowBackground) + "\" text=\"" +
-            htmlColor(ex.host, ColorRole::WindowText) +
-            "\" marginheight=\"0\" marginwidth=\"0\" topmargin=\"2\" leftmargin=\"2\">\r";
+    page += controlPageBody(
+        ex.host, {}, {.background = ColorRole::WindowBackground, .margin = 0, .topLeftMargin = 2});
     page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\">\r"
             " <tr>\r";
     page += "  <td style=\"border-bottom:1px solid " + shadow + ";border-right:1px solid " +
@@ -239,9 +238,9 @@ void answerVarList(Exchange& ex) {
     if (!performAction(ex, req)) {
         ex.response.status = 413;
         ex.response.contentType = "text/html";
-        ex.response.body = "<html><head><title>413 Payload Too Large</title></head><body><h1>413 "
-                           "Payload Too Large</h1><p>This value would make the variables list "
-                           "larger than its limit. Nothing was changed.</p></body></html>";
+        ex.response.body = refusalPage("413 Payload Too Large",
+                                       "This value would make the variables list larger than its "
+                                       "limit. Nothing was changed.");
         return;
     }
 

@@ -35,11 +35,25 @@ if [ -d fuzz ] && ls fuzz/*.cpp >/dev/null 2>&1; then
     for f in build-fuzz/fuzz/fuzz_*; do
         [ -x "$f" ] || continue
         name=$(basename "$f")
+        seeds=fuzz/corpus/${name#fuzz_}
+        echo "-- $name"
+        # Every input this fuzzer ever failed on runs once first: a fault that comes back fails
+        # here, whatever the timed run happens to find.
+        if [ -d "$seeds/regressions" ]; then
+            mapfile -t inputs < <(find "$seeds/regressions" -type f ! -name README)
+            if [ ${#inputs[@]} -gt 0 ]; then
+                if ! out=$("$f" -rss_limit_mb=2048 "${inputs[@]}" 2>&1); then
+                    echo "$out" | tail -n 30
+                    echo "$name fails again on a regression input"
+                    exit 1
+                fi
+                echo "${#inputs[@]} regression input(s) pass"
+            fi
+        fi
         # The committed seeds stay as they are; what a run finds goes to a scratch copy.
         corpus=$(mktemp -d)
-        seeds=fuzz/corpus/${name#fuzz_}
         [ -d "$seeds" ] && cp -r "$seeds/." "$corpus/"
-        echo "-- $name"
+        find "$corpus" -name README -delete
         "$f" -max_total_time="${FUZZ_SECONDS:-30}" -rss_limit_mb=2048 "$corpus" 2>&1 | tail -n 2
         rm -rf "$corpus"
     done

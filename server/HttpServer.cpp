@@ -4,6 +4,7 @@
 
 #include "server/HttpServer.h"
 
+#include "server/PageSkeleton.h"
 #include "server/RequestHandler.h"
 
 #include <boost/asio/ip/tcp.hpp>
@@ -288,10 +289,10 @@ Outcome Connection::answer(const http::request<http::string_body>& wire) {
         HttpResponse refused;
         refused.status = 413;
         refused.contentType = "text/html";
-        refused.body = "<html><head><title>413 Payload Too Large</title></head><body><h1>413 "
-                       "Payload Too Large</h1><p>This request has more than " +
-                       std::to_string(limits_.maxParameters) +
-                       " parameters. Nothing was changed.</p></body></html>";
+        refused.body =
+            refusalPage("413 Payload Too Large", "This request has more than " +
+                                                     std::to_string(limits_.maxParameters) +
+                                                     " parameters. Nothing was changed.");
         return {writeTextResponse(refused, version, wire.keep_alive(), false) && wire.keep_alive()};
     }
 

@@ -64,6 +64,37 @@ void appendDecodedParams(std::string_view query, std::vector<std::string>& param
     }
 }
 
+std::pair<std::string_view, std::string_view> parameterParts(std::string_view entry) {
+    const std::size_t equals = entry.find('=');
+    if (equals == std::string_view::npos)
+        return {std::string_view{}, entry};
+    return {entry.substr(0, equals), entry.substr(equals + 1)};
+}
+
+namespace {
+std::optional<std::string> findParam(const HttpRequest& request, std::string_view key,
+                                     bool wantFirst) {
+    std::optional<std::string> found;
+    for (const std::string& entry : request.params) {
+        const auto [name, value] = parameterParts(entry);
+        if (name != key)
+            continue;
+        found = std::string(value);
+        if (wantFirst)
+            break;
+    }
+    return found;
+}
+} // namespace
+
+std::optional<std::string> firstParam(const HttpRequest& request, std::string_view key) {
+    return findParam(request, key, true);
+}
+
+std::optional<std::string> lastParam(const HttpRequest& request, std::string_view key) {
+    return findParam(request, key, false);
+}
+
 std::optional<HttpRequest>
 makeHttpRequest(std::string method, std::string_view target, std::string_view body,
                 std::vector<std::pair<std::string, std::string>> headers) {

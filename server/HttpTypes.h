@@ -54,6 +54,13 @@ std::string percentDecode(std::string_view text, bool plusIsBlank);
 // are dropped.
 void appendDecodedParams(std::string_view query, std::vector<std::string>& params);
 
+// The name and value of one "name=value" entry of HttpRequest::params, split at the first '='.
+// An entry without '=' has an empty name (the whole entry is its value).
+std::pair<std::string_view, std::string_view> parameterParts(std::string_view entry);
+// The value of the first or the last parameter named exactly key; nullopt when there is none.
+std::optional<std::string> firstParam(const HttpRequest& request, std::string_view key);
+std::optional<std::string> lastParam(const HttpRequest& request, std::string_view key);
+
 // The request from its method, request target, body and header fields. The target may be in
 // origin form ("/a.htm?x=1") or absolute form ("http://host/a.htm?x=1"). A form-encoded body
 // gives parameters ahead of the query's. nullopt for a target that names no document (another

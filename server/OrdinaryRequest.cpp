@@ -3,6 +3,7 @@
 // not-found page answers.
 
 #include "server/OrdinaryRequest.h"
+#include "server/PageSkeleton.h"
 
 #include "server/SiteAnswers.h"
 #include "server/StaticFiles.h"
@@ -20,11 +21,8 @@ std::vector<Parameter> splitParameters(const std::vector<std::string>& entries) 
     std::vector<Parameter> params;
     params.reserve(entries.size());
     for (const std::string& entry : entries) {
-        const std::size_t equals = entry.find('=');
-        if (equals == std::string::npos)
-            params.push_back(Parameter{{}, entry});
-        else
-            params.push_back(Parameter{entry.substr(0, equals), entry.substr(equals + 1)});
+        const auto [name, value] = parameterParts(entry);
+        params.push_back(Parameter{std::string(name), std::string(value)});
     }
     return params;
 }
@@ -45,10 +43,10 @@ void answerTooLarge(Exchange& ex) {
     ex.response.status = 413;
     ex.response.contentType = "text/html";
     ex.response.body =
-        "<html><head><title>413 Payload Too Large</title></head><body><h1>413 Payload Too "
-        "Large</h1><p>The parameters of this request would make the variables list larger than "
-        "its limits (keys MaxVariables and MaxVariableBytes of the section [Const] of the "
-        "settings file). Nothing was changed.</p></body></html>";
+        refusalPage("413 Payload Too Large",
+                    "The parameters of this request would make the variables list larger than "
+                    "its limits (keys MaxVariables and MaxVariableBytes of the section [Const] of "
+                    "the settings file). Nothing was changed.");
 }
 
 } // namespace

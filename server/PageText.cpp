@@ -23,26 +23,24 @@ std::vector<std::string> splitLines(std::string_view text) {
     if (nul != std::string_view::npos)
         text = text.substr(0, nul);
     std::vector<std::string> lines;
-    std::size_t start = 0;
-    // A plain scan: find_first_of with a set calls memchr once per byte of the text.
-    const auto lineEnd = [&text](std::size_t from) {
-        for (std::size_t i = from; i < text.size(); ++i)
-            if (text[i] == '\r' || text[i] == '\n')
-                return i;
-        return std::string_view::npos;
-    };
-    while (start < text.size()) {
-        const std::size_t end = lineEnd(start);
-        if (end == std::string_view::npos) {
-            lines.emplace_back(text.substr(start));
-            break;
-        }
-        lines.emplace_back(text.substr(start, end - start));
-        start = end + 1;
-        if (text[end] == '\r' && start < text.size() && text[start] == '\n')
-            ++start;
+    for (std::size_t start = 0; start < text.size();) {
+        const LineEnd end = findLineEnd(text, start);
+        lines.emplace_back(text.substr(start, end.at - start));
+        start = end.at + end.length;
     }
     return lines;
+}
+
+std::string withCrLfLineEnds(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (std::size_t start = 0; start < text.size();) {
+        const LineEnd end = findLineEnd(text, start);
+        out.append(text.substr(start, end.at - start));
+        out += "\r\n";
+        start = end.at + end.length;
+    }
+    return out;
 }
 
 std::vector<std::string> readLines(const std::string& filePath) {

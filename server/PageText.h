@@ -21,5 +21,7 @@ std::vector<std::string> splitLines(std::string_view text);
 std::string titleFromLines(const std::vector<std::string>& lines);
 // Every line followed by CR LF.
 std::string joinLinesCrLf(const std::vector<std::string>& lines);
+// The text as lines (split at CR LF, CR or LF, NUL bytes kept), every line followed by CR LF.
+std::string withCrLfLineEnds(std::string_view text);
 
 } // namespace pelotest

@@ -1,6 +1,6 @@
 #include "server/RequestContext.h"
 
-#include "state/TextCase.h"
+#include "state/References.h"
 
 #include <algorithm>
 
@@ -20,43 +20,12 @@ void removeOneTrailingSlash(std::string& path) {
         path.pop_back();
 }
 
-// A value whose references re-form new ones with the text around them could otherwise be
-// expanded for a very long time.
-constexpr int kMaxExpansions = 1000;
-
 // The templates folder with its variable references replaced. Found rows lend their value
-// without their own references; an unknown name expands to nothing and creates no row.
-std::string expandTemplateFolder(AppState& state, Host* host, std::string text) {
-    const std::string& before = state.settings.VarBefore;
-    const std::string& after = state.settings.VarAfter;
-    if (before.empty() || after.empty())
-        return text;
-    bool changed = false;
-    for (int round = 0; round < kMaxExpansions; ++round) {
-        const std::size_t open = text.find(before);
-        if (open == std::string::npos)
-            break;
-        const std::size_t close = text.find(after, open + before.size());
-        if (close == std::string::npos)
-            break;
-        const std::string name = text.substr(open + before.size(), close - open - before.size());
-        std::string replacement;
-        if (const auto row = state.variables.find(name)) {
-            replacement = stripVariableReferences(state.variables[*row].Value, before, after);
-            if (state.settings.VariablesAutoSort && state.variables[*row].mark == Mark::Plain) {
-                // One place further down than a row a template references.
-                state.variables.markUsed(*row, state.variables.leadingPassedCount() + 1);
-                changed = true;
-            }
-        }
-        text = replaceAll(text, before + name + after, replacement);
-    }
-    if (changed) {
-        state.VariablesChanged = true;
-        if (host)
-            host->variablesChanged();
-    }
-    return text;
+// without their own references; an unknown name expands to nothing and creates no row. A Plain
+// row goes one place further down than a row a template references.
+std::string expandTemplateFolder(AppState& state, Host* host, const std::string& text) {
+    static const ReferencePolicy kTemplateFolder{.markRows = true, .markBelowPassed = 1};
+    return expandVariableReferences(state, host, text, kTemplateFolder).text;
 }
 
 // Request parameters set variables, so any web page the browser visits can set the values that

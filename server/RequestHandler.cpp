@@ -1,5 +1,6 @@
 #include "server/RequestHandler.h"
 
+#include "server/PageSkeleton.h"
 #include "server/RequestContext.h"
 #include "server/RequestSafety.h"
 #include "state/TextCase.h"
@@ -94,10 +95,10 @@ namespace {
 void answerForbiddenHost(HttpResponse& response) {
     response.status = 403;
     response.contentType = "text/html";
-    response.body = "<html><head><title>403 Forbidden</title></head><body><h1>403 Forbidden</h1>"
-                    "<p>This server answers only requests addressed to localhost, to an IP "
-                    "address or to a host name listed in the key AllowedHosts of the section "
-                    "[Const] of its settings file.</p></body></html>";
+    response.body = refusalPage("403 Forbidden",
+                                "This server answers only requests addressed to localhost, to an "
+                                "IP address or to a host name listed in the key AllowedHosts of "
+                                "the section [Const] of its settings file.");
 }
 
 constexpr std::string_view kIntPrefix = "/$int/";

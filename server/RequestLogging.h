@@ -1,5 +1,5 @@
 #pragma once
-// AddLogEntry for request code: adds the row under the current MaxLog, marks the log changed and
+// Adds a log row for request code under the current MaxLog, marks the log changed and
 // tells the host.
 
 #include "state/AppState.h"

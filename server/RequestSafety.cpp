@@ -1,5 +1,6 @@
 #include "server/RequestSafety.h"
 
+#include "server/PageSkeleton.h"
 #include "state/TextCase.h"
 
 namespace pelotest {
@@ -16,10 +17,10 @@ bool fromAnotherSite(const HttpRequest& request) {
 void answerCrossSiteRefused(HttpResponse& response) {
     response.status = 403;
     response.contentType = "text/html";
-    response.body = "<html><head><title>403 Forbidden</title></head><body><h1>403 Forbidden</h1>"
-                    "<p>This page changes the state of the server and answers only the "
-                    "server's own pages or an address typed into the browser, not a page of "
-                    "another site. Nothing was changed.</p></body></html>";
+    response.body = refusalPage("403 Forbidden",
+                                "This page changes the state of the server and answers only the "
+                                "server's own pages or an address typed into the browser, not a "
+                                "page of another site. Nothing was changed.");
     response.file.reset();
 }
 

@@ -1,11 +1,12 @@
 // The pages and scripts the server itself builds: the welcome page of the site root, the redirect
-// to the start page, the not-found page, and the scripts that open the recent-sites and
-// variables pop-ups.
+// to the start page, the not-found page, the page for an event without a template, and the
+// scripts that open the recent-sites and variables pop-ups.
 
 #include "server/ServerPages.h"
 
 #include "language/UiTexts.h"
 #include "server/Encoders.h"
+#include "server/PageSkeleton.h"
 #include "server/RequestSafety.h"
 #include "server/StaticFiles.h"
 #include "state/TextCase.h"
@@ -24,10 +25,7 @@ constexpr std::string_view kMakerAddress = "https://www.dunmere.example/";
 // The decimal integer a value holds, or nothing when it is not one (an empty value, trailing
 // text or a number out of range all count as not numeric).
 std::optional<long long> parseInteger(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
+    text = trimBlanks(text);
     if (!text.empty() && text.front() == '+')
         text.remove_prefix(1);
     long long value = 0;
@@ -86,24 +84,15 @@ std::string textRow(const Host& host, std::string_view text) {
 }
 
 std::string pageHead(std::string_view title) {
-    return "<html>\r<head>\r<LINK REL=\"StyleSheet\" HREF=\"/$int/styles.css\" "
-           "type=\"text/css\">\r<title>" +
-           std::string(title) + "</title>\r</head>\r";
-}
-
-std::string bodyTag(const Host& host, std::string_view margin) {
-    const std::string m(margin);
-    return "<body bgcolor=\"" + htmlColor(host, ColorRole::ButtonFace) + "\" text=\"" +
-           htmlColor(host, ColorRole::WindowText) + "\" marginheight=\"" + m + "\" marginwidth=\"" +
-           m + "\" topmargin=\"" + m + "\" leftmargin=\"" + m + "\">\r";
+    return controlPageHead() + "<title>" + std::string(title) + "</title>\r</head>\r";
 }
 
 } // namespace
 
-// StartSitePage: the welcome page of the site root while no start page is set.
+// The welcome page of the site root while no start page is set.
 std::string startSitePage(const AppState& state, const Host& host, const std::string& staticRoot) {
     const Settings& settings = state.settings;
-    std::string page = pageHead(host.caption()) + bodyTag(host, "2");
+    std::string page = pageHead(host.caption()) + controlPageBody(host);
     page += "<FORM ACTION=\"/$int/SetStartSite.html\" NAME=\"SetStartSite\" METHOD=\"GET\">"
             "<table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\">\r";
     page += textRow(host, "<b>" + loadUiText(state, 89) + "</b><br>\r&nbsp;<br>\r" +
@@ -155,14 +144,12 @@ std::string redirectPage(const Settings& settings) {
     std::string target = htmlEscape(sameServerTarget("/" + settings.StaticSite));
     if (!settings.StaticParameter.empty())
         target += "?" + htmlEscape(settings.StaticParameter);
-    return "<html>\r<head>\r<meta http-equiv=\"pragma\" content=\"no-cache\">\r"
-           "<meta http-equiv=\"Refresh\" content=\"0;URL=" +
-           target + "\">\r</head>\r<body></body>\r</html>";
+    return refreshPage(target);
 }
 
-// NotFoundPage: the missing file is named by its full local path.
+// The not-found page; the missing file is named by its full local path.
 std::string notFoundPage(const AppState& state, const Host& host, const std::string& filePath) {
-    std::string page = pageHead(loadUiText(state, 93)) + bodyTag(host, "6");
+    std::string page = pageHead(loadUiText(state, 93)) + controlPageBody(host, {}, {.margin = 6});
     page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\r"
             " <tr bgcolor=\"" +
             htmlColor(host, ColorRole::WindowBackground) + "\">\r";
@@ -174,6 +161,32 @@ std::string notFoundPage(const AppState& state, const Host& host, const std::str
             "\"  onClick=\"history.back();\" style=\"background-image:url(/$int/back.gif);"
             "background-repeat:no-repeat;width:80pt;\"></FORM>";
     page += "</td>\r </tr>\r</table>\r</body>\r</html>";
+    return page;
+}
+
+std::string unassignedEventPage(const Exchange& ex) {
+    const AppState& state = ex.state;
+    std::string page = pageHead("kein Template zugeordnet");
+    page += controlPageBody(ex.host, {}, {.background = ColorRole::WindowBackground});
+    page += "<FORM ACTION=\"/$int/SetTemplate.html\" NAME=\"SetTemplate\" METHOD=\"GET\">\r";
+    page +=
+        ex.event.empty() ? loadUiText(state, 86) : formatUiText(state, 85, htmlEscape(ex.event));
+    page += "<br>\r";
+    page +=
+        "<INPUT TYPE=\"HIDDEN\" NAME=\"REF\" VALUE=\"" + htmlEscape(ex.request.referer) + "\">\r";
+    page +=
+        "<INPUT TYPE=\"HIDDEN\" NAME=\"URL\" VALUE=\"" + htmlEscape(ex.request.document) + "\">\r";
+    page += "<INPUT TYPE=\"HIDDEN\" NAME=\"QUERY\" VALUE=\"" + htmlEscape(ex.request.rawQuery) +
+            "\">\r";
+    page += "<INPUT TYPE=\"HIDDEN\" NAME=\"EVENT\" VALUE=\"" + htmlEscape(ex.event) + "\">\r";
+    page += "<Select name=\"TEMPLATE\">\r";
+    for (const std::string& name : sortedFileNames(ex.paths.TemplateFolder)) {
+        const std::string escaped = htmlEscape(name);
+        page += "<OPTION VALUE=\"" + escaped + "\">" + escaped + "</OPTION>\r";
+    }
+    page += "</Select>\r";
+    page += "<INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\"" + loadUiText(state, 87) + "\">\r";
+    page += "</FORM>\r</body>\r</html>";
     return page;
 }
 

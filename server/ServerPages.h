@@ -1,8 +1,10 @@
 #pragma once
 // The pages and scripts the server itself builds (the built-in pages under /$int live in pages/):
-// the welcome page of the site root, the redirect to the start page, the not-found page, and the
-// scripts that open the recent-sites and variables pop-ups.
+// the welcome page of the site root, the redirect to the start page, the not-found page, the
+// page for an event without a template, and the scripts that open the recent-sites and
+// variables pop-ups.
 
+#include "server/RequestContext.h"
 #include "state/AppState.h"
 #include "state/Host.h"
 
@@ -11,16 +13,19 @@
 
 namespace pelotest {
 
-// StartSitePage: the welcome page of the site root while no start page is set; offers the pages
+// The welcome page of the site root while no start page is set; offers the pages
 // of staticRoot.
 std::string startSitePage(const AppState& state, const Host& host, const std::string& staticRoot);
 // The page that sends the browser on to the start page (with its parameters), always to a page
 // of this server.
 std::string redirectPage(const Settings& settings);
-// NotFoundPage: the missing file is named by its full local path.
+// The not-found page; the missing file is named by its full local path.
 std::string notFoundPage(const AppState& state, const Host& host, const std::string& filePath);
+// The page that offers the files of the templates folder for the request's event; the values
+// it reflects are escaped.
+std::string unassignedEventPage(const Exchange& ex);
 
-// The start-page injection of one line (SiteLogPopupScript after the first "</title>").
+// The start-page injection of one line (siteLogPopupScript after the first "</title>").
 std::string injectSiteLogScript(const AppState& state, std::string_view line);
 // Pop-up scripts; the offsets are read from the settings file on disk at each call.
 std::string siteLogPopupScript(const AppState& state);

@@ -108,7 +108,7 @@ void answerStaticFile(Exchange& ex) {
     }
     const std::string& filePath = ex.paths.FilePath;
     const Settings& settings = ex.state.settings;
-    if (isLoggedPageFile(filePath)) {
+    if (isPageFile(filePath)) {
         addLogEntry(ex.state, ex.host,
                     LogEntry{LogKind::StaticPage, std::string(fileNamePart(filePath)), "",
                              pageTitle(filePath), filePath});

@@ -21,12 +21,6 @@ std::string_view fileExtension(std::string_view path) {
     return dot == std::string_view::npos ? std::string_view{} : name.substr(dot);
 }
 
-bool isLoggedPageFile(std::string_view path) {
-    const std::string_view ext = fileExtension(path);
-    return equalsIgnoreCase(ext, ".htm") || equalsIgnoreCase(ext, ".html") ||
-           equalsIgnoreCase(ext, ".js") || equalsIgnoreCase(ext, ".css");
-}
-
 namespace {
 
 struct TypeByExtension {
@@ -123,10 +117,6 @@ std::optional<fs::path> resolveFileInside(std::string_view folder, std::string_v
 
 std::optional<fs::path> resolveServableFile(const RequestPaths& paths) {
     return resolveFileInside(paths.StaticRoot, paths.FilePath);
-}
-
-bool isServableFile(const RequestPaths& paths) {
-    return resolveServableFile(paths).has_value();
 }
 
 std::optional<FileStamp> stampOf(const fs::path& file) {
@@ -392,26 +382,40 @@ RangeDecision evaluateRange(const ConditionalHeaders& headers, std::uint64_t siz
     return {Kind::Partial, first, last - first + 1};
 }
 
-std::vector<std::string> startPageChoices(const std::string& staticPath) {
+std::optional<std::vector<FolderEntry>> sortedFolderEntries(const fs::path& folder) {
+    std::vector<FolderEntry> entries;
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    if (ec)
+        return std::nullopt;
+    for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        const bool isFolder = it->is_directory(typeError);
+        entries.push_back({it->path().filename().string(), isFolder && !typeError});
+    }
+    std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
+        const int order = compareIgnoreCase(a.name, b.name);
+        return order != 0 ? order < 0 : a.name < b.name;
+    });
+    return entries;
+}
+
+std::vector<std::string> sortedFileNames(const fs::path& folder) {
     std::vector<std::string> names;
+    for (FolderEntry& entry : sortedFolderEntries(folder).value_or(std::vector<FolderEntry>{}))
+        if (!entry.isFolder)
+            names.push_back(std::move(entry.name));
+    return names;
+}
+
+std::vector<std::string> startPageChoices(const std::string& staticPath) {
     // Settings written on Windows may use backslashes; a trailing separator is harmless.
     std::string folder = replaceAll(staticPath, "\\", "/");
     if (folder.size() > 1 && folder.back() == '/')
         folder.pop_back();
     if (folder.empty())
-        return names;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::error_code statError;
-        if (it->is_directory(statError))
-            continue;
-        names.push_back(it->path().filename().string());
-    }
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        const int order = compareIgnoreCase(a, b);
-        return order != 0 ? order < 0 : a < b;
-    });
-    return names;
+        return {};
+    return sortedFileNames(folder);
 }
 
 } // namespace pelotest

@@ -18,9 +18,6 @@ namespace pelotest {
 // name has no dot. "/a.b/c" has none; "/x/.htm" has ".htm".
 std::string_view fileExtension(std::string_view path);
 
-// Pages that leave a log row when served: ".htm", ".html", ".js", ".css", ignoring case.
-bool isLoggedPageFile(std::string_view path);
-
 // The content type of a file by its extension (ignoring case): what a current browser needs to
 // apply a style sheet in a standards-mode page, run a module script, show an SVG or play media.
 // Unknown extensions give "application/octet-stream"; pages stay "text/html" without a charset,
@@ -40,8 +37,6 @@ std::optional<std::filesystem::path> resolveFileInside(std::string_view folder,
 
 // resolveFileInside for FilePath in StaticRoot.
 std::optional<std::filesystem::path> resolveServableFile(const RequestPaths& paths);
-// "FilePath is an existing file" for the ordinary request: resolveServableFile has a result.
-bool isServableFile(const RequestPaths& paths);
 
 // What the validators of a file are made of.
 struct FileStamp {
@@ -85,6 +80,18 @@ struct RangeDecision {
 };
 RangeDecision evaluateRange(const ConditionalHeaders& headers, std::uint64_t size,
                             const std::string& etag, std::int64_t modifiedSeconds);
+
+struct FolderEntry {
+    std::string name;
+    bool isFolder = false; // a folder, or a link to one
+};
+// The entries of a folder, hidden ones included, in case-insensitive order (names that differ
+// only in case in byte order); nullopt when the folder cannot be opened. A listing that fails
+// halfway gives what was read until then.
+std::optional<std::vector<FolderEntry>> sortedFolderEntries(const std::filesystem::path& folder);
+// The names of the entries of a folder that are not folders (links followed), in that order;
+// none when the folder cannot be opened.
+std::vector<std::string> sortedFileNames(const std::filesystem::path& folder);
 
 // The start-page choices of the welcome page: the names of the entries of a folder that are not
 // folders (links followed), hidden ones included, in case-insensitive order. Empty when the

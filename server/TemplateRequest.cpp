@@ -5,16 +5,14 @@
 
 #include "server/TemplateRequest.h"
 #include "language/UiTexts.h"
-#include "server/Encoders.h"
 #include "server/PageText.h"
 #include "server/References.h"
 #include "server/RequestLogging.h"
+#include "server/ServerPages.h"
 #include "server/StaticFiles.h"
 #include "state/TextCase.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 namespace pelotest {
@@ -25,11 +23,7 @@ constexpr std::string_view kAssignedSeparator = " (";
 
 // Bytes that Trim removes at both ends of a discovered event: blanks and control characters.
 std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-        text.remove_suffix(1);
-    return text;
+    return trimIf(text, [](char c) { return static_cast<unsigned char>(c) <= ' '; });
 }
 
 // The template part of a node text (before its first " ("; empty when it has none), with
@@ -57,39 +51,7 @@ bool staysInside(std::string_view relative) {
     return true;
 }
 
-std::vector<std::string> templateFolderFiles(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    std::filesystem::directory_iterator it(folder, error);
-    if (error)
-        return names;
-    for (const std::filesystem::directory_entry& entry : it) {
-        std::error_code entryError;
-        if (entry.is_directory(entryError))
-            continue;
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        const int order = compareIgnoreCase(a, b);
-        return order != 0 ? order < 0 : a < b;
-    });
-    return names;
-}
-
 } // namespace
-
-bool nodeMatchesEvent(std::string_view nodeText, std::string_view event) {
-    // Called for every node of the tree on each template request: compare the first character
-    // before calling into the library, which most nodes fail.
-    const std::size_t separator = nodeText.find(kAssignedSeparator);
-    const std::size_t from = separator == std::string_view::npos ? 1 : separator + 2;
-    if (from > nodeText.size())
-        return false;
-    const std::string_view rest = nodeText.substr(from, event.size());
-    if (!event.empty() && (rest.empty() || rest.front() != event.front()))
-        return false;
-    return rest == event;
-}
 
 std::string discoveredEvent(std::string_view line, std::string_view parameterName) {
     if (parameterName.empty())
@@ -115,34 +77,13 @@ bool learnEvent(AppState& state, TreeNode& matchNode, std::string_view line) {
     if (event.empty())
         return false;
     for (const std::unique_ptr<TreeNode>& child : matchNode.children)
-        if (child->text == event || nodeMatchesEvent(child->text, event))
+        if (nodeStandsForEvent(child->text, event))
             return false;
     matchNode.appendChild(event);
     state.tree.expandAll(matchNode);
     state.TreeChanged = true;
     return true;
 }
-
-namespace {
-
-// The first node in tree order (depth-first, a parent before its children) that matches the
-// event; walks the tree in place instead of listing every node first.
-TreeNode* firstMatchIn(const std::vector<std::unique_ptr<TreeNode>>& nodes,
-                       std::string_view event) {
-    for (const std::unique_ptr<TreeNode>& node : nodes) {
-        if (nodeMatchesEvent(node->text, event))
-            return node.get();
-        if (TreeNode* found = firstMatchIn(node->children, event))
-            return found;
-    }
-    return nullptr;
-}
-
-TreeNode* firstMatchInTreeOrder(const EventTree& tree, std::string_view event) {
-    return firstMatchIn(tree.roots(), event);
-}
-
-} // namespace
 
 TemplateMatch resolveTemplate(AppState& state, const std::string& templateFolder,
                               std::string_view event) {
@@ -155,7 +96,7 @@ TemplateMatch resolveTemplate(AppState& state, const std::string& templateFolder
         relative = match.node->text;
         std::replace(relative.begin(), relative.end(), '\\', '/');
     } else {
-        match.node = firstMatchInTreeOrder(state.tree, event);
+        match.node = state.tree.firstMatch(event);
         if (!match.node)
             return match;
         relative = templatePart(match.node->text);
@@ -182,37 +123,6 @@ RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode
         rendered.body += "\r\n";
     }
     return rendered;
-}
-
-std::string unassignedEventPage(const Exchange& ex) {
-    const AppState& state = ex.state;
-    std::string page = "<html>\r<head>\r<LINK REL=\"StyleSheet\" HREF=\"/$int/styles.css\" "
-                       "type=\"text/css\">\r<title>kein Template zugeordnet</title>\r</head>\r"
-                       "<body bgcolor=\"";
-    page += htmlColor(ex.host, ColorRole::WindowBackground);
-    page += "\" text=\"";
-    page += htmlColor(ex.host, ColorRole::WindowText);
-    page += "\" marginheight=\"2\" marginwidth=\"2\" topmargin=\"2\" leftmargin=\"2\">\r";
-    page += "<FORM ACTION=\"/$int/SetTemplate.html\" NAME=\"SetTemplate\" METHOD=\"GET\">\r";
-    page +=
-        ex.event.empty() ? loadUiText(state, 86) : formatUiText(state, 85, htmlEscape(ex.event));
-    page += "<br>\r";
-    page +=
-        "<INPUT TYPE=\"HIDDEN\" NAME=\"REF\" VALUE=\"" + htmlEscape(ex.request.referer) + "\">\r";
-    page +=
-        "<INPUT TYPE=\"HIDDEN\" NAME=\"URL\" VALUE=\"" + htmlEscape(ex.request.document) + "\">\r";
-    page += "<INPUT TYPE=\"HIDDEN\" NAME=\"QUERY\" VALUE=\"" + htmlEscape(ex.request.rawQuery) +
-            "\">\r";
-    page += "<INPUT TYPE=\"HIDDEN\" NAME=\"EVENT\" VALUE=\"" + htmlEscape(ex.event) + "\">\r";
-    page += "<Select name=\"TEMPLATE\">\r";
-    for (const std::string& name : templateFolderFiles(ex.paths.TemplateFolder)) {
-        const std::string escaped = htmlEscape(name);
-        page += "<OPTION VALUE=\"" + escaped + "\">" + escaped + "</OPTION>\r";
-    }
-    page += "</Select>\r";
-    page += "<INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\"" + loadUiText(state, 87) + "\">\r";
-    page += "</FORM>\r</body>\r</html>";
-    return page;
 }
 
 void answerTemplateRequest(Exchange& ex) {

@@ -12,11 +12,6 @@
 
 namespace pelotest {
 
-// The matching rule of node text and event: the node text from just after its first " (" (from
-// its second character when it has none) equals the event over the event's length, case
-// included. So "Show" matches "liste.htm (ShowList)", and "Save" matches "XSave" but not "Save".
-bool nodeMatchesEvent(std::string_view nodeText, std::string_view event);
-
 // The node a request resolves to and the template file it names, when that file exists (a
 // regular file inside the templates folder). Without an event the node is the tree's first.
 struct TemplateMatch {
@@ -45,8 +40,5 @@ RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode
 // The answer to an ordinary request inside the virtual folder; fills ex.response with the state
 // locked.
 void answerTemplateRequest(Exchange& ex);
-
-// The page that offers to assign a template to the request's event; reflected values escaped.
-std::string unassignedEventPage(const Exchange& ex);
 
 } // namespace pelotest

@@ -30,8 +30,8 @@ struct AppState {
     bool VariablesChanged = false;
     bool LogChanged = false;
 
-    // The settings file: its path and its content as loaded (written only by LoadState's repairs
-    // and by SaveState).
+    // The settings file: its path and its content as loaded (written only by loadState's repairs
+    // and by saveState).
     std::filesystem::path settingsPath;
     ProfileFile profile;
 

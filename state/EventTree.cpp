@@ -1,8 +1,26 @@
 #include "state/EventTree.h"
 
 #include <algorithm>
+#include <type_traits>
 
 namespace pelotest {
+
+bool nodeMatchesEvent(std::string_view nodeText, std::string_view event) {
+    // Called for every node of the tree on each template request: compare the first character
+    // before calling into the library, which most nodes fail.
+    const std::size_t separator = nodeText.find(" (");
+    const std::size_t from = separator == std::string_view::npos ? 1 : separator + 2;
+    if (from > nodeText.size())
+        return false;
+    const std::string_view rest = nodeText.substr(from, event.size());
+    if (!event.empty() && (rest.empty() || rest.front() != event.front()))
+        return false;
+    return rest == event;
+}
+
+bool nodeStandsForEvent(std::string_view nodeText, std::string_view event) {
+    return nodeText == event || nodeMatchesEvent(nodeText, event);
+}
 
 TreeNode::~TreeNode() {
     std::vector<std::unique_ptr<TreeNode>> pending = std::move(children);
@@ -44,7 +62,7 @@ void EventTree::clear() {
 namespace {
 
 // Depth-first, a parent before its children; iterative so that a deep tree read from a file
-// cannot exhaust the stack.
+// cannot exhaust the stack. A visit that returns bool ends the walk by returning true.
 template <typename Visit>
 void walk(const std::vector<std::unique_ptr<TreeNode>>& roots, Visit visit) {
     struct Frame {
@@ -59,7 +77,13 @@ void walk(const std::vector<std::unique_ptr<TreeNode>>& roots, Visit visit) {
             continue;
         }
         TreeNode* node = (*top.list)[top.next++].get();
-        visit(*node, static_cast<int>(stack.size()) - 1);
+        const int depth = static_cast<int>(stack.size()) - 1;
+        if constexpr (std::is_same_v<decltype(visit(*node, depth)), bool>) {
+            if (visit(*node, depth))
+                return;
+        } else {
+            visit(*node, depth);
+        }
         if (!node->children.empty())
             stack.push_back({&node->children, 0});
     }
@@ -75,6 +99,16 @@ std::vector<TreeNode*> EventTree::flatten() const {
     std::vector<TreeNode*> nodes;
     walk(roots_, [&](TreeNode& node, int) { nodes.push_back(&node); });
     return nodes;
+}
+
+TreeNode* EventTree::firstMatch(std::string_view event) const {
+    TreeNode* found = nullptr;
+    walk(roots_, [&](TreeNode& node, int) {
+        if (nodeMatchesEvent(node.text, event))
+            found = &node;
+        return found != nullptr;
+    });
+    return found;
 }
 
 void EventTree::expandAll(TreeNode& node) {

@@ -11,6 +11,13 @@
 
 namespace pelotest {
 
+// The matching rule of node text and event: the node text from just after its first " (" (from
+// its second character when it has none) equals the event over the event's length, case
+// included. So "Show" matches "liste.htm (ShowList)", and "Save" matches "XSave" but not "Save".
+bool nodeMatchesEvent(std::string_view nodeText, std::string_view event);
+// Whether a node already stands for the event: its text is the event, or matches it.
+bool nodeStandsForEvent(std::string_view nodeText, std::string_view event);
+
 struct TreeNode {
     TreeNode() = default;
     TreeNode(const TreeNode&) = delete;
@@ -41,6 +48,9 @@ class EventTree {
     // Visits every node in tree order with its depth (top level 0), without recursion.
     void forEach(const std::function<void(TreeNode& node, int depth)>& visit) const;
     void expandAll(TreeNode& node);
+    // The first node in tree order that matches the event (nodeMatchesEvent), or null; without
+    // recursion, like every walk of the tree.
+    TreeNode* firstMatch(std::string_view event) const;
 
     // The tab-indented text form: one line per node, as many tabs as its depth, then its text.
     std::vector<std::string> toIndentedLines() const;

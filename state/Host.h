@@ -37,7 +37,7 @@ struct WindowPlacement {
     int Left = 0, Top = 0, Width = 0, Height = 0, TreeWidth = 345;
     std::string WindowState = "normal";
     int PageIndex = 0;
-    // Whether the file held a usable value for the key (LoadState), and whether SaveState is to
+    // Whether the file held a usable value for the key (loadState), and whether saveState is to
     // write it. A window fills in its own bounds and leaves these true; a host without a window
     // hands back what it was given, so that keys absent from the file stay absent.
     bool hasLeft = true, hasTop = true, hasWidth = true, hasHeight = true, hasTreeWidth = true;
@@ -54,7 +54,7 @@ class Host {
     // Width in pixels of the first column of the variables list (150 when headless).
     virtual int variableColumnWidth() const = 0;
 
-    // Window placement: LoadState hands over what the file held (absent keys empty); SaveState
+    // Window placement: loadState hands over what the file held (absent keys empty); saveState
     // asks for what to write.
     virtual void applyPlacement(const WindowPlacement& stored) = 0;
     virtual WindowPlacement placement() const = 0;

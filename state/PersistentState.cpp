@@ -1,5 +1,6 @@
 #include "state/PersistentState.h"
 
+#include "state/References.h"
 #include "state/TextCase.h"
 
 #include <charconv>
@@ -142,12 +143,6 @@ bool readBoolean(const ProfileFile& file, std::string_view key, bool fallback) {
     if (const auto value = readInteger(file, key))
         return *value != 0;
     return fallback;
-}
-
-// The number fields of the settings tab hold 2 to 9999; a value outside is pulled into range as
-// the field would.
-int clampField(int value) {
-    return value < 2 ? 2 : value > 9999 ? 9999 : value;
 }
 
 void writeText(ProfileFile& file, std::string_view key, std::string_view value) {
@@ -399,8 +394,8 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
     s.RemoteEdit = readBoolean(file, "RemoteEdit", true);
     s.SaveLog = readBoolean(file, "SaveLog", false);
     s.Port = readInteger(file, "Port", 80);
-    s.MaxLog = clampField(readInteger(file, "MaxLog", 100));
-    s.RemoteEditReload = clampField(readInteger(file, "RemoteEditReload", 2));
+    s.MaxLog = clampToField(readInteger(file, "MaxLog", 100));
+    s.RemoteEditReload = clampToField(readInteger(file, "RemoteEditReload", 2));
     s.PageIndex = readInteger(file, "PageIndex", 0);
     s.LastLangugeResPath = readText(file, kSettings, "LastLangugeResPath", "");
     readPlacement(state, host);
@@ -439,7 +434,7 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
     return treeError;
 }
 
-bool saveState(AppState& state, Host& host, const TextLookup& text) {
+bool saveState(AppState& state, Host& host, const TextLookup& text, std::string* failure) {
     // Start from the file as it is now, so that what was changed by hand while the program ran
     // (constants, the language export folder) is kept; a file that has gone missing is written
     // anew from what was loaded.
@@ -463,7 +458,7 @@ bool saveState(AppState& state, Host& host, const TextLookup& text) {
         writeLog(state);
     }
     // One write of the whole file: the old file stays complete until the new one replaces it.
-    const bool saved = state.profile.save(state.settingsPath);
+    const bool saved = state.profile.save(state.settingsPath, failure);
     if (saved) {
         state.TreeChanged = false;
         state.VariablesChanged = false;
@@ -476,46 +471,15 @@ bool saveState(AppState& state, Host& host, const TextLookup& text) {
 ExpandedFolder expandFolderVariables(AppState& state, Host& host, const TextLookup& text,
                                      std::string_view folder, bool askUser, int captionId,
                                      int promptId) {
-    const std::string& before = state.settings.VarBefore;
-    const std::string& after = state.settings.VarAfter;
-    ExpandedFolder result{std::string(folder), false};
-    std::string& out = result.folder;
-
-    // A value can form a new reference with the text after it, and so come back for ever (and
-    // grow). Each pass resolves one name everywhere; a real folder has a handful, so the passes
-    // and the length are bounded, and what is left then stays as it stands.
-    constexpr int kMaxPasses = 100;
-    constexpr std::size_t kMaxLength = 65536;
-    for (int pass = 0;
-         pass < kMaxPasses && out.size() <= kMaxLength && !before.empty() && !after.empty();
-         ++pass) {
-        const std::size_t open = out.find(before);
-        if (open == std::string::npos)
-            break;
-        const std::size_t close = out.find(after, open + before.size());
-        if (close == std::string::npos)
-            break;
-        const std::string name = out.substr(open + before.size(), close - open - before.size());
-        result.found = true;
-
-        std::string value;
-        if (const auto row = state.variables.find(name)) {
-            value = stripVariableReferences(state.variables[*row].Value, before, after);
-            if (askUser && state.settings.VariablesAutoSort &&
-                state.variables[*row].mark == Mark::Plain) {
-                state.variables.markUsed(*row, state.variables.leadingPassedCount());
-                state.VariablesChanged = true;
-                host.variablesChanged();
-            }
-        }
-        if (askUser) {
+    ReferencePolicy policy{.markRows = askUser};
+    if (askUser)
+        policy.ask = [&](const std::string& name, const std::string& value) {
             const std::string prompt = replaceAll(text(promptId), "%1", name);
-            // The answer serves this expansion only; the variable keeps its value.
-            if (auto answer = host.askValue(text(captionId), prompt, value))
-                value = std::move(*answer);
-        }
-        out = replaceAll(out, before + name + after, value);
-    }
+            return host.askValue(text(captionId), prompt, value);
+        };
+    ExpandedReferences expanded = expandVariableReferences(state, &host, folder, policy);
+    ExpandedFolder result{std::move(expanded.text), expanded.found};
+    std::string& out = result.folder;
 
     // Folders use '/': a '\' from a file written on Windows becomes '/', and one trailing '/'
     // goes (but the root folder stays "/").

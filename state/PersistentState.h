@@ -16,20 +16,21 @@ namespace pelotest {
 // does not depend on language/.
 using TextLookup = std::function<std::string(int id)>;
 
-// LoadState: reads settingsPath into state (holding state.mutex is the caller's business: it
+// Reads settingsPath into state (holding state.mutex is the caller's business: it
 // runs before the server starts). Returns the tree error text, if any ("" when none): the nodes
 // read before the bad line stay, everything after the tree still loads.
 // languageStartUp, when given, runs right after LanguageDll is read and before any status text
 // is looked up (it may drop a LanguageDll that is not installed).
 std::string loadState(AppState& state, Host& host, const TextLookup& text,
                       const std::function<void(AppState&)>& languageStartUp = {});
-// SaveState: writes settings always, variables/tree/log when changed; atomically, as one write
+// Writes settings always, variables/tree/log when changed; atomically, as one write
 // of the whole file, merged into the file as it is on disk now (so hand edits made while the
 // program ran survive). The caller holds state.mutex, after the server has stopped taking
 // requests (so none changes the state halfway through the save).
 // Returns false when the file could not be written (the old file is then intact and the change
-// flags stay set). Stopping the server for good is the caller's next step.
-bool saveState(AppState& state, Host& host, const TextLookup& text);
+// flags stay set), with the reason in *failure when given. Stopping the server for good is the
+// caller's next step.
+bool saveState(AppState& state, Host& host, const TextLookup& text, std::string* failure = nullptr);
 
 // Tree section format (keys Node0.., '#' per level).
 std::string readTreeSection(AppState& state, std::string_view section, bool expandRoot);

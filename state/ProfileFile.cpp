@@ -1,17 +1,12 @@
 #include "state/ProfileFile.h"
 
+#include "state/AtomicFile.h"
 #include "state/TextCase.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <fcntl.h>
 #include <fstream>
 #include <iterator>
-#include <random>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace pelotest {
 
@@ -23,20 +18,12 @@ bool isTrimmed(char c) {
 }
 
 std::string_view trim(std::string_view text) {
-    while (!text.empty() && isTrimmed(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isTrimmed(text.back()))
-        text.remove_suffix(1);
-    return text;
+    return trimIf(text, isTrimmed);
 }
 
 // The caller's section and key names lose leading and trailing spaces only.
 std::string_view trimSpaces(std::string_view text) {
-    while (!text.empty() && text.front() == ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ')
-        text.remove_suffix(1);
-    return text;
+    return trimIf(text, [](char c) { return c == ' '; });
 }
 
 // One outer pair of matching quotes around a value is removed.
@@ -80,28 +67,14 @@ Parsed classify(std::string_view line) {
     return p;
 }
 
-// Windows-1252 bytes 0x80..0x9F as UTF-16; the five unassigned bytes map to the C1 controls of
-// the same number, as Windows does.
-constexpr std::array<std::uint16_t, 32> kHigh1252 = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
+// UTF-16LE text as Windows-1252 bytes; a character without one becomes '?'.
 std::string fromUtf16Le(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() / 2);
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        const auto unit = static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[i]) |
-                                                     static_cast<unsigned char>(bytes[i + 1]) << 8);
-        if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
-            out.push_back(static_cast<char>(unit));
-            continue;
-        }
-        char mapped = '?';
-        for (std::size_t k = 0; k < kHigh1252.size(); ++k)
-            if (kHigh1252[k] == unit)
-                mapped = static_cast<char>(0x80 + k);
-        out.push_back(mapped);
+        const auto unit = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                static_cast<unsigned char>(bytes[i + 1]) << 8);
+        out.push_back(windows1252FromUtf16Unit(unit).value_or('?'));
     }
     return out;
 }
@@ -110,8 +83,7 @@ std::string toUtf16Le(std::string_view text) {
     std::string out;
     out.reserve(text.size() * 2);
     for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        const std::uint16_t unit = (b >= 0x80 && b <= 0x9F) ? kHigh1252[b - 0x80] : b;
+        const char16_t unit = utf16FromWindows1252(c);
         out.push_back(static_cast<char>(unit & 0xFF));
         out.push_back(static_cast<char>(unit >> 8));
     }
@@ -168,16 +140,10 @@ void ProfileFile::parse(std::string_view text) {
     }
     std::size_t pos = 0;
     while (pos < text.size()) {
-        const std::size_t stop = text.find_first_of("\r\n", pos);
-        if (stop == std::string_view::npos) {
-            lines_.push_back({std::string(text.substr(pos)), ""});
-            break;
-        }
-        const std::size_t endLength =
-            (text[stop] == '\r' && stop + 1 < text.size() && text[stop + 1] == '\n') ? 2 : 1;
-        lines_.push_back(
-            {std::string(text.substr(pos, stop - pos)), std::string(text.substr(stop, endLength))});
-        pos = stop + endLength;
+        const LineEnd end = findLineEnd(text, pos);
+        lines_.push_back({std::string(text.substr(pos, end.at - pos)),
+                          std::string(text.substr(end.at, end.length))});
+        pos = end.at + end.length;
     }
 }
 
@@ -198,71 +164,11 @@ std::string ProfileFile::text() const {
     return out;
 }
 
-bool ProfileFile::save(const std::filesystem::path& path) const {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    // Write beside the real file, so that a link to the settings file stays a link.
-    fs::path target = path;
-    if (fs::is_symlink(path, ec)) {
-        const fs::path resolved = fs::weakly_canonical(path, ec);
-        if (ec)
-            return false;
-        target = resolved;
-    }
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    // A new name each try; O_EXCL never reuses a file that exists. Created with 0666 so that
-    // the umask applies as it would to a file written in place.
-    std::random_device random;
-    fs::path temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        // (The name is cut so that the temporary name stays within the limit of a name.)
-        temp = folder / ("." + target.filename().string().substr(0, 100) + "." +
-                         std::to_string(::getpid()) + "." + std::to_string(random()) + ".tmp");
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return false;
-    }
-    if (fd < 0)
-        return false;
-    const auto fail = [&] {
-        ::close(fd);
-        fs::remove(temp, ec);
-        return false;
-    };
-    // Keep the permissions of the file being replaced.
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0 && ::fchmod(fd, old.st_mode & 07777) != 0)
-        return fail();
-
-    const std::string bytes = text();
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return fail();
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0)
-        return fail();
-    if (::close(fd) != 0) {
-        fs::remove(temp, ec);
-        return false;
-    }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        fs::remove(temp, ec);
-        return false;
-    }
-    // Make the rename itself durable.
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
-    }
-    return true;
+bool ProfileFile::save(const std::filesystem::path& path, std::string* failure) const {
+    const std::optional<std::string> reason = replaceFile(path, text());
+    if (reason && failure)
+        *failure = *reason;
+    return !reason;
 }
 
 std::optional<ProfileFile::Range> ProfileFile::findSection(std::string_view section,

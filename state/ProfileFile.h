@@ -2,7 +2,7 @@
 // An INI file with the semantics of the Windows profile API (see docs/settings-file.md):
 // case-insensitive sections and keys, first match wins, values trimmed and one pair of enclosing
 // quotes removed, key lists in file order, new keys at the end of their section. Kept in memory;
-// save() writes it atomically (temporary file + rename). Edits change only the lines they touch:
+// save() writes it atomically (state/AtomicFile.h). Edits change only the lines they touch:
 // comments, blank lines and line ends elsewhere stay byte for byte.
 
 #include <filesystem>
@@ -20,8 +20,9 @@ class ProfileFile {
     bool load(const std::filesystem::path& path);
     // Parses text (used by load and by the fuzzer).
     void parse(std::string_view text);
-    // Writes the text form to path atomically; false (and the old file intact) on failure.
-    bool save(const std::filesystem::path& path) const;
+    // Writes the text form to path atomically (replaceFile); false (and the old file intact) on
+    // failure, with the reason in *failure when given.
+    bool save(const std::filesystem::path& path, std::string* failure = nullptr) const;
     std::string text() const;
 
     std::optional<std::string> readString(std::string_view section, std::string_view key) const;

@@ -27,7 +27,7 @@ struct LogEntry {
 
 class RequestLog {
   public:
-    // AddLogEntry: inserts at position 0, then removes the oldest row when more than maxLog.
+    // Inserts at position 0, then removes the oldest row when more than maxLog.
     void add(LogEntry entry, int maxLog);
     // Appends an old row at the end (loading), keeping at most maxLog rows.
     void appendLoaded(LogEntry entry, int maxLog);

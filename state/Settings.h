@@ -6,6 +6,12 @@
 
 namespace pelotest {
 
+// The number fields of the settings tab (MaxLog, RemoteEditReload) hold 2 to 9999; a value
+// outside, from a hand-edited file, is pulled into range as the field would.
+constexpr int clampToField(int value) {
+    return value < 2 ? 2 : value > 9999 ? 9999 : value;
+}
+
 struct Settings {
     // Section "Settings".
     std::string LanguageDll;
@@ -32,8 +38,8 @@ struct Settings {
     std::string VarBefore = "/(";
     std::string VarAfter = ")";
     std::string Event = "PELO_EVENT";
-    // Extensions of this port, also in "Const": the address the server binds to and the extra
-    // host names it answers (comma-separated).
+    // Also in "Const": the address the server binds to (loopback unless the user opens it) and the
+    // extra host names it answers (comma-separated).
     std::string BindAddress = "127.0.0.1";
     std::string AllowedHosts;
 };

@@ -1,6 +1,7 @@
 #include "state/TextCase.h"
 
 #include <algorithm>
+#include <array>
 
 namespace pelotest {
 
@@ -19,26 +20,6 @@ char foldCase(char c) {
         return static_cast<char>(0x9E); // Ž
     case 0x9F:
         return static_cast<char>(0xFF); // Ÿ
-    default:
-        return c;
-    }
-}
-
-char upperCase(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u >= 'a' && u <= 'z')
-        return static_cast<char>(u - 32);
-    if (u >= 0xE0 && u <= 0xFE && u != 0xF7)
-        return static_cast<char>(u - 32);
-    switch (u) {
-    case 0x9A:
-        return static_cast<char>(0x8A);
-    case 0x9C:
-        return static_cast<char>(0x8C);
-    case 0x9E:
-        return static_cast<char>(0x8E);
-    case 0xFF:
-        return static_cast<char>(0x9F);
     default:
         return c;
     }
@@ -111,11 +92,40 @@ std::string_view fileNamePart(std::string_view path) {
 }
 
 std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
+    return trimIf(text, [](char c) { return c == ' ' || c == '\t'; });
+}
+
+LineEnd findLineEnd(std::string_view text, std::size_t from) {
+    // A plain scan: find_first_of with a set calls memchr once per byte of the text.
+    for (std::size_t i = from; i < text.size(); ++i) {
+        if (text[i] == '\n')
+            return {i, 1};
+        if (text[i] == '\r')
+            return {i, i + 1 < text.size() && text[i + 1] == '\n' ? 2u : 1u};
+    }
+    return {text.size(), 0};
+}
+
+namespace {
+// The characters of the bytes 0x80 to 0x9F.
+constexpr std::array<char16_t, 32> kHigh1252 = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+} // namespace
+
+char16_t utf16FromWindows1252(char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b >= 0x80 && b <= 0x9F ? kHigh1252[b - 0x80] : static_cast<char16_t>(b);
+}
+
+std::optional<char> windows1252FromUtf16Unit(char16_t unit) {
+    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
+        return static_cast<char>(unit);
+    const auto high = std::find(kHigh1252.begin(), kHigh1252.end(), unit);
+    if (high == kHigh1252.end())
+        return std::nullopt;
+    return static_cast<char>(0x80 + (high - kHigh1252.begin()));
 }
 
 int hexDigit(char c) {

@@ -22,7 +22,7 @@ struct VariableSortState {
 // base letter (a, ä, b; ss/ß), then by the folded bytes. Returns <0, 0 or >0.
 int collateVariableText(std::string_view a, std::string_view b);
 
-// ListView1ColumnClick: makes column the sort column (flipping the direction when it already
+// A click on a column heading: makes column the sort column (flipping the direction when it already
 // was), sorts the rows stably, sets VariablesChanged. The caller tells the host.
 void sortVariablesByColumn(AppState& state, VariableColumn column);
 

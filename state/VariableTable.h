@@ -35,20 +35,20 @@ struct Parameter {
 
 class VariableTable {
   public:
-    // FindVariable: index of the first row whose name equals name ignoring case.
+    // The index of the first row whose name equals name ignoring case.
     std::optional<std::size_t> find(std::string_view name) const;
-    // MoveVariable: when target < index of the last row, the row is re-inserted before the row
+    // When target < index of the last row, the row is re-inserted before the row
     // at target and removed from its old place; otherwise nothing moves.
     void move(std::size_t index, std::size_t target);
-    // LeadingPassedCount.
+    // How many rows from the top are marked passed.
     std::size_t leadingPassedCount() const;
-    // ResetMarks, MarkPassed, MarkUsed (callers check VariablesAutoSort).
+    // The row marks of auto-sort (callers check VariablesAutoSort).
     void resetMarks();
     // Whether any row is not Plain.
     bool anyMarked() const;
     void markPassed(std::size_t index);
     void markUsed(std::size_t index, std::size_t target);
-    // AddVariable: appends a Plain row; returns its index.
+    // Appends a Plain row; returns its index.
     std::size_t add(std::string name, std::string value);
 
     void setValue(std::size_t index, std::string value);

@@ -1,6 +1,7 @@
 // SetTemplate.html and SetStartSite.html over HTTP: parameters, tree, log and refresh pages.
 
 #include "ControlPageTestSupport.h"
+#include "support/TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +11,7 @@ namespace pelotest::test {
 namespace {
 
 std::string refreshTo(const std::string& address) {
-    return "<html>\r<head>\r<meta http-equiv=\"pragma\" content=\"no-cache\">\r<meta "
-           "http-equiv=\"Refresh\" content=\"0;URL=" +
-           address + "\">\r</head>\r<body></body>\r</html>";
+    return loadTestData("pages/refresh.html", {{"URL", address}});
 }
 
 std::vector<std::string> treeLines(AppState& state) {

@@ -3,6 +3,7 @@
 // the server builds stays on this server.
 
 #include "ControlPageTestSupport.h"
+#include "support/TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +13,7 @@ namespace pelotest::test {
 namespace {
 
 std::string refreshTo(const std::string& address) {
-    return "<html>\r<head>\r<meta http-equiv=\"pragma\" content=\"no-cache\">\r<meta "
-           "http-equiv=\"Refresh\" content=\"0;URL=" +
-           address + "\">\r</head>\r<body></body>\r</html>";
+    return loadTestData("pages/refresh.html", {{"URL", address}});
 }
 
 // Everything the state-changing pages can change, as one text.

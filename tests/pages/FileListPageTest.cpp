@@ -14,25 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string expectedPage(const std::string& root, const std::string& rows) {
-    std::string page = kHeadStart + "<title>Dateien</title>\r";
-    page += "<script language=\"javascript\">\r" + editSiteFunction();
-    page += "var root=\"" + root + "\";\r";
-    page += "var col1=\"" + std::string(kText) + "\";\r";
-    page += "var col2=\"" + std::string(kGray) + "\";\r";
-    page += "function SetPath(path)\r"
-            "{\r"
-            "if(path==root + \"/\"){path=root;}\r"
-            "parent.document.getElementById(\"path\").innerHTML=\"<font color=\\\"\"+col1+\""
-            "\\\">\"+root+\"</font><font color=\\\"\"+col2+\"\\\">\"+path.substr(root.length,"
-            "path.length-root.length)+\"</font>\";\r"
-            "}\r";
-    page += "</script>\r</head>\r";
-    page += "<body bgcolor=\"" + std::string(kWindow) + "\" text=\"" + kText +
-            "\" marginheight=\"2\" marginwidth=\"2\" topmargin=\"2\" leftmargin=\"2\">\r";
-    page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\">\r";
-    page += rows;
-    page += "</table>\r</body>\r</html>";
-    return page;
+    return loadTestData("pages/file-list.html", {{"ROOT", root}, {"ROWS", rows}});
 }
 
 // site is the editor form of the file's path.
@@ -49,14 +31,6 @@ std::string folderRow(const std::string& href, const std::string& script, const 
            "\" onClick=\"SetPath('" + script + "');\"><img src=\"/$int/" + image +
            "\" border=\"0\" alt=\"\" width=\"16\" height=\"16\">&nbsp;" + text +
            "</a></td>\r </tr>\r";
-}
-
-// The editor form of a path: '/' as "%3F", other bytes as UrlEncode writes them.
-std::string site(const std::string& path) {
-    std::string out;
-    for (char c : path)
-        out += c == '/' ? std::string("%3F") : std::string(1, c);
-    return out;
 }
 
 struct Tree {

@@ -6,6 +6,7 @@
 #include "support/FakeHost.h"
 #include "support/HttpTestClient.h"
 #include "support/TempDir.h"
+#include "support/TestData.h"
 
 #include "state/AppState.h"
 
@@ -21,7 +22,8 @@
 
 namespace pelotest::test::popup {
 
-// The colours of the fixture's host as the pages write them.
+// The colours of the fixture's host as the pages write them (tests/data/pages/ holds them as
+// these values).
 inline constexpr const char* kFace = "#D4D0C8";
 inline constexpr const char* kText = "#010203";
 inline constexpr const char* kShadow = "#808080";
@@ -80,6 +82,21 @@ class PageServer {
     std::unique_ptr<TestServer> server;
 };
 
+// The editor form of a path (each '/' as "%3F") for a path of letters, digits, '/', '-', '_' and
+// '.', the bytes that the editor form keeps as they are (the temporary folders' names hold
+// nothing else). The encoding of other bytes is checked with known answers, not here.
+inline std::string site(const std::string& path) {
+    std::string out;
+    for (char c : path) {
+        const bool kept = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                          (c >= 'a' && c <= 'z') || c == '-' || c == '_' || c == '.';
+        if (c != '/' && !kept)
+            ADD_FAILURE() << "site() is for plain paths only: " << path;
+        out += c == '/' ? std::string("%3F") : std::string(1, c);
+    }
+    return out;
+}
+
 // Percent-encodes a form value as a browser does (blank as '+').
 inline std::string formEncode(std::string_view text) {
     static constexpr char hex[] = "0123456789ABCDEF";
@@ -100,9 +117,9 @@ inline std::string formEncode(std::string_view text) {
     return out;
 }
 
-inline constexpr std::string_view kStamp = "{STAMP}";
+inline constexpr std::string_view kStamp = kTimeMarker;
 
-// Compares a whole page with the expected text, in which every "{STAMP}" stands for a
+// Compares a whole page with the expected text, in which every "{{TIME}}" stands for a
 // 17-digit stamp between `from` and `to` (stamps taken before and after the request).
 inline testing::AssertionResult pageMatches(std::string_view expected, std::string_view actual,
                                             const std::string& from, const std::string& to) {
@@ -146,28 +163,6 @@ inline testing::AssertionResult getMatches(PageServer& server, std::string_view 
         return testing::AssertionFailure()
                << "content type " << result.header("Content-Type").value_or("");
     return pageMatches(expected, result.body, from, to);
-}
-
-// The variables pop-up script with the default offsets, as every page that opens it carries it.
-inline const std::string kVarListPopupScript =
-    "<script language=\"javascript\">\rfunction PopVarList()\r{\rvar PLVarList = "
-    "window.open(\"/$int/VarList.html\",\"PLVarList\",\"width=350,height=320,left=\"+"
-    "String(screen.width - 360)+\",top=\"+String(screen.height - 320 - 384)+\",menubar=no,"
-    "status=no,resizable=yes\");\rPLVarList.focus();\r}\r</script>\r";
-
-// The head every built-in page starts with.
-inline const std::string kHeadStart =
-    "<html>\r<head>\r<LINK REL=\"StyleSheet\" HREF=\"/$int/styles.css\" type=\"text/css\">\r";
-
-// EditSite(site,num) of the site log and the file list.
-inline std::string editSiteFunction() {
-    return "function EditSite(site,num) {\r"
-           "var MyNow = new Date();\r"
-           "var PLSiteEdit = window.open(\"/$int/SiteEdit.html?site=\"+site+\"&Reload=\"+"
-           "String(Date.UTC(MyNow)),\"PLSiteEdit{STAMP}\"+num,\"width=600,height=450,"
-           "menubar=no,status=yes,resizable=yes\");\r"
-           "PLSiteEdit.focus();\r"
-           "}\r";
 }
 
 } // namespace pelotest::test::popup

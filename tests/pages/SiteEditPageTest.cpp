@@ -21,76 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string expectedScript() {
-    const std::vector<std::string> lines = {
-        "<script language=\"JavaScript\">",
-        "var orig = \"\";",
-        "var selectedText = \"\";",
-        "var NullTop = -1;",
-        "var NullLeft = -1;",
-        "var LineHeight = -1;",
-        "var CharWidth = -1;",
-        "function getActiveText(MyField)",
-        "{",
-        "  selectedText = (document.all) ? document.selection.createRange().text : "
-        "document.getSelection();",
-        "  if (MyField.createTextRange) MyField.caretPos = "
-        "document.selection.createRange().duplicate();",
-        "  return true;",
-        "}",
-        "function GetPosition(MyField)",
-        "{",
-        "  getActiveText(MyField);",
-        "  if (MyField.createTextRange && MyField.caretPos)",
-        "  {",
-        "    var caretPos = MyField.caretPos;",
-        "    if(NullTop == -1) NullTop = caretPos.offsetTop;",
-        "    if(NullLeft == -1) NullLeft = caretPos.offsetLeft;",
-        "    if(LineHeight == -1) LineHeight = caretPos.boundingHeight;",
-        "    if(CharWidth == -1)",
-        "    {",
-        "      orig = MyField.value;",
-        "      caretPos.text = \"~\";",
-        "      MyField.value.search(\"~\");",
-        "      CharWidth = caretPos.offsetLeft - NullLeft;",
-        "      MyField.value = orig;",
-        "    }",
-        "    window.status = \"Zeile \"+(((caretPos.offsetTop+MyField.scrollTop+document.body."
-        "scrollTop-NullTop)/LineHeight)+1)+\", Spalte \"+(((caretPos.offsetLeft+MyField."
-        "scrollLeft+document.body.scrollLeft-NullLeft)/CharWidth)+1);",
-        "  }",
-        "}",
-        "function Start(MyField)",
-        "{",
-        "  orig = MyField.value;",
-        "  MyField.focus();",
-        "  GetPosition(MyField);",
-        "}",
-        "function ChkClose()",
-        "{",
-        "  if(orig == document.forms[0].SITE.value)",
-        "   {window.close();}",
-        "  else if(confirm(\"Wollen Sie die \xC4nderungen Speichern?\") == true)",
-        "   {document.forms[0].submit();}",
-        "  else",
-        "   {window.close();}",
-        "}",
-        "function ChkSave()",
-        "{",
-        "  if(orig != document.forms[0].SITE.value)",
-        "   {return true;}",
-        "  else",
-        "   {return confirm(\"Die Datei wurde nicht ver\xE4ndert!\\n\\nWollen Sie die Datei "
-        "dennoch speichern?\");}",
-        "}",
-        "</script>",
-    };
-    std::string script;
-    for (const std::string& line : lines)
-        script += line + "\r";
-    return script;
-}
-
 // FileInfoText of a file whose time and size are known.
 std::string fileInfo(std::time_t modified, std::uintmax_t size) {
     std::tm t{};
@@ -111,54 +41,17 @@ void setModified(const fs::path& file) {
 
 std::string expectedEditor(const std::string& path, const char* kind, const std::string& info,
                            const std::string& textArea) {
-    std::string page =
-        kHeadStart + "<title>" + path + " - " + kind + "</title>\r" + expectedScript() + "</head>";
-    page += "<body bgcolor=\"" + std::string(kFace) + "\" text=\"" + kText +
-            "\" marginheight=\"2\" marginwidth=\"2\" topmargin=\"2\" leftmargin=\"2\" "
-            "onLoad=\"Start(document.forms[0].SITE);\">\r";
-    page += "<FORM NAME=\"EDITOR\" ACTION=\"/$int/SiteSave.html\" METHOD=\"POST\" "
-            "onSubmit=\"return ChkSave();\"><table border=\"0\" cellspacing=\"0\" "
-            "cellpadding=\"0\" width=\"100%\" height=\"100%\">\r";
-    page += " <tr height=\"18\" valign=\"top\">\r  <td><NOBR>";
-    page += "<INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\" Speichern\" ACTION=\"submit\" "
-            "style=\"background-image:url(/$int/save.gif);background-repeat:no-repeat;"
-            "width:80pt;\">";
-    page += "<img src=\"/$int/blank.gif\" width=\"2\" height=\"1\">";
-    page += "<INPUT CLASS=\"btn\" TYPE=\"BUTTON\" VALUE=\" Schliessen\" onClick=\"ChkClose();\" "
-            "style=\"background-image:url(/$int/abort.gif);background-repeat:no-repeat;"
-            "width:80pt;\">";
-    page += "<INPUT TYPE=\"HIDDEN\" NAME=\"FILE\" VALUE=\"" + path + "\">";
-    page += "</NOBR></td>\r";
-    page +=
-        "  <td align=\"right\" width=\"100%\"><span class=note>" + info + "</span></td>\r </tr>\r";
-    page += " <tr height=\"2\">\r  <td colspan=\"2\"><img src=\"/$int/blank.gif\" width=\"2\" "
-            "height=\"1\"></td>\r </tr>\r";
-    page += " <tr height=\"100%\">\r  <td colspan=\"2\"><TEXTAREA NAME=\"SITE\" COLS=\"72\" "
-            "ROWS=\"31\" WRAP=\"off\" onkeydown=\"GetPosition(this);\" "
-            "onkeyup=\"GetPosition(this);\" onChange=\"GetPosition(this);\" "
-            "onclick=\"GetPosition(this);\" onFocus=\"GetPosition(this);\" "
-            "style=\"width:100%;height:100%;\">" +
-            textArea + "</TEXTAREA></td>\r </tr>\r";
-    page += "</table>\r</FORM>\r</body>\r</html>";
-    return page;
+    return loadTestData("pages/site-edit.html",
+                        {{"PATH", path}, {"KIND", kind}, {"INFO", info}, {"TEXT", textArea}});
 }
 
 std::string messagePage(const std::string& headExtra, const std::string& title, const char* icon,
                         const std::string& text, const std::string& button) {
-    std::string page = "<html>\r<head>\r" + headExtra +
-                       "<LINK REL=\"StyleSheet\" HREF=\"/$int/styles.css\" type=\"text/css\">\r"
-                       "<title>" +
-                       title + "</title>\r</head>\r";
-    page += "<body bgcolor=\"" + std::string(kFace) + "\" text=\"" + kText +
-            "\" marginheight=\"6\" marginwidth=\"6\" topmargin=\"6\" leftmargin=\"6\">\r";
-    page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\r";
-    page += " <tr bgcolor=\"" + std::string(kWindow) + "\">\r";
-    page += "  <td width=\"36\"><img src=\"/$int/" + std::string(icon) +
-            "\" border=\"0\" alt=\"\" width=\"32\" height=\"32\"></td>\r";
-    page += "  <td>" + text + "</td>\r </tr>\r";
-    page += " <tr>\r  <td colspan=\"2\" align=\"center\"><FORM>" + button +
-            "</FORM></td>\r </tr>\r</table>\r</body>\r</html>";
-    return page;
+    return loadTestData("pages/message.html", {{"HEAD_EXTRA", headExtra},
+                                               {"TITLE", title},
+                                               {"ICON", icon},
+                                               {"TEXT", text},
+                                               {"BUTTON", button}});
 }
 
 const std::string kBackButton =
@@ -172,34 +65,7 @@ std::string expectedNotFound(const std::string& shownPath) {
 }
 
 std::string expectedConfirmation(const std::string& name, const std::string& path) {
-    std::string page = "<html>\r<head>\r<meta http-equiv=\"pragma\" content=\"no-cache\">\r"
-                       "<LINK REL=\"StyleSheet\" HREF=\"/$int/styles.css\" type=\"text/css\">\r"
-                       "<title>" +
-                       name + " - Gespeichert</title>\r</head>\r";
-    page += "<body bgcolor=\"" + std::string(kFace) + "\" text=\"" + kText +
-            "\" marginheight=\"6\" marginwidth=\"6\" topmargin=\"6\" leftmargin=\"6\" "
-            "onLoad=\"window.resizeTo(400,200);window.moveTo(Math.round(screen.width/2)-290,"
-            "Math.round(screen.height/2)-100);window.setTimeout('window.close();',10000);\">\r";
-    page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\" "
-            "height=\"100%\" align=\"center\">\r";
-    page += " <tr bgcolor=\"" + std::string(kWindow) + "\">\r";
-    page += "  <td width=\"36\"><img src=\"/$int/information.jpg\" border=\"0\" alt=\"\" "
-            "width=\"32\" height=\"32\"></td>\r";
-    page += "  <td>Die Datei <b>" + path + "</b> wurde gespeichert.</td>\r </tr>\r";
-    page += " <tr>\r  <td colspan=\"2\" align=\"center\"><FORM><INPUT CLASS=\"btn\" "
-            "TYPE=\"BUTTON\" VALUE=\" OK\" onClick=\"window.close();\" "
-            "style=\"background-image:url(/$int/yes.gif);background-repeat:no-repeat;"
-            "width:40pt;\"></FORM></td>\r </tr>\r";
-    page += "</table>\r</body>\r</html>";
-    return page;
-}
-
-// The editor form of a path whose bytes are all kept by UrlEncode.
-std::string site(const std::string& path) {
-    std::string out;
-    for (char c : path)
-        out += c == '/' ? std::string("%3F") : std::string(1, c);
-    return out;
+    return loadTestData("pages/saved.html", {{"NAME", name}, {"PATH", path}});
 }
 
 // A static folder "site" and a template folder "tmpl", with a folder "other" outside both.

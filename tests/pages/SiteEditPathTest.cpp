@@ -9,12 +9,28 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pelotest::test {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The editor form of a path, by known answers: '/' as %3F, a blank as '+', a backslash as '/',
+// letters, digits and "*-.@_" kept, every other byte as %XX.
+TEST(EditorForm, KnownAnswers) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/srv/site/a.htm", "%3Fsrv%3Fsite%3Fa.htm"},
+        {"/my site/\xE4+b%.htm", "%3Fmy+site%3F%E4%2Bb%25.htm"},
+        {"/a&b#c?d=e", "%3Fa%26b%23c%3Fd%3De"},
+        {"C:\\x\\y.htm", "C%3A/x/y.htm"},
+        {"*-.@_~'\"<>", "*-.@_%7E%27%22%3C%3E"},
+        {"", ""},
+    };
+    for (const auto& [path, form] : cases)
+        EXPECT_EQ(editorFormOfPath(path), form) << path;
+}
 
 TEST(EditorConfinement, AcceptsOnlyFilesInsideARoot) {
     TempDir dir;

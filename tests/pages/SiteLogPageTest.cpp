@@ -20,11 +20,6 @@ std::string framedLine(const std::string& height, const std::string& middle) {
            frameCell() + " </tr>\r";
 }
 
-std::string fullLine(const std::string& color) {
-    return " <tr height=\"1\" bgcolor=\"" + color + "\">\r  <td colspan=\"3\">" + kBlank +
-           "</td>\r </tr>\r";
-}
-
 struct Shown {
     std::string site; // editor form of the path
     std::size_t index;
@@ -33,55 +28,19 @@ struct Shown {
 };
 
 std::string expectedPage(int reload, const std::vector<Shown>& shown) {
-    const std::string seconds = std::to_string(reload);
-    std::string page = kHeadStart + kVarListPopupScript + "<title>Log</title>\r" +
-                       "<META  http-equiv=\"Page-Exit\" " +
-                       "CONTENT=\"RevealTrans(Duration=0.5,Transition=5)\">\r";
-    page += "<script language=\"javascript\">\r"
-            "var cnt = " +
-            seconds + ";\r" + editSiteFunction() +
-            "function SetCounter() {\r"
-            "cnt--;\r"
-            "if(cnt>=0)\r"
-            " {document.getElementById(\"count\").innerHTML = String(cnt)+\"&nbsp;Sek.\";}\r"
-            "if(cnt==0)\r"
-            " {location.replace(\"/$int/SiteLog.html?Reload={STAMP}a\");}\r"
-            "}\r"
-            "</script>\r"
-            "</head>\r";
-    page += "<body bgcolor=\"" + std::string(kFace) + "\" text=\"" + kText +
-            "\" marginheight=\"2\" marginwidth=\"2\" topmargin=\"2\" leftmargin=\"2\" "
-            "onLoad=\"window.setInterval('SetCounter();',1000);\">\r";
-    page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\" "
-            "height=\"100%\">\r";
-    page += fullLine(kShadow);
-    page += framedLine("1", "  <td width=\"100%\">" + kBlank + "</td>\r");
+    std::string rows;
     for (const Shown& s : shown)
-        page +=
+        rows +=
             framedLine("16", "  <td><a class=file href=\"JavaScript:EditSite('" + s.site + "','" +
                                  std::to_string(s.index) + "');\">" + "<img src=\"/$int/Img" +
                                  std::to_string(s.kind) + ".gif\" border=\"0\" " +
                                  "alt=\"\" width=\"16\" height=\"16\" align=\"top\">&nbsp;" +
                                  s.name + "</a></td>\r");
     for (std::size_t i = shown.size(); i < 15; ++i)
-        page += framedLine("16", "  <td><img src=\"/$int/blank.gif\" width=\"16\" height=\"16\" "
+        rows += framedLine("16", "  <td><img src=\"/$int/blank.gif\" width=\"16\" height=\"16\" "
                                  "align=\"top\">&nbsp;</td>\r");
-    page += fullLine(kShadow) + fullLine(kFace);
-    page += " <tr height=\"16\" bgcolor=\"" + std::string(kFace) + "\">\r";
-    page += "  <td colspan=\"3\"><FORM><table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" "
-            "width=\"100%\"><tr><td><NOBR>";
-    page += "<INPUT CLASS=\"btn\" TYPE=\"BUTTON\" VALUE=\" Aktualisieren\" "
-            "onClick=\"location.replace('/$int/SiteLog.html?Reload={STAMP}b');\" "
-            "style=\"background-image:url(/$int/rel.gif);background-repeat:no-repeat;"
-            "width:90pt;\">";
-    page += kBlank;
-    page += "<INPUT CLASS=\"btn\" TYPE=\"BUTTON\" VALUE=\"\" onClick=\"PopVarList();\" "
-            "style=\"background-image:url(/$int/Img5.gif);background-repeat:no-repeat;"
-            "width:16pt;\">";
-    page += "</NOBR></td><td align=\"right\"><span class=\"note\" id=\"count\">" + seconds +
-            "&nbsp;Sek.</span></td></tr></table></FORM>\r";
-    page += "</td>\r </tr>\r</table>\r</body>\r</html>";
-    return page;
+    return loadTestData("pages/site-log.html",
+                        {{"SECONDS", std::to_string(reload)}, {"ROWS", rows}});
 }
 
 LogEntry row(int kind, const std::string& name, const std::string& path) {

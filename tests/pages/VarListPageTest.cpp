@@ -12,49 +12,8 @@
 namespace pelotest::test::popup {
 namespace {
 
-const std::string kTitleHead = kHeadStart + "<title>Variablen</title>\r";
-
 std::string expectedOuter(bool autoSort) {
-    std::string page = kTitleHead;
-    page += "<script language=\"JavaScript\">\r"
-            "function DoCheck()\r"
-            "{\r"
-            "if(document.forms[0].AUTOSORT.checked==true)\r"
-            " {location.replace(\"/$int/VarList.html?CHECK=true\");}\r"
-            "else\r"
-            " {location.replace(\"/$int/VarList.html?CHECK=false\");}\r"
-            "}\r"
-            "</script>\r"
-            "</head>\r";
-    page += "<body bgcolor=\"" + std::string(kFace) + "\" text=\"" + kText +
-            "\" marginheight=\"2\" marginwidth=\"2\" topmargin=\"2\" leftmargin=\"2\">\r";
-    page += "<FORM><table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\" "
-            "height=\"100%\">\r";
-    page += " <tr>\r";
-    page += "  <td height=\"100%\"><iframe src=\"/$int/VarList.html?INT=true\" width=\"100%\" "
-            "height=\"100%\" frameborder=\"0\" marginheight=\"0\" marginwidth=\"0\" "
-            "topmargin=\"0\" leftmargin=\"0\" scrolling=\"yes\" name=\"VARLIST\"></iframe></td>\r";
-    page += " </tr>\r";
-    page += " <tr height=\"1\" bgcolor=\"" + std::string(kFace) + "\">\r";
-    page += "  <td><img src=\"/$int/blank.gif\" width=\"1\" height=\"1\"></td>\r";
-    page += " </tr>\r";
-    page += " <tr height=\"16\" bgcolor=\"" + std::string(kFace) + "\">\r";
-    page += "  <td valign=\"top\"><table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" "
-            "border=\"0\"><tr><td><INPUT CLASS=\"btn\" TYPE=\"BUTTON\" VALUE=\" Aktualisieren\" "
-            "onClick=\"VARLIST.location.replace('/$int/VarList.html?INT=true&Reload={STAMP}b');\" "
-            "style=\"background-image:url(/$int/rel.gif);background-repeat:no-repeat;"
-            "width:90pt;\"><img src=\"/$int/blank.gif\" width=\"1\" height=\"1\"><INPUT "
-            "class=\"checkbox\" TYPE=\"CHECKBOX\" NAME=\"AUTOSORT\" VALUE=\"1\" "
-            "onClick=\"DoCheck();\"";
-    page += autoSort ? " CHECKED>" : ">";
-    page += "</td><td><a class=\"checkbox\" href=\"JavaScript:if(document.forms[0].AUTOSORT."
-            "checked==true){document.forms[0].AUTOSORT.checked=false;}else{document.forms[0]."
-            "AUTOSORT.checked=true;}DoCheck();\">Variablen automatisch sortieren</a></td></tr>"
-            "</table></td> \r";
-    page += " </tr>\r";
-    page += "</table></FORM>\r";
-    page += "</body>\r</html>";
-    return page;
+    return loadTestData("pages/var-list-outer.html", {{"CHECKED", autoSort ? " CHECKED" : ""}});
 }
 
 struct Row {
@@ -63,65 +22,21 @@ struct Row {
 };
 
 std::string expectedInner(const std::vector<Row>& rows, int width = 150) {
-    std::string page = kTitleHead;
-    page += "<script language=\"JavaScript\">\r"
-            "function QueryValue(text)\r"
-            "{\r"
-            "return String(text).replace(/%/g,\"%25\").replace(/&/g,\"%26\").replace(/\\+/g,"
-            "\"%2B\").replace(/#/g,\"%23\");\r"
-            "}\r"
-            "function EditVar(name,wert)\r"
-            "{\r"
-            "wert = prompt(\"Bitte geben Sie hier den neuen Wert f\xFCr \\\"\" + name+\"\\\" "
-            "ein.\\n(@Delete = Variable entfernen)\",wert);\r"
-            "if(wert != null)\r"
-            " {\r"
-            " if(wert.toLowerCase() == \"@delete\")\r"
-            "  {\r"
-            "  if(confirm(\"Soll die Variable \\\"\"+name+\"\\\" wirklich gel\xF6scht "
-            "werden?\")==true)\r"
-            "   {location.replace(\"/$int/VarList.html?INT=true&DELETE=\"+QueryValue(name)+\""
-            "&Reload={STAMP}\");}\r"
-            "  }\r"
-            " else\r"
-            "  {\r"
-            "  location.replace(\"/$int/VarList.html?INT=true&NAME=\"+QueryValue(name)+\"&VALUE="
-            "\"+QueryValue(wert)+\"&Reload={STAMP}\");\r"
-            "  }\r"
-            " }\r"
-            "}\r"
-            "function ClickColumn(wert)\r"
-            "{\r"
-            "location.replace(\"/$int/VarList.html?INT=true&COLUMN=\"+wert+\"&Reload={STAMP}\");\r"
-            "}\r"
-            "</script>\r"
-            "</head>\r";
-    page += "<body bgcolor=\"" + std::string(kWindow) + "\" text=\"" + kText +
-            "\" marginheight=\"0\" marginwidth=\"0\" topmargin=\"2\" leftmargin=\"2\">\r";
-    page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\">\r";
-    page += " <tr>\r";
-    page += "  <td style=\"border-bottom:1px solid " + std::string(kShadow) +
-            ";border-right:1px solid " + kShadow + ";\" bgcolor=\"" + kFace +
-            "\">&nbsp;<a class=\"file\" href=\"JavaScript:ClickColumn('1');\">Variable</a></td>\r";
-    page += "  <td style=\"border-bottom:1px solid " + std::string(kShadow) +
-            ";border-left:1px solid " + kHighlight + ";\" bgcolor=\"" + kFace +
-            "\">&nbsp;<a class=\"file\" href=\"JavaScript:ClickColumn('2');\">Wert</a></td>\r";
-    page += " </tr>\r";
+    std::string markup;
     for (const Row& r : rows) {
         const std::string link = "<a class=\"file\" href=\"JavaScript:EditVar('" + r.nameInLink +
                                  "','" + r.valueInLink + "');\">";
-        page += " <tr>\r";
-        page += "  <td style=\"border-bottom:1px solid " + std::string(kFace) +
-                ";border-right:1px solid " + kFace + ";\" width=\"" + std::to_string(width) +
-                "\">" + link + "<img src=\"/$int/Img" + std::to_string(r.image) +
-                ".gif\" border=\"0\" alt=\"\" width=\"16\" height=\"16\">&nbsp;" + r.nameCell +
-                "</a></td>\r";
-        page += "  <td style=\"border-bottom:1px solid " + std::string(kFace) + ";\">" + link +
-                r.valueCell + "</a>&nbsp;</td>\r";
-        page += " </tr>\r";
+        markup += " <tr>\r";
+        markup += "  <td style=\"border-bottom:1px solid " + std::string(kFace) +
+                  ";border-right:1px solid " + kFace + ";\" width=\"" + std::to_string(width) +
+                  "\">" + link + "<img src=\"/$int/Img" + std::to_string(r.image) +
+                  ".gif\" border=\"0\" alt=\"\" width=\"16\" height=\"16\">&nbsp;" + r.nameCell +
+                  "</a></td>\r";
+        markup += "  <td style=\"border-bottom:1px solid " + std::string(kFace) + ";\">" + link +
+                  r.valueCell + "</a>&nbsp;</td>\r";
+        markup += " </tr>\r";
     }
-    page += "</table>\r</body>\r</html>";
-    return page;
+    return loadTestData("pages/var-list-inner.html", {{"ROWS", markup}});
 }
 
 Row plainRow(const std::string& name, const std::string& value, int image = 5) {

@@ -12,14 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The editor form of a path whose bytes are all kept by UrlEncode.
-std::string site(const std::string& path) {
-    std::string out;
-    for (char c : path)
-        out += c == '/' ? std::string("%3F") : std::string(1, c);
-    return out;
-}
-
 TEST(VariableFolder, AParameterCannotMoveTheTemplateFolderOut) {
     PageServer server;
     const std::string d = server.dir.path().string();

@@ -246,6 +246,23 @@ TEST_F(Headless, SigintSavesToo) {
     EXPECT_NE(std::find(keys.begin(), keys.end(), "ServerActive=0"), keys.end()) << saved;
 }
 
+// The settings file cannot be written at exit (its folder has become a file): the program says
+// why and ends with 1.
+TEST_F(Headless, AFailedSaveSaysWhyAndEndsWithCode1) {
+    const std::uint16_t port = PortHolder().port();
+    const auto file = dir.write("conf/s.ini", settings(port));
+    Program program({"--headless", "--settings", file.string()});
+    ASSERT_FALSE(program.firstLine(10s).empty()) << program.err();
+    std::filesystem::rename(dir.path() / "conf", dir.path() / "gone");
+    dir.write("conf", "a file now");
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.wait(10s), 1);
+    EXPECT_NE(
+        program.err().find("cannot write the settings file " + file.string() + ": Not a directory"),
+        std::string::npos)
+        << program.err();
+}
+
 TEST_F(Headless, APortInUseEndsWithCode1AndAMessage) {
     const PortHolder taken;
     const std::string text = settings(taken.port());

@@ -2,6 +2,7 @@
 
 #include "state/AppState.h"
 #include "support/TempDir.h"
+#include "support/TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -17,19 +18,11 @@ using test::TempDir;
 // Popup scripts
 
 std::string expectedSiteLogScript(const std::string& left, const std::string& top) {
-    return std::string("var PLSiteLog = window.open(\"/$int/SiteLog.html\",\"PLSiteLog\",") +
-           "\"width=200,height=268,left=\"+String(screen.width - " + left +
-           ")+\",top=\"+String(screen.height - " + top +
-           ")+\",menubar=no,status=no,resizable=no\");\r" + "PLSiteLog.focus();";
+    return test::loadTestData("scripts/site-log-popup.js", {{"LEFT", left}, {"TOP", top}});
 }
 
 std::string expectedVarListScript(const std::string& left, const std::string& top) {
-    return std::string("<script language=\"javascript\">\rfunction PopVarList()\r{\r") +
-           "var PLVarList = window.open(\"/$int/VarList.html\",\"PLVarList\"," +
-           "\"width=350,height=320,left=\"+String(screen.width - " + left +
-           ")+\",top=\"+String(screen.height - " + "320" + " - " + top +
-           ")+\",menubar=no,status=no,resizable=yes\");\r" + "PLVarList.focus();\r" + "}\r" +
-           "</script>\r";
+    return test::loadTestData("scripts/var-list-popup.js", {{"LEFT", left}, {"TOP", top}});
 }
 
 TEST(PopupScripts, ReadTheOffsetsFromTheFileAtEachUse) {

@@ -1,4 +1,5 @@
 #include "server/StaticFiles.h"
+#include "server/PageText.h"
 
 #include "support/TempDir.h"
 
@@ -36,7 +37,7 @@ TEST(StaticFiles, LoggedPagesAndContentTypesGoByExtensionIgnoringCase) {
         {"/s/noext", false, "application/octet-stream"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(isLoggedPageFile(c.path), c.logged) << c.path;
+        EXPECT_EQ(isPageFile(c.path), c.logged) << c.path;
         EXPECT_EQ(contentTypeFor(c.path), c.type) << c.path;
     }
 }
@@ -87,7 +88,7 @@ TEST(StaticFiles, OnlyFilesInsideTheStaticFolderAreServable) {
     };
     for (const Case& c : cases) {
         const RequestPaths paths{c.staticRoot, "", "", c.filePath};
-        EXPECT_EQ(isServableFile(paths), c.servable) << c.filePath;
+        EXPECT_EQ(resolveServableFile(paths).has_value(), c.servable) << c.filePath;
     }
     const auto real = resolveServableFile({r, "", "", r + "/link-in.htm"});
     ASSERT_TRUE(real);

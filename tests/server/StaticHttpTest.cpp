@@ -5,6 +5,7 @@
 #include "support/FakeHost.h"
 #include "support/HttpTestClient.h"
 #include "support/TempDir.h"
+#include "support/TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -22,86 +23,22 @@ using test::TempDir;
 using test::TestServer;
 namespace fs = std::filesystem;
 
-const std::string kHead = "<html>\r<head>\r<LINK REL=\"StyleSheet\" HREF=\"/$int/styles.css\" "
-                          "type=\"text/css\">\r<title>";
-
 std::string expectedNotFoundPage(const std::string& shownPath) {
-    return kHead + "Datei nicht gefunden! - Error 404</title>\r</head>\r" +
-           "<body bgcolor=\"#D4D0C8\" text=\"#010203\" marginheight=\"6\" marginwidth=\"6\" "
-           "topmargin=\"6\" leftmargin=\"6\">\r" +
-           "<table border=\"0\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\r" +
-           " <tr bgcolor=\"#FFFFFE\">\r" +
-           "  <td width=\"36\"><img src=\"/$int/warning.jpg\" border=\"0\" alt=\"\" width=\"32\" "
-           "height=\"32\"></td>\r" +
-           "  <td>Die Datei <b>" + shownPath + "</b> wurde nicht gefunden!</td>\r" +
-           " </tr>\r <tr>\r  <td colspan=\"2\" align=\"center\" valign=\"top\">" +
-           "<FORM><INPUT CLASS=\"btn\" TYPE=\"BUTTON\" VALUE=\" Zur\xFC"
-           "ck\"  onClick=\"history.back();\" style=\"background-image:url(/$int/back.gif);"
-           "background-repeat:no-repeat;width:80pt;\"></FORM>" +
-           "</td>\r </tr>\r</table>\r</body>\r</html>";
-}
-
-std::string spacer(const std::string& h) {
-    return " <tr height=\"" + h +
-           "\">\r  <td colspan=\"3\"><img src=\"/$int/blank.gif\" border=\"0\" alt=\"\" "
-           "width=\"1\" height=\"" +
-           h + "\"></td>\r </tr>\r";
-}
-std::string line(const std::string& color) {
-    return " <tr bgcolor=\"" + color +
-           "\" height=\"1\">\r  <td colspan=\"3\"><img src=\"/$int/blank.gif\" border=\"0\" "
-           "alt=\"\" width=\"1\" height=\"1\"></td>\r </tr>\r";
-}
-std::string textRow(const std::string& text) {
-    return " <tr valign=\"top\" bgcolor=\"#FFFFFE\">\r  <td colspan=\"3\"><table border=\"0\" "
-           "cellpadding=\"4\" cellspacing=\"0\" width=\"100%\" height=\"100%\"><tr><td>" +
-           text + "</td></tr></table></td>\r </tr>\r";
+    return test::loadTestData("pages/not-found.html", {{"PATH", shownPath}});
 }
 
 std::string expectedWelcomePage(const std::string& options, const std::string& parms) {
-    const std::string bevel = line("#808081") + line("#FEFFFF");
     const std::string vendor = loadBuiltInUiText(110);
-    return kHead + "Fenster <Titel></title>\r</head>\r" +
-           "<body bgcolor=\"#D4D0C8\" text=\"#010203\" marginheight=\"2\" marginwidth=\"2\" "
-           "topmargin=\"2\" leftmargin=\"2\">\r" +
-           "<FORM ACTION=\"/$int/SetStartSite.html\" NAME=\"SetStartSite\" METHOD=\"GET\">" +
-           "<table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\">\r" +
-           textRow("<b>Herzlich Willkommen auf der Testumgebung f\xFC"
-                   "r Pelorin-Templates!</b><br>\r&nbsp;<br>\rSie haben keine Seite angegeben und "
-                   "es wurde bisher auch keine Startseite festgelegt.") +
-           spacer("2") + bevel + spacer("5") + " <tr valign=\"top\">\r" +
-           "  <td><img src=\"/$int/run.gif\" border=\"0\" alt=\"\" width=\"16\"></td>\r" +
-           "  <td colspan=\"2\">Sie k&ouml;nnen in das <a class=\"control\" "
-           "href=\"/$int\">Kontrollzentrum</a> wechseln</td>\r </tr>\r" +
-           spacer("5") + " <tr valign=\"top\">\r" +
-           "  <td><img src=\"/$int/run.gif\" border=\"0\" alt=\"\" width=\"16\"></td>" +
-           "  <td colspan=\"2\">Sie k&ouml;nnen eine Startseite festlegen:<br>\r" +
-           "<Select name=\"SITE\">\r" + options + "</Select>?" +
-           "<INPUT TYPE=\"TEXT\" NAME=\"PARMS\" VALUE=\"" + parms + "\">" +
-           "<INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\"\xDC"
-           "bernehmen\"></td>\r </tr>\r" +
-           spacer("5") + bevel + spacer("2") +
-           textRow("Mit Hilfe dieses Programmes k&ouml;nnen Sie an Templates von Pelorin "
-                   "Anwendungen auch <u>ohne Zugriff auf den Pelorin Server</u> weiter "
-                   "entwickeln.<br>Sie ben&ouml;tigen lediglich lokale Kopien der entsprechenden "
-                   "Sites und Templates.") +
-           spacer("2") + bevel + spacer("5") + " <tr height=\"100%\" valign=\"top\">\r" +
-           "  <td><img src=\"/$int/blank.gif\" border=\"0\" alt=\"\" width=\"16\"></td>\r" +
-           "  <td class=\"note\" style=\"border-right:1px solid #808081;\">Diese Software ist ein "
-           "Produkt der Dunmere<br>\r<a href=\"https://www.dunmere.example/\" "
-           "target=\"DUNMERE\"><img src=\"/$int/banner.gif\" border=\"0\" "
-           "alt=\"https://www.dunmere.example/\"></a></td>\r" +
-           "  <td class=\"note\" style=\"border-left:1px solid #FEFFFF;\">" +
-           loadBuiltInUiText(10) + "<br>\r<a href=\"" + vendor +
-           "\" target=\"PELORIN\"><img src=\"/$int/pelorin.gif\" border=\"0\" alt=\"" + vendor +
-           "\"></a></td>\r" + " </tr>\r</table>\r</FORM>\r</body>\r</html>";
+    return test::loadTestData("pages/welcome.html", {{"OPTIONS", options},
+                                                     {"PARMS", parms},
+                                                     {"TRADEMARK", loadBuiltInUiText(10)},
+                                                     {"VENDOR_URL", vendor}});
 }
 
 const std::string kSiteLogScript =
-    "<script language=\"javascript\">var PLSiteLog = "
-    "window.open(\"/$int/SiteLog.html\",\"PLSiteLog\",\"width=200,height=268,left=\"+String("
-    "screen.width - 210)+\",top=\"+String(screen.height - 326)+\",menubar=no,status=no,"
-    "resizable=no\");\rPLSiteLog.focus();</script>";
+    "<script language=\"javascript\">" +
+    test::loadTestData("scripts/site-log-popup.js", {{"LEFT", "210"}, {"TOP", "326"}}) +
+    "</script>";
 
 const std::string kPng = std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + "\r\nbinary\0tail";
 
@@ -260,9 +197,7 @@ TEST_F(StaticHttp, SiteRootRedirectsToTheStartPage) {
         EXPECT_EQ(r.status, 200);
         EXPECT_EQ(r.header("Content-Type"), "text/html");
         EXPECT_EQ(r.header("Cache-Control"), "no-store");
-        EXPECT_EQ(r.body, "<html>\r<head>\r<meta http-equiv=\"pragma\" content=\"no-cache\">\r"
-                          "<meta http-equiv=\"Refresh\" content=\"0;URL=/" +
-                              c.target + "\">\r</head>\r<body></body>\r</html>");
+        EXPECT_EQ(r.body, test::loadTestData("pages/refresh.html", {{"URL", "/" + c.target}}));
     }
     EXPECT_TRUE(logRows().empty());
 }

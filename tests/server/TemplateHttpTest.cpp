@@ -5,6 +5,7 @@
 
 #include "support/HttpTestClient.h"
 #include "support/TempDir.h"
+#include "support/TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -89,22 +90,15 @@ TEST_F(TemplateOverHttp, UnassignedEventPageIsComparedWhole) {
         test::httpGet(server.port(), "/app/kunde.htm?PELO_EVENT=Save&q=%3Cb%3E&x=1",
                       {{"Referer", "http://127.0.0.1/app/?a=1&b=\"2\""}});
 
-    const std::string expected =
-        std::string("<html>\r<head>\r<LINK REL=\"StyleSheet\" HREF=\"/$int/styles.css\" ") +
-        "type=\"text/css\">\r<title>kein Template zugeordnet</title>\r</head>\r<body bgcolor=\"" +
-        "#FFFFFF" + "\" text=\"" + "#000000" +
-        "\" marginheight=\"2\" marginwidth=\"2\" topmargin=\"2\" leftmargin=\"2\">\r" +
-        "<FORM ACTION=\"/$int/SetTemplate.html\" NAME=\"SetTemplate\" METHOD=\"GET\">\r" +
-        "Dem Event <b>Save</b> ist kein Template zugeordnet!" + "<br>\r" +
-        "<INPUT TYPE=\"HIDDEN\" NAME=\"REF\" VALUE=\"" +
-        "http://127.0.0.1/app/?a=1&amp;b=&quot;2&quot;" + "\">\r" +
-        "<INPUT TYPE=\"HIDDEN\" NAME=\"URL\" VALUE=\"" + "/app/kunde.htm" + "\">\r" +
-        "<INPUT TYPE=\"HIDDEN\" NAME=\"QUERY\" VALUE=\"" + "PELO_EVENT=Save&amp;q=%3Cb%3E&amp;x=1" +
-        "\">\r" + "<INPUT TYPE=\"HIDDEN\" NAME=\"EVENT\" VALUE=\"" + "Save" + "\">\r" +
-        "<Select name=\"TEMPLATE\">\r" + "<OPTION VALUE=\"a.htm\">a.htm</OPTION>\r" +
-        "<OPTION VALUE=\"b.htm\">b.htm</OPTION>\r" + "</Select>\r" +
-        "<INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\"Zuordnen\">\r" + "</FORM>\r" + "</body>\r" +
-        "</html>";
+    const std::string expected = test::loadTestData(
+        "pages/unassigned-event.html",
+        {{"MESSAGE", "Dem Event <b>Save</b> ist kein Template zugeordnet!"},
+         {"REF", "http://127.0.0.1/app/?a=1&amp;b=&quot;2&quot;"},
+         {"URL", "/app/kunde.htm"},
+         {"QUERY", "PELO_EVENT=Save&amp;q=%3Cb%3E&amp;x=1"},
+         {"EVENT", "Save"},
+         {"OPTIONS",
+          "<OPTION VALUE=\"a.htm\">a.htm</OPTION>\r<OPTION VALUE=\"b.htm\">b.htm</OPTION>\r"}});
     EXPECT_EQ(result.status, 200);
     EXPECT_EQ(result.header("Content-Type").value_or(""), "text/html");
     EXPECT_EQ(result.body, expected);

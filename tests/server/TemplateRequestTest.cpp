@@ -2,6 +2,7 @@
 #include "app/HeadlessHost.h"
 
 #include "support/TempDir.h"
+#include "support/TestData.h"
 
 #include <gtest/gtest.h>
 
@@ -249,31 +250,20 @@ TEST_F(TemplateRequest, TemplateWithoutPageExtensionHasNoTitleAndEmptyFileRender
     EXPECT_EQ(state.log.rows().at(0).FileName, "empty.htm");
 }
 
-// The unassigned-event page, built from its fragments.
+// The unassigned-event page (tests/data/pages/unassigned-event.html).
 std::string expectedUnassignedPage(const std::string& message, const std::string& ref,
                                    const std::string& url, const std::string& query,
                                    const std::string& event,
                                    const std::vector<std::string>& options) {
-    std::string page = std::string("<html>\r<head>\r<LINK REL=\"StyleSheet\" ") +
-                       "HREF=\"/$int/styles.css\" type=\"text/css\">\r" +
-                       "<title>kein Template zugeordnet</title>\r</head>\r<body bgcolor=\"" +
-                       "#FFFFFF" + "\" text=\"" + "#000000" + "\" marginheight=\"2\" " +
-                       "marginwidth=\"2\" " + "topmargin=\"2\" leftmargin=\"2\">\r" +
-                       "<FORM ACTION=\"/$int/SetTemplate.html\" NAME=\"SetTemplate\" " +
-                       "METHOD=\"GET\">\r" + message + "<br>\r";
-    page += "<INPUT TYPE=\"HIDDEN\" NAME=\"REF\" VALUE=\"" + ref + "\">\r";
-    page += "<INPUT TYPE=\"HIDDEN\" NAME=\"URL\" VALUE=\"" + url + "\">\r";
-    page += "<INPUT TYPE=\"HIDDEN\" NAME=\"QUERY\" VALUE=\"" + query + "\">\r";
-    page += "<INPUT TYPE=\"HIDDEN\" NAME=\"EVENT\" VALUE=\"" + event + "\">\r";
-    page += "<Select name=\"TEMPLATE\">\r";
+    std::string optionLines;
     for (const std::string& name : options)
-        page += "<OPTION VALUE=\"" + name + "\">" + name + "</OPTION>\r";
-    page += "</Select>\r";
-    page += "<INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\"Zuordnen\">\r";
-    page += "</FORM>\r";
-    page += "</body>\r";
-    page += "</html>";
-    return page;
+        optionLines += "<OPTION VALUE=\"" + name + "\">" + name + "</OPTION>\r";
+    return test::loadTestData("pages/unassigned-event.html", {{"MESSAGE", message},
+                                                              {"REF", ref},
+                                                              {"URL", url},
+                                                              {"QUERY", query},
+                                                              {"EVENT", event},
+                                                              {"OPTIONS", optionLines}});
 }
 
 TEST_F(TemplateRequest, UnassignedEventPageListsTheTemplatesAndLogsKindTwo) {

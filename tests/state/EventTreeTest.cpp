@@ -88,5 +88,19 @@ TEST(EventTree, AVeryDeepTreeIsWalkedAndFreedWithoutRecursion) {
     EXPECT_TRUE(tree.empty());
 }
 
+// The event search of every template request: a tree read from a file may be deeper than the
+// stack could hold as one call per level.
+TEST(EventTree, TheEventSearchWalksAVeryDeepTreeWithoutRecursion) {
+    EventTree tree;
+    TreeNode* node = &tree.appendRoot("start.htm");
+    for (int depth = 1; depth < 500000; ++depth)
+        node = &node->appendChild("n" + std::to_string(depth % 10));
+    TreeNode& deepest = node->appendChild("deep.htm (Find)");
+    node->appendChild("other.htm (Find)");
+    EXPECT_EQ(tree.firstMatch("Find"), &deepest);
+    EXPECT_EQ(tree.firstMatch("Missing"), nullptr);
+    EXPECT_EQ(tree.firstMatch("tart"), tree.first()); // the rule as nodeMatchesEvent has it
+}
+
 } // namespace
 } // namespace pelotest

@@ -1,0 +1,1 @@
+var PLSiteLog = window.open("/$int/SiteLog.html","PLSiteLog","width=200,height=268,left="+String(screen.width - {{LEFT}})+",top="+String(screen.height - {{TOP}})+",menubar=no,status=no,resizable=no");PLSiteLog.focus();

@@ -1,0 +1,1 @@
+<script language="javascript">function PopVarList(){var PLVarList = window.open("/$int/VarList.html","PLVarList","width=350,height=320,left="+String(screen.width - {{LEFT}})+",top="+String(screen.height - 320 - {{TOP}})+",menubar=no,status=no,resizable=yes");PLVarList.focus();}</script>

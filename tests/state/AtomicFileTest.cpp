@@ -1,0 +1,94 @@
+#include "state/AtomicFile.h"
+#include "state/PersistentState.h"
+
+#include "support/FakeHost.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pelotest {
+namespace {
+
+using test::TempDir;
+
+std::set<std::string> namesIn(const std::filesystem::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// The tests run as root, who may write into any folder: the failures come from paths that
+// cannot be folders.
+TEST(AtomicFile, AFailedWriteSaysWhyAndChangesNothing) {
+    struct Case {
+        const char* what;
+        std::string relative;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"the folder is a file", "file.txt/new.ini", "Not a directory"},
+        {"the folder is missing", "none/new.ini", "No such file or directory"},
+        {"the name is a folder", "sub", "Is a directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        dir.write("file.txt", "old");
+        dir.write("sub/inner", "x");
+        const auto failure = replaceFile(dir.path() / c.relative, "new");
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_NE(failure->find(c.reason), std::string::npos) << *failure;
+        EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"file.txt", "sub"}));
+        EXPECT_EQ(TempDir::read(dir.path() / "file.txt"), "old");
+    }
+}
+
+TEST(AtomicFile, TheFolderFormReplacesALinkAndTakesLongNames) {
+    TempDir dir;
+    const auto outside = dir.write("outside.txt", "secret");
+    std::filesystem::create_directory(dir.path() / "site");
+    std::filesystem::create_symlink(outside, dir.path() / "site" / "page.htm");
+    const std::string longName = std::string(250, 'n') + ".htm";
+    dir.write("site/" + longName, "old");
+    ::chmod((dir.path() / "site" / longName).c_str(), 0604);
+
+    const int folder = ::open((dir.path() / "site").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    EXPECT_EQ(replaceFileAt(folder, "page.htm", "mine"), std::nullopt);
+    EXPECT_EQ(replaceFileAt(folder, longName, "new"), std::nullopt);
+    ::close(folder);
+
+    // The link was replaced by a file; what it led to is untouched.
+    EXPECT_FALSE(std::filesystem::is_symlink(dir.path() / "site" / "page.htm"));
+    EXPECT_EQ(TempDir::read(dir.path() / "site" / "page.htm"), "mine");
+    EXPECT_EQ(TempDir::read(outside), "secret");
+    EXPECT_EQ(TempDir::read(dir.path() / "site" / longName), "new");
+    struct stat info {};
+    ASSERT_EQ(::stat((dir.path() / "site" / longName).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0604u);
+    EXPECT_EQ(namesIn(dir.path() / "site"), (std::set<std::string>{"page.htm", longName}));
+}
+
+TEST(SaveState, AFailedSaveSaysWhyAndKeepsTheChangesMarked) {
+    TempDir dir;
+    dir.write("file.txt", "");
+    AppState state;
+    test::FakeHost host;
+    state.settingsPath = dir.path() / "file.txt" / "pelotest.ini";
+    state.VariablesChanged = true;
+    std::string failure;
+    EXPECT_FALSE(saveState(
+        state, host, [](int) { return std::string(); }, &failure));
+    EXPECT_NE(failure.find("Not a directory"), std::string::npos) << failure;
+    EXPECT_TRUE(state.VariablesChanged);
+}
+
+} // namespace
+} // namespace pelotest
