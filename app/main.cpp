@@ -151,7 +151,9 @@ int runHeadless(const Options& options) {
         options.settings ? fs::absolute(*options.settings) : defaultSettingsPath(exeFolder);
     state.languageFolders = {exeFolder, languageDataFolder()};
     HeadlessHost host(state);
-    const TextLookup text = [&state](int id) { return loadUiText(state, id); };
+    // Looked up by loadState and saveState, which run with the state lock held.
+    const TextLookup text = [&state](int id)
+                                REQUIRES(state.mutex) { return loadUiText(state, UiText{id}); };
 
     // The signals are taken by sigwait below; every thread started from here on inherits the
     // blocked mask, so none of them is interrupted by them.
@@ -162,7 +164,7 @@ int runHeadless(const Options& options) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     {
-        std::lock_guard lock(state.mutex);
+        const StateLock lock(state.mutex);
         const std::string treeError = loadState(state, host, text);
         if (!treeError.empty())
             std::cerr << "pelotest: " << state.settingsPath.string() << ": [Tree]: " << treeError
@@ -171,7 +173,7 @@ int runHeadless(const Options& options) {
     std::string address;
     int port = 0;
     {
-        std::lock_guard lock(state.mutex);
+        const StateLock lock(state.mutex);
         address = state.settings.BindAddress;
         port = state.settings.Port;
     }
@@ -201,8 +203,7 @@ int runHeadless(const Options& options) {
     // Every change of a request happens under the state lock: once it is ours, the state is
     // consistent. If a stuck request still holds it, the state may be half changed, and the file
     // keeps what the last save wrote.
-    std::unique_lock lock(state.mutex, std::defer_lock);
-    if (!lock.try_lock_until(deadline + kLockGrace)) {
+    if (!state.mutex.try_lock_until(deadline + kLockGrace)) {
         std::cerr << "pelotest: a request was still running "
                   << std::chrono::duration_cast<std::chrono::seconds>(kShutdownDeadline).count()
                   << " s after the stop signal; the state was not saved\n";
@@ -219,7 +220,7 @@ int runHeadless(const Options& options) {
                   << ": " << failure << "\n";
     if (!stopped)
         finishNow(saved ? 0 : 1);
-    lock.unlock();
+    state.mutex.unlock();
     if (!saved)
         return 1;
     return 0;
