@@ -1,8 +1,9 @@
-// Program start. The desktop window is not built yet; --headless runs the same server without
-// a window: load the state, serve until SIGINT or SIGTERM, save the state.
+// Program start: the desktop window, or with --headless the same server without a window (load
+// the state, serve until SIGINT or SIGTERM, save the state).
 
 #include "app/HeadlessHost.h"
 #include "app/Routes.h"
+#include "desktop/DesktopProgram.h"
 #include "language/UiTexts.h"
 #include "server/HttpServer.h"
 #include "state/PersistentState.h"
@@ -28,9 +29,10 @@ using namespace pelotest;
 
 namespace {
 
-constexpr std::string_view kUsage = "Usage: pelotest --headless [--settings FILE]\n"
+constexpr std::string_view kUsage = "Usage: pelotest [--headless] [--settings FILE]\n"
                                     "       pelotest --help | --version\n"
                                     "\n"
+                                    "  (no option)      open the window on the settings file\n"
                                     "  --headless       serve without a window; SIGINT or SIGTERM "
                                     "saves the state and exits\n"
                                     "  --settings FILE  use FILE as the settings file\n"
@@ -116,13 +118,38 @@ std::string listeningUrl(const std::string& address, int port) {
     return "http://" + host + ":" + std::to_string(port) + "/";
 }
 
+fs::path languageDataFolder() {
+    return environmentFolder("XDG_DATA_HOME", ".local/share") / "pelotest" / "languages";
+}
+
+// Qt ends the process when it finds no display; say what to do instead.
+bool displayAvailable() {
+    for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        if (const char* value = std::getenv(variable); value && *value)
+            return true;
+    return false;
+}
+
+int runWindow(const Options& options, int& argc, char** argv) {
+    if (!displayAvailable()) {
+        std::cerr << "pelotest: no display to open the window on (DISPLAY is not set); start "
+                     "with --headless to serve without a window\n";
+        return 1;
+    }
+    const fs::path exeFolder = executableFolder();
+    desktop::DesktopOptions desktop;
+    desktop.settingsPath =
+        options.settings ? fs::absolute(*options.settings) : defaultSettingsPath(exeFolder);
+    desktop.languageFolders = {exeFolder, languageDataFolder()};
+    return desktop::runDesktop(argc, argv, desktop);
+}
+
 int runHeadless(const Options& options) {
     const fs::path exeFolder = executableFolder();
     AppState state;
     state.settingsPath =
         options.settings ? fs::absolute(*options.settings) : defaultSettingsPath(exeFolder);
-    state.languageFolders = {exeFolder, environmentFolder("XDG_DATA_HOME", ".local/share") /
-                                            "pelotest" / "languages"};
+    state.languageFolders = {exeFolder, languageDataFolder()};
     HeadlessHost host(state);
     // Looked up by loadState and saveState, which run with the state lock held.
     const TextLookup text = [&state](int id)
@@ -213,10 +240,7 @@ int main(int argc, char** argv) {
         std::cout << "pelotest " << PELOTEST_VERSION << "\n";
         return 0;
     }
-    if (!options->headless) {
-        std::cerr << "pelotest: the desktop window is not built yet; start with --headless\n"
-                  << kUsage;
-        return 2;
-    }
+    if (!options->headless)
+        return runWindow(*options, argc, argv);
     return runHeadless(*options);
 }

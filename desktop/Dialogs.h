@@ -1,0 +1,48 @@
+#pragma once
+// Every modal question the desktop asks goes through Dialogs: message boxes, input boxes and the
+// folder chooser. The window uses QtDialogs; tests hand it a scripted implementation that
+// answers without a person.
+
+#include "state/AppState.h"
+
+#include <QString>
+
+#include <optional>
+
+class QWidget;
+
+namespace pelotest::desktop {
+
+// The four kinds of message box: the first three have one button OK, Confirmation has Yes and No.
+enum class MessageKind { Warning, Error, Information, Confirmation };
+
+class Dialogs {
+  public:
+    virtual ~Dialogs() = default;
+    // Shows text; true for OK or Yes.
+    virtual bool message(MessageKind kind, const QString& text) = 0;
+    // An input box with caption, prompt and a pre-filled value; nullopt when cancelled.
+    virtual std::optional<QString> input(const QString& caption, const QString& prompt,
+                                         const QString& preset) = 0;
+    // A folder chooser (folders only) with title as its instruction; the initial folder is
+    // preselected when it exists. nullopt when cancelled.
+    virtual std::optional<QString> chooseFolder(const QString& title, const QString& initial) = 0;
+};
+
+// The real dialogs: QMessageBox, QInputDialog and QFileDialog, modal to parent, with the
+// captions and button texts of UI texts 112 to 119 in the current language.
+class QtDialogs : public Dialogs {
+  public:
+    QtDialogs(const AppState& state, QWidget* parent) : state_(state), parent_(parent) {}
+
+    bool message(MessageKind kind, const QString& text) override;
+    std::optional<QString> input(const QString& caption, const QString& prompt,
+                                 const QString& preset) override;
+    std::optional<QString> chooseFolder(const QString& title, const QString& initial) override;
+
+  private:
+    const AppState& state_;
+    QWidget* parent_;
+};
+
+} // namespace pelotest::desktop
