@@ -4,8 +4,11 @@
 
 #include "desktop/Dialogs.h"
 
+#include <QUrl>
+
 #include <deque>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace pelotest::test {
@@ -15,16 +18,27 @@ class ScriptedDialogs : public desktop::Dialogs {
     struct Shown {
         desktop::MessageKind kind;
         QString text;
+        // The language the message boxes were told to speak (nullopt: the current one).
+        std::optional<std::string> language;
     };
     struct FolderQuestion {
         QString title;
         QString initial;
     };
 
+    // Answers from answers (Yes/OK when it is empty).
     bool message(desktop::MessageKind kind, const QString& text) override {
-        messages.push_back({kind, text});
-        return true;
+        messages.push_back({kind, text, language});
+        if (answers.empty())
+            return true;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
     }
+    void setMessageLanguage(std::optional<std::string> languageDll) override {
+        language = std::move(languageDll);
+    }
+    void openUrl(const QUrl& url) override { opened.push_back(url); }
     std::optional<QString> input(const QString&, const QString& prompt,
                                  const QString& preset) override {
         prompts.push_back(prompt + QLatin1Char('|') + preset);
@@ -39,6 +53,9 @@ class ScriptedDialogs : public desktop::Dialogs {
     std::vector<QString> prompts;
     std::vector<FolderQuestion> folderQuestions;
     std::deque<QString> inputs, folders;
+    std::deque<bool> answers;
+    std::vector<QUrl> opened;
+    std::optional<std::string> language;
 
   private:
     static std::optional<QString> pop(std::deque<QString>& queue) {
