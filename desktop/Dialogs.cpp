@@ -2,6 +2,7 @@
 
 #include "desktop/Text.h"
 
+#include <QDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -24,6 +25,10 @@ enum : int {
 };
 
 } // namespace
+
+bool Dialogs::showModal(QDialog& dialog) {
+    return dialog.exec() == QDialog::Accepted;
+}
 
 bool QtDialogs::message(MessageKind kind, const QString& text) {
     QMessageBox box(parent_);

@@ -9,6 +9,7 @@
 
 #include <optional>
 
+class QDialog;
 class QWidget;
 
 namespace pelotest::desktop {
@@ -27,6 +28,9 @@ class Dialogs {
     // A folder chooser (folders only) with title as its instruction; the initial folder is
     // preselected when it exists. nullopt when cancelled.
     virtual std::optional<QString> chooseFolder(const QString& title, const QString& initial) = 0;
+    // A dialog of the window's own (template selection, file properties), filled in by the
+    // caller and shown modally; true when it was accepted.
+    virtual bool showModal(QDialog& dialog);
 };
 
 // The real dialogs: QMessageBox, QInputDialog and QFileDialog, modal to parent, with the
