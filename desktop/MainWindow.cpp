@@ -1289,7 +1289,9 @@ void MainWindow::start() {
 }
 
 bool MainWindow::saveNow() {
-    std::lock_guard lock(state_.mutex);
+    // Through the window's own lock: the status texts of saving repaint the window, and the
+    // views read the state while they paint.
+    std::lock_guard lock(uiLock_);
     state_.settings.ServerActive = ToolButton1->isChecked();
     saved_ = pelotest::saveState(state_, host_, coreTexts(state_));
     return saved_;
@@ -1310,7 +1312,7 @@ bool MainWindow::shutdown() {
         server_.reset();
     }
     {
-        std::unique_lock lock(state_.mutex, std::defer_lock);
+        std::unique_lock lock(uiLock_, std::defer_lock);
         if (lock.try_lock_for(stopped ? kStopDeadline : kLockGrace)) {
             state_.settings.ServerActive = wasRunning;
             saved_ = pelotest::saveState(state_, host_, coreTexts(state_));

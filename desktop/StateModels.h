@@ -15,6 +15,7 @@
 #include <QAbstractTableModel>
 #include <QStringList>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -40,6 +41,13 @@ class UiStateLock {
     void unlock() {
         if (--depth_ == 0)
             state_.mutex.unlock();
+    }
+    template <class Rep, class Period>
+    bool try_lock_for(const std::chrono::duration<Rep, Period>& wait) {
+        if (depth_ == 0 && !state_.mutex.try_lock_for(wait))
+            return false;
+        ++depth_;
+        return true;
     }
     bool held() const { return depth_ > 0; }
 

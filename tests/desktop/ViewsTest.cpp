@@ -206,6 +206,7 @@ class ViewsTest : public QObject {
     void clearingTheLog();
 
     void requestsWhileTheViewsAreUsed();
+    void closingRepaintsTheViewsWhileSaving();
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -753,6 +754,20 @@ void ViewsTest::requestsWhileTheViewsAreUsed() {
     QCOMPARE(f.treeLines().size(), nodes);
     QVERIFY(f.value("Keep").startsWith(QLatin1String("user")) ||
             f.value("Keep").contains(QLatin1Char('_')));
+}
+
+void ViewsTest::closingRepaintsTheViewsWhileSaving() {
+    // Saving shows status texts, which repaint the window and so the lists; they read the state
+    // the save holds.
+    Fixture f("[Variables]\nKunde=4711\n");
+    QCOMPARE(f.get("/page.htm?Ort=Bonn"), 200);
+    QTRY_COMPARE(f.variables()->model()->rowCount(), 2);
+    f.variables()->viewport()->update(); // due for painting when the status text repaints
+    f.window->close();
+    QVERIFY(f.window->saved());
+    QFile file(f.path(QStringLiteral("pelotest.ini")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains("Ort=Bonn"));
 }
 
 } // namespace pelotest::test
