@@ -25,7 +25,7 @@ Rgb HeadlessHost::color(ColorRole role) const {
 }
 
 std::string HeadlessHost::caption() const {
-    return loadUiText(state_, 1);
+    return loadUiText(state_, UiText::WindowTitle);
 }
 
 } // namespace pelotest

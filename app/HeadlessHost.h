@@ -1,6 +1,7 @@
 #pragma once
-// The host of the headless server: the classic Windows colours, built-in message icons, UI text 1
-// as caption, a fixed column width, no one to ask, and a window placement kept as it was read.
+// The host of the headless server: the classic Windows colours, built-in message icons, the
+// window title as caption, a fixed column width, no one to ask, and a window placement kept as it
+// was read.
 
 #include "state/AppState.h"
 #include "state/Host.h"
@@ -15,7 +16,7 @@ class HeadlessHost : public Host {
     Rgb color(ColorRole role) const override;
     // Built-in 32x32 pictures (defined with the other built-in images of the control pages).
     IconPixels messageIcon(MessageIcon icon) const override;
-    std::string caption() const override;
+    std::string caption() const override REQUIRES(state_.mutex);
     int variableColumnWidth() const override { return 150; }
 
     void applyPlacement(const WindowPlacement& stored) override { placement_ = stored; }

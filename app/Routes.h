@@ -35,6 +35,6 @@ struct RouteChoice {
 RouteChoice chooseRoute(std::string_view document, const std::string& staticRoot);
 
 // Answers one request with the route chooseRoute picks; the state is locked by the caller.
-void routeRequest(Exchange& ex);
+void routeRequest(Exchange& ex) REQUIRES(ex.state.mutex);
 
 } // namespace pelotest

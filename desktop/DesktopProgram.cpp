@@ -12,6 +12,8 @@
 namespace pelotest::desktop {
 
 int runDesktop(int& argc, char** argv, const DesktopOptions& options) {
+    // The web dialog's browser shares its drawing contexts with the window.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("pelotest"));
     // The window hides to the notification area: only closing it ends the program.

@@ -1,7 +1,9 @@
 #include "desktop/Dialogs.h"
 
 #include "desktop/Text.h"
+#include "language/UiTexts.h"
 
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
@@ -30,34 +32,44 @@ bool Dialogs::showModal(QDialog& dialog) {
     return dialog.exec() == QDialog::Accepted;
 }
 
-bool QtDialogs::message(MessageKind kind, const QString& text) {
+void Dialogs::openUrl(const QUrl& url) {
+    QDesktopServices::openUrl(url);
+}
+
+QString QtDialogs::text(int id) const {
+    if (language_)
+        return fromWindows1252(loadUiText(state_.languageFolders, *language_, UiText{id}));
+    return uiText(state_, id);
+}
+
+bool QtDialogs::message(MessageKind kind, const QString& shown) {
     QMessageBox box(parent_);
-    box.setText(text);
+    box.setText(shown);
     switch (kind) {
     case MessageKind::Warning:
         box.setIcon(QMessageBox::Warning);
-        box.setWindowTitle(uiText(state_, kWarning));
+        box.setWindowTitle(text(kWarning));
         break;
     case MessageKind::Error:
         box.setIcon(QMessageBox::Critical);
-        box.setWindowTitle(uiText(state_, kError));
+        box.setWindowTitle(text(kError));
         break;
     case MessageKind::Information:
         box.setIcon(QMessageBox::Information);
-        box.setWindowTitle(uiText(state_, kInformation));
+        box.setWindowTitle(text(kInformation));
         break;
     case MessageKind::Confirmation:
         box.setIcon(QMessageBox::Question);
-        box.setWindowTitle(uiText(state_, kConfirmation));
+        box.setWindowTitle(text(kConfirmation));
         break;
     }
     QPushButton* accept = nullptr;
     if (kind == MessageKind::Confirmation) {
-        accept = box.addButton(uiText(state_, kYes), QMessageBox::YesRole);
+        accept = box.addButton(text(kYes), QMessageBox::YesRole);
         box.setDefaultButton(accept);
-        box.setEscapeButton(box.addButton(uiText(state_, kNo), QMessageBox::NoRole));
+        box.setEscapeButton(box.addButton(text(kNo), QMessageBox::NoRole));
     } else {
-        accept = box.addButton(uiText(state_, kOk), QMessageBox::AcceptRole);
+        accept = box.addButton(text(kOk), QMessageBox::AcceptRole);
         box.setEscapeButton(accept);
     }
     box.exec();
@@ -70,8 +82,8 @@ std::optional<QString> QtDialogs::input(const QString& caption, const QString& p
     dialog.setWindowTitle(caption);
     dialog.setLabelText(prompt);
     dialog.setTextValue(preset);
-    dialog.setOkButtonText(uiText(state_, kOk));
-    dialog.setCancelButtonText(uiText(state_, kCancel));
+    dialog.setOkButtonText(text(kOk));
+    dialog.setCancelButtonText(text(kCancel));
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.textValue();

@@ -8,8 +8,10 @@
 #include <QString>
 
 #include <optional>
+#include <string>
 
 class QDialog;
+class QUrl;
 class QWidget;
 
 namespace pelotest::desktop {
@@ -31,6 +33,12 @@ class Dialogs {
     // A dialog of the window's own (template selection, file properties), filled in by the
     // caller and shown modally; true when it was accepted.
     virtual bool showModal(QDialog& dialog);
+    // The captions and button texts of the message boxes (UI texts 112 to 119) come from the
+    // library languageDll instead of the current language; nullopt returns to the current one.
+    // The shared LanguageDll stays untouched, so pages served meanwhile keep their language.
+    virtual void setMessageLanguage(std::optional<std::string> languageDll) { (void)languageDll; }
+    // Opens an address (a web page, a folder) in the desktop's default application.
+    virtual void openUrl(const QUrl& url);
 };
 
 // The real dialogs: QMessageBox, QInputDialog and QFileDialog, modal to parent, with the
@@ -43,10 +51,16 @@ class QtDialogs : public Dialogs {
     std::optional<QString> input(const QString& caption, const QString& prompt,
                                  const QString& preset) override;
     std::optional<QString> chooseFolder(const QString& title, const QString& initial) override;
+    void setMessageLanguage(std::optional<std::string> languageDll) override {
+        language_ = std::move(languageDll);
+    }
 
   private:
+    QString text(int id) const;
+
     const AppState& state_;
     QWidget* parent_;
+    std::optional<std::string> language_;
 };
 
 } // namespace pelotest::desktop

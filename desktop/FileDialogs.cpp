@@ -31,7 +31,7 @@ bool DesktopFileOpener::edit(const QString& path) {
 namespace {
 
 QString builtIn(int id) {
-    return fromWindows1252(loadBuiltInUiText(id));
+    return fromWindows1252(loadBuiltInUiText(UiText{id}));
 }
 
 } // namespace

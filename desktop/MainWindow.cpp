@@ -1,8 +1,11 @@
 #include "desktop/MainWindow.h"
 
 #include "app/Routes.h"
+#include "desktop/LanguageSupport.h"
 #include "desktop/Text.h"
+#include "desktop/WebDialog.h"
 #include "state/PersistentState.h"
+#include "state/ProfileFile.h"
 #include "state/TextCase.h"
 #include "state/VariableSort.h"
 
@@ -31,6 +34,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
 
@@ -61,6 +65,8 @@ constexpr int kTrayTipLength = 63;
 
 // Status texts and captions of the server control.
 enum : int { kStarten = 37, kStoppen = 38, kBereit = 40, kAktiv = 41 };
+// Texts of the language choice and its export.
+enum : int { kSprachpfad = 128, kSpracheLaden = 124, kStandard = 123 };
 
 // Why binding address:port fails, asked again of the system after the server could not start
 // (the library's message is in the user's locale, so its words cannot be compared).
@@ -332,13 +338,16 @@ QWidget* MainWindow::buildSettingsTab() {
         ToolButton1->setIcon(images_.icon(ImageList::kStart));
         ToolButton1->setAutoRaise(false);
         Label8 = named(new QLabel, "Label8");
-        // The language box and its button: the language choice arrives with the language work;
-        // until then the box offers the built-in language only.
+        // The language box and its button stay disabled until the first language is applied.
         ComboBox2 = named(new QComboBox, "ComboBox2");
         ComboBox2->setEnabled(false);
+        ComboBox2->setIconSize(QSize(16, 16));
+        Label8->setEnabled(false);
+        connect(ComboBox2, &QComboBox::activated, this, &MainWindow::comboBox2Select);
         SpeedButton3 = named(new QToolButton, "SpeedButton3");
         SpeedButton3->setIcon(ImageList::button(QStringLiteral("infobt")));
         SpeedButton3->setEnabled(false);
+        connect(SpeedButton3, &QToolButton::clicked, this, &MainWindow::speedButton3Click);
         CheckBox1 = named(new QCheckBox, "CheckBox1");
         CheckBox2 = named(new QCheckBox, "CheckBox2");
         CheckBox3 = named(new QCheckBox, "CheckBox3");
@@ -435,8 +444,6 @@ void MainWindow::applyTexts() {
     Label10->setText(text(27));
     Label11->setText(text(28));
     Label8->setText(text(122));
-    ComboBox2->clear();
-    ComboBox2->addItem(text(123));
     variablesModel_->setHeaders(text(7), text(8));
     logModel_->setHeaders(text(11), text(12), text(13));
     Bearbeiten1->setText(text(29));
@@ -449,6 +456,8 @@ void MainWindow::applyTexts() {
     Bearbeiten3->setText(text(29));
     Eigenschaften1->setText(text(34));
     Lschen3->setText(text(35));
+    if (ComboBox2->count() > 0)
+        ComboBox2->setItemText(0, text(kStandard));
     Anzeigen1->setText(text(36));
     Beenden1->setText(text(39));
     const bool running = ToolButton1->isChecked();
@@ -585,8 +594,119 @@ void MainWindow::speedButton2Click() {
 }
 
 void MainWindow::showHelp() {
-    // The help dialog arrives with the language work; F1 and the help button lead here.
     emit helpRequested();
+    WebDialog dialog(state_, *dialogs_, WebDialog::Mode::Help, downloadHost(state_), this);
+    dialog.exec();
+    // Links of the help page may save a library or ask for the export; closing the help dialog
+    // starts neither the export nor the rescan.
+}
+
+// ---------------------------------------------------------------------------------------------
+// Languages.
+
+void MainWindow::discoverLanguageBox() {
+    languages_ = discoverLanguages(state_.languageFolders, state_.settings.LanguageDll);
+    const bool wasFilling = filling_;
+    filling_ = true;
+    ComboBox2->clear();
+    for (const LanguageEntry& entry : languages_)
+        ComboBox2->addItem(flagIcon(entry.flag), fromWindows1252(entry.displayName),
+                           fromPathBytes(entry.fileName));
+    ComboBox2->setCurrentIndex(
+        static_cast<int>(findLanguage(languages_, state_.settings.LanguageDll).value_or(0)));
+    filling_ = wasFilling;
+}
+
+void MainWindow::applyLanguage(bool dialogsOnly) {
+    // The message boxes read their eight texts from the current language when they open.
+    dialogs_->setMessageLanguage(std::nullopt);
+    if (!dialogsOnly) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        PageControl1->setEnabled(false);
+        setStatusText(uiText(state_, kSpracheLaden));
+        applyTexts();
+        QApplication::restoreOverrideCursor();
+    }
+    setStatusText(uiText(state_, ToolButton1->isChecked() ? kAktiv : kBereit));
+    PageControl1->setEnabled(true);
+    if (!ComboBox2->isEnabled()) {
+        ComboBox2->setEnabled(true);
+        Label8->setEnabled(true);
+        SpeedButton3->setEnabled(true);
+    }
+}
+
+void MainWindow::comboBox2Select(int index) {
+    if (!ComboBox2->isEnabled() || index < 0 || index >= static_cast<int>(languages_.size()))
+        return;
+    const std::string& chosen = languages_[static_cast<std::size_t>(index)].fileName;
+    {
+        std::lock_guard lock(state_.mutex);
+        if (chosen == state_.settings.LanguageDll)
+            return;
+        state_.settings.LanguageDll = chosen;
+    }
+    applyLanguage(false);
+}
+
+void MainWindow::rescanLanguages() {
+    ComboBox2->setEnabled(false);
+    discoverLanguageBox();
+    if (!findLanguage(languages_, state_.settings.LanguageDll)) {
+        std::lock_guard lock(state_.mutex);
+        state_.settings.LanguageDll.clear();
+    }
+    ComboBox2->setEnabled(true);
+}
+
+void MainWindow::speedButton3Click() {
+    bool exportWanted = false;
+    bool downloaded = false;
+    {
+        WebDialog dialog(state_, *dialogs_, WebDialog::Mode::Language, downloadHost(state_), this);
+        exportWanted = dialog.exec() == QDialog::Accepted;
+        downloaded = dialog.languagePackageDownloaded();
+    }
+    // A failed export skips the rescan, as any error ends the work there.
+    if (exportWanted && !exportLanguage())
+        return;
+    if (downloaded)
+        rescanLanguages();
+}
+
+bool MainWindow::exportLanguage() {
+    const std::string stored = state_.settings.LastLangugeResPath;
+    const auto chosen = dialogs_->chooseFolder(uiText(state_, kSprachpfad), fromPathBytes(stored));
+    if (!chosen)
+        return true;
+    std::string folder = toPathBytes(*chosen);
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    {
+        // Kept at once, also in the file: the next export starts there even if the program
+        // ends without saving.
+        std::lock_guard lock(state_.mutex);
+        state_.settings.LastLangugeResPath = folder;
+        state_.profile.writeString("Settings", "LastLangugeResPath", folder);
+    }
+    ProfileFile onDisk;
+    onDisk.load(state_.settingsPath);
+    onDisk.writeString("Settings", "LastLangugeResPath", folder);
+    (void)onDisk.save(state_.settingsPath); // a failure only loses the remembered folder
+
+    std::string languageDll;
+    {
+        std::lock_guard lock(state_.mutex);
+        languageDll = state_.settings.LanguageDll;
+    }
+    const auto failure = writeLanguageExport(
+        folder, languageExportFiles(state_.languageFolders, languageDll, languages_));
+    if (failure) {
+        dialogs_->message(MessageKind::Error, fromPathBytes(folder) + fromWindows1252(*failure));
+        return false;
+    }
+    dialogs_->openUrl(QUrl::fromLocalFile(fromPathBytes(folder)));
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1267,9 +1387,17 @@ void MainWindow::start() {
         // No server runs yet; the lock keeps the rule that the state is read under it.
         std::lock_guard lock(uiLock_);
         treeError = pelotest::loadState(state_, host_, coreTexts(state_), [this](AppState&) {
-            // The language start-up (choosing among the installed libraries) comes with the
-            // language work; the texts are applied in the language read.
-            applyTexts();
+            // A stored language that is no longer offered falls back to the built-in one. One
+            // that is offered is named as its file is: the name may have been stored in another
+            // case, and file names here are case-sensitive.
+            discoverLanguageBox();
+            const auto offered = findLanguage(languages_, state_.settings.LanguageDll);
+            const std::string name = offered ? languages_[*offered].fileName : std::string();
+            if (name != state_.settings.LanguageDll) {
+                state_.settings.LanguageDll = name;
+                discoverLanguageBox();
+            }
+            applyLanguage(false);
         });
         runServer = state_.settings.ServerActive;
     }

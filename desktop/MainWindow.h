@@ -8,6 +8,7 @@
 #include "desktop/Pictures.h"
 #include "desktop/QtHost.h"
 #include "desktop/StateModels.h"
+#include "language/Languages.h"
 #include "server/HttpServer.h"
 #include "state/AppState.h"
 #include "state/PersistentState.h"
@@ -18,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -75,6 +77,22 @@ class MainWindow : public QMainWindow, private HostWindow {
     void restoreFromTray();
     // Another program was started on the same settings file.
     void bringToFront();
+
+    // Languages. The entries of the language box, in its order (entry 0: built-in German).
+    const std::vector<LanguageEntry>& languageList() const { return languages_; }
+    // Puts the current language on the message boxes and, unless dialogsOnly, on the window.
+    void applyLanguage(bool dialogsOnly);
+    // The language box's entry index was chosen: switches the language when it is another one.
+    void comboBox2Select(int index);
+    // The language button: the download dialog; afterwards the export (when asked for) and the
+    // rescan (when a library was saved).
+    void speedButton3Click();
+    // The translator's template into a folder the user chooses; false when it was not written.
+    bool exportLanguage();
+    // Lists the libraries anew after a download (the texts on screen stay as they are).
+    void rescanLanguages();
+    // F1 and the help button: the help dialog.
+    void showHelp();
 
     bool hiddenToTray() const { return hiddenToTray_; }
     bool trayAvailable() const { return trayAvailable_; }
@@ -146,8 +164,9 @@ class MainWindow : public QMainWindow, private HostWindow {
     void speedButton2Click();
     void edit2Change();
     void comboBox1Change();
-    void showHelp();
     void settingsChangedByRequest();
+    // Fills the language box from a fresh discovery and selects the current language.
+    void discoverLanguageBox();
 
     void buildViews();
     void treeChangedByRequest();
@@ -188,6 +207,7 @@ class MainWindow : public QMainWindow, private HostWindow {
     QRect bounds_;        // at the last resize in the normal state
     int treeWidth_ = 345; // of the tree pane
     bool treeWidthPending_ = true;
+    std::vector<LanguageEntry> languages_; // LanguageList
 
     // Controls, named as a reader of the window's description looks for them.
     QTabWidget* PageControl1 = nullptr;

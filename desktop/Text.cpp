@@ -59,11 +59,11 @@ std::string toPathBytes(const QString& path) {
 }
 
 QString uiText(const AppState& state, int id) {
-    return fromWindows1252(loadUiText(state, id));
+    return fromWindows1252(loadUiText(state, UiText{id}));
 }
 
 TextLookup coreTexts(const AppState& state) {
-    return [&state](int id) { return loadUiText(state, id); };
+    return [&state](int id) { return loadUiText(state, UiText{id}); };
 }
 
 QString bindFailureText(BindFailure failure, int port, const QString& detail) {

@@ -1,9 +1,9 @@
 #include "language/UiTexts.h"
 
-#include "language/PeResources.h"
 #include "state/TextCase.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 namespace pelotest {
@@ -185,14 +185,15 @@ bool isBareFileName(std::string_view name) {
            name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
 }
 
-// The text of id from the library, already converted and finished; empty when the library is
-// missing, unreadable or lacks a non-empty string of that id. The first folder that holds a
-// file of that name decides; the file is read anew on every lookup, so a library replaced on
-// disk is seen at once.
-std::string libraryText(std::span<const std::filesystem::path> folders,
-                        std::string_view languageDll, int id) {
-    if (!isBareFileName(languageDll) || id < 0 || id > 0xFFFF) {
-        return {};
+std::atomic<std::uint64_t> libraryReads{0};
+
+// The library named languageDll, read from the first folder that holds a file of that name;
+// nullopt when the name is no library name, no folder holds it, or the file cannot be read. The
+// file is read anew on every call, so a library replaced on disk is seen at once.
+std::optional<PeResources> readLibrary(std::span<const std::filesystem::path> folders,
+                                       std::string_view languageDll) {
+    if (!isBareFileName(languageDll)) {
+        return std::nullopt;
     }
     for (const std::filesystem::path& folder : folders) {
         const std::filesystem::path file = folder / languageDll;
@@ -200,41 +201,72 @@ std::string libraryText(std::span<const std::filesystem::path> folders,
         if (!std::filesystem::is_regular_file(file, error)) {
             continue;
         }
-        const auto library = PeResources::fromFile(file);
-        if (!library) {
-            return {};
-        }
-        return finishText(windows1252FromUtf16(library->string(static_cast<std::uint32_t>(id))));
+        libraryReads.fetch_add(1, std::memory_order_relaxed);
+        return PeResources::fromFile(file);
     }
-    return {};
+    return std::nullopt;
+}
+
+// The text of id from the library (or the built-in one when the library lacks a non-empty
+// string of that id), converted and finished.
+std::string textOf(const std::optional<PeResources>& library, UiText id) {
+    const int number = uiTextId(id);
+    if (library && number >= 0 && number <= 0xFFFF) {
+        std::string text =
+            finishText(windows1252FromUtf16(library->string(static_cast<std::uint32_t>(number))));
+        if (!text.empty()) {
+            return text;
+        }
+    }
+    return loadBuiltInUiText(id);
 }
 
 } // namespace
 
-std::string loadBuiltInUiText(int id) {
-    if (id < 1 || id > kUiTextCount) {
+std::string loadBuiltInUiText(UiText id) {
+    const int number = uiTextId(id);
+    if (number < 1 || number > kUiTextCount) {
         return {};
     }
-    return finishText(std::string(kBuiltInTexts[static_cast<std::size_t>(id)]));
+    return finishText(std::string(kBuiltInTexts[static_cast<std::size_t>(number)]));
 }
 
 std::string loadUiText(std::span<const std::filesystem::path> folders, std::string_view languageDll,
-                       int id) {
-    std::string text = libraryText(folders, languageDll, id);
-    return text.empty() ? loadBuiltInUiText(id) : text;
+                       UiText id) {
+    return textOf(readLibrary(folders, languageDll), id);
 }
 
-std::string loadUiText(const AppState& state, int id) {
+std::string loadUiText(const AppState& state, UiText id) {
     return loadUiText(state.languageFolders, state.settings.LanguageDll, id);
 }
 
-std::string formatUiText(const AppState& state, int id, std::string_view arg1) {
+std::string formatUiText(const AppState& state, UiText id, std::string_view arg1) {
     return replaceAll(loadUiText(state, id), "%1", arg1);
 }
 
-std::string formatUiText(const AppState& state, int id, std::string_view arg1,
+std::string formatUiText(const AppState& state, UiText id, std::string_view arg1,
                          std::string_view arg2) {
     return replaceAll(formatUiText(state, id, arg1), "%2", arg2);
+}
+
+std::string LanguageTexts::text(UiText id) const {
+    if (!read_) {
+        library_ = readLibrary(folders_, languageDll_);
+        read_ = true;
+    }
+    return textOf(library_, id);
+}
+
+std::string LanguageTexts::format(UiText id, std::string_view arg1) const {
+    return replaceAll(text(id), "%1", arg1);
+}
+
+std::string LanguageTexts::format(UiText id, std::string_view arg1, std::string_view arg2) const {
+    return replaceAll(format(id, arg1), "%2", arg2);
+}
+
+std::uint64_t languageLibraryReads() {
+    return libraryReads.load(std::memory_order_relaxed);
 }
 
 } // namespace pelotest

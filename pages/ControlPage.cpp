@@ -72,14 +72,13 @@ bool templateFolderDiffers(const std::string& templateFolder, const std::string&
 } // namespace
 
 void answerControlPage(Exchange& ex) {
-    const Settings& settings = ex.state.settings;
-    const bool withSiteList = settings.StaticSite.empty();
+    const bool withSiteList = ex.state.settings.StaticSite.empty();
     const std::string& templateFolder = ex.paths.TemplateFolder;
 
     std::string page = controlPageHead();
     page += "<title>" + ex.host.caption() + "</title>\r";
-    page += popSiteListBlock(ex.state);
-    page += varListPopupScript(ex.state);
+    page += popSiteListBlock(ex.popupOffsets);
+    page += varListPopupScript(ex.popupOffsets);
     page += goStartScript(withSiteList);
     page += "</head>\r";
     page += controlPageBody(ex.host);
@@ -87,35 +86,37 @@ void answerControlPage(Exchange& ex) {
     page += "<FORM NAME=\"AUSWAHL\"><table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" "
             "width=\"100%\" height=\"100%\">\r";
     page += " <tr height=\"16\">\r  <td>";
-    page += button(loadUiText(ex.state, 3), "PopSiteList();", "log.gif");
+    page += button(ex.texts.text(UiText::TabLog), "PopSiteList();", "log.gif");
     page += blankImage(1, 1);
-    page += button(loadUiText(ex.state, 6), "PopVarList();", "Img5.gif");
+    page += button(ex.texts.text(UiText::TabVariables), "PopVarList();", "Img5.gif");
     page += blankImage(1, 1);
     if (withSiteList) {
         page += blankImage(5, 1);
         page += "<SELECT NAME=\"SITES\">";
-        for (const std::string& name : startPageChoices(settings.StaticPath)) {
+        for (const std::string& name : startPageChoices(ex.state.settings.StaticPath)) {
             const std::string escaped = htmlEscape(name);
             page += "<OPTION VALUE=\"" + escaped + "\">" + escaped + "</OPTION>";
         }
         page += "</SELECT>";
     }
-    page += button(loadUiText(ex.state, 62), "GoStart();", "run.gif");
+    page += button(ex.texts.text(UiText::ControlStart), "GoStart();", "run.gif");
     page += "</td>\r </tr>\r";
 
     page += separatorRows(ex.host);
-    page += " <tr>\r  <td><b>" + loadUiText(ex.state, 63) + "</b> " + htmlEscape(templateFolder);
-    if (templateFolderDiffers(templateFolder, settings.DynamicPath))
-        page += "&nbsp;<a href=\"JavaScript:alert('" + loadUiText(ex.state, 107) +
+    page += " <tr>\r  <td><b>" + ex.texts.text(UiText::ControlDynamicSites) + "</b> " +
+            htmlEscape(templateFolder);
+    if (templateFolderDiffers(templateFolder, ex.state.settings.DynamicPath))
+        page += "&nbsp;<a href=\"JavaScript:alert('" + ex.texts.text(UiText::DynamicPathNotice) +
                 "');\"><img src=\"/$int/info.gif\" width=\"11\" height=\"11\" border=\"0\" alt=\"" +
-                loadUiText(ex.state, 108) + "\"></a>";
+                ex.texts.text(UiText::InfoCaption) + "\"></a>";
     page += "</td>\r </tr>\r";
     page += folderBrowserRow(templateFolder, 0);
 
     page += separatorRows(ex.host);
-    page += " <tr>\r  <td><b>" + loadUiText(ex.state, 64) + "</b> <span id=\"path\">" +
-            htmlEscape(settings.StaticPath) + "</span></td>\r </tr>\r";
-    page += folderBrowserRow(settings.StaticPath, 1);
+    page += " <tr>\r  <td><b>" + ex.texts.text(UiText::ControlStaticSites) +
+            "</b> <span id=\"path\">" + htmlEscape(ex.state.settings.StaticPath) +
+            "</span></td>\r </tr>\r";
+    page += folderBrowserRow(ex.state.settings.StaticPath, 1);
 
     page += "</table></FORM>\r</body>\r</html>";
     ex.response.contentType = "text/html";

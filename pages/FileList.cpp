@@ -80,8 +80,9 @@ std::string fileRow(const std::string& file, std::size_t number, bool isTemplate
            "</a></td>\r </tr>\r";
 }
 
-std::string pageHead(const Exchange& ex) {
-    std::string page = controlPageHead() + "<title>" + loadUiText(ex.state, 69) + "</title>\r";
+std::string pageHead(const Exchange& ex) REQUIRES(ex.state.mutex) {
+    std::string page =
+        controlPageHead() + "<title>" + ex.texts.text(UiText::FileListTitle) + "</title>\r";
     page += "<script language=\"javascript\">\r";
     page += editSiteFunction(pageStamp());
     page += "var root=\"" + scriptStringEscape(htmlEscape(ex.paths.StaticRoot)) + "\";\r";

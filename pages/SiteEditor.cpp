@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 // ---------------------------------------------------------------------------------------------
 // SiteEdit
 
-std::string editorScript(const AppState& state) {
+std::string editorScript(const LanguageTexts& texts) {
     std::string s = "<script language=\"JavaScript\">\r"
                     "var orig = \"\";\r"
                     "var selectedText = \"\";\r"
@@ -63,10 +63,10 @@ std::string editorScript(const AppState& state) {
                     "      CharWidth = caretPos.offsetLeft - NullLeft;\r"
                     "      MyField.value = orig;\r"
                     "    }\r";
-    s += "    window.status = \"" + loadUiText(state, 72) +
+    s += "    window.status = \"" + texts.text(UiText::EditorLine) +
          " \"+(((caretPos.offsetTop+MyField.scrollTop+document.body.scrollTop-NullTop)/"
          "LineHeight)+1)+\", " +
-         loadUiText(state, 73) +
+         texts.text(UiText::EditorColumn) +
          " \"+(((caretPos.offsetLeft+MyField.scrollLeft+document.body.scrollLeft-NullLeft)/"
          "CharWidth)+1);\r";
     s += "  }\r"
@@ -81,7 +81,7 @@ std::string editorScript(const AppState& state) {
          "{\r"
          "  if(orig == document.forms[0].SITE.value)\r"
          "   {window.close();}\r";
-    s += "  else if(confirm(\"" + loadUiText(state, 74) + "\") == true)\r";
+    s += "  else if(confirm(\"" + texts.text(UiText::EditorSaveChangesQuestion) + "\") == true)\r";
     s += "   {document.forms[0].submit();}\r"
          "  else\r"
          "   {window.close();}\r"
@@ -91,7 +91,7 @@ std::string editorScript(const AppState& state) {
          "  if(orig != document.forms[0].SITE.value)\r"
          "   {return true;}\r"
          "  else\r";
-    s += "   {return confirm(\"" + loadUiText(state, 75) + "\");}\r";
+    s += "   {return confirm(\"" + texts.text(UiText::EditorUnchangedSaveQuestion) + "\");}\r";
     s += "}\r"
          "</script>\r";
     return s;
@@ -100,7 +100,7 @@ std::string editorScript(const AppState& state) {
 // A message page with an icon, a text and one button (the editor's not-found page and the
 // save's failure page).
 std::string messageBody(const Exchange& ex, std::string_view icon, const std::string& text,
-                        const std::string& button) {
+                        const std::string& button) REQUIRES(ex.state.mutex) {
     std::string page = controlPageBody(ex.host, {}, {.margin = 6});
     page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\r";
     page += " <tr bgcolor=\"" + htmlColor(ex.host, ColorRole::WindowBackground) + "\">\r";
@@ -113,15 +113,17 @@ std::string messageBody(const Exchange& ex, std::string_view icon, const std::st
     return page;
 }
 
-std::string backButton(const AppState& state) {
-    return pageButton(loadUiText(state, 80), "onClick=\"history.back();\"", "back.gif", "80pt");
+std::string backButton(const LanguageTexts& texts) {
+    return pageButton(texts.text(UiText::ButtonBack), "onClick=\"history.back();\"", "back.gif",
+                      "80pt");
 }
 
-std::string notFoundPage(const Exchange& ex, const std::string& path) {
+std::string notFoundPage(const Exchange& ex, const std::string& path) REQUIRES(ex.state.mutex) {
     std::string page = controlPageHead();
-    page += "<title>" + loadUiText(ex.state, 76) + "</title>\r</head>\r";
-    page += messageBody(ex, "error.jpg", formatUiText(ex.state, 79, htmlEscape(path)),
-                        backButton(ex.state));
+    page += "<title>" + ex.texts.text(UiText::EditorErrorTitle) + "</title>\r</head>\r";
+    page +=
+        messageBody(ex, "error.jpg", ex.texts.format(UiText::EditorFileNotFound, htmlEscape(path)),
+                    backButton(ex.texts));
     return page;
 }
 
@@ -164,28 +166,30 @@ std::string textAreaContent(std::string_view bytes) {
 }
 
 std::string editorPage(const Exchange& ex, const std::string& path, const fs::path& file,
-                       std::string_view bytes) {
-    const AppState& state = ex.state;
+                       std::string_view bytes) REQUIRES(ex.state.mutex) {
+    const LanguageTexts& texts = ex.texts;
     const bool staticPage = startsWithIgnoreCase(path, ex.paths.StaticRoot);
     std::string page = controlPageHead();
-    page += "<title>" + htmlEscape(path) + " - " + loadUiText(state, staticPage ? 70 : 71) +
+    page += "<title>" + htmlEscape(path) + " - " +
+            texts.text(staticPage ? UiText::EditorStaticPageTitle : UiText::EditorTemplateTitle) +
             "</title>\r";
-    page += editorScript(state);
+    page += editorScript(texts);
     page += "</head>";
     page += controlPageBody(ex.host, "onLoad=\"Start(document.forms[0].SITE);\"");
     page += "<FORM NAME=\"EDITOR\" ACTION=\"/$int/SiteSave.html\" METHOD=\"POST\" "
             "onSubmit=\"return ChkSave();\"><table border=\"0\" cellspacing=\"0\" "
             "cellpadding=\"0\" width=\"100%\" height=\"100%\">\r";
     page += " <tr height=\"18\" valign=\"top\">\r  <td><NOBR>";
-    page += "<INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\" " + loadUiText(state, 77) +
+    page += "<INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\" " + texts.text(UiText::EditorSave) +
             "\" ACTION=\"submit\" style=\"background-image:url(/$int/save.gif);"
             "background-repeat:no-repeat;width:80pt;\">";
     page += "<img src=\"/$int/blank.gif\" width=\"2\" height=\"1\">";
-    page += pageButton(loadUiText(state, 78), "onClick=\"ChkClose();\"", "abort.gif", "80pt");
+    page +=
+        pageButton(texts.text(UiText::EditorClose), "onClick=\"ChkClose();\"", "abort.gif", "80pt");
     page += "<INPUT TYPE=\"HIDDEN\" NAME=\"FILE\" VALUE=\"" + htmlEscape(path) + "\">";
     page += "</NOBR></td>\r";
     page += "  <td align=\"right\" width=\"100%\"><span class=note>" +
-            fileInfoText(state, file.string()) + "</span></td>\r </tr>\r";
+            fileInfoText(texts, file.string()) + "</span></td>\r </tr>\r";
     page += " <tr height=\"2\">\r  <td colspan=\"2\"><img src=\"/$int/blank.gif\" width=\"2\" "
             "height=\"1\"></td>\r </tr>\r";
     page += " <tr height=\"100%\">\r  <td colspan=\"2\">";
@@ -202,26 +206,28 @@ std::string editorPage(const Exchange& ex, const std::string& path, const fs::pa
 // ---------------------------------------------------------------------------------------------
 // SiteSave
 
-std::string failurePage(const Exchange& ex, const std::string& path, const std::string& reason) {
+std::string failurePage(const Exchange& ex, const std::string& path, const std::string& reason)
+    REQUIRES(ex.state.mutex) {
     std::string page = controlPageHead("<meta http-equiv=\"pragma\" content=\"no-cache\">\r");
-    page += "<title>" + loadUiText(ex.state, 76) + "</title>\r</head>\r";
-    const std::string text =
-        loadUiText(ex.state, 76) + " <b>" + htmlEscape(path) + "</b><br>" + htmlEscape(reason);
-    page += messageBody(ex, "error.jpg", text, backButton(ex.state));
+    page += "<title>" + ex.texts.text(UiText::EditorErrorTitle) + "</title>\r</head>\r";
+    const std::string text = ex.texts.text(UiText::EditorErrorTitle) + " <b>" + htmlEscape(path) +
+                             "</b><br>" + htmlEscape(reason);
+    page += messageBody(ex, "error.jpg", text, backButton(ex.texts));
     return page;
 }
 
-void answerFailure(Exchange& ex, int status, const std::string& path, const std::string& reason) {
+void answerFailure(Exchange& ex, int status, const std::string& path, const std::string& reason)
+    REQUIRES(ex.state.mutex) {
     ex.response.status = status;
     ex.response.contentType = "text/html";
     ex.response.body = failurePage(ex, path, reason);
 }
 
-std::string confirmationPage(const Exchange& ex, const std::string& path) {
-    const AppState& state = ex.state;
+std::string confirmationPage(const Exchange& ex, const std::string& path) REQUIRES(ex.state.mutex) {
+    const LanguageTexts& texts = ex.texts;
     std::string page = controlPageHead("<meta http-equiv=\"pragma\" content=\"no-cache\">\r");
-    page += "<title>" + htmlEscape(fileNamePart(path)) + " - " + loadUiText(state, 81) +
-            "</title>\r</head>\r";
+    page += "<title>" + htmlEscape(fileNamePart(path)) + " - " +
+            texts.text(UiText::EditorSavedTitle) + "</title>\r</head>\r";
     page += controlPageBody(ex.host,
                             "onLoad=\"window.resizeTo(400,200);window.moveTo(Math.round(screen."
                             "width/2)-290,Math.round(screen.height/2)-100);window.setTimeout("
@@ -232,9 +238,10 @@ std::string confirmationPage(const Exchange& ex, const std::string& path) {
     page += " <tr bgcolor=\"" + htmlColor(ex.host, ColorRole::WindowBackground) + "\">\r";
     page += "  <td width=\"36\"><img src=\"/$int/information.jpg\" border=\"0\" alt=\"\" "
             "width=\"32\" height=\"32\"></td>\r";
-    page += "  <td>" + formatUiText(state, 82, htmlEscape(path)) + "</td>\r </tr>\r";
+    page += "  <td>" + texts.format(UiText::EditorFileSaved, htmlEscape(path)) + "</td>\r </tr>\r";
     page += " <tr>\r  <td colspan=\"2\" align=\"center\"><FORM>" +
-            pageButton(loadUiText(state, 83), "onClick=\"window.close();\"", "yes.gif", "40pt") +
+            pageButton(texts.text(UiText::EditorSavedOk), "onClick=\"window.close();\"", "yes.gif",
+                       "40pt") +
             "</FORM></td>\r </tr>\r";
     page += "</table>\r</body>\r</html>";
     return page;

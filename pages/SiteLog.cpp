@@ -33,11 +33,12 @@ std::string framedRow(const std::string& height, const std::string& shadow,
            frameCell + " </tr>\r";
 }
 
-std::string head(const AppState& state) {
-    const std::string reload = std::to_string(state.settings.RemoteEditReload);
+std::string head(const Exchange& ex) REQUIRES(ex.state.mutex) {
+    const LanguageTexts& texts = ex.texts;
+    const std::string reload = std::to_string(ex.state.settings.RemoteEditReload);
     std::string page = controlPageHead();
-    page += varListPopupScript(state);
-    page += "<title>" + loadUiText(state, 3) + "</title>\r";
+    page += varListPopupScript(ex.popupOffsets);
+    page += "<title>" + texts.text(UiText::TabLog) + "</title>\r";
     page += "<META  http-equiv=\"Page-Exit\" CONTENT=\"RevealTrans(Duration=0.5,Transition=5)\">\r";
     page += "<script language=\"javascript\">\r";
     page += "var cnt = " + reload + ";\r";
@@ -46,7 +47,7 @@ std::string head(const AppState& state) {
             "cnt--;\r"
             "if(cnt>=0)\r"
             " {document.getElementById(\"count\").innerHTML = String(cnt)+\"&nbsp;" +
-            loadUiText(state, 66) + "\";}\r";
+            texts.text(UiText::PageSecondsUnit) + "\";}\r";
     page += "if(cnt==0)\r"
             " {location.replace(\"/$int/SiteLog.html?Reload=" +
             pageStamp() + "a\");}\r";
@@ -56,7 +57,7 @@ std::string head(const AppState& state) {
     return page;
 }
 
-std::string logLines(const AppState& state, const std::string& shadow) {
+std::string logLines(const AppState& state, const std::string& shadow) REQUIRES(state.mutex) {
     std::string lines;
     int shown = 0;
     const auto& rows = state.log.rows();
@@ -80,13 +81,15 @@ std::string logLines(const AppState& state, const std::string& shadow) {
     return lines;
 }
 
-std::string bottom(const AppState& state, const std::string& shadow, const std::string& face) {
-    const std::string reload = std::to_string(state.settings.RemoteEditReload);
+std::string bottom(const Exchange& ex, const std::string& shadow, const std::string& face)
+    REQUIRES(ex.state.mutex) {
+    const LanguageTexts& texts = ex.texts;
+    const std::string reload = std::to_string(ex.state.settings.RemoteEditReload);
     std::string part = fullWidthLine(shadow) + fullWidthLine(face);
     part += " <tr height=\"16\" bgcolor=\"" + face + "\">\r";
     part += "  <td colspan=\"3\"><FORM><table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" "
             "width=\"100%\"><tr><td><NOBR>";
-    part += pageButton(loadUiText(state, 65),
+    part += pageButton(texts.text(UiText::PageRefresh),
                        "onClick=\"location.replace('/$int/SiteLog.html?Reload=" + pageStamp() +
                            "b');\"",
                        "rel.gif", "90pt");
@@ -95,7 +98,7 @@ std::string bottom(const AppState& state, const std::string& shadow, const std::
             "style=\"background-image:url(/$int/Img5.gif);background-repeat:no-repeat;"
             "width:16pt;\">";
     part += "</NOBR></td><td align=\"right\"><span class=\"note\" id=\"count\">" + reload +
-            "&nbsp;" + loadUiText(state, 66) + "</span></td></tr></table></FORM>\r";
+            "&nbsp;" + texts.text(UiText::PageSecondsUnit) + "</span></td></tr></table></FORM>\r";
     part += "</td>\r"
             " </tr>\r"
             "</table>\r"
@@ -107,18 +110,17 @@ std::string bottom(const AppState& state, const std::string& shadow, const std::
 } // namespace
 
 void answerSiteLog(Exchange& ex) {
-    const AppState& state = ex.state;
     const std::string shadow = htmlColor(ex.host, ColorRole::ButtonShadow);
     const std::string face = htmlColor(ex.host, ColorRole::ButtonFace);
 
-    std::string page = head(state);
+    std::string page = head(ex);
     page += controlPageBody(ex.host, "onLoad=\"window.setInterval('SetCounter();',1000);\"");
     page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\" "
             "height=\"100%\">\r";
     page += fullWidthLine(shadow);
     page += framedRow("1", shadow, "  <td width=\"100%\">" + std::string(kBlank1x1) + "</td>\r");
-    page += logLines(state, shadow);
-    page += bottom(state, shadow, face);
+    page += logLines(ex.state, shadow);
+    page += bottom(ex, shadow, face);
 
     ex.response.contentType = "text/html";
     ex.response.body = std::move(page);

@@ -35,50 +35,47 @@ std::optional<std::size_t> findExactly(const VariableTable& table, std::string_v
 
 // Exactly one action, in this order of precedence: DELETE, NAME/VALUE, COLUMN, CHECK. False
 // when a new value would pass the size limit of the list (nothing is changed then).
-bool performAction(Exchange& ex, const VarListRequest& req) {
-    AppState& state = ex.state;
+bool performAction(Exchange& ex, const VarListRequest& req) REQUIRES(ex.state.mutex) {
     if (!req.DELETE.empty()) {
-        if (const auto row = findExactly(state.variables, req.DELETE)) {
-            state.variables.remove(*row);
-            state.VariablesChanged = true;
+        if (const auto row = findExactly(ex.state.variables, req.DELETE)) {
+            ex.state.variables.remove(*row);
+            ex.state.VariablesChanged = true;
             ex.host.variablesChanged();
         }
         return true;
     }
     if (!req.NAME.empty()) {
-        if (const auto row = findExactly(state.variables, req.NAME)) {
-            VariableTable& variables = state.variables;
-            const std::size_t old = variables[*row].Value.size();
+        if (const auto row = findExactly(ex.state.variables, req.NAME)) {
+            const std::size_t old = ex.state.variables[*row].Value.size();
             if (req.VALUE.size() > old &&
-                !variables.withinLimits(variables.size(),
-                                        variables.bytes() - old + req.VALUE.size()))
+                !ex.state.variables.withinLimits(
+                    ex.state.variables.size(), ex.state.variables.bytes() - old + req.VALUE.size()))
                 return false;
-            state.variables.setValue(*row, req.VALUE);
-            state.VariablesChanged = true;
+            ex.state.variables.setValue(*row, req.VALUE);
+            ex.state.VariablesChanged = true;
             ex.host.variablesChanged();
         }
         return true;
     }
     if (!req.COLUMN.empty()) {
         if (req.COLUMN == "1" || req.COLUMN == "2") {
-            sortVariablesByColumn(state,
+            sortVariablesByColumn(ex.state,
                                   req.COLUMN == "1" ? VariableColumn::Name : VariableColumn::Value);
             ex.host.variablesChanged();
         }
         return true;
     }
     if (req.CHECK == "true") {
-        state.settings.VariablesAutoSort = true;
+        ex.state.settings.VariablesAutoSort = true;
     } else if (req.CHECK == "false") {
-        state.settings.VariablesAutoSort = false;
-        state.variables.resetMarks();
+        ex.state.settings.VariablesAutoSort = false;
+        ex.state.variables.resetMarks();
         ex.host.variablesChanged();
     }
     return true;
 }
 
-std::string outerPage(const Exchange& ex) {
-    const AppState& state = ex.state;
+std::string outerPage(const Exchange& ex) REQUIRES(ex.state.mutex) {
     const std::string face = htmlColor(ex.host, ColorRole::ButtonFace);
     std::string page = "<script language=\"JavaScript\">\r"
                        "function DoCheck()\r"
@@ -104,17 +101,17 @@ std::string outerPage(const Exchange& ex) {
     page += " <tr height=\"16\" bgcolor=\"" + face + "\">\r";
     page += "  <td valign=\"top\"><table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" "
             "border=\"0\"><tr><td>";
-    page += pageButton(loadUiText(state, 65),
+    page += pageButton(ex.texts.text(UiText::PageRefresh),
                        "onClick=\"VARLIST.location.replace('/$int/VarList.html?INT=true&Reload=" +
                            pageStamp() + "b');\"",
                        "rel.gif", "90pt");
     page += "<img src=\"/$int/blank.gif\" width=\"1\" height=\"1\"><INPUT class=\"checkbox\" "
             "TYPE=\"CHECKBOX\" NAME=\"AUTOSORT\" VALUE=\"1\" onClick=\"DoCheck();\"";
-    page += state.settings.VariablesAutoSort ? " CHECKED>" : ">";
+    page += ex.state.settings.VariablesAutoSort ? " CHECKED>" : ">";
     page += "</td><td><a class=\"checkbox\" "
             "href=\"JavaScript:if(document.forms[0].AUTOSORT.checked==true){document.forms[0]."
             "AUTOSORT.checked=false;}else{document.forms[0].AUTOSORT.checked=true;}DoCheck();\">";
-    page += loadUiText(state, 23) + "</a></td></tr></table></td> \r";
+    page += ex.texts.text(UiText::AutoSortVariables) + "</a></td></tr></table></td> \r";
     page += " </tr>\r"
             "</table></FORM>\r";
     return page;
@@ -143,8 +140,7 @@ int markNumber(Mark mark) {
     return 5;
 }
 
-std::string innerPage(const Exchange& ex) {
-    const AppState& state = ex.state;
+std::string innerPage(const Exchange& ex) REQUIRES(ex.state.mutex) {
     const std::string face = htmlColor(ex.host, ColorRole::ButtonFace);
     const std::string shadow = htmlColor(ex.host, ColorRole::ButtonShadow);
     // Names and answers travel in the query of the address: the characters that would end or
@@ -157,12 +153,12 @@ std::string innerPage(const Exchange& ex) {
                        "}\r"
                        "function EditVar(name,wert)\r"
                        "{\r";
-    page += "wert = prompt(\"" + loadUiText(state, 68) + "\",wert);\r";
+    page += "wert = prompt(\"" + ex.texts.text(UiText::VarListNewValuePrompt) + "\",wert);\r";
     page += "if(wert != null)\r"
             " {\r"
             " if(wert.toLowerCase() == \"@delete\")\r"
             "  {\r";
-    page += "  if(confirm(\"" + loadUiText(state, 67) + "\")==true)\r";
+    page += "  if(confirm(\"" + ex.texts.text(UiText::VarListDeleteQuestion) + "\")==true)\r";
     page += "   {location.replace(\"/$int/VarList.html?INT=true&DELETE=\"+QueryValue(name)+\""
             "&Reload=" +
             pageStamp() + "\");}\r";
@@ -190,16 +186,16 @@ std::string innerPage(const Exchange& ex) {
     page += "  <td style=\"border-bottom:1px solid " + shadow + ";border-right:1px solid " +
             shadow + ";\" bgcolor=\"" + face +
             "\">&nbsp;<a class=\"file\" href=\"JavaScript:ClickColumn('1');\">" +
-            loadUiText(state, 7) + "</a></td>\r";
+            ex.texts.text(UiText::ColumnVariable) + "</a></td>\r";
     page += "  <td style=\"border-bottom:1px solid " + shadow + ";border-left:1px solid " +
             htmlColor(ex.host, ColorRole::ButtonHighlight) + ";\" bgcolor=\"" + face +
             "\">&nbsp;<a class=\"file\" href=\"JavaScript:ClickColumn('2');\">" +
-            loadUiText(state, 8) + "</a></td>\r";
+            ex.texts.text(UiText::ColumnValue) + "</a></td>\r";
     page += " </tr>\r";
 
     const std::string width = std::to_string(ex.host.variableColumnWidth());
     std::size_t listed = 0;
-    for (const Variable& row : state.variables.rows()) {
+    for (const Variable& row : ex.state.variables.rows()) {
         if (page.size() > kListedBytes)
             break;
         ++listed;
@@ -218,9 +214,9 @@ std::string innerPage(const Exchange& ex) {
                 htmlEscape(value) + "</a>&nbsp;</td>\r";
         page += " </tr>\r";
     }
-    if (listed < state.variables.size())
+    if (listed < ex.state.variables.size())
         page += " <tr>\r  <td colspan=\"2\">&hellip; (+" +
-                std::to_string(state.variables.size() - listed) + ")</td>\r </tr>\r";
+                std::to_string(ex.state.variables.size() - listed) + ")</td>\r </tr>\r";
     page += "</table>\r";
     return page;
 }
@@ -245,7 +241,7 @@ void answerVarList(Exchange& ex) {
     }
 
     std::string page = controlPageHead();
-    page += "<title>" + loadUiText(ex.state, 6) + "</title>\r";
+    page += "<title>" + ex.texts.text(UiText::TabVariables) + "</title>\r";
     page += req.INT.empty() ? outerPage(ex) : innerPage(ex);
     page += "</body>\r</html>";
     ex.response.contentType = "text/html";

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Configures and builds PeloTest into build/ (or the folder given as $1, with extra CMake
-# arguments after it).
+# arguments after it). BUILD_TARGETS="a b" builds only those targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build}
@@ -8,4 +8,8 @@ shift || true
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} "${launcher[@]}" "$@"
-cmake --build "$dir"
+targets=()
+for target in ${BUILD_TARGETS:-}; do
+    targets+=(--target "$target")
+done
+cmake --build "$dir" "${targets[@]}"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the unit and HTTP tests, the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, a short run of each fuzzer, and the browser tests.
+# UndefinedBehaviorSanitizer, the server and load tests under ThreadSanitizer, a short run of each
+# fuzzer, and the browser tests.
 # Set QUICK=1 to run only the plain build's tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,6 +29,12 @@ echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 BUILD_TYPE=Debug ./scripts/build.sh build-asan -DPELOTEST_SANITIZE=ON
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -j "$jobs")
+
+echo "== server and load tests under ThreadSanitizer"
+# The headless tests run the program itself, so it is built with the sanitizer too. The load
+# test sends fewer requests than its default: under the sanitizer each costs many times more.
+BUILD_TYPE=Debug BUILD_TARGETS="test_server pelotest" ./scripts/build.sh build-tsan -DPELOTEST_TSAN=ON
+TSAN_OPTIONS=halt_on_error=1 PELOTEST_LOAD_REQUESTS=20000 build-tsan/tests/test_server
 
 if [ -d fuzz ] && ls fuzz/*.cpp >/dev/null 2>&1; then
     echo "== fuzzers (short runs)"

@@ -84,9 +84,9 @@ std::string formatDateTime(std::string_view pattern, const std::tm& t) {
 
 } // namespace
 
-std::string fileInfoText(const AppState& state, const std::string& filePath) {
-    std::string date = loadUiText(state, 55);
-    std::string size = loadUiText(state, 56);
+std::string fileInfoText(const LanguageTexts& texts, const std::string& filePath) {
+    std::string date = texts.text(UiText::FileInfoUnknownDate);
+    std::string size = texts.text(UiText::FileInfoUnknownSize);
 
     std::error_code error;
     const bool regular = std::filesystem::is_regular_file(filePath, error);
@@ -99,13 +99,14 @@ std::string fileInfoText(const AppState& state, const std::string& filePath) {
             const std::time_t seconds = info.st_mtime;
             std::tm local{};
             localtime_r(&seconds, &local);
-            date = replaceAll(formatDateTime(loadUiText(state, 57), local), " ",
-                              loadUiText(state, 58));
+            date = replaceAll(formatDateTime(texts.text(UiText::FileInfoDateFormat), local), " ",
+                              texts.text(UiText::FileInfoDateBlank));
             size = std::to_string(static_cast<unsigned long long>(info.st_size)) +
-                   loadUiText(state, 59);
+                   texts.text(UiText::FileInfoByteUnit);
         }
     }
-    return loadUiText(state, 60) + date + loadUiText(state, 61) + size;
+    return texts.text(UiText::FileInfoChangedOn) + date + texts.text(UiText::FileInfoSizeLabel) +
+           size;
 }
 
 } // namespace pelotest

@@ -30,16 +30,15 @@ std::vector<Parameter> splitParameters(const std::vector<std::string>& entries) 
 // The variables list is bounded so that requests cannot make the process (and the settings file
 // it is saved to) grow without end: a request whose parameters would pass the limits changes
 // nothing and is refused.
-bool parametersFit(const Exchange& ex) {
-    const VariableTable& variables = ex.state.variables;
-    const auto growth = variables.afterParameters(splitParameters(ex.request.params));
+bool parametersFit(const Exchange& ex) REQUIRES(ex.state.mutex) {
+    const auto growth = ex.state.variables.afterParameters(splitParameters(ex.request.params));
     // A list loaded larger than the limits may still be changed in ways that do not grow it.
-    if (growth.rows == 0 && growth.bytes <= variables.bytes())
+    if (growth.rows == 0 && growth.bytes <= ex.state.variables.bytes())
         return true;
-    return variables.withinLimits(variables.size() + growth.rows, growth.bytes);
+    return ex.state.variables.withinLimits(ex.state.variables.size() + growth.rows, growth.bytes);
 }
 
-void answerTooLarge(Exchange& ex) {
+void answerTooLarge(Exchange& ex) REQUIRES(ex.state.mutex) {
     ex.response.status = 413;
     ex.response.contentType = "text/html";
     ex.response.body =
@@ -54,15 +53,14 @@ void answerTooLarge(Exchange& ex) {
 // The event parameter, whatever its letter case, sets the request's event (a later one wins)
 // and is stored as a variable like any other parameter.
 void captureParameters(Exchange& ex) {
-    AppState& state = ex.state;
     std::vector<Parameter> params = splitParameters(ex.request.params);
     for (const Parameter& param : params)
-        if (equalsIgnoreCase(param.name, state.settings.Event))
+        if (equalsIgnoreCase(param.name, ex.state.settings.Event))
             ex.event = param.value;
     if (params.empty())
         return;
-    state.variables.applyParameters(std::move(params), state.settings.VariablesAutoSort);
-    state.VariablesChanged = true;
+    ex.state.variables.applyParameters(std::move(params), ex.state.settings.VariablesAutoSort);
+    ex.state.VariablesChanged = true;
 }
 
 OrdinaryRoute chooseOrdinaryRoute(const RequestPaths& paths, bool isExistingFile) {
@@ -76,7 +74,6 @@ OrdinaryRoute chooseOrdinaryRoute(const RequestPaths& paths, bool isExistingFile
 }
 
 void answerOrdinaryRequest(Exchange& ex) {
-    AppState& state = ex.state;
     ex.event.clear();
     if (!ex.request.params.empty() && !parametersFit(ex))
         return answerTooLarge(ex);
@@ -84,9 +81,9 @@ void answerOrdinaryRequest(Exchange& ex) {
     ex.servableFile = resolveServableFile(ex.paths);
     const bool isFile = ex.servableFile.has_value();
     bool variablesChanged = false;
-    if (!isFile && state.settings.VariablesAutoSort && state.variables.anyMarked()) {
-        state.variables.resetMarks();
-        state.VariablesChanged = true;
+    if (!isFile && ex.state.settings.VariablesAutoSort && ex.state.variables.anyMarked()) {
+        ex.state.variables.resetMarks();
+        ex.state.VariablesChanged = true;
         variablesChanged = true;
     }
     if (!ex.request.params.empty()) {

@@ -8,7 +8,7 @@
 namespace pelotest {
 
 // Parameter capture, then one of the server's answers (server/SiteAnswers.h, TemplateRequest.h).
-void answerOrdinaryRequest(Exchange& ex);
+void answerOrdinaryRequest(Exchange& ex) REQUIRES(ex.state.mutex);
 
 // Which answer an ordinary request gets once its parameters are applied.
 enum class OrdinaryRoute { StaticFile, Template, SiteRoot, NotFound };
@@ -16,6 +16,6 @@ OrdinaryRoute chooseOrdinaryRoute(const RequestPaths& paths, bool isExistingFile
 
 // Parameter capture of an ordinary request: every "name=value" entry sets or adds a variable
 // (re-marking it while auto-sort is on) and the event parameter sets ex.event.
-void captureParameters(Exchange& ex);
+void captureParameters(Exchange& ex) REQUIRES(ex.state.mutex);
 
 } // namespace pelotest

@@ -12,6 +12,7 @@ namespace pelotest {
 // ExpandReferences on one template line: unknown names are created (empty value), referenced
 // Plain rows marked Used at LeadingPassedCount while auto-sort is on. Sets VariablesChanged
 // (and notifies host) when rows change.
-std::string expandReferences(AppState& state, Host& host, std::string_view line);
+std::string expandReferences(AppState& state, Host& host, std::string_view line)
+    REQUIRES(state.mutex);
 
 } // namespace pelotest

@@ -23,7 +23,8 @@ void removeOneTrailingSlash(std::string& path) {
 // The templates folder with its variable references replaced. Found rows lend their value
 // without their own references; an unknown name expands to nothing and creates no row. A Plain
 // row goes one place further down than a row a template references.
-std::string expandTemplateFolder(AppState& state, Host* host, const std::string& text) {
+std::string expandTemplateFolder(AppState& state, Host* host, const std::string& text)
+    REQUIRES(state.mutex) {
     static const ReferencePolicy kTemplateFolder{.markRows = true, .markBelowPassed = 1};
     return expandVariableReferences(state, host, text, kTemplateFolder).text;
 }

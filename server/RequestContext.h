@@ -2,7 +2,9 @@
 // What one request works with: the request, the response it fills in, the locked shared state,
 // the host, and the paths computed at its start.
 
+#include "language/UiTexts.h"
 #include "server/HttpTypes.h"
+#include "server/PopupOffsets.h"
 #include "state/AppState.h"
 #include "state/Host.h"
 
@@ -29,12 +31,18 @@ struct Exchange {
     // The file an ordinary request names, once resolved inside the static folder (so that the
     // static delivery does not resolve it a second time under the same lock).
     std::optional<std::filesystem::path> servableFile{};
+    // What a page reads from disk besides its own files, read at most once per request and at
+    // its first use: the language library behind the UI texts and the pop-up offsets of the
+    // settings file. Nothing outlives the request, so a change on disk shows at the next one.
+    LanguageTexts texts{state};
+    PopupOffsets popupOffsets{state};
 };
 
 // The request context of one request (StaticRoot, TemplateFolder with references expanded,
 // VirtualRoot, FilePath), in that order; expanding TemplateFolder may re-mark variables.
-RequestPaths computeRequestPaths(AppState& state, std::string_view document);
+RequestPaths computeRequestPaths(AppState& state, std::string_view document) REQUIRES(state.mutex);
 // The same, telling host (when not null) that the variables changed.
-RequestPaths computeRequestPaths(AppState& state, Host* host, std::string_view document);
+RequestPaths computeRequestPaths(AppState& state, Host* host, std::string_view document)
+    REQUIRES(state.mutex);
 
 } // namespace pelotest

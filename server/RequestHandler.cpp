@@ -113,7 +113,7 @@ class BusyScope {
   public:
     BusyScope(RequestBusy& busy, AppState& state) : busy_(busy) {
         busy_.enter([&state] {
-            std::lock_guard lock(state.mutex);
+            const StateLock lock(state.mutex);
             return state.settings.VariablesAutoSort;
         });
     }
@@ -130,7 +130,7 @@ class BusyScope {
 HttpResponse RequestHandler::handle(const HttpRequest& request) {
     HttpResponse response;
     {
-        std::lock_guard lock(state_.mutex);
+        const StateLock lock(state_.mutex);
         if (!isAllowedHost(request.header("Host"), state_.settings.AllowedHosts)) {
             answerForbiddenHost(response);
             return response;
@@ -138,7 +138,7 @@ HttpResponse RequestHandler::handle(const HttpRequest& request) {
     }
     // Declared in this order so that the state lock is released before the guard.
     const BusyScope busy(busy_, state_);
-    std::lock_guard lock(state_.mutex);
+    const StateLock lock(state_.mutex);
     Exchange ex{request, response, state_, host_, {}, {}};
     ex.paths = computeRequestPaths(state_, &host_, request.document);
     router_(ex);

@@ -7,6 +7,6 @@
 
 namespace pelotest {
 
-void addLogEntry(AppState& state, Host& host, LogEntry entry);
+void addLogEntry(AppState& state, Host& host, LogEntry entry) REQUIRES(state.mutex);
 
 } // namespace pelotest

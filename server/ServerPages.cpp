@@ -37,12 +37,9 @@ std::optional<long long> parseInteger(std::string_view text) {
     return value;
 }
 
-// SiteLogHorizontal / SiteLogVertical as the settings file on disk holds them now.
-long long popupOffset(const AppState& state, std::string_view key, long long fallback) {
-    if (state.settingsPath.empty())
-        return fallback;
-    const std::optional<std::string> value =
-        ProfileFile::readFromDisk(state.settingsPath, "Const", key);
+// One offset of the settings file, or fallback when the key is missing or not a number.
+long long popupOffset(const ProfileFile& file, std::string_view key, long long fallback) {
+    const std::optional<std::string> value = file.readString("Const", key);
     if (!value)
         return fallback;
     return parseInteger(*value).value_or(fallback);
@@ -90,47 +87,48 @@ std::string pageHead(std::string_view title) {
 } // namespace
 
 // The welcome page of the site root while no start page is set.
-std::string startSitePage(const AppState& state, const Host& host, const std::string& staticRoot) {
-    const Settings& settings = state.settings;
+std::string startSitePage(const LanguageTexts& texts, const Settings& settings, const Host& host,
+                          const std::string& staticRoot) {
     std::string page = pageHead(host.caption()) + controlPageBody(host);
     page += "<FORM ACTION=\"/$int/SetStartSite.html\" NAME=\"SetStartSite\" METHOD=\"GET\">"
             "<table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\">\r";
-    page += textRow(host, "<b>" + loadUiText(state, 89) + "</b><br>\r&nbsp;<br>\r" +
-                              loadUiText(state, 90));
+    page += textRow(host, "<b>" + texts.text(UiText::WelcomeHeading) + "</b><br>\r&nbsp;<br>\r" +
+                              texts.text(UiText::WelcomeNoStartPage));
     page += spacerRow(2) + bevel(host) + spacerRow(5);
     page += " <tr valign=\"top\">\r"
             "  <td><img src=\"/$int/run.gif\" border=\"0\" alt=\"\" width=\"16\"></td>\r"
             "  <td colspan=\"2\">" +
-            formatUiText(state, 109, "<a class=\"control\" href=\"/$int\">", "</a>") +
+            texts.format(UiText::WelcomeControlCentreLink, "<a class=\"control\" href=\"/$int\">",
+                         "</a>") +
             "</td>\r </tr>\r";
     page += spacerRow(5);
     page += " <tr valign=\"top\">\r"
             "  <td><img src=\"/$int/run.gif\" border=\"0\" alt=\"\" width=\"16\"></td>"
             "  <td colspan=\"2\">" +
-            loadUiText(state, 91) + "<br>\r<Select name=\"SITE\">\r";
+            texts.text(UiText::WelcomeChooseStartPage) + "<br>\r<Select name=\"SITE\">\r";
     for (const std::string& name : startPageChoices(staticRoot)) {
         const std::string shown = htmlEscape(name);
         page += "<OPTION VALUE=\"" + shown + "\">" + shown + "</OPTION>\r";
     }
     page += "</Select>?<INPUT TYPE=\"TEXT\" NAME=\"PARMS\" VALUE=\"" +
             htmlEscape(settings.StaticParameter) +
-            "\"><INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\"" + loadUiText(state, 92) +
+            "\"><INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\"" + texts.text(UiText::WelcomeApply) +
             "\"></td>\r </tr>\r";
     page += spacerRow(5) + bevel(host) + spacerRow(2);
-    page += textRow(host, loadUiText(state, 111));
+    page += textRow(host, texts.text(UiText::WelcomeAbout));
     page += spacerRow(2) + bevel(host) + spacerRow(5);
     page += " <tr height=\"100%\" valign=\"top\">\r"
             "  <td><img src=\"/$int/blank.gif\" border=\"0\" alt=\"\" width=\"16\"></td>\r";
     const std::string maker(kMakerAddress);
     page += "  <td class=\"note\" style=\"border-right:1px solid " +
-            htmlColor(host, ColorRole::ButtonShadow) + ";\">" + loadUiText(state, 9) + " " +
-            std::string(kMakerName) + "<br>\r<a href=\"" + maker +
+            htmlColor(host, ColorRole::ButtonShadow) + ";\">" + texts.text(UiText::CreditLine) +
+            " " + std::string(kMakerName) + "<br>\r<a href=\"" + maker +
             "\" target=\"DUNMERE\"><img src=\"/$int/banner.gif\" border=\"0\" alt=\"" + maker +
             "\"></a></td>\r";
-    const std::string vendor = loadUiText(state, 110);
+    const std::string vendor = texts.text(UiText::VendorAddress);
     page += "  <td class=\"note\" style=\"border-left:1px solid " +
-            htmlColor(host, ColorRole::ButtonHighlight) + ";\">" + loadUiText(state, 10) +
-            "<br>\r<a href=\"" + vendor +
+            htmlColor(host, ColorRole::ButtonHighlight) + ";\">" +
+            texts.text(UiText::TrademarkNotice) + "<br>\r<a href=\"" + vendor +
             "\" target=\"PELORIN\"><img src=\"/$int/pelorin.gif\" border=\"0\" alt=\"" + vendor +
             "\"></a></td>\r";
     page += " </tr>\r</table>\r</FORM>\r</body>\r</html>";
@@ -148,16 +146,19 @@ std::string redirectPage(const Settings& settings) {
 }
 
 // The not-found page; the missing file is named by its full local path.
-std::string notFoundPage(const AppState& state, const Host& host, const std::string& filePath) {
-    std::string page = pageHead(loadUiText(state, 93)) + controlPageBody(host, {}, {.margin = 6});
+std::string notFoundPage(const LanguageTexts& texts, const Host& host,
+                         const std::string& filePath) {
+    std::string page =
+        pageHead(texts.text(UiText::NotFoundTitle)) + controlPageBody(host, {}, {.margin = 6});
     page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\r"
             " <tr bgcolor=\"" +
             htmlColor(host, ColorRole::WindowBackground) + "\">\r";
     page += "  <td width=\"36\"><img src=\"/$int/warning.jpg\" border=\"0\" alt=\"\" width=\"32\" "
             "height=\"32\"></td>\r";
-    page += "  <td>" + formatUiText(state, 94, htmlEscape(filePath)) + "</td>\r";
+    page += "  <td>" + texts.format(UiText::NotFoundMessage, htmlEscape(filePath)) + "</td>\r";
     page += " </tr>\r <tr>\r  <td colspan=\"2\" align=\"center\" valign=\"top\">";
-    page += "<FORM><INPUT CLASS=\"btn\" TYPE=\"BUTTON\" VALUE=\" " + loadUiText(state, 80) +
+    page += "<FORM><INPUT CLASS=\"btn\" TYPE=\"BUTTON\" VALUE=\" " +
+            texts.text(UiText::ButtonBack) +
             "\"  onClick=\"history.back();\" style=\"background-image:url(/$int/back.gif);"
             "background-repeat:no-repeat;width:80pt;\"></FORM>";
     page += "</td>\r </tr>\r</table>\r</body>\r</html>";
@@ -165,12 +166,12 @@ std::string notFoundPage(const AppState& state, const Host& host, const std::str
 }
 
 std::string unassignedEventPage(const Exchange& ex) {
-    const AppState& state = ex.state;
+    const LanguageTexts& texts = ex.texts;
     std::string page = pageHead("kein Template zugeordnet");
     page += controlPageBody(ex.host, {}, {.background = ColorRole::WindowBackground});
     page += "<FORM ACTION=\"/$int/SetTemplate.html\" NAME=\"SetTemplate\" METHOD=\"GET\">\r";
-    page +=
-        ex.event.empty() ? loadUiText(state, 86) : formatUiText(state, 85, htmlEscape(ex.event));
+    page += ex.event.empty() ? texts.text(UiText::NoEntryTemplate)
+                             : texts.format(UiText::EventWithoutTemplate, htmlEscape(ex.event));
     page += "<br>\r";
     page +=
         "<INPUT TYPE=\"HIDDEN\" NAME=\"REF\" VALUE=\"" + htmlEscape(ex.request.referer) + "\">\r";
@@ -185,23 +186,35 @@ std::string unassignedEventPage(const Exchange& ex) {
         page += "<OPTION VALUE=\"" + escaped + "\">" + escaped + "</OPTION>\r";
     }
     page += "</Select>\r";
-    page += "<INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\"" + loadUiText(state, 87) + "\">\r";
+    page += "<INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\"" + texts.text(UiText::AssignButton) +
+            "\">\r";
     page += "</FORM>\r</body>\r</html>";
     return page;
 }
 
-std::string injectSiteLogScript(const AppState& state, std::string_view line) {
+void PopupOffsets::read() const {
+    if (read_)
+        return;
+    read_ = true;
+    ProfileFile file;
+    if (!state_.settingsPath.empty() && file.load(state_.settingsPath)) {
+        horizontal_ = popupOffset(file, "SiteLogHorizontal", horizontal_);
+        vertical_ = popupOffset(file, "SiteLogVertical", vertical_);
+    }
+}
+
+std::string injectSiteLogScript(const PopupOffsets& offsets, std::string_view line) {
     const std::size_t close = findIgnoreCase(line, "</title>");
     if (close == std::string_view::npos)
         return std::string(line);
     const std::size_t split = close + 8;
     return std::string(line.substr(0, split)) + "<script language=\"javascript\">" +
-           siteLogPopupScript(state) + "</script>" + std::string(line.substr(split));
+           siteLogPopupScript(offsets) + "</script>" + std::string(line.substr(split));
 }
 
-std::string siteLogPopupScript(const AppState& state) {
-    const long long h = popupOffset(state, "SiteLogHorizontal", 10);
-    const long long v = popupOffset(state, "SiteLogVertical", 58);
+std::string siteLogPopupScript(const PopupOffsets& offsets) {
+    const long long h = offsets.horizontal();
+    const long long v = offsets.vertical();
     return "var PLSiteLog = window.open(\"/$int/SiteLog.html\",\"PLSiteLog\",\"width=200,"
            "height=268,left=\"+String(screen.width - " +
            std::to_string(h + 200) + ")+\",top=\"+String(screen.height - " +
@@ -209,14 +222,14 @@ std::string siteLogPopupScript(const AppState& state) {
            ")+\",menubar=no,status=no,resizable=no\");\rPLSiteLog.focus();";
 }
 
-std::string popSiteListBlock(const AppState& state) {
-    return "<script language=\"javascript\">function PopSiteList(){" + siteLogPopupScript(state) +
+std::string popSiteListBlock(const PopupOffsets& offsets) {
+    return "<script language=\"javascript\">function PopSiteList(){" + siteLogPopupScript(offsets) +
            "}</script>";
 }
 
-std::string varListPopupScript(const AppState& state) {
-    const long long h = popupOffset(state, "SiteLogHorizontal", 10);
-    const long long v = popupOffset(state, "SiteLogVertical", 58);
+std::string varListPopupScript(const PopupOffsets& offsets) {
+    const long long h = offsets.horizontal();
+    const long long v = offsets.vertical();
     return "<script language=\"javascript\">\rfunction PopVarList()\r{\rvar PLVarList = "
            "window.open(\"/$int/VarList.html\",\"PLVarList\",\"width=350,height=320,left=\"+"
            "String(screen.width - " +

@@ -4,6 +4,8 @@
 // page for an event without a template, and the scripts that open the recent-sites and
 // variables pop-ups.
 
+#include "language/UiTexts.h"
+#include "server/PopupOffsets.h"
 #include "server/RequestContext.h"
 #include "state/AppState.h"
 #include "state/Host.h"
@@ -15,21 +17,22 @@ namespace pelotest {
 
 // The welcome page of the site root while no start page is set; offers the pages
 // of staticRoot.
-std::string startSitePage(const AppState& state, const Host& host, const std::string& staticRoot);
+std::string startSitePage(const LanguageTexts& texts, const Settings& settings, const Host& host,
+                          const std::string& staticRoot);
 // The page that sends the browser on to the start page (with its parameters), always to a page
 // of this server.
 std::string redirectPage(const Settings& settings);
-// The not-found page; the missing file is named by its full local path.
-std::string notFoundPage(const AppState& state, const Host& host, const std::string& filePath);
+// The not-found page: the missing file is named by its full local path.
+std::string notFoundPage(const LanguageTexts& texts, const Host& host, const std::string& filePath);
 // The page that offers the files of the templates folder for the request's event; the values
 // it reflects are escaped.
-std::string unassignedEventPage(const Exchange& ex);
+std::string unassignedEventPage(const Exchange& ex) REQUIRES(ex.state.mutex);
 
 // The start-page injection of one line (siteLogPopupScript after the first "</title>").
-std::string injectSiteLogScript(const AppState& state, std::string_view line);
-// Pop-up scripts; the offsets are read from the settings file on disk at each call.
-std::string siteLogPopupScript(const AppState& state);
-std::string popSiteListBlock(const AppState& state);
-std::string varListPopupScript(const AppState& state);
+std::string injectSiteLogScript(const PopupOffsets& offsets, std::string_view line);
+// The pop-up scripts.
+std::string siteLogPopupScript(const PopupOffsets& offsets);
+std::string popSiteListBlock(const PopupOffsets& offsets);
+std::string varListPopupScript(const PopupOffsets& offsets);
 
 } // namespace pelotest

@@ -37,7 +37,7 @@ void ensureReadable(const fs::path& file, const std::string& filePath) {
 
 // The file itself, streamed by the listener: whole, one range of it, or no body at all when the
 // client's copy is current.
-void answerWithFile(Exchange& ex, const fs::path& file) {
+void answerWithFile(Exchange& ex, const fs::path& file) REQUIRES(ex.state.mutex) {
     HttpResponse& response = ex.response;
     const std::optional<FileStamp> stamp = stampOf(file);
     if (!stamp)
@@ -81,10 +81,10 @@ void answerWithFile(Exchange& ex, const fs::path& file) {
 
 // The start page while the remote editor is on: rebuilt as lines, the first line holding
 // "</title>" gets the script that opens the recent-sites popup.
-void answerStartPage(Exchange& ex, const fs::path& file) {
+void answerStartPage(Exchange& ex, const fs::path& file) REQUIRES(ex.state.mutex) {
     std::vector<std::string> lines = readLines(file.string());
     for (std::string& line : lines) {
-        std::string injected = injectSiteLogScript(ex.state, line);
+        std::string injected = injectSiteLogScript(ex.popupOffsets, line);
         if (injected != line) {
             line = std::move(injected);
             break;
@@ -107,13 +107,12 @@ void answerStaticFile(Exchange& ex) {
         return;
     }
     const std::string& filePath = ex.paths.FilePath;
-    const Settings& settings = ex.state.settings;
     if (isPageFile(filePath)) {
         addLogEntry(ex.state, ex.host,
                     LogEntry{LogKind::StaticPage, std::string(fileNamePart(filePath)), "",
                              pageTitle(filePath), filePath});
-        if (settings.RemoteEdit &&
-            equalsIgnoreCase(filePath, ex.paths.StaticRoot + "/" + settings.StaticSite)) {
+        if (ex.state.settings.RemoteEdit &&
+            equalsIgnoreCase(filePath, ex.paths.StaticRoot + "/" + ex.state.settings.StaticSite)) {
             answerStartPage(ex, *file);
             return;
         }
@@ -122,11 +121,11 @@ void answerStaticFile(Exchange& ex) {
 }
 
 void answerSiteRoot(Exchange& ex) {
-    const Settings& settings = ex.state.settings;
     ex.response.contentType = "text/html";
-    ex.response.body = settings.StaticSite.empty()
-                           ? startSitePage(ex.state, ex.host, ex.paths.StaticRoot)
-                           : redirectPage(settings);
+    ex.response.body =
+        ex.state.settings.StaticSite.empty()
+            ? startSitePage(ex.texts, ex.state.settings, ex.host, ex.paths.StaticRoot)
+            : redirectPage(ex.state.settings);
     markGenerated(ex.response);
 }
 
@@ -134,11 +133,11 @@ void answerNotFound(Exchange& ex) {
     const std::string& filePath = ex.paths.FilePath;
     ex.response.status = 404;
     ex.response.contentType = "text/html";
-    ex.response.body = notFoundPage(ex.state, ex.host, filePath);
+    ex.response.body = notFoundPage(ex.texts, ex.host, filePath);
     markGenerated(ex.response);
     addLogEntry(ex.state, ex.host,
                 LogEntry{LogKind::NotFound, std::string(fileNamePart(filePath)), "",
-                         loadUiText(ex.state, 93), filePath});
+                         ex.texts.text(UiText::NotFoundTitle), filePath});
 }
 
 } // namespace pelotest

@@ -6,8 +6,8 @@
 
 namespace pelotest {
 
-void answerStaticFile(Exchange& ex); // FilePath is an existing file
-void answerSiteRoot(Exchange& ex);   // FilePath == StaticRoot + "/"
-void answerNotFound(Exchange& ex);   // 404 page
+void answerStaticFile(Exchange& ex) REQUIRES(ex.state.mutex); // FilePath is an existing file
+void answerSiteRoot(Exchange& ex) REQUIRES(ex.state.mutex);   // FilePath == StaticRoot + "/"
+void answerNotFound(Exchange& ex) REQUIRES(ex.state.mutex);   // 404 page
 
 } // namespace pelotest

@@ -130,8 +130,9 @@ void answerTemplateRequest(Exchange& ex) {
     if (!match.templatePath) {
         ex.response.contentType = "text/html";
         ex.response.body = unassignedEventPage(ex);
-        addLogEntry(ex.state, ex.host,
-                    {LogKind::Unassigned, "", ex.event, loadUiText(ex.state, 88), ""});
+        addLogEntry(
+            ex.state, ex.host,
+            {LogKind::Unassigned, "", ex.event, ex.texts.text(UiText::LogNoTemplateAssigned), ""});
         return;
     }
 

@@ -19,14 +19,14 @@ struct TemplateMatch {
     std::optional<std::string> templatePath;
 };
 TemplateMatch resolveTemplate(AppState& state, const std::string& templateFolder,
-                              std::string_view event);
+                              std::string_view event) REQUIRES(state.mutex);
 
 // The event an expanded template line refers to through the event parameter parameterName
 // (first occurrence only; "" when it has none): the value after "=", up to "&", without quotes.
 std::string discoveredEvent(std::string_view line, std::string_view parameterName);
 // Appends the line's event under matchNode unless a direct child already has or matches it;
 // expands matchNode and sets TreeChanged. True when a node was added.
-bool learnEvent(AppState& state, TreeNode& matchNode, std::string_view line);
+bool learnEvent(AppState& state, TreeNode& matchNode, std::string_view line) REQUIRES(state.mutex);
 
 struct RenderedTemplate {
     std::string body;  // every expanded line followed by CR LF
@@ -35,10 +35,10 @@ struct RenderedTemplate {
 // Reads the template, expands each line and learns its events under matchNode. Throws when the
 // file cannot be read.
 RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode,
-                                const std::string& templatePath);
+                                const std::string& templatePath) REQUIRES(state.mutex);
 
 // The answer to an ordinary request inside the virtual folder; fills ex.response with the state
 // locked.
-void answerTemplateRequest(Exchange& ex);
+void answerTemplateRequest(Exchange& ex) REQUIRES(ex.state.mutex);
 
 } // namespace pelotest

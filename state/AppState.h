@@ -1,9 +1,11 @@
 #pragma once
 // The one shared state object: settings, tree, variables, log and change flags, guarded by one
 // mutex. Connection threads hold the lock while they read or change state, never while they
-// send a file.
+// send a file. Clang checks at compile time that every guarded member is touched with the lock
+// held (state/Locking.h).
 
 #include "state/EventTree.h"
+#include "state/Locking.h"
 #include "state/ProfileFile.h"
 #include "state/RequestLog.h"
 #include "state/Settings.h"
@@ -11,31 +13,31 @@
 #include "state/VariableTable.h"
 
 #include <filesystem>
-#include <mutex>
 #include <vector>
 
 namespace pelotest {
 
 struct AppState {
-    mutable std::timed_mutex mutex;
+    mutable StateMutex mutex;
 
-    Settings settings;
-    EventTree tree;
-    VariableTable variables;
-    RequestLog log;
+    Settings settings GUARDED_BY(mutex);
+    EventTree tree GUARDED_BY(mutex);
+    VariableTable variables GUARDED_BY(mutex);
+    RequestLog log GUARDED_BY(mutex);
     // Sort column and direction of the variables list (desktop list and variables page).
-    VariableSortState variablesSort;
+    VariableSortState variablesSort GUARDED_BY(mutex);
 
-    bool TreeChanged = false;
-    bool VariablesChanged = false;
-    bool LogChanged = false;
+    bool TreeChanged GUARDED_BY(mutex) = false;
+    bool VariablesChanged GUARDED_BY(mutex) = false;
+    bool LogChanged GUARDED_BY(mutex) = false;
 
-    // The settings file: its path and its content as loaded (written only by loadState's repairs
-    // and by saveState).
+    // The settings file's content as loaded (written only by loadState's repairs and by
+    // saveState).
+    ProfileFile profile GUARDED_BY(mutex);
+
+    // Set before the server starts and only read afterwards, so read without the lock: the
+    // settings file's path, and the folders searched for language libraries, in order.
     std::filesystem::path settingsPath;
-    ProfileFile profile;
-
-    // Folders searched for language libraries, in order (set at start, read-only afterwards).
     std::vector<std::filesystem::path> languageFolders;
 };
 

@@ -169,7 +169,7 @@ constexpr ConstKey kConstKeys[] = {{"VarBefore", "/("},
 
 // A "Const" key present with an empty value gets its default written into the file, once, as a
 // visible hint of what can be set there; an absent key stays absent.
-void repairConstants(AppState& state) {
+void repairConstants(AppState& state) REQUIRES(state.mutex) {
     bool repaired = false;
     for (const ConstKey& c : kConstKeys) {
         const auto value = state.profile.readString(kConst, c.key);
@@ -182,9 +182,10 @@ void repairConstants(AppState& state) {
         (void)state.profile.save(state.settingsPath); // a failed repair only loses the hint
 }
 
-void readConstants(AppState& state) {
+void readConstants(AppState& state) REQUIRES(state.mutex) {
     Settings& s = state.settings;
-    const auto constant = [&](std::string_view key, std::string_view fallback) {
+    const auto constant = [&](std::string_view key,
+                              std::string_view fallback) REQUIRES(state.mutex) {
         std::string value = state.profile.readString(kConst, key, fallback);
         return value.empty() ? std::string(fallback) : value;
     };
@@ -202,15 +203,14 @@ void readConstants(AppState& state) {
     state.variables.setLimits(limits);
 }
 
-void readPlacement(AppState& state, Host& host) {
+void readPlacement(AppState& state, Host& host) REQUIRES(state.mutex) {
     Settings& s = state.settings;
-    const ProfileFile& file = state.profile;
-    s.Left = readInteger(file, "Left");
-    s.Top = readInteger(file, "Top");
-    s.Width = readInteger(file, "Width");
-    s.Height = readInteger(file, "Height");
-    s.TreeWidth = readInteger(file, "TreeWidth");
-    s.WindowState = readText(file, kSettings, "WindowState", "normal");
+    s.Left = readInteger(state.profile, "Left");
+    s.Top = readInteger(state.profile, "Top");
+    s.Width = readInteger(state.profile, "Width");
+    s.Height = readInteger(state.profile, "Height");
+    s.TreeWidth = readInteger(state.profile, "TreeWidth");
+    s.WindowState = readText(state.profile, kSettings, "WindowState", "normal");
 
     WindowPlacement placement;
     placement.hasLeft = s.Left.has_value();
@@ -228,9 +228,8 @@ void readPlacement(AppState& state, Host& host) {
     host.applyPlacement(placement);
 }
 
-void writeSettings(AppState& state, const WindowPlacement& placement) {
+void writeSettings(AppState& state, const WindowPlacement& placement) REQUIRES(state.mutex) {
     Settings& s = state.settings;
-    ProfileFile& file = state.profile;
     // What is written is what the window reports: keep the record in step with it.
     s.PageIndex = placement.PageIndex;
     s.WindowState = placement.WindowState;
@@ -245,34 +244,34 @@ void writeSettings(AppState& state, const WindowPlacement& placement) {
     if (placement.hasTreeWidth)
         s.TreeWidth = placement.TreeWidth;
 
-    writeText(file, "LanguageDll", s.LanguageDll);
-    writeText(file, "DynamicPath", s.DynamicPath);
-    writeText(file, "VirtualPath", s.VirtualPath);
-    writeText(file, "StaticPath", s.StaticPath);
-    writeText(file, "StaticSite", s.StaticSite);
-    writeText(file, "StaticParameter", s.StaticParameter);
-    writeNumber(file, "Port", s.Port);
-    writeNumber(file, "MaxLog", s.MaxLog);
-    writeNumber(file, "RemoteEditReload", s.RemoteEditReload);
+    writeText(state.profile, "LanguageDll", s.LanguageDll);
+    writeText(state.profile, "DynamicPath", s.DynamicPath);
+    writeText(state.profile, "VirtualPath", s.VirtualPath);
+    writeText(state.profile, "StaticPath", s.StaticPath);
+    writeText(state.profile, "StaticSite", s.StaticSite);
+    writeText(state.profile, "StaticParameter", s.StaticParameter);
+    writeNumber(state.profile, "Port", s.Port);
+    writeNumber(state.profile, "MaxLog", s.MaxLog);
+    writeNumber(state.profile, "RemoteEditReload", s.RemoteEditReload);
     if (placement.hasTreeWidth)
-        writeNumber(file, "TreeWidth", placement.TreeWidth);
+        writeNumber(state.profile, "TreeWidth", placement.TreeWidth);
     if (placement.hasLeft)
-        writeNumber(file, "Left", placement.Left);
+        writeNumber(state.profile, "Left", placement.Left);
     if (placement.hasTop)
-        writeNumber(file, "Top", placement.Top);
+        writeNumber(state.profile, "Top", placement.Top);
     if (placement.hasWidth)
-        writeNumber(file, "Width", placement.Width);
+        writeNumber(state.profile, "Width", placement.Width);
     if (placement.hasHeight)
-        writeNumber(file, "Height", placement.Height);
-    writeText(file, "WindowState", placement.WindowState);
-    writeBoolean(file, "VariablesAutoSort", s.VariablesAutoSort);
-    writeBoolean(file, "RemoteEdit", s.RemoteEdit);
-    writeBoolean(file, "SaveLog", s.SaveLog);
-    writeBoolean(file, "ServerActive", s.ServerActive);
-    writeNumber(file, "PageIndex", placement.PageIndex);
+        writeNumber(state.profile, "Height", placement.Height);
+    writeText(state.profile, "WindowState", placement.WindowState);
+    writeBoolean(state.profile, "VariablesAutoSort", s.VariablesAutoSort);
+    writeBoolean(state.profile, "RemoteEdit", s.RemoteEdit);
+    writeBoolean(state.profile, "SaveLog", s.SaveLog);
+    writeBoolean(state.profile, "ServerActive", s.ServerActive);
+    writeNumber(state.profile, "PageIndex", placement.PageIndex);
 }
 
-void writeVariables(AppState& state) {
+void writeVariables(AppState& state) REQUIRES(state.mutex) {
     std::vector<std::pair<std::string, std::string>> entries;
     entries.reserve(state.variables.size());
     for (const Variable& row : state.variables.rows())
@@ -280,7 +279,7 @@ void writeVariables(AppState& state) {
     state.profile.writeSection(kVariables, entries);
 }
 
-void writeLog(AppState& state) {
+void writeLog(AppState& state) REQUIRES(state.mutex) {
     std::vector<std::pair<std::string, std::string>> entries;
     if (state.settings.SaveLog) {
         entries.reserve(state.log.size());
@@ -372,10 +371,9 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
                       const std::function<void(AppState&)>& languageStartUp) {
     Settings& s = state.settings;
     state.profile.load(state.settingsPath); // missing or unreadable: every default
-    const ProfileFile& file = state.profile;
 
     // 1. The language first, so that every status text below is in it.
-    s.LanguageDll = readText(file, kSettings, "LanguageDll", "");
+    s.LanguageDll = readText(state.profile, kSettings, "LanguageDll", "");
     if (languageStartUp)
         languageStartUp(state);
 
@@ -385,22 +383,22 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
 
     // 3.-6. Settings and window.
     host.status(text(84));
-    s.DynamicPath = readText(file, kSettings, "DynamicPath", "");
-    s.VirtualPath = readText(file, kSettings, "VirtualPath", "");
-    s.StaticPath = readText(file, kSettings, "StaticPath", "");
-    s.StaticSite = readText(file, kSettings, "StaticSite", "");
-    s.StaticParameter = readText(file, kSettings, "StaticParameter", "");
-    s.VariablesAutoSort = readBoolean(file, "VariablesAutoSort", true);
-    s.RemoteEdit = readBoolean(file, "RemoteEdit", true);
-    s.SaveLog = readBoolean(file, "SaveLog", false);
-    s.Port = readInteger(file, "Port", 80);
-    s.MaxLog = clampToField(readInteger(file, "MaxLog", 100));
-    s.RemoteEditReload = clampToField(readInteger(file, "RemoteEditReload", 2));
-    s.PageIndex = readInteger(file, "PageIndex", 0);
-    s.LastLangugeResPath = readText(file, kSettings, "LastLangugeResPath", "");
+    s.DynamicPath = readText(state.profile, kSettings, "DynamicPath", "");
+    s.VirtualPath = readText(state.profile, kSettings, "VirtualPath", "");
+    s.StaticPath = readText(state.profile, kSettings, "StaticPath", "");
+    s.StaticSite = readText(state.profile, kSettings, "StaticSite", "");
+    s.StaticParameter = readText(state.profile, kSettings, "StaticParameter", "");
+    s.VariablesAutoSort = readBoolean(state.profile, "VariablesAutoSort", true);
+    s.RemoteEdit = readBoolean(state.profile, "RemoteEdit", true);
+    s.SaveLog = readBoolean(state.profile, "SaveLog", false);
+    s.Port = readInteger(state.profile, "Port", 80);
+    s.MaxLog = clampToField(readInteger(state.profile, "MaxLog", 100));
+    s.RemoteEditReload = clampToField(readInteger(state.profile, "RemoteEditReload", 2));
+    s.PageIndex = readInteger(state.profile, "PageIndex", 0);
+    s.LastLangugeResPath = readText(state.profile, kSettings, "LastLangugeResPath", "");
     readPlacement(state, host);
 
-    // 7. Tree. A bad line ends the tree there; the rest of the file still loads and the
+    // 7. Tree. A bad line ends the tree there; the rest of the state.profile still loads and the
     // message goes back to the caller to show.
     host.status(text(48));
     std::string treeError = readTreeSection(state, kTree, true);
@@ -409,19 +407,19 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
     state.log.clear();
     if (s.SaveLog) {
         host.status(text(49));
-        for (const auto& [key, value] : file.entries(kLog))
+        for (const auto& [key, value] : state.profile.entries(kLog))
             state.log.appendLoaded(parseLogLine(value), s.MaxLog);
     }
 
     // 9. Variables. Each line keeps its own value, also when two names differ only in case.
     host.status(text(50));
     state.variables.clear();
-    for (const auto& [key, value] : file.entries(kVariables))
+    for (const auto& [key, value] : state.profile.entries(kVariables))
         state.variables.add(unescapeBytes(key), unescapeBytes(value));
 
     // 10. Whether to start the server is the caller's next step.
     host.status("");
-    s.ServerActive = readBoolean(file, "ServerActive", false);
+    s.ServerActive = readBoolean(state.profile, "ServerActive", false);
 
     // 11. Nothing has changed yet, and no column of the variables list is the sort column.
     state.TreeChanged = false;

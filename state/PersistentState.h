@@ -22,7 +22,8 @@ using TextLookup = std::function<std::string(int id)>;
 // languageStartUp, when given, runs right after LanguageDll is read and before any status text
 // is looked up (it may drop a LanguageDll that is not installed).
 std::string loadState(AppState& state, Host& host, const TextLookup& text,
-                      const std::function<void(AppState&)>& languageStartUp = {});
+                      const std::function<void(AppState&)>& languageStartUp = {})
+    REQUIRES(state.mutex);
 // Writes settings always, variables/tree/log when changed; atomically, as one write
 // of the whole file, merged into the file as it is on disk now (so hand edits made while the
 // program ran survive). The caller holds state.mutex, after the server has stopped taking
@@ -30,11 +31,13 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
 // Returns false when the file could not be written (the old file is then intact and the change
 // flags stay set), with the reason in *failure when given. Stopping the server for good is the
 // caller's next step.
-bool saveState(AppState& state, Host& host, const TextLookup& text, std::string* failure = nullptr);
+bool saveState(AppState& state, Host& host, const TextLookup& text, std::string* failure = nullptr)
+    REQUIRES(state.mutex);
 
 // Tree section format (keys Node0.., '#' per level).
-std::string readTreeSection(AppState& state, std::string_view section, bool expandRoot);
-void writeTreeSection(AppState& state, std::string_view section);
+std::string readTreeSection(AppState& state, std::string_view section, bool expandRoot)
+    REQUIRES(state.mutex);
+void writeTreeSection(AppState& state, std::string_view section) REQUIRES(state.mutex);
 
 // Log row persisted form: "Kind;FileName;Event;Title;FilePath".
 std::string formatLogLine(const LogEntry& entry);
@@ -49,7 +52,7 @@ struct ExpandedFolder {
 // lock state.mutex (the question may stay open for a while; the caller decides).
 ExpandedFolder expandFolderVariables(AppState& state, Host& host, const TextLookup& text,
                                      std::string_view folder, bool askUser, int captionId = 95,
-                                     int promptId = 96);
+                                     int promptId = 96) REQUIRES(state.mutex);
 
 // The integer rule of the settings file: the whole value is a decimal integer (optional sign)
 // in the range of int, else nullopt.

@@ -99,7 +99,7 @@ int collateVariableText(std::string_view a, std::string_view b) {
     return compareBytes(toLower(a), toLower(b));
 }
 
-void sortVariablesByColumn(AppState& state, VariableColumn column) {
+void sortVariablesByColumn(AppState& state, VariableColumn column) REQUIRES(state.mutex) {
     auto& sort = state.variablesSort;
     const int wanted = static_cast<int>(column);
     sort.descending = sort.column == wanted ? !sort.descending : false;

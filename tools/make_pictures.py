@@ -13,7 +13,12 @@ the rasterised pictures.
 The desktop pictures (resources/pictures/desktop/*.svg, 16x16) become two PNG files each in
 resources/generated/desktop/: NAME.png at 16x16 with magenta (#FF00FF) where the picture is
 transparent, as the desktop's image list expects, and NAME@2x.png at 32x32 with an alpha channel
-for high-density screens.
+for high-density screens. The dialogs' larger pictures (resources/pictures/dialogs/*.svg) become
+NAME.png at their declared size and NAME@2x.png at twice it, both with an alpha channel.
+
+The language flags (resources/pictures/lang/flag-*.txt, 16x16 pixel maps of at most 16 colours)
+become Windows bitmaps of 16 colours, resources/generated/lang/flag-*.bmp: the built-in language's
+flag is embedded in the program, the others are linked into the shipped language libraries.
 
 Usage: tools/make_pictures.py [--check]   (--check: fail when a committed binary is stale)
 """
@@ -59,6 +64,8 @@ FAVICON_SMALL = "favicon16.txt"
 FAVICON_SVG = "favicon.svg"
 # The desktop's pictures: every SVG of this folder, drawn at 16x16 and at 32x32.
 DESKTOP = "desktop"
+DIALOGS = "dialogs"
+LANG = "lang"
 MAGENTA = (0xFF, 0x00, 0xFF)
 
 
@@ -292,6 +299,65 @@ def desktop_pictures():
     return files
 
 
+def dialog_pictures():
+    files = {}
+    folder = os.path.join(SOURCES, DIALOGS)
+    for source in sorted(os.listdir(folder)):
+        if not source.endswith(".svg"):
+            continue
+        stem = source[:-4]
+        text = open(os.path.join(folder, source), encoding="utf-8").read()
+        size = re.search(r'<svg[^>]*\swidth="(\d+)"[^>]*\sheight="(\d+)"', text)
+        w, h = int(size.group(1)), int(size.group(2))
+        one, two = render_svg(os.path.join(DIALOGS, source), w, h, [(w, h), (2 * w, 2 * h)])
+        files[os.path.join(DESKTOP, stem + ".png")] = encode_png(w, h, one, 4)
+        files[os.path.join(DESKTOP, stem + "@2x.png")] = encode_png(2 * w, 2 * h, two, 4)
+    return files
+
+
+# ---------------------------------------------------------------------------------------------
+# Windows bitmap of 16 colours (the language flags)
+
+
+def encode_bmp4(picture):
+    width, height, pixels = picture
+    if any(p is None for p in pixels):
+        sys.exit("a flag has no transparent pixels: its key colour is the pixel at x 0, y 14")
+    colours = palette_of(pixels)
+    if len(colours) > 16:
+        sys.exit(f"a flag has {len(colours)} colours, at most 16")
+    colours += [(0, 0, 0)] * (16 - len(colours))
+    lookup = {c: i for i, c in reversed(list(enumerate(colours)))}
+    stride = ((width * 4 + 31) // 32) * 4
+    rows = bytearray()
+    for y in reversed(range(height)):  # bottom-up
+        indexes = [lookup[p] for p in pixels[y * width : (y + 1) * width]]
+        line = bytearray()
+        for x in range(0, width, 2):
+            low = indexes[x + 1] if x + 1 < width else 0
+            line.append((indexes[x] << 4) | low)
+        rows += line + bytes(stride - len(line))
+    table = bytes(c for r, g, b in colours for c in (b, g, r, 0))
+    offset = 14 + 40 + len(table)
+    header = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 4, 0, len(rows), 2835, 2835, 16,
+                         0)
+    return (b"BM" + struct.pack("<IHHI", offset + len(rows), 0, 0, offset) + header + table +
+            bytes(rows))
+
+
+def language_flags():
+    files = {}
+    folder = os.path.join(SOURCES, LANG)
+    for source in sorted(os.listdir(folder)):
+        if not source.endswith(".txt"):
+            continue
+        picture = read_pixel_map(os.path.join(LANG, source))
+        if picture[:2] != (16, 16):
+            sys.exit(f"{source}: {picture[0]}x{picture[1]}, expected 16x16")
+        files[os.path.join(LANG, source[:-4] + ".bmp")] = encode_bmp4(picture)
+    return files
+
+
 # ---------------------------------------------------------------------------------------------
 # Windows icon (BMP images with an AND mask)
 
@@ -381,6 +447,8 @@ def build():
             entries.append((quantize(rgba, size, size, colours), bits))
     files["favicon.ico"] = encode_icon(entries)
     files.update(desktop_pictures())
+    files.update(dialog_pictures())
+    files.update(language_flags())
     return files
 
 
@@ -389,6 +457,7 @@ def main():
     files = build()
     stale = []
     os.makedirs(os.path.join(OUTPUT, DESKTOP), exist_ok=True)
+    os.makedirs(os.path.join(OUTPUT, LANG), exist_ok=True)
     for name, data in sorted(files.items()):
         path = os.path.join(OUTPUT, name)
         old = open(path, "rb").read() if os.path.exists(path) else None

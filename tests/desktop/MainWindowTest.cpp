@@ -37,7 +37,7 @@ using desktop::MainWindow;
 using desktop::MessageKind;
 
 QString text(int id) {
-    return QString::fromLatin1(loadBuiltInUiText(id));
+    return QString::fromLatin1(loadBuiltInUiText(UiText{id}));
 }
 
 int freePort() {

@@ -7,10 +7,12 @@
 #include "desktop/Dialogs.h"
 
 #include <QDialog>
+#include <QUrl>
 
 #include <deque>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace pelotest::test {
@@ -20,14 +22,18 @@ class ScriptedDialogs : public desktop::Dialogs {
     struct Shown {
         desktop::MessageKind kind;
         QString text;
+        // The language the message boxes were told to speak (nullopt: the current one).
+        std::optional<std::string> language;
     };
     struct FolderQuestion {
         QString title;
         QString initial;
     };
 
+    // A confirmation takes its answer from confirmations first; any box then from answers
+    // (Yes/OK when both are empty).
     bool message(desktop::MessageKind kind, const QString& text) override {
-        messages.push_back({kind, text});
+        messages.push_back({kind, text, language});
         if (whileOpen)
             whileOpen();
         if (kind == desktop::MessageKind::Confirmation && !confirmations.empty()) {
@@ -35,8 +41,16 @@ class ScriptedDialogs : public desktop::Dialogs {
             confirmations.pop_front();
             return yes;
         }
-        return true;
+        if (answers.empty())
+            return true;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
     }
+    void setMessageLanguage(std::optional<std::string> languageDll) override {
+        language = std::move(languageDll);
+    }
+    void openUrl(const QUrl& url) override { opened.push_back(url); }
     std::optional<QString> input(const QString& caption, const QString& prompt,
                                  const QString& preset) override {
         prompts.push_back(prompt + QLatin1Char('|') + preset);
@@ -65,6 +79,9 @@ class ScriptedDialogs : public desktop::Dialogs {
     std::deque<bool> confirmations;
     std::function<void()> whileOpen;
     std::function<bool(QDialog&)> modal;
+    std::deque<bool> answers;
+    std::vector<QUrl> opened;
+    std::optional<std::string> language;
 
   private:
     static std::optional<QString> pop(std::deque<QString>& queue) {

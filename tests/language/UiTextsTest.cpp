@@ -24,14 +24,14 @@ TEST(UiTexts, BuiltInTableHoldsEveryGermanText) {
     for (int id = 1; id <= kUiTextCount; ++id) {
         SCOPED_TRACE(id);
         if (id == 47) {
-            EXPECT_EQ(loadBuiltInUiText(id), "");
+            EXPECT_EQ(loadBuiltInUiText(UiText{id}), "");
             continue;
         }
         const std::string expected = finished(table.at(id));
         EXPECT_FALSE(expected.empty());
-        EXPECT_EQ(loadBuiltInUiText(id), expected);
-        EXPECT_EQ(loadUiText(folders, "", id), expected);
-        EXPECT_EQ(loadUiText({}, "lang_full.dll", id), expected); // no folder to look in
+        EXPECT_EQ(loadBuiltInUiText(UiText{id}), expected);
+        EXPECT_EQ(loadUiText(folders, "", UiText{id}), expected);
+        EXPECT_EQ(loadUiText({}, "lang_full.dll", UiText{id}), expected); // no folder to look in
     }
 }
 
@@ -57,19 +57,20 @@ TEST(UiTexts, BuiltInTextsAreWindows1252Bytes) {
               "Verbindung zum Internet!"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(loadBuiltInUiText(c.id), c.bytes) << "id " << c.id;
-    EXPECT_EQ(loadBuiltInUiText(110).rfind("https://", 0), 0u) << "id 110 is a web address";
-    EXPECT_NE(loadBuiltInUiText(10).find("Pelorin"), std::string::npos);
+        EXPECT_EQ(loadBuiltInUiText(UiText{c.id}), c.bytes) << "id " << c.id;
+    EXPECT_EQ(loadBuiltInUiText(UiText::VendorAddress).rfind("https://", 0), 0u)
+        << "id 110 is a web address";
+    EXPECT_NE(loadBuiltInUiText(UiText::TrademarkNotice).find("Pelorin"), std::string::npos);
 }
 
 TEST(UiTexts, IdsWithoutTextAreEmptyUnlessALibrarySuppliesThem) {
     const auto folders = libraryFolder();
     for (int id : {47, 0, -1, 133, 1000, 65536, 1 << 30}) {
-        EXPECT_EQ(loadBuiltInUiText(id), "") << id;
-        EXPECT_EQ(loadUiText(folders, "", id), "") << id;
-        EXPECT_EQ(loadUiText(folders, "lang_only1.dll", id), "") << id;
+        EXPECT_EQ(loadBuiltInUiText(UiText{id}), "") << id;
+        EXPECT_EQ(loadUiText(folders, "", UiText{id}), "") << id;
+        EXPECT_EQ(loadUiText(folders, "lang_only1.dll", UiText{id}), "") << id;
     }
-    EXPECT_EQ(loadUiText(folders, "lang_full.dll", 47), "EN 47: unused");
+    EXPECT_EQ(loadUiText(folders, "lang_full.dll", UiText{47}), "EN 47: unused");
 }
 
 TEST(UiTexts, FullLibraryReplacesEveryId) {
@@ -78,15 +79,15 @@ TEST(UiTexts, FullLibraryReplacesEveryId) {
     const auto folders = libraryFolder();
     for (const char* library : {"lang_full.dll", "lang_full32.dll"}) {
         for (int id = 1; id <= kUiTextCount; ++id) {
-            EXPECT_EQ(loadUiText(folders, library, id),
+            EXPECT_EQ(loadUiText(folders, library, UiText{id}),
                       finished("EN " + std::to_string(id) + ": " + table.at(id)))
                 << library << " id " << id;
         }
         // Umlauts, quotes and backslashes come through the UTF-16 of the library unchanged.
-        EXPECT_EQ(loadUiText(folders, library, 15),
+        EXPECT_EQ(loadUiText(folders, library, UiText::TemplateFolderLabel),
                   "EN 15: Ordner (Es k\xF6nnen auch Variablen verwendet werden, z.B. "
                   "\"c:\\/(Test)\")");
-        EXPECT_EQ(loadUiText(folders, library, 105),
+        EXPECT_EQ(loadUiText(folders, library, UiText::LogFileNotFound),
                   "EN 105: Die Datei\r%1\rwurde nicht gefunden!");
     }
 }
@@ -94,13 +95,14 @@ TEST(UiTexts, FullLibraryReplacesEveryId) {
 TEST(UiTexts, MissingIdsFallBackOneByOne) {
     const auto table = germanTable();
     const auto folders = libraryFolder();
-    EXPECT_EQ(loadUiText(folders, "lang_only1.dll", 1), "Test environment for Pelorin templates");
+    EXPECT_EQ(loadUiText(folders, "lang_only1.dll", UiText::WindowTitle),
+              "Test environment for Pelorin templates");
     for (int id = 2; id <= kUiTextCount; ++id) {
         const std::string expected = id == 47 ? "" : finished(table.at(id));
-        EXPECT_EQ(loadUiText(folders, "lang_only1.dll", id), expected) << id;
+        EXPECT_EQ(loadUiText(folders, "lang_only1.dll", UiText{id}), expected) << id;
     }
-    EXPECT_EQ(loadUiText(folders, "lang_nover.dll", 1), "No version");
-    EXPECT_EQ(loadUiText(folders, "lang_nover.dll", 2), "Allgemein");
+    EXPECT_EQ(loadUiText(folders, "lang_nover.dll", UiText::WindowTitle), "No version");
+    EXPECT_EQ(loadUiText(folders, "lang_nover.dll", UiText::TabGeneral), "Allgemein");
 }
 
 TEST(UiTexts, LibraryTextsAreConvertedAndFinished) {
@@ -122,23 +124,26 @@ TEST(UiTexts, LibraryTextsAreConvertedAndFinished) {
         {8, "%1 und %1 und %2"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(loadUiText(folders, "lang_oddities.dll", c.id), c.expected) << "id " << c.id;
+        EXPECT_EQ(loadUiText(folders, "lang_oddities.dll", UiText{c.id}), c.expected)
+            << "id " << c.id;
     // 300 digits in the library, cut to 259.
     std::string digits;
     while (digits.size() < 259)
         digits += "0123456789";
-    EXPECT_EQ(loadUiText(folders, "lang_oddities.dll", 5), digits.substr(0, 259));
+    EXPECT_EQ(loadUiText(folders, "lang_oddities.dll", UiText{5}), digits.substr(0, 259));
 }
 
 // A script in the exported form (Windows-1252, CR LF, quotes and backslashes escaped with a
 // backslash), built with windres as the translators' guide says, gives back the same bytes.
 TEST(UiTexts, ExportedScriptBuildsAWorkingLibrary) {
     const auto folders = libraryFolder();
-    EXPECT_EQ(loadUiText(folders, "lang_template.dll", 1),
+    EXPECT_EQ(loadUiText(folders, "lang_template.dll", UiText::WindowTitle),
               "Testumgebung f\xFCr Pelorin-Templates (Vorlage)");
-    EXPECT_EQ(loadUiText(folders, "lang_template.dll", 15), loadBuiltInUiText(15));
-    EXPECT_EQ(loadUiText(folders, "lang_template.dll", 97), loadBuiltInUiText(97));
-    EXPECT_EQ(loadUiText(folders, "lang_template.dll", 2), "Allgemein");
+    EXPECT_EQ(loadUiText(folders, "lang_template.dll", UiText::TemplateFolderLabel),
+              loadBuiltInUiText(UiText::TemplateFolderLabel));
+    EXPECT_EQ(loadUiText(folders, "lang_template.dll", UiText::TreeFileNotFound),
+              loadBuiltInUiText(UiText::TreeFileNotFound));
+    EXPECT_EQ(loadUiText(folders, "lang_template.dll", UiText::TabGeneral), "Allgemein");
 }
 
 TEST(UiTexts, LibraryIsLookedForInTheFoldersInOrder) {
@@ -148,17 +153,21 @@ TEST(UiTexts, LibraryIsLookedForInTheFoldersInOrder) {
     const std::string only1 = test::readBytes(languageLibrary("lang_only1.dll"));
 
     second.write("lang.dll", only1);
-    EXPECT_EQ(loadUiText(folders, "lang.dll", 1), "Test environment for Pelorin templates");
+    EXPECT_EQ(loadUiText(folders, "lang.dll", UiText::WindowTitle),
+              "Test environment for Pelorin templates");
     first.write("lang.dll", full);
-    EXPECT_EQ(loadUiText(folders, "lang.dll", 1), finished("EN 1: " + germanTable().at(1)));
+    EXPECT_EQ(loadUiText(folders, "lang.dll", UiText::WindowTitle),
+              finished("EN 1: " + germanTable().at(1)));
 
     // The first file found decides, even when it is no library at all.
     first.write("lang.dll", "not a library");
-    EXPECT_EQ(loadUiText(folders, "lang.dll", 1), loadBuiltInUiText(1));
+    EXPECT_EQ(loadUiText(folders, "lang.dll", UiText::WindowTitle),
+              loadBuiltInUiText(UiText::WindowTitle));
     // A folder of that name is not a file.
     std::filesystem::remove(first.path() / "lang.dll");
     std::filesystem::create_directory(first.path() / "lang.dll");
-    EXPECT_EQ(loadUiText(folders, "lang.dll", 1), "Test environment for Pelorin templates");
+    EXPECT_EQ(loadUiText(folders, "lang.dll", UiText::WindowTitle),
+              "Test environment for Pelorin templates");
 }
 
 TEST(UiTexts, OnlyBareFileNamesAreLibraryNames) {
@@ -171,23 +180,29 @@ TEST(UiTexts, OnlyBareFileNamesAreLibraryNames) {
     for (const std::string& name :
          {std::string("sub/lang.dll"), std::string("sub\\lang.dll"), std::string("../lang.dll"),
           std::string(".."), std::string("lang.dll\0x", 10)}) {
-        EXPECT_EQ(loadUiText(outer, name, 1), loadBuiltInUiText(1)) << name;
-        EXPECT_EQ(loadUiText(inner, name, 1), loadBuiltInUiText(1)) << name;
+        EXPECT_EQ(loadUiText(outer, name, UiText::WindowTitle),
+                  loadBuiltInUiText(UiText::WindowTitle))
+            << name;
+        EXPECT_EQ(loadUiText(inner, name, UiText::WindowTitle),
+                  loadBuiltInUiText(UiText::WindowTitle))
+            << name;
     }
-    EXPECT_EQ(loadUiText(inner, "lang.dll", 1), "Test environment for Pelorin templates");
+    EXPECT_EQ(loadUiText(inner, "lang.dll", UiText::WindowTitle),
+              "Test environment for Pelorin templates");
 }
 
 TEST(UiTexts, ChangedOrRemovedLibraryIsSeenAtTheNextLookup) {
     TempDir dir;
     const std::vector<std::filesystem::path> folders{dir.path()};
     dir.write("lang.dll", test::readBytes(languageLibrary("lang_only1.dll")));
-    EXPECT_EQ(loadUiText(folders, "lang.dll", 1), "Test environment for Pelorin templates");
-    EXPECT_EQ(loadUiText(folders, "lang.dll", 2), "Allgemein");
+    EXPECT_EQ(loadUiText(folders, "lang.dll", UiText::WindowTitle),
+              "Test environment for Pelorin templates");
+    EXPECT_EQ(loadUiText(folders, "lang.dll", UiText::TabGeneral), "Allgemein");
     // Same size and same second would fool a cache keyed on them; nothing is cached.
     dir.write("lang.dll", test::readBytes(languageLibrary("lang_full.dll")));
-    EXPECT_EQ(loadUiText(folders, "lang.dll", 2), "EN 2: Allgemein");
+    EXPECT_EQ(loadUiText(folders, "lang.dll", UiText::TabGeneral), "EN 2: Allgemein");
     std::filesystem::remove(dir.path() / "lang.dll");
-    EXPECT_EQ(loadUiText(folders, "lang.dll", 2), "Allgemein");
+    EXPECT_EQ(loadUiText(folders, "lang.dll", UiText::TabGeneral), "Allgemein");
 }
 
 TEST(UiTexts, DamagedLibrariesFallBackToBuiltInTexts) {
@@ -205,40 +220,44 @@ TEST(UiTexts, DamagedLibrariesFallBackToBuiltInTexts) {
     for (const auto& [name, bytes] : files) {
         dir.write(name, bytes);
         for (int id : {1, 2, 97, 132})
-            EXPECT_EQ(loadUiText(folders, name, id), loadBuiltInUiText(id)) << name << " " << id;
+            EXPECT_EQ(loadUiText(folders, name, UiText{id}), loadBuiltInUiText(UiText{id}))
+                << name << " " << id;
     }
     // Cut anywhere, a library yields each text either whole or not at all.
     const auto table = germanTable();
     for (std::size_t size = 0x300; size < full.size(); size += 97) {
         dir.write("cut.dll", full.substr(0, size));
         for (int id : {1, 64, 132}) {
-            const std::string text = loadUiText(folders, "cut.dll", id);
+            const std::string text = loadUiText(folders, "cut.dll", UiText{id});
             const std::string own = finished("EN " + std::to_string(id) + ": " + table.at(id));
-            EXPECT_TRUE(text == own || text == loadBuiltInUiText(id)) << size << " " << id;
+            EXPECT_TRUE(text == own || text == loadBuiltInUiText(UiText{id})) << size << " " << id;
         }
     }
 }
 
 TEST(UiTexts, FormatFillsPlaceholders) {
     AppState state;
-    EXPECT_EQ(formatUiText(state, 131, "kunde.htm"), "kunde.htm - wurde erfolgreich gespeichert");
-    EXPECT_EQ(formatUiText(state, 97, "c:\\x.htm"), "Die Datei\rc:\\x.htm\rwurde nicht gefunden!");
-    EXPECT_EQ(formatUiText(state, 109, "<a href=\"/$int\">", "</a>"),
+    EXPECT_EQ(formatUiText(state, UiText::FileSavedMessage, "kunde.htm"),
+              "kunde.htm - wurde erfolgreich gespeichert");
+    EXPECT_EQ(formatUiText(state, UiText::TreeFileNotFound, "c:\\x.htm"),
+              "Die Datei\rc:\\x.htm\rwurde nicht gefunden!");
+    EXPECT_EQ(formatUiText(state, UiText::WelcomeControlCentreLink, "<a href=\"/$int\">", "</a>"),
               "Sie k&ouml;nnen in das <a href=\"/$int\">Kontrollzentrum</a> wechseln");
     // "%2" is filled after "%1", also where the first argument brought it in.
-    EXPECT_EQ(formatUiText(state, 109, "%2", "!"),
+    EXPECT_EQ(formatUiText(state, UiText::WelcomeControlCentreLink, "%2", "!"),
               "Sie k&ouml;nnen in das !Kontrollzentrum! wechseln");
-    EXPECT_EQ(formatUiText(state, 2, "x", "y"), "Allgemein");
-    EXPECT_EQ(formatUiText(state, 47, "x"), "");
+    EXPECT_EQ(formatUiText(state, UiText::TabGeneral, "x", "y"), "Allgemein");
+    EXPECT_EQ(formatUiText(state, UiText{47}, "x"), "");
 
     state.languageFolders = libraryFolder();
     state.settings.LanguageDll = "lang_oddities.dll";
-    EXPECT_EQ(loadUiText(state, 1), "Zeile eins\rZeile zwei");
-    EXPECT_EQ(formatUiText(state, 8, "a"), "a und a und %2");
-    EXPECT_EQ(formatUiText(state, 8, "a", "b"), "a und a und b");
-    EXPECT_EQ(formatUiText(state, 131, "kunde.htm"), "kunde.htm - wurde erfolgreich gespeichert");
+    EXPECT_EQ(loadUiText(state, UiText::WindowTitle), "Zeile eins\rZeile zwei");
+    EXPECT_EQ(formatUiText(state, UiText::ColumnValue, "a"), "a und a und %2");
+    EXPECT_EQ(formatUiText(state, UiText::ColumnValue, "a", "b"), "a und a und b");
+    EXPECT_EQ(formatUiText(state, UiText::FileSavedMessage, "kunde.htm"),
+              "kunde.htm - wurde erfolgreich gespeichert");
     state.settings.LanguageDll = "lang_full.dll";
-    EXPECT_EQ(formatUiText(state, 131, "kunde.htm"),
+    EXPECT_EQ(formatUiText(state, UiText::FileSavedMessage, "kunde.htm"),
               "EN 131: kunde.htm - wurde erfolgreich gespeichert");
 }
 

@@ -53,14 +53,15 @@ TEST(FileInfoText, ShowsLocalTimeAndSizeOrPlaceholders) {
     const timeval times[2] = {{::timegm(&utc), 0}, {::timegm(&utc), 0}};
     ASSERT_EQ(::utimes(file.c_str(), times), 0);
 
-    EXPECT_EQ(fileInfoText(state, file.string()),
+    EXPECT_EQ(fileInfoText(LanguageTexts(state), file.string()),
               "Ge&auml;ndert&nbsp;am&nbsp;06.12.2026&nbsp;15:19:16"
               "Uhr &minus;&nbsp;Gr&ouml;sse:&nbsp;2048&nbsp;Byte");
 
     const std::string unknown = "Ge&auml;ndert&nbsp;am&nbsp;??.??.????&nbsp;??:??:??"
                                 "Uhr &minus;&nbsp;Gr&ouml;sse:&nbsp;??&nbsp;Byte";
-    EXPECT_EQ(fileInfoText(state, (dir.path() / "missing.htm").string()), unknown);
-    EXPECT_EQ(fileInfoText(state, dir.path().string()), unknown) << "a folder is no file";
+    EXPECT_EQ(fileInfoText(LanguageTexts(state), (dir.path() / "missing.htm").string()), unknown);
+    EXPECT_EQ(fileInfoText(LanguageTexts(state), dir.path().string()), unknown)
+        << "a folder is no file";
 }
 
 } // namespace

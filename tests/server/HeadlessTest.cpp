@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -106,6 +107,7 @@ class Program {
     }
 
     void signal(int number) const { ::kill(pid_, number); }
+    pid_t pid() const { return pid_; }
 
     // The exit code, or -1 when the program did not end in time or was killed.
     int wait(std::chrono::milliseconds timeout) {
@@ -230,6 +232,44 @@ TEST_F(Headless, SigtermDuringAHugeRequestEndsWithinTheDeadline) {
     const auto rows = sectionLines(saved, "Variables");
     ASSERT_FALSE(rows.empty()) << saved;
     EXPECT_EQ(rows.front(), "Beta=1") << saved;
+}
+
+// Whether SIGTERM is blocked in the process pid (its main thread), read from /proc.
+bool blocksSigterm(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("SigBlk:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
+    return false;
+}
+
+// SIGTERM while the settings file is still being loaded (the save at exit once deadlocked here):
+// the program still starts, then ends cleanly within a bound, and the file keeps every row.
+TEST_F(Headless, SigtermWhileLoadingEndsCleanlyAndKeepsTheFile) {
+    const std::uint16_t port = PortHolder().port();
+    constexpr int kRows = 200'000;
+    std::string text = settings(port) + "[Variables]\r\n";
+    for (int i = 0; i < kRows; ++i)
+        text += "Name" + std::to_string(i) + "=value of row " + std::to_string(i) + "\r\n";
+    const auto file = dir.write("s.ini", text);
+
+    Program program({"--headless", "--settings", file.string()});
+    // The signal is sent once the program has blocked it (it does so right before loading),
+    // and before it reports that it listens, that is while it loads.
+    const auto start = std::chrono::steady_clock::now();
+    while (!blocksSigterm(program.pid()) && std::chrono::steady_clock::now() - start < 10s)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(blocksSigterm(program.pid()));
+    program.signal(SIGTERM);
+    const bool stillLoading = program.firstLine(0ms).empty();
+
+    EXPECT_EQ(program.wait(60s), 0) << program.err();
+    const auto rows = sectionLines(TempDir::read(file), "Variables");
+    ASSERT_EQ(rows.size(), static_cast<std::size_t>(kRows));
+    EXPECT_EQ(rows.front(), "Name0=value of row 0");
+    EXPECT_EQ(rows.back(), "Name199999=value of row 199999");
+    if (!stillLoading)
+        GTEST_SKIP() << "the file was loaded before the signal came; nothing was tested here";
 }
 
 TEST_F(Headless, SigintSavesToo) {

@@ -50,11 +50,13 @@ TEST(PopupScripts, ReadTheOffsetsFromTheFileAtEachUse) {
         state.settingsPath = dir.path() / "pelotest.ini";
         if (!c.ini.empty())
             dir.write("pelotest.ini", c.ini);
-        EXPECT_EQ(siteLogPopupScript(state), expectedSiteLogScript(c.siteLeft, c.siteTop));
-        EXPECT_EQ(popSiteListBlock(state),
+        EXPECT_EQ(siteLogPopupScript(PopupOffsets(state)),
+                  expectedSiteLogScript(c.siteLeft, c.siteTop));
+        EXPECT_EQ(popSiteListBlock(PopupOffsets(state)),
                   "<script language=\"javascript\">function PopSiteList(){" +
                       expectedSiteLogScript(c.siteLeft, c.siteTop) + "}" + "</script>");
-        EXPECT_EQ(varListPopupScript(state), expectedVarListScript(c.varLeft, c.varTop));
+        EXPECT_EQ(varListPopupScript(PopupOffsets(state)),
+                  expectedVarListScript(c.varLeft, c.varTop));
     }
 }
 
@@ -62,9 +64,9 @@ TEST(PopupScripts, SeeAHandEditWithoutARestart) {
     TempDir dir;
     AppState state;
     state.settingsPath = dir.write("pelotest.ini", "[Const]\r\nSiteLogHorizontal=1\r\n");
-    EXPECT_EQ(siteLogPopupScript(state), expectedSiteLogScript("201", "326"));
+    EXPECT_EQ(siteLogPopupScript(PopupOffsets(state)), expectedSiteLogScript("201", "326"));
     dir.write("pelotest.ini", "[Const]\r\nSiteLogHorizontal=2\r\n");
-    EXPECT_EQ(siteLogPopupScript(state), expectedSiteLogScript("202", "326"));
+    EXPECT_EQ(siteLogPopupScript(PopupOffsets(state)), expectedSiteLogScript("202", "326"));
 }
 
 TEST(PopupScripts, StartPageInjectionAfterTheFirstClosingTitle) {
@@ -82,7 +84,7 @@ TEST(PopupScripts, StartPageInjectionAfterTheFirstClosingTitle) {
         {"", ""},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(injectSiteLogScript(state, c.line), c.injected) << c.line;
+        EXPECT_EQ(injectSiteLogScript(PopupOffsets(state), c.line), c.injected) << c.line;
 }
 
 } // namespace

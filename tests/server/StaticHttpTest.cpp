@@ -28,11 +28,12 @@ std::string expectedNotFoundPage(const std::string& shownPath) {
 }
 
 std::string expectedWelcomePage(const std::string& options, const std::string& parms) {
-    const std::string vendor = loadBuiltInUiText(110);
-    return test::loadTestData("pages/welcome.html", {{"OPTIONS", options},
-                                                     {"PARMS", parms},
-                                                     {"TRADEMARK", loadBuiltInUiText(10)},
-                                                     {"VENDOR_URL", vendor}});
+    const std::string vendor = loadBuiltInUiText(UiText::VendorAddress);
+    return test::loadTestData("pages/welcome.html",
+                              {{"OPTIONS", options},
+                               {"PARMS", parms},
+                               {"TRADEMARK", loadBuiltInUiText(UiText::TrademarkNotice)},
+                               {"VENDOR_URL", vendor}});
 }
 
 const std::string kSiteLogScript =

@@ -1,0 +1,78 @@
+#pragma once
+// The lock of the shared state in a form clang's thread-safety analysis understands: members
+// marked GUARDED_BY(mutex) may be touched only with the mutex held, and functions marked
+// REQUIRES(state.mutex) only be called so. Clang checks both at compile time (-Wthread-safety);
+// other compilers ignore the marks.
+
+#include <chrono>
+#include <mutex>
+
+#if defined(__clang__)
+#define PELOTEST_THREAD_ANNOTATION(x) __attribute__((x))
+#else
+#define PELOTEST_THREAD_ANNOTATION(x)
+#endif
+
+#define CAPABILITY(x) PELOTEST_THREAD_ANNOTATION(capability(x))
+#define SCOPED_CAPABILITY PELOTEST_THREAD_ANNOTATION(scoped_lockable)
+#define GUARDED_BY(x) PELOTEST_THREAD_ANNOTATION(guarded_by(x))
+#define REQUIRES(...) PELOTEST_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
+#define ACQUIRE(...) PELOTEST_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
+#define RELEASE(...) PELOTEST_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
+#define TRY_ACQUIRE(...) PELOTEST_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
+#define EXCLUDES(...) PELOTEST_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
+#define NO_THREAD_SAFETY_ANALYSIS PELOTEST_THREAD_ANNOTATION(no_thread_safety_analysis)
+
+#if defined(__SANITIZE_THREAD__)
+#define PELOTEST_TSAN_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define PELOTEST_TSAN_BUILD 1
+#endif
+#endif
+
+namespace pelotest {
+
+// The state's mutex: a timed mutex, so that the shutdown can give up on a request that is stuck
+// while it holds the state.
+class CAPABILITY("mutex") StateMutex {
+  public:
+    void lock() ACQUIRE() { mutex_.lock(); }
+    void unlock() RELEASE() { mutex_.unlock(); }
+    bool try_lock() TRY_ACQUIRE(true) { return mutex_.try_lock(); }
+    template <typename Clock, typename Duration>
+    bool try_lock_until(const std::chrono::time_point<Clock, Duration>& deadline)
+        TRY_ACQUIRE(true) {
+#ifdef PELOTEST_TSAN_BUILD
+        // A steady-clock wait becomes pthread_mutex_clocklock, which ThreadSanitizer does not
+        // see; it would then report the unlock that follows as the unlock of a free mutex. Its
+        // builds wait on the system clock instead (pthread_mutex_timedlock, which it sees).
+        const auto left = deadline - Clock::now();
+        return mutex_.try_lock_until(std::chrono::system_clock::now() +
+                                     std::chrono::duration_cast<std::chrono::nanoseconds>(left));
+#else
+        return mutex_.try_lock_until(deadline);
+#endif
+    }
+    template <typename Rep, typename Period>
+    bool try_lock_for(const std::chrono::duration<Rep, Period>& timeout) TRY_ACQUIRE(true) {
+        return try_lock_until(std::chrono::steady_clock::now() + timeout);
+    }
+
+  private:
+    std::timed_mutex mutex_;
+};
+
+// Holds a StateMutex for its lifetime.
+class SCOPED_CAPABILITY StateLock {
+  public:
+    explicit StateLock(StateMutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
+    ~StateLock() RELEASE() { mutex_.unlock(); }
+    StateLock(const StateLock&) = delete;
+    StateLock& operator=(const StateLock&) = delete;
+
+  private:
+    StateMutex& mutex_;
+};
+
+} // namespace pelotest
