@@ -478,35 +478,35 @@ void MainWindow::updateSettings(Change change) {
 
 void MainWindow::bindSettings() {
     connect(Edit1, &QLineEdit::textChanged, this, [this](const QString& text) {
-        updateSettings([&](Settings& s) { s.DynamicPath = toPathBytes(text); });
+        updateSettings([&](Settings& s) { s.dynamicPath = toPathBytes(text); });
     });
     connect(Edit3, &QLineEdit::textChanged, this, [this](const QString& text) {
-        updateSettings([&](Settings& s) { s.VirtualPath = toWindows1252(text); });
+        updateSettings([&](Settings& s) { s.virtualPath = toWindows1252(text); });
     });
     connect(Edit2, &QLineEdit::textChanged, this, [this](const QString& text) {
-        updateSettings([&](Settings& s) { s.StaticPath = toPathBytes(text); });
+        updateSettings([&](Settings& s) { s.staticPath = toPathBytes(text); });
         edit2Change();
     });
     connect(ComboBox1, &QComboBox::currentTextChanged, this, [this](const QString& text) {
-        updateSettings([&](Settings& s) { s.StaticSite = toPathBytes(text); });
+        updateSettings([&](Settings& s) { s.staticSite = toPathBytes(text); });
         comboBox1Change();
     });
     connect(Edit4, &QLineEdit::textChanged, this, [this](const QString& text) {
-        updateSettings([&](Settings& s) { s.StaticParameter = toWindows1252(text); });
+        updateSettings([&](Settings& s) { s.staticParameter = toWindows1252(text); });
     });
     connect(SpinEdit1, &QSpinBox::valueChanged, this,
-            [this](int value) { updateSettings([&](Settings& s) { s.Port = value; }); });
+            [this](int value) { updateSettings([&](Settings& s) { s.port = value; }); });
     connect(SpinEdit2, &QSpinBox::valueChanged, this,
-            [this](int value) { updateSettings([&](Settings& s) { s.MaxLog = value; }); });
+            [this](int value) { updateSettings([&](Settings& s) { s.maxLog = value; }); });
     connect(SpinEdit3, &QSpinBox::valueChanged, this, [this](int value) {
-        updateSettings([&](Settings& s) { s.RemoteEditReload = value; });
+        updateSettings([&](Settings& s) { s.remoteEditReload = value; });
     });
     connect(CheckBox1, &QCheckBox::toggled, this,
-            [this](bool on) { updateSettings([&](Settings& s) { s.VariablesAutoSort = on; }); });
+            [this](bool on) { updateSettings([&](Settings& s) { s.variablesAutoSort = on; }); });
     connect(CheckBox2, &QCheckBox::toggled, this,
-            [this](bool on) { updateSettings([&](Settings& s) { s.SaveLog = on; }); });
+            [this](bool on) { updateSettings([&](Settings& s) { s.saveLog = on; }); });
     connect(CheckBox3, &QCheckBox::toggled, this,
-            [this](bool on) { updateSettings([&](Settings& s) { s.RemoteEdit = on; }); });
+            [this](bool on) { updateSettings([&](Settings& s) { s.remoteEdit = on; }); });
     connect(ToolButton1, &QToolButton::clicked, this, &MainWindow::toolButton1Click);
     connect(SpeedButton1, &QToolButton::clicked, this, &MainWindow::speedButton1Click);
     connect(SpeedButton2, &QToolButton::clicked, this, &MainWindow::speedButton2Click);
@@ -516,17 +516,17 @@ void MainWindow::bindSettings() {
 void MainWindow::fillControls() {
     const Settings& s = state_.settings;
     filling_ = true;
-    Edit1->setText(fromPathBytes(s.DynamicPath));
-    Edit3->setText(fromWindows1252(s.VirtualPath));
-    Edit2->setText(fromPathBytes(s.StaticPath)); // refills the start pages
-    ComboBox1->setEditText(fromPathBytes(s.StaticSite));
-    Edit4->setText(fromWindows1252(s.StaticParameter));
-    CheckBox1->setChecked(s.VariablesAutoSort);
-    CheckBox3->setChecked(s.RemoteEdit);
-    CheckBox2->setChecked(s.SaveLog);
-    SpinEdit1->setValue(s.Port);
-    SpinEdit2->setValue(s.MaxLog);
-    SpinEdit3->setValue(s.RemoteEditReload);
+    Edit1->setText(fromPathBytes(s.dynamicPath));
+    Edit3->setText(fromWindows1252(s.virtualPath));
+    Edit2->setText(fromPathBytes(s.staticPath)); // refills the start pages
+    ComboBox1->setEditText(fromPathBytes(s.staticSite));
+    Edit4->setText(fromWindows1252(s.staticParameter));
+    CheckBox1->setChecked(s.variablesAutoSort);
+    CheckBox3->setChecked(s.remoteEdit);
+    CheckBox2->setChecked(s.saveLog);
+    SpinEdit1->setValue(s.port);
+    SpinEdit2->setValue(s.maxLog);
+    SpinEdit3->setValue(s.remoteEditReload);
     filling_ = false;
     comboBox1Change();
 }
@@ -536,8 +536,8 @@ void MainWindow::settingsChangedByRequest() {
     std::string site, parameter;
     {
         std::lock_guard lock(state_.mutex);
-        site = state_.settings.StaticSite;
-        parameter = state_.settings.StaticParameter;
+        site = state_.settings.staticSite;
+        parameter = state_.settings.staticParameter;
     }
     filling_ = true;
     ComboBox1->setEditText(fromPathBytes(site));
@@ -577,7 +577,7 @@ void MainWindow::speedButton1Click() {
     {
         std::lock_guard lock(state_.mutex);
         expanded = expandFolderVariables(state_, host_, coreTexts(state_),
-                                         state_.settings.DynamicPath, false);
+                                         state_.settings.dynamicPath, false);
     }
     const auto chosen = dialogs_->chooseFolder(uiText(state_, 102), fromPathBytes(expanded.folder));
     if (!chosen)
@@ -605,7 +605,7 @@ void MainWindow::showHelp() {
 // Languages.
 
 void MainWindow::discoverLanguageBox() {
-    languages_ = discoverLanguages(state_.languageFolders, state_.settings.LanguageDll);
+    languages_ = discoverLanguages(state_.languageFolders, state_.settings.languageDll);
     const bool wasFilling = filling_;
     filling_ = true;
     ComboBox2->clear();
@@ -613,7 +613,7 @@ void MainWindow::discoverLanguageBox() {
         ComboBox2->addItem(flagIcon(entry.flag), fromWindows1252(entry.displayName),
                            fromPathBytes(entry.fileName));
     ComboBox2->setCurrentIndex(
-        static_cast<int>(findLanguage(languages_, state_.settings.LanguageDll).value_or(0)));
+        static_cast<int>(findLanguage(languages_, state_.settings.languageDll).value_or(0)));
     filling_ = wasFilling;
 }
 
@@ -642,9 +642,9 @@ void MainWindow::comboBox2Select(int index) {
     const std::string& chosen = languages_[static_cast<std::size_t>(index)].fileName;
     {
         std::lock_guard lock(state_.mutex);
-        if (chosen == state_.settings.LanguageDll)
+        if (chosen == state_.settings.languageDll)
             return;
-        state_.settings.LanguageDll = chosen;
+        state_.settings.languageDll = chosen;
     }
     applyLanguage(false);
 }
@@ -652,9 +652,9 @@ void MainWindow::comboBox2Select(int index) {
 void MainWindow::rescanLanguages() {
     ComboBox2->setEnabled(false);
     discoverLanguageBox();
-    if (!findLanguage(languages_, state_.settings.LanguageDll)) {
+    if (!findLanguage(languages_, state_.settings.languageDll)) {
         std::lock_guard lock(state_.mutex);
-        state_.settings.LanguageDll.clear();
+        state_.settings.languageDll.clear();
     }
     ComboBox2->setEnabled(true);
 }
@@ -675,7 +675,7 @@ void MainWindow::speedButton3Click() {
 }
 
 bool MainWindow::exportLanguage() {
-    const std::string stored = state_.settings.LastLangugeResPath;
+    const std::string stored = state_.settings.lastLangugeResPath;
     const auto chosen = dialogs_->chooseFolder(uiText(state_, kSprachpfad), fromPathBytes(stored));
     if (!chosen)
         return true;
@@ -686,7 +686,7 @@ bool MainWindow::exportLanguage() {
         // Kept at once, also in the file: the next export starts there even if the program
         // ends without saving.
         std::lock_guard lock(state_.mutex);
-        state_.settings.LastLangugeResPath = folder;
+        state_.settings.lastLangugeResPath = folder;
         state_.profile.writeString("Settings", "LastLangugeResPath", folder);
     }
     ProfileFile onDisk;
@@ -697,7 +697,7 @@ bool MainWindow::exportLanguage() {
     std::string languageDll;
     {
         std::lock_guard lock(state_.mutex);
-        languageDll = state_.settings.LanguageDll;
+        languageDll = state_.settings.languageDll;
     }
     const auto failure = writeLanguageExport(
         folder, languageExportFiles(state_.languageFolders, languageDll, languages_));
@@ -751,7 +751,7 @@ void MainWindow::buildViews() {
     connect(TreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
         // Another node is the selected one.
         std::lock_guard lock(uiLock_);
-        state_.TreeChanged = true;
+        state_.treeChanged = true;
     });
     connect(this, &MainWindow::rootImageChanged, treeModel_, &TreeModel::setRootImage);
     connect(&host_, &QtHost::treeChangedQueued, this, &MainWindow::treeChangedByRequest);
@@ -809,7 +809,7 @@ void MainWindow::buildViews() {
     connect(ListView2, &QAbstractItemView::doubleClicked, this, &MainWindow::listView2DblClick);
     connect(ListView2->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         std::lock_guard lock(uiLock_);
-        state_.LogChanged = true;
+        state_.logChanged = true;
     });
     connect(&host_, &QtHost::logChangedQueued, this, &MainWindow::logChangedByRequest);
 }
@@ -833,7 +833,7 @@ QString MainWindow::formatText(int id, const QString& arg) const {
 // let go while a box is open).
 ExpandedFolder MainWindow::templatesFolder(int captionId, int promptId) {
     std::lock_guard lock(uiLock_);
-    const std::string folder = state_.settings.DynamicPath;
+    const std::string folder = state_.settings.dynamicPath;
     return expandFolderVariables(state_, host_, coreTexts(state_), folder, true, captionId,
                                  promptId);
 }
@@ -905,7 +905,7 @@ void MainWindow::zuordnen1Click() {
         if (!state_.tree.contains(node))
             return;
         node->text = nodeTextForChoice(node->text, node == state_.tree.first(), entry);
-        state_.TreeChanged = true;
+        state_.treeChanged = true;
     }
     syncTree();
 }
@@ -948,7 +948,7 @@ void MainWindow::lschen2Click() {
         return;
     std::lock_guard lock(uiLock_);
     if (treeModel_->removeNode(node))
-        state_.TreeChanged = true;
+        state_.treeChanged = true;
 }
 
 void MainWindow::alleausklappen1Click() {
@@ -968,10 +968,10 @@ std::optional<std::string> MainWindow::selectedVariable() const {
 void MainWindow::rememberSelectedVariable() {
     const QModelIndexList rows = ListView1->selectionModel()->selectedRows();
     std::lock_guard lock(uiLock_);
-    state_.VariablesChanged = true; // another row is the selected one
+    state_.variablesChanged = true; // another row is the selected one
     const auto row = rows.isEmpty() ? state_.variables.size() : std::size_t(rows.front().row());
     if (row < state_.variables.size())
-        selectedVariable_ = state_.variables[row].Name;
+        selectedVariable_ = state_.variables[row].name;
     else
         selectedVariable_.reset();
 }
@@ -998,7 +998,7 @@ void MainWindow::syncVariables() {
         selection->setCurrentIndex(index,
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
-    selectedVariable_ = state_.variables[row].Name;
+    selectedVariable_ = state_.variables[row].name;
 }
 
 void MainWindow::variablesChangedByRequest() {
@@ -1007,7 +1007,7 @@ void MainWindow::variablesChangedByRequest() {
     bool autoSort = true;
     {
         std::lock_guard lock(uiLock_);
-        autoSort = state_.settings.VariablesAutoSort;
+        autoSort = state_.settings.variablesAutoSort;
     }
     if (CheckBox1->isChecked() != autoSort) {
         filling_ = true;
@@ -1026,7 +1026,7 @@ void MainWindow::bearbeiten2Click() {
         const auto row = state_.variables.find(*name);
         if (!row)
             return;
-        value = state_.variables[*row].Value;
+        value = state_.variables[*row].value;
     }
     const auto answer =
         dialogs_->input(fromWindows1252(*name), uiText(state_, 46), fromWindows1252(value));
@@ -1042,7 +1042,7 @@ void MainWindow::bearbeiten2Click() {
             state_.variables.setValue(*row, toWindows1252(*answer));
         else
             state_.variables.add(*name, toWindows1252(*answer));
-        state_.VariablesChanged = true;
+        state_.variablesChanged = true;
     }
     syncVariables();
 }
@@ -1055,7 +1055,7 @@ void MainWindow::lschen1Click() {
         std::lock_guard lock(uiLock_);
         if (const auto row = state_.variables.find(*name)) {
             state_.variables.remove(*row);
-            state_.VariablesChanged = true;
+            state_.variablesChanged = true;
         }
     }
     syncVariables();
@@ -1068,7 +1068,7 @@ void MainWindow::checkBox1Click(bool checked) {
     {
         std::lock_guard lock(uiLock_);
         state_.variables.resetMarks();
-        state_.VariablesChanged = true;
+        state_.variablesChanged = true;
     }
     syncVariables();
 }
@@ -1105,30 +1105,30 @@ std::optional<LogEntry> MainWindow::selectedLogEntry() {
 
 void MainWindow::popupMenu3Popup() {
     const std::optional<LogEntry> entry = selectedLogEntry();
-    Bearbeiten3->setEnabled(entry && isRegularFile(entry->FilePath));
+    Bearbeiten3->setEnabled(entry && isRegularFile(entry->filePath));
     Eigenschaften1->setEnabled(entry.has_value());
     Lschen3->setEnabled(true);
 }
 
 void MainWindow::bearbeiten3Click() {
     if (const std::optional<LogEntry> entry = selectedLogEntry())
-        opener_->edit(fromPathBytes(entry->FilePath));
+        opener_->edit(fromPathBytes(entry->filePath));
 }
 
 void MainWindow::eigenschaften1Click() {
     const std::optional<LogEntry> entry = selectedLogEntry();
     if (!entry)
         return;
-    const QString path = fromPathBytes(entry->FilePath);
-    if (isRegularFile(entry->FilePath)) {
+    const QString path = fromPathBytes(entry->filePath);
+    if (isRegularFile(entry->filePath)) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         FilePropertiesDialog dialog(path, uiText(state_, 112), this);
         QApplication::restoreOverrideCursor();
         dialogs_->showModal(dialog);
-    } else if (!entry->FilePath.empty()) {
+    } else if (!entry->filePath.empty()) {
         dialogs_->message(MessageKind::Warning, formatText(105, path));
     } else {
-        dialogs_->message(MessageKind::Information, formatText(106, fromWindows1252(entry->Event)));
+        dialogs_->message(MessageKind::Information, formatText(106, fromWindows1252(entry->event)));
     }
 }
 
@@ -1136,7 +1136,7 @@ void MainWindow::listView2DblClick() {
     const std::optional<LogEntry> entry = selectedLogEntry();
     if (!entry)
         return;
-    if (isRegularFile(entry->FilePath))
+    if (isRegularFile(entry->filePath))
         bearbeiten3Click();
     else
         eigenschaften1Click();
@@ -1147,7 +1147,7 @@ void MainWindow::lschen3Click() {
         return;
     std::lock_guard lock(uiLock_);
     state_.log.clear();
-    state_.LogChanged = true;
+    state_.logChanged = true;
     logModel_->sync();
 }
 
@@ -1199,8 +1199,8 @@ void MainWindow::toolButton1Click() {
     int port = 0;
     {
         std::lock_guard lock(state_.mutex);
-        address = state_.settings.BindAddress;
-        port = state_.settings.Port;
+        address = state_.settings.bindAddress;
+        port = state_.settings.port;
     }
     showServerState(true);
     QString failure;
@@ -1319,25 +1319,25 @@ void MainWindow::showEvent(QShowEvent* event) {
 void MainWindow::applyPlacement(const WindowPlacement& stored) {
     // The settings are read by now: the controls show them before the window appears.
     fillControls();
-    PageControl1->setCurrentIndex(std::clamp(stored.PageIndex, 0, PageControl1->count() - 1));
+    PageControl1->setCurrentIndex(std::clamp(stored.pageIndex, 0, PageControl1->count() - 1));
     QRect bounds(pos(), size());
     if (stored.hasLeft)
-        bounds.moveLeft(stored.Left);
+        bounds.moveLeft(stored.left);
     if (stored.hasTop)
-        bounds.moveTop(stored.Top);
-    if (stored.hasWidth && stored.Width > 0)
-        bounds.setWidth(stored.Width);
-    if (stored.hasHeight && stored.Height > 0)
-        bounds.setHeight(stored.Height);
+        bounds.moveTop(stored.top);
+    if (stored.hasWidth && stored.width > 0)
+        bounds.setWidth(stored.width);
+    if (stored.hasHeight && stored.height > 0)
+        bounds.setHeight(stored.height);
     move(bounds.topLeft());
     resize(bounds.size());
     bounds_ = QRect(pos(), size());
     if (stored.hasTreeWidth)
-        treeWidth_ = std::max(stored.TreeWidth, kMinTreeWidth);
+        treeWidth_ = std::max(stored.treeWidth, kMinTreeWidth);
 
-    if (stored.WindowState == "maximized") {
+    if (stored.windowState == "maximized") {
         showMaximized();
-    } else if (stored.WindowState == "minimized") {
+    } else if (stored.windowState == "minimized") {
         if (trayAvailable_)
             hideToTray();
         else
@@ -1349,18 +1349,18 @@ void MainWindow::applyPlacement(const WindowPlacement& stored) {
 
 WindowPlacement MainWindow::placement() const {
     WindowPlacement p;
-    p.Left = bounds_.x();
-    p.Top = bounds_.y();
-    p.Width = bounds_.width();
-    p.Height = bounds_.height();
-    p.TreeWidth = treeWidthPending_ ? treeWidth_ : Splitter1->sizes().value(0, treeWidth_);
-    p.PageIndex = PageControl1->currentIndex();
+    p.left = bounds_.x();
+    p.top = bounds_.y();
+    p.width = bounds_.width();
+    p.height = bounds_.height();
+    p.treeWidth = treeWidthPending_ ? treeWidth_ : Splitter1->sizes().value(0, treeWidth_);
+    p.pageIndex = PageControl1->currentIndex();
     if ((windowState() & Qt::WindowMaximized) || (hiddenToTray_ && restoreMaximized_))
-        p.WindowState = "maximized";
+        p.windowState = "maximized";
     else if (hiddenToTray_)
-        p.WindowState = "minimized";
+        p.windowState = "minimized";
     else
-        p.WindowState = "normal";
+        p.windowState = "normal";
     return p;
 }
 
@@ -1391,15 +1391,15 @@ void MainWindow::start() {
             // that is offered is named as its file is: the name may have been stored in another
             // case, and file names here are case-sensitive.
             discoverLanguageBox();
-            const auto offered = findLanguage(languages_, state_.settings.LanguageDll);
+            const auto offered = findLanguage(languages_, state_.settings.languageDll);
             const std::string name = offered ? languages_[*offered].fileName : std::string();
-            if (name != state_.settings.LanguageDll) {
-                state_.settings.LanguageDll = name;
+            if (name != state_.settings.languageDll) {
+                state_.settings.languageDll = name;
                 discoverLanguageBox();
             }
             applyLanguage(false);
         });
-        runServer = state_.settings.ServerActive;
+        runServer = state_.settings.serverActive;
     }
     // The loaded tree shows expanded, as every addition does.
     treeModel_->reload();
@@ -1420,7 +1420,7 @@ bool MainWindow::saveNow() {
     // Through the window's own lock: the status texts of saving repaint the window, and the
     // views read the state while they paint.
     std::lock_guard lock(uiLock_);
-    state_.settings.ServerActive = ToolButton1->isChecked();
+    state_.settings.serverActive = ToolButton1->isChecked();
     saved_ = pelotest::saveState(state_, host_, coreTexts(state_));
     return saved_;
 }
@@ -1442,7 +1442,7 @@ bool MainWindow::shutdown() {
     {
         std::unique_lock lock(uiLock_, std::defer_lock);
         if (lock.try_lock_for(stopped ? kStopDeadline : kLockGrace)) {
-            state_.settings.ServerActive = wasRunning;
+            state_.settings.serverActive = wasRunning;
             saved_ = pelotest::saveState(state_, host_, coreTexts(state_));
         } else {
             std::cerr << "pelotest: a request was still running when the program closed; the "

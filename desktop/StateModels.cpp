@@ -215,8 +215,8 @@ QVariant VariablesModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DecorationRole)
         return images_.icon(kMarkImage[static_cast<int>(variable.mark)]);
     if (index.column() == 0)
-        return fromWindows1252(variable.Name);
-    return fromWindows1252(std::string_view(variable.Value).substr(0, kShownValueBytes));
+        return fromWindows1252(variable.name);
+    return fromWindows1252(std::string_view(variable.value).substr(0, kShownValueBytes));
 }
 
 QVariant VariablesModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -274,19 +274,19 @@ QVariant LogModel::data(const QModelIndex& index, int role) const {
     const LogEntry& entry = state_.log.rows()[row];
     switch (role) {
     case Qt::DecorationRole:
-        return images_.icon(entry.Kind);
+        return images_.icon(entry.kind);
     case Qt::ToolTipRole:
-        return entry.FilePath.empty() ? QVariant() : QVariant(fromPathBytes(entry.FilePath));
+        return entry.filePath.empty() ? QVariant() : QVariant(fromPathBytes(entry.filePath));
     default:
         break;
     }
     switch (index.column()) {
     case 0:
-        return fromPathBytes(entry.FileName);
+        return fromPathBytes(entry.fileName);
     case 1:
-        return fromWindows1252(entry.Event);
+        return fromWindows1252(entry.event);
     default:
-        return fromWindows1252(entry.Title);
+        return fromWindows1252(entry.title);
     }
 }
 

@@ -114,7 +114,7 @@ class BusyScope {
     BusyScope(RequestBusy& busy, AppState& state) : busy_(busy) {
         busy_.enter([&state] {
             const StateLock lock(state.mutex);
-            return state.settings.VariablesAutoSort;
+            return state.settings.variablesAutoSort;
         });
     }
     ~BusyScope() { busy_.leave(); }
@@ -131,7 +131,7 @@ HttpResponse RequestHandler::handle(const HttpRequest& request) {
     HttpResponse response;
     {
         const StateLock lock(state_.mutex);
-        if (!isAllowedHost(request.header("Host"), state_.settings.AllowedHosts)) {
+        if (!isAllowedHost(request.header("Host"), state_.settings.allowedHosts)) {
             answerForbiddenHost(response);
             return response;
         }

@@ -41,10 +41,10 @@ void answerWithFile(Exchange& ex, const fs::path& file) REQUIRES(ex.state.mutex)
     HttpResponse& response = ex.response;
     const std::optional<FileStamp> stamp = stampOf(file);
     if (!stamp)
-        throw std::runtime_error("Cannot read file " + ex.paths.FilePath);
-    ensureReadable(file, ex.paths.FilePath);
+        throw std::runtime_error("Cannot read file " + ex.paths.filePath);
+    ensureReadable(file, ex.paths.filePath);
     const std::string etag = entityTag(*stamp);
-    response.contentType = std::string(contentTypeFor(ex.paths.FilePath));
+    response.contentType = std::string(contentTypeFor(ex.paths.filePath));
     response.setHeader("Last-Modified", httpDate(stamp->modifiedSeconds));
     response.setHeader("ETag", etag);
     response.setHeader("Cache-Control", "no-cache"); // a changed file shows at the next load
@@ -106,13 +106,13 @@ void answerStaticFile(Exchange& ex) {
         answerNotFound(ex);
         return;
     }
-    const std::string& filePath = ex.paths.FilePath;
+    const std::string& filePath = ex.paths.filePath;
     if (isPageFile(filePath)) {
         addLogEntry(ex.state, ex.host,
                     LogEntry{LogKind::StaticPage, std::string(fileNamePart(filePath)), "",
                              pageTitle(filePath), filePath});
-        if (ex.state.settings.RemoteEdit &&
-            equalsIgnoreCase(filePath, ex.paths.StaticRoot + "/" + ex.state.settings.StaticSite)) {
+        if (ex.state.settings.remoteEdit &&
+            equalsIgnoreCase(filePath, ex.paths.staticRoot + "/" + ex.state.settings.staticSite)) {
             answerStartPage(ex, *file);
             return;
         }
@@ -123,14 +123,14 @@ void answerStaticFile(Exchange& ex) {
 void answerSiteRoot(Exchange& ex) {
     ex.response.contentType = "text/html";
     ex.response.body =
-        ex.state.settings.StaticSite.empty()
-            ? startSitePage(ex.texts, ex.state.settings, ex.host, ex.paths.StaticRoot)
+        ex.state.settings.staticSite.empty()
+            ? startSitePage(ex.texts, ex.state.settings, ex.host, ex.paths.staticRoot)
             : redirectPage(ex.state.settings);
     markGenerated(ex.response);
 }
 
 void answerNotFound(Exchange& ex) {
-    const std::string& filePath = ex.paths.FilePath;
+    const std::string& filePath = ex.paths.filePath;
     ex.response.status = 404;
     ex.response.contentType = "text/html";
     ex.response.body = notFoundPage(ex.texts, ex.host, filePath);

@@ -73,7 +73,7 @@ std::string discoveredEvent(std::string_view line, std::string_view parameterNam
 }
 
 bool learnEvent(AppState& state, TreeNode& matchNode, std::string_view line) {
-    const std::string event = discoveredEvent(line, state.settings.Event);
+    const std::string event = discoveredEvent(line, state.settings.event);
     if (event.empty())
         return false;
     for (const std::unique_ptr<TreeNode>& child : matchNode.children)
@@ -81,7 +81,7 @@ bool learnEvent(AppState& state, TreeNode& matchNode, std::string_view line) {
             return false;
     matchNode.appendChild(event);
     state.tree.expandAll(matchNode);
-    state.TreeChanged = true;
+    state.treeChanged = true;
     return true;
 }
 
@@ -126,7 +126,7 @@ RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode
 }
 
 void answerTemplateRequest(Exchange& ex) {
-    const TemplateMatch match = resolveTemplate(ex.state, ex.paths.TemplateFolder, ex.event);
+    const TemplateMatch match = resolveTemplate(ex.state, ex.paths.templateFolder, ex.event);
     if (!match.templatePath) {
         ex.response.contentType = "text/html";
         ex.response.body = unassignedEventPage(ex);
@@ -141,7 +141,7 @@ void answerTemplateRequest(Exchange& ex) {
         const std::string bare(fileNamePart(path));
         if (match.node->text != bare) {
             match.node->text = bare;
-            ex.state.TreeChanged = true;
+            ex.state.treeChanged = true;
             ex.host.treeChanged();
         }
     }

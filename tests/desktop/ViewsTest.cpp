@@ -167,7 +167,7 @@ struct Fixture {
     QString value(const std::string& name) {
         std::lock_guard lock(state.mutex);
         const auto row = state.variables.find(name);
-        return row ? QString::fromLatin1(state.variables[*row].Value) : QStringLiteral("<none>");
+        return row ? QString::fromLatin1(state.variables[*row].value) : QStringLiteral("<none>");
     }
     // The views have taken every notification of the requests so far.
     void settle() const { QTest::qWait(30); }
@@ -294,7 +294,7 @@ void ViewsTest::assignmentRules() {
     QVERIFY(
         sameIcon(changed.data(Qt::DecorationRole).value<QIcon>(), f.window->images().icon(image)));
     std::lock_guard lock(f.state.mutex);
-    QCOMPARE(f.state.TreeChanged, true);
+    QCOMPARE(f.state.treeChanged, true);
 }
 
 void ViewsTest::selectionDialogSpeaksTheCurrentLanguage() {
@@ -397,7 +397,7 @@ void ViewsTest::deletingNodes() {
     {
         std::lock_guard lock(f.state.mutex);
         QVERIFY(f.state.tree.empty());
-        QVERIFY(f.state.TreeChanged);
+        QVERIFY(f.state.treeChanged);
     }
     f.trigger("Alleausklappen1"); // nothing to expand, nothing breaks
     f.trigger("Lschen2");         // nothing selected: no question
@@ -450,8 +450,8 @@ void ViewsTest::uncheckingAutoSortClearsMarksKeepingOrder() {
     QCOMPARE(images(), (std::vector<qint64>{image(5), image(5), image(5), image(5)}));
     QCOMPARE(f.column(f.variables(), 0), (QStringList{"Beta", "Delta", "Alpha", "Gamma"}));
     std::lock_guard lock(f.state.mutex);
-    QVERIFY(!f.state.settings.VariablesAutoSort);
-    QVERIFY(f.state.VariablesChanged);
+    QVERIFY(!f.state.settings.variablesAutoSort);
+    QVERIFY(f.state.variablesChanged);
 }
 
 void ViewsTest::sortingByColumns() {
@@ -470,7 +470,7 @@ void ViewsTest::sortingByColumns() {
     // The selection stayed on its variable.
     QCOMPARE(f.variables()->selectionModel()->selectedRows().value(0).row(), 1);
     std::lock_guard lock(f.state.mutex);
-    QVERIFY(f.state.VariablesChanged);
+    QVERIFY(f.state.variablesChanged);
 }
 
 void ViewsTest::editingFromMenuDoubleClickAndEnter() {
@@ -651,7 +651,7 @@ void ViewsTest::clearingTheLog() {
     QTRY_COMPARE(f.log()->model()->rowCount(), 3);
     {
         std::lock_guard lock(f.state.mutex);
-        f.state.LogChanged = false;
+        f.state.logChanged = false;
     }
     f.dialogs.confirmations = {false, true};
     f.trigger("Lschen3");
@@ -660,13 +660,13 @@ void ViewsTest::clearingTheLog() {
     {
         std::lock_guard lock(f.state.mutex);
         QCOMPARE(f.state.log.size(), std::size_t(3));
-        QVERIFY(!f.state.LogChanged);
+        QVERIFY(!f.state.logChanged);
     }
     f.trigger("Lschen3");
     QCOMPARE(f.log()->model()->rowCount(), 0);
     std::lock_guard lock(f.state.mutex);
     QCOMPARE(f.state.log.size(), std::size_t(0));
-    QVERIFY(f.state.LogChanged);
+    QVERIFY(f.state.logChanged);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -747,7 +747,7 @@ void ViewsTest::requestsWhileTheViewsAreUsed() {
     {
         std::lock_guard lock(f.state.mutex);
         for (const Variable& variable : f.state.variables.rows())
-            names << QString::fromStdString(variable.Name);
+            names << QString::fromStdString(variable.name);
         logRows = f.state.log.size();
         f.state.tree.forEach([&](TreeNode&, int) { ++nodes; });
     }
