@@ -4,6 +4,7 @@
 #include "language/UiTexts.h"
 
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -26,6 +27,10 @@ enum : int {
 };
 
 } // namespace
+
+bool Dialogs::showModal(QDialog& dialog) {
+    return dialog.exec() == QDialog::Accepted;
+}
 
 void Dialogs::openUrl(const QUrl& url) {
     QDesktopServices::openUrl(url);

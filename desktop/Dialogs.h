@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+class QDialog;
 class QUrl;
 class QWidget;
 
@@ -29,6 +30,9 @@ class Dialogs {
     // A folder chooser (folders only) with title as its instruction; the initial folder is
     // preselected when it exists. nullopt when cancelled.
     virtual std::optional<QString> chooseFolder(const QString& title, const QString& initial) = 0;
+    // A dialog of the window's own (template selection, file properties), filled in by the
+    // caller and shown modally; true when it was accepted.
+    virtual bool showModal(QDialog& dialog);
     // The captions and button texts of the message boxes (UI texts 112 to 119) come from the
     // library languageDll instead of the current language; nullopt returns to the current one.
     // The shared LanguageDll stays untouched, so pages served meanwhile keep their language.

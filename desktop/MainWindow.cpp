@@ -7,6 +7,7 @@
 #include "state/PersistentState.h"
 #include "state/ProfileFile.h"
 #include "state/TextCase.h"
+#include "state/VariableSort.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,6 +18,8 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -27,8 +30,10 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
@@ -126,15 +131,37 @@ std::vector<std::string> filesIn(const std::string& folder) {
     return names;
 }
 
-QFrame* placeholderView(const QString& name) {
-    auto* frame = new QFrame;
-    frame->setObjectName(name);
-    frame->setFrameShape(QFrame::StyledPanel);
-    frame->setFrameShadow(QFrame::Sunken);
-    frame->setBackgroundRole(QPalette::Base);
-    frame->setAutoFillBackground(true);
-    frame->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    return frame;
+// A list of rows with columns: grid lines, whole rows selected one at a time, no editing in
+// place, rows of one height (so that 100,000 of them lay out at once).
+QTableView* reportList(const char* name) {
+    auto* view = new QTableView;
+    view->setObjectName(QString::fromLatin1(name));
+    view->setShowGrid(true);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setWordWrap(false);
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    view->horizontalHeader()->setHighlightSections(false);
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    return view;
+}
+
+// A UI text whose line-break markers are shown as line breaks.
+QString withLineBreaks(QString text) {
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+bool isRegularFile(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && fs::is_regular_file(path, ec);
 }
 
 template <class T>
@@ -153,12 +180,18 @@ QSpinBox* numberField(const char* name, int minimum, int maximum) {
 } // namespace
 
 MainWindow::MainWindow(AppState& state, MainWindowOptions options, QWidget* parent)
-    : QMainWindow(parent), state_(state), host_(*this, this) {
+    : QMainWindow(parent), state_(state), uiLock_(state), host_(*this, this) {
     if (options.dialogs) {
         dialogs_ = options.dialogs;
     } else {
         ownDialogs_ = std::make_unique<QtDialogs>(state_, this);
         dialogs_ = ownDialogs_.get();
+    }
+    if (options.opener) {
+        opener_ = options.opener;
+    } else {
+        ownOpener_ = std::make_unique<DesktopFileOpener>();
+        opener_ = ownOpener_.get();
     }
     trayAvailable_ = options.trayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
     setObjectName(QStringLiteral("Main"));
@@ -166,6 +199,7 @@ MainWindow::MainWindow(AppState& state, MainWindowOptions options, QWidget* pare
     buildTray();
     bindSettings();
     connect(&host_, &QtHost::settingsChangedQueued, this, &MainWindow::settingsChangedByRequest);
+    buildViews();
     applyTexts();
     resize(kDefaultSize);
     bounds_ = QRect(pos(), size());
@@ -208,12 +242,12 @@ QWidget* MainWindow::buildGeneralTab() {
     auto* page = named(new QWidget, "TabSheet1");
     GroupBox1 = named(new QGroupBox, "GroupBox1");
     GroupBox1->setMinimumWidth(kMinTreeWidth);
-    // The tree view comes here with the tree's own work; the variables list likewise.
-    TreeView1 = placeholderView(QStringLiteral("TreeView1"));
+    TreeView1 = named(new QTreeView, "TreeView1");
     (new QVBoxLayout(GroupBox1))->addWidget(TreeView1);
     GroupBox2 = named(new QGroupBox, "GroupBox2");
-    ListView1 = placeholderView(QStringLiteral("ListView1"));
-    (new QVBoxLayout(GroupBox2))->addWidget(ListView1);
+    ListView1 = reportList("ListView1");
+    auto* variables = new QVBoxLayout(GroupBox2);
+    variables->addWidget(ListView1);
 
     Splitter1 = named(new QSplitter(Qt::Horizontal), "Splitter1");
     Splitter1->addWidget(GroupBox1);
@@ -229,8 +263,7 @@ QWidget* MainWindow::buildGeneralTab() {
 
 QWidget* MainWindow::buildLogTab() {
     auto* page = named(new QWidget, "TabSheet2");
-    // The log list comes here with the log's own work.
-    ListView2 = placeholderView(QStringLiteral("ListView2"));
+    ListView2 = reportList("ListView2");
     (new QVBoxLayout(page))->addWidget(ListView2);
     return page;
 }
@@ -411,6 +444,18 @@ void MainWindow::applyTexts() {
     Label10->setText(text(27));
     Label11->setText(text(28));
     Label8->setText(text(122));
+    variablesModel_->setHeaders(text(7), text(8));
+    logModel_->setHeaders(text(11), text(12), text(13));
+    Bearbeiten1->setText(text(29));
+    Zuordnen1->setText(text(31));
+    Lschen2->setText(text(30));
+    Alleausklappen1->setText(text(32));
+    Allezuklappen1->setText(text(33));
+    Bearbeiten2->setText(text(29));
+    Lschen1->setText(text(30));
+    Bearbeiten3->setText(text(29));
+    Eigenschaften1->setText(text(34));
+    Lschen3->setText(text(35));
     if (ComboBox2->count() > 0)
         ComboBox2->setItemText(0, text(kStandard));
     Anzeigen1->setText(text(36));
@@ -665,6 +710,448 @@ bool MainWindow::exportLanguage() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The three views: events/templates tree, variables list, log. Requests change the data on
+// their own threads; their queued notifications bring the views up to date, and every command
+// finds its node or row again under the lock when it acts, because a request may have moved or
+// removed it while a box was open.
+
+void MainWindow::buildViews() {
+    // Tree
+    treeModel_ = new TreeModel(state_, uiLock_, images_, this);
+    TreeView1->setModel(treeModel_);
+    TreeView1->setHeaderHidden(true);
+    TreeView1->setUniformRowHeights(true);
+    TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    TreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    TreeView1->setContextMenuPolicy(Qt::CustomContextMenu);
+    TreeView1->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    TreeView1->header()->setStretchLastSection(false);
+    PopupMenu2 = named(new QMenu(this), "PopupMenu2");
+    Bearbeiten1 = PopupMenu2->addAction(QString());
+    Bearbeiten1->setObjectName(QStringLiteral("Bearbeiten1"));
+    Zuordnen1 = PopupMenu2->addAction(QString());
+    Zuordnen1->setObjectName(QStringLiteral("Zuordnen1"));
+    PopupMenu2->addSeparator();
+    Lschen2 = PopupMenu2->addAction(QString());
+    Lschen2->setObjectName(QStringLiteral("Lschen2"));
+    PopupMenu2->addSeparator();
+    Alleausklappen1 = PopupMenu2->addAction(QString());
+    Alleausklappen1->setObjectName(QStringLiteral("Alleausklappen1"));
+    Allezuklappen1 = PopupMenu2->addAction(QString());
+    Allezuklappen1->setObjectName(QStringLiteral("Allezuklappen1"));
+    connect(PopupMenu2, &QMenu::aboutToShow, this, &MainWindow::popupMenu2Popup);
+    connect(Bearbeiten1, &QAction::triggered, this, &MainWindow::bearbeiten1Click);
+    connect(Zuordnen1, &QAction::triggered, this, &MainWindow::zuordnen1Click);
+    connect(Lschen2, &QAction::triggered, this, &MainWindow::lschen2Click);
+    connect(Alleausklappen1, &QAction::triggered, this, &MainWindow::alleausklappen1Click);
+    connect(Allezuklappen1, &QAction::triggered, this, &MainWindow::allezuklappen1Click);
+    connect(TreeView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        PopupMenu2->popup(TreeView1->viewport()->mapToGlobal(at));
+    });
+    connect(TreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        // Another node is the selected one.
+        std::lock_guard lock(uiLock_);
+        state_.treeChanged = true;
+    });
+    connect(this, &MainWindow::rootImageChanged, treeModel_, &TreeModel::setRootImage);
+    connect(&host_, &QtHost::treeChangedQueued, this, &MainWindow::treeChangedByRequest);
+
+    // Variables
+    variablesModel_ = new VariablesModel(state_, uiLock_, images_, this);
+    ListView1->setModel(variablesModel_);
+    ListView1->horizontalHeader()->setSectionsClickable(true);
+    ListView1->setColumnWidth(0, host_.variableColumnWidth());
+    ListView1->installEventFilter(this);
+    PopupMenu1 = named(new QMenu(this), "PopupMenu1");
+    Bearbeiten2 = PopupMenu1->addAction(QString());
+    Bearbeiten2->setObjectName(QStringLiteral("Bearbeiten2"));
+    PopupMenu1->addSeparator();
+    Lschen1 = PopupMenu1->addAction(QString());
+    Lschen1->setObjectName(QStringLiteral("Lschen1"));
+    connect(Bearbeiten2, &QAction::triggered, this, &MainWindow::bearbeiten2Click);
+    connect(Lschen1, &QAction::triggered, this, &MainWindow::lschen1Click);
+    connect(ListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        PopupMenu1->popup(ListView1->viewport()->mapToGlobal(at));
+    });
+    connect(ListView1, &QAbstractItemView::doubleClicked, this, &MainWindow::bearbeiten2Click);
+    connect(ListView1->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &MainWindow::listView1ColumnClick);
+    connect(ListView1->horizontalHeader(), &QHeaderView::sectionResized, this,
+            [this](int section, int, int width) {
+                if (section == 0)
+                    host_.setVariableColumnWidth(width);
+            });
+    connect(ListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainWindow::rememberSelectedVariable);
+    connect(CheckBox1, &QCheckBox::clicked, this, &MainWindow::checkBox1Click);
+    connect(&host_, &QtHost::variablesChangedQueued, this, &MainWindow::variablesChangedByRequest);
+
+    // Log
+    logModel_ = new LogModel(state_, uiLock_, images_, this);
+    ListView2->setModel(logModel_);
+    ListView2->setColumnWidth(0, 180);
+    ListView2->setColumnWidth(1, 140);
+    PopupMenu3 = named(new QMenu(this), "PopupMenu3");
+    Bearbeiten3 = PopupMenu3->addAction(QString());
+    Bearbeiten3->setObjectName(QStringLiteral("Bearbeiten3"));
+    Eigenschaften1 = PopupMenu3->addAction(QString());
+    Eigenschaften1->setObjectName(QStringLiteral("Eigenschaften1"));
+    PopupMenu3->addSeparator();
+    Lschen3 = PopupMenu3->addAction(QString());
+    Lschen3->setObjectName(QStringLiteral("Lschen3"));
+    connect(PopupMenu3, &QMenu::aboutToShow, this, &MainWindow::popupMenu3Popup);
+    connect(Bearbeiten3, &QAction::triggered, this, &MainWindow::bearbeiten3Click);
+    connect(Eigenschaften1, &QAction::triggered, this, &MainWindow::eigenschaften1Click);
+    connect(Lschen3, &QAction::triggered, this, &MainWindow::lschen3Click);
+    connect(ListView2, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        PopupMenu3->popup(ListView2->viewport()->mapToGlobal(at));
+    });
+    connect(ListView2, &QAbstractItemView::doubleClicked, this, &MainWindow::listView2DblClick);
+    connect(ListView2->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        std::lock_guard lock(uiLock_);
+        state_.logChanged = true;
+    });
+    connect(&host_, &QtHost::logChangedQueued, this, &MainWindow::logChangedByRequest);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ListView1 && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            bearbeiten2Click(); // does nothing without a selected row
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+QString MainWindow::formatText(int id, const QString& arg) const {
+    return withLineBreaks(uiText(state_, id).replace(QLatin1String("%1"), arg));
+}
+
+// The templates folder with its variables filled in, asking the user about each (the lock is
+// let go while a box is open).
+ExpandedFolder MainWindow::templatesFolder(int captionId, int promptId) {
+    std::lock_guard lock(uiLock_);
+    const std::string folder = state_.settings.dynamicPath;
+    return expandFolderVariables(state_, host_, coreTexts(state_), folder, true, captionId,
+                                 promptId);
+}
+
+// --- Tree
+
+void MainWindow::syncTree() {
+    for (const QPersistentModelIndex& parent : treeModel_->sync()) {
+        // Every node that enters the tree shows expanded with all its descendants.
+        if (parent.isValid()) {
+            TreeView1->expandRecursively(parent);
+        } else {
+            for (int row = 0; row < treeModel_->rowCount(); ++row)
+                TreeView1->expandRecursively(treeModel_->index(row, 0));
+        }
+    }
+}
+
+void MainWindow::treeChangedByRequest() {
+    syncTree();
+}
+
+TreeNode* MainWindow::selectedNode() const {
+    const QModelIndexList selected = TreeView1->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? nullptr : TreeModel::nodeOf(selected.front());
+}
+
+void MainWindow::popupMenu2Popup() {
+    const bool selected = selectedNode() != nullptr;
+    Bearbeiten1->setEnabled(selected);
+    Zuordnen1->setEnabled(selected);
+}
+
+void MainWindow::zuordnen1Click() {
+    TreeNode* node = selectedNode();
+    if (!node)
+        return;
+    const ExpandedFolder folder = templatesFolder(98, 99);
+    std::string text;
+    bool entryNode = false;
+    {
+        std::lock_guard lock(uiLock_);
+        if (!state_.tree.contains(node))
+            return;
+        text = node->text;
+        entryNode = node == state_.tree.first();
+    }
+
+    SelectPageDialog dialog(this);
+    dialog.setTexts(uiText(state_, 120), uiText(state_, 121), uiText(state_, 112),
+                    uiText(state_, 113));
+    QStringList names;
+    if (!folder.folder.empty())
+        for (const std::string& name : filesIn(folder.folder))
+            names << fromPathBytes(name);
+    dialog.setNames(names);
+    if (const std::size_t separator = text.find(kAssignedSeparator); separator != std::string::npos)
+        dialog.preselect(fromPathBytes(text.substr(0, separator)));
+    else if (entryNode)
+        dialog.preselect(fromPathBytes(text));
+    if (!dialogs_->showModal(dialog))
+        return;
+
+    const std::string entry = toPathBytes(dialog.entry());
+    {
+        std::lock_guard lock(uiLock_);
+        // The node as it is now: a request may have assigned it meanwhile; one that was removed
+        // takes nothing.
+        if (!state_.tree.contains(node))
+            return;
+        node->text = nodeTextForChoice(node->text, node == state_.tree.first(), entry);
+        state_.treeChanged = true;
+    }
+    syncTree();
+}
+
+void MainWindow::bearbeiten1Click() {
+    TreeNode* node = selectedNode();
+    if (!node)
+        return;
+    const ExpandedFolder folder = templatesFolder(95, 96);
+    std::string file;
+    {
+        std::lock_guard lock(uiLock_);
+        if (!state_.tree.contains(node))
+            return;
+        if (node == state_.tree.first()) {
+            file = node->text;
+        } else if (const std::size_t separator = node->text.find(kAssignedSeparator);
+                   separator != std::string::npos) {
+            file = node->text.substr(0, separator);
+        }
+    }
+    std::replace(file.begin(), file.end(), '\\', '/');
+    const std::string path = folder.folder + "/" + file;
+    if (!isRegularFile(path) || !opener_->edit(fromPathBytes(path)))
+        dialogs_->message(MessageKind::Error, formatText(97, fromPathBytes(path)));
+}
+
+void MainWindow::lschen2Click() {
+    TreeNode* node = selectedNode();
+    if (!node)
+        return;
+    QString text;
+    {
+        std::lock_guard lock(uiLock_);
+        if (!state_.tree.contains(node))
+            return;
+        text = nodeDisplayText(node->text, node == state_.tree.first());
+    }
+    if (!dialogs_->message(MessageKind::Confirmation, formatText(100, text)))
+        return;
+    std::lock_guard lock(uiLock_);
+    if (treeModel_->removeNode(node))
+        state_.treeChanged = true;
+}
+
+void MainWindow::alleausklappen1Click() {
+    TreeView1->expandAll();
+}
+
+void MainWindow::allezuklappen1Click() {
+    TreeView1->collapseAll();
+}
+
+// --- Variables
+
+std::optional<std::string> MainWindow::selectedVariable() const {
+    return selectedVariable_;
+}
+
+void MainWindow::rememberSelectedVariable() {
+    const QModelIndexList rows = ListView1->selectionModel()->selectedRows();
+    std::lock_guard lock(uiLock_);
+    state_.variablesChanged = true; // another row is the selected one
+    const auto row = rows.isEmpty() ? state_.variables.size() : std::size_t(rows.front().row());
+    if (row < state_.variables.size())
+        selectedVariable_ = state_.variables[row].name;
+    else
+        selectedVariable_.reset();
+}
+
+// Brings the list up to the table and keeps the selection on its variable, wherever the rows
+// went; a variable that is gone leaves no row selected.
+void MainWindow::syncVariables() {
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::lock_guard lock(uiLock_);
+    const std::optional<std::string> wanted = selectedVariable_;
+    variablesModel_->sync();
+    const std::size_t row = wanted ? state_.variables.find(*wanted).value_or(kNone) : kNone;
+    QItemSelectionModel* selection = ListView1->selectionModel();
+    const QModelIndexList rows = selection->selectedRows();
+    const int shown = rows.isEmpty() ? -1 : rows.front().row();
+    if (row == kNone) {
+        if (shown >= 0)
+            selection->clearSelection();
+        selectedVariable_.reset();
+        return;
+    }
+    if (shown != static_cast<int>(row)) {
+        const QModelIndex index = variablesModel_->index(static_cast<int>(row), 0);
+        selection->setCurrentIndex(index,
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    selectedVariable_ = state_.variables[row].name;
+}
+
+void MainWindow::variablesChangedByRequest() {
+    syncVariables();
+    // The variables page switches auto-sort from the browser too.
+    bool autoSort = true;
+    {
+        std::lock_guard lock(uiLock_);
+        autoSort = state_.settings.variablesAutoSort;
+    }
+    if (CheckBox1->isChecked() != autoSort) {
+        filling_ = true;
+        CheckBox1->setChecked(autoSort);
+        filling_ = false;
+    }
+}
+
+void MainWindow::bearbeiten2Click() {
+    const std::optional<std::string> name = selectedVariable();
+    if (!name)
+        return;
+    std::string value;
+    {
+        std::lock_guard lock(uiLock_);
+        const auto row = state_.variables.find(*name);
+        if (!row)
+            return;
+        value = state_.variables[*row].value;
+    }
+    const auto answer =
+        dialogs_->input(fromWindows1252(*name), uiText(state_, 46), fromWindows1252(value));
+    // Cancelled, or given back unchanged: nothing to store, and a value that a request set
+    // while the box was open stays.
+    if (!answer || toWindows1252(*answer) == value)
+        return;
+    {
+        std::lock_guard lock(uiLock_);
+        // Found again by name: requests move rows while the box is open. A variable that a
+        // request removed meanwhile comes back with the value typed, at the end of the list.
+        if (const auto row = state_.variables.find(*name))
+            state_.variables.setValue(*row, toWindows1252(*answer));
+        else
+            state_.variables.add(*name, toWindows1252(*answer));
+        state_.variablesChanged = true;
+    }
+    syncVariables();
+}
+
+void MainWindow::lschen1Click() {
+    const std::optional<std::string> name = selectedVariable();
+    if (!name)
+        return;
+    {
+        std::lock_guard lock(uiLock_);
+        if (const auto row = state_.variables.find(*name)) {
+            state_.variables.remove(*row);
+            state_.variablesChanged = true;
+        }
+    }
+    syncVariables();
+}
+
+void MainWindow::checkBox1Click(bool checked) {
+    // Off: no row keeps a mark. On: nothing changes until the next request.
+    if (checked)
+        return;
+    {
+        std::lock_guard lock(uiLock_);
+        state_.variables.resetMarks();
+        state_.variablesChanged = true;
+    }
+    syncVariables();
+}
+
+void MainWindow::listView1ColumnClick(int column) {
+    {
+        std::lock_guard lock(uiLock_);
+        sortVariablesByColumn(state_, column == 0 ? VariableColumn::Name : VariableColumn::Value);
+    }
+    syncVariables();
+    if (const QModelIndexList rows = ListView1->selectionModel()->selectedRows(); !rows.isEmpty())
+        ListView1->scrollTo(rows.front());
+}
+
+// --- Log
+
+void MainWindow::logChangedByRequest() {
+    logModel_->sync();
+}
+
+std::optional<LogEntry> MainWindow::selectedLogEntry() {
+    // Rows a request added since the last notification are announced first, so that the
+    // selection stands on the entry the user chose.
+    std::lock_guard lock(uiLock_);
+    logModel_->sync();
+    const QModelIndexList rows = ListView2->selectionModel()->selectedRows();
+    if (rows.isEmpty())
+        return std::nullopt;
+    const auto row = static_cast<std::size_t>(rows.front().row());
+    if (row >= state_.log.size())
+        return std::nullopt;
+    return state_.log.rows()[row];
+}
+
+void MainWindow::popupMenu3Popup() {
+    const std::optional<LogEntry> entry = selectedLogEntry();
+    Bearbeiten3->setEnabled(entry && isRegularFile(entry->filePath));
+    Eigenschaften1->setEnabled(entry.has_value());
+    Lschen3->setEnabled(true);
+}
+
+void MainWindow::bearbeiten3Click() {
+    if (const std::optional<LogEntry> entry = selectedLogEntry())
+        opener_->edit(fromPathBytes(entry->filePath));
+}
+
+void MainWindow::eigenschaften1Click() {
+    const std::optional<LogEntry> entry = selectedLogEntry();
+    if (!entry)
+        return;
+    const QString path = fromPathBytes(entry->filePath);
+    if (isRegularFile(entry->filePath)) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        FilePropertiesDialog dialog(path, uiText(state_, 112), this);
+        QApplication::restoreOverrideCursor();
+        dialogs_->showModal(dialog);
+    } else if (!entry->filePath.empty()) {
+        dialogs_->message(MessageKind::Warning, formatText(105, path));
+    } else {
+        dialogs_->message(MessageKind::Information, formatText(106, fromWindows1252(entry->event)));
+    }
+}
+
+void MainWindow::listView2DblClick() {
+    const std::optional<LogEntry> entry = selectedLogEntry();
+    if (!entry)
+        return;
+    if (isRegularFile(entry->filePath))
+        bearbeiten3Click();
+    else
+        eigenschaften1Click();
+}
+
+void MainWindow::lschen3Click() {
+    if (!dialogs_->message(MessageKind::Confirmation, withLineBreaks(uiText(state_, 104))))
+        return;
+    std::lock_guard lock(uiLock_);
+    state_.log.clear();
+    state_.logChanged = true;
+    logModel_->sync();
+}
+
+// ---------------------------------------------------------------------------------------------
 // Server control.
 
 bool MainWindow::serverRunning() const {
@@ -884,6 +1371,8 @@ void MainWindow::showStatus(const std::string& text) {
 std::optional<std::string> MainWindow::askValue(const std::string& caption,
                                                 const std::string& prompt,
                                                 const std::string& preset) {
+    // Requests and the views go on while the box is open.
+    const UiStateLock::Released open(uiLock_);
     const auto answer =
         dialogs_->input(fromWindows1252(caption), fromWindows1252(prompt), fromWindows1252(preset));
     if (!answer)
@@ -896,7 +1385,7 @@ void MainWindow::start() {
     bool runServer = false;
     {
         // No server runs yet; the lock keeps the rule that the state is read under it.
-        std::lock_guard lock(state_.mutex);
+        std::lock_guard lock(uiLock_);
         treeError = pelotest::loadState(state_, host_, coreTexts(state_), [this](AppState&) {
             // A stored language that is no longer offered falls back to the built-in one. One
             // that is offered is named as its file is: the name may have been stored in another
@@ -912,6 +1401,11 @@ void MainWindow::start() {
         });
         runServer = state_.settings.serverActive;
     }
+    // The loaded tree shows expanded, as every addition does.
+    treeModel_->reload();
+    TreeView1->expandAll();
+    variablesModel_->sync();
+    logModel_->sync();
     if (runServer) {
         ToolButton1->setChecked(true);
         toolButton1Click();
@@ -923,7 +1417,9 @@ void MainWindow::start() {
 }
 
 bool MainWindow::saveNow() {
-    std::lock_guard lock(state_.mutex);
+    // Through the window's own lock: the status texts of saving repaint the window, and the
+    // views read the state while they paint.
+    std::lock_guard lock(uiLock_);
     state_.settings.serverActive = ToolButton1->isChecked();
     saved_ = pelotest::saveState(state_, host_, coreTexts(state_));
     return saved_;
@@ -944,7 +1440,7 @@ bool MainWindow::shutdown() {
         server_.reset();
     }
     {
-        std::unique_lock lock(state_.mutex, std::defer_lock);
+        std::unique_lock lock(uiLock_, std::defer_lock);
         if (lock.try_lock_for(stopped ? kStopDeadline : kLockGrace)) {
             state_.settings.serverActive = wasRunning;
             saved_ = pelotest::saveState(state_, host_, coreTexts(state_));

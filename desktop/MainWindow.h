@@ -4,11 +4,14 @@
 // notification area when minimised, and loads the state at start and writes it back at close.
 
 #include "desktop/Dialogs.h"
+#include "desktop/FileDialogs.h"
 #include "desktop/Pictures.h"
 #include "desktop/QtHost.h"
+#include "desktop/StateModels.h"
 #include "language/Languages.h"
 #include "server/HttpServer.h"
 #include "state/AppState.h"
+#include "state/PersistentState.h"
 
 #include <QMainWindow>
 #include <QRect>
@@ -29,8 +32,10 @@ class QMenu;
 class QSpinBox;
 class QSplitter;
 class QSystemTrayIcon;
+class QTableView;
 class QTabWidget;
 class QToolButton;
+class QTreeView;
 
 namespace pelotest::desktop {
 
@@ -39,6 +44,8 @@ struct MainWindowOptions {
     Dialogs* dialogs = nullptr;
     // Whether the desktop has a notification area (unset: ask Qt).
     std::optional<bool> trayAvailable;
+    // Opens files in the desktop's editor (null: the desktop's own association).
+    FileOpener* opener = nullptr;
 };
 
 class MainWindow : public QMainWindow, private HostWindow {
@@ -98,6 +105,25 @@ class MainWindow : public QMainWindow, private HostWindow {
     QMenu* trayMenu() const { return trayMenu_; }
     QtHost& host() { return host_; }
 
+    // The events/templates tree (on the selected node).
+    void popupMenu2Popup();
+    void zuordnen1Click();
+    void bearbeiten1Click();
+    void lschen2Click();
+    void alleausklappen1Click();
+    void allezuklappen1Click();
+    // The variables list (on the selected row).
+    void bearbeiten2Click();
+    void lschen1Click();
+    void checkBox1Click(bool checked);
+    void listView1ColumnClick(int column);
+    // The log (on the selected row).
+    void popupMenu3Popup();
+    void bearbeiten3Click();
+    void eigenschaften1Click();
+    void listView2DblClick();
+    void lschen3Click();
+
   signals:
     // The state is written and the server stopped: the program can end.
     void finished();
@@ -110,6 +136,7 @@ class MainWindow : public QMainWindow, private HostWindow {
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     // HostWindow
@@ -141,11 +168,33 @@ class MainWindow : public QMainWindow, private HostWindow {
     // Fills the language box from a fresh discovery and selects the current language.
     void discoverLanguageBox();
 
+    void buildViews();
+    void treeChangedByRequest();
+    void variablesChangedByRequest();
+    void logChangedByRequest();
+    void syncTree();
+    void syncVariables();
+    void rememberSelectedVariable();
+    std::optional<std::string> selectedVariable() const;
+    TreeNode* selectedNode() const;
+    std::optional<LogEntry> selectedLogEntry();
+    ExpandedFolder templatesFolder(int captionId, int promptId);
+    QString formatText(int id, const QString& arg) const;
+
     AppState& state_;
+    // The state lock as this thread takes it (the views read through it).
+    UiStateLock uiLock_;
     std::unique_ptr<Dialogs> ownDialogs_;
     Dialogs* dialogs_;
+    std::unique_ptr<FileOpener> ownOpener_;
+    FileOpener* opener_;
     QtHost host_;
     ImageList images_;
+    TreeModel* treeModel_ = nullptr;
+    VariablesModel* variablesModel_ = nullptr;
+    LogModel* logModel_ = nullptr;
+    // The variable of the selected row, by name: requests move and remove rows.
+    std::optional<std::string> selectedVariable_;
     std::unique_ptr<HttpServer> server_;
     bool trayAvailable_;
 
@@ -163,16 +212,29 @@ class MainWindow : public QMainWindow, private HostWindow {
     // Controls, named as a reader of the window's description looks for them.
     QTabWidget* PageControl1 = nullptr;
     QSplitter* Splitter1 = nullptr;
-    QGroupBox* GroupBox1 = nullptr; // Events/Templates
-    QGroupBox* GroupBox2 = nullptr; // Variablen
-    QGroupBox* GroupBox3 = nullptr; // Templates
-    QGroupBox* GroupBox4 = nullptr; // Statische Seiten
-    QGroupBox* GroupBox5 = nullptr; // Allgemeines
-    QFrame* TreeView1 = nullptr;    // place of the events/templates tree
-    QFrame* ListView1 = nullptr;    // place of the variables list
-    QFrame* ListView2 = nullptr;    // place of the log list
-    QLabel* Label1 = nullptr;       // templates folder
-    QLineEdit* Edit1 = nullptr;     // DynamicPath
+    QGroupBox* GroupBox1 = nullptr;  // Events/Templates
+    QGroupBox* GroupBox2 = nullptr;  // Variablen
+    QGroupBox* GroupBox3 = nullptr;  // Templates
+    QGroupBox* GroupBox4 = nullptr;  // Statische Seiten
+    QGroupBox* GroupBox5 = nullptr;  // Allgemeines
+    QTreeView* TreeView1 = nullptr;  // events/templates tree
+    QTableView* ListView1 = nullptr; // variables list
+    QTableView* ListView2 = nullptr; // log list
+    QMenu* PopupMenu1 = nullptr;     // variables list
+    QAction* Bearbeiten2 = nullptr;
+    QAction* Lschen1 = nullptr;
+    QMenu* PopupMenu2 = nullptr; // tree
+    QAction* Bearbeiten1 = nullptr;
+    QAction* Zuordnen1 = nullptr;
+    QAction* Lschen2 = nullptr;
+    QAction* Alleausklappen1 = nullptr;
+    QAction* Allezuklappen1 = nullptr;
+    QMenu* PopupMenu3 = nullptr; // log list
+    QAction* Bearbeiten3 = nullptr;
+    QAction* Eigenschaften1 = nullptr;
+    QAction* Lschen3 = nullptr;
+    QLabel* Label1 = nullptr;   // templates folder
+    QLineEdit* Edit1 = nullptr; // DynamicPath
     QToolButton* SpeedButton1 = nullptr;
     QLabel* Label2 = nullptr;   // virtual folder
     QLineEdit* Edit3 = nullptr; // VirtualPath

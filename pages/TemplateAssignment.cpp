@@ -41,7 +41,7 @@ bool assignTemplate(EventTree& tree, const std::string& event, const std::string
         bool changed = false;
         for (TreeNode* node : tree.flatten()) {
             if (nodeStandsForEvent(node->text, event)) {
-                node->text = templateName + " (" + event + ")";
+                node->text = assignedNodeText(templateName, event);
                 changed = true;
             }
         }

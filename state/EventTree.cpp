@@ -22,6 +22,30 @@ bool nodeStandsForEvent(std::string_view nodeText, std::string_view event) {
     return nodeText == event || nodeMatchesEvent(nodeText, event);
 }
 
+std::string assignedNodeText(std::string_view templateName, std::string_view event) {
+    std::string text(templateName);
+    text += kAssignedSeparator;
+    text += event;
+    text += ')';
+    return text;
+}
+
+std::string nodeTextForChoice(std::string_view text, bool isEntryNode, std::string_view entry) {
+    if (isEntryNode)
+        return std::string(entry);
+    const std::size_t separator = text.find(kAssignedSeparator);
+    if (separator == std::string_view::npos)
+        return entry.empty() ? std::string(text) : assignedNodeText(entry, text);
+    // The event part with its closing bracket, kept as it stands.
+    const std::string_view eventPart = text.substr(separator + kAssignedSeparator.size());
+    if (entry.empty())
+        return std::string(eventPart.substr(0, eventPart.empty() ? 0 : eventPart.size() - 1));
+    std::string result(entry);
+    result += kAssignedSeparator;
+    result += eventPart;
+    return result;
+}
+
 TreeNode::~TreeNode() {
     std::vector<std::unique_ptr<TreeNode>> pending = std::move(children);
     while (!pending.empty()) {
@@ -59,6 +83,18 @@ void EventTree::clear() {
     roots_.clear();
 }
 
+bool EventTree::remove(const TreeNode* node) {
+    if (node == nullptr || !contains(node))
+        return false;
+    std::vector<std::unique_ptr<TreeNode>>& siblings =
+        node->parent ? node->parent->children : roots_;
+    const auto it =
+        std::find_if(siblings.begin(), siblings.end(),
+                     [&](const std::unique_ptr<TreeNode>& n) { return n.get() == node; });
+    siblings.erase(it);
+    return true;
+}
+
 namespace {
 
 // Depth-first, a parent before its children; iterative so that a deep tree read from a file
@@ -93,6 +129,12 @@ void walk(const std::vector<std::unique_ptr<TreeNode>>& roots, Visit visit) {
 
 void EventTree::forEach(const std::function<void(TreeNode& node, int depth)>& visit) const {
     walk(roots_, visit);
+}
+
+bool EventTree::contains(const TreeNode* node) const {
+    bool found = false;
+    walk(roots_, [&](TreeNode& visited, int) { return found = &visited == node; });
+    return found;
 }
 
 std::vector<TreeNode*> EventTree::flatten() const {

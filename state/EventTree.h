@@ -18,6 +18,18 @@ bool nodeMatchesEvent(std::string_view nodeText, std::string_view event);
 // Whether a node already stands for the event: its text is the event, or matches it.
 bool nodeStandsForEvent(std::string_view nodeText, std::string_view event);
 
+// What separates template and event in the text of an assigned node; a node is assigned exactly
+// when its text holds it.
+inline constexpr std::string_view kAssignedSeparator = " (";
+// The text of a node whose event is answered by templateName: "login.htm (Login)".
+std::string assignedNodeText(std::string_view templateName, std::string_view event);
+// The text a node gets when the user picks entry for it from the templates folder (entry may be
+// empty). The entry node takes the entry as it is, an empty one included. An unassigned event
+// gets the entry assigned, and stays as it is when the entry is empty. An assigned event keeps
+// its event part (everything after the first " (") under the new template, and an empty entry
+// takes the template away, leaving the event name alone.
+std::string nodeTextForChoice(std::string_view text, bool isEntryNode, std::string_view entry);
+
 struct TreeNode {
     TreeNode() = default;
     TreeNode(const TreeNode&) = delete;
@@ -42,6 +54,11 @@ class EventTree {
     const std::vector<std::unique_ptr<TreeNode>>& roots() const { return roots_; }
     TreeNode& appendRoot(std::string text);
     void clear();
+    // Removes node with all its descendants; false when node is not in the tree (the tree is
+    // then unchanged). Removing the entry node of a one-rooted tree empties the tree.
+    bool remove(const TreeNode* node);
+    // Whether node is one of the tree's nodes (a walk of the tree).
+    bool contains(const TreeNode* node) const;
 
     // Every node in tree order: depth-first, a parent before its children.
     std::vector<TreeNode*> flatten() const;

@@ -6,6 +6,7 @@ namespace pelotest {
 
 void RequestLog::add(LogEntry entry, int maxLog) {
     rows_.push_front(std::move(entry));
+    ++insertions_;
     // At most one row goes per insertion: a lowered limit stops the log from growing but does
     // not shorten it.
     if (rows_.size() > static_cast<std::size_t>(maxLog < 0 ? 0 : maxLog))

@@ -2,6 +2,7 @@
 // The request log: newest row first, bounded by MaxLog one row per insertion.
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <string>
 
@@ -36,9 +37,14 @@ class RequestLog {
 
     const std::deque<LogEntry>& rows() const { return rows_; }
     std::size_t size() const { return rows_.size(); }
+    // How many rows add() has inserted since the log was made: a view that remembers the count
+    // knows how many rows came in at the top since it last looked, even when the limit removed
+    // as many at the bottom.
+    std::uint64_t insertions() const { return insertions_; }
 
   private:
     std::deque<LogEntry> rows_;
+    std::uint64_t insertions_ = 0;
 };
 
 } // namespace pelotest

@@ -1,12 +1,16 @@
 #pragma once
 // Dialogs answered by the test: every message box, input box and folder chooser is recorded,
-// and answered from queues (an empty queue or a null string answers "cancel").
+// and answered from queues (an empty queue or a null string answers "cancel"; Yes/No boxes
+// answer Yes when their queue is empty). whileOpen runs while any of them is open, as a request
+// arriving then would.
 
 #include "desktop/Dialogs.h"
 
+#include <QDialog>
 #include <QUrl>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,9 +30,17 @@ class ScriptedDialogs : public desktop::Dialogs {
         QString initial;
     };
 
-    // Answers from answers (Yes/OK when it is empty).
+    // A confirmation takes its answer from confirmations first; any box then from answers
+    // (Yes/OK when both are empty).
     bool message(desktop::MessageKind kind, const QString& text) override {
         messages.push_back({kind, text, language});
+        if (whileOpen)
+            whileOpen();
+        if (kind == desktop::MessageKind::Confirmation && !confirmations.empty()) {
+            const bool yes = confirmations.front();
+            confirmations.pop_front();
+            return yes;
+        }
         if (answers.empty())
             return true;
         const bool answer = answers.front();
@@ -39,10 +51,20 @@ class ScriptedDialogs : public desktop::Dialogs {
         language = std::move(languageDll);
     }
     void openUrl(const QUrl& url) override { opened.push_back(url); }
-    std::optional<QString> input(const QString&, const QString& prompt,
+    std::optional<QString> input(const QString& caption, const QString& prompt,
                                  const QString& preset) override {
         prompts.push_back(prompt + QLatin1Char('|') + preset);
+        captions.push_back(caption);
+        if (whileOpen)
+            whileOpen();
         return pop(inputs);
+    }
+    // The window's own dialogs: answered by modal (unset: cancelled).
+    bool showModal(QDialog& dialog) override {
+        modalTitles.push_back(dialog.windowTitle());
+        if (whileOpen)
+            whileOpen();
+        return modal ? modal(dialog) : false;
     }
     std::optional<QString> chooseFolder(const QString& title, const QString& initial) override {
         folderQuestions.push_back({title, initial});
@@ -53,6 +75,10 @@ class ScriptedDialogs : public desktop::Dialogs {
     std::vector<QString> prompts;
     std::vector<FolderQuestion> folderQuestions;
     std::deque<QString> inputs, folders;
+    std::vector<QString> captions, modalTitles;
+    std::deque<bool> confirmations;
+    std::function<void()> whileOpen;
+    std::function<bool(QDialog&)> modal;
     std::deque<bool> answers;
     std::vector<QUrl> opened;
     std::optional<std::string> language;

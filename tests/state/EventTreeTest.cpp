@@ -102,5 +102,49 @@ TEST(EventTree, TheEventSearchWalksAVeryDeepTreeWithoutRecursion) {
     EXPECT_EQ(tree.firstMatch("tart"), tree.first()); // the rule as nodeMatchesEvent has it
 }
 
+TEST(EventTree, ChoosingATemplateForANode) {
+    const struct {
+        const char* text;
+        bool entryNode;
+        const char* entry;
+        const char* expected;
+    } cases[] = {
+        {"Login", false, "menu.htm", "menu.htm (Login)"},         // assigns
+        {"Login", false, "", "Login"},                            // empty entry: unchanged
+        {"menu.htm (Login)", false, "", "Login"},                 // empty entry: unassigns
+        {"menu.htm (Login)", false, "a.htm", "a.htm (Login)"},    // another template
+        {"a.htm (Log (in))", false, "b.htm", "b.htm (Log (in))"}, // the first " (" separates
+        {"a.htm (Log (in))", false, "", "Log (in)"},              //
+        {"old.htm", true, "new.htm", "new.htm"},                  // the entry node takes it all
+        {"old.htm", true, "", ""},                                // ... even an empty entry
+        {"old.htm (x)", true, "", ""},                            //
+        {"a.htm (", false, "", ""},                               // nothing after " ("
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(nodeTextForChoice(c.text, c.entryNode, c.entry), c.expected)
+            << c.text << " <- '" << c.entry << "'";
+    EXPECT_EQ(assignedNodeText("menu.htm", "Login"), "menu.htm (Login)");
+}
+
+TEST(EventTree, RemovingANodeTakesItsSubtreeAndOnlyNodesOfTheTree) {
+    EventTree tree;
+    TreeNode& root = tree.appendRoot("index.htm");
+    TreeNode& login = root.appendChild("Login");
+    login.appendChild("menu.htm (Menu)");
+    TreeNode& logout = root.appendChild("Logout");
+
+    EventTree other;
+    TreeNode& stranger = other.appendRoot("x");
+    EXPECT_FALSE(tree.remove(&stranger));
+    EXPECT_FALSE(tree.remove(nullptr));
+    EXPECT_EQ(tree.flatten().size(), 4u);
+
+    EXPECT_TRUE(tree.contains(&logout));
+    EXPECT_TRUE(tree.remove(&login));
+    EXPECT_EQ(tree.toIndentedLines(), (Lines{"index.htm", "\tLogout"}));
+    EXPECT_TRUE(tree.remove(&root));
+    EXPECT_TRUE(tree.empty());
+}
+
 } // namespace
 } // namespace pelotest

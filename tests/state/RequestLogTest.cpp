@@ -42,6 +42,19 @@ TEST(RequestLog, NewestFirstAndAtMostOneRowDroppedPerInsertion) {
     EXPECT_EQ(big.size(), 0u);
 }
 
+TEST(RequestLog, InsertionsCountRowsAddedAtTheTopOnly) {
+    RequestLog log;
+    log.appendLoaded(row("old"), 3);
+    EXPECT_EQ(log.insertions(), 0u);
+    for (int i = 0; i < 5; ++i)
+        log.add(row(std::to_string(i)), 3);
+    // Five came in at the top although the limit kept the length at 3.
+    EXPECT_EQ(log.insertions(), 5u);
+    EXPECT_EQ(log.size(), 3u);
+    log.clear();
+    EXPECT_EQ(log.insertions(), 5u);
+}
+
 TEST(RequestLog, LoadingKeepsTheFirstRowsUpToTheLimit) {
     RequestLog log;
     for (const char* name : {"newest", "b", "c", "oldest"})

@@ -1,0 +1,149 @@
+// How the window's views cope with large data: a settings file with 100,000 variables, a tree of
+// 10,000 nodes and a full log is loaded into the main window, then the lists are scrolled,
+// sorted and redrawn, and requests' changes are taken in. Prints one line per step with the
+// time it took on the user-interface thread (the window is frozen for that long). Runs on any
+// Qt platform; bench/run does not run it:
+//   QT_QPA_PLATFORM=offscreen build-release/bench/bench_views [VARIABLES NODES]
+
+#include "desktop/MainWindow.h"
+#include "server/RequestLogging.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTreeView>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <string>
+
+namespace {
+
+using pelotest::AppState;
+using pelotest::desktop::MainWindow;
+
+void step(const char* what, const std::function<void()>& work) {
+    QElapsedTimer timer;
+    timer.start();
+    work();
+    QApplication::processEvents();
+    std::printf("%-52s %9.1f ms\n", what, timer.nsecsElapsed() / 1e6);
+    std::fflush(stdout);
+}
+
+// Scrolls a view through its rows in screenfuls and paints each (what a user dragging the
+// scroll bar sees), returning how many pages were painted.
+int scrollThrough(QAbstractItemView* view, int pages) {
+    QScrollBar* bar = view->verticalScrollBar();
+    const int stride = std::max(1, bar->maximum() / pages);
+    int painted = 0;
+    for (int at = 0; at <= bar->maximum(); at += stride, ++painted) {
+        bar->setValue(at);
+        view->viewport()->repaint();
+    }
+    return painted;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const int variables = argc > 2 ? std::atoi(argv[1]) : 100'000;
+    const int nodes = argc > 2 ? std::atoi(argv[2]) : 10'000;
+
+    QTemporaryDir dir;
+    const std::string settings = dir.filePath(QStringLiteral("bench.ini")).toStdString();
+    {
+        std::ofstream out(settings, std::ios::binary);
+        out << "[Settings]\nSaveLog=1\nMaxLog=9999\nWidth=1000\nHeight=700\n[Tree]\nNode0=start."
+               "htm\n";
+        // Under the root, events that each found 99 more in their templates.
+        int written = 1;
+        for (int parent = 0; written < nodes; ++parent) {
+            out << "Node" << written++ << "=#Event" << parent << "\n";
+            for (int child = 0; child < 99 && written < nodes; ++child)
+                out << "Node" << written++ << "=##page" << child << ".htm (Event" << parent << "_"
+                    << child << ")\n";
+        }
+        out << "[Log]\n";
+        for (int i = 0; i < 9999; ++i)
+            out << "Line" << i << "=3;page" << i << ".htm;Event" << i << ";Seite " << i
+                << ";/srv/tpl/page" << i << ".htm\n";
+        out << "[Variables]\n";
+        for (int i = 0; i < variables; ++i)
+            out << "Var" << (i * 7919) % variables << "=Wert " << (i * 104729) % 1000003 << "\n";
+    }
+
+    AppState state;
+    state.settingsPath = settings;
+    std::printf("%d variables, %d tree nodes, 9999 log rows\n", variables, nodes);
+    MainWindow* window = nullptr;
+    step("start: load the file, fill and show the views", [&] {
+        window = new MainWindow(state);
+        window->start();
+        window->show();
+    });
+    auto* tree = window->findChild<QTreeView*>(QStringLiteral("TreeView1"));
+    auto* list = window->findChild<QTableView*>(QStringLiteral("ListView1"));
+    auto* log = window->findChild<QTableView*>(QStringLiteral("ListView2"));
+    auto* tabs = window->findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+
+    step("variables: scroll through, 50 pages painted", [&] { scrollThrough(list, 50); });
+    step("variables: sort by name (header click)",
+         [&] { emit list->horizontalHeader()->sectionClicked(0); });
+    step("variables: sort by name again (reversed)",
+         [&] { emit list->horizontalHeader()->sectionClicked(0); });
+    step("variables: sort by value", [&] { emit list->horizontalHeader()->sectionClicked(1); });
+    step("variables: scroll through after sorting", [&] { scrollThrough(list, 50); });
+    {
+        // What 1,000 requests change (the core's work, not timed here) ...
+        std::lock_guard lock(state.mutex);
+        for (int i = 0; i < 1000; ++i)
+            state.variables.applyParameters({{"Var" + std::to_string(i * 97), "neu"}}, true);
+    }
+    // ... and the list taking it in with the selection kept on its variable.
+    list->selectRow(5000);
+    step("variables: update after 1,000 requests' changes", [&] {
+        window->host().variablesChanged();
+        QApplication::processEvents();
+        list->viewport()->repaint();
+    });
+    step("tree: collapse all", [&] {
+        window->allezuklappen1Click();
+        tree->viewport()->repaint();
+    });
+    step("tree: expand all", [&] {
+        window->alleausklappen1Click();
+        tree->viewport()->repaint();
+    });
+    step("tree: scroll through, 50 pages painted", [&] { scrollThrough(tree, 50); });
+    step("tree: 100 events learnt under the last node, one update", [&] {
+        {
+            std::lock_guard lock(state.mutex);
+            pelotest::TreeNode* last = state.tree.flatten().back();
+            for (int i = 0; i < 100; ++i)
+                last->appendChild("New" + std::to_string(i));
+        }
+        window->host().treeChanged();
+        QApplication::processEvents();
+    });
+    step("log: show the tab and scroll through, 50 pages", [&] {
+        tabs->setCurrentIndex(1);
+        scrollThrough(log, 50);
+    });
+    step("log: 1,000 rows added at the limit, one update", [&] {
+        {
+            std::lock_guard lock(state.mutex);
+            for (int i = 0; i < 1000; ++i)
+                pelotest::addLogEntry(state, window->host(),
+                                      {8, "new.htm", "", "Neu", "/srv/site/new.htm"});
+        }
+        QApplication::processEvents();
+    });
+    delete window;
+    return 0;
+}

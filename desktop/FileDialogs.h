@@ -1,0 +1,76 @@
+#pragma once
+// Files the window opens for the user: the editor the desktop registers for a file's type, the
+// selection of a template for an event, and the properties of a logged file.
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace pelotest::desktop {
+
+// Opens a file in the desktop's editor for its type without waiting for it; tests replace it.
+class FileOpener {
+  public:
+    virtual ~FileOpener() = default;
+    // False when the desktop has no program for the file.
+    virtual bool edit(const QString& path) = 0;
+};
+
+// QDesktopServices: the application the desktop associates with the file's type.
+class DesktopFileOpener : public FileOpener {
+  public:
+    bool edit(const QString& path) override;
+};
+
+// The small dialog that offers the files of the templates folder for one event node. It labels
+// itself from the built-in texts; the assign command puts the current language's texts on it.
+class SelectPageDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit SelectPageDialog(QWidget* parent = nullptr);
+
+    void setTexts(const QString& caption, const QString& question, const QString& ok,
+                  const QString& cancel);
+    // The names offered, in the order given; the entry starts empty.
+    void setNames(const QStringList& names);
+    // Selects the offered name equal to name ignoring case; false (nothing selected) when none is.
+    bool preselect(const QString& name);
+    // What the user chose or typed.
+    QString entry() const;
+    void setEntry(const QString& entry);
+
+    QLabel* question() const { return Label1; }
+    QComboBox* names() const { return ComboBox1; }
+    QPushButton* okButton() const { return Button2; }
+    QPushButton* cancelButton() const { return Button1; }
+
+  private:
+    QLabel* Label1;
+    QComboBox* ComboBox1;
+    QPushButton* Button2; // OK
+    QPushButton* Button1; // Cancel
+};
+
+// Path, size, type, permissions and times of a file (or of what stands at the path), read when
+// the dialog is made.
+class FilePropertiesDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    // okText: the button that closes it, in the current language.
+    FilePropertiesDialog(const QString& path, const QString& okText, QWidget* parent = nullptr);
+    // The shown value of a field by its German label ("Pfad", "Größe", "Typ", "Rechte",
+    // "Geändert", ...), empty when the dialog has no such field.
+    QString field(const QString& label) const;
+
+  private:
+    QStringList labels_;
+    QStringList values_;
+};
+
+} // namespace pelotest::desktop

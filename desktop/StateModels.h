@@ -1,0 +1,182 @@
+#pragma once
+// Qt item models over the core's tree, variables and log. They hold no copy of the data: every
+// text and picture is read from the state under its lock when a view asks. What a model does
+// remember is how many rows it has announced to its views (per tree node), because Qt requires
+// a model's shape to change only together with its signals: requests change the state at any
+// moment on their own threads, and sync() (run on the queued change notification, or before a
+// command acts) announces what has come since.
+//
+// Everything here runs on the user-interface thread.
+
+#include "desktop/Pictures.h"
+#include "state/AppState.h"
+
+#include <QAbstractItemModel>
+#include <QAbstractTableModel>
+#include <QStringList>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace pelotest::desktop {
+
+// The state lock as the user-interface thread takes it. It may be taken again while held (a
+// command that holds it lets its models' signals reach the views, which read through it), and a
+// question to the user releases it for as long as the box is open, so that requests and the
+// views go on meanwhile. Meets BasicLockable (std::lock_guard).
+class UiStateLock {
+  public:
+    explicit UiStateLock(AppState& state) : state_(state) {}
+    UiStateLock(const UiStateLock&) = delete;
+    UiStateLock& operator=(const UiStateLock&) = delete;
+
+    void lock() {
+        if (depth_++ == 0)
+            state_.mutex.lock();
+    }
+    void unlock() {
+        if (--depth_ == 0)
+            state_.mutex.unlock();
+    }
+    template <class Rep, class Period>
+    bool try_lock_for(const std::chrono::duration<Rep, Period>& wait) {
+        if (depth_ == 0 && !state_.mutex.try_lock_for(wait))
+            return false;
+        ++depth_;
+        return true;
+    }
+    bool held() const { return depth_ > 0; }
+
+    // Releases the lock entirely for its lifetime and takes it back as deep as it was held.
+    class Released {
+      public:
+        explicit Released(UiStateLock& lock) : lock_(lock), depth_(lock.depth_) {
+            if (depth_ > 0)
+                lock_.state_.mutex.unlock();
+            lock_.depth_ = 0;
+        }
+        ~Released() {
+            if (depth_ > 0)
+                lock_.state_.mutex.lock();
+            lock_.depth_ = depth_;
+        }
+        Released(const Released&) = delete;
+        Released& operator=(const Released&) = delete;
+
+      private:
+        UiStateLock& lock_;
+        int depth_;
+    };
+
+  private:
+    AppState& state_;
+    int depth_ = 0;
+};
+
+// The text a node shows: the template part is a file name (file system encoding), the event
+// part Windows-1252 bytes.
+QString nodeDisplayText(std::string_view text, bool entryNode);
+
+// The events/templates tree. An index points at its TreeNode; nodes leave the tree only through
+// removeNode() (requests add nodes and change texts, they never remove one), so a pointer
+// handed to a view stays valid while the view may use it.
+class TreeModel : public QAbstractItemModel {
+    Q_OBJECT
+
+  public:
+    TreeModel(AppState& state, UiStateLock& lock, const ImageList& images,
+              QObject* parent = nullptr);
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+    // Announces the nodes added since the last call and repaints the texts. Returns the nodes
+    // that got new rows (the invalid index for the top level), to be expanded.
+    QList<QPersistentModelIndex> sync();
+    // Forgets every row and announces the tree anew (after it was replaced as a whole).
+    void reload();
+    // Removes node with its descendants from the tree; false when it is no longer there.
+    bool removeNode(const TreeNode* node);
+    // The root node's picture (server stopped or running).
+    void setRootImage(int image);
+
+    static TreeNode* nodeOf(const QModelIndex& index) {
+        return static_cast<TreeNode*>(index.internalPointer());
+    }
+    // The index of node (the lock is held; null gives the invalid index).
+    QModelIndex indexOf(const TreeNode* node) const;
+
+  private:
+    int known(const TreeNode* parent) const;
+    int rowIn(const TreeNode* node) const;
+    void announceRows(TreeNode* parent, QList<QPersistentModelIndex>& grown);
+    void forgetSubtree(const TreeNode* node);
+
+    AppState& state_;
+    UiStateLock& lock_;
+    const ImageList& images_;
+    int rootImage_ = ImageList::kRootStopped;
+    // Rows announced per node (null: the top level).
+    std::unordered_map<const TreeNode*, int> known_;
+};
+
+// The variables list: columns name and value, the mark's picture before the name.
+class VariablesModel : public QAbstractTableModel {
+    Q_OBJECT
+
+  public:
+    VariablesModel(AppState& state, UiStateLock& lock, const ImageList& images,
+                   QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    void setHeaders(const QString& name, const QString& value);
+    // Announces the current number of rows and repaints every row.
+    void sync();
+
+  private:
+    AppState& state_;
+    UiStateLock& lock_;
+    const ImageList& images_;
+    QStringList headers_;
+    int known_ = 0;
+};
+
+// The request log, newest row first: the kind's picture before the file name, event, title.
+class LogModel : public QAbstractTableModel {
+    Q_OBJECT
+
+  public:
+    LogModel(AppState& state, UiStateLock& lock, const ImageList& images,
+             QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    void setHeaders(const QString& file, const QString& event, const QString& title);
+    // Announces the rows that came in at the top since the last call (so a selected row stays
+    // on its entry) and those the limit or clearing took away at the bottom.
+    void sync();
+
+  private:
+    AppState& state_;
+    UiStateLock& lock_;
+    const ImageList& images_;
+    QStringList headers_;
+    int known_ = 0;
+    std::uint64_t seenInsertions_ = 0;
+};
+
+} // namespace pelotest::desktop

@@ -1,0 +1,778 @@
+// The three views of the main window on the offscreen platform, against a real server and real
+// requests: the events/templates tree with the selection dialog, the variables list, the log,
+// and all three while requests change them from other threads.
+
+#include "ScriptedDialogs.h"
+#include "desktop/MainWindow.h"
+#include "language/UiTexts.h"
+#include "support/HttpTestClient.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QTreeView>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace pelotest::test {
+namespace {
+
+using desktop::ImageList;
+using desktop::MainWindow;
+using desktop::MessageKind;
+
+QString text(int id) {
+    return QString::fromLatin1(loadBuiltInUiText(UiText{id}));
+}
+
+// A UI text as a message box shows it: %1 filled, line-break markers as line breaks.
+QString shown(int id, const QString& arg = {}) {
+    return text(id).replace(QLatin1String("%1"), arg).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+}
+
+int freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+void writeFile(const QString& path, const QByteArray& content = {}) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+class RecordingOpener : public desktop::FileOpener {
+  public:
+    bool edit(const QString& path) override {
+        opened.push_back(path);
+        return true;
+    }
+    std::vector<QString> opened;
+};
+
+// A window on its own settings file, templates folder (tpl/) and static folder (site/), with its
+// server running on a free port.
+struct Fixture {
+    QTemporaryDir dir;
+    AppState state;
+    ScriptedDialogs dialogs;
+    RecordingOpener opener;
+    std::unique_ptr<MainWindow> window;
+    std::uint16_t port = 0;
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+    QString templates() const { return path(QStringLiteral("tpl")); }
+
+    explicit Fixture(const QByteArray& extra = {}, bool serve = true) {
+        QDir(dir.path()).mkdir(QStringLiteral("tpl"));
+        QDir(dir.path()).mkdir(QStringLiteral("site"));
+        QDir(templates()).mkdir(QStringLiteral("folder"));
+        writeFile(templates() + QStringLiteral("/index.htm"),
+                  "<title>Start</title>\r\n<a href=\"x?PELO_EVENT=Login\">\r\n");
+        writeFile(templates() + QStringLiteral("/Menu.htm"), "<a href=\"?PELO_EVENT=Logout\">\r\n");
+        writeFile(templates() + QStringLiteral("/b.htm"), "b\r\n");
+        writeFile(path(QStringLiteral("site/page.htm")), "<title>Seite</title>\r\n");
+        port = static_cast<std::uint16_t>(freePort());
+        const QByteArray settings =
+            QStringLiteral("[Settings]\nPort=%1\nDynamicPath=%2\nStaticPath=%3\nVirtualPath=app\n")
+                .arg(port)
+                .arg(templates(), path(QStringLiteral("site")))
+                .toUtf8() +
+            extra;
+        writeFile(path(QStringLiteral("pelotest.ini")), settings);
+        state.settingsPath = path(QStringLiteral("pelotest.ini")).toStdString();
+        state.languageFolders = {PELOTEST_LANGUAGE_LIBRARIES};
+        window = std::make_unique<MainWindow>(state,
+                                              desktop::MainWindowOptions{&dialogs, false, &opener});
+        window->start();
+        if (serve)
+            child<QToolButton>("ToolButton1")->click();
+    }
+
+    template <class T>
+    T* child(const char* name) const {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        if (!found)
+            qFatal("no control %s", name);
+        return found;
+    }
+    QTreeView* tree() const { return child<QTreeView>("TreeView1"); }
+    QTableView* variables() const { return child<QTableView>("ListView1"); }
+    QTableView* log() const { return child<QTableView>("ListView2"); }
+    void trigger(const char* action) const { child<QAction>(action)->trigger(); }
+
+    int get(const std::string& target) const { return httpGet(port, target).status; }
+
+    // The texts of the tree in tree order, one level of indentation per depth.
+    QStringList treeLines() const {
+        QStringList lines;
+        const auto* model = tree()->model();
+        std::vector<std::pair<QModelIndex, int>> pending{};
+        for (int row = model->rowCount() - 1; row >= 0; --row)
+            pending.emplace_back(model->index(row, 0), 0);
+        while (!pending.empty()) {
+            const auto [index, depth] = pending.back();
+            pending.pop_back();
+            lines << QString(depth, QLatin1Char('\t')) + index.data().toString();
+            for (int row = model->rowCount(index) - 1; row >= 0; --row)
+                pending.emplace_back(model->index(row, 0, index), depth + 1);
+        }
+        return lines;
+    }
+    QModelIndex node(const QString& shownText) const {
+        const auto found =
+            tree()->model()->match(tree()->model()->index(0, 0), Qt::DisplayRole, shownText, 1,
+                                   Qt::MatchExactly | Qt::MatchRecursive);
+        return found.value(0);
+    }
+    void selectNode(const QString& shownText) const {
+        const QModelIndex index = node(shownText);
+        if (!index.isValid())
+            qFatal("no node %s", qPrintable(shownText));
+        tree()->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    }
+
+    QStringList column(QTableView* view, int col) const {
+        QStringList values;
+        for (int row = 0; row < view->model()->rowCount(); ++row)
+            values << view->model()->index(row, col).data().toString();
+        return values;
+    }
+    void selectRow(QTableView* view, int row) const {
+        view->selectionModel()->setCurrentIndex(view->model()->index(row, 0),
+                                                QItemSelectionModel::ClearAndSelect |
+                                                    QItemSelectionModel::Rows);
+    }
+    void selectVariable(const QString& name) const {
+        const int row = column(variables(), 0).indexOf(name);
+        if (row < 0)
+            qFatal("no variable %s", qPrintable(name));
+        selectRow(variables(), row);
+    }
+    QString value(const std::string& name) {
+        std::lock_guard lock(state.mutex);
+        const auto row = state.variables.find(name);
+        return row ? QString::fromLatin1(state.variables[*row].value) : QStringLiteral("<none>");
+    }
+    // The views have taken every notification of the requests so far.
+    void settle() const { QTest::qWait(30); }
+};
+
+bool sameIcon(const QIcon& a, const QIcon& b) {
+    return a.cacheKey() == b.cacheKey();
+}
+
+} // namespace
+
+class ViewsTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void requestsGrowTheTreeExpanded();
+    void assignmentRules_data();
+    void assignmentRules();
+    void selectionDialogSpeaksTheCurrentLanguage();
+    void templatesFolderWithAVariableAsksForThisTimeOnly();
+    void editTemplateOfNode_data();
+    void editTemplateOfNode();
+    void deletingNodes();
+    void treeMenuFollowsSelection();
+
+    void uncheckingAutoSortClearsMarksKeepingOrder();
+    void sortingByColumns();
+    void editingFromMenuDoubleClickAndEnter();
+    void editFindsItsVariableAfterRequestsMovedOrRemovedIt_data();
+    void editFindsItsVariableAfterRequestsMovedOrRemovedIt();
+    void deletingAVariableAsksNothing();
+
+    void logLimit();
+    void logRowsOpenAndReport_data();
+    void logRowsOpenAndReport();
+    void clearingTheLog();
+
+    void requestsWhileTheViewsAreUsed();
+    void closingRepaintsTheViewsWhileSaving();
+};
+
+// ---------------------------------------------------------------------------------------------
+// Tree
+
+void ViewsTest::requestsGrowTheTreeExpanded() {
+    Fixture f("[Tree]\nNode0=index.htm\n");
+    QCOMPARE(f.treeLines(), QStringList{QStringLiteral("index.htm")});
+    QVERIFY(sameIcon(f.node("index.htm").data(Qt::DecorationRole).value<QIcon>(),
+                     f.window->images().icon(ImageList::kRootRunning)));
+    QCOMPARE(f.get("/app/"), 200); // the entry template learns Login
+    QTRY_COMPARE(f.treeLines(), (QStringList{"index.htm", "\tLogin"}));
+    QVERIFY(f.tree()->isExpanded(f.node("index.htm")));
+    QVERIFY(sameIcon(f.node("Login").data(Qt::DecorationRole).value<QIcon>(),
+                     f.window->images().icon(2)));
+
+    // Stopping the server turns the root's picture.
+    f.child<QToolButton>("ToolButton1")->click();
+    QVERIFY(sameIcon(f.node("index.htm").data(Qt::DecorationRole).value<QIcon>(),
+                     f.window->images().icon(ImageList::kRootStopped)));
+}
+
+void ViewsTest::assignmentRules_data() {
+    QTest::addColumn<QString>("node");
+    QTest::addColumn<QString>("preselected");
+    QTest::addColumn<QString>("entry"); // null: cancelled
+    QTest::addColumn<QStringList>("tree");
+    QTest::addColumn<int>("image");
+    const QStringList untouched{"index.htm", "\tLogin", "\tmenu.htm (Menu)"};
+    QTest::newRow("unassigned gets the entry")
+        << "Login"
+        << ""
+        << "menu.htm" << QStringList{"index.htm", "\tmenu.htm (Login)", "\tmenu.htm (Menu)"} << 3;
+    QTest::newRow("unassigned, empty entry: unchanged") << "Login"
+                                                        << ""
+                                                        << "" << untouched << 2;
+    QTest::newRow("assigned, empty entry: unassigned")
+        << "menu.htm (Menu)"
+        << "Menu.htm"
+        << "" << QStringList{"index.htm", "\tLogin", "\tMenu"} << 2;
+    QTest::newRow("assigned, another template")
+        << "menu.htm (Menu)"
+        << "Menu.htm"
+        << "b.htm" << QStringList{"index.htm", "\tLogin", "\tb.htm (Menu)"} << 3;
+    QTest::newRow("root takes the entry")
+        << "index.htm"
+        << "index.htm"
+        << "b.htm" << QStringList{"b.htm", "\tLogin", "\tmenu.htm (Menu)"} << 0;
+    QTest::newRow("root takes an empty entry")
+        << "index.htm"
+        << "index.htm"
+        << "" << QStringList{"", "\tLogin", "\tmenu.htm (Menu)"} << 0;
+    QTest::newRow("cancelled") << "menu.htm (Menu)"
+                               << "Menu.htm" << QString() << untouched << 3;
+}
+
+void ViewsTest::assignmentRules() {
+    QFETCH(QString, node);
+    QFETCH(QString, preselected);
+    QFETCH(QString, entry);
+    QFETCH(QStringList, tree);
+    QFETCH(int, image);
+    Fixture f("[Tree]\nNode0=index.htm\nNode1=#Login\nNode2=#menu.htm (Menu)\n", false);
+    QStringList offered;
+    QString preset = QStringLiteral("<not shown>");
+    f.dialogs.modal = [&](QDialog& dialog) {
+        auto* names = dialog.findChild<QComboBox*>(QStringLiteral("ComboBox1"));
+        for (int i = 0; i < names->count(); ++i)
+            offered << names->itemText(i);
+        preset = names->currentText();
+        if (entry.isNull())
+            return false;
+        names->setEditText(entry);
+        return true;
+    };
+    f.selectNode(node);
+    f.trigger("Zuordnen1");
+
+    // The files of the folder (not the folder in it), the template of the node preselected
+    // whatever its case.
+    QCOMPARE(offered, (QStringList{"b.htm", "index.htm", "Menu.htm"}));
+    QCOMPARE(preset, preselected);
+    QCOMPARE(f.treeLines(), tree);
+    const QModelIndex changed = f.tree()->selectionModel()->currentIndex();
+    QVERIFY(
+        sameIcon(changed.data(Qt::DecorationRole).value<QIcon>(), f.window->images().icon(image)));
+    std::lock_guard lock(f.state.mutex);
+    QCOMPARE(f.state.treeChanged, true);
+}
+
+void ViewsTest::selectionDialogSpeaksTheCurrentLanguage() {
+    // Made on its own, the dialog labels itself with the built-in texts 42 to 45.
+    desktop::SelectPageDialog fresh;
+    QCOMPARE(fresh.windowTitle(), text(42));
+    QCOMPARE(fresh.question()->text(), text(43));
+    QCOMPARE(fresh.okButton()->text(), text(44));
+
+    Fixture f("LanguageDll=lang_full.dll\n[Tree]\nNode0=index.htm\n", false);
+    QStringList seen;
+    f.dialogs.modal = [&](QDialog& dialog) {
+        auto& page = static_cast<desktop::SelectPageDialog&>(dialog);
+        seen << page.windowTitle() << page.question()->text() << page.okButton()->text()
+             << page.cancelButton()->text();
+        return false;
+    };
+    f.selectNode(QStringLiteral("index.htm"));
+    f.trigger("Zuordnen1");
+    const auto english = [](int id) { return QStringLiteral("EN %1: ").arg(id); };
+    QCOMPARE(seen.size(), 4);
+    QVERIFY2(seen[0].startsWith(english(120)), qPrintable(seen[0]));
+    QVERIFY2(seen[1].startsWith(english(121)), qPrintable(seen[1]));
+    QVERIFY2(seen[2].startsWith(english(112)), qPrintable(seen[2]));
+    QVERIFY2(seen[3].startsWith(english(113)), qPrintable(seen[3]));
+}
+
+void ViewsTest::templatesFolderWithAVariableAsksForThisTimeOnly() {
+    Fixture f("[Tree]\nNode0=index.htm\n[Variables]\nTest=tpl\n", false);
+    QDir(f.dir.path()).mkdir(QStringLiteral("other"));
+    writeFile(f.path(QStringLiteral("other/x.htm")));
+    f.child<QLineEdit>("Edit1")->setText(f.dir.path() + QStringLiteral("//(Test)"));
+    f.dialogs.inputs.push_back(QStringLiteral("other"));
+    QStringList offered;
+    f.dialogs.modal = [&](QDialog& dialog) {
+        auto* names = dialog.findChild<QComboBox*>(QStringLiteral("ComboBox1"));
+        for (int i = 0; i < names->count(); ++i)
+            offered << names->itemText(i);
+        return false;
+    };
+    f.selectNode(QStringLiteral("index.htm"));
+    f.trigger("Zuordnen1");
+    QCOMPARE(f.dialogs.captions, std::vector<QString>{text(98)});
+    QCOMPARE(f.dialogs.prompts,
+             std::vector<QString>{text(99).replace(QLatin1String("%1"), QLatin1String("Test")) +
+                                  QStringLiteral("|tpl")});
+    QCOMPARE(offered, QStringList{QStringLiteral("x.htm")});
+    QCOMPARE(f.value("Test"), QStringLiteral("tpl"));
+}
+
+void ViewsTest::editTemplateOfNode_data() {
+    QTest::addColumn<QString>("node");
+    QTest::addColumn<QString>("file"); // relative to the templates folder
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("root") << "index.htm"
+                          << "/index.htm" << true;
+    QTest::newRow("assigned") << "Menu.htm (Menu)"
+                              << "/Menu.htm" << true;
+    QTest::newRow("unassigned: the folder") << "Login"
+                                            << "/" << false;
+    QTest::newRow("template missing") << "gone.htm (Gone)"
+                                      << "/gone.htm" << false;
+}
+
+void ViewsTest::editTemplateOfNode() {
+    QFETCH(QString, node);
+    QFETCH(QString, file);
+    QFETCH(bool, opens);
+    Fixture f(
+        "[Tree]\nNode0=index.htm\nNode1=#Login\nNode2=#Menu.htm (Menu)\nNode3=#gone.htm (Gone)\n",
+        false);
+    f.selectNode(node);
+    f.trigger("Bearbeiten1");
+    const QString path = f.templates() + file;
+    if (opens) {
+        QCOMPARE(f.opener.opened, std::vector<QString>{path});
+        QVERIFY(f.dialogs.messages.empty());
+    } else {
+        QVERIFY(f.opener.opened.empty());
+        QCOMPARE(f.dialogs.messages.size(), std::size_t(1));
+        QCOMPARE(f.dialogs.messages[0].kind, MessageKind::Error);
+        QCOMPARE(f.dialogs.messages[0].text, shown(97, path));
+    }
+}
+
+void ViewsTest::deletingNodes() {
+    Fixture f("[Tree]\nNode0=index.htm\nNode1=#Login\nNode2=##menu.htm (Menu)\nNode3=#Logout\n",
+              false);
+    f.selectNode(QStringLiteral("Login"));
+    f.dialogs.confirmations = {false, true};
+    f.trigger("Lschen2"); // No
+    QCOMPARE(f.treeLines().size(), 4);
+    QCOMPARE(f.dialogs.messages.back().text, shown(100, QStringLiteral("Login")));
+    f.trigger("Lschen2"); // Yes: with its child
+    QCOMPARE(f.treeLines(), (QStringList{"index.htm", "\tLogout"}));
+
+    f.selectNode(QStringLiteral("index.htm"));
+    f.trigger("Lschen2");
+    QCOMPARE(f.tree()->model()->rowCount(), 0);
+    {
+        std::lock_guard lock(f.state.mutex);
+        QVERIFY(f.state.tree.empty());
+        QVERIFY(f.state.treeChanged);
+    }
+    f.trigger("Alleausklappen1"); // nothing to expand, nothing breaks
+    f.trigger("Lschen2");         // nothing selected: no question
+    QCOMPARE(f.dialogs.messages.size(), std::size_t(3));
+
+    // The emptied tree takes a new entry template from the browser.
+    f.child<QToolButton>("ToolButton1")->click();
+    QCOMPARE(f.get("/$int/SetTemplate.html?TEMPLATE=b.htm"), 200);
+    QTRY_COMPARE(f.treeLines(), QStringList{QStringLiteral("b.htm")});
+}
+
+void ViewsTest::treeMenuFollowsSelection() {
+    Fixture f("[Tree]\nNode0=index.htm\nNode1=#Login\n", false);
+    auto* menu = f.child<QMenu>("PopupMenu2");
+    const auto enabled = [&](const char* name) { return f.child<QAction>(name)->isEnabled(); };
+    emit menu->aboutToShow();
+    QVERIFY(!enabled("Bearbeiten1") && !enabled("Zuordnen1"));
+    QVERIFY(enabled("Lschen2") && enabled("Alleausklappen1") && enabled("Allezuklappen1"));
+    f.selectNode(QStringLiteral("Login"));
+    emit menu->aboutToShow();
+    QVERIFY(enabled("Bearbeiten1") && enabled("Zuordnen1"));
+    f.trigger("Allezuklappen1");
+    QVERIFY(!f.tree()->isExpanded(f.node("index.htm")));
+    f.trigger("Alleausklappen1");
+    QVERIFY(f.tree()->isExpanded(f.node("index.htm")));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Variables
+
+void ViewsTest::uncheckingAutoSortClearsMarksKeepingOrder() {
+    Fixture f("[Variables]\nAlpha=1\nBeta=2\nGamma=3\n");
+    QCOMPARE(f.get("/x.htm?Beta=b&Delta=d"), 404);
+    QTRY_COMPARE(f.column(f.variables(), 0), (QStringList{"Beta", "Delta", "Alpha", "Gamma"}));
+    const auto images = [&] {
+        std::vector<qint64> keys;
+        for (int row = 0; row < 4; ++row)
+            keys.push_back(f.variables()
+                               ->model()
+                               ->index(row, 0)
+                               .data(Qt::DecorationRole)
+                               .value<QIcon>()
+                               .cacheKey());
+        return keys;
+    };
+    const auto image = [&](int i) { return f.window->images().icon(i).cacheKey(); };
+    QCOMPARE(images(), (std::vector<qint64>{image(6), image(7), image(5), image(5)}));
+
+    f.child<QCheckBox>("CheckBox1")->click();
+    QCOMPARE(images(), (std::vector<qint64>{image(5), image(5), image(5), image(5)}));
+    QCOMPARE(f.column(f.variables(), 0), (QStringList{"Beta", "Delta", "Alpha", "Gamma"}));
+    std::lock_guard lock(f.state.mutex);
+    QVERIFY(!f.state.settings.variablesAutoSort);
+    QVERIFY(f.state.variablesChanged);
+}
+
+void ViewsTest::sortingByColumns() {
+    Fixture f("[Variables]\nc=beta\na=Alpha\nb=gamma\nd=BETA\n", false);
+    QHeaderView* header = f.variables()->horizontalHeader();
+    QCOMPARE(f.variables()->model()->headerData(0, Qt::Horizontal).toString(), text(7));
+    QCOMPARE(f.variables()->model()->headerData(1, Qt::Horizontal).toString(), text(8));
+    f.selectVariable(QStringLiteral("b"));
+    emit header->sectionClicked(1);
+    // beta and BETA compare equal and keep their order.
+    QCOMPARE(f.column(f.variables(), 1), (QStringList{"Alpha", "beta", "BETA", "gamma"}));
+    emit header->sectionClicked(1);
+    QCOMPARE(f.column(f.variables(), 1), (QStringList{"gamma", "beta", "BETA", "Alpha"}));
+    emit header->sectionClicked(0);
+    QCOMPARE(f.column(f.variables(), 0), (QStringList{"a", "b", "c", "d"}));
+    // The selection stayed on its variable.
+    QCOMPARE(f.variables()->selectionModel()->selectedRows().value(0).row(), 1);
+    std::lock_guard lock(f.state.mutex);
+    QVERIFY(f.state.variablesChanged);
+}
+
+void ViewsTest::editingFromMenuDoubleClickAndEnter() {
+    Fixture f("[Variables]\nKunde=4711\nOrt=Bonn\n", false);
+    // Enter without a selected row does nothing.
+    QTest::keyClick(f.variables(), Qt::Key_Return);
+    f.trigger("Bearbeiten2");
+    QVERIFY(f.dialogs.prompts.empty());
+
+    f.selectVariable(QStringLiteral("Ort"));
+    f.dialogs.inputs = {QStringLiteral("K\u00f6ln"), QString(), QStringLiteral("Berlin")};
+    QTest::keyClick(f.variables(), Qt::Key_Return);
+    QCOMPARE(f.dialogs.captions.back(), QStringLiteral("Ort"));
+    QCOMPARE(f.dialogs.prompts.back(), text(46) + QStringLiteral("|Bonn"));
+    QCOMPARE(f.value("Ort"), QStringLiteral("K\xf6ln")); // Windows-1252 bytes
+    emit f.variables()->doubleClicked(f.variables()->model()->index(1, 1));
+    QCOMPARE(f.dialogs.prompts.back(), text(46) + QStringLiteral("|K\u00f6ln"));
+    QCOMPARE(f.value("Ort"), QStringLiteral("K\xf6ln")); // cancelled
+    f.trigger("Bearbeiten2");
+    QCOMPARE(f.value("Ort"), QStringLiteral("Berlin"));
+    QCOMPARE(f.column(f.variables(), 1), (QStringList{"4711", "Berlin"}));
+    QCOMPARE(f.dialogs.prompts.size(), std::size_t(3));
+}
+
+void ViewsTest::editFindsItsVariableAfterRequestsMovedOrRemovedIt_data() {
+    QTest::addColumn<QString>("request"); // sent while the input box is open
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("values");
+    QTest::newRow("moved") << "/x.htm?C=c2&New=n"
+                           << "typed" << QStringList{"C", "New", "A", "B"}
+                           << QStringList{"c2", "n", "1", "typed"};
+    QTest::newRow("removed") << "/$int/VarList.html?DELETE=B"
+                             << "typed" << QStringList{"A", "C", "B"}
+                             << QStringList{"1", "3", "typed"};
+    QTest::newRow("changed, box given back unchanged")
+        << "/x.htm?B=fromRequest"
+        << "2" << QStringList{"B", "A", "C"} << QStringList{"fromRequest", "1", "3"};
+}
+
+void ViewsTest::editFindsItsVariableAfterRequestsMovedOrRemovedIt() {
+    QFETCH(QString, request);
+    QFETCH(QString, answer);
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, values);
+    Fixture f("[Variables]\nA=1\nB=2\nC=3\n");
+    f.selectVariable(QStringLiteral("B"));
+    f.dialogs.inputs = {answer};
+    f.dialogs.whileOpen = [&] {
+        f.get(request.toStdString());
+        f.settle(); // the list follows the request while the box is open
+    };
+    f.trigger("Bearbeiten2");
+    f.dialogs.whileOpen = nullptr;
+    f.settle();
+    QCOMPARE(f.column(f.variables(), 0), names);
+    QCOMPARE(f.column(f.variables(), 1), values);
+    // The selection follows B (gone: no selection).
+    const QModelIndexList selected = f.variables()->selectionModel()->selectedRows();
+    if (request.contains(QLatin1String("DELETE")))
+        QVERIFY(selected.isEmpty());
+    else
+        QCOMPARE(selected.value(0).data().toString(), QStringLiteral("B"));
+}
+
+void ViewsTest::deletingAVariableAsksNothing() {
+    Fixture f("[Variables]\nA=1\nB=2\n", false);
+    f.trigger("Lschen1"); // nothing selected
+    QCOMPARE(f.column(f.variables(), 0), (QStringList{"A", "B"}));
+    f.selectVariable(QStringLiteral("A"));
+    f.trigger("Lschen1");
+    QCOMPARE(f.column(f.variables(), 0), QStringList{QStringLiteral("B")});
+    QVERIFY(f.dialogs.messages.empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Log
+
+void ViewsTest::logLimit() {
+    Fixture f("MaxLog=2\n");
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(f.get("/page.htm?n=" + std::to_string(i)), 200);
+    QTRY_COMPARE(f.log()->model()->rowCount(), 2);
+
+    // Ten rows, then the limit lowered to five in the settings tab: the next request leaves ten.
+    f.child<QSpinBox>("SpinEdit2")->setValue(100);
+    for (int i = 0; i < 8; ++i)
+        QCOMPARE(f.get("/page.htm"), 200);
+    QTRY_COMPARE(f.log()->model()->rowCount(), 10);
+    f.selectRow(f.log(), 3);
+    f.child<QSpinBox>("SpinEdit2")->setValue(5);
+    QCOMPARE(f.get("/missing.htm"), 404);
+    f.settle();
+    QCOMPARE(f.log()->model()->rowCount(), 10);
+    QCOMPARE(f.log()->model()->index(0, 0).data().toString(), QStringLiteral("missing.htm"));
+    QCOMPARE(f.log()->model()->index(1, 2).data().toString(), QStringLiteral("Seite"));
+    // The selection stays on its entry, one row further down.
+    QCOMPARE(f.log()->selectionModel()->selectedRows().value(0).row(), 4);
+    QCOMPARE(f.log()->model()->headerData(2, Qt::Horizontal).toString(), text(13));
+}
+
+void ViewsTest::logRowsOpenAndReport_data() {
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<bool>("deleteFile");
+    QTest::addColumn<QString>("action"); // "double click", "Bearbeiten3", "Eigenschaften1"
+    QTest::addColumn<int>("message");    // 0: none
+    QTest::addColumn<QString>("opened"); // relative path handed to the editor, or ""
+    QTest::addColumn<bool>("properties");
+    QTest::newRow("double click, file there")
+        << "/page.htm" << false << "double click" << 0 << "site/page.htm" << false;
+    QTest::newRow("double click, file deleted")
+        << "/page.htm" << true << "double click" << 105 << "" << false;
+    QTest::newRow("double click, no template")
+        << "/app/?PELO_EVENT=Nobody" << false << "double click" << 106 << "" << false;
+    QTest::newRow("properties") << "/page.htm" << false << "Eigenschaften1" << 0 << "" << true;
+    QTest::newRow("edit") << "/page.htm" << false << "Bearbeiten3" << 0 << "site/page.htm" << false;
+}
+
+void ViewsTest::logRowsOpenAndReport() {
+    QFETCH(QString, request);
+    QFETCH(bool, deleteFile);
+    QFETCH(QString, action);
+    QFETCH(int, message);
+    QFETCH(QString, opened);
+    QFETCH(bool, properties);
+    Fixture f;
+    QVERIFY(f.get(request.toStdString()) == 200);
+    QTRY_COMPARE(f.log()->model()->rowCount(), 1);
+    const QString page = f.path(QStringLiteral("site/page.htm"));
+    if (deleteFile)
+        QVERIFY(QFile::remove(page));
+
+    // Without a selection nothing happens, and the menu offers only "Log Löschen".
+    emit f.log()->doubleClicked(QModelIndex());
+    f.trigger("Eigenschaften1");
+    emit f.child<QMenu>("PopupMenu3")->aboutToShow();
+    QVERIFY(!f.child<QAction>("Bearbeiten3")->isEnabled());
+    QVERIFY(!f.child<QAction>("Eigenschaften1")->isEnabled());
+    QVERIFY(f.child<QAction>("Lschen3")->isEnabled());
+    QVERIFY(f.dialogs.messages.empty() && f.dialogs.modalTitles.empty());
+
+    f.selectRow(f.log(), 0);
+    emit f.child<QMenu>("PopupMenu3")->aboutToShow();
+    QCOMPARE(f.child<QAction>("Bearbeiten3")->isEnabled(), !deleteFile && request == "/page.htm");
+    QVERIFY(f.child<QAction>("Eigenschaften1")->isEnabled());
+
+    QString pathShown;
+    f.dialogs.modal = [&](QDialog& dialog) {
+        pathShown =
+            static_cast<desktop::FilePropertiesDialog&>(dialog).field(QStringLiteral("Pfad"));
+        return true;
+    };
+    if (action == QLatin1String("double click"))
+        emit f.log()->doubleClicked(f.log()->model()->index(0, 1));
+    else
+        f.trigger(qPrintable(action));
+
+    QCOMPARE(f.opener.opened,
+             opened.isEmpty() ? std::vector<QString>{} : std::vector<QString>{f.path(opened)});
+    QCOMPARE(!f.dialogs.modalTitles.empty(), properties);
+    if (properties)
+        QCOMPARE(pathShown, page);
+    if (message == 0) {
+        QVERIFY(f.dialogs.messages.empty());
+    } else {
+        QCOMPARE(f.dialogs.messages.size(), std::size_t(1));
+        QCOMPARE(f.dialogs.messages[0].kind,
+                 message == 105 ? MessageKind::Warning : MessageKind::Information);
+        QCOMPARE(f.dialogs.messages[0].text,
+                 shown(message, message == 105 ? page : QStringLiteral("Nobody")));
+    }
+}
+
+void ViewsTest::clearingTheLog() {
+    Fixture f;
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(f.get("/page.htm"), 200);
+    QTRY_COMPARE(f.log()->model()->rowCount(), 3);
+    {
+        std::lock_guard lock(f.state.mutex);
+        f.state.logChanged = false;
+    }
+    f.dialogs.confirmations = {false, true};
+    f.trigger("Lschen3");
+    QCOMPARE(f.dialogs.messages.back().text, shown(104));
+    QCOMPARE(f.log()->model()->rowCount(), 3);
+    {
+        std::lock_guard lock(f.state.mutex);
+        QCOMPARE(f.state.log.size(), std::size_t(3));
+        QVERIFY(!f.state.logChanged);
+    }
+    f.trigger("Lschen3");
+    QCOMPARE(f.log()->model()->rowCount(), 0);
+    std::lock_guard lock(f.state.mutex);
+    QCOMPARE(f.state.log.size(), std::size_t(0));
+    QVERIFY(f.state.logChanged);
+}
+
+// ---------------------------------------------------------------------------------------------
+// All three at once
+
+void ViewsTest::requestsWhileTheViewsAreUsed() {
+    Fixture f("VariablesAutoSort=0\nMaxLog=50\n[Tree]\nNode0=index.htm\nNode1=#Menu.htm (Menu)\n"
+              "[Variables]\nKeep=0\n");
+    constexpr int kThreads = 4;
+    constexpr int kRequests = 150;
+    std::atomic<int> failures{0};
+    std::atomic<bool> done{false};
+    std::vector<std::thread> clients;
+    for (int t = 0; t < kThreads; ++t) {
+        clients.emplace_back([&, t] {
+            for (int i = 0; i < kRequests; ++i) {
+                const std::string id = std::to_string(t) + "_" + std::to_string(i);
+                const std::string targets[] = {
+                    "/app/?v" + id + "=" + id,          // template, new variable
+                    "/app/?PELO_EVENT=Menu&Keep=" + id, // learns Logout under Menu
+                    "/page.htm?w" + id + "=1",          // static page, log row
+                    "/$int/VarList.html?DELETE=v" + std::to_string(t) + "_" + std::to_string(i / 2),
+                };
+                const int status = httpGet(f.port, targets[i % 4]).status;
+                if (status != 200)
+                    ++failures;
+            }
+        });
+    }
+    std::thread watcher([&] {
+        for (auto& client : clients)
+            client.join();
+        done = true;
+    });
+
+    // Meanwhile the user sorts, edits, deletes, assigns and clears, with boxes open while
+    // requests go on.
+    f.dialogs.whileOpen = [] { QTest::qWait(2); };
+    f.dialogs.modal = [](QDialog& dialog) {
+        static_cast<desktop::SelectPageDialog&>(dialog).setEntry(QStringLiteral("b.htm"));
+        return true;
+    };
+    int round = 0;
+    while (!done) {
+        QCoreApplication::processEvents();
+        emit f.variables()->horizontalHeader()->sectionClicked(round % 2);
+        f.selectVariable(QStringLiteral("Keep"));
+        f.dialogs.inputs = {QStringLiteral("user%1").arg(round)};
+        f.trigger("Bearbeiten2");
+        if (const int rows = f.variables()->model()->rowCount(); rows > 3) {
+            // The last row, unless sorting put the edited variable there.
+            const bool keepIsLast = f.column(f.variables(), 0).value(rows - 1) == "Keep";
+            f.selectRow(f.variables(), keepIsLast ? rows - 2 : rows - 1);
+            f.trigger("Lschen1");
+        }
+        if (f.node(QStringLiteral("Logout")).isValid()) {
+            f.selectNode(QStringLiteral("Logout"));
+            f.trigger(round % 2 ? "Zuordnen1" : "Lschen2");
+        }
+        if (f.log()->model()->rowCount() > 0) {
+            f.selectRow(f.log(), 0);
+            emit f.child<QMenu>("PopupMenu3")->aboutToShow();
+        }
+        if (round % 7 == 0)
+            f.trigger("Lschen3");
+        ++round;
+    }
+    watcher.join();
+    f.dialogs.whileOpen = nullptr;
+    f.settle();
+    QCOMPARE(failures.load(), 0);
+    QVERIFY(round > 5);
+
+    // The views show the state as it is (read apart from the views: they take the lock).
+    QStringList names;
+    std::size_t logRows = 0;
+    int nodes = 0;
+    {
+        std::lock_guard lock(f.state.mutex);
+        for (const Variable& variable : f.state.variables.rows())
+            names << QString::fromStdString(variable.name);
+        logRows = f.state.log.size();
+        f.state.tree.forEach([&](TreeNode&, int) { ++nodes; });
+    }
+    QCOMPARE(f.column(f.variables(), 0), names);
+    QCOMPARE(f.log()->model()->rowCount(), int(logRows));
+    QCOMPARE(f.treeLines().size(), nodes);
+    QVERIFY(f.value("Keep").startsWith(QLatin1String("user")) ||
+            f.value("Keep").contains(QLatin1Char('_')));
+}
+
+void ViewsTest::closingRepaintsTheViewsWhileSaving() {
+    // Saving shows status texts, which repaint the window and so the lists; they read the state
+    // the save holds.
+    Fixture f("[Variables]\nKunde=4711\n");
+    QCOMPARE(f.get("/page.htm?Ort=Bonn"), 200);
+    QTRY_COMPARE(f.variables()->model()->rowCount(), 2);
+    f.variables()->viewport()->update(); // due for painting when the status text repaints
+    f.window->close();
+    QVERIFY(f.window->saved());
+    QFile file(f.path(QStringLiteral("pelotest.ini")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains("Ort=Bonn"));
+}
+
+} // namespace pelotest::test
+
+QTEST_MAIN(pelotest::test::ViewsTest)
+#include "ViewsTest.moc"
