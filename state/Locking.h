@@ -75,4 +75,17 @@ class SCOPED_CAPABILITY StateLock {
     StateMutex& mutex_;
 };
 
+// Releases a StateMutex held by the caller for its lifetime and takes it back at its end: for
+// work in the middle of a request that needs no state (looking up files).
+class SCOPED_CAPABILITY StateUnlock {
+  public:
+    explicit StateUnlock(StateMutex& mutex) RELEASE(mutex) : mutex_(mutex) { mutex_.unlock(); }
+    ~StateUnlock() ACQUIRE() { mutex_.lock(); }
+    StateUnlock(const StateUnlock&) = delete;
+    StateUnlock& operator=(const StateUnlock&) = delete;
+
+  private:
+    StateMutex& mutex_;
+};
+
 } // namespace pelotest
