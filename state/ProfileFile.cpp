@@ -249,6 +249,7 @@ ProfileFile::entries(std::string_view section) const {
     const auto range = findSection(section);
     if (!range)
         return result;
+    result.reserve(range->end - range->header - 1);
     for (std::size_t i = range->header + 1; i < range->end; ++i) {
         const Parsed p = classify(lines_[i].text);
         if (p.kind == Kind::Key)

@@ -152,6 +152,13 @@ std::size_t VariableTable::add(std::string name, std::string value) {
     return position;
 }
 
+void VariableTable::reserve(std::size_t rows) {
+    rows_.reserve(rows);
+    ids_.reserve(rows);
+    position_.reserve(rows);
+    index_.reserve(rows);
+}
+
 void VariableTable::setValue(std::size_t index, std::string value) {
     if (index >= rows_.size())
         return;

@@ -50,6 +50,8 @@ class VariableTable {
     void markUsed(std::size_t index, std::size_t target);
     // Appends a Plain row; returns its index.
     std::size_t add(std::string name, std::string value);
+    // Makes room for rows in all, so that loading a large list does not grow it step by step.
+    void reserve(std::size_t rows);
 
     void setValue(std::size_t index, std::string value);
     void setName(std::size_t index, std::string name);
