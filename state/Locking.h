@@ -75,17 +75,19 @@ class SCOPED_CAPABILITY StateLock {
     StateMutex& mutex_;
 };
 
-// Releases a StateMutex held by the caller for its lifetime and takes it back at its end: for
-// work in the middle of a request that needs no state (looking up files).
-class SCOPED_CAPABILITY StateUnlock {
-  public:
-    explicit StateUnlock(StateMutex& mutex) RELEASE(mutex) : mutex_(mutex) { mutex_.unlock(); }
-    ~StateUnlock() ACQUIRE() { mutex_.lock(); }
-    StateUnlock(const StateUnlock&) = delete;
-    StateUnlock& operator=(const StateUnlock&) = delete;
-
-  private:
-    StateMutex& mutex_;
-};
+// Runs work with mutex released and takes it back afterwards, also when work throws: for work in
+// the middle of a request that needs no state (looking up files). The caller holds mutex before
+// and after; work must not touch what mutex guards (the analysis cannot see inside this helper,
+// but it checks that every caller holds the mutex).
+template <typename Work>
+void runUnlocked(StateMutex& mutex, Work&& work) REQUIRES(mutex) NO_THREAD_SAFETY_ANALYSIS {
+    struct Relock {
+        StateMutex& mutex;
+        ~Relock() { mutex.lock(); }
+    };
+    mutex.unlock();
+    const Relock relock{mutex};
+    work();
+}
 
 } // namespace pelotest

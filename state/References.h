@@ -47,6 +47,6 @@ struct ExpandedReferences {
 // stands. Lines and folders of any length and with any number of references written into them
 // therefore expand in full; only references that values keep forming again are cut off.
 ExpandedReferences expandVariableReferences(AppState& state, Host* host, std::string_view text,
-                                            const ReferencePolicy& policy);
+                                            const ReferencePolicy& policy) REQUIRES(state.mutex);
 
 } // namespace pelotest
