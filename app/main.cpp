@@ -1,11 +1,16 @@
-// Program start. The desktop window is not built yet; --headless runs the same server without
-// a window: load the state, serve until SIGINT or SIGTERM, save the state.
+// Program start: the desktop window, or with --headless the same server without a window (load
+// the state, serve until SIGINT or SIGTERM, save the state). For translators, --list-languages
+// and --export-language work without a window and leave the settings file alone.
 
 #include "app/HeadlessHost.h"
 #include "app/Routes.h"
+#include "desktop/DesktopProgram.h"
+#include "desktop/Text.h"
+#include "language/Languages.h"
 #include "language/UiTexts.h"
 #include "server/HttpServer.h"
 #include "state/PersistentState.h"
+#include "state/ProfileFile.h"
 
 #include <chrono>
 #include <csignal>
@@ -18,6 +23,7 @@
 #include <string>
 #include <string_view>
 #include <unistd.h>
+#include <vector>
 
 #ifndef PELOTEST_VERSION
 #define PELOTEST_VERSION "0.0.0"
@@ -28,12 +34,23 @@ using namespace pelotest;
 
 namespace {
 
-constexpr std::string_view kUsage = "Usage: pelotest --headless [--settings FILE]\n"
+constexpr std::string_view kUsage = "Usage: pelotest [--headless] [--settings FILE]\n"
+                                    "       pelotest --list-languages [--settings FILE]\n"
+                                    "       pelotest --export-language DIR [--language FILE] "
+                                    "[--settings FILE]\n"
                                     "       pelotest --help | --version\n"
                                     "\n"
+                                    "  (no option)      open the window on the settings file\n"
                                     "  --headless       serve without a window; SIGINT or SIGTERM "
                                     "saves the state and exits\n"
                                     "  --settings FILE  use FILE as the settings file\n"
+                                    "  --list-languages print the offered languages: file name, "
+                                    "a tab, display name\n"
+                                    "  --export-language DIR\n"
+                                    "                   write the translator's template of the "
+                                    "current language\n"
+                                    "                   (or of --language FILE, \"\" for the "
+                                    "built-in one) into DIR\n"
                                     "  --help           show this text\n"
                                     "  --version        show the version\n";
 
@@ -41,8 +58,28 @@ struct Options {
     bool headless = false;
     bool help = false;
     bool version = false;
+    bool listLanguages = false;
+    std::optional<fs::path> exportFolder;
+    std::optional<std::string> language;
     std::optional<fs::path> settings;
 };
+
+// The value of an option given as "--name VALUE" or "--name=VALUE"; nullopt when arg is not that
+// option. Sets missing when the value is absent.
+std::optional<std::string> optionValue(std::string_view name, int argc, char** argv, int& i,
+                                       bool& missing) {
+    const std::string_view arg = argv[i];
+    if (arg == name) {
+        if (i + 1 >= argc) {
+            missing = true;
+            return std::string();
+        }
+        return std::string(argv[++i]);
+    }
+    if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=')
+        return std::string(arg.substr(name.size() + 1));
+    return std::nullopt;
+}
 
 // Parses the command line; nullopt (after a message) for a wrong one.
 std::optional<Options> parseOptions(int argc, char** argv) {
@@ -55,14 +92,28 @@ std::optional<Options> parseOptions(int argc, char** argv) {
             options.help = true;
         } else if (arg == "--version") {
             options.version = true;
-        } else if (arg == "--settings") {
-            if (i + 1 >= argc) {
+        } else if (arg == "--list-languages") {
+            options.listLanguages = true;
+        } else if (bool missing = false;
+                   auto value = optionValue("--settings", argc, argv, i, missing)) {
+            if (missing) {
                 std::cerr << "pelotest: --settings needs a file name\n";
                 return std::nullopt;
             }
-            options.settings = argv[++i];
-        } else if (arg.starts_with("--settings=")) {
-            options.settings = std::string(arg.substr(std::string_view("--settings=").size()));
+            options.settings = *value;
+        } else if (auto folder = optionValue("--export-language", argc, argv, i, missing)) {
+            if (missing || folder->empty()) {
+                std::cerr << "pelotest: --export-language needs a folder\n";
+                return std::nullopt;
+            }
+            options.exportFolder = *folder;
+        } else if (auto language = optionValue("--language", argc, argv, i, missing)) {
+            if (missing) {
+                std::cerr << "pelotest: --language needs a library file name (\"\" for the "
+                             "built-in language)\n";
+                return std::nullopt;
+            }
+            options.language = *language;
         } else {
             std::cerr << "pelotest: unknown option " << arg << "\n" << kUsage;
             return std::nullopt;
@@ -70,6 +121,15 @@ std::optional<Options> parseOptions(int argc, char** argv) {
     }
     if (options.settings && options.settings->empty()) {
         std::cerr << "pelotest: --settings needs a file name\n";
+        return std::nullopt;
+    }
+    if (options.language && !options.exportFolder) {
+        std::cerr << "pelotest: --language goes with --export-language\n";
+        return std::nullopt;
+    }
+    if (options.listLanguages + options.exportFolder.has_value() + options.headless > 1) {
+        std::cerr << "pelotest: --headless, --list-languages and --export-language exclude each "
+                     "other\n";
         return std::nullopt;
     }
     return options;
@@ -116,13 +176,114 @@ std::string listeningUrl(const std::string& address, int port) {
     return "http://" + host + ":" + std::to_string(port) + "/";
 }
 
+fs::path languageDataFolder() {
+    return environmentFolder("XDG_DATA_HOME", ".local/share") / "pelotest" / "languages";
+}
+
+// Where language libraries are looked for, in order: beside the executable, the user's data
+// folder, and for an installed program the package's data folder.
+std::vector<fs::path> languageFolders(const fs::path& exeFolder) {
+    std::vector<fs::path> folders = {exeFolder, languageDataFolder()};
+    if (exeFolder.string().starts_with("/usr/"))
+        folders.emplace_back("/usr/share/pelotest/languages");
+    return folders;
+}
+
+fs::path settingsPathOf(const Options& options, const fs::path& exeFolder) {
+    return options.settings ? fs::absolute(*options.settings) : defaultSettingsPath(exeFolder);
+}
+
+// Display names are Windows-1252 bytes; a terminal wants UTF-8.
+std::string terminalText(std::string_view bytes) {
+    return desktop::fromWindows1252(bytes).toStdString();
+}
+
+// The language the settings file names, if it is still offered (else the built-in one, as at
+// the window's start). Reads the file only.
+std::string currentLanguage(const fs::path& settingsPath,
+                            const std::vector<LanguageEntry>& entries) {
+    const std::string stored =
+        ProfileFile::readFromDisk(settingsPath, "Settings", "LanguageDll").value_or("");
+    return findLanguage(entries, stored) ? stored : std::string();
+}
+
+int listLanguages(const Options& options) {
+    const fs::path exeFolder = executableFolder();
+    const std::vector<fs::path> folders = languageFolders(exeFolder);
+    const std::string current =
+        currentLanguage(settingsPathOf(options, exeFolder), discoverLanguages(folders, ""));
+    for (const LanguageEntry& entry : discoverLanguages(folders, current))
+        std::cout << entry.fileName << '\t' << terminalText(entry.displayName) << '\n';
+    return 0;
+}
+
+int exportLanguage(const Options& options) {
+    const fs::path exeFolder = executableFolder();
+    std::vector<fs::path> folders = languageFolders(exeFolder);
+    std::string language;
+    if (options.language) {
+        // A path names a library outside the usual folders: its own folder is searched first.
+        const fs::path named(*options.language);
+        language = named.filename().string();
+        if (named.has_parent_path())
+            folders.insert(folders.begin(), fs::absolute(named.parent_path()));
+        if (!language.empty() && !findLanguage(discoverLanguages(folders, ""), language)) {
+            std::cerr << "pelotest: " << *options.language
+                      << " is no language library of this program (it needs a flag \"lang_bmp\" "
+                         "and the product name "
+                      << kProgramProductName << ")\n";
+            return 1;
+        }
+    } else {
+        language =
+            currentLanguage(settingsPathOf(options, exeFolder), discoverLanguages(folders, ""));
+    }
+    const std::vector<LanguageEntry> entries = discoverLanguages(folders, language);
+    const fs::path folder = *options.exportFolder;
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (!fs::is_directory(folder, error)) {
+        std::cerr << "pelotest: cannot write into " << folder.string() << ": it is no folder\n";
+        return 1;
+    }
+    if (auto failure =
+            writeLanguageExport(folder, languageExportFiles(folders, language, entries))) {
+        std::cerr << "pelotest: cannot write the language template into " << folder.string() << ": "
+                  << *failure << "\n";
+        return 1;
+    }
+    std::cout << "wrote language.rc, lang_new.dpr, lang_new.dof, lang_new.bmp and "
+                 "lang_readme.txt into "
+              << folder.string() << "\n";
+    return 0;
+}
+
+// Qt ends the process when it finds no display; say what to do instead.
+bool displayAvailable() {
+    for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        if (const char* value = std::getenv(variable); value && *value)
+            return true;
+    return false;
+}
+
+int runWindow(const Options& options, int& argc, char** argv) {
+    if (!displayAvailable()) {
+        std::cerr << "pelotest: no display to open the window on (DISPLAY is not set); start "
+                     "with --headless to serve without a window\n";
+        return 1;
+    }
+    const fs::path exeFolder = executableFolder();
+    desktop::DesktopOptions desktop;
+    desktop.settingsPath = settingsPathOf(options, exeFolder);
+    desktop.languageFolders = languageFolders(exeFolder);
+    return desktop::runDesktop(argc, argv, desktop);
+}
+
 int runHeadless(const Options& options) {
     const fs::path exeFolder = executableFolder();
     AppState state;
-    state.settingsPath =
-        options.settings ? fs::absolute(*options.settings) : defaultSettingsPath(exeFolder);
-    state.languageFolders = {exeFolder, environmentFolder("XDG_DATA_HOME", ".local/share") /
-                                            "pelotest" / "languages"};
+    state.settingsPath = settingsPathOf(options, exeFolder);
+    state.languageFolders = languageFolders(exeFolder);
     HeadlessHost host(state);
     // Looked up by loadState and saveState, which run with the state lock held.
     const TextLookup text = [&state](int id)
@@ -213,10 +374,11 @@ int main(int argc, char** argv) {
         std::cout << "pelotest " << PELOTEST_VERSION << "\n";
         return 0;
     }
-    if (!options->headless) {
-        std::cerr << "pelotest: the desktop window is not built yet; start with --headless\n"
-                  << kUsage;
-        return 2;
-    }
+    if (options->listLanguages)
+        return listLanguages(*options);
+    if (options->exportFolder)
+        return exportLanguage(*options);
+    if (!options->headless)
+        return runWindow(*options, argc, argv);
     return runHeadless(*options);
 }

@@ -1,6 +1,14 @@
 # Writes OUTPUT: a C++ table of the files in FILES ("|"-separated), looked up by file name.
+# NAMESPACE and HEADER name the table's namespace and the header that declares it (by default the
+# pictures of the pages).
 string(REPLACE "|" ";" FILES "${FILES}")
-set(body "#include \"resources/EmbeddedResources.h\"\n\n#include <array>\n\nnamespace pelotest::resources {\nnamespace {\n")
+if(NOT NAMESPACE)
+    set(NAMESPACE pelotest::resources)
+endif()
+if(NOT HEADER)
+    set(HEADER resources/EmbeddedResources.h)
+endif()
+set(body "#include \"${HEADER}\"\n\n#include <array>\n\nnamespace ${NAMESPACE} {\nnamespace {\n")
 set(table "")
 set(index 0)
 foreach(file IN LISTS FILES)
@@ -15,5 +23,5 @@ foreach(file IN LISTS FILES)
 endforeach()
 string(APPEND body "const std::array<Resource, ${index}> table{{\n${table}}};\n} // namespace\n\n")
 string(APPEND body "std::span<const Resource> all() { return table; }\n\n")
-string(APPEND body "const Resource* find(std::string_view name) {\n    for (const Resource& r : table)\n        if (r.name == name)\n            return &r;\n    return nullptr;\n}\n\n} // namespace pelotest::resources\n")
+string(APPEND body "const Resource* find(std::string_view name) {\n    for (const Resource& r : table)\n        if (r.name == name)\n            return &r;\n    return nullptr;\n}\n\n} // namespace ${NAMESPACE}\n")
 file(WRITE ${OUTPUT} "${body}")

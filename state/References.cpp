@@ -21,7 +21,7 @@ std::size_t countOccurrences(std::string_view text, std::string_view needle) {
 } // namespace
 
 ExpandedReferences expandVariableReferences(AppState& state, Host* host, std::string_view text,
-                                            const ReferencePolicy& policy) {
+                                            const ReferencePolicy& policy) REQUIRES(state.mutex) {
     const std::string& before = state.settings.VarBefore;
     const std::string& after = state.settings.VarAfter;
     ExpandedReferences result{std::string(text), false};

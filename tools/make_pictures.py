@@ -10,6 +10,16 @@ The GIF and ICO encoders are written here (standard library only) so that the ou
 on every machine; Chromium and ImageMagick are used only to rasterise SVG and to pick palettes for
 the rasterised pictures.
 
+The desktop pictures (resources/pictures/desktop/*.svg, 16x16) become two PNG files each in
+resources/generated/desktop/: NAME.png at 16x16 with magenta (#FF00FF) where the picture is
+transparent, as the desktop's image list expects, and NAME@2x.png at 32x32 with an alpha channel
+for high-density screens. The dialogs' larger pictures (resources/pictures/dialogs/*.svg) become
+NAME.png at their declared size and NAME@2x.png at twice it, both with an alpha channel.
+
+The language flags (resources/pictures/lang/flag-*.txt, 16x16 pixel maps of at most 16 colours)
+become Windows bitmaps of 16 colours, resources/generated/lang/flag-*.bmp: the built-in language's
+flag is embedded in the program, the others are linked into the shipped language libraries.
+
 Usage: tools/make_pictures.py [--check]   (--check: fail when a committed binary is stale)
 """
 
@@ -19,6 +29,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import zlib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SOURCES = os.path.join(ROOT, "resources", "pictures")
@@ -51,6 +62,11 @@ VECTOR_GIFS = {
 # 16 and in 256 colours.
 FAVICON_SMALL = "favicon16.txt"
 FAVICON_SVG = "favicon.svg"
+# The desktop's pictures: every SVG of this folder, drawn at 16x16 and at 32x32.
+DESKTOP = "desktop"
+DIALOGS = "dialogs"
+LANG = "lang"
+MAGENTA = (0xFF, 0x00, 0xFF)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -91,8 +107,8 @@ def read_pixel_map(name):
     return width, len(rows), pixels
 
 
-def render_svg(name, width, height):
-    """RGBA pixels of an SVG at width x height. Debian's Chromium draws it at eight times its
+def render_svg(name, width, height, sizes=None):
+    """RGBA pixels of an SVG at width x height (or a list of them, one per size of sizes). Debian's Chromium draws it at eight times its
     declared size (ImageMagick's own SVG renderer draws gradients wrong); ImageMagick then scales
     it down, which gives smooth edges at the exact size."""
     path = os.path.join(SOURCES, name)
@@ -107,13 +123,16 @@ def render_svg(name, width, height):
              f"--window-size={declared.group(1)},{declared.group(2)}", f"--screenshot={shot}",
              "file://" + path],
             check=True, capture_output=True)
-        rgba = subprocess.run(
-            ["convert", shot, "-filter", "Box", "-resize", f"{width}x{height}!", "-depth", "8",
-             "rgba:-"],
-            check=True, capture_output=True).stdout
-    if len(rgba) != width * height * 4:
-        sys.exit(f"{name}: rendered {len(rgba)} bytes, expected {width * height * 4}")
-    return rgba
+        results = []
+        for w, h in sizes or [(width, height)]:
+            rgba = subprocess.run(
+                ["convert", shot, "-filter", "Box", "-resize", f"{w}x{h}!", "-depth", "8",
+                 "rgba:-"],
+                check=True, capture_output=True).stdout
+            if len(rgba) != w * h * 4:
+                sys.exit(f"{name}: rendered {len(rgba)} bytes, expected {w * h * 4}")
+            results.append(rgba)
+    return results if sizes else results[0]
 
 
 # The background the welcome page's pictures stand on (the default button face): their smooth
@@ -235,6 +254,111 @@ def encode_gif(picture):
 
 
 # ---------------------------------------------------------------------------------------------
+# PNG (the desktop's pictures)
+
+
+def encode_png(width, height, pixels, channels):
+    """pixels: bytes, row by row, RGB (channels 3) or RGBA (channels 4)."""
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    stride = width * channels
+    raw = b"".join(b"\x00" + pixels[y * stride : (y + 1) * stride] for y in range(height))
+    colour_type = 2 if channels == 3 else 6
+    return (b"\x89PNG\r\n\x1a\n" +
+            chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, colour_type, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def magenta_keyed(rgba):
+    """RGB with magenta where the picture is (nearly) transparent; edges of partial coverage are
+    blended into the button face, since the key makes a pixel either opaque or transparent."""
+    out = bytearray()
+    for i in range(0, len(rgba), 4):
+        r, g, b, a = rgba[i : i + 4]
+        if a < 64:
+            out += bytes(MAGENTA)
+            continue
+        pixel = [(c * a + m * (255 - a) + 127) // 255 for c, m in zip((r, g, b), MATTE)]
+        if tuple(pixel) == MAGENTA:
+            pixel[1] = 1  # a drawn magenta would turn transparent
+        out += bytes(pixel)
+    return bytes(out)
+
+
+def desktop_pictures():
+    files = {}
+    folder = os.path.join(SOURCES, DESKTOP)
+    for source in sorted(os.listdir(folder)):
+        if not source.endswith(".svg"):
+            continue
+        stem = source[:-4]
+        small, large = render_svg(os.path.join(DESKTOP, source), 16, 16, [(16, 16), (32, 32)])
+        files[os.path.join(DESKTOP, stem + ".png")] = encode_png(16, 16, magenta_keyed(small), 3)
+        files[os.path.join(DESKTOP, stem + "@2x.png")] = encode_png(32, 32, large, 4)
+    return files
+
+
+def dialog_pictures():
+    files = {}
+    folder = os.path.join(SOURCES, DIALOGS)
+    for source in sorted(os.listdir(folder)):
+        if not source.endswith(".svg"):
+            continue
+        stem = source[:-4]
+        text = open(os.path.join(folder, source), encoding="utf-8").read()
+        size = re.search(r'<svg[^>]*\swidth="(\d+)"[^>]*\sheight="(\d+)"', text)
+        w, h = int(size.group(1)), int(size.group(2))
+        one, two = render_svg(os.path.join(DIALOGS, source), w, h, [(w, h), (2 * w, 2 * h)])
+        files[os.path.join(DESKTOP, stem + ".png")] = encode_png(w, h, one, 4)
+        files[os.path.join(DESKTOP, stem + "@2x.png")] = encode_png(2 * w, 2 * h, two, 4)
+    return files
+
+
+# ---------------------------------------------------------------------------------------------
+# Windows bitmap of 16 colours (the language flags)
+
+
+def encode_bmp4(picture):
+    width, height, pixels = picture
+    if any(p is None for p in pixels):
+        sys.exit("a flag has no transparent pixels: its key colour is the pixel at x 0, y 14")
+    colours = palette_of(pixels)
+    if len(colours) > 16:
+        sys.exit(f"a flag has {len(colours)} colours, at most 16")
+    colours += [(0, 0, 0)] * (16 - len(colours))
+    lookup = {c: i for i, c in reversed(list(enumerate(colours)))}
+    stride = ((width * 4 + 31) // 32) * 4
+    rows = bytearray()
+    for y in reversed(range(height)):  # bottom-up
+        indexes = [lookup[p] for p in pixels[y * width : (y + 1) * width]]
+        line = bytearray()
+        for x in range(0, width, 2):
+            low = indexes[x + 1] if x + 1 < width else 0
+            line.append((indexes[x] << 4) | low)
+        rows += line + bytes(stride - len(line))
+    table = bytes(c for r, g, b in colours for c in (b, g, r, 0))
+    offset = 14 + 40 + len(table)
+    header = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 4, 0, len(rows), 2835, 2835, 16,
+                         0)
+    return (b"BM" + struct.pack("<IHHI", offset + len(rows), 0, 0, offset) + header + table +
+            bytes(rows))
+
+
+def language_flags():
+    files = {}
+    folder = os.path.join(SOURCES, LANG)
+    for source in sorted(os.listdir(folder)):
+        if not source.endswith(".txt"):
+            continue
+        picture = read_pixel_map(os.path.join(LANG, source))
+        if picture[:2] != (16, 16):
+            sys.exit(f"{source}: {picture[0]}x{picture[1]}, expected 16x16")
+        files[os.path.join(LANG, source[:-4] + ".bmp")] = encode_bmp4(picture)
+    return files
+
+
+# ---------------------------------------------------------------------------------------------
 # Windows icon (BMP images with an AND mask)
 
 
@@ -322,6 +446,9 @@ def build():
             rgba = render_svg(FAVICON_SVG, size, size)
             entries.append((quantize(rgba, size, size, colours), bits))
     files["favicon.ico"] = encode_icon(entries)
+    files.update(desktop_pictures())
+    files.update(dialog_pictures())
+    files.update(language_flags())
     return files
 
 
@@ -329,7 +456,8 @@ def main():
     check = "--check" in sys.argv[1:]
     files = build()
     stale = []
-    os.makedirs(OUTPUT, exist_ok=True)
+    os.makedirs(os.path.join(OUTPUT, DESKTOP), exist_ok=True)
+    os.makedirs(os.path.join(OUTPUT, LANG), exist_ok=True)
     for name, data in sorted(files.items()):
         path = os.path.join(OUTPUT, name)
         old = open(path, "rb").read() if os.path.exists(path) else None

@@ -1,0 +1,971 @@
+#include "desktop/MainWindow.h"
+
+#include "app/Routes.h"
+#include "desktop/LanguageSupport.h"
+#include "desktop/Text.h"
+#include "desktop/WebDialog.h"
+#include "state/PersistentState.h"
+#include "state/ProfileFile.h"
+#include "state/TextCase.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScreen>
+#include <QShortcut>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWindowStateChangeEvent>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace pelotest::desktop {
+namespace {
+
+namespace fs = std::filesystem;
+
+// How long closing waits for requests still being handled, and then for the state.
+constexpr std::chrono::seconds kStopDeadline{5};
+constexpr std::chrono::seconds kLockGrace{1};
+
+// The design width of the tree pane, also its smallest.
+constexpr int kMinTreeWidth = 345;
+constexpr QSize kDefaultSize{780, 560};
+// The tooltip of a notification icon holds at most this many characters.
+constexpr int kTrayTipLength = 63;
+
+// Status texts and captions of the server control.
+enum : int { kStarten = 37, kStoppen = 38, kBereit = 40, kAktiv = 41 };
+// Texts of the language choice and its export.
+enum : int { kSprachpfad = 128, kSpracheLaden = 124, kStandard = 123 };
+
+// Why binding address:port fails, asked again of the system after the server could not start
+// (the library's message is in the user's locale, so its words cannot be compared).
+BindFailure probeBindFailure(const std::string& address, int port) {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+        ::inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(static_cast<std::uint16_t>(port));
+        length = sizeof(sockaddr_in);
+    } else if (auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+               ::inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<std::uint16_t>(port));
+        length = sizeof(sockaddr_in6);
+    } else {
+        return BindFailure::Other;
+    }
+    const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return BindFailure::Other;
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    int error = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0)
+        error = errno;
+    else if (::listen(fd, 1) != 0)
+        error = errno;
+    ::close(fd);
+    if (error == EADDRINUSE)
+        return BindFailure::InUse;
+    if (error == EACCES || error == EPERM)
+        return BindFailure::Privileged;
+    return BindFailure::Other;
+}
+
+// The address a browser on this machine uses for the server.
+QString serverAddress(const std::string& bindAddress, int port) {
+    QString host = QString::fromStdString(bindAddress);
+    if (bindAddress == "127.0.0.1" || bindAddress == "0.0.0.0" || bindAddress == "::" ||
+        bindAddress == "::1")
+        host = QStringLiteral("localhost");
+    else if (host.contains(':'))
+        host = '[' + host + ']';
+    return QStringLiteral("http://%1:%2/").arg(host).arg(port);
+}
+
+// The names of the files in a folder (every entry that is not a folder), in the order of a
+// listing: case ignored, as the file browser lists them.
+std::vector<std::string> filesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        if (!it->is_directory(typeError))
+            names.push_back(it->path().filename().string());
+    }
+    std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return compareIgnoreCase(a, b) < 0;
+    });
+    return names;
+}
+
+QFrame* placeholderView(const QString& name) {
+    auto* frame = new QFrame;
+    frame->setObjectName(name);
+    frame->setFrameShape(QFrame::StyledPanel);
+    frame->setFrameShadow(QFrame::Sunken);
+    frame->setBackgroundRole(QPalette::Base);
+    frame->setAutoFillBackground(true);
+    frame->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    return frame;
+}
+
+template <class T>
+T* named(T* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QSpinBox* numberField(const char* name, int minimum, int maximum) {
+    auto* field = named(new QSpinBox, name);
+    field->setRange(minimum, maximum);
+    field->setAccelerated(true);
+    return field;
+}
+
+} // namespace
+
+MainWindow::MainWindow(AppState& state, MainWindowOptions options, QWidget* parent)
+    : QMainWindow(parent), state_(state), host_(*this, this) {
+    if (options.dialogs) {
+        dialogs_ = options.dialogs;
+    } else {
+        ownDialogs_ = std::make_unique<QtDialogs>(state_, this);
+        dialogs_ = ownDialogs_.get();
+    }
+    trayAvailable_ = options.trayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+    setObjectName(QStringLiteral("Main"));
+    buildWindow();
+    buildTray();
+    bindSettings();
+    connect(&host_, &QtHost::settingsChangedQueued, this, &MainWindow::settingsChangedByRequest);
+    applyTexts();
+    resize(kDefaultSize);
+    bounds_ = QRect(pos(), size());
+}
+
+MainWindow::~MainWindow() {
+    if (server_)
+        server_->stop();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The window's parts.
+
+void MainWindow::buildWindow() {
+    PageControl1 = named(new QTabWidget, "PageControl1");
+    PageControl1->addTab(buildGeneralTab(), images_.icon(ImageList::kTabGeneral), QString());
+    PageControl1->addTab(buildLogTab(), images_.icon(ImageList::kTabLog), QString());
+    PageControl1->addTab(buildSettingsTab(), images_.icon(ImageList::kTabSettings), QString());
+    setCentralWidget(PageControl1);
+
+    HelpButton = named(new QToolButton, "HelpButton");
+    HelpButton->setIcon(ImageList::button(QStringLiteral("infosm")));
+    HelpButton->setAutoRaise(true);
+    PageControl1->setCornerWidget(HelpButton, Qt::TopRightCorner);
+    connect(HelpButton, &QToolButton::clicked, this, &MainWindow::showHelp);
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    help->setContext(Qt::WindowShortcut);
+    connect(help, &QShortcut::activated, this, &MainWindow::showHelp);
+
+    StatusPanel1 = named(new QLabel, "StatusPanel1");
+    StatusPanel2 = named(new QLabel, "StatusPanel2");
+    StatusPanel2->setTextFormat(Qt::RichText);
+    StatusPanel2->setOpenExternalLinks(true);
+    StatusPanel2->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    statusBar()->addWidget(StatusPanel1, 1);
+    statusBar()->addPermanentWidget(StatusPanel2);
+}
+
+QWidget* MainWindow::buildGeneralTab() {
+    auto* page = named(new QWidget, "TabSheet1");
+    GroupBox1 = named(new QGroupBox, "GroupBox1");
+    GroupBox1->setMinimumWidth(kMinTreeWidth);
+    // The tree view comes here with the tree's own work; the variables list likewise.
+    TreeView1 = placeholderView(QStringLiteral("TreeView1"));
+    (new QVBoxLayout(GroupBox1))->addWidget(TreeView1);
+    GroupBox2 = named(new QGroupBox, "GroupBox2");
+    ListView1 = placeholderView(QStringLiteral("ListView1"));
+    (new QVBoxLayout(GroupBox2))->addWidget(ListView1);
+
+    Splitter1 = named(new QSplitter(Qt::Horizontal), "Splitter1");
+    Splitter1->addWidget(GroupBox1);
+    Splitter1->addWidget(GroupBox2);
+    Splitter1->setChildrenCollapsible(false);
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+    connect(Splitter1, &QSplitter::splitterMoved, this,
+            [this] { treeWidth_ = Splitter1->sizes().value(0, treeWidth_); });
+    (new QVBoxLayout(page))->addWidget(Splitter1);
+    return page;
+}
+
+QWidget* MainWindow::buildLogTab() {
+    auto* page = named(new QWidget, "TabSheet2");
+    // The log list comes here with the log's own work.
+    ListView2 = placeholderView(QStringLiteral("ListView2"));
+    (new QVBoxLayout(page))->addWidget(ListView2);
+    return page;
+}
+
+QWidget* MainWindow::buildSettingsTab() {
+    auto* page = named(new QWidget, "TabSheet3");
+    auto* column = new QVBoxLayout(page);
+
+    // Templates: folder (with variables) and virtual folder.
+    GroupBox3 = named(new QGroupBox, "GroupBox3");
+    {
+        Label1 = named(new QLabel, "Label1");
+        Edit1 = named(new QLineEdit, "Edit1");
+        SpeedButton1 = named(new QToolButton, "SpeedButton1");
+        SpeedButton1->setIcon(ImageList::button(QStringLiteral("btn1")));
+        Label2 = named(new QLabel, "Label2");
+        Edit3 = named(new QLineEdit, "Edit3");
+        Label1->setBuddy(Edit1);
+        Label2->setBuddy(Edit3);
+        auto* grid = new QGridLayout(GroupBox3);
+        grid->addWidget(Label1, 0, 0, 1, 2);
+        grid->addWidget(Edit1, 1, 0);
+        grid->addWidget(SpeedButton1, 1, 1);
+        grid->addWidget(Label2, 2, 0, 1, 2);
+        grid->addWidget(Edit3, 3, 0);
+        grid->setColumnStretch(0, 1);
+    }
+    column->addWidget(GroupBox3);
+
+    // Static pages: start folder, start page "?" parameters.
+    GroupBox4 = named(new QGroupBox, "GroupBox4");
+    {
+        Label3 = named(new QLabel, "Label3");
+        Edit2 = named(new QLineEdit, "Edit2");
+        SpeedButton2 = named(new QToolButton, "SpeedButton2");
+        SpeedButton2->setIcon(ImageList::button(QStringLiteral("btn1")));
+        Label4 = named(new QLabel, "Label4");
+        ComboBox1 = named(new QComboBox, "ComboBox1");
+        ComboBox1->setEditable(true);
+        ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+        ComboBox1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        ComboBox1->setMinimumContentsLength(12);
+        Label5 = named(new QLabel(QStringLiteral("?")), "Label5");
+        Label6 = named(new QLabel, "Label6");
+        Edit4 = named(new QLineEdit, "Edit4");
+        Label3->setBuddy(Edit2);
+        Label4->setBuddy(ComboBox1);
+        Label6->setBuddy(Edit4);
+        auto* grid = new QGridLayout(GroupBox4);
+        grid->addWidget(Label3, 0, 0, 1, 4);
+        auto* folder = new QHBoxLayout;
+        folder->addWidget(Edit2, 1);
+        folder->addWidget(SpeedButton2);
+        grid->addLayout(folder, 1, 0, 1, 4);
+        grid->addWidget(Label4, 2, 0);
+        grid->addWidget(Label6, 2, 2, 1, 2);
+        grid->addWidget(ComboBox1, 3, 0);
+        grid->addWidget(Label5, 3, 1);
+        grid->addWidget(Edit4, 3, 2, 1, 2);
+        grid->setColumnStretch(0, 2);
+        grid->setColumnStretch(2, 3);
+    }
+    column->addWidget(GroupBox4);
+
+    // General: port and server button, language, switches and numbers.
+    GroupBox5 = named(new QGroupBox, "GroupBox5");
+    {
+        Label7 = named(new QLabel, "Label7");
+        SpinEdit1 = numberField("SpinEdit1", 1, 65535);
+        ToolButton1 = named(new QToolButton, "ToolButton1");
+        ToolButton1->setCheckable(true);
+        ToolButton1->setIcon(images_.icon(ImageList::kStart));
+        ToolButton1->setAutoRaise(false);
+        Label8 = named(new QLabel, "Label8");
+        // The language box and its button stay disabled until the first language is applied.
+        ComboBox2 = named(new QComboBox, "ComboBox2");
+        ComboBox2->setEnabled(false);
+        ComboBox2->setIconSize(QSize(16, 16));
+        Label8->setEnabled(false);
+        connect(ComboBox2, &QComboBox::activated, this, &MainWindow::comboBox2Select);
+        SpeedButton3 = named(new QToolButton, "SpeedButton3");
+        SpeedButton3->setIcon(ImageList::button(QStringLiteral("infobt")));
+        SpeedButton3->setEnabled(false);
+        connect(SpeedButton3, &QToolButton::clicked, this, &MainWindow::speedButton3Click);
+        CheckBox1 = named(new QCheckBox, "CheckBox1");
+        CheckBox2 = named(new QCheckBox, "CheckBox2");
+        CheckBox3 = named(new QCheckBox, "CheckBox3");
+        Label9 = named(new QLabel, "Label9");
+        SpinEdit2 = numberField("SpinEdit2", 2, 9999);
+        Label10 = named(new QLabel, "Label10");
+        SpinEdit3 = numberField("SpinEdit3", 2, 9999);
+        Label11 = named(new QLabel, "Label11");
+        Label11->setWordWrap(true);
+        Label11->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        Label11->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+        Label7->setBuddy(SpinEdit1);
+        Label8->setBuddy(ComboBox2);
+        Label9->setBuddy(SpinEdit2);
+        Label10->setBuddy(SpinEdit3);
+
+        auto* grid = new QGridLayout(GroupBox5);
+        grid->addWidget(Label7, 0, 0);
+        auto* port = new QHBoxLayout;
+        port->addWidget(SpinEdit1);
+        port->addWidget(ToolButton1);
+        port->addStretch(1);
+        grid->addLayout(port, 0, 1);
+        grid->addWidget(Label8, 0, 2);
+        auto* language = new QHBoxLayout;
+        language->addWidget(ComboBox2, 1);
+        language->addWidget(SpeedButton3);
+        grid->addLayout(language, 0, 3);
+        grid->addWidget(CheckBox1, 1, 0, 1, 2);
+        grid->addWidget(Label9, 1, 2);
+        grid->addWidget(SpinEdit2, 1, 3, Qt::AlignLeft);
+        grid->addWidget(CheckBox2, 2, 0, 1, 2);
+        grid->addWidget(CheckBox3, 3, 0, 1, 2);
+        grid->addWidget(Label10, 3, 2);
+        grid->addWidget(SpinEdit3, 3, 3, Qt::AlignLeft);
+        grid->addWidget(Label11, 4, 0, 1, 4);
+        grid->setColumnStretch(1, 1);
+        grid->setColumnStretch(3, 1);
+    }
+    column->addWidget(GroupBox5);
+    column->addStretch(1);
+    return page;
+}
+
+void MainWindow::buildTray() {
+    trayMenu_ = named(new QMenu(this), "PopupMenu4");
+    Anzeigen1 = trayMenu_->addAction(images_.icon(ImageList::kShow), QString());
+    Anzeigen1->setObjectName(QStringLiteral("Anzeigen1"));
+    Aktiv1 = trayMenu_->addAction(images_.icon(ImageList::kStart), QString());
+    Aktiv1->setObjectName(QStringLiteral("Aktiv1"));
+    trayMenu_->addSeparator();
+    Beenden1 = trayMenu_->addAction(images_.icon(ImageList::kQuit), QString());
+    Beenden1->setObjectName(QStringLiteral("Beenden1"));
+    connect(Anzeigen1, &QAction::triggered, this, &MainWindow::anzeigen1Click);
+    connect(Aktiv1, &QAction::triggered, this, &MainWindow::aktiv1Click);
+    connect(Beenden1, &QAction::triggered, this, &MainWindow::beenden1Click);
+
+    if (!trayAvailable_)
+        return;
+    tray_ = new QSystemTrayIcon(images_.icon(ImageList::kTrayStopped), this);
+    tray_->setContextMenu(trayMenu_);
+    connect(tray_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger)
+                    anzeigen1Click();
+            });
+}
+
+// Every label, caption and menu text of the window, in the current language.
+void MainWindow::applyTexts() {
+    const auto text = [this](int id) { return uiText(state_, id); };
+    setWindowTitle(text(1));
+    host_.setCaption(toWindows1252(windowTitle()));
+    if (tray_)
+        tray_->setToolTip(windowTitle().left(kTrayTipLength));
+    PageControl1->setTabText(0, text(2));
+    PageControl1->setTabText(1, text(3));
+    PageControl1->setTabText(2, text(4));
+    GroupBox1->setTitle(text(5));
+    GroupBox2->setTitle(text(6));
+    GroupBox3->setTitle(text(14));
+    Label1->setText(text(15));
+    Label2->setText(text(16));
+    GroupBox4->setTitle(text(17));
+    Label3->setText(text(18));
+    Label4->setText(text(19));
+    Label6->setText(text(20));
+    GroupBox5->setTitle(text(21));
+    Label7->setText(text(22));
+    CheckBox1->setText(text(23));
+    Label9->setText(text(24));
+    CheckBox2->setText(text(25));
+    CheckBox3->setText(text(26));
+    Label10->setText(text(27));
+    Label11->setText(text(28));
+    Label8->setText(text(122));
+    if (ComboBox2->count() > 0)
+        ComboBox2->setItemText(0, text(kStandard));
+    Anzeigen1->setText(text(36));
+    Beenden1->setText(text(39));
+    const bool running = ToolButton1->isChecked();
+    Aktiv1->setText(text(running ? kStoppen : kStarten));
+    ToolButton1->setToolTip(Aktiv1->text());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The settings tab, bound to Settings: what is typed is what the next request uses.
+
+template <class Change>
+void MainWindow::updateSettings(Change change) {
+    if (filling_)
+        return;
+    std::lock_guard lock(state_.mutex);
+    change(state_.settings);
+}
+
+void MainWindow::bindSettings() {
+    connect(Edit1, &QLineEdit::textChanged, this, [this](const QString& text) {
+        updateSettings([&](Settings& s) { s.DynamicPath = toPathBytes(text); });
+    });
+    connect(Edit3, &QLineEdit::textChanged, this, [this](const QString& text) {
+        updateSettings([&](Settings& s) { s.VirtualPath = toWindows1252(text); });
+    });
+    connect(Edit2, &QLineEdit::textChanged, this, [this](const QString& text) {
+        updateSettings([&](Settings& s) { s.StaticPath = toPathBytes(text); });
+        edit2Change();
+    });
+    connect(ComboBox1, &QComboBox::currentTextChanged, this, [this](const QString& text) {
+        updateSettings([&](Settings& s) { s.StaticSite = toPathBytes(text); });
+        comboBox1Change();
+    });
+    connect(Edit4, &QLineEdit::textChanged, this, [this](const QString& text) {
+        updateSettings([&](Settings& s) { s.StaticParameter = toWindows1252(text); });
+    });
+    connect(SpinEdit1, &QSpinBox::valueChanged, this,
+            [this](int value) { updateSettings([&](Settings& s) { s.Port = value; }); });
+    connect(SpinEdit2, &QSpinBox::valueChanged, this,
+            [this](int value) { updateSettings([&](Settings& s) { s.MaxLog = value; }); });
+    connect(SpinEdit3, &QSpinBox::valueChanged, this, [this](int value) {
+        updateSettings([&](Settings& s) { s.RemoteEditReload = value; });
+    });
+    connect(CheckBox1, &QCheckBox::toggled, this,
+            [this](bool on) { updateSettings([&](Settings& s) { s.VariablesAutoSort = on; }); });
+    connect(CheckBox2, &QCheckBox::toggled, this,
+            [this](bool on) { updateSettings([&](Settings& s) { s.SaveLog = on; }); });
+    connect(CheckBox3, &QCheckBox::toggled, this,
+            [this](bool on) { updateSettings([&](Settings& s) { s.RemoteEdit = on; }); });
+    connect(ToolButton1, &QToolButton::clicked, this, &MainWindow::toolButton1Click);
+    connect(SpeedButton1, &QToolButton::clicked, this, &MainWindow::speedButton1Click);
+    connect(SpeedButton2, &QToolButton::clicked, this, &MainWindow::speedButton2Click);
+}
+
+// The controls show the settings (the caller holds the state lock or no server runs).
+void MainWindow::fillControls() {
+    const Settings& s = state_.settings;
+    filling_ = true;
+    Edit1->setText(fromPathBytes(s.DynamicPath));
+    Edit3->setText(fromWindows1252(s.VirtualPath));
+    Edit2->setText(fromPathBytes(s.StaticPath)); // refills the start pages
+    ComboBox1->setEditText(fromPathBytes(s.StaticSite));
+    Edit4->setText(fromWindows1252(s.StaticParameter));
+    CheckBox1->setChecked(s.VariablesAutoSort);
+    CheckBox3->setChecked(s.RemoteEdit);
+    CheckBox2->setChecked(s.SaveLog);
+    SpinEdit1->setValue(s.Port);
+    SpinEdit2->setValue(s.MaxLog);
+    SpinEdit3->setValue(s.RemoteEditReload);
+    filling_ = false;
+    comboBox1Change();
+}
+
+// The start page and its parameters were set from the browser.
+void MainWindow::settingsChangedByRequest() {
+    std::string site, parameter;
+    {
+        std::lock_guard lock(state_.mutex);
+        site = state_.settings.StaticSite;
+        parameter = state_.settings.StaticParameter;
+    }
+    filling_ = true;
+    ComboBox1->setEditText(fromPathBytes(site));
+    Edit4->setText(fromWindows1252(parameter));
+    filling_ = false;
+    comboBox1Change();
+}
+
+// The start pages offered are the files of the static folder; the start page's text stays.
+void MainWindow::edit2Change() {
+    std::string folder = toPathBytes(Edit2->text());
+    std::replace(folder.begin(), folder.end(), '\\', '/');
+    if (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    const QString site = ComboBox1->currentText();
+    const bool wasFilling = filling_;
+    filling_ = true; // the list changes, the start page does not
+    ComboBox1->clear();
+    if (!folder.empty())
+        for (const std::string& name : filesIn(folder))
+            ComboBox1->addItem(fromPathBytes(name));
+    ComboBox1->setEditText(site);
+    filling_ = wasFilling;
+}
+
+// The remote editor needs a start page: its controls follow whether one is set.
+void MainWindow::comboBox1Change() {
+    const bool enabled = !ComboBox1->currentText().isEmpty();
+    CheckBox3->setEnabled(enabled);
+    Label10->setEnabled(enabled);
+    SpinEdit3->setEnabled(enabled);
+    Label11->setEnabled(enabled);
+}
+
+void MainWindow::speedButton1Click() {
+    ExpandedFolder expanded;
+    {
+        std::lock_guard lock(state_.mutex);
+        expanded = expandFolderVariables(state_, host_, coreTexts(state_),
+                                         state_.settings.DynamicPath, false);
+    }
+    const auto chosen = dialogs_->chooseFolder(uiText(state_, 102), fromPathBytes(expanded.folder));
+    if (!chosen)
+        return;
+    Edit1->setText(*chosen);
+    if (expanded.found)
+        dialogs_->message(MessageKind::Warning, uiText(state_, 103));
+}
+
+void MainWindow::speedButton2Click() {
+    const auto chosen = dialogs_->chooseFolder(uiText(state_, 101), Edit2->text());
+    if (chosen)
+        Edit2->setText(*chosen);
+}
+
+void MainWindow::showHelp() {
+    emit helpRequested();
+    WebDialog dialog(state_, *dialogs_, WebDialog::Mode::Help, downloadHost(state_), this);
+    dialog.exec();
+    // Links of the help page may save a library or ask for the export; closing the help dialog
+    // starts neither the export nor the rescan.
+}
+
+// ---------------------------------------------------------------------------------------------
+// Languages.
+
+void MainWindow::discoverLanguageBox() {
+    languages_ = discoverLanguages(state_.languageFolders, state_.settings.LanguageDll);
+    const bool wasFilling = filling_;
+    filling_ = true;
+    ComboBox2->clear();
+    for (const LanguageEntry& entry : languages_)
+        ComboBox2->addItem(flagIcon(entry.flag), fromWindows1252(entry.displayName),
+                           fromPathBytes(entry.fileName));
+    ComboBox2->setCurrentIndex(
+        static_cast<int>(findLanguage(languages_, state_.settings.LanguageDll).value_or(0)));
+    filling_ = wasFilling;
+}
+
+void MainWindow::applyLanguage(bool dialogsOnly) {
+    // The message boxes read their eight texts from the current language when they open.
+    dialogs_->setMessageLanguage(std::nullopt);
+    if (!dialogsOnly) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        PageControl1->setEnabled(false);
+        setStatusText(uiText(state_, kSpracheLaden));
+        applyTexts();
+        QApplication::restoreOverrideCursor();
+    }
+    setStatusText(uiText(state_, ToolButton1->isChecked() ? kAktiv : kBereit));
+    PageControl1->setEnabled(true);
+    if (!ComboBox2->isEnabled()) {
+        ComboBox2->setEnabled(true);
+        Label8->setEnabled(true);
+        SpeedButton3->setEnabled(true);
+    }
+}
+
+void MainWindow::comboBox2Select(int index) {
+    if (!ComboBox2->isEnabled() || index < 0 || index >= static_cast<int>(languages_.size()))
+        return;
+    const std::string& chosen = languages_[static_cast<std::size_t>(index)].fileName;
+    {
+        std::lock_guard lock(state_.mutex);
+        if (chosen == state_.settings.LanguageDll)
+            return;
+        state_.settings.LanguageDll = chosen;
+    }
+    applyLanguage(false);
+}
+
+void MainWindow::rescanLanguages() {
+    ComboBox2->setEnabled(false);
+    discoverLanguageBox();
+    if (!findLanguage(languages_, state_.settings.LanguageDll)) {
+        std::lock_guard lock(state_.mutex);
+        state_.settings.LanguageDll.clear();
+    }
+    ComboBox2->setEnabled(true);
+}
+
+void MainWindow::speedButton3Click() {
+    bool exportWanted = false;
+    bool downloaded = false;
+    {
+        WebDialog dialog(state_, *dialogs_, WebDialog::Mode::Language, downloadHost(state_), this);
+        exportWanted = dialog.exec() == QDialog::Accepted;
+        downloaded = dialog.languagePackageDownloaded();
+    }
+    // A failed export skips the rescan, as any error ends the work there.
+    if (exportWanted && !exportLanguage())
+        return;
+    if (downloaded)
+        rescanLanguages();
+}
+
+bool MainWindow::exportLanguage() {
+    const std::string stored = state_.settings.LastLangugeResPath;
+    const auto chosen = dialogs_->chooseFolder(uiText(state_, kSprachpfad), fromPathBytes(stored));
+    if (!chosen)
+        return true;
+    std::string folder = toPathBytes(*chosen);
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    {
+        // Kept at once, also in the file: the next export starts there even if the program
+        // ends without saving.
+        std::lock_guard lock(state_.mutex);
+        state_.settings.LastLangugeResPath = folder;
+        state_.profile.writeString("Settings", "LastLangugeResPath", folder);
+    }
+    ProfileFile onDisk;
+    onDisk.load(state_.settingsPath);
+    onDisk.writeString("Settings", "LastLangugeResPath", folder);
+    (void)onDisk.save(state_.settingsPath); // a failure only loses the remembered folder
+
+    std::string languageDll;
+    {
+        std::lock_guard lock(state_.mutex);
+        languageDll = state_.settings.LanguageDll;
+    }
+    const auto failure = writeLanguageExport(
+        folder, languageExportFiles(state_.languageFolders, languageDll, languages_));
+    if (failure) {
+        dialogs_->message(MessageKind::Error, fromPathBytes(folder) + fromWindows1252(*failure));
+        return false;
+    }
+    dialogs_->openUrl(QUrl::fromLocalFile(fromPathBytes(folder)));
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Server control.
+
+bool MainWindow::serverRunning() const {
+    return server_ && server_->running();
+}
+
+std::uint16_t MainWindow::serverPort() const {
+    return serverRunning() ? server_->port() : 0;
+}
+
+void MainWindow::setStatusText(const QString& text) {
+    StatusPanel1->setText(text);
+    if (StatusPanel1->isVisible())
+        StatusPanel1->repaint();
+}
+
+// Everything that shows whether the server runs.
+void MainWindow::showServerState(bool running) {
+    const QIcon picture = images_.icon(running ? ImageList::kStop : ImageList::kStart);
+    setStatusText(uiText(state_, running ? kAktiv : kBereit));
+    ToolButton1->setIcon(picture);
+    Aktiv1->setIcon(picture);
+    Aktiv1->setText(uiText(state_, running ? kStoppen : kStarten));
+    ToolButton1->setToolTip(Aktiv1->text());
+    Label7->setEnabled(!running);
+    SpinEdit1->setEnabled(!running);
+    rootImage_ = running ? ImageList::kRootRunning : ImageList::kRootStopped;
+    emit rootImageChanged(rootImage_);
+    if (tray_)
+        tray_->setIcon(images_.icon(running ? ImageList::kTrayRunning : ImageList::kTrayStopped));
+}
+
+void MainWindow::toolButton1Click() {
+    const bool start = ToolButton1->isChecked();
+    if (!start) {
+        showServerState(false);
+        if (server_)
+            server_->stop();
+        server_.reset();
+        StatusPanel2->clear();
+        return;
+    }
+
+    std::string address;
+    int port = 0;
+    {
+        std::lock_guard lock(state_.mutex);
+        address = state_.settings.BindAddress;
+        port = state_.settings.Port;
+    }
+    showServerState(true);
+    QString failure;
+    if (port < 1 || port > 65535) {
+        failure = QStringLiteral("Port %1 (1 - 65535)").arg(port);
+    } else {
+        auto server = std::make_unique<HttpServer>(state_, host_, routeRequest);
+        try {
+            server->start(address, static_cast<std::uint16_t>(port));
+            server_ = std::move(server);
+        } catch (const std::exception& e) {
+            failure = QString::fromLocal8Bit(e.what());
+        }
+    }
+    if (!failure.isEmpty()) {
+        // Back to stopped, as if the button had not been pressed.
+        ToolButton1->setChecked(false);
+        showServerState(false);
+        StatusPanel2->clear();
+        reportStartFailure(address, port, failure);
+        return;
+    }
+    const QString url = serverAddress(address, server_->port());
+    StatusPanel2->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(url.toHtmlEscaped()));
+}
+
+void MainWindow::reportStartFailure(const std::string& address, int port, const QString& detail) {
+    const BindFailure why =
+        port < 1 || port > 65535 ? BindFailure::Other : probeBindFailure(address, port);
+    dialogs_->message(MessageKind::Error, bindFailureText(why, port, detail));
+}
+
+void MainWindow::aktiv1Click() {
+    ToolButton1->setChecked(!ToolButton1->isChecked());
+    toolButton1Click();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The notification area.
+
+void MainWindow::hideToTray() {
+    if (!trayAvailable_ || !tray_) {
+        showMinimized();
+        return;
+    }
+    restoreMaximized_ = restoreMaximized_ || (windowState() & Qt::WindowMaximized);
+    hide();
+    tray_->show();
+    hiddenToTray_ = true;
+}
+
+void MainWindow::restoreFromTray() {
+    if (tray_)
+        tray_->hide();
+    hiddenToTray_ = false;
+    if (restoreMaximized_)
+        showMaximized();
+    else
+        showNormal();
+    restoreMaximized_ = false;
+    raise();
+    activateWindow();
+}
+
+void MainWindow::anzeigen1Click() {
+    restoreFromTray();
+}
+
+void MainWindow::beenden1Click() {
+    close();
+}
+
+void MainWindow::bringToFront() {
+    if (hiddenToTray_ || isMinimized())
+        restoreFromTray();
+    else
+        show();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+    if (isMinimized() && trayAvailable_ && !hiddenToTray_) {
+        restoreMaximized_ = change->oldState() & Qt::WindowMaximized;
+        // Hiding while the window system is still minimising it would be undone; do it next.
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized() && !hiddenToTray_)
+                hideToTray();
+        });
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Placement, start and close.
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (isVisible() && windowState() == Qt::WindowNoState)
+        bounds_ = QRect(pos(), size());
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The tree pane gets its width once the splitter knows its own.
+    if (treeWidthPending_) {
+        treeWidthPending_ = false;
+        const int total = std::max(Splitter1->width(), treeWidth_ + 100);
+        Splitter1->setSizes({treeWidth_, total - treeWidth_});
+    }
+}
+
+void MainWindow::applyPlacement(const WindowPlacement& stored) {
+    // The settings are read by now: the controls show them before the window appears.
+    fillControls();
+    PageControl1->setCurrentIndex(std::clamp(stored.PageIndex, 0, PageControl1->count() - 1));
+    QRect bounds(pos(), size());
+    if (stored.hasLeft)
+        bounds.moveLeft(stored.Left);
+    if (stored.hasTop)
+        bounds.moveTop(stored.Top);
+    if (stored.hasWidth && stored.Width > 0)
+        bounds.setWidth(stored.Width);
+    if (stored.hasHeight && stored.Height > 0)
+        bounds.setHeight(stored.Height);
+    move(bounds.topLeft());
+    resize(bounds.size());
+    bounds_ = QRect(pos(), size());
+    if (stored.hasTreeWidth)
+        treeWidth_ = std::max(stored.TreeWidth, kMinTreeWidth);
+
+    if (stored.WindowState == "maximized") {
+        showMaximized();
+    } else if (stored.WindowState == "minimized") {
+        if (trayAvailable_)
+            hideToTray();
+        else
+            showMinimized();
+    } else {
+        show();
+    }
+}
+
+WindowPlacement MainWindow::placement() const {
+    WindowPlacement p;
+    p.Left = bounds_.x();
+    p.Top = bounds_.y();
+    p.Width = bounds_.width();
+    p.Height = bounds_.height();
+    p.TreeWidth = treeWidthPending_ ? treeWidth_ : Splitter1->sizes().value(0, treeWidth_);
+    p.PageIndex = PageControl1->currentIndex();
+    if ((windowState() & Qt::WindowMaximized) || (hiddenToTray_ && restoreMaximized_))
+        p.WindowState = "maximized";
+    else if (hiddenToTray_)
+        p.WindowState = "minimized";
+    else
+        p.WindowState = "normal";
+    return p;
+}
+
+void MainWindow::showStatus(const std::string& text) {
+    setStatusText(fromWindows1252(text));
+}
+
+std::optional<std::string> MainWindow::askValue(const std::string& caption,
+                                                const std::string& prompt,
+                                                const std::string& preset) {
+    const auto answer =
+        dialogs_->input(fromWindows1252(caption), fromWindows1252(prompt), fromWindows1252(preset));
+    if (!answer)
+        return std::nullopt;
+    return toWindows1252(*answer);
+}
+
+void MainWindow::start() {
+    std::string treeError;
+    bool runServer = false;
+    {
+        // No server runs yet; the lock keeps the rule that the state is read under it.
+        std::lock_guard lock(state_.mutex);
+        treeError = pelotest::loadState(state_, host_, coreTexts(state_), [this](AppState&) {
+            // A stored language that is no longer offered falls back to the built-in one. One
+            // that is offered is named as its file is: the name may have been stored in another
+            // case, and file names here are case-sensitive.
+            discoverLanguageBox();
+            const auto offered = findLanguage(languages_, state_.settings.LanguageDll);
+            const std::string name = offered ? languages_[*offered].fileName : std::string();
+            if (name != state_.settings.LanguageDll) {
+                state_.settings.LanguageDll = name;
+                discoverLanguageBox();
+            }
+            applyLanguage(false);
+        });
+        runServer = state_.settings.ServerActive;
+    }
+    if (runServer) {
+        ToolButton1->setChecked(true);
+        toolButton1Click();
+    } else {
+        showServerState(false);
+    }
+    if (!treeError.empty())
+        dialogs_->message(MessageKind::Error, fromWindows1252(treeError));
+}
+
+bool MainWindow::saveNow() {
+    std::lock_guard lock(state_.mutex);
+    state_.settings.ServerActive = ToolButton1->isChecked();
+    saved_ = pelotest::saveState(state_, host_, coreTexts(state_));
+    return saved_;
+}
+
+bool MainWindow::shutdown() {
+    if (shutDown_)
+        return saved_;
+    shutDown_ = true;
+    const bool wasRunning = ToolButton1->isChecked();
+    // No request may change the state after it has been written: the server stops taking them
+    // first. A request still running after the deadline keeps its server object alive.
+    bool stopped = true;
+    if (server_) {
+        stopped = server_->stop(kStopDeadline);
+        if (!stopped)
+            (void)server_.release();
+        server_.reset();
+    }
+    {
+        std::unique_lock lock(state_.mutex, std::defer_lock);
+        if (lock.try_lock_for(stopped ? kStopDeadline : kLockGrace)) {
+            state_.settings.ServerActive = wasRunning;
+            saved_ = pelotest::saveState(state_, host_, coreTexts(state_));
+        } else {
+            std::cerr << "pelotest: a request was still running when the program closed; the "
+                         "state was not saved\n";
+            saved_ = false;
+        }
+    }
+    if (!saved_)
+        std::cerr << "pelotest: cannot write the settings file " << state_.settingsPath.string()
+                  << "\n";
+    if (tray_)
+        tray_->hide();
+    emit finished();
+    return saved_;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    shutdown();
+    event->accept();
+}
+
+} // namespace pelotest::desktop

@@ -1,0 +1,37 @@
+#pragma once
+// Texts of the desktop: the Windows-1252 bytes of the state shown as QString and edits turned
+// back into bytes, and every lookup of a UI text the window makes (one place, so a change of how
+// texts are named touches only this file and its .cpp).
+
+#include "state/AppState.h"
+#include "state/PersistentState.h"
+
+#include <QString>
+
+#include <string>
+#include <string_view>
+
+namespace pelotest::desktop {
+
+// Bytes of the state (settings, UI texts) as text; every byte has a character.
+QString fromWindows1252(std::string_view bytes);
+// Text typed by the user as bytes; a character without a Windows-1252 byte becomes '?'.
+std::string toWindows1252(const QString& text);
+
+// File system paths use the file system's encoding, not Windows-1252.
+QString fromPathBytes(const std::string& bytes);
+std::string toPathBytes(const QString& path);
+
+// UI text id in the current language, as text. Call on the user-interface thread (the only one
+// that changes the language).
+QString uiText(const AppState& state, int id);
+
+// The lookup the core's load, save and folder expansion use (Windows-1252 bytes).
+TextLookup coreTexts(const AppState& state);
+
+// Why a port cannot be served, for the message box after a failed start. No UI text exists for
+// these yet; they are German like the built-in texts.
+enum class BindFailure { InUse, Privileged, Other };
+QString bindFailureText(BindFailure failure, int port, const QString& detail);
+
+} // namespace pelotest::desktop

@@ -1,0 +1,96 @@
+#pragma once
+// TWeb: a page of the maker's web site in an embedded browser. In language mode the page lists
+// language packages: a link whose query holds "IsLangFile=true" downloads that library into the
+// language folder; one with "ExtractRes=true" (or the second button) closes the dialog with OK,
+// and the opener then exports the translator's template. In help mode it shows the help page,
+// with the maker's logo and address as a link. When the maker's page does not load, a page built
+// into the program takes its place, so that neither mode is a dead end offline.
+
+#include "desktop/Dialogs.h"
+#include "language/UiTexts.h"
+#include "state/AppState.h"
+
+#include <QDialog>
+#include <QUrl>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+class QLabel;
+class QNetworkAccessManager;
+class QProgressBar;
+class QPushButton;
+class QWebEngineView;
+class QWidget;
+
+namespace pelotest::desktop {
+
+class WebDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    enum class Mode { Language, Help };
+
+    // host: scheme and host of the maker's pages ("https://www.example.org"), see downloadHost().
+    WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString& host,
+              QWidget* parent = nullptr);
+    ~WebDialog() override;
+
+    // Whether a language library was saved while the dialog was open.
+    bool languagePackageDownloaded() const { return downloaded_; }
+    // The address of the page the dialog loads in the language now used for the dialog.
+    QUrl pageAddress() const;
+    // Whether the built-in page is shown because the maker's page did not load.
+    bool showsBuiltInPage() const { return builtInPage_; }
+    QWebEngineView* browser() const { return WebBrowser1; }
+
+    // The folder downloads go to: the first writable language folder (created when needed).
+    static std::optional<std::filesystem::path> downloadFolder(const AppState& state);
+
+    // Navigation handling: true when the browser may follow url.
+    bool beforeNavigate(const QUrl& url, bool linkClicked, bool mainFrame);
+
+  signals:
+    // A download has ended, saved or not (for tests and the progress display).
+    void downloadFinished(bool saved);
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    QString text(UiText id) const;
+    void relabel();
+    void loadPage();
+    void pageLoaded(bool ok);
+    void showBuiltInPage();
+    void languagePackage(const QString& address);
+    bool download(const QUrl& address, const QString& fileName);
+    std::string packageLanguage(const std::string& fileName) const;
+    void useLanguage(const std::string& languageDll);
+
+    AppState& state_;
+    Dialogs& dialogs_;
+    Mode mode_;
+    QString host_;
+    QNetworkAccessManager* network_;
+    // The language the dialog speaks (the current one, or a package's for a moment).
+    std::string language_;
+    bool downloaded_ = false;
+    bool pageShown_ = false;
+    bool builtInPage_ = false;
+    bool loading_ = false;
+    bool busy_ = false;
+
+    QWebEngineView* WebBrowser1 = nullptr;
+    QWidget* Panel2 = nullptr; // waiting text over the browser until a page is loaded
+    QLabel* Image2 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Image1 = nullptr; // the maker's logo (help mode)
+    QLabel* Label1 = nullptr; // progress text, or the maker's address in help mode
+    QProgressBar* ProgressBar1 = nullptr;
+    QPushButton* Button2 = nullptr; // the export (result OK)
+    QPushButton* Button1 = nullptr; // close
+};
+
+} // namespace pelotest::desktop

@@ -1,0 +1,544 @@
+// The language box of the main window (flags, switching and back, the start-up rule, the
+// message boxes' buttons), the export from the window, and the web dialog against pages served
+// on 127.0.0.1 by the test: the page address, a package download with progress, an existing file
+// kept on No, the export link, failing and refused downloads, and the built-in page offline.
+
+#include "ScriptedDialogs.h"
+#include "desktop/MainWindow.h"
+#include "desktop/WebDialog.h"
+#include "language/UiTexts.h"
+#include "state/ProfileFile.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+#include <QtTest>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+
+namespace pelotest::test {
+namespace {
+
+namespace fs = std::filesystem;
+using desktop::MainWindow;
+using desktop::MessageKind;
+using desktop::WebDialog;
+
+fs::path library(const char* name) {
+    return fs::path(PELOTEST_LANGUAGE_LIBRARIES) / name;
+}
+
+QByteArray fileBytes(const fs::path& file) {
+    QFile f(QString::fromStdString(file.string()));
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+QString builtIn(int id) {
+    return QString::fromLatin1(loadBuiltInUiText(UiText{id}));
+}
+
+// A window whose only language folder holds a copy of lang_full.dll.
+struct Fixture {
+    QTemporaryDir dir;
+    AppState state;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<MainWindow> window;
+
+    fs::path folder() const { return fs::path(dir.path().toStdString()) / "languages"; }
+    QString settingsFile() const { return dir.filePath(QStringLiteral("pelotest.ini")); }
+
+    MainWindow& start(const QByteArray& settings) {
+        fs::create_directories(folder());
+        fs::copy_file(library("lang_full.dll"), folder() / "lang_full.dll");
+        QFile file(settingsFile());
+        file.open(QIODevice::WriteOnly);
+        file.write(settings);
+        file.close();
+        state.settingsPath = settingsFile().toStdString();
+        state.languageFolders = {folder()};
+        window = std::make_unique<MainWindow>(state, desktop::MainWindowOptions{&dialogs, false});
+        window->start();
+        return *window;
+    }
+    template <class T>
+    T* child(const char* name) const {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        if (!found)
+            qFatal("no control %s", name);
+        return found;
+    }
+};
+
+// The text each control of the window shows, by the UI text it must show.
+std::map<int, QString> controlTexts(const Fixture& f) {
+    std::map<int, QString> texts;
+    auto* tabs = f.child<QTabWidget>("PageControl1");
+    texts[1] = f.window->windowTitle();
+    texts[2] = tabs->tabText(0);
+    texts[3] = tabs->tabText(1);
+    texts[4] = tabs->tabText(2);
+    const std::pair<const char*, int> groups[] = {{"GroupBox1", 5},
+                                                  {"GroupBox2", 6},
+                                                  {"GroupBox3", 14},
+                                                  {"GroupBox4", 17},
+                                                  {"GroupBox5", 21}};
+    for (const auto& [name, id] : groups)
+        texts[id] = f.child<QGroupBox>(name)->title();
+    const std::pair<const char*, int> labels[] = {
+        {"Label1", 15}, {"Label2", 16}, {"Label3", 18},  {"Label4", 19},  {"Label6", 20},
+        {"Label7", 22}, {"Label9", 24}, {"Label10", 27}, {"Label11", 28}, {"Label8", 122}};
+    for (const auto& [name, id] : labels)
+        texts[id] = f.child<QLabel>(name)->text();
+    const std::pair<const char*, int> boxes[] = {
+        {"CheckBox1", 23}, {"CheckBox2", 25}, {"CheckBox3", 26}};
+    for (const auto& [name, id] : boxes)
+        texts[id] = f.child<QCheckBox>(name)->text();
+    texts[123] = f.child<QComboBox>("ComboBox2")->itemText(0);
+    texts[36] = f.child<QAction>("Anzeigen1")->text();
+    texts[39] = f.child<QAction>("Beenden1")->text();
+    texts[40] = f.child<QLabel>("StatusPanel1")->text();
+    return texts;
+}
+
+// The button texts of a real confirmation box in the state's current language.
+QStringList confirmationButtons(const AppState& state) {
+    desktop::QtDialogs dialogs(state, nullptr);
+    QStringList buttons;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (!box || !box->isVisible())
+                continue;
+            buttons << box->windowTitle();
+            for (QAbstractButton* button : box->buttons())
+                buttons << button->text();
+            box->escapeButton()->click();
+        }
+    });
+    dialogs.message(MessageKind::Confirmation, QStringLiteral("?"));
+    return buttons;
+}
+
+// --- a small web server on 127.0.0.1 ------------------------------------------------------------
+
+class PageServer : public QObject {
+  public:
+    struct Answer {
+        int status = 200;
+        QByteArray type = "text/html";
+        QByteArray body;
+    };
+    PageServer() {
+        server_.listen(QHostAddress::LocalHost, 0);
+        connect(&server_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = server_.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { answer(socket); });
+            }
+        });
+    }
+    QString host() const { return QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort()); }
+
+    std::map<QByteArray, Answer> answers; // by path
+    QList<QByteArray> requests;           // request targets, in order
+
+  private:
+    void answer(QTcpSocket* socket) {
+        QByteArray& buffer = pending_[socket];
+        buffer += socket->readAll();
+        if (!buffer.contains("\r\n\r\n"))
+            return;
+        const QByteArray target = buffer.split(' ').value(1);
+        requests << target;
+        const QByteArray path =
+            target.left(target.indexOf('?') < 0 ? target.size() : target.indexOf('?'));
+        const auto found = answers.find(path);
+        const Answer a = found != answers.end() ? found->second : Answer{404, "text/html", "no"};
+        socket->write("HTTP/1.1 " + QByteArray::number(a.status) + " X\r\nContent-Type: " + a.type +
+                      "\r\nContent-Length: " + QByteArray::number(a.body.size()) +
+                      "\r\nConnection: close\r\n\r\n" + a.body);
+        socket->disconnectFromHost();
+        pending_.erase(socket);
+    }
+    QTcpServer server_;
+    std::map<QTcpSocket*, QByteArray> pending_;
+};
+
+const QByteArray kLanguagePage =
+    "<html><body><a id=pkg href=\"/files/lang_full.dll?IsLangFile=true\">full</a>"
+    "<a id=missing href=\"/files/missing.dll?IsLangFile=true\">missing</a>"
+    "<a id=html href=\"/files/page.dll?IsLangFile=true\">not a library</a>"
+    "<a id=ini href=\"/files/pelotest.ini?IsLangFile=true&ExtractRes=true\">settings</a>"
+    "<a id=extract href=\"/x?ExtractRes=true\">extract</a></body></html>";
+
+bool waitFor(const std::function<bool()>& done, int ms = 20000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms)
+        QTest::qWait(20);
+    return done();
+}
+
+// Clicks the link of that id once the page is loaded.
+void click(WebDialog& dialog, const char* id) {
+    dialog.browser()->page()->runJavaScript(
+        QStringLiteral("document.getElementById('%1').click()").arg(QLatin1String(id)));
+}
+
+} // namespace
+
+class LanguageWindowTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void boxListsFlagsAndSwitchesAndBack();
+    void storedLanguageThatIsGoneFallsBack_data();
+    void storedLanguageThatIsGoneFallsBack();
+    void exportFromTheWindow();
+    void pageAddressCarriesLanguageVersionColoursAndFont();
+    void packageLinkDownloadsWithProgress();
+    void existingPackageAnsweredNoIsKept();
+    void failingOrRefusedDownloadsWriteNothing_data();
+    void failingOrRefusedDownloadsWriteNothing();
+    void extractLinkClosesWithOk();
+    void unreachableHostShowsTheBuiltInPage_data();
+    void unreachableHostShowsTheBuiltInPage();
+};
+
+void LanguageWindowTest::boxListsFlagsAndSwitchesAndBack() {
+    Fixture f;
+    f.start("[Settings]\r\n");
+    auto* box = f.child<QComboBox>("ComboBox2");
+    QVERIFY(box->isEnabled());
+    QVERIFY(f.child<QAbstractButton>("SpeedButton3")->isEnabled());
+    QCOMPARE(box->count(), 2);
+    QCOMPARE(box->itemText(1), QStringLiteral("English (test)"));
+    QCOMPARE(box->currentIndex(), 0);
+    for (int i = 0; i < 2; ++i) {
+        const QImage flag = box->itemIcon(i).pixmap(16, 16).toImage();
+        QVERIFY(!flag.isNull());
+        // The colour of the pixel at x 0, y 14 is transparent.
+        QCOMPARE(qAlpha(flag.pixel(0, 14)), 0);
+    }
+    const std::map<int, QString> german = controlTexts(f);
+    for (const auto& [id, text] : german)
+        QCOMPARE(text, builtIn(id));
+    QCOMPARE(confirmationButtons(f.state), (QStringList{builtIn(119), builtIn(114), builtIn(115)}));
+
+    f.window->comboBox2Select(1);
+    QCOMPARE(f.state.settings.LanguageDll, std::string("lang_full.dll"));
+    for (const auto& [id, text] : controlTexts(f))
+        QCOMPARE(text, QStringLiteral("EN %1: ").arg(id) + builtIn(id));
+    QCOMPARE(confirmationButtons(f.state),
+             (QStringList{QStringLiteral("EN 119: ") + builtIn(119), QStringLiteral("EN 114: Ja"),
+                          QStringLiteral("EN 115: Nein")}));
+
+    f.window->comboBox2Select(0);
+    QCOMPARE(f.state.settings.LanguageDll, std::string());
+    QCOMPARE(controlTexts(f), german);
+    QCOMPARE(confirmationButtons(f.state), (QStringList{builtIn(119), "Ja", "Nein"}));
+
+    // The language chosen is written at close.
+    f.window->comboBox2Select(1);
+    f.window->close();
+    ProfileFile profile;
+    profile.load(f.settingsFile().toStdString());
+    QCOMPARE(profile.readString("Settings", "LanguageDll").value_or(""),
+             std::string("lang_full.dll"));
+}
+
+void LanguageWindowTest::storedLanguageThatIsGoneFallsBack_data() {
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QString>("kept");
+    QTest::addColumn<int>("selected");
+    QTest::newRow("offered") << QByteArray("lang_full.dll") << "lang_full.dll" << 1;
+    QTest::newRow("other case") << QByteArray("LANG_FULL.DLL") << "lang_full.dll" << 1;
+    QTest::newRow("gone") << QByteArray("gone.dll") << "" << 0;
+    QTest::newRow("not offered") << QByteArray("../languages/lang_full.dll") << "" << 0;
+}
+
+void LanguageWindowTest::storedLanguageThatIsGoneFallsBack() {
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, kept);
+    QFETCH(int, selected);
+    Fixture f;
+    f.start("[Settings]\r\nLanguageDll=" + stored + "\r\n");
+    QCOMPARE(QString::fromStdString(f.state.settings.LanguageDll), kept);
+    QCOMPARE(f.child<QComboBox>("ComboBox2")->currentIndex(), selected);
+    QCOMPARE(f.window->windowTitle().startsWith(QStringLiteral("EN 1: ")), selected == 1);
+}
+
+void LanguageWindowTest::exportFromTheWindow() {
+    Fixture f;
+    f.start("[Settings]\r\nLanguageDll=lang_full.dll\r\n");
+    const QString out = f.dir.filePath(QStringLiteral("out"));
+    QDir().mkpath(out);
+
+    f.dialogs.folders.push_back(QString()); // cancelled: nothing written, nothing stored
+    QVERIFY(f.window->exportLanguage());
+    QVERIFY(QDir(out).isEmpty());
+    ProfileFile before;
+    before.load(f.settingsFile().toStdString());
+    QVERIFY(!before.readString("Settings", "LastLangugeResPath"));
+
+    f.dialogs.folders.push_back(out);
+    QVERIFY(f.window->exportLanguage());
+    QCOMPARE(f.dialogs.folderQuestions.back().title, QStringLiteral("EN 128: ") + builtIn(128));
+    const fs::path written(out.toStdString());
+    QCOMPARE(fileBytes(written / "language.rc"),
+             fileBytes(fs::path(PELOTEST_TEST_DATA) / "lang/export/full-language.rc"));
+    QCOMPARE(fileBytes(written / "lang_new.dof"),
+             fileBytes(fs::path(PELOTEST_TEST_DATA) / "lang/export/full-lang_new.dof"));
+    QCOMPARE(f.dialogs.opened.back(), QUrl::fromLocalFile(out + '/'));
+    // Kept at once in the file, with a trailing separator; the next export starts there.
+    ProfileFile after;
+    after.load(f.settingsFile().toStdString());
+    QCOMPARE(after.readString("Settings", "LastLangugeResPath").value_or(""),
+             out.toStdString() + "/");
+    f.dialogs.folders.push_back(QString());
+    f.window->exportLanguage();
+    QCOMPARE(f.dialogs.folderQuestions.back().initial, out + '/');
+
+    // A folder that cannot be written: the error is shown and the export reports failure.
+    const QString notAFolder = f.dir.filePath(QStringLiteral("pelotest.ini"));
+    f.dialogs.folders.push_back(notAFolder);
+    const auto shown = f.dialogs.messages.size();
+    QVERIFY(!f.window->exportLanguage());
+    QCOMPARE(f.dialogs.messages.size(), shown + 1);
+    QCOMPARE(f.dialogs.messages.back().kind, MessageKind::Error);
+}
+
+// --- the web dialog
+// -------------------------------------------------------------------------------
+
+struct WebFixture {
+    QTemporaryDir dir;
+    AppState state;
+    ScriptedDialogs dialogs;
+    PageServer server;
+
+    WebFixture() {
+        state.languageFolders = {fs::path(dir.path().toStdString()) / "languages"};
+        server.answers["/download/additional/language.php"] = {200, "text/html", kLanguagePage};
+        server.answers["/download/additional/help.php"] = {200, "text/html", "<p>help</p>"};
+        server.answers["/files/lang_full.dll"] = {200, "application/octet-stream",
+                                                  fileBytes(library("lang_full.dll"))};
+        server.answers["/files/page.dll"] = {200, "text/html", "<html>a page</html>"};
+        server.answers["/files/pelotest.ini"] = {200, "text/plain",
+                                                 fileBytes(library("lang_full.dll"))};
+    }
+    fs::path downloaded(const char* name) const { return state.languageFolders[0] / name; }
+    std::unique_ptr<WebDialog> open(WebDialog::Mode mode = WebDialog::Mode::Language,
+                                    QString host = {}) {
+        auto dialog = std::make_unique<WebDialog>(state, dialogs, mode,
+                                                  host.isEmpty() ? server.host() : host);
+        QSignalSpy loaded(dialog->browser(), &QWebEngineView::loadFinished);
+        dialog->show();
+        if (!loaded.wait(30000))
+            qWarning("the page did not load");
+        return dialog;
+    }
+};
+
+void LanguageWindowTest::pageAddressCarriesLanguageVersionColoursAndFont() {
+    WebFixture f;
+    QPalette palette = QApplication::palette();
+    palette.setColor(QPalette::Base, QColor(0x12, 0xAB, 0xEF));
+    QApplication::setPalette(palette);
+    auto dialog = f.open();
+    QFont font(QStringLiteral("Sans Serif"), 8);
+    dialog->setFont(font);
+    const QString query = dialog->pageAddress().toString(QUrl::FullyEncoded).section('?', 1);
+    QVERIFY2(query.startsWith(QStringLiteral("Lang=DE&App=PeloTest&Ver=0.1.0.0&clWindow=%2312ABEF"
+                                             "&clWindowText=%23")),
+             qPrintable(query));
+    QVERIFY2(query.endsWith(QStringLiteral("&winFont=Sans+Serif&winFontSize=8")),
+             qPrintable(query));
+    const QStringList keys = {
+        "Lang",           "App",         "Ver",       "clWindow", "clWindowText", "clBtnFace",
+        "clBtnHighlight", "clBtnShadow", "clBtnText", "winFont",  "winFontSize"};
+    QStringList sent;
+    for (const QString& pair : query.split('&'))
+        sent << pair.section('=', 0, 0);
+    QCOMPARE(sent, keys);
+    // The page itself was asked for with the path of its kind and such a query.
+    QVERIFY(f.server.requests.value(0).startsWith(
+        "/download/additional/language.php?Lang=DE&App=PeloTest&Ver=0.1.0.0&clWindow=%23"));
+    QApplication::setPalette(QPalette());
+}
+
+void LanguageWindowTest::packageLinkDownloadsWithProgress() {
+    WebFixture f;
+    auto dialog = f.open();
+    QSignalSpy finished(dialog.get(), &WebDialog::downloadFinished);
+    click(*dialog, "pkg");
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(finished.at(0).at(0).toBool(), true);
+    QVERIFY(dialog->languagePackageDownloaded());
+    QCOMPARE(fileBytes(f.downloaded("lang_full.dll")), fileBytes(library("lang_full.dll")));
+    const QString size = QString::number(fs::file_size(library("lang_full.dll")));
+    QCOMPARE(dialog->findChild<QLabel*>("Label1")->text(), size + '/' + size + " Byte");
+    QCOMPARE(dialog->findChild<QProgressBar*>("ProgressBar1")->value(), size.toInt());
+    QVERIFY(!dialog->findChild<QProgressBar*>("ProgressBar1")->isEnabled());
+    // The file was asked for without the query; the saved message and the dialog now speak the
+    // package's language, and its page is asked for in it.
+    QVERIFY(f.server.requests.contains("/files/lang_full.dll"));
+    QCOMPARE(f.dialogs.messages.back().text,
+             QStringLiteral("EN 131: lang_full.dll - wurde erfolgreich gespeichert"));
+    QCOMPARE(f.dialogs.messages.back().language, std::optional<std::string>("lang_full.dll"));
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("EN 125: Download von Sprachpaketen"));
+    const auto askedInPackageLanguage = [&] {
+        for (const QByteArray& request : f.server.requests)
+            if (request.startsWith("/download/additional/language.php?Lang=EN%20129:%20DE&App="))
+                return true;
+        return false;
+    };
+    QVERIFY(waitFor(askedInPackageLanguage));
+    QCOMPARE(f.dialogs.language, std::nullopt);
+    QCOMPARE(f.state.settings.LanguageDll, std::string()); // the window keeps its language
+}
+
+void LanguageWindowTest::existingPackageAnsweredNoIsKept() {
+    WebFixture f;
+    fs::create_directories(f.state.languageFolders[0]);
+    fs::copy_file(library("lang_only1.dll"), f.downloaded("lang_full.dll"));
+    auto dialog = f.open();
+    f.dialogs.answers.push_back(false);
+    click(*dialog, "pkg");
+    QVERIFY(waitFor([&] { return !f.dialogs.messages.empty(); }));
+    QTest::qWait(300);
+    // Asked in the package's language (the file there now is a library of its own language).
+    QCOMPARE(f.dialogs.messages.size(), 1u);
+    QCOMPARE(f.dialogs.messages[0].kind, MessageKind::Confirmation);
+    QCOMPARE(f.dialogs.messages[0].text,
+             builtIn(130).replace(QStringLiteral("%1"), QStringLiteral("lang_full.dll")));
+    QCOMPARE(fileBytes(f.downloaded("lang_full.dll")), fileBytes(library("lang_only1.dll")));
+    QVERIFY(!dialog->languagePackageDownloaded());
+    QVERIFY(!f.server.requests.contains("/files/lang_full.dll"));
+    QCOMPARE(f.dialogs.language, std::nullopt);
+
+    // With a library of another language there, the question comes in that language; Yes
+    // replaces the file.
+    fs::copy_file(library("lang_full.dll"), f.downloaded("lang_full.dll"),
+                  fs::copy_options::overwrite_existing);
+    f.server.answers["/files/lang_full.dll"].body = fileBytes(library("lang_full32.dll"));
+    QSignalSpy finished(dialog.get(), &WebDialog::downloadFinished);
+    f.dialogs.answers.push_back(true);
+    click(*dialog, "pkg");
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(f.dialogs.messages[1].text,
+             QStringLiteral("EN 130: ") +
+                 builtIn(130).replace(QStringLiteral("%1"), QStringLiteral("lang_full.dll")));
+    QCOMPARE(f.dialogs.messages[1].language, std::optional<std::string>("lang_full.dll"));
+    QCOMPARE(fileBytes(f.downloaded("lang_full.dll")), fileBytes(library("lang_full32.dll")));
+}
+
+void LanguageWindowTest::failingOrRefusedDownloadsWriteNothing_data() {
+    QTest::addColumn<QByteArray>("link");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("404") << QByteArray("missing") << "missing.dll"
+                         << "404";
+    QTest::newRow("no library") << QByteArray("html") << "page.dll"
+                                << "keine Sprach-Dll";
+    QTest::newRow("not a dll name") << QByteArray("ini") << "pelotest.ini"
+                                    << "NAME.dll";
+}
+
+void LanguageWindowTest::failingOrRefusedDownloadsWriteNothing() {
+    QFETCH(QByteArray, link);
+    QFETCH(QString, file);
+    QFETCH(QString, reason);
+    WebFixture f;
+    auto dialog = f.open();
+    QSignalSpy finished(dialog.get(), &WebDialog::downloadFinished);
+    click(*dialog, link.constData());
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(finished.at(0).at(0).toBool(), false);
+    QCOMPARE(f.dialogs.messages.size(), 1u);
+    QCOMPARE(f.dialogs.messages[0].kind, MessageKind::Error);
+    QVERIFY2(f.dialogs.messages[0].text.contains(reason), qPrintable(f.dialogs.messages[0].text));
+    QVERIFY(!fs::exists(f.downloaded(file.toStdString().c_str())));
+    QVERIFY(!dialog->languagePackageDownloaded());
+    QCOMPARE(dialog->result(), 0); // a link holding both markers is a package, never the export
+}
+
+void LanguageWindowTest::extractLinkClosesWithOk() {
+    WebFixture f;
+    auto dialog = f.open();
+    QSignalSpy done(dialog.get(), &QDialog::finished);
+    click(*dialog, "extract");
+    QVERIFY(done.wait(20000));
+    QCOMPARE(done.at(0).at(0).toInt(), int(QDialog::Accepted));
+}
+
+void LanguageWindowTest::unreachableHostShowsTheBuiltInPage_data() {
+    QTest::addColumn<bool>("help");
+    QTest::newRow("language") << false;
+    QTest::newRow("help") << true;
+}
+
+void LanguageWindowTest::unreachableHostShowsTheBuiltInPage() {
+    QFETCH(bool, help);
+    WebFixture f;
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost, 0);
+    const QString host = QStringLiteral("http://127.0.0.1:%1").arg(closed.serverPort());
+    closed.close();
+    auto dialog = f.open(help ? WebDialog::Mode::Help : WebDialog::Mode::Language, host);
+    QVERIFY(waitFor([&] { return dialog->showsBuiltInPage(); }));
+    QSignalSpy loaded(dialog->browser(), &QWebEngineView::loadFinished);
+    QVERIFY(loaded.wait(20000));
+    QString html;
+    dialog->browser()->page()->toHtml([&](const QString& text) { html = text; });
+    QVERIFY(waitFor([&] { return !html.isEmpty(); }));
+    auto* button2 = dialog->findChild<QPushButton*>("Button2");
+    auto* button1 = dialog->findChild<QPushButton*>("Button1");
+    if (help) {
+        QVERIFY(html.contains(builtIn(1).toHtmlEscaped()));
+        QVERIFY(button2->isHidden());
+        QCOMPARE(button1->text(), builtIn(112));
+        QCOMPARE(dialog->windowTitle(), builtIn(118));
+        QVERIFY(dialog->findChild<QLabel*>("Label1")->text().contains(host));
+        return;
+    }
+    QVERIFY(html.contains(QStringLiteral("Deutsch (standard)")));
+    QCOMPARE(button2->text(), builtIn(127));
+    QSignalSpy done(dialog.get(), &QDialog::finished);
+    click(*dialog, "extract");
+    QVERIFY(done.wait(20000));
+    QCOMPARE(done.at(0).at(0).toInt(), int(QDialog::Accepted));
+}
+
+} // namespace pelotest::test
+
+int main(int argc, char** argv) {
+    // The browser's sandbox needs user namespaces that containers (and root) do not give.
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    pelotest::test::LanguageWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "LanguageWindowTest.moc"
