@@ -82,7 +82,7 @@ RouteChoice chooseRoute(std::string_view document, const std::string& staticRoot
 }
 
 void routeRequest(Exchange& ex) {
-    const RouteChoice choice = chooseRoute(ex.request.document, ex.paths.StaticRoot);
+    const RouteChoice choice = chooseRoute(ex.request.document, ex.paths.staticRoot);
     switch (choice.route) {
     case Route::ControlPage:
         return answerControlPage(ex);

@@ -308,8 +308,8 @@ int runHeadless(const Options& options) {
     int port = 0;
     {
         const StateLock lock(state.mutex);
-        address = state.settings.BindAddress;
-        port = state.settings.Port;
+        address = state.settings.bindAddress;
+        port = state.settings.port;
     }
     if (port < 1 || port > 65535) {
         std::cerr << "pelotest: cannot listen: the port " << port << " in "

@@ -65,11 +65,11 @@ class Fixture {
             << makeTemplate(lines, variables);
 
         Settings& s = state_.settings;
-        s.StaticPath = (dir_ / "site").string();
-        s.DynamicPath = (dir_ / "tmpl").string();
-        s.VirtualPath = "app";
-        s.VariablesAutoSort = autoSort;
-        s.MaxLog = static_cast<int>(std::max(logRows, 2L));
+        s.staticPath = (dir_ / "site").string();
+        s.dynamicPath = (dir_ / "tmpl").string();
+        s.virtualPath = "app";
+        s.variablesAutoSort = autoSort;
+        s.maxLog = static_cast<int>(std::max(logRows, 2L));
         for (long i = 0; i < variables; ++i)
             state_.variables.add(varName(i), "value-" + std::to_string(i) + "-xxxxxxxxxxxx");
         TreeNode& root = state_.tree.appendRoot("page.htm");
@@ -77,7 +77,7 @@ class Fixture {
             root.appendChild("x-filler-" + std::to_string(i));
         root.appendChild("page.htm (Show)"); // last: the worst place for a search in tree order
         for (long i = 0; i < logRows; ++i)
-            state_.log.add({8, "old.htm", "", "Old page", s.StaticPath + "/old.htm"}, s.MaxLog);
+            state_.log.add({8, "old.htm", "", "Old page", s.staticPath + "/old.htm"}, s.maxLog);
 
         request_.method = "GET";
         request_.document = "/app/page.htm";

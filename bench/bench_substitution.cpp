@@ -76,11 +76,11 @@ void setReferenceCounter(benchmark::State& run) {
 void BM_ExpandTemplateLines(benchmark::State& run) {
     AppState state;
     QuietHost host;
-    state.settings.VariablesAutoSort = run.range(0) != 0;
+    state.settings.variablesAutoSort = run.range(0) != 0;
     fillVariables(state);
     const std::vector<std::string> lines = templateLines();
     for (auto _ : run) {
-        if (state.settings.VariablesAutoSort) {
+        if (state.settings.variablesAutoSort) {
             run.PauseTiming();
             state.variables.resetMarks();
             run.ResumeTiming();
@@ -102,7 +102,7 @@ BENCHMARK(BM_ExpandTemplateLines)
 void BM_RenderTemplateFile(benchmark::State& run) {
     AppState state;
     QuietHost host;
-    state.settings.VariablesAutoSort = false;
+    state.settings.variablesAutoSort = false;
     fillVariables(state);
     const std::filesystem::path file = std::filesystem::temp_directory_path() /
                                        ("pelotest-bench-" + std::to_string(::getpid()) + ".htm");
@@ -125,7 +125,7 @@ BENCHMARK(BM_RenderTemplateFile)->Unit(benchmark::kMillisecond);
 void BM_ExpandOneReference(benchmark::State& run) {
     AppState state;
     QuietHost host;
-    state.settings.VariablesAutoSort = false;
+    state.settings.variablesAutoSort = false;
     fillVariables(state);
     const std::string line = "<b>/(" + variableName(kVariables - 1) + ")</b>";
     for (auto _ : run)

@@ -433,35 +433,35 @@ void MainWindow::updateSettings(Change change) {
 
 void MainWindow::bindSettings() {
     connect(Edit1, &QLineEdit::textChanged, this, [this](const QString& text) {
-        updateSettings([&](Settings& s) { s.DynamicPath = toPathBytes(text); });
+        updateSettings([&](Settings& s) { s.dynamicPath = toPathBytes(text); });
     });
     connect(Edit3, &QLineEdit::textChanged, this, [this](const QString& text) {
-        updateSettings([&](Settings& s) { s.VirtualPath = toWindows1252(text); });
+        updateSettings([&](Settings& s) { s.virtualPath = toWindows1252(text); });
     });
     connect(Edit2, &QLineEdit::textChanged, this, [this](const QString& text) {
-        updateSettings([&](Settings& s) { s.StaticPath = toPathBytes(text); });
+        updateSettings([&](Settings& s) { s.staticPath = toPathBytes(text); });
         edit2Change();
     });
     connect(ComboBox1, &QComboBox::currentTextChanged, this, [this](const QString& text) {
-        updateSettings([&](Settings& s) { s.StaticSite = toPathBytes(text); });
+        updateSettings([&](Settings& s) { s.staticSite = toPathBytes(text); });
         comboBox1Change();
     });
     connect(Edit4, &QLineEdit::textChanged, this, [this](const QString& text) {
-        updateSettings([&](Settings& s) { s.StaticParameter = toWindows1252(text); });
+        updateSettings([&](Settings& s) { s.staticParameter = toWindows1252(text); });
     });
     connect(SpinEdit1, &QSpinBox::valueChanged, this,
-            [this](int value) { updateSettings([&](Settings& s) { s.Port = value; }); });
+            [this](int value) { updateSettings([&](Settings& s) { s.port = value; }); });
     connect(SpinEdit2, &QSpinBox::valueChanged, this,
-            [this](int value) { updateSettings([&](Settings& s) { s.MaxLog = value; }); });
+            [this](int value) { updateSettings([&](Settings& s) { s.maxLog = value; }); });
     connect(SpinEdit3, &QSpinBox::valueChanged, this, [this](int value) {
-        updateSettings([&](Settings& s) { s.RemoteEditReload = value; });
+        updateSettings([&](Settings& s) { s.remoteEditReload = value; });
     });
     connect(CheckBox1, &QCheckBox::toggled, this,
-            [this](bool on) { updateSettings([&](Settings& s) { s.VariablesAutoSort = on; }); });
+            [this](bool on) { updateSettings([&](Settings& s) { s.variablesAutoSort = on; }); });
     connect(CheckBox2, &QCheckBox::toggled, this,
-            [this](bool on) { updateSettings([&](Settings& s) { s.SaveLog = on; }); });
+            [this](bool on) { updateSettings([&](Settings& s) { s.saveLog = on; }); });
     connect(CheckBox3, &QCheckBox::toggled, this,
-            [this](bool on) { updateSettings([&](Settings& s) { s.RemoteEdit = on; }); });
+            [this](bool on) { updateSettings([&](Settings& s) { s.remoteEdit = on; }); });
     connect(ToolButton1, &QToolButton::clicked, this, &MainWindow::toolButton1Click);
     connect(SpeedButton1, &QToolButton::clicked, this, &MainWindow::speedButton1Click);
     connect(SpeedButton2, &QToolButton::clicked, this, &MainWindow::speedButton2Click);
@@ -471,17 +471,17 @@ void MainWindow::bindSettings() {
 void MainWindow::fillControls() {
     const Settings& s = state_.settings;
     filling_ = true;
-    Edit1->setText(fromPathBytes(s.DynamicPath));
-    Edit3->setText(fromWindows1252(s.VirtualPath));
-    Edit2->setText(fromPathBytes(s.StaticPath)); // refills the start pages
-    ComboBox1->setEditText(fromPathBytes(s.StaticSite));
-    Edit4->setText(fromWindows1252(s.StaticParameter));
-    CheckBox1->setChecked(s.VariablesAutoSort);
-    CheckBox3->setChecked(s.RemoteEdit);
-    CheckBox2->setChecked(s.SaveLog);
-    SpinEdit1->setValue(s.Port);
-    SpinEdit2->setValue(s.MaxLog);
-    SpinEdit3->setValue(s.RemoteEditReload);
+    Edit1->setText(fromPathBytes(s.dynamicPath));
+    Edit3->setText(fromWindows1252(s.virtualPath));
+    Edit2->setText(fromPathBytes(s.staticPath)); // refills the start pages
+    ComboBox1->setEditText(fromPathBytes(s.staticSite));
+    Edit4->setText(fromWindows1252(s.staticParameter));
+    CheckBox1->setChecked(s.variablesAutoSort);
+    CheckBox3->setChecked(s.remoteEdit);
+    CheckBox2->setChecked(s.saveLog);
+    SpinEdit1->setValue(s.port);
+    SpinEdit2->setValue(s.maxLog);
+    SpinEdit3->setValue(s.remoteEditReload);
     filling_ = false;
     comboBox1Change();
 }
@@ -491,8 +491,8 @@ void MainWindow::settingsChangedByRequest() {
     std::string site, parameter;
     {
         std::lock_guard lock(state_.mutex);
-        site = state_.settings.StaticSite;
-        parameter = state_.settings.StaticParameter;
+        site = state_.settings.staticSite;
+        parameter = state_.settings.staticParameter;
     }
     filling_ = true;
     ComboBox1->setEditText(fromPathBytes(site));
@@ -532,7 +532,7 @@ void MainWindow::speedButton1Click() {
     {
         std::lock_guard lock(state_.mutex);
         expanded = expandFolderVariables(state_, host_, coreTexts(state_),
-                                         state_.settings.DynamicPath, false);
+                                         state_.settings.dynamicPath, false);
     }
     const auto chosen = dialogs_->chooseFolder(uiText(state_, 102), fromPathBytes(expanded.folder));
     if (!chosen)
@@ -560,7 +560,7 @@ void MainWindow::showHelp() {
 // Languages.
 
 void MainWindow::discoverLanguageBox() {
-    languages_ = discoverLanguages(state_.languageFolders, state_.settings.LanguageDll);
+    languages_ = discoverLanguages(state_.languageFolders, state_.settings.languageDll);
     const bool wasFilling = filling_;
     filling_ = true;
     ComboBox2->clear();
@@ -568,7 +568,7 @@ void MainWindow::discoverLanguageBox() {
         ComboBox2->addItem(flagIcon(entry.flag), fromWindows1252(entry.displayName),
                            fromPathBytes(entry.fileName));
     ComboBox2->setCurrentIndex(
-        static_cast<int>(findLanguage(languages_, state_.settings.LanguageDll).value_or(0)));
+        static_cast<int>(findLanguage(languages_, state_.settings.languageDll).value_or(0)));
     filling_ = wasFilling;
 }
 
@@ -597,9 +597,9 @@ void MainWindow::comboBox2Select(int index) {
     const std::string& chosen = languages_[static_cast<std::size_t>(index)].fileName;
     {
         std::lock_guard lock(state_.mutex);
-        if (chosen == state_.settings.LanguageDll)
+        if (chosen == state_.settings.languageDll)
             return;
-        state_.settings.LanguageDll = chosen;
+        state_.settings.languageDll = chosen;
     }
     applyLanguage(false);
 }
@@ -607,9 +607,9 @@ void MainWindow::comboBox2Select(int index) {
 void MainWindow::rescanLanguages() {
     ComboBox2->setEnabled(false);
     discoverLanguageBox();
-    if (!findLanguage(languages_, state_.settings.LanguageDll)) {
+    if (!findLanguage(languages_, state_.settings.languageDll)) {
         std::lock_guard lock(state_.mutex);
-        state_.settings.LanguageDll.clear();
+        state_.settings.languageDll.clear();
     }
     ComboBox2->setEnabled(true);
 }
@@ -630,7 +630,7 @@ void MainWindow::speedButton3Click() {
 }
 
 bool MainWindow::exportLanguage() {
-    const std::string stored = state_.settings.LastLangugeResPath;
+    const std::string stored = state_.settings.lastLangugeResPath;
     const auto chosen = dialogs_->chooseFolder(uiText(state_, kSprachpfad), fromPathBytes(stored));
     if (!chosen)
         return true;
@@ -641,7 +641,7 @@ bool MainWindow::exportLanguage() {
         // Kept at once, also in the file: the next export starts there even if the program
         // ends without saving.
         std::lock_guard lock(state_.mutex);
-        state_.settings.LastLangugeResPath = folder;
+        state_.settings.lastLangugeResPath = folder;
         state_.profile.writeString("Settings", "LastLangugeResPath", folder);
     }
     ProfileFile onDisk;
@@ -652,7 +652,7 @@ bool MainWindow::exportLanguage() {
     std::string languageDll;
     {
         std::lock_guard lock(state_.mutex);
-        languageDll = state_.settings.LanguageDll;
+        languageDll = state_.settings.languageDll;
     }
     const auto failure = writeLanguageExport(
         folder, languageExportFiles(state_.languageFolders, languageDll, languages_));
@@ -712,8 +712,8 @@ void MainWindow::toolButton1Click() {
     int port = 0;
     {
         std::lock_guard lock(state_.mutex);
-        address = state_.settings.BindAddress;
-        port = state_.settings.Port;
+        address = state_.settings.bindAddress;
+        port = state_.settings.port;
     }
     showServerState(true);
     QString failure;
@@ -832,25 +832,25 @@ void MainWindow::showEvent(QShowEvent* event) {
 void MainWindow::applyPlacement(const WindowPlacement& stored) {
     // The settings are read by now: the controls show them before the window appears.
     fillControls();
-    PageControl1->setCurrentIndex(std::clamp(stored.PageIndex, 0, PageControl1->count() - 1));
+    PageControl1->setCurrentIndex(std::clamp(stored.pageIndex, 0, PageControl1->count() - 1));
     QRect bounds(pos(), size());
     if (stored.hasLeft)
-        bounds.moveLeft(stored.Left);
+        bounds.moveLeft(stored.left);
     if (stored.hasTop)
-        bounds.moveTop(stored.Top);
-    if (stored.hasWidth && stored.Width > 0)
-        bounds.setWidth(stored.Width);
-    if (stored.hasHeight && stored.Height > 0)
-        bounds.setHeight(stored.Height);
+        bounds.moveTop(stored.top);
+    if (stored.hasWidth && stored.width > 0)
+        bounds.setWidth(stored.width);
+    if (stored.hasHeight && stored.height > 0)
+        bounds.setHeight(stored.height);
     move(bounds.topLeft());
     resize(bounds.size());
     bounds_ = QRect(pos(), size());
     if (stored.hasTreeWidth)
-        treeWidth_ = std::max(stored.TreeWidth, kMinTreeWidth);
+        treeWidth_ = std::max(stored.treeWidth, kMinTreeWidth);
 
-    if (stored.WindowState == "maximized") {
+    if (stored.windowState == "maximized") {
         showMaximized();
-    } else if (stored.WindowState == "minimized") {
+    } else if (stored.windowState == "minimized") {
         if (trayAvailable_)
             hideToTray();
         else
@@ -862,18 +862,18 @@ void MainWindow::applyPlacement(const WindowPlacement& stored) {
 
 WindowPlacement MainWindow::placement() const {
     WindowPlacement p;
-    p.Left = bounds_.x();
-    p.Top = bounds_.y();
-    p.Width = bounds_.width();
-    p.Height = bounds_.height();
-    p.TreeWidth = treeWidthPending_ ? treeWidth_ : Splitter1->sizes().value(0, treeWidth_);
-    p.PageIndex = PageControl1->currentIndex();
+    p.left = bounds_.x();
+    p.top = bounds_.y();
+    p.width = bounds_.width();
+    p.height = bounds_.height();
+    p.treeWidth = treeWidthPending_ ? treeWidth_ : Splitter1->sizes().value(0, treeWidth_);
+    p.pageIndex = PageControl1->currentIndex();
     if ((windowState() & Qt::WindowMaximized) || (hiddenToTray_ && restoreMaximized_))
-        p.WindowState = "maximized";
+        p.windowState = "maximized";
     else if (hiddenToTray_)
-        p.WindowState = "minimized";
+        p.windowState = "minimized";
     else
-        p.WindowState = "normal";
+        p.windowState = "normal";
     return p;
 }
 
@@ -902,15 +902,15 @@ void MainWindow::start() {
             // that is offered is named as its file is: the name may have been stored in another
             // case, and file names here are case-sensitive.
             discoverLanguageBox();
-            const auto offered = findLanguage(languages_, state_.settings.LanguageDll);
+            const auto offered = findLanguage(languages_, state_.settings.languageDll);
             const std::string name = offered ? languages_[*offered].fileName : std::string();
-            if (name != state_.settings.LanguageDll) {
-                state_.settings.LanguageDll = name;
+            if (name != state_.settings.languageDll) {
+                state_.settings.languageDll = name;
                 discoverLanguageBox();
             }
             applyLanguage(false);
         });
-        runServer = state_.settings.ServerActive;
+        runServer = state_.settings.serverActive;
     }
     if (runServer) {
         ToolButton1->setChecked(true);
@@ -924,7 +924,7 @@ void MainWindow::start() {
 
 bool MainWindow::saveNow() {
     std::lock_guard lock(state_.mutex);
-    state_.settings.ServerActive = ToolButton1->isChecked();
+    state_.settings.serverActive = ToolButton1->isChecked();
     saved_ = pelotest::saveState(state_, host_, coreTexts(state_));
     return saved_;
 }
@@ -946,7 +946,7 @@ bool MainWindow::shutdown() {
     {
         std::unique_lock lock(state_.mutex, std::defer_lock);
         if (lock.try_lock_for(stopped ? kStopDeadline : kLockGrace)) {
-            state_.settings.ServerActive = wasRunning;
+            state_.settings.serverActive = wasRunning;
             saved_ = pelotest::saveState(state_, host_, coreTexts(state_));
         } else {
             std::cerr << "pelotest: a request was still running when the program closed; the "

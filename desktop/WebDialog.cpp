@@ -121,7 +121,7 @@ WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString
     setObjectName(QStringLiteral("Web"));
     {
         std::lock_guard lock(state_.mutex);
-        language_ = state_.settings.LanguageDll;
+        language_ = state_.settings.languageDll;
     }
 
     auto* profile = new QWebEngineProfile(this); // off the record: nothing is kept on disk
@@ -312,7 +312,7 @@ void WebDialog::showBuiltInPage() {
         int port = 0;
         {
             std::lock_guard lock(state_.mutex);
-            port = state_.settings.Port;
+            port = state_.settings.port;
         }
         html += QStringLiteral("</ul><p>http://localhost:%1/$int</p>").arg(port);
     }

@@ -47,11 +47,11 @@ struct Site {
                   "<html><head><title>/(Title)</title></head>\r\n"
                   "<a href=\"x?PELO_EVENT=Next\">/(Kunde)</a>\r\n</html>\r\n");
         writeFile(root / "templates/next.htm", "<p>/(Kunde) /(Other)</p>\r\n");
-        state.settings.StaticPath = (root / "static").string();
-        state.settings.DynamicPath = (root / "templates").string() + "//(Sub)";
-        state.settings.VirtualPath = "app";
-        state.settings.StaticSite = "index.htm";
-        state.settings.MaxLog = 20;
+        state.settings.staticPath = (root / "static").string();
+        state.settings.dynamicPath = (root / "templates").string() + "//(Sub)";
+        state.settings.virtualPath = "app";
+        state.settings.staticSite = "index.htm";
+        state.settings.maxLog = 20;
         state.settingsPath = root / "fuzz.ini";
         reset();
     }

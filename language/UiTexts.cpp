@@ -237,7 +237,7 @@ std::string loadUiText(std::span<const std::filesystem::path> folders, std::stri
 }
 
 std::string loadUiText(const AppState& state, UiText id) {
-    return loadUiText(state.languageFolders, state.settings.LanguageDll, id);
+    return loadUiText(state.languageFolders, state.settings.languageDll, id);
 }
 
 std::string formatUiText(const AppState& state, UiText id, std::string_view arg1) {

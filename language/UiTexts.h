@@ -196,7 +196,7 @@ std::string formatUiText(const AppState& state, UiText id, std::string_view arg1
 class LanguageTexts {
   public:
     explicit LanguageTexts(const AppState& state) REQUIRES(state.mutex)
-        : languageDll_(state.settings.LanguageDll), folders_(state.languageFolders) {}
+        : languageDll_(state.settings.languageDll), folders_(state.languageFolders) {}
 
     std::string text(UiText id) const;
     // text with every "%1" replaced by arg1 (then every "%2" by arg2).

@@ -72,8 +72,8 @@ bool templateFolderDiffers(const std::string& templateFolder, const std::string&
 } // namespace
 
 void answerControlPage(Exchange& ex) {
-    const bool withSiteList = ex.state.settings.StaticSite.empty();
-    const std::string& templateFolder = ex.paths.TemplateFolder;
+    const bool withSiteList = ex.state.settings.staticSite.empty();
+    const std::string& templateFolder = ex.paths.templateFolder;
 
     std::string page = controlPageHead();
     page += "<title>" + ex.host.caption() + "</title>\r";
@@ -93,7 +93,7 @@ void answerControlPage(Exchange& ex) {
     if (withSiteList) {
         page += blankImage(5, 1);
         page += "<SELECT NAME=\"SITES\">";
-        for (const std::string& name : startPageChoices(ex.state.settings.StaticPath)) {
+        for (const std::string& name : startPageChoices(ex.state.settings.staticPath)) {
             const std::string escaped = htmlEscape(name);
             page += "<OPTION VALUE=\"" + escaped + "\">" + escaped + "</OPTION>";
         }
@@ -105,7 +105,7 @@ void answerControlPage(Exchange& ex) {
     page += separatorRows(ex.host);
     page += " <tr>\r  <td><b>" + ex.texts.text(UiText::ControlDynamicSites) + "</b> " +
             htmlEscape(templateFolder);
-    if (templateFolderDiffers(templateFolder, ex.state.settings.DynamicPath))
+    if (templateFolderDiffers(templateFolder, ex.state.settings.dynamicPath))
         page += "&nbsp;<a href=\"JavaScript:alert('" + ex.texts.text(UiText::DynamicPathNotice) +
                 "');\"><img src=\"/$int/info.gif\" width=\"11\" height=\"11\" border=\"0\" alt=\"" +
                 ex.texts.text(UiText::InfoCaption) + "\"></a>";
@@ -114,9 +114,9 @@ void answerControlPage(Exchange& ex) {
 
     page += separatorRows(ex.host);
     page += " <tr>\r  <td><b>" + ex.texts.text(UiText::ControlStaticSites) +
-            "</b> <span id=\"path\">" + htmlEscape(ex.state.settings.StaticPath) +
+            "</b> <span id=\"path\">" + htmlEscape(ex.state.settings.staticPath) +
             "</span></td>\r </tr>\r";
-    page += folderBrowserRow(ex.state.settings.StaticPath, 1);
+    page += folderBrowserRow(ex.state.settings.staticPath, 1);
 
     page += "</table></FORM>\r</body>\r</html>";
     ex.response.contentType = "text/html";

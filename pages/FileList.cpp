@@ -37,8 +37,8 @@ std::vector<FolderEntry> folderEntries(const std::string& folder) {
 // The ".." entry is offered only inside one of the two roots, below it, and when the parent
 // folder (cut back to and including its last separator) exists.
 std::optional<std::string> parentEntry(const std::string& path, const RequestPaths& paths) {
-    const std::string& staticRoot = paths.StaticRoot;
-    const std::string& templateFolder = paths.TemplateFolder;
+    const std::string& staticRoot = paths.staticRoot;
+    const std::string& templateFolder = paths.templateFolder;
     // An empty static root holds every path; no template folder (none set, or one that a
     // variable moved out of the configured folder) holds none.
     if (!startsWithIgnoreCase(path, staticRoot) &&
@@ -85,7 +85,7 @@ std::string pageHead(const Exchange& ex) REQUIRES(ex.state.mutex) {
         controlPageHead() + "<title>" + ex.texts.text(UiText::FileListTitle) + "</title>\r";
     page += "<script language=\"javascript\">\r";
     page += editSiteFunction(pageStamp());
-    page += "var root=\"" + scriptStringEscape(htmlEscape(ex.paths.StaticRoot)) + "\";\r";
+    page += "var root=\"" + scriptStringEscape(htmlEscape(ex.paths.staticRoot)) + "\";\r";
     page += "var col1=\"" + htmlColor(ex.host, ColorRole::WindowText) + "\";\r";
     page += "var col2=\"" + htmlColor(ex.host, ColorRole::GrayText) + "\";\r";
     page += "function SetPath(path)\r"

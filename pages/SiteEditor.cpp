@@ -168,7 +168,7 @@ std::string textAreaContent(std::string_view bytes) {
 std::string editorPage(const Exchange& ex, const std::string& path, const fs::path& file,
                        std::string_view bytes) REQUIRES(ex.state.mutex) {
     const LanguageTexts& texts = ex.texts;
-    const bool staticPage = startsWithIgnoreCase(path, ex.paths.StaticRoot);
+    const bool staticPage = startsWithIgnoreCase(path, ex.paths.staticRoot);
     std::string page = controlPageHead();
     page += "<title>" + htmlEscape(path) + " - " +
             texts.text(staticPage ? UiText::EditorStaticPageTitle : UiText::EditorTemplateTitle) +
@@ -251,7 +251,7 @@ std::string confirmationPage(const Exchange& ex, const std::string& path) REQUIR
 
 void answerSiteEdit(Exchange& ex) {
     const std::string path = pathFromEditorForm(firstParam(ex.request, "site").value_or(""));
-    const auto folder = EditorFolder::open(path, ex.paths.StaticRoot, ex.paths.TemplateFolder);
+    const auto folder = EditorFolder::open(path, ex.paths.staticRoot, ex.paths.templateFolder);
     const auto bytes = folder ? readConfinedFile(*folder) : std::nullopt;
     ex.response.contentType = "text/html";
     if (!bytes) {
@@ -267,7 +267,7 @@ void answerSiteSave(Exchange& ex) {
         return answerFailure(ex, 405, path, "Only the editor's form (method POST) can save.");
     if (fromAnotherSite(ex.request))
         return answerFailure(ex, 403, path, "Refused: the form was sent from another site.");
-    const auto file = confinedEditorFile(path, ex.paths.StaticRoot, ex.paths.TemplateFolder);
+    const auto file = confinedEditorFile(path, ex.paths.staticRoot, ex.paths.templateFolder);
     if (!file)
         return answerFailure(ex, 403, path,
                              "Not saved: only files inside the static folder or the template "
@@ -275,7 +275,7 @@ void answerSiteSave(Exchange& ex) {
     std::error_code ec;
     if (!fs::is_directory(file->parent_path(), ec))
         return answerFailure(ex, 500, path, "Not saved: the folder does not exist.");
-    const auto folder = EditorFolder::open(path, ex.paths.StaticRoot, ex.paths.TemplateFolder);
+    const auto folder = EditorFolder::open(path, ex.paths.staticRoot, ex.paths.templateFolder);
     if (!folder)
         return answerFailure(ex, 500, path, "Not saved: the folder changed while saving.");
     struct stat info {};

@@ -35,7 +35,7 @@ std::string framedRow(const std::string& height, const std::string& shadow,
 
 std::string head(const Exchange& ex) REQUIRES(ex.state.mutex) {
     const LanguageTexts& texts = ex.texts;
-    const std::string reload = std::to_string(ex.state.settings.RemoteEditReload);
+    const std::string reload = std::to_string(ex.state.settings.remoteEditReload);
     std::string page = controlPageHead();
     page += varListPopupScript(ex.popupOffsets);
     page += "<title>" + texts.text(UiText::TabLog) + "</title>\r";
@@ -63,15 +63,15 @@ std::string logLines(const AppState& state, const std::string& shadow) REQUIRES(
     const auto& rows = state.log.rows();
     for (std::size_t i = 0; i < rows.size() && shown < kShownLines; ++i) {
         const LogEntry& row = rows[i];
-        if (row.Kind != LogKind::Template && row.Kind != LogKind::StaticPage)
+        if (row.kind != LogKind::Template && row.kind != LogKind::StaticPage)
             continue;
         ++shown;
         const std::string cell = "  <td><a class=file href=\"JavaScript:EditSite('" +
-                                 editorFormOfPath(row.FilePath) + "','" + std::to_string(i) +
-                                 "');\"><img src=\"/$int/Img" + std::to_string(row.Kind) +
+                                 editorFormOfPath(row.filePath) + "','" + std::to_string(i) +
+                                 "');\"><img src=\"/$int/Img" + std::to_string(row.kind) +
                                  ".gif\" border=\"0\" alt=\"\" width=\"16\" height=\"16\" "
                                  "align=\"top\">&nbsp;" +
-                                 htmlEscape(row.FileName) + "</a></td>\r";
+                                 htmlEscape(row.fileName) + "</a></td>\r";
         lines += framedRow("16", shadow, cell);
     }
     const std::string empty = "  <td><img src=\"/$int/blank.gif\" width=\"16\" height=\"16\" "
@@ -84,7 +84,7 @@ std::string logLines(const AppState& state, const std::string& shadow) REQUIRES(
 std::string bottom(const Exchange& ex, const std::string& shadow, const std::string& face)
     REQUIRES(ex.state.mutex) {
     const LanguageTexts& texts = ex.texts;
-    const std::string reload = std::to_string(ex.state.settings.RemoteEditReload);
+    const std::string reload = std::to_string(ex.state.settings.remoteEditReload);
     std::string part = fullWidthLine(shadow) + fullWidthLine(face);
     part += " <tr height=\"16\" bgcolor=\"" + face + "\">\r";
     part += "  <td colspan=\"3\"><FORM><table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" "

@@ -65,12 +65,12 @@ void answerSetTemplate(Exchange& ex) {
     const std::string query = parameter(ex.request, "QUERY");
 
     if (!templateName.empty()) {
-        const std::string path = ex.paths.TemplateFolder + "/" + templateName;
+        const std::string path = ex.paths.templateFolder + "/" + templateName;
         addLogEntry(ex.state, ex.host,
                     LogEntry{LogKind::Assigned, std::string(fileNamePart(templateName)), event,
-                             titleOf(ex.paths.TemplateFolder, path), path});
+                             titleOf(ex.paths.templateFolder, path), path});
         if (assignTemplate(ex.state.tree, event, templateName)) {
-            ex.state.TreeChanged = true;
+            ex.state.treeChanged = true;
             ex.host.treeChanged();
         }
     }
@@ -78,7 +78,7 @@ void answerSetTemplate(Exchange& ex) {
     // The values go into an attribute: escaped there, the browser still follows the same address,
     // and the page it names is one of this server.
     std::string address =
-        htmlEscape(sameServerTarget(url)) + "?" + ex.state.settings.Event + "=" + htmlEscape(event);
+        htmlEscape(sameServerTarget(url)) + "?" + ex.state.settings.event + "=" + htmlEscape(event);
     if (!query.empty())
         address += "&" + htmlEscape(query);
     ex.response.contentType = "text/html";
@@ -91,8 +91,8 @@ void answerSetStartSite(Exchange& ex) {
     const std::string site = parameter(ex.request, "SITE");
     const std::string siteParameters = parameter(ex.request, "PARMS");
 
-    ex.state.settings.StaticSite = site;
-    ex.state.settings.StaticParameter = siteParameters;
+    ex.state.settings.staticSite = site;
+    ex.state.settings.staticParameter = siteParameters;
     ex.host.settingsChanged();
 
     std::string address = htmlEscape(sameServerTarget("/" + site));
@@ -102,10 +102,10 @@ void answerSetStartSite(Exchange& ex) {
     ex.response.body = refreshPage(address);
 
     if (!site.empty()) {
-        const std::string path = ex.paths.StaticRoot + "/" + site;
+        const std::string path = ex.paths.staticRoot + "/" + site;
         addLogEntry(ex.state, ex.host,
                     LogEntry{LogKind::StartSite, std::string(fileNamePart(site)), "",
-                             titleOf(ex.paths.StaticRoot, path), path});
+                             titleOf(ex.paths.staticRoot, path), path});
     }
 }
 

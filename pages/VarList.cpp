@@ -28,7 +28,7 @@ VarListRequest readRequest(const HttpRequest& request) {
 // The first row named exactly name (with case: this page tells "a" from "A").
 std::optional<std::size_t> findExactly(const VariableTable& table, std::string_view name) {
     for (std::size_t i = 0; i < table.size(); ++i)
-        if (table[i].Name == name)
+        if (table[i].name == name)
             return i;
     return std::nullopt;
 }
@@ -39,20 +39,20 @@ bool performAction(Exchange& ex, const VarListRequest& req) REQUIRES(ex.state.mu
     if (!req.DELETE.empty()) {
         if (const auto row = findExactly(ex.state.variables, req.DELETE)) {
             ex.state.variables.remove(*row);
-            ex.state.VariablesChanged = true;
+            ex.state.variablesChanged = true;
             ex.host.variablesChanged();
         }
         return true;
     }
     if (!req.NAME.empty()) {
         if (const auto row = findExactly(ex.state.variables, req.NAME)) {
-            const std::size_t old = ex.state.variables[*row].Value.size();
+            const std::size_t old = ex.state.variables[*row].value.size();
             if (req.VALUE.size() > old &&
                 !ex.state.variables.withinLimits(
                     ex.state.variables.size(), ex.state.variables.bytes() - old + req.VALUE.size()))
                 return false;
             ex.state.variables.setValue(*row, req.VALUE);
-            ex.state.VariablesChanged = true;
+            ex.state.variablesChanged = true;
             ex.host.variablesChanged();
         }
         return true;
@@ -66,9 +66,9 @@ bool performAction(Exchange& ex, const VarListRequest& req) REQUIRES(ex.state.mu
         return true;
     }
     if (req.CHECK == "true") {
-        ex.state.settings.VariablesAutoSort = true;
+        ex.state.settings.variablesAutoSort = true;
     } else if (req.CHECK == "false") {
-        ex.state.settings.VariablesAutoSort = false;
+        ex.state.settings.variablesAutoSort = false;
         ex.state.variables.resetMarks();
         ex.host.variablesChanged();
     }
@@ -107,7 +107,7 @@ std::string outerPage(const Exchange& ex) REQUIRES(ex.state.mutex) {
                        "rel.gif", "90pt");
     page += "<img src=\"/$int/blank.gif\" width=\"1\" height=\"1\"><INPUT class=\"checkbox\" "
             "TYPE=\"CHECKBOX\" NAME=\"AUTOSORT\" VALUE=\"1\" onClick=\"DoCheck();\"";
-    page += ex.state.settings.VariablesAutoSort ? " CHECKED>" : ">";
+    page += ex.state.settings.variablesAutoSort ? " CHECKED>" : ">";
     page += "</td><td><a class=\"checkbox\" "
             "href=\"JavaScript:if(document.forms[0].AUTOSORT.checked==true){document.forms[0]."
             "AUTOSORT.checked=false;}else{document.forms[0].AUTOSORT.checked=true;}DoCheck();\">";
@@ -199,8 +199,8 @@ std::string innerPage(const Exchange& ex) REQUIRES(ex.state.mutex) {
         if (page.size() > kListedBytes)
             break;
         ++listed;
-        const std::string name = shownText(row.Name);
-        const std::string value = shownText(row.Value);
+        const std::string name = shownText(row.name);
+        const std::string value = shownText(row.value);
         const std::string link = "<a class=\"file\" href=\"JavaScript:EditVar('" +
                                  scriptLinkString(name) + "','" + scriptLinkString(value) +
                                  "');\">";

@@ -55,20 +55,20 @@ void answerTooLarge(Exchange& ex) REQUIRES(ex.state.mutex) {
 void captureParameters(Exchange& ex) {
     std::vector<Parameter> params = splitParameters(ex.request.params);
     for (const Parameter& param : params)
-        if (equalsIgnoreCase(param.name, ex.state.settings.Event))
+        if (equalsIgnoreCase(param.name, ex.state.settings.event))
             ex.event = param.value;
     if (params.empty())
         return;
-    ex.state.variables.applyParameters(std::move(params), ex.state.settings.VariablesAutoSort);
-    ex.state.VariablesChanged = true;
+    ex.state.variables.applyParameters(std::move(params), ex.state.settings.variablesAutoSort);
+    ex.state.variablesChanged = true;
 }
 
 OrdinaryRoute chooseOrdinaryRoute(const RequestPaths& paths, bool isExistingFile) {
     if (isExistingFile)
         return OrdinaryRoute::StaticFile;
-    if (startsWithIgnoreCase(paths.FilePath, paths.VirtualRoot))
+    if (startsWithIgnoreCase(paths.filePath, paths.virtualRoot))
         return OrdinaryRoute::Template;
-    if (paths.FilePath == paths.StaticRoot + "/")
+    if (paths.filePath == paths.staticRoot + "/")
         return OrdinaryRoute::SiteRoot;
     return OrdinaryRoute::NotFound;
 }
@@ -87,9 +87,9 @@ void answerOrdinaryRequest(Exchange& ex) {
         return answerTooLarge(ex);
     const bool isFile = ex.servableFile.has_value();
     bool variablesChanged = false;
-    if (!isFile && ex.state.settings.VariablesAutoSort && ex.state.variables.anyMarked()) {
+    if (!isFile && ex.state.settings.variablesAutoSort && ex.state.variables.anyMarked()) {
         ex.state.variables.resetMarks();
-        ex.state.VariablesChanged = true;
+        ex.state.variablesChanged = true;
         variablesChanged = true;
     }
     if (!ex.request.params.empty()) {

@@ -10,7 +10,7 @@
 namespace pelotest {
 
 // ExpandReferences on one template line: unknown names are created (empty value), referenced
-// Plain rows marked Used at LeadingPassedCount while auto-sort is on. Sets VariablesChanged
+// Plain rows marked Used at LeadingPassedCount while auto-sort is on. Sets variablesChanged
 // (and notifies host) when rows change.
 std::string expandReferences(AppState& state, Host& host, std::string_view line)
     REQUIRES(state.mutex);

@@ -63,27 +63,27 @@ bool staysInConfiguredFolder(std::string_view configured, std::string_view expan
 
 RequestPaths computeRequestPaths(AppState& state, Host* host, std::string_view document) {
     RequestPaths paths;
-    paths.StaticRoot = nativeSeparators(state.settings.StaticPath);
-    removeOneTrailingSlash(paths.StaticRoot);
+    paths.staticRoot = nativeSeparators(state.settings.staticPath);
+    removeOneTrailingSlash(paths.staticRoot);
 
-    const std::string& dynamicPath = state.settings.DynamicPath;
-    paths.TemplateFolder = nativeSeparators(expandTemplateFolder(state, host, dynamicPath));
+    const std::string& dynamicPath = state.settings.dynamicPath;
+    paths.templateFolder = nativeSeparators(expandTemplateFolder(state, host, dynamicPath));
     // A folder that a variable moved out of the configured one is no template folder at all.
-    if (!staysInConfiguredFolder(nativeSeparators(dynamicPath), paths.TemplateFolder,
-                                 nativeSeparators(state.settings.VarBefore)))
-        paths.TemplateFolder.clear();
-    removeOneTrailingSlash(paths.TemplateFolder);
+    if (!staysInConfiguredFolder(nativeSeparators(dynamicPath), paths.templateFolder,
+                                 nativeSeparators(state.settings.varBefore)))
+        paths.templateFolder.clear();
+    removeOneTrailingSlash(paths.templateFolder);
 
-    std::string virtualPath = nativeSeparators(state.settings.VirtualPath);
+    std::string virtualPath = nativeSeparators(state.settings.virtualPath);
     if (!virtualPath.empty() && virtualPath.front() == '/')
         virtualPath.erase(0, 1);
     removeOneTrailingSlash(virtualPath);
-    paths.VirtualRoot = paths.StaticRoot + "/" + virtualPath;
+    paths.virtualRoot = paths.staticRoot + "/" + virtualPath;
 
     std::string file = nativeSeparators(document);
     if (file.empty() || file.front() != '/')
         file.insert(0, 1, '/');
-    paths.FilePath = paths.StaticRoot + file;
+    paths.filePath = paths.staticRoot + file;
     return paths;
 }
 

@@ -17,10 +17,10 @@
 namespace pelotest {
 
 struct RequestPaths {
-    std::string StaticRoot;
-    std::string TemplateFolder;
-    std::string VirtualRoot;
-    std::string FilePath;
+    std::string staticRoot;
+    std::string templateFolder;
+    std::string virtualRoot;
+    std::string filePath;
 };
 
 struct Exchange {

@@ -119,7 +119,7 @@ class BusyScope {
             if (known)
                 return *std::exchange(known, std::nullopt);
             const StateLock lock(state.mutex);
-            return state.settings.VariablesAutoSort;
+            return state.settings.variablesAutoSort;
         });
     }
     ~BusyScope() { busy_.leave(); }
@@ -137,11 +137,11 @@ HttpResponse RequestHandler::handle(const HttpRequest& request) {
     bool autoSortOn = false;
     {
         const StateLock lock(state_.mutex);
-        if (!isAllowedHost(request.header("Host"), state_.settings.AllowedHosts)) {
+        if (!isAllowedHost(request.header("Host"), state_.settings.allowedHosts)) {
             answerForbiddenHost(response);
             return response;
         }
-        autoSortOn = state_.settings.VariablesAutoSort;
+        autoSortOn = state_.settings.variablesAutoSort;
     }
     // Declared in this order so that the state lock is released before the guard.
     const BusyScope busy(busy_, state_, autoSortOn);

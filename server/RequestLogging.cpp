@@ -5,8 +5,8 @@
 namespace pelotest {
 
 void addLogEntry(AppState& state, Host& host, LogEntry entry) {
-    state.log.add(std::move(entry), clampToField(state.settings.MaxLog));
-    state.LogChanged = true;
+    state.log.add(std::move(entry), clampToField(state.settings.maxLog));
+    state.logChanged = true;
     host.logChanged();
 }
 

@@ -111,7 +111,7 @@ std::string startSitePage(const LanguageTexts& texts, const Settings& settings, 
         page += "<OPTION VALUE=\"" + shown + "\">" + shown + "</OPTION>\r";
     }
     page += "</Select>?<INPUT TYPE=\"TEXT\" NAME=\"PARMS\" VALUE=\"" +
-            htmlEscape(settings.StaticParameter) +
+            htmlEscape(settings.staticParameter) +
             "\"><INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\"" + texts.text(UiText::WelcomeApply) +
             "\"></td>\r </tr>\r";
     page += spacerRow(5) + bevel(host) + spacerRow(2);
@@ -139,9 +139,9 @@ std::string startSitePage(const LanguageTexts& texts, const Settings& settings, 
 // comes from the settings file, which may hold any text ("/evil.example/" makes "//evil.example/"),
 // so the address is kept on this server here as well.
 std::string redirectPage(const Settings& settings) {
-    std::string target = htmlEscape(sameServerTarget("/" + settings.StaticSite));
-    if (!settings.StaticParameter.empty())
-        target += "?" + htmlEscape(settings.StaticParameter);
+    std::string target = htmlEscape(sameServerTarget("/" + settings.staticSite));
+    if (!settings.staticParameter.empty())
+        target += "?" + htmlEscape(settings.staticParameter);
     return refreshPage(target);
 }
 
@@ -181,7 +181,7 @@ std::string unassignedEventPage(const Exchange& ex) {
             "\">\r";
     page += "<INPUT TYPE=\"HIDDEN\" NAME=\"EVENT\" VALUE=\"" + htmlEscape(ex.event) + "\">\r";
     page += "<Select name=\"TEMPLATE\">\r";
-    for (const std::string& name : sortedFileNames(ex.paths.TemplateFolder)) {
+    for (const std::string& name : sortedFileNames(ex.paths.templateFolder)) {
         const std::string escaped = htmlEscape(name);
         page += "<OPTION VALUE=\"" + escaped + "\">" + escaped + "</OPTION>\r";
     }

@@ -49,11 +49,11 @@ void answerWithFile(Exchange& ex, const fs::path& file) REQUIRES(ex.state.mutex)
     if (!cached) {
         stamp = stampOf(file);
         if (!stamp)
-            throw std::runtime_error("Cannot read file " + ex.paths.FilePath);
+            throw std::runtime_error("Cannot read file " + ex.paths.filePath);
         if (stamp->size <= kSmallFile) {
             cached = readSmallFile(file);
             if (!cached)
-                throw std::runtime_error("Cannot read file " + ex.paths.FilePath);
+                throw std::runtime_error("Cannot read file " + ex.paths.filePath);
         }
     }
     if (cached) {
@@ -61,10 +61,10 @@ void answerWithFile(Exchange& ex, const fs::path& file) REQUIRES(ex.state.mutex)
         const std::int64_t below = ((modified % kNanos) + kNanos) % kNanos; // before 1970 too
         stamp = FileStamp{cached->identity.size, (modified - below) / kNanos, below};
     } else {
-        ensureReadable(file, ex.paths.FilePath);
+        ensureReadable(file, ex.paths.filePath);
     }
     const std::string etag = entityTag(*stamp);
-    response.contentType = std::string(contentTypeFor(ex.paths.FilePath));
+    response.contentType = std::string(contentTypeFor(ex.paths.filePath));
     response.setHeader("Last-Modified", httpDate(stamp->modifiedSeconds));
     response.setHeader("ETag", etag);
     response.setHeader("Cache-Control", "no-cache"); // a changed file shows at the next load
@@ -138,15 +138,15 @@ void answerStaticFile(Exchange& ex) {
         answerNotFound(ex);
         return;
     }
-    const std::string& filePath = ex.paths.FilePath;
+    const std::string& filePath = ex.paths.filePath;
     if (isPageFile(filePath)) {
         // The title of the bytes that are sent, when they have been read already.
         std::string title = ex.servableBytes ? ex.servableBytes->title : pageTitle(filePath);
         addLogEntry(ex.state, ex.host,
                     LogEntry{LogKind::StaticPage, std::string(fileNamePart(filePath)), "",
                              std::move(title), filePath});
-        if (ex.state.settings.RemoteEdit &&
-            equalsIgnoreCase(filePath, ex.paths.StaticRoot + "/" + ex.state.settings.StaticSite)) {
+        if (ex.state.settings.remoteEdit &&
+            equalsIgnoreCase(filePath, ex.paths.staticRoot + "/" + ex.state.settings.staticSite)) {
             answerStartPage(ex, *file);
             return;
         }
@@ -157,14 +157,14 @@ void answerStaticFile(Exchange& ex) {
 void answerSiteRoot(Exchange& ex) {
     ex.response.contentType = "text/html";
     ex.response.body =
-        ex.state.settings.StaticSite.empty()
-            ? startSitePage(ex.texts, ex.state.settings, ex.host, ex.paths.StaticRoot)
+        ex.state.settings.staticSite.empty()
+            ? startSitePage(ex.texts, ex.state.settings, ex.host, ex.paths.staticRoot)
             : redirectPage(ex.state.settings);
     markGenerated(ex.response);
 }
 
 void answerNotFound(Exchange& ex) {
-    const std::string& filePath = ex.paths.FilePath;
+    const std::string& filePath = ex.paths.filePath;
     ex.response.status = 404;
     ex.response.contentType = "text/html";
     ex.response.body = notFoundPage(ex.texts, ex.host, filePath);

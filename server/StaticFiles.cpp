@@ -217,7 +217,7 @@ std::optional<fs::path> resolveFileInside(std::string_view folder, std::string_v
 }
 
 std::optional<fs::path> resolveServableFile(const RequestPaths& paths) {
-    return resolveFileInside(paths.StaticRoot, paths.FilePath);
+    return resolveFileInside(paths.staticRoot, paths.filePath);
 }
 
 std::optional<FileStamp> stampOf(const fs::path& file) {

@@ -74,7 +74,7 @@ std::string discoveredEvent(std::string_view line, std::string_view parameterNam
 }
 
 bool learnEvent(AppState& state, TreeNode& matchNode, std::string_view line) {
-    const std::string event = discoveredEvent(line, state.settings.Event);
+    const std::string event = discoveredEvent(line, state.settings.event);
     if (event.empty())
         return false;
     for (const std::unique_ptr<TreeNode>& child : matchNode.children)
@@ -82,7 +82,7 @@ bool learnEvent(AppState& state, TreeNode& matchNode, std::string_view line) {
             return false;
     matchNode.appendChild(event);
     state.tree.expandAll(matchNode);
-    state.TreeChanged = true;
+    state.treeChanged = true;
     return true;
 }
 
@@ -125,8 +125,8 @@ RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode
         rendered.title = file->title;
     rendered.body.reserve(file->bytes.size() + lines.size() * 2 + file->bytes.size() / 4);
     // A line without the opening marker holds no reference: it stays as it is.
-    const std::string& before = state.settings.VarBefore;
-    const bool expanding = !before.empty() && !state.settings.VarAfter.empty();
+    const std::string& before = state.settings.varBefore;
+    const bool expanding = !before.empty() && !state.settings.varAfter.empty();
     for (const std::string& line : lines) {
         if (expanding && line.find(before) != std::string::npos) {
             const std::string expanded = expandReferences(state, host, line);
@@ -144,7 +144,7 @@ RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode
 }
 
 void answerTemplateRequest(Exchange& ex) {
-    const TemplateMatch match = resolveTemplate(ex.state, ex.paths.TemplateFolder, ex.event);
+    const TemplateMatch match = resolveTemplate(ex.state, ex.paths.templateFolder, ex.event);
     if (!match.templatePath) {
         ex.response.contentType = "text/html";
         ex.response.body = unassignedEventPage(ex);
@@ -159,7 +159,7 @@ void answerTemplateRequest(Exchange& ex) {
         const std::string bare(fileNamePart(path));
         if (match.node->text != bare) {
             match.node->text = bare;
-            ex.state.TreeChanged = true;
+            ex.state.treeChanged = true;
             ex.host.treeChanged();
         }
     }

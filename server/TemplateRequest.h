@@ -25,7 +25,7 @@ TemplateMatch resolveTemplate(AppState& state, const std::string& templateFolder
 // (first occurrence only; "" when it has none): the value after "=", up to "&", without quotes.
 std::string discoveredEvent(std::string_view line, std::string_view parameterName);
 // Appends the line's event under matchNode unless a direct child already has or matches it;
-// expands matchNode and sets TreeChanged. True when a node was added.
+// expands matchNode and sets treeChanged. True when a node was added.
 bool learnEvent(AppState& state, TreeNode& matchNode, std::string_view line) REQUIRES(state.mutex);
 
 struct RenderedTemplate {

@@ -27,9 +27,9 @@ struct AppState {
     // Sort column and direction of the variables list (desktop list and variables page).
     VariableSortState variablesSort GUARDED_BY(mutex);
 
-    bool TreeChanged GUARDED_BY(mutex) = false;
-    bool VariablesChanged GUARDED_BY(mutex) = false;
-    bool LogChanged GUARDED_BY(mutex) = false;
+    bool treeChanged GUARDED_BY(mutex) = false;
+    bool variablesChanged GUARDED_BY(mutex) = false;
+    bool logChanged GUARDED_BY(mutex) = false;
 
     // The settings file's content as loaded (written only by loadState's repairs and by
     // saveState).

@@ -34,9 +34,9 @@ using IconPixels = std::array<std::uint8_t, 32 * 32 * 4>;
 
 // Window placement as stored in the settings file.
 struct WindowPlacement {
-    int Left = 0, Top = 0, Width = 0, Height = 0, TreeWidth = 345;
-    std::string WindowState = "normal";
-    int PageIndex = 0;
+    int left = 0, top = 0, width = 0, height = 0, treeWidth = 345;
+    std::string windowState = "normal";
+    int pageIndex = 0;
     // Whether the file held a usable value for the key (loadState), and whether saveState is to
     // write it. A window fills in its own bounds and leaves these true; a host without a window
     // hands back what it was given, so that keys absent from the file stay absent.

@@ -189,11 +189,11 @@ void readConstants(AppState& state) REQUIRES(state.mutex) {
         std::string value = state.profile.readString(kConst, key, fallback);
         return value.empty() ? std::string(fallback) : value;
     };
-    s.VarBefore = constant("VarBefore", "/(");
-    s.VarAfter = constant("VarAfter", ")");
-    s.Event = constant("Event", "PELO_EVENT");
-    s.BindAddress = constant("BindAddress", "127.0.0.1");
-    s.AllowedHosts = state.profile.readString(kConst, "AllowedHosts", "");
+    s.varBefore = constant("VarBefore", "/(");
+    s.varAfter = constant("VarAfter", ")");
+    s.event = constant("Event", "PELO_EVENT");
+    s.bindAddress = constant("BindAddress", "127.0.0.1");
+    s.allowedHosts = state.profile.readString(kConst, "AllowedHosts", "");
     // Bounds of the variables list; a missing, invalid or non-positive value keeps the default.
     VariableLimits limits;
     if (const int rows = state.profile.readInt(kConst, "MaxVariables", 0); rows > 0)
@@ -205,83 +205,83 @@ void readConstants(AppState& state) REQUIRES(state.mutex) {
 
 void readPlacement(AppState& state, Host& host) REQUIRES(state.mutex) {
     Settings& s = state.settings;
-    s.Left = readInteger(state.profile, "Left");
-    s.Top = readInteger(state.profile, "Top");
-    s.Width = readInteger(state.profile, "Width");
-    s.Height = readInteger(state.profile, "Height");
-    s.TreeWidth = readInteger(state.profile, "TreeWidth");
-    s.WindowState = readText(state.profile, kSettings, "WindowState", "normal");
+    s.left = readInteger(state.profile, "Left");
+    s.top = readInteger(state.profile, "Top");
+    s.width = readInteger(state.profile, "Width");
+    s.height = readInteger(state.profile, "Height");
+    s.treeWidth = readInteger(state.profile, "TreeWidth");
+    s.windowState = readText(state.profile, kSettings, "WindowState", "normal");
 
     WindowPlacement placement;
-    placement.hasLeft = s.Left.has_value();
-    placement.hasTop = s.Top.has_value();
-    placement.hasWidth = s.Width.has_value();
-    placement.hasHeight = s.Height.has_value();
-    placement.hasTreeWidth = s.TreeWidth.has_value();
-    placement.Left = s.Left.value_or(0);
-    placement.Top = s.Top.value_or(0);
-    placement.Width = s.Width.value_or(0);
-    placement.Height = s.Height.value_or(0);
-    placement.TreeWidth = s.TreeWidth.value_or(345);
-    placement.WindowState = s.WindowState;
-    placement.PageIndex = s.PageIndex;
+    placement.hasLeft = s.left.has_value();
+    placement.hasTop = s.top.has_value();
+    placement.hasWidth = s.width.has_value();
+    placement.hasHeight = s.height.has_value();
+    placement.hasTreeWidth = s.treeWidth.has_value();
+    placement.left = s.left.value_or(0);
+    placement.top = s.top.value_or(0);
+    placement.width = s.width.value_or(0);
+    placement.height = s.height.value_or(0);
+    placement.treeWidth = s.treeWidth.value_or(345);
+    placement.windowState = s.windowState;
+    placement.pageIndex = s.pageIndex;
     host.applyPlacement(placement);
 }
 
 void writeSettings(AppState& state, const WindowPlacement& placement) REQUIRES(state.mutex) {
     Settings& s = state.settings;
     // What is written is what the window reports: keep the record in step with it.
-    s.PageIndex = placement.PageIndex;
-    s.WindowState = placement.WindowState;
+    s.pageIndex = placement.pageIndex;
+    s.windowState = placement.windowState;
     if (placement.hasLeft)
-        s.Left = placement.Left;
+        s.left = placement.left;
     if (placement.hasTop)
-        s.Top = placement.Top;
+        s.top = placement.top;
     if (placement.hasWidth)
-        s.Width = placement.Width;
+        s.width = placement.width;
     if (placement.hasHeight)
-        s.Height = placement.Height;
+        s.height = placement.height;
     if (placement.hasTreeWidth)
-        s.TreeWidth = placement.TreeWidth;
+        s.treeWidth = placement.treeWidth;
 
-    writeText(state.profile, "LanguageDll", s.LanguageDll);
-    writeText(state.profile, "DynamicPath", s.DynamicPath);
-    writeText(state.profile, "VirtualPath", s.VirtualPath);
-    writeText(state.profile, "StaticPath", s.StaticPath);
-    writeText(state.profile, "StaticSite", s.StaticSite);
-    writeText(state.profile, "StaticParameter", s.StaticParameter);
-    writeNumber(state.profile, "Port", s.Port);
-    writeNumber(state.profile, "MaxLog", s.MaxLog);
-    writeNumber(state.profile, "RemoteEditReload", s.RemoteEditReload);
+    writeText(state.profile, "LanguageDll", s.languageDll);
+    writeText(state.profile, "DynamicPath", s.dynamicPath);
+    writeText(state.profile, "VirtualPath", s.virtualPath);
+    writeText(state.profile, "StaticPath", s.staticPath);
+    writeText(state.profile, "StaticSite", s.staticSite);
+    writeText(state.profile, "StaticParameter", s.staticParameter);
+    writeNumber(state.profile, "Port", s.port);
+    writeNumber(state.profile, "MaxLog", s.maxLog);
+    writeNumber(state.profile, "RemoteEditReload", s.remoteEditReload);
     if (placement.hasTreeWidth)
-        writeNumber(state.profile, "TreeWidth", placement.TreeWidth);
+        writeNumber(state.profile, "TreeWidth", placement.treeWidth);
     if (placement.hasLeft)
-        writeNumber(state.profile, "Left", placement.Left);
+        writeNumber(state.profile, "Left", placement.left);
     if (placement.hasTop)
-        writeNumber(state.profile, "Top", placement.Top);
+        writeNumber(state.profile, "Top", placement.top);
     if (placement.hasWidth)
-        writeNumber(state.profile, "Width", placement.Width);
+        writeNumber(state.profile, "Width", placement.width);
     if (placement.hasHeight)
-        writeNumber(state.profile, "Height", placement.Height);
-    writeText(state.profile, "WindowState", placement.WindowState);
-    writeBoolean(state.profile, "VariablesAutoSort", s.VariablesAutoSort);
-    writeBoolean(state.profile, "RemoteEdit", s.RemoteEdit);
-    writeBoolean(state.profile, "SaveLog", s.SaveLog);
-    writeBoolean(state.profile, "ServerActive", s.ServerActive);
-    writeNumber(state.profile, "PageIndex", placement.PageIndex);
+        writeNumber(state.profile, "Height", placement.height);
+    writeText(state.profile, "WindowState", placement.windowState);
+    writeBoolean(state.profile, "VariablesAutoSort", s.variablesAutoSort);
+    writeBoolean(state.profile, "RemoteEdit", s.remoteEdit);
+    writeBoolean(state.profile, "SaveLog", s.saveLog);
+    writeBoolean(state.profile, "ServerActive", s.serverActive);
+    writeNumber(state.profile, "PageIndex", placement.pageIndex);
 }
 
 void writeVariables(AppState& state) REQUIRES(state.mutex) {
     std::vector<std::pair<std::string, std::string>> entries;
     entries.reserve(state.variables.size());
     for (const Variable& row : state.variables.rows())
-        entries.emplace_back(encodeKey(row.Name), encodeValue(row.Value));
+        entries.emplace_back(encodeKey(row.name), encodeValue(row.value));
     state.profile.writeSection(kVariables, entries);
 }
 
 void writeLog(AppState& state) REQUIRES(state.mutex) {
     std::vector<std::pair<std::string, std::string>> entries;
-    if (state.settings.SaveLog) {
+    if (state.settings.saveLog) {
         entries.reserve(state.log.size());
         std::size_t index = 0;
         for (const LogEntry& entry : state.log.rows())
@@ -310,9 +310,9 @@ std::optional<int> parseSettingsInteger(std::string_view value) {
 std::string formatLogLine(const LogEntry& entry) {
     // The first four fields end at the next ';', so their own ';' is escaped; the path is the
     // rest of the value and keeps its ';' as it is (old files store paths with ';' that way).
-    return std::to_string(entry.Kind) + ';' + escapeBytes(entry.FileName, ";") + ';' +
-           escapeBytes(entry.Event, ";") + ';' + escapeBytes(entry.Title, ";") + ';' +
-           escapeBytes(entry.FilePath);
+    return std::to_string(entry.kind) + ';' + escapeBytes(entry.fileName, ";") + ';' +
+           escapeBytes(entry.event, ";") + ';' + escapeBytes(entry.title, ";") + ';' +
+           escapeBytes(entry.filePath);
 }
 
 LogEntry parseLogLine(std::string_view value) {
@@ -328,11 +328,11 @@ LogEntry parseLogLine(std::string_view value) {
         value.remove_prefix(cut + 1);
     }
     LogEntry entry;
-    entry.Kind = parseSettingsInteger(pieces[0]).value_or(-1);
-    entry.FileName = unescapeBytes(pieces[1]);
-    entry.Event = unescapeBytes(pieces[2]);
-    entry.Title = unescapeBytes(pieces[3]);
-    entry.FilePath = unescapeBytes(value);
+    entry.kind = parseSettingsInteger(pieces[0]).value_or(-1);
+    entry.fileName = unescapeBytes(pieces[1]);
+    entry.event = unescapeBytes(pieces[2]);
+    entry.title = unescapeBytes(pieces[3]);
+    entry.filePath = unescapeBytes(value);
     return entry;
 }
 
@@ -373,7 +373,7 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
     state.profile.load(state.settingsPath); // missing or unreadable: every default
 
     // 1. The language first, so that every status text below is in it.
-    s.LanguageDll = readText(state.profile, kSettings, "LanguageDll", "");
+    s.languageDll = readText(state.profile, kSettings, "LanguageDll", "");
     if (languageStartUp)
         languageStartUp(state);
 
@@ -383,19 +383,19 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
 
     // 3.-6. Settings and window.
     host.status(text(84));
-    s.DynamicPath = readText(state.profile, kSettings, "DynamicPath", "");
-    s.VirtualPath = readText(state.profile, kSettings, "VirtualPath", "");
-    s.StaticPath = readText(state.profile, kSettings, "StaticPath", "");
-    s.StaticSite = readText(state.profile, kSettings, "StaticSite", "");
-    s.StaticParameter = readText(state.profile, kSettings, "StaticParameter", "");
-    s.VariablesAutoSort = readBoolean(state.profile, "VariablesAutoSort", true);
-    s.RemoteEdit = readBoolean(state.profile, "RemoteEdit", true);
-    s.SaveLog = readBoolean(state.profile, "SaveLog", false);
-    s.Port = readInteger(state.profile, "Port", 80);
-    s.MaxLog = clampToField(readInteger(state.profile, "MaxLog", 100));
-    s.RemoteEditReload = clampToField(readInteger(state.profile, "RemoteEditReload", 2));
-    s.PageIndex = readInteger(state.profile, "PageIndex", 0);
-    s.LastLangugeResPath = readText(state.profile, kSettings, "LastLangugeResPath", "");
+    s.dynamicPath = readText(state.profile, kSettings, "DynamicPath", "");
+    s.virtualPath = readText(state.profile, kSettings, "VirtualPath", "");
+    s.staticPath = readText(state.profile, kSettings, "StaticPath", "");
+    s.staticSite = readText(state.profile, kSettings, "StaticSite", "");
+    s.staticParameter = readText(state.profile, kSettings, "StaticParameter", "");
+    s.variablesAutoSort = readBoolean(state.profile, "VariablesAutoSort", true);
+    s.remoteEdit = readBoolean(state.profile, "RemoteEdit", true);
+    s.saveLog = readBoolean(state.profile, "SaveLog", false);
+    s.port = readInteger(state.profile, "Port", 80);
+    s.maxLog = clampToField(readInteger(state.profile, "MaxLog", 100));
+    s.remoteEditReload = clampToField(readInteger(state.profile, "RemoteEditReload", 2));
+    s.pageIndex = readInteger(state.profile, "PageIndex", 0);
+    s.lastLangugeResPath = readText(state.profile, kSettings, "LastLangugeResPath", "");
     readPlacement(state, host);
 
     // 7. Tree. A bad line ends the tree there; the rest of the state.profile still loads and the
@@ -405,10 +405,10 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
 
     // 8. Log, only when it is kept between runs.
     state.log.clear();
-    if (s.SaveLog) {
+    if (s.saveLog) {
         host.status(text(49));
         for (const auto& [key, value] : state.profile.entries(kLog))
-            state.log.appendLoaded(parseLogLine(value), s.MaxLog);
+            state.log.appendLoaded(parseLogLine(value), s.maxLog);
     }
 
     // 9. Variables. Each line keeps its own value, also when two names differ only in case.
@@ -421,12 +421,12 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
 
     // 10. Whether to start the server is the caller's next step.
     host.status("");
-    s.ServerActive = readBoolean(state.profile, "ServerActive", false);
+    s.serverActive = readBoolean(state.profile, "ServerActive", false);
 
     // 11. Nothing has changed yet, and no column of the variables list is the sort column.
-    state.TreeChanged = false;
-    state.VariablesChanged = false;
-    state.LogChanged = false;
+    state.treeChanged = false;
+    state.variablesChanged = false;
+    state.logChanged = false;
     state.variablesSort = {};
     host.treeChanged();
     host.variablesChanged();
@@ -444,25 +444,25 @@ bool saveState(AppState& state, Host& host, const TextLookup& text, std::string*
 
     host.status(text(51));
     writeSettings(state, host.placement());
-    if (state.VariablesChanged) {
+    if (state.variablesChanged) {
         host.status(text(52));
         writeVariables(state);
     }
-    if (state.TreeChanged) {
+    if (state.treeChanged) {
         host.status(text(53));
         writeTreeSection(state, kTree);
     }
-    if (state.LogChanged) {
-        if (state.settings.SaveLog)
+    if (state.logChanged) {
+        if (state.settings.saveLog)
             host.status(text(54));
         writeLog(state);
     }
     // One write of the whole file: the old file stays complete until the new one replaces it.
     const bool saved = state.profile.save(state.settingsPath, failure);
     if (saved) {
-        state.TreeChanged = false;
-        state.VariablesChanged = false;
-        state.LogChanged = false;
+        state.treeChanged = false;
+        state.variablesChanged = false;
+        state.logChanged = false;
     }
     host.status("");
     return saved;

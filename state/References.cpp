@@ -22,15 +22,15 @@ std::size_t countOccurrences(std::string_view text, std::string_view needle) {
 
 ExpandedReferences expandVariableReferences(AppState& state, Host* host, std::string_view text,
                                             const ReferencePolicy& policy) REQUIRES(state.mutex) {
-    const std::string& before = state.settings.VarBefore;
-    const std::string& after = state.settings.VarAfter;
+    const std::string& before = state.settings.varBefore;
+    const std::string& after = state.settings.varAfter;
     ExpandedReferences result{std::string(text), false};
     std::string& out = result.text;
     if (before.empty() || after.empty())
         return result;
 
     VariableTable& variables = state.variables;
-    const bool marking = policy.markRows && state.settings.VariablesAutoSort;
+    const bool marking = policy.markRows && state.settings.variablesAutoSort;
     bool unreported = false; // rows changed since the host was last told
     const auto report = [&] {
         if (unreported && host)
@@ -55,17 +55,17 @@ ExpandedReferences expandVariableReferences(AppState& state, Host* host, std::st
 
         std::string value;
         if (const std::optional<std::size_t> row = variables.find(name)) {
-            value = stripVariableReferences(variables[*row].Value, before, after);
+            value = stripVariableReferences(variables[*row].value, before, after);
             if (marking && variables[*row].mark == Mark::Plain) {
                 variables.markUsed(*row, variables.leadingPassedCount() + policy.markBelowPassed);
-                state.VariablesChanged = unreported = true;
+                state.variablesChanged = unreported = true;
             }
         } else if (policy.createUnknown &&
                    variables.withinLimits(variables.size() + 1, variables.bytes() + name.size())) {
             const std::size_t added = variables.add(name, "");
             if (marking)
                 variables.markUsed(added, variables.leadingPassedCount() + policy.markBelowPassed);
-            state.VariablesChanged = unreported = true;
+            state.variablesChanged = unreported = true;
         }
         if (policy.ask) {
             // The list shows the marks before the question does.

@@ -36,7 +36,7 @@ struct ExpandedReferences {
 
 // Replaces the references of text, one name per pass and every reference of that name at once,
 // by the row's value without its own references (an unknown name by nothing). A row change sets
-// state.VariablesChanged and is told to host (when not null): before the user is asked and once
+// state.variablesChanged and is told to host (when not null): before the user is asked and once
 // at the end. Without both markers nothing is a reference.
 //
 // A value can form a new reference together with the text after it ("x/(A" before a ")"), and

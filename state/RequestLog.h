@@ -17,11 +17,11 @@ inline constexpr int NotFound = 11;  // not-found page
 } // namespace LogKind
 
 struct LogEntry {
-    int Kind = -1;
-    std::string FileName;
-    std::string Event;
-    std::string Title;
-    std::string FilePath;
+    int kind = -1;
+    std::string fileName;
+    std::string event;
+    std::string title;
+    std::string filePath;
     bool operator==(const LogEntry&) const = default;
 };
 

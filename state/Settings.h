@@ -14,34 +14,34 @@ constexpr int clampToField(int value) {
 
 struct Settings {
     // Section "Settings".
-    std::string LanguageDll;
-    std::string DynamicPath;
-    std::string VirtualPath;
-    std::string StaticPath;
-    std::string StaticSite;
-    std::string StaticParameter;
-    bool VariablesAutoSort = true;
-    bool RemoteEdit = true;
-    bool SaveLog = false;
-    int Port = 80;
-    int MaxLog = 100;
-    int RemoteEditReload = 2;
-    int PageIndex = 0;
+    std::string languageDll;
+    std::string dynamicPath;
+    std::string virtualPath;
+    std::string staticPath;
+    std::string staticSite;
+    std::string staticParameter;
+    bool variablesAutoSort = true;
+    bool remoteEdit = true;
+    bool saveLog = false;
+    int port = 80;
+    int maxLog = 100;
+    int remoteEditReload = 2;
+    int pageIndex = 0;
     // Window placement: absent in the file means "the window's current bounds", which only a
     // window knows; the host fills them in.
-    std::optional<int> Left, Top, Width, Height, TreeWidth;
-    std::string WindowState = "normal";
-    bool ServerActive = false;
-    std::string LastLangugeResPath;
+    std::optional<int> left, top, width, height, treeWidth;
+    std::string windowState = "normal";
+    bool serverActive = false;
+    std::string lastLangugeResPath;
 
     // Section "Const" (only a hand edit changes them).
-    std::string VarBefore = "/(";
-    std::string VarAfter = ")";
-    std::string Event = "PELO_EVENT";
+    std::string varBefore = "/(";
+    std::string varAfter = ")";
+    std::string event = "PELO_EVENT";
     // Also in "Const": the address the server binds to (loopback unless the user opens it) and the
     // extra host names it answers (comma-separated).
-    std::string BindAddress = "127.0.0.1";
-    std::string AllowedHosts;
+    std::string bindAddress = "127.0.0.1";
+    std::string allowedHosts;
 };
 
 } // namespace pelotest

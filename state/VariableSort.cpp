@@ -110,11 +110,11 @@ void sortVariablesByColumn(AppState& state, VariableColumn column) REQUIRES(stat
     const bool descending = sort.descending;
     std::stable_sort(rows.begin(), rows.end(), [&](const Variable& x, const Variable& y) {
         const int order =
-            byName ? collateVariableText(x.Name, y.Name) : collateVariableText(x.Value, y.Value);
+            byName ? collateVariableText(x.name, y.name) : collateVariableText(x.value, y.value);
         return descending ? order > 0 : order < 0;
     });
     state.variables.assign(std::move(rows));
-    state.VariablesChanged = true;
+    state.variablesChanged = true;
 }
 
 } // namespace pelotest

@@ -23,7 +23,7 @@ struct VariableSortState {
 int collateVariableText(std::string_view a, std::string_view b);
 
 // A click on a column heading: makes column the sort column (flipping the direction when it already
-// was), sorts the rows stably, sets VariablesChanged. The caller holds state.mutex (checked in
+// was), sorts the rows stably, sets variablesChanged. The caller holds state.mutex (checked in
 // the definition: AppState is not complete here) and tells the host.
 void sortVariablesByColumn(AppState& state, VariableColumn column);
 

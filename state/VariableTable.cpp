@@ -171,25 +171,25 @@ void VariableTable::reserve(std::size_t rows) {
 void VariableTable::setValue(std::size_t index, std::string value) {
     if (index >= rows_.size())
         return;
-    bytes_ = bytes_ - rows_[index].Value.size() + value.size();
-    rows_[index].Value = std::move(value);
+    bytes_ = bytes_ - rows_[index].value.size() + value.size();
+    rows_[index].value = std::move(value);
 }
 
 void VariableTable::setName(std::size_t index, std::string name) {
     if (index >= rows_.size())
         return;
-    unindexName(rows_[index].Name, ids_[index]);
-    bytes_ = bytes_ - rows_[index].Name.size() + name.size();
-    rows_[index].Name = std::move(name);
-    indexName(rows_[index].Name, ids_[index]);
+    unindexName(rows_[index].name, ids_[index]);
+    bytes_ = bytes_ - rows_[index].name.size() + name.size();
+    rows_[index].name = std::move(name);
+    indexName(rows_[index].name, ids_[index]);
 }
 
 void VariableTable::remove(std::size_t index) {
     if (index >= rows_.size())
         return;
     const std::uint32_t id = ids_[index];
-    unindexName(rows_[index].Name, id);
-    bytes_ -= rows_[index].Name.size() + rows_[index].Value.size();
+    unindexName(rows_[index].name, id);
+    bytes_ -= rows_[index].name.size() + rows_[index].value.size();
     freeIds_.push_back(id);
     rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(index));
     ids_.erase(ids_.begin() + static_cast<std::ptrdiff_t>(index));
@@ -211,7 +211,7 @@ void VariableTable::assign(std::vector<Variable> rows) {
     rows_.reserve(rows.size());
     for (Variable& row : rows) {
         const Mark mark = row.mark;
-        const std::size_t at = add(std::move(row.Name), std::move(row.Value));
+        const std::size_t at = add(std::move(row.name), std::move(row.value));
         noteMarked(at);
         rows_[at].mark = mark;
     }
@@ -256,7 +256,7 @@ VariableTable::Growth VariableTable::afterParameters(const std::vector<Parameter
     for (const ParameterName& name : groupParameters(*this, params, nameOfParam)) {
         const std::size_t value = params[name.last].value.size();
         if (name.row) {
-            growth.bytes = growth.bytes - rows_[*name.row].Value.size() + value;
+            growth.bytes = growth.bytes - rows_[*name.row].value.size() + value;
         } else {
             ++growth.rows;
             growth.bytes += params[name.first].name.size() + value;

@@ -15,8 +15,8 @@ namespace pelotest {
 enum class Mark { Plain, Passed, Used };
 
 struct Variable {
-    std::string Name;
-    std::string Value;
+    std::string name;
+    std::string value;
     Mark mark = Mark::Plain;
 };
 

@@ -243,7 +243,7 @@ void LanguageWindowTest::boxListsFlagsAndSwitchesAndBack() {
     QCOMPARE(confirmationButtons(f.state), (QStringList{builtIn(119), builtIn(114), builtIn(115)}));
 
     f.window->comboBox2Select(1);
-    QCOMPARE(f.state.settings.LanguageDll, std::string("lang_full.dll"));
+    QCOMPARE(f.state.settings.languageDll, std::string("lang_full.dll"));
     for (const auto& [id, text] : controlTexts(f))
         QCOMPARE(text, QStringLiteral("EN %1: ").arg(id) + builtIn(id));
     QCOMPARE(confirmationButtons(f.state),
@@ -251,7 +251,7 @@ void LanguageWindowTest::boxListsFlagsAndSwitchesAndBack() {
                           QStringLiteral("EN 115: Nein")}));
 
     f.window->comboBox2Select(0);
-    QCOMPARE(f.state.settings.LanguageDll, std::string());
+    QCOMPARE(f.state.settings.languageDll, std::string());
     QCOMPARE(controlTexts(f), german);
     QCOMPARE(confirmationButtons(f.state), (QStringList{builtIn(119), "Ja", "Nein"}));
 
@@ -280,7 +280,7 @@ void LanguageWindowTest::storedLanguageThatIsGoneFallsBack() {
     QFETCH(int, selected);
     Fixture f;
     f.start("[Settings]\r\nLanguageDll=" + stored + "\r\n");
-    QCOMPARE(QString::fromStdString(f.state.settings.LanguageDll), kept);
+    QCOMPARE(QString::fromStdString(f.state.settings.languageDll), kept);
     QCOMPARE(f.child<QComboBox>("ComboBox2")->currentIndex(), selected);
     QCOMPARE(f.window->windowTitle().startsWith(QStringLiteral("EN 1: ")), selected == 1);
 }
@@ -412,7 +412,7 @@ void LanguageWindowTest::packageLinkDownloadsWithProgress() {
     };
     QVERIFY(waitFor(askedInPackageLanguage));
     QCOMPARE(f.dialogs.language, std::nullopt);
-    QCOMPARE(f.state.settings.LanguageDll, std::string()); // the window keeps its language
+    QCOMPARE(f.state.settings.languageDll, std::string()); // the window keeps its language
 }
 
 void LanguageWindowTest::existingPackageAnsweredNoIsKept() {

@@ -336,8 +336,8 @@ void MainWindowTest::emptySettingsFileShowsDefaults() {
         QCOMPARE(tabs->tabText(i), text(2 + i));
         QVERIFY(sameIcon(tabs->tabIcon(i), window.images().icon(ImageList::kTabGeneral + i)));
     }
-    QCOMPARE(f.state.settings.VarBefore, "/(");
-    QCOMPARE(f.state.settings.Event, "PELO_EVENT");
+    QCOMPARE(f.state.settings.varBefore, "/(");
+    QCOMPARE(f.state.settings.event, "PELO_EVENT");
 }
 
 void MainWindowTest::controlsWriteSettingsLive() {
@@ -352,14 +352,14 @@ void MainWindowTest::controlsWriteSettingsLive() {
     f.child<QSpinBox>("SpinEdit3")->setValue(7);
     f.child<QCheckBox>("CheckBox1")->setChecked(false);
     f.child<QCheckBox>("CheckBox2")->setChecked(true);
-    QCOMPARE(s.DynamicPath, "/srv/tmpl/(Kunde)");
-    QCOMPARE(s.VirtualPath, "app");
-    QCOMPARE(s.StaticParameter, "a=1&b=\xe4"); // Windows-1252, as requests carry it
-    QCOMPARE(s.Port, 8081);
-    QCOMPARE(s.MaxLog, 250);
-    QCOMPARE(s.RemoteEditReload, 7);
-    QVERIFY(!s.VariablesAutoSort);
-    QVERIFY(s.SaveLog);
+    QCOMPARE(s.dynamicPath, "/srv/tmpl/(Kunde)");
+    QCOMPARE(s.virtualPath, "app");
+    QCOMPARE(s.staticParameter, "a=1&b=\xe4"); // Windows-1252, as requests carry it
+    QCOMPARE(s.port, 8081);
+    QCOMPARE(s.maxLog, 250);
+    QCOMPARE(s.remoteEditReload, 7);
+    QVERIFY(!s.variablesAutoSort);
+    QVERIFY(s.saveLog);
 }
 
 void MainWindowTest::startPagesFollowStaticFolder() {
@@ -379,7 +379,7 @@ void MainWindowTest::startPagesFollowStaticFolder() {
         names << pages->itemText(i);
     QCOMPARE(names, QStringList({QStringLiteral("A.htm"), QStringLiteral("b.htm")}));
     QCOMPARE(pages->currentText(), QStringLiteral("keep.htm"));
-    QCOMPARE(f.state.settings.StaticSite, "keep.htm");
+    QCOMPARE(f.state.settings.staticSite, "keep.htm");
 
     f.child<QLineEdit>("Edit2")->setText(site.filePath(QStringLiteral("missing")));
     QCOMPARE(pages->count(), 0);
@@ -395,7 +395,7 @@ void MainWindowTest::clearingStartPageDisablesRemoteEditor() {
     f.child<QComboBox>("ComboBox1")->setEditText(QString());
     for (const char* name : controls)
         QVERIFY2(!f.window->findChild<QWidget*>(QString::fromLatin1(name))->isEnabled(), name);
-    QCOMPARE(f.state.settings.StaticSite, "");
+    QCOMPARE(f.state.settings.staticSite, "");
 }
 
 void MainWindowTest::folderChoosers_data() {

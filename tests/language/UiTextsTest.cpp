@@ -250,13 +250,13 @@ TEST(UiTexts, FormatFillsPlaceholders) {
     EXPECT_EQ(formatUiText(state, UiText{47}, "x"), "");
 
     state.languageFolders = libraryFolder();
-    state.settings.LanguageDll = "lang_oddities.dll";
+    state.settings.languageDll = "lang_oddities.dll";
     EXPECT_EQ(loadUiText(state, UiText::WindowTitle), "Zeile eins\rZeile zwei");
     EXPECT_EQ(formatUiText(state, UiText::ColumnValue, "a"), "a und a und %2");
     EXPECT_EQ(formatUiText(state, UiText::ColumnValue, "a", "b"), "a und a und b");
     EXPECT_EQ(formatUiText(state, UiText::FileSavedMessage, "kunde.htm"),
               "kunde.htm - wurde erfolgreich gespeichert");
-    state.settings.LanguageDll = "lang_full.dll";
+    state.settings.languageDll = "lang_full.dll";
     EXPECT_EQ(formatUiText(state, UiText::FileSavedMessage, "kunde.htm"),
               "EN 131: kunde.htm - wurde erfolgreich gespeichert");
 }

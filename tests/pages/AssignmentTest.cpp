@@ -85,7 +85,7 @@ TEST(AssignmentSetTemplate, UpdatesEveryMatchingNode) {
         EXPECT_EQ(result.header("Content-Type"), "text/html");
         EXPECT_EQ(treeLines(s.state), c.expected);
         std::lock_guard lock(s.state.mutex);
-        EXPECT_EQ(s.state.TreeChanged, c.changed);
+        EXPECT_EQ(s.state.treeChanged, c.changed);
         EXPECT_EQ(s.host.treeNotes > 0, c.changed);
     }
 }
@@ -94,7 +94,7 @@ TEST(AssignmentSetTemplate, LogsTheAssignmentWithTheTemplatesTitle) {
     PagesServer s;
     s.dir.write("tpl/sub/login.htm", "<html><head><TITLE>Anmelden &amp; M&uuml;ller</title>\r\n");
     ASSERT_EQ(s.state.tree.fromIndentedLines({"start.htm", "\tLogin"}), "");
-    s.state.settings.MaxLog = 100;
+    s.state.settings.maxLog = 100;
 
     // TEMPLATE before EVENT: still one row, with the event.
     httpGet(s.port(), "/$int/SetTemplate.html?TEMPLATE=sub/login.htm&EVENT=Login");
@@ -143,7 +143,7 @@ TEST(AssignmentSetTemplate, RefreshesToThePageThatAskedForTheEvent) {
 
     // The event parameter's name is the configured one, and a form POST works like a GET.
     PagesServer s;
-    s.state.settings.Event = "EV";
+    s.state.settings.event = "EV";
     const HttpResult posted =
         httpRequest(s.port(), "POST", "/$int/SetTemplate.html", "EVENT=Go&URL=/a.htm",
                     {{"Content-Type", "application/x-www-form-urlencoded"}});
@@ -161,7 +161,7 @@ TEST(AssignmentSetTemplate, IsMatchedExactly) {
 
 TEST(AssignmentLogTitle, IsReadOnlyFromInsideTheFolder) {
     PagesServer s;
-    s.state.settings.MaxLog = 100;
+    s.state.settings.maxLog = 100;
     s.dir.write("secret.htm", "<title>Secret</title>\r\n");
     s.dir.write("tpl/in.htm", "<title>Inside</title>\r\n");
     s.dir.write("static/in.htm", "<title>Inside</title>\r\n");
@@ -182,7 +182,7 @@ TEST(AssignmentLogTitle, IsReadOnlyFromInsideTheFolder) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.request);
         httpGet(s.port(), c.request);
-        EXPECT_EQ(logRows(s.state).front().Title, c.title);
+        EXPECT_EQ(logRows(s.state).front().title, c.title);
     }
 }
 
@@ -197,8 +197,8 @@ TEST(AssignmentSetStartSite, SetsTheStartPageAndRefreshesToIt) {
     EXPECT_EQ(result.body, refreshTo("/index.htm?a=1&amp;b=2"));
     {
         std::lock_guard lock(s.state.mutex);
-        EXPECT_EQ(s.state.settings.StaticSite, "index.htm");
-        EXPECT_EQ(s.state.settings.StaticParameter, "a=1&b=2");
+        EXPECT_EQ(s.state.settings.staticSite, "index.htm");
+        EXPECT_EQ(s.state.settings.staticParameter, "a=1&b=2");
     }
     EXPECT_EQ(logRows(s.state),
               (std::vector<LogEntry>{{LogKind::StartSite, "index.htm", "", "Start",
@@ -217,8 +217,8 @@ TEST(AssignmentSetStartSite, SetsTheStartPageAndRefreshesToIt) {
     EXPECT_EQ(httpGet(s.port(), "/$int/SetStartSite.html").body, refreshTo("/"));
     {
         std::lock_guard lock(s.state.mutex);
-        EXPECT_EQ(s.state.settings.StaticSite, "");
-        EXPECT_EQ(s.state.settings.StaticParameter, "");
+        EXPECT_EQ(s.state.settings.staticSite, "");
+        EXPECT_EQ(s.state.settings.staticParameter, "");
         EXPECT_EQ(s.state.log.size(), 2u);
     }
     EXPECT_NE(httpGet(s.port(), "/$int").body.find("<SELECT NAME=\"SITES\">"), std::string::npos);

@@ -60,13 +60,13 @@ TEST(ControlPage, ListsTheStartPageChoicesWhenNoStartPageIsSet) {
 TEST(ControlPage, HasNoListWithAStartPageAndAnEmptyListWithoutChoices) {
     PagesServer s;
     s.dir.write("static/index.htm", "");
-    s.state.settings.StaticSite = "index.htm";
+    s.state.settings.staticSite = "index.htm";
     EXPECT_EQ(httpGet(s.port(), "/$int/").body,
               controlPage(nullptr, s.templateFolder(), false, s.staticFolder() + "/"));
 
     {
         std::lock_guard lock(s.state.mutex);
-        s.state.settings.StaticSite.clear();
+        s.state.settings.staticSite.clear();
         std::filesystem::remove(s.dir.path() / "static/index.htm");
     }
     EXPECT_EQ(httpGet(s.port(), "/$int/").body,
@@ -99,7 +99,7 @@ TEST(ControlPage, ShowsTheInformationLinkWhenTheShownFolderDiffersFromTheSetting
     };
     for (const Case& c : cases) {
         PagesServer s;
-        s.state.settings.DynamicPath = s.dir.path().string() + c.dynamicPath;
+        s.state.settings.dynamicPath = s.dir.path().string() + c.dynamicPath;
         s.state.variables.add("Sub", "pl");
         const std::string shown = s.dir.path().string() + c.shown;
         EXPECT_EQ(httpGet(s.port(), "/$int").body,
@@ -113,7 +113,7 @@ TEST(ControlPage, EscapesReflectedPathsAndFileNames) {
     s.dir.write("static/a&b\"<x>.htm", "");
     {
         // A variable's value (which any request can set) reaches the shown templates folder.
-        s.state.settings.DynamicPath = s.dir.path().string() + "/(Dir)";
+        s.state.settings.dynamicPath = s.dir.path().string() + "/(Dir)";
         s.state.variables.add("Dir", "<script>&");
     }
     // The temporary folder's name holds letters, digits, '/', '-' and '_' only.
@@ -151,7 +151,7 @@ TEST(ControlPage, FolderFramesOpenFoldersWhoseNamesBreakAQuery) {
         PagesServer s;
         s.dir.write("folders/" + c.folder + "/inside.htm", "");
         const std::string root = s.dir.path().string() + "/folders/";
-        s.state.settings.StaticPath = root + c.folder + "/";
+        s.state.settings.staticPath = root + c.folder + "/";
         const std::string page = httpGet(s.port(), "/$int").body;
         const std::string src = "/$int/FileList.html?PATH=" + root + c.inLink + "/&TYPE=1\"";
         ASSERT_NE(page.find("<iframe src=\"" + src), std::string::npos) << page;

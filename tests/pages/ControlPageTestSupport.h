@@ -24,9 +24,9 @@ struct PagesServer {
         state.settingsPath = dir.path() / "pelotest.ini";
         std::filesystem::create_directories(dir.path() / "static");
         std::filesystem::create_directories(dir.path() / "tpl");
-        state.settings.StaticPath = staticFolder() + "/";
-        state.settings.DynamicPath = templateFolder() + "/";
-        state.settings.VirtualPath = "app";
+        state.settings.staticPath = staticFolder() + "/";
+        state.settings.dynamicPath = templateFolder() + "/";
+        state.settings.virtualPath = "app";
     }
     std::string staticFolder() const { return (dir.path() / "static").string(); }
     std::string templateFolder() const { return (dir.path() / "tpl").string(); }

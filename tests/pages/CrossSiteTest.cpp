@@ -19,14 +19,14 @@ std::string refreshTo(const std::string& address) {
 // Everything the state-changing pages can change, as one text.
 std::string stateOf(PagesServer& s) {
     std::lock_guard lock(s.state.mutex);
-    std::string text = "site=" + s.state.settings.StaticSite + "?" +
-                       s.state.settings.StaticParameter +
-                       " autosort=" + (s.state.settings.VariablesAutoSort ? "1" : "0") + " tree=";
+    std::string text = "site=" + s.state.settings.staticSite + "?" +
+                       s.state.settings.staticParameter +
+                       " autosort=" + (s.state.settings.variablesAutoSort ? "1" : "0") + " tree=";
     for (const std::string& line : s.state.tree.toIndentedLines())
         text += line + ";";
     text += " vars=";
     for (const Variable& row : s.state.variables.rows())
-        text += row.Name + "=" + row.Value + "/" + std::to_string(static_cast<int>(row.mark)) + ";";
+        text += row.name + "=" + row.value + "/" + std::to_string(static_cast<int>(row.mark)) + ";";
     return text + " log=" + std::to_string(s.state.log.size());
 }
 
@@ -58,8 +58,8 @@ TEST(CrossSiteRequests, StateChangingPagesRefuseOtherSitesAndChangeNothing) {
         for (const Sender& sender : senders) {
             SCOPED_TRACE(std::string(target) + " from " + sender.name);
             PagesServer s;
-            s.state.settings.StaticSite = "index.htm";
-            s.state.settings.MaxLog = 100;
+            s.state.settings.staticSite = "index.htm";
+            s.state.settings.maxLog = 100;
             ASSERT_EQ(s.state.tree.fromIndentedLines({"start.htm", "\tLogin"}), "");
             s.state.variables.add("b", "2");
             s.state.variables.add("a", "1");
@@ -85,7 +85,7 @@ TEST(CrossSiteRequests, ThisServersOwnOriginMayChangeTheState) {
                                         {"Origin", "http://127.0.0.1:" + std::to_string(port)}});
     EXPECT_EQ(own.status, 200);
     std::lock_guard lock(s.state.mutex);
-    EXPECT_EQ(s.state.settings.StaticSite, "a.htm");
+    EXPECT_EQ(s.state.settings.staticSite, "a.htm");
 }
 
 TEST(BuiltInPages, CannotBeFramedByOtherSites) {

@@ -53,7 +53,7 @@ struct Tree {
 
 TEST(FileListPage, ListsFoldersAndEditableFilesWithRunningNumbers) {
     Tree t;
-    t.server.state.settings.StaticPath = t.root + "/";
+    t.server.state.settings.staticPath = t.root + "/";
     t.server.start();
     const std::string& r = t.root;
     // ".", "..", ".hidden.js", "a.htm", "b.gif", "c.CSS", "d.htm", "img", "shop", "Z.HTML"
@@ -103,8 +103,8 @@ TEST(FileListPage, OffersTheParentOnlyBelowARoot) {
         SCOPED_TRACE(c.title);
         PageServer& server = t.server;
         server.withState([&](AppState& s) {
-            s.settings.StaticPath = c.staticPath;
-            s.settings.DynamicPath = c.dynamicPath;
+            s.settings.staticPath = c.staticPath;
+            s.settings.dynamicPath = c.dynamicPath;
         });
         if (!server.server)
             server.start();
@@ -120,7 +120,7 @@ TEST(FileListPage, OffersTheParentOnlyBelowARoot) {
 
 TEST(FileListPage, TypeChoosesTheImageAndIsPassedOn) {
     Tree t;
-    t.server.state.settings.StaticPath = t.root;
+    t.server.state.settings.staticPath = t.root;
     t.server.start();
     const std::string shop = t.root + "/shop";
     const std::string parent = t.root + "/";
@@ -140,7 +140,7 @@ TEST(FileListPage, TypeChoosesTheImageAndIsPassedOn) {
 
 TEST(FileListPage, MissingOrUnreadableFolderGivesAnEmptyTable) {
     Tree t;
-    t.server.state.settings.StaticPath = t.root;
+    t.server.state.settings.staticPath = t.root;
     t.server.start();
     for (const std::string& path : {t.root + "/nothing", t.root + "/a.htm"}) {
         SCOPED_TRACE(path);
@@ -154,7 +154,7 @@ TEST(FileListPage, NamesThatNeedEscapingStillLeadToTheirFolder) {
     const std::string odd = t.root + "/odd";
     t.server.dir.write("site/odd/a&b #1+2 'q\"/x.htm", "x");
     t.server.dir.write("site/odd/<i>.htm", "x");
-    t.server.state.settings.StaticPath = "/elsewhere";
+    t.server.state.settings.staticPath = "/elsewhere";
     t.server.start();
     const std::string body = t.server.get("/$int/FileList.html?PATH=" + odd + "&TYPE=1").body;
     EXPECT_NE(body.find("var root=\"/elsewhere\";"), std::string::npos);
@@ -174,7 +174,7 @@ TEST(FileListPage, FolderNamesReachTheHeadingAsText) {
     Tree t;
     const std::string odd = t.root + "/odd";
     t.server.dir.write("site/odd/<img src=x onerror=alert(1)>/x.htm", "x");
-    t.server.state.settings.StaticPath = t.root + "/<b>";
+    t.server.state.settings.staticPath = t.root + "/<b>";
     t.server.start();
     const std::string body = t.server.get("/$int/FileList.html?PATH=" + odd + "&TYPE=1").body;
     EXPECT_NE(body.find("var root=\"" + t.root + "/&lt;b&gt;\";"), std::string::npos) << body;

@@ -36,11 +36,11 @@ TEST(LanguagePages, EachPageReadsTheLibraryOnceAndTheNextPageSeesAChange) {
     PageServer server;
     const std::string root = server.dir.path().string() + "/site";
     server.dir.write("site/index.htm", "<p>shop</p>");
-    server.state.settings.StaticPath = root;
-    server.state.settings.VirtualPath = "app";
-    server.state.settings.DynamicPath = server.dir.path().string() + "/tmpl/";
+    server.state.settings.staticPath = root;
+    server.state.settings.virtualPath = "app";
+    server.state.settings.dynamicPath = server.dir.path().string() + "/tmpl/";
     server.state.languageFolders = {server.dir.path() / "lang"};
-    server.state.settings.LanguageDll = "lang.dll";
+    server.state.settings.languageDll = "lang.dll";
     server.start();
 
     struct Case {
@@ -81,7 +81,7 @@ TEST(LanguagePages, EachPageReadsTheLibraryOnceAndTheNextPageSeesAChange) {
     const auto titles = server.withState([](const AppState& state) {
         std::vector<std::string> shown;
         for (const LogEntry& row : state.log.rows())
-            shown.push_back(row.Title);
+            shown.push_back(row.title);
         return shown;
     });
     ASSERT_EQ(titles.size(), 4u);

@@ -79,8 +79,8 @@ struct Editor {
         server.dir.write("site/shop/index.htm", "<p>\nshop</p>");
         server.dir.write("tmpl/liste.htm", "a\r\nb\rc\n");
         server.dir.write("other/secret.htm", "secret");
-        server.state.settings.StaticPath = root;
-        server.state.settings.DynamicPath = tmpl + "/";
+        server.state.settings.staticPath = root;
+        server.state.settings.dynamicPath = tmpl + "/";
     }
     HttpResult save(const std::string& file, const std::string& text, HeaderList headers = {},
                     bool withOrigin = true) {

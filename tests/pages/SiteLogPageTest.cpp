@@ -88,8 +88,8 @@ TEST(SiteLogPage, ShowsTheNewestTemplatesAndStaticPagesOnFifteenLines) {
     for (const SiteLogCase& c : cases()) {
         SCOPED_TRACE(c.title);
         PageServer server;
-        server.state.settings.RemoteEditReload = c.reload;
-        server.state.settings.MaxLog = 100;
+        server.state.settings.remoteEditReload = c.reload;
+        server.state.settings.maxLog = 100;
         for (auto it = c.newestFirst.rbegin(); it != c.newestFirst.rend(); ++it)
             server.state.log.add(*it, 100);
         server.start();
@@ -104,7 +104,7 @@ TEST(SiteLogPage, ReadsTheLogAsItIsAtEachRequest) {
     EXPECT_TRUE(getMatches(server, "/$int/SiteLog.html", expectedPage(2, {})));
     server.withState([](AppState& s) {
         s.log.add(row(3, "neu.htm", "/t/neu.htm"), 100);
-        s.settings.RemoteEditReload = 7;
+        s.settings.remoteEditReload = 7;
     });
     EXPECT_TRUE(getMatches(server, "/$int/SiteLog.html",
                            expectedPage(7, {{"%3Ft%3Fneu.htm", 0, 3, "neu.htm"}})));

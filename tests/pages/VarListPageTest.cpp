@@ -49,7 +49,7 @@ Rows rowsOf(PageServer& server) {
     return server.withState([](AppState& s) {
         Rows rows;
         for (const Variable& v : s.variables.rows())
-            rows.emplace_back(v.Name, v.Value);
+            rows.emplace_back(v.name, v.value);
         return rows;
     });
 }
@@ -63,7 +63,7 @@ TEST(VarListPage, OuterPageShowsTheAutoSortBox) {
     for (bool autoSort : {true, false}) {
         SCOPED_TRACE(autoSort);
         PageServer server;
-        server.state.settings.VariablesAutoSort = autoSort;
+        server.state.settings.variablesAutoSort = autoSort;
         server.start();
         EXPECT_TRUE(getMatches(server, "/$int/VarList.html", expectedOuter(autoSort)));
         EXPECT_TRUE(getMatches(server, "/$int/VarList.html?INT=", expectedOuter(autoSort)));
@@ -149,8 +149,8 @@ TEST(VarListPage, PerformsExactlyOneActionInOrderOfPrecedence) {
         const HttpResult result = server.get(std::string("/$int/VarList.html?INT=true&") + c.query);
         EXPECT_EQ(result.status, 200);
         EXPECT_EQ(rowsOf(server), c.after);
-        EXPECT_EQ(server.withState([](AppState& s) { return s.VariablesChanged; }), c.changed);
-        EXPECT_EQ(server.withState([](AppState& s) { return s.settings.VariablesAutoSort; }), true);
+        EXPECT_EQ(server.withState([](AppState& s) { return s.variablesChanged; }), c.changed);
+        EXPECT_EQ(server.withState([](AppState& s) { return s.settings.variablesAutoSort; }), true);
     }
 }
 
@@ -167,10 +167,10 @@ TEST(VarListPage, SortsAsTheDesktopListSorts) {
     fill(server.state, {{"x", "beta"}, {"Y", "Alpha"}, {"z", "gamma"}, {"w", "\xE4rger"}});
     server.start();
     const auto sort = [&](const char* column) {
-        server.withState([](AppState& s) { s.VariablesChanged = false; });
+        server.withState([](AppState& s) { s.variablesChanged = false; });
         EXPECT_EQ(server.get(std::string("/$int/VarList.html?INT=true&COLUMN=") + column).status,
                   200);
-        EXPECT_TRUE(server.withState([](AppState& s) { return s.VariablesChanged; }));
+        EXPECT_TRUE(server.withState([](AppState& s) { return s.variablesChanged; }));
         return rowsOf(server);
     };
     EXPECT_EQ(sort("2"), (Rows{{"Y", "Alpha"}, {"w", "\xE4rger"}, {"x", "beta"}, {"z", "gamma"}}));
@@ -193,7 +193,7 @@ TEST(VarListPage, UncheckingAutoSortMakesEveryRowPlainWithoutReordering) {
                    expectedInner({plainRow("c", "3"), plainRow("b", "2"), plainRow("a", "1")})));
     EXPECT_TRUE(getMatches(server, "/$int/VarList.html?CHECK=maybe", expectedOuter(false)));
     EXPECT_TRUE(getMatches(server, "/$int/VarList.html?CHECK=true", expectedOuter(true)));
-    EXPECT_TRUE(server.withState([](AppState& s) { return s.settings.VariablesAutoSort; }));
+    EXPECT_TRUE(server.withState([](AppState& s) { return s.settings.variablesAutoSort; }));
 }
 
 TEST(VariableCollation, IgnoresCaseAndSortsAccentsBesideTheirLetter) {
@@ -231,7 +231,7 @@ TEST(VariableSort, RowsEqualIgnoringCaseKeepTheirOrder) {
     sortVariablesByColumn(state, VariableColumn::Value);
     Rows rows;
     for (const Variable& v : state.variables.rows())
-        rows.emplace_back(v.Name, v.Value);
+        rows.emplace_back(v.name, v.value);
     EXPECT_EQ(rows, (Rows{{"n2", "A"}, {"n3", "a"}, {"n1", "b"}, {"n4", "B"}}));
 }
 

@@ -19,9 +19,9 @@ TEST(VariableFolder, AParameterCannotMoveTheTemplateFolderOut) {
     server.dir.write("projects/tmpl/start.htm", "inside");
     server.dir.write("start.htm", "outside"); // what "projects/.." would serve
     server.dir.write("sub/x.htm", "x");
-    server.state.settings.StaticPath = d + "/site";
-    server.state.settings.DynamicPath = d + "/projects//(proj)";
-    server.state.settings.VirtualPath = "/app/";
+    server.state.settings.staticPath = d + "/site";
+    server.state.settings.dynamicPath = d + "/projects//(proj)";
+    server.state.settings.virtualPath = "/app/";
     server.state.tree.appendRoot("start.htm");
     server.start();
 

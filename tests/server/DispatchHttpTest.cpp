@@ -29,8 +29,8 @@ struct DispatchCase {
 };
 
 void configure(AppState& state, const test::TempDir& site) {
-    state.settings.StaticPath = site.path().string();
-    state.settings.VariablesAutoSort = true;
+    state.settings.staticPath = site.path().string();
+    state.settings.variablesAutoSort = true;
     test::addVariables(state, {{"Kunde", "4711"}});
 }
 

@@ -31,9 +31,9 @@ class FileCacheHttp : public ::testing::Test {
         fs::create_directories(dir.path() / "site" / "sub");
         fs::create_directories(dir.path() / "outside" / "sub");
         fs::create_directories(dir.path() / "tmpl");
-        state.settings.StaticPath = (dir.path() / "site").string();
-        state.settings.VirtualPath = "app";
-        state.settings.DynamicPath = (dir.path() / "tmpl").string();
+        state.settings.staticPath = (dir.path() / "site").string();
+        state.settings.virtualPath = "app";
+        state.settings.dynamicPath = (dir.path() / "tmpl").string();
         state.settingsPath = dir.path() / "pelotest.ini";
         state.tree.appendRoot("page.htm");
         server = std::make_unique<TestServer>(state, host);
@@ -43,7 +43,7 @@ class FileCacheHttp : public ::testing::Test {
     HttpResult get(const std::string& target) { return test::httpGet(server->port(), target); }
     std::string lastLogTitle() {
         std::lock_guard lock(state.mutex);
-        return state.log.rows().empty() ? std::string() : state.log.rows().front().Title;
+        return state.log.rows().empty() ? std::string() : state.log.rows().front().title;
     }
 
     TempDir dir;

@@ -583,7 +583,7 @@ TEST_F(HandlerOverHttp, RefusesForeignHostNamesBeforeTouchingTheState) {
 
     {
         std::lock_guard lock(state.mutex);
-        state.settings.AllowedHosts = "phone.lan, rebound.example";
+        state.settings.allowedHosts = "phone.lan, rebound.example";
     }
     test::httpGet(server.port(), "/x.htm?Probe=1", {{"Host", "rebound.example:8080"}});
     test::httpGet(server.port(), "/x.htm?Local=1", {{"Host", "localhost:8080"}});

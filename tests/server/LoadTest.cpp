@@ -267,11 +267,11 @@ struct Site {
         dir.write("site/pic.gif", picture);
         dir.write("tmpl/page.htm", kTemplate);
         Settings& s = state.settings;
-        s.StaticPath = (dir.path() / "site").string() + "/";
-        s.DynamicPath = (dir.path() / "tmpl").string();
-        s.VirtualPath = "app";
-        s.MaxLog = maxLog;
-        s.VariablesAutoSort = true;
+        s.staticPath = (dir.path() / "site").string() + "/";
+        s.dynamicPath = (dir.path() / "tmpl").string();
+        s.virtualPath = "app";
+        s.maxLog = maxLog;
+        s.variablesAutoSort = true;
         state.tree.appendRoot("page.htm").appendChild("page.htm (Show)");
         state.variables.add("Fixed", "fixed value");
     }
@@ -303,7 +303,7 @@ TEST(LoadTest, MixedRequestsOverManyConnectionsAllSucceedAndLeaveConsistentState
         while (!stopToggling) {
             {
                 std::lock_guard lock(site.state.mutex);
-                site.state.settings.VariablesAutoSort = !site.state.settings.VariablesAutoSort;
+                site.state.settings.variablesAutoSort = !site.state.settings.variablesAutoSort;
             }
             std::this_thread::sleep_for(20ms);
         }
@@ -414,10 +414,10 @@ TEST(LoadTest, MixedRequestsOverManyConnectionsAllSucceedAndLeaveConsistentState
     for (const LogEntry& row : rows) {
         const bool known = row == LogEntry{3, "page.htm", "Show", "Load page", templatePath} ||
                            row == LogEntry{8, "page.htm", "", "Static page", root + "/page.htm"} ||
-                           (row.Kind == 11 && row.FileName == "missing.htm" && row.Event.empty() &&
-                            row.FilePath == root + "/missing.htm");
-        EXPECT_TRUE(known) << "unexpected log row " << row.Kind << ";" << row.FileName << ";"
-                           << row.Event << ";" << row.Title << ";" << row.FilePath;
+                           (row.kind == 11 && row.fileName == "missing.htm" && row.event.empty() &&
+                            row.filePath == root + "/missing.htm");
+        EXPECT_TRUE(known) << "unexpected log row " << row.kind << ";" << row.fileName << ";"
+                           << row.event << ";" << row.title << ";" << row.filePath;
     }
 
     // The discovered event was added once, however many requests found it at the same time.
@@ -432,12 +432,12 @@ TEST(LoadTest, MixedRequestsOverManyConnectionsAllSucceedAndLeaveConsistentState
     const VariableTable& vars = site.state.variables;
     std::set<std::string> names;
     for (const Variable& row : vars.rows())
-        EXPECT_TRUE(names.insert(toLower(row.Name)).second) << "duplicate row " << row.Name;
+        EXPECT_TRUE(names.insert(toLower(row.name)).second) << "duplicate row " << row.name;
     auto value = [&](const std::string& name) -> std::optional<std::string> {
         const auto index = vars.find(name);
         if (!index)
             return std::nullopt;
-        return vars[*index].Value;
+        return vars[*index].value;
     };
     EXPECT_EQ(value("Fixed"), "fixed value");
     EXPECT_EQ(value("Created"), "");

@@ -65,7 +65,7 @@ TEST(ParameterCapture, SetsVariablesAndEvent) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         AppState state;
-        state.settings.VariablesAutoSort = c.autoSort;
+        state.settings.variablesAutoSort = c.autoSort;
         test::addVariables(state, {{"Alpha", "a"}, {"Beta", "b"}, {"Gamma", "g"}});
         test::TestHost host;
         HttpRequest request;
@@ -76,13 +76,13 @@ TEST(ParameterCapture, SetsVariablesAndEvent) {
         captureParameters(ex);
         EXPECT_EQ(describeVariables(state.variables), c.expectedRows);
         EXPECT_EQ(ex.event, c.expectedEvent);
-        EXPECT_TRUE(state.VariablesChanged);
+        EXPECT_TRUE(state.variablesChanged);
     }
 }
 
 TEST(ParameterCapture, EventNameComesFromTheSettings) {
     AppState state;
-    state.settings.Event = "Ereignis";
+    state.settings.event = "Ereignis";
     test::TestHost host;
     HttpRequest request;
     request.params = {"EREIGNIS=Go", "PELO_EVENT=No"};
@@ -95,8 +95,8 @@ TEST(ParameterCapture, EventNameComesFromTheSettings) {
 class OrdinaryRequestOverHttp : public ::testing::Test {
   protected:
     void SetUp() override {
-        state.settings.StaticPath = site.path().string();
-        state.settings.VirtualPath = "app";
+        state.settings.staticPath = site.path().string();
+        state.settings.virtualPath = "app";
         test::addVariables(state, {{"Alpha", "a"}, {"Beta", "b"}, {"Gamma", "g"}});
     }
     Rows rows() {
@@ -132,7 +132,7 @@ TEST_F(OrdinaryRequestOverHttp, AnExistingFileKeepsTheMarks) {
 }
 
 TEST_F(OrdinaryRequestOverHttp, FormPostBodyComesBeforeTheQuery) {
-    state.settings.VariablesAutoSort = false;
+    state.settings.variablesAutoSort = false;
     const test::TestServer server(state, host);
     test::httpRequest(server.port(), "POST", "/app/f.htm?q=3&p=9", "p=1&r=%26+2");
     EXPECT_EQ(rows(), (Rows{"Alpha=a", "Beta=b", "Gamma=g", "p=9", "r=& 2", "q=3"}));
@@ -142,7 +142,7 @@ TEST_F(OrdinaryRequestOverHttp, WithoutParametersNothingChanges) {
     const test::TestServer server(state, host);
     test::httpGet(server.port(), "/x.htm");
     EXPECT_EQ(rows(), (Rows{"Alpha=a", "Beta=b", "Gamma=g"}));
-    EXPECT_FALSE(state.VariablesChanged);
+    EXPECT_FALSE(state.variablesChanged);
     EXPECT_TRUE(host.calls().empty());
 }
 

@@ -38,7 +38,7 @@ void fill(VariableTable& table, const std::vector<Row>& rows) {
 std::vector<Row> rowsOf(const VariableTable& table) {
     std::vector<Row> rows;
     for (const Variable& v : table.rows())
-        rows.push_back({v.Name, v.Value, v.mark});
+        rows.push_back({v.name, v.value, v.mark});
     return rows;
 }
 
@@ -118,7 +118,7 @@ TEST(ExpandReferences, ReplacesCreatesAndMarksRows) {
         SCOPED_TRACE(c.what);
         AppState state;
         CountingHost host{state};
-        state.settings.VariablesAutoSort = c.autoSort;
+        state.settings.variablesAutoSort = c.autoSort;
         fill(state.variables, c.before);
         EXPECT_EQ(expandReferences(state, host, c.line), c.expanded);
         EXPECT_EQ(rowsOf(state.variables), c.after);
@@ -128,8 +128,8 @@ TEST(ExpandReferences, ReplacesCreatesAndMarksRows) {
 TEST(ExpandReferences, UsesTheConfiguredMarkers) {
     AppState state;
     CountingHost host{state};
-    state.settings.VarBefore = "{{";
-    state.settings.VarAfter = "}}";
+    state.settings.varBefore = "{{";
+    state.settings.varAfter = "}}";
     fill(state.variables, {{"Kunde", "Meier"}});
     EXPECT_EQ(expandReferences(state, host, "/(Kunde) {{kunde}}"), "/(Kunde) Meier");
 }
@@ -139,11 +139,11 @@ TEST(ExpandReferences, ReportsChangedRowsOnlyWhenRowsChange) {
     CountingHost host{state};
     fill(state.variables, {{"a", "1", Mark::Used}});
     expandReferences(state, host, "/(a) plain text");
-    EXPECT_FALSE(state.VariablesChanged);
+    EXPECT_FALSE(state.variablesChanged);
     EXPECT_EQ(host.variables, 0);
 
     expandReferences(state, host, "/(b) /(c)");
-    EXPECT_TRUE(state.VariablesChanged);
+    EXPECT_TRUE(state.variablesChanged);
     EXPECT_EQ(host.variables, 1) << "one notification per line";
 }
 

@@ -21,13 +21,13 @@ LogEntry page(const std::string& name) {
 TEST(RequestLogging, KeepsTheNewestRowsUnderTheLimit) {
     AppState state;
     CountingHost host{state};
-    state.settings.MaxLog = 2;
+    state.settings.maxLog = 2;
     for (const char* name : {"1.htm", "2.htm", "3.htm"})
         addLogEntry(state, host, page(name));
     ASSERT_EQ(state.log.size(), 2u);
     EXPECT_EQ(state.log.rows()[0], page("3.htm"));
     EXPECT_EQ(state.log.rows()[1], page("2.htm"));
-    EXPECT_TRUE(state.LogChanged);
+    EXPECT_TRUE(state.logChanged);
     EXPECT_EQ(host.logs, 3);
 }
 
@@ -37,7 +37,7 @@ TEST(RequestLogging, LoweringTheLimitDoesNotShortenTheLog) {
     for (int i = 0; i < 100; ++i)
         addLogEntry(state, host, page(std::to_string(i) + ".htm"));
     ASSERT_EQ(state.log.size(), 100u);
-    state.settings.MaxLog = 10;
+    state.settings.maxLog = 10;
     addLogEntry(state, host, page("new.htm"));
     addLogEntry(state, host, page("newer.htm"));
     ASSERT_EQ(state.log.size(), 100u);
@@ -49,7 +49,7 @@ TEST(RequestLogging, LoweringTheLimitDoesNotShortenTheLog) {
 TEST(RequestLogging, AHandEditedLimitBelowTwoStillKeepsTwoRows) {
     AppState state;
     CountingHost host{state};
-    state.settings.MaxLog = 0;
+    state.settings.maxLog = 0;
     for (const char* name : {"1.htm", "2.htm", "3.htm"})
         addLogEntry(state, host, page(name));
     ASSERT_EQ(state.log.size(), 2u);

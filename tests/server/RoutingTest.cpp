@@ -133,14 +133,14 @@ TEST(RequestContext, BuildsThePathsFromTheSettings) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.staticPath) + " | " + c.virtualPath + " | " + c.document);
         AppState state;
-        state.settings.StaticPath = c.staticPath;
-        state.settings.VirtualPath = c.virtualPath;
-        state.settings.DynamicPath = c.dynamicPath;
+        state.settings.staticPath = c.staticPath;
+        state.settings.virtualPath = c.virtualPath;
+        state.settings.dynamicPath = c.dynamicPath;
         const RequestPaths paths = computeRequestPaths(state, c.document);
-        EXPECT_EQ(paths.StaticRoot, c.expected.StaticRoot);
-        EXPECT_EQ(paths.TemplateFolder, c.expected.TemplateFolder);
-        EXPECT_EQ(paths.VirtualRoot, c.expected.VirtualRoot);
-        EXPECT_EQ(paths.FilePath, c.expected.FilePath);
+        EXPECT_EQ(paths.staticRoot, c.expected.staticRoot);
+        EXPECT_EQ(paths.templateFolder, c.expected.templateFolder);
+        EXPECT_EQ(paths.virtualRoot, c.expected.virtualRoot);
+        EXPECT_EQ(paths.filePath, c.expected.filePath);
     }
 }
 
@@ -162,12 +162,12 @@ TEST(RequestContext, ExpandsVariableReferencesInTheTemplateFolder) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.dynamicPath);
         AppState state;
-        state.settings.VariablesAutoSort = false;
+        state.settings.variablesAutoSort = false;
         test::addVariables(state, {{"Test", "tmpl"}, {"Deep", "a/(X)c"}});
-        state.settings.DynamicPath = c.dynamicPath;
-        EXPECT_EQ(computeRequestPaths(state, "/").TemplateFolder, c.expected);
+        state.settings.dynamicPath = c.dynamicPath;
+        EXPECT_EQ(computeRequestPaths(state, "/").templateFolder, c.expected);
         EXPECT_EQ(state.variables.size(), 2u); // no row is ever created here
-        EXPECT_FALSE(state.VariablesChanged);
+        EXPECT_FALSE(state.variablesChanged);
     }
 }
 
@@ -199,45 +199,45 @@ TEST(RequestContext, AValueChoosesAFolderBelowTheFixedTextButNeverLeavesIt) {
         SCOPED_TRACE(c.dynamicPath + " with " + c.value);
         AppState state;
         state.variables.add("proj", c.value);
-        state.settings.DynamicPath = c.dynamicPath;
-        EXPECT_EQ(computeRequestPaths(state, "/").TemplateFolder, c.expected);
+        state.settings.dynamicPath = c.dynamicPath;
+        EXPECT_EQ(computeRequestPaths(state, "/").templateFolder, c.expected);
     }
 }
 
 TEST(RequestContext, OtherMarkersFromTheSettings) {
     AppState state;
-    state.settings.VarBefore = "{{";
-    state.settings.VarAfter = "}}";
-    state.settings.DynamicPath = "/x/{{Test}}//(Test)";
+    state.settings.varBefore = "{{";
+    state.settings.varAfter = "}}";
+    state.settings.dynamicPath = "/x/{{Test}}//(Test)";
     test::addVariables(state, {{"Test", "t{{a}}"}});
-    EXPECT_EQ(computeRequestPaths(state, "/").TemplateFolder, "/x/t//(Test)");
+    EXPECT_EQ(computeRequestPaths(state, "/").templateFolder, "/x/t//(Test)");
 }
 
 TEST(RequestContext, ExpansionMarksPlainRowsOnlyWithAutoSort) {
     for (const bool autoSort : {true, false}) {
         SCOPED_TRACE(autoSort);
         AppState state;
-        state.settings.VariablesAutoSort = autoSort;
+        state.settings.variablesAutoSort = autoSort;
         test::addVariables(state, {{"P", "p"}, {"A", "a"}, {"B", "b"}, {"T", "t"}});
         state.variables.markPassed(0);
-        state.settings.DynamicPath = "/(T)";
+        state.settings.dynamicPath = "/(T)";
         test::TestHost host;
-        EXPECT_EQ(computeRequestPaths(state, &host, "/").TemplateFolder, "t");
+        EXPECT_EQ(computeRequestPaths(state, &host, "/").templateFolder, "t");
         if (autoSort) {
             // One place below where a template's reference would put it.
             EXPECT_EQ(test::describeVariables(state.variables),
                       (std::vector<std::string>{"P=p|P", "A=a", "T=t|U", "B=b"}));
-            EXPECT_TRUE(state.VariablesChanged);
+            EXPECT_TRUE(state.variablesChanged);
             EXPECT_EQ(host.calls().size(), 1u);
             // A row already marked stays where it is.
-            state.VariablesChanged = false;
+            state.variablesChanged = false;
             computeRequestPaths(state, &host, "/");
-            EXPECT_FALSE(state.VariablesChanged);
+            EXPECT_FALSE(state.variablesChanged);
             EXPECT_EQ(host.calls().size(), 1u);
         } else {
             EXPECT_EQ(test::describeVariables(state.variables),
                       (std::vector<std::string>{"P=p|P", "A=a", "B=b", "T=t"}));
-            EXPECT_FALSE(state.VariablesChanged);
+            EXPECT_FALSE(state.variablesChanged);
             EXPECT_TRUE(host.calls().empty());
         }
     }
@@ -267,8 +267,8 @@ TEST(OrdinaryRoute, FollowsFileVirtualFolderAndSiteRoot) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.virtualPath) + " " + c.document);
         AppState state;
-        state.settings.StaticPath = "/srv/site/";
-        state.settings.VirtualPath = c.virtualPath;
+        state.settings.staticPath = "/srv/site/";
+        state.settings.virtualPath = c.virtualPath;
         const RequestPaths paths = computeRequestPaths(state, c.document);
         EXPECT_EQ(static_cast<int>(chooseOrdinaryRoute(paths, c.isFile)),
                   static_cast<int>(c.expected));

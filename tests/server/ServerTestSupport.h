@@ -49,7 +49,7 @@ class TestHost : public FakeHost {
 inline std::vector<std::string> describeVariables(const VariableTable& table) {
     std::vector<std::string> out;
     for (const auto& row : table.rows()) {
-        std::string text = row.Name + "=" + row.Value;
+        std::string text = row.name + "=" + row.value;
         if (row.mark == Mark::Passed)
             text += "|P";
         else if (row.mark == Mark::Used)

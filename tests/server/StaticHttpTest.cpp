@@ -58,10 +58,10 @@ class StaticHttp : public ::testing::Test {
         fs::create_directories(root / "sub");
         dir.write("site/index.htm", "<html>\n<head><title>Start</title></head>\n</html>\n");
         dir.write("site/pic.png", kPng);
-        state.settings.StaticPath = root.string() + "/";
-        state.settings.VirtualPath = "app";
-        state.settings.DynamicPath = (dir.path() / "tmpl").string();
-        state.settings.RemoteEdit = true;
+        state.settings.staticPath = root.string() + "/";
+        state.settings.virtualPath = "app";
+        state.settings.dynamicPath = (dir.path() / "tmpl").string();
+        state.settings.remoteEdit = true;
         state.settingsPath = dir.path() / "pelotest.ini"; // absent: default popup offsets
         server = std::make_unique<TestServer>(state, host);
     }
@@ -160,8 +160,8 @@ TEST_F(StaticHttp, StartPageIsRebuiltWithTheSiteLogScriptWhileTheRemoteEditorIsO
         SCOPED_TRACE(c.startSite + (c.remoteEdit ? " on" : " off"));
         dir.write("site/" + c.name, c.content);
         changeSettings([&](Settings& s) {
-            s.StaticSite = c.startSite;
-            s.RemoteEdit = c.remoteEdit;
+            s.staticSite = c.startSite;
+            s.remoteEdit = c.remoteEdit;
         });
         const HttpResult r = get("/" + c.name);
         EXPECT_EQ(r.status, 200);
@@ -170,8 +170,8 @@ TEST_F(StaticHttp, StartPageIsRebuiltWithTheSiteLogScriptWhileTheRemoteEditorIsO
         EXPECT_EQ(r.header("Cache-Control"), c.generated ? "no-store" : "no-cache");
         // The start page is logged like any page.
         ASSERT_FALSE(logRows().empty());
-        EXPECT_EQ(logRows().front().FileName, c.name);
-        EXPECT_EQ(logRows().front().Kind, 8);
+        EXPECT_EQ(logRows().front().fileName, c.name);
+        EXPECT_EQ(logRows().front().kind, 8);
     }
 }
 
@@ -191,8 +191,8 @@ TEST_F(StaticHttp, SiteRootRedirectsToTheStartPage) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.site + "?" + c.parameter);
         changeSettings([&](Settings& s) {
-            s.StaticSite = c.site;
-            s.StaticParameter = c.parameter;
+            s.staticSite = c.site;
+            s.staticParameter = c.parameter;
         });
         const HttpResult r = get("/");
         EXPECT_EQ(r.status, 200);
@@ -207,7 +207,7 @@ TEST_F(StaticHttp, SiteRootWithoutStartPageIsTheWelcomePage) {
     dir.write("site/b&c.htm", "x");
     dir.write("site/.hidden", "x");
     dir.write("site/Apfel.htm", "x");
-    changeSettings([](Settings& s) { s.StaticParameter = "x=\"1\"&y=2"; });
+    changeSettings([](Settings& s) { s.staticParameter = "x=\"1\"&y=2"; });
     const HttpResult r = get("/");
     EXPECT_EQ(r.status, 200);
     EXPECT_EQ(r.header("Content-Type"), "text/html");

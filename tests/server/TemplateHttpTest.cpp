@@ -23,9 +23,9 @@ class TemplateOverHttp : public ::testing::Test {
   protected:
     TemplateOverHttp() {
         dir.write("static/index.htm", "<title>Static</title>");
-        state.settings.StaticPath = (dir.path() / "static").string() + "/";
-        state.settings.DynamicPath = (dir.path() / "tmpl").string();
-        state.settings.VirtualPath = "/app/";
+        state.settings.staticPath = (dir.path() / "static").string() + "/";
+        state.settings.dynamicPath = (dir.path() / "tmpl").string();
+        state.settings.virtualPath = "/app/";
     }
 
     TempDir dir;
@@ -62,7 +62,7 @@ TEST_F(TemplateOverHttp, RendersTheTemplateOfTheEventWithTheRequestsVariables) {
               (LogEntry{LogKind::Template, "liste.htm", "Show", "Liste f\xFCr /(Kunde)", path}));
     const auto neu = state.variables.find("Neu");
     ASSERT_TRUE(neu);
-    EXPECT_EQ(state.variables[*neu].Value, "");
+    EXPECT_EQ(state.variables[*neu].value, "");
 }
 
 TEST_F(TemplateOverHttp, EntryTemplateAnswersARequestWithoutEvent) {

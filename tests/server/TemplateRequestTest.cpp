@@ -173,7 +173,7 @@ TEST(EventDiscovery, LearnsEachEventOnceUnderTheMatchNode) {
     EXPECT_TRUE(form.expanded);
     EXPECT_TRUE(form.children[1]->expanded);
     EXPECT_FALSE(root.expanded);
-    EXPECT_TRUE(state.TreeChanged);
+    EXPECT_TRUE(state.treeChanged);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -242,12 +242,12 @@ TEST_F(TemplateRequest, TemplateWithoutPageExtensionHasNoTitleAndEmptyFileRender
     Exchange plain = exchange("P");
     answerTemplateRequest(plain);
     EXPECT_EQ(response.body, "<title>Not a page</title>\r\n");
-    EXPECT_EQ(state.log.rows().at(0).Title, "");
+    EXPECT_EQ(state.log.rows().at(0).title, "");
 
     Exchange empty = exchange("E");
     answerTemplateRequest(empty);
     EXPECT_EQ(response.body, "");
-    EXPECT_EQ(state.log.rows().at(0).FileName, "empty.htm");
+    EXPECT_EQ(state.log.rows().at(0).fileName, "empty.htm");
 }
 
 // The unassigned-event page (tests/data/pages/unassigned-event.html).
@@ -305,7 +305,7 @@ TEST_F(TemplateRequest, UnassignedEventPageEscapesReflectedValues) {
                   "Dem Event <b>&lt;i&gt;&quot;</b> ist kein Template zugeordnet!",
                   "&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;", "/app/&lt;b&gt;.htm",
                   "PELO_EVENT=&lt;i&gt;&quot;", "&lt;i&gt;&quot;", {}));
-    EXPECT_EQ(state.log.rows().at(0).Event, "<i>\"") << "the log keeps the value as sent";
+    EXPECT_EQ(state.log.rows().at(0).event, "<i>\"") << "the log keeps the value as sent";
 }
 
 TEST_F(TemplateRequest, MissingEntryTemplateGivesTheEntryMessage) {

@@ -82,12 +82,12 @@ TEST(SaveState, AFailedSaveSaysWhyAndKeepsTheChangesMarked) {
     AppState state;
     test::FakeHost host;
     state.settingsPath = dir.path() / "file.txt" / "pelotest.ini";
-    state.VariablesChanged = true;
+    state.variablesChanged = true;
     std::string failure;
     EXPECT_FALSE(saveState(
         state, host, [](int) { return std::string(); }, &failure));
     EXPECT_NE(failure.find("Not a directory"), std::string::npos) << failure;
-    EXPECT_TRUE(state.VariablesChanged);
+    EXPECT_TRUE(state.variablesChanged);
 }
 
 } // namespace

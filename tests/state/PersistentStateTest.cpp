@@ -49,7 +49,7 @@ struct Fixture {
 Strings variableNames(const AppState& state) {
     Strings names;
     for (const Variable& row : state.variables.rows())
-        names.push_back(row.Name + "=" + row.Value);
+        names.push_back(row.name + "=" + row.value);
     return names;
 }
 
@@ -67,22 +67,22 @@ TEST(PersistentState, MissingOrEmptyFileGivesEveryDefault) {
     for (const std::optional<std::string>& content : {std::optional<std::string>{}, {""}}) {
         Fixture f(content);
         const Settings& s = f.state.settings;
-        EXPECT_EQ(s.Port, 80);
-        EXPECT_EQ(s.MaxLog, 100);
-        EXPECT_EQ(s.RemoteEditReload, 2);
-        EXPECT_TRUE(s.VariablesAutoSort);
-        EXPECT_TRUE(s.RemoteEdit);
-        EXPECT_FALSE(s.SaveLog);
-        EXPECT_EQ(s.PageIndex, 0);
-        EXPECT_FALSE(s.ServerActive);
-        EXPECT_EQ(s.VarBefore, "/(");
-        EXPECT_EQ(s.VarAfter, ")");
-        EXPECT_EQ(s.Event, "PELO_EVENT");
-        EXPECT_EQ(s.BindAddress, "127.0.0.1");
-        EXPECT_EQ(s.LanguageDll, "");
-        EXPECT_EQ(s.DynamicPath, "");
-        EXPECT_EQ(s.WindowState, "normal");
-        EXPECT_FALSE(s.Left || s.Top || s.Width || s.Height || s.TreeWidth);
+        EXPECT_EQ(s.port, 80);
+        EXPECT_EQ(s.maxLog, 100);
+        EXPECT_EQ(s.remoteEditReload, 2);
+        EXPECT_TRUE(s.variablesAutoSort);
+        EXPECT_TRUE(s.remoteEdit);
+        EXPECT_FALSE(s.saveLog);
+        EXPECT_EQ(s.pageIndex, 0);
+        EXPECT_FALSE(s.serverActive);
+        EXPECT_EQ(s.varBefore, "/(");
+        EXPECT_EQ(s.varAfter, ")");
+        EXPECT_EQ(s.event, "PELO_EVENT");
+        EXPECT_EQ(s.bindAddress, "127.0.0.1");
+        EXPECT_EQ(s.languageDll, "");
+        EXPECT_EQ(s.dynamicPath, "");
+        EXPECT_EQ(s.windowState, "normal");
+        EXPECT_FALSE(s.left || s.top || s.width || s.height || s.treeWidth);
         ASSERT_TRUE(f.host.applied);
         EXPECT_FALSE(f.host.applied->hasLeft || f.host.applied->hasTop ||
                      f.host.applied->hasWidth || f.host.applied->hasHeight ||
@@ -141,8 +141,8 @@ TEST(PersistentState, ConstantsRepairedOnlyWhenPresentAndEmpty) {
         ::stat(state.settingsPath.c_str(), &before);
         loadState(state, host, uiText);
         EXPECT_EQ(TempDir::read(state.settingsPath), c.after) << c.before;
-        EXPECT_EQ(state.settings.VarBefore, c.varBefore);
-        EXPECT_EQ(state.settings.Event, c.event);
+        EXPECT_EQ(state.settings.varBefore, c.varBefore);
+        EXPECT_EQ(state.settings.event, c.event);
         struct stat after {};
         ::stat(state.settingsPath.c_str(), &after);
         // Untouched files are not even rewritten.
@@ -169,10 +169,10 @@ TEST(PersistentState, SettingsFollowTheIntegerAndBooleanRules) {
     };
     for (const Case& c : cases) {
         Fixture f("[Settings]\r\n" + c.line + "\r\n");
-        EXPECT_EQ(f.state.settings.Port, c.port) << c.line;
-        EXPECT_EQ(f.state.settings.MaxLog, c.maxLog) << c.line;
-        EXPECT_EQ(f.state.settings.VariablesAutoSort, c.autoSort) << c.line;
-        EXPECT_EQ(f.state.settings.SaveLog, c.saveLog) << c.line;
+        EXPECT_EQ(f.state.settings.port, c.port) << c.line;
+        EXPECT_EQ(f.state.settings.maxLog, c.maxLog) << c.line;
+        EXPECT_EQ(f.state.settings.variablesAutoSort, c.autoSort) << c.line;
+        EXPECT_EQ(f.state.settings.saveLog, c.saveLog) << c.line;
     }
     EXPECT_EQ(parseSettingsInteger("-17"), -17);
     EXPECT_EQ(parseSettingsInteger("+3"), 3);
@@ -192,20 +192,20 @@ TEST(PersistentState, AFileRoundTripChangesNothingElse) {
         "\n[Tree]\nNode0=index.htm\nNode1=#Login\n[Variables]\nb=2\na=\"quoted\"\n"
         "[Log]\nLine0=8;a.htm;;T;/srv/site/a.htm\n[Other]\nz=1\n";
     Fixture f(content);
-    EXPECT_EQ(f.state.settings.DynamicPath, "/srv/tmpl");
-    EXPECT_EQ(f.state.settings.VarBefore, "{{");
-    EXPECT_EQ(f.host.applied->Width, 800);
-    EXPECT_EQ(f.host.applied->WindowState, "maximized");
-    EXPECT_EQ(f.host.applied->PageIndex, 2);
+    EXPECT_EQ(f.state.settings.dynamicPath, "/srv/tmpl");
+    EXPECT_EQ(f.state.settings.varBefore, "{{");
+    EXPECT_EQ(f.host.applied->width, 800);
+    EXPECT_EQ(f.host.applied->windowState, "maximized");
+    EXPECT_EQ(f.host.applied->pageIndex, 2);
     EXPECT_EQ(variableNames(f.state), (Strings{"b=2", "a=quoted"}));
     EXPECT_EQ(f.state.log.size(), 1u);
     ASSERT_TRUE(f.save());
     EXPECT_EQ(f.file(), content);
 
     // A changed setting changes its own line only; the change flags rewrite their sections.
-    f.state.settings.Port = 9090;
-    f.state.VariablesChanged = true;
-    f.state.TreeChanged = true;
+    f.state.settings.port = 9090;
+    f.state.variablesChanged = true;
+    f.state.treeChanged = true;
     ASSERT_TRUE(f.save());
     std::string expected = content;
     expected.replace(expected.find("Port=8080"), 9, "Port=9090");
@@ -232,13 +232,13 @@ TEST(PersistentState, RequestOrderOfVariablesIsSaved) {
     vars.markPassed(beta);
     const std::size_t delta = vars.add("Delta", "2");
     vars.markUsed(delta, vars.leadingPassedCount());
-    f.state.VariablesChanged = true;
+    f.state.variablesChanged = true;
 
     ASSERT_TRUE(f.save());
     // The settings go after the old section; the rewritten section moves to the end.
     EXPECT_EQ(f.file(),
               defaultSettings() + "[Variables]\r\nBeta=1\r\nDelta=2\r\nAlpha=a\r\nGamma=g\r\n");
-    EXPECT_FALSE(f.state.VariablesChanged);
+    EXPECT_FALSE(f.state.variablesChanged);
     EXPECT_EQ(f.host.statuses, (Strings{"<84>", "<48>", "<50>", "", "<51>", "<52>", ""}));
 }
 
@@ -265,8 +265,8 @@ TEST(PersistentState, LogIsKeptRemovedOrLeftByItsFlags) {
         EXPECT_EQ(f.state.log.size(), c.saveLog ? 2u : 0u);
         if (c.newRequest) {
             f.state.log.add({LogKind::NotFound, "x.htm", "", "", "/s/x.htm"},
-                            f.state.settings.MaxLog);
-            f.state.LogChanged = true;
+                            f.state.settings.maxLog);
+            f.state.logChanged = true;
         }
         ASSERT_TRUE(f.save());
         const std::string text = f.file();
@@ -283,8 +283,8 @@ TEST(PersistentState, LogLoadsItsFirstMaxLogRows) {
     Fixture f("[Settings]\r\nSaveLog=1\r\nMaxLog=2\r\n[Log]\r\nLine0=8;new.htm;;;\r\n"
               "Line1=8;mid.htm;;;\r\nLine2=8;old.htm;;;\r\n");
     ASSERT_EQ(f.state.log.size(), 2u);
-    EXPECT_EQ(f.state.log.rows()[0].FileName, "new.htm");
-    EXPECT_EQ(f.state.log.rows()[1].FileName, "mid.htm");
+    EXPECT_EQ(f.state.log.rows()[0].fileName, "new.htm");
+    EXPECT_EQ(f.state.log.rows()[1].fileName, "mid.htm");
     EXPECT_EQ(f.host.statuses, (Strings{"<84>", "<48>", "<49>", "<50>", ""}));
 }
 
@@ -325,7 +325,7 @@ TEST(PersistentState, TreeSectionStoresOneHashPerLevel) {
     Fixture f(std::nullopt);
     TreeNode& root = f.state.tree.appendRoot("index.htm");
     root.appendChild("Login").appendChild("menu.htm (Menu)");
-    f.state.TreeChanged = true;
+    f.state.treeChanged = true;
     ASSERT_TRUE(f.save());
     EXPECT_EQ(f.file(),
               defaultSettings() +
@@ -372,9 +372,9 @@ TEST(PersistentState, OddNamesAndValuesSurviveASaveAndAreStoredSafely) {
     root.appendChild("a#b (E#1)").appendChild("tab\there ");
     root.appendChild("\tx");
     f.state.log.add({8, "semi;colon", "", "\"T\"", " p "}, 100);
-    f.state.settings.SaveLog = true;
-    f.state.settings.StaticParameter = " x=1 ";
-    f.state.VariablesChanged = f.state.TreeChanged = f.state.LogChanged = true;
+    f.state.settings.saveLog = true;
+    f.state.settings.staticParameter = " x=1 ";
+    f.state.variablesChanged = f.state.treeChanged = f.state.logChanged = true;
     ASSERT_TRUE(f.save());
 
     const std::string text = f.file();
@@ -395,14 +395,14 @@ TEST(PersistentState, OddNamesAndValuesSurviveASaveAndAreStoredSafely) {
     loadState(loaded, host, uiText);
     ASSERT_EQ(loaded.variables.size(), variables.size());
     for (std::size_t i = 0; i < variables.size(); ++i) {
-        EXPECT_EQ(loaded.variables[i].Name, variables[i].first);
-        EXPECT_EQ(loaded.variables[i].Value, variables[i].second) << variables[i].first;
+        EXPECT_EQ(loaded.variables[i].name, variables[i].first);
+        EXPECT_EQ(loaded.variables[i].value, variables[i].second) << variables[i].first;
     }
     EXPECT_EQ(loaded.tree.toIndentedLines(), f.state.tree.toIndentedLines());
     EXPECT_EQ(loaded.tree.first()->children[1]->text, "\tx");
     ASSERT_EQ(loaded.log.size(), 1u);
     EXPECT_EQ(loaded.log.rows()[0], f.state.log.rows()[0]);
-    EXPECT_EQ(loaded.settings.StaticParameter, " x=1 ");
+    EXPECT_EQ(loaded.settings.staticParameter, " x=1 ");
 }
 
 TEST(PersistentState, OldFilesReadAsBefore) {
@@ -411,18 +411,18 @@ TEST(PersistentState, OldFilesReadAsBefore) {
     Fixture f("[Settings]\r\nSaveLog=1\r\n[Tree]\r\nNode0=r\r\nNode1=#a#b\r\n"
               "[Log]\r\nLine0=8;a;b;c;d;e\r\n");
     EXPECT_EQ(f.state.tree.toIndentedLines(), (Strings{"r", "\ta\tb"}));
-    EXPECT_EQ(f.state.log.rows()[0].FilePath, "d;e");
+    EXPECT_EQ(f.state.log.rows()[0].filePath, "d;e");
 }
 
 TEST(PersistentState, WindowPlacementGoesBackAsItWasRead) {
     Fixture f("[Settings]\r\nLeft=10\r\nTop=abc\r\nWindowState=minimized\r\nPageIndex=1\r\n");
     ASSERT_TRUE(f.host.applied);
     EXPECT_TRUE(f.host.applied->hasLeft);
-    EXPECT_EQ(f.host.applied->Left, 10);
+    EXPECT_EQ(f.host.applied->left, 10);
     EXPECT_FALSE(f.host.applied->hasTop);
     EXPECT_FALSE(f.host.applied->hasWidth);
-    EXPECT_EQ(f.host.applied->WindowState, "minimized");
-    EXPECT_EQ(f.host.applied->PageIndex, 1);
+    EXPECT_EQ(f.host.applied->windowState, "minimized");
+    EXPECT_EQ(f.host.applied->pageIndex, 1);
     ASSERT_TRUE(f.save());
     const std::string text = f.file();
     EXPECT_NE(text.find("Left=10\r\nTop=abc\r\nWindowState=minimized\r\nPageIndex=1\r\n"),
@@ -442,7 +442,7 @@ TEST(PersistentState, FailedSaveLosesNothing) {
     Fixture f("[Settings]\r\nPort=8080\r\n[Variables]\r\nkeep=1\r\n");
     const std::string old = f.file();
     f.state.variables.add("big", std::string(200000, 'x'));
-    f.state.VariablesChanged = true;
+    f.state.variablesChanged = true;
 
     rlimit limit{};
     ::getrlimit(RLIMIT_FSIZE, &limit);
@@ -456,7 +456,7 @@ TEST(PersistentState, FailedSaveLosesNothing) {
 
     EXPECT_FALSE(saved);
     EXPECT_EQ(f.file(), old);
-    EXPECT_TRUE(f.state.VariablesChanged); // still to be saved
+    EXPECT_TRUE(f.state.variablesChanged); // still to be saved
     std::size_t files = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(f.dir.path()))
         ++files;
@@ -500,7 +500,7 @@ TEST(ExpandFolderVariables, ReplacesReferencesFromTheVariables) {
         EXPECT_EQ(result.folder, c.expected) << c.folder;
         EXPECT_EQ(result.found, c.found) << c.folder;
         EXPECT_TRUE(host.questions.empty());
-        EXPECT_FALSE(state.VariablesChanged); // without asking, no mark changes
+        EXPECT_FALSE(state.variablesChanged); // without asking, no mark changes
     }
 }
 
@@ -518,21 +518,21 @@ TEST(ExpandFolderVariables, AsksTheUserAndMarksThePlainRowUsed) {
     EXPECT_TRUE(result.found);
     EXPECT_EQ(host.questions, (Strings{"<95>|<96 \"Test\">|sites", "<95>|<96 \"none\">|"}));
     // Test moved just below the Passed block, marked Used; its value is unchanged.
-    EXPECT_EQ(state.variables[1].Name, "Test");
+    EXPECT_EQ(state.variables[1].name, "Test");
     EXPECT_EQ(state.variables[1].mark, Mark::Used);
-    EXPECT_EQ(state.variables[1].Value, "sites/(gone)");
-    EXPECT_TRUE(state.VariablesChanged);
+    EXPECT_EQ(state.variables[1].value, "sites/(gone)");
+    EXPECT_TRUE(state.variablesChanged);
 
     // The assignment dialog's texts; with auto-sort off no mark changes.
     AppState off;
-    off.settings.VariablesAutoSort = false;
+    off.settings.variablesAutoSort = false;
     off.variables.add("a", "1");
     off.variables.add("v", "2");
     FakeHost asked;
     expandFolderVariables(off, asked, uiText, "//(v)", true, 98, 99);
     EXPECT_EQ(asked.questions, (Strings{"<98>|<99 \"v\">|2"}));
     EXPECT_EQ(off.variables[1].mark, Mark::Plain);
-    EXPECT_FALSE(off.VariablesChanged);
+    EXPECT_FALSE(off.variablesChanged);
 }
 
 TEST(ExpandFolderVariables, StopsAnExpansionThatNeverEnds) {

@@ -79,15 +79,15 @@ TEST(ReferenceExpansion, PoliciesCreateMarkAndAsk) {
     EXPECT_EQ(expandVariableReferences(state, &host, "/(b)/(new)", place).text, "3");
     std::vector<std::string> order;
     for (const Variable& row : state.variables.rows())
-        order.push_back(row.Name);
+        order.push_back(row.name);
     EXPECT_EQ(order, (std::vector<std::string>{"p", "a", "new", "b"}));
     EXPECT_EQ(state.variables[2].mark, Mark::Used);
-    EXPECT_TRUE(state.VariablesChanged);
+    EXPECT_TRUE(state.variablesChanged);
     EXPECT_EQ(host.variablesNotes, 1);
 
     // The user is asked for every name, after the list has been told about the marks; an
     // answer serves this expansion only.
-    state.VariablesChanged = false;
+    state.variablesChanged = false;
     std::vector<int> notesWhenAsked;
     ReferencePolicy ask{.markRows = true};
     ask.ask = [&](const std::string& name, const std::string&) {
@@ -96,10 +96,10 @@ TEST(ReferenceExpansion, PoliciesCreateMarkAndAsk) {
     };
     EXPECT_EQ(expandVariableReferences(state, &host, "[/(a)|/(none)]", ask).text, "[mine|]");
     EXPECT_EQ(notesWhenAsked, (std::vector<int>{2, 2}));
-    EXPECT_EQ(state.variables[*state.variables.find("a")].Value, "2");
+    EXPECT_EQ(state.variables[*state.variables.find("a")].value, "2");
 
     // Without a host and without markers nothing is told and nothing is a reference.
-    state.settings.VarAfter.clear();
+    state.settings.varAfter.clear();
     const ExpandedReferences none = expandVariableReferences(state, nullptr, "/(a)", place);
     EXPECT_EQ(none.text, "/(a)");
     EXPECT_FALSE(none.found);

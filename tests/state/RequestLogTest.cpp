@@ -15,7 +15,7 @@ LogEntry row(const std::string& name) {
 std::vector<std::string> namesOf(const RequestLog& log) {
     std::vector<std::string> names;
     for (const LogEntry& entry : log.rows())
-        names.push_back(entry.FileName);
+        names.push_back(entry.fileName);
     return names;
 }
 
@@ -32,12 +32,12 @@ TEST(RequestLog, NewestFirstAndAtMostOneRowDroppedPerInsertion) {
         big.add(row(std::to_string(i)), 100);
     big.add(row("new"), 5);
     EXPECT_EQ(big.size(), 10u);
-    EXPECT_EQ(big.rows().front().FileName, "new");
-    EXPECT_EQ(big.rows().back().FileName, "1");
+    EXPECT_EQ(big.rows().front().fileName, "new");
+    EXPECT_EQ(big.rows().back().fileName, "1");
 
     big.remove(0);
     big.remove(99);
-    EXPECT_EQ(big.rows().front().FileName, "9");
+    EXPECT_EQ(big.rows().front().fileName, "9");
     big.clear();
     EXPECT_EQ(big.size(), 0u);
 }

@@ -39,7 +39,7 @@ TEST(VariableMarksReset, EveryRowEndsPlainAfterRemovalsReuseAndReordering) {
 
     // The next round starts from nothing marked.
     table.markPassed(*table.find("A"));
-    EXPECT_EQ(table.rows().front().Name, "A");
+    EXPECT_EQ(table.rows().front().name, "A");
     table.resetMarks();
     EXPECT_TRUE(allPlain(table));
 }

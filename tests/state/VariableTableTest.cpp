@@ -19,7 +19,7 @@ VariableTable tableOf(const std::vector<std::string>& names) {
 std::vector<std::string> namesOf(const VariableTable& table) {
     std::vector<std::string> names;
     for (const Variable& row : table.rows())
-        names.push_back(row.Name);
+        names.push_back(row.name);
     return names;
 }
 
@@ -93,7 +93,7 @@ TEST(VariableTable, FindYieldsFirstRowOfThatNameIgnoringCase) {
 
     table.move(3, 0); // the second "NAME" is now first in list order
     EXPECT_EQ(table.find("Name"), 0u);
-    EXPECT_EQ(table[0].Name, "NAME");
+    EXPECT_EQ(table[0].name, "NAME");
 
     table.remove(0);
     EXPECT_EQ(table.find("name"), 1u);
@@ -147,7 +147,7 @@ void applyOneByOne(VariableTable& table, std::vector<Parameter> params, bool aut
 std::vector<std::string> describe(const VariableTable& table) {
     std::vector<std::string> out;
     for (const Variable& row : table.rows())
-        out.push_back(row.Name + "=" + row.Value + "|" +
+        out.push_back(row.name + "=" + row.value + "|" +
                       std::to_string(static_cast<int>(row.mark)));
     return out;
 }
@@ -185,7 +185,7 @@ TEST(VariableTable, ApplyParametersMatchesSettingThemOneByOne) {
         ASSERT_EQ(describe(batched), describe(reference));
         std::size_t bytes = 0;
         for (const Variable& row : reference.rows())
-            bytes += row.Name.size() + row.Value.size();
+            bytes += row.name.size() + row.value.size();
         EXPECT_EQ(batched.bytes(), bytes);
         for (const std::string& name : pool)
             EXPECT_EQ(batched.find(name), reference.find(name)) << name;
