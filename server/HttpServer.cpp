@@ -165,8 +165,8 @@ class Connection {
     bool serveOne();
     beast::error_code readBody(http::request_parser<http::string_body>& parser);
     Outcome answer(const http::request<http::string_body>& wire);
-    bool writeTextResponse(const HttpResponse& response, unsigned version, bool keepAlive,
-                           bool headOnly);
+    // Takes the body of response (so a large page is not copied once more).
+    bool writeTextResponse(HttpResponse& response, unsigned version, bool keepAlive, bool headOnly);
     bool writeFileResponse(const HttpResponse& response, unsigned version, bool keepAlive,
                            bool headOnly);
     template <typename Body>
@@ -330,7 +330,7 @@ void Connection::setHeaders(http::response<Body>& message, const HttpResponse& r
     message.keep_alive(keepAlive);
 }
 
-bool Connection::writeTextResponse(const HttpResponse& response, unsigned version, bool keepAlive,
+bool Connection::writeTextResponse(HttpResponse& response, unsigned version, bool keepAlive,
                                    bool headOnly) {
     if (response.status == 304 || response.status == 204 || response.status < 200) {
         // These answers never have a body, so they carry no length either.
@@ -346,7 +346,7 @@ bool Connection::writeTextResponse(const HttpResponse& response, unsigned versio
     }
     http::response<http::string_body> message{http::status::ok, version};
     setHeaders(message, response, keepAlive);
-    message.body() = response.body;
+    message.body() = std::move(response.body);
     message.prepare_payload();
     return !writeMessage(message);
 }
@@ -355,13 +355,27 @@ bool Connection::writeTextResponse(const HttpResponse& response, unsigned versio
 bool Connection::writeFileResponse(const HttpResponse& response, unsigned version, bool keepAlive,
                                    bool headOnly) {
     const FileBody& file = *response.file;
+    if (file.bytes && file.offset + file.length <= file.bytes->size()) {
+        if (headOnly) {
+            http::response<http::empty_body> message{http::status::ok, version};
+            setHeaders(message, response, keepAlive);
+            message.content_length(file.length);
+            return !writeMessage(message);
+        }
+        http::response<http::string_body> message{http::status::ok, version};
+        setHeaders(message, response, keepAlive);
+        message.body().assign(*file.bytes, static_cast<std::size_t>(file.offset),
+                              static_cast<std::size_t>(file.length));
+        message.content_length(file.length);
+        return !writeMessage(message);
+    }
     std::ifstream in(file.path, std::ios::binary);
     if (in)
         in.seekg(static_cast<std::streamoff>(file.offset));
     if (!in) {
         const int error = errno;
-        const HttpResponse failed = errorResponse(500, "Cannot read " + file.path.string() + ": " +
-                                                           std::strerror(error) + "\n");
+        HttpResponse failed = errorResponse(500, "Cannot read " + file.path.string() + ": " +
+                                                     std::strerror(error) + "\n");
         return writeTextResponse(failed, version, keepAlive, headOnly);
     }
 

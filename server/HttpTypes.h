@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,8 @@ struct FileBody {
     std::filesystem::path path;
     std::uint64_t offset = 0;
     std::uint64_t length = 0; // bytes to send from offset
+    // The whole file as the handler has already read it (a small file); sent from here instead.
+    std::shared_ptr<const std::string> bytes{};
 };
 
 struct HttpResponse {

@@ -75,10 +75,16 @@ OrdinaryRoute chooseOrdinaryRoute(const RequestPaths& paths, bool isExistingFile
 
 void answerOrdinaryRequest(Exchange& ex) {
     ex.event.clear();
+    // Looking the file up needs only the paths of this request: other requests and the user
+    // interface may use the state meanwhile.
+    runUnlocked(ex.state.mutex, [&ex] {
+        // A file outside the static folder (through "..", a link) counts as not existing.
+        ex.servableFile = resolveServableFile(ex.paths);
+        if (ex.servableFile)
+            ex.servableBytes = readSmallFile(*ex.servableFile);
+    });
     if (!ex.request.params.empty() && !parametersFit(ex))
         return answerTooLarge(ex);
-    // A file outside the static folder (through "..", a link) counts as not existing.
-    ex.servableFile = resolveServableFile(ex.paths);
     const bool isFile = ex.servableFile.has_value();
     bool variablesChanged = false;
     if (!isFile && ex.state.settings.variablesAutoSort && ex.state.variables.anyMarked()) {

@@ -1,5 +1,6 @@
 #include "server/PageText.h"
 
+#include "server/FileCache.h"
 #include "state/TextCase.h"
 
 #include <filesystem>
@@ -94,10 +95,8 @@ std::string titleFromLines(const std::vector<std::string>& lines) {
 std::string pageTitle(const std::string& filePath) {
     if (!isPageFile(filePath))
         return {};
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(filePath, error))
-        return {};
-    return titleFromLines(readLines(filePath));
+    const std::shared_ptr<const CachedFile> file = FileCache::shared().get(filePath);
+    return file ? file->title : std::string();
 }
 
 } // namespace pelotest

@@ -3,12 +3,14 @@
 // the host, and the paths computed at its start.
 
 #include "language/UiTexts.h"
+#include "server/FileCache.h"
 #include "server/HttpTypes.h"
 #include "server/PopupOffsets.h"
 #include "state/AppState.h"
 #include "state/Host.h"
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -31,6 +33,8 @@ struct Exchange {
     // The file an ordinary request names, once resolved inside the static folder (so that the
     // static delivery does not resolve it a second time under the same lock).
     std::optional<std::filesystem::path> servableFile{};
+    // That file as read (a small one), looked up together with it while the state was free.
+    std::shared_ptr<const CachedFile> servableBytes{};
     // What a page reads from disk besides its own files, read at most once per request and at
     // its first use: the language library behind the UI texts and the pop-up offsets of the
     // settings file. Nothing outlives the request, so a change on disk shows at the next one.

@@ -8,6 +8,8 @@
 #include <arpa/inet.h>
 
 #include <array>
+#include <optional>
+#include <utility>
 
 namespace pelotest {
 
@@ -108,11 +110,14 @@ bool isBuiltInPage(std::string_view document) {
     return equalsIgnoreCase(document, "/$int") || startsWithIgnoreCase(document, kIntPrefix);
 }
 
-// Counts a request as in progress for the lifetime of the object.
+// Counts a request as in progress for the lifetime of the object. autoSortOn is the setting as
+// read together with the Host check; after a wait it is read again.
 class BusyScope {
   public:
-    BusyScope(RequestBusy& busy, AppState& state) : busy_(busy) {
-        busy_.enter([&state] {
+    BusyScope(RequestBusy& busy, AppState& state, bool autoSortOn) : busy_(busy) {
+        busy_.enter([&state, known = std::optional<bool>(autoSortOn)]() mutable {
+            if (known)
+                return *std::exchange(known, std::nullopt);
             const StateLock lock(state.mutex);
             return state.settings.variablesAutoSort;
         });
@@ -129,15 +134,17 @@ class BusyScope {
 
 HttpResponse RequestHandler::handle(const HttpRequest& request) {
     HttpResponse response;
+    bool autoSortOn = false;
     {
         const StateLock lock(state_.mutex);
         if (!isAllowedHost(request.header("Host"), state_.settings.allowedHosts)) {
             answerForbiddenHost(response);
             return response;
         }
+        autoSortOn = state_.settings.variablesAutoSort;
     }
     // Declared in this order so that the state lock is released before the guard.
-    const BusyScope busy(busy_, state_);
+    const BusyScope busy(busy_, state_, autoSortOn);
     const StateLock lock(state_.mutex);
     Exchange ex{request, response, state_, host_, {}, {}};
     ex.paths = computeRequestPaths(state_, &host_, request.document);

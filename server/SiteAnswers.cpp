@@ -4,6 +4,7 @@
 #include "server/SiteAnswers.h"
 
 #include "language/UiTexts.h"
+#include "server/FileCache.h"
 #include "server/PageText.h"
 #include "server/RequestLogging.h"
 #include "server/ServerPages.h"
@@ -26,6 +27,8 @@ void markGenerated(HttpResponse& response) {
 
 // ---- Files ------------------------------------------------------------------------------------
 
+constexpr std::int64_t kNanos = 1'000'000'000;
+
 // The sending happens after the handler has returned, so a file that cannot be opened is
 // reported here, while the request can still be answered with an error.
 void ensureReadable(const fs::path& file, const std::string& filePath) {
@@ -39,10 +42,27 @@ void ensureReadable(const fs::path& file, const std::string& filePath) {
 // client's copy is current.
 void answerWithFile(Exchange& ex, const fs::path& file) REQUIRES(ex.state.mutex) {
     HttpResponse& response = ex.response;
-    const std::optional<FileStamp> stamp = stampOf(file);
-    if (!stamp)
-        throw std::runtime_error("Cannot read file " + ex.paths.filePath);
-    ensureReadable(file, ex.paths.filePath);
+    // Small files are answered from memory; the bytes and the validators come from the same
+    // reading of the file.
+    std::shared_ptr<const CachedFile> cached = ex.servableBytes;
+    std::optional<FileStamp> stamp;
+    if (!cached) {
+        stamp = stampOf(file);
+        if (!stamp)
+            throw std::runtime_error("Cannot read file " + ex.paths.filePath);
+        if (stamp->size <= kSmallFile) {
+            cached = readSmallFile(file);
+            if (!cached)
+                throw std::runtime_error("Cannot read file " + ex.paths.filePath);
+        }
+    }
+    if (cached) {
+        const std::int64_t modified = cached->identity.modifiedNanos;
+        const std::int64_t below = ((modified % kNanos) + kNanos) % kNanos; // before 1970 too
+        stamp = FileStamp{cached->identity.size, (modified - below) / kNanos, below};
+    } else {
+        ensureReadable(file, ex.paths.filePath);
+    }
     const std::string etag = entityTag(*stamp);
     response.contentType = std::string(contentTypeFor(ex.paths.filePath));
     response.setHeader("Last-Modified", httpDate(stamp->modifiedSeconds));
@@ -76,7 +96,9 @@ void answerWithFile(Exchange& ex, const fs::path& file) REQUIRES(ex.state.mutex)
         break;
     }
     if (range.length > 0)
-        response.file = FileBody{file, range.offset, range.length};
+        response.file =
+            FileBody{file, range.offset, range.length,
+                     cached ? std::shared_ptr<const std::string>(cached, &cached->bytes) : nullptr};
 }
 
 // The start page while the remote editor is on: rebuilt as lines, the first line holding
@@ -97,6 +119,16 @@ void answerStartPage(Exchange& ex, const fs::path& file) REQUIRES(ex.state.mutex
 
 } // namespace
 
+std::shared_ptr<const CachedFile> readSmallFile(const fs::path& file) {
+    try {
+        std::shared_ptr<const CachedFile> cached =
+            FileCache::shared().get(file.native(), kSmallFile);
+        return cached && cached->bytes.size() <= kSmallFile ? cached : nullptr;
+    } catch (const std::runtime_error&) {
+        return nullptr;
+    }
+}
+
 void answerStaticFile(Exchange& ex) {
     // The caller has found an existing file (and resolved it, under the same lock); a caller
     // that has not is resolved here, so that nothing outside the static folder is ever sent.
@@ -108,9 +140,11 @@ void answerStaticFile(Exchange& ex) {
     }
     const std::string& filePath = ex.paths.filePath;
     if (isPageFile(filePath)) {
+        // The title of the bytes that are sent, when they have been read already.
+        std::string title = ex.servableBytes ? ex.servableBytes->title : pageTitle(filePath);
         addLogEntry(ex.state, ex.host,
                     LogEntry{LogKind::StaticPage, std::string(fileNamePart(filePath)), "",
-                             pageTitle(filePath), filePath});
+                             std::move(title), filePath});
         if (ex.state.settings.remoteEdit &&
             equalsIgnoreCase(filePath, ex.paths.staticRoot + "/" + ex.state.settings.staticSite)) {
             answerStartPage(ex, *file);

@@ -4,7 +4,16 @@
 
 #include "server/RequestContext.h"
 
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
 namespace pelotest {
+
+// A file of at most kSmallFile bytes as the file cache holds it; nullptr for a larger one or
+// one that cannot be read (the answer then reports it). Needs no state.
+inline constexpr std::uint64_t kSmallFile = 64 * 1024;
+std::shared_ptr<const CachedFile> readSmallFile(const std::filesystem::path& file);
 
 void answerStaticFile(Exchange& ex) REQUIRES(ex.state.mutex); // FilePath is an existing file
 void answerSiteRoot(Exchange& ex) REQUIRES(ex.state.mutex);   // FilePath == StaticRoot + "/"

@@ -1,5 +1,6 @@
 #include "server/StaticFiles.h"
 
+#include "server/FileCache.h"
 #include "state/TextCase.h"
 
 #include <algorithm>
@@ -9,8 +10,11 @@
 #include <cstdio>
 #include <ctime>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <sys/stat.h>
+#include <unordered_map>
 
 namespace pelotest {
 namespace fs = std::filesystem;
@@ -100,11 +104,107 @@ bool liesBelow(const fs::path& outer, const fs::path& inner) {
     return i != inner.end();
 }
 
+namespace {
+
+// Resolving a path walks it component by component, a system call for each. A file already found
+// inside its folder is remembered with what the walk saw: when no component was a link, the same
+// walk gives the same answer as long as every component is still the same directory (or, the
+// last one, the same regular file). Each is looked up again with one lstat per request, so a
+// component replaced by a link, a renamed folder or a deleted or changed file is seen at once.
+// Paths that pass through links are resolved in full at every request.
+struct ComponentIdentity {
+    std::string path;
+    struct stat info {};
+};
+
+bool sameEntry(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mode == b.st_mode &&
+           a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+bool settled(const struct stat& info) {
+    return settledSince(std::max(identityOf(info).modifiedNanos, identityOf(info).changedNanos));
+}
+
+struct Resolved {
+    fs::path realFile;
+    std::vector<ComponentIdentity> components; // every prefix of the file's path, then the file
+};
+
+class ResolvedPaths {
+  public:
+    std::optional<fs::path> find(const std::string& key) {
+        std::shared_ptr<const Resolved> entry;
+        {
+            std::lock_guard lock(mutex_);
+            const auto it = entries_.find(key);
+            if (it == entries_.end())
+                return std::nullopt;
+            entry = it->second;
+        }
+        for (const ComponentIdentity& component : entry->components) {
+            struct stat now {};
+            if (::lstat(component.path.c_str(), &now) != 0 || !sameEntry(now, component.info)) {
+                std::lock_guard lock(mutex_);
+                entries_.erase(key);
+                return std::nullopt;
+            }
+        }
+        return entry->realFile;
+    }
+
+    // Remembers realFile for key when neither folder nor file pass through a link (the real paths
+    // are the given ones) and nothing on the way changed just now.
+    void remember(const std::string& key, const fs::path& realFolder, const fs::path& realFile,
+                  std::string_view folder, std::string_view file) {
+        if (realFolder.native() != folder || realFile.native() != file)
+            return;
+        auto entry = std::make_shared<Resolved>();
+        entry->realFile = realFile;
+        const std::string& path = realFile.native();
+        for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+            ComponentIdentity component;
+            component.path = path.substr(0, slash);
+            if (::lstat(component.path.c_str(), &component.info) != 0 || !settled(component.info))
+                return;
+            const bool last = slash == std::string::npos;
+            if (last ? !S_ISREG(component.info.st_mode) : !S_ISDIR(component.info.st_mode))
+                return;
+            entry->components.push_back(std::move(component));
+            if (last)
+                break;
+        }
+        std::lock_guard lock(mutex_);
+        if (entries_.size() >= kMaxEntries)
+            entries_.clear();
+        entries_[key] = std::move(entry);
+    }
+
+  private:
+    static constexpr std::size_t kMaxEntries = 4096;
+    std::mutex mutex_;
+    std::unordered_map<std::string, std::shared_ptr<const Resolved>> entries_;
+};
+
+ResolvedPaths& resolvedPaths() {
+    static ResolvedPaths paths;
+    return paths;
+}
+
+} // namespace
+
 std::optional<fs::path> resolveFileInside(std::string_view folder, std::string_view file) {
     // A NUL would cut the path short where the system reads it, so such a name never exists.
     if (folder.empty() || folder.find('\0') != std::string_view::npos ||
         file.find('\0') != std::string_view::npos)
         return std::nullopt;
+    std::string key;
+    key.reserve(folder.size() + file.size() + 1);
+    key.append(folder).append(1, '\0').append(file);
+    if (std::optional<fs::path> known = resolvedPaths().find(key))
+        return known;
     std::error_code ec;
     const fs::path realFolder = fs::canonical(fs::path(folder), ec);
     if (ec)
@@ -112,6 +212,7 @@ std::optional<fs::path> resolveFileInside(std::string_view folder, std::string_v
     fs::path realFile = fs::canonical(fs::path(file), ec);
     if (ec || !fs::is_regular_file(realFile, ec) || !liesBelow(realFolder, realFile))
         return std::nullopt;
+    resolvedPaths().remember(key, realFolder, realFile, folder, file);
     return realFile;
 }
 

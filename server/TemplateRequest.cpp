@@ -5,6 +5,7 @@
 
 #include "server/TemplateRequest.h"
 #include "language/UiTexts.h"
+#include "server/FileCache.h"
 #include "server/PageText.h"
 #include "server/References.h"
 #include "server/RequestLogging.h"
@@ -110,16 +111,33 @@ TemplateMatch resolveTemplate(AppState& state, const std::string& templateFolder
 
 RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode,
                                 const std::string& templatePath) {
-    const std::vector<std::string> lines = readLines(templatePath);
+    std::shared_ptr<const CachedFile> file = FileCache::shared().get(templatePath);
+    if (!file) { // gone since it was resolved: read as such a file always was (this throws)
+        auto read = std::make_shared<CachedFile>();
+        read->lines = readLines(templatePath);
+        read->title = titleFromLines(read->lines);
+        file = std::move(read);
+    }
+    const std::vector<std::string>& lines = file->lines;
     RenderedTemplate rendered;
     // The title for the log comes from the template as stored, not as rendered.
     if (isPageFile(templatePath))
-        rendered.title = titleFromLines(lines);
+        rendered.title = file->title;
+    rendered.body.reserve(file->bytes.size() + lines.size() * 2 + file->bytes.size() / 4);
+    // A line without the opening marker holds no reference: it stays as it is.
+    const std::string& before = state.settings.varBefore;
+    const bool expanding = !before.empty() && !state.settings.varAfter.empty();
     for (const std::string& line : lines) {
-        const std::string expanded = expandReferences(state, host, line);
-        if (learnEvent(state, matchNode, expanded))
-            host.treeChanged(); // one update of the tree per line
-        rendered.body += expanded;
+        if (expanding && line.find(before) != std::string::npos) {
+            const std::string expanded = expandReferences(state, host, line);
+            if (learnEvent(state, matchNode, expanded))
+                host.treeChanged(); // one update of the tree per line
+            rendered.body += expanded;
+        } else {
+            if (learnEvent(state, matchNode, line))
+                host.treeChanged();
+            rendered.body += line;
+        }
         rendered.body += "\r\n";
     }
     return rendered;

@@ -4,8 +4,10 @@
 // REQUIRES(state.mutex) only be called so. Clang checks both at compile time (-Wthread-safety);
 // other compilers ignore the marks.
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 #if defined(__clang__)
 #define PELOTEST_THREAD_ANNOTATION(x) __attribute__((x))
@@ -37,9 +39,19 @@ namespace pelotest {
 // while it holds the state.
 class CAPABILITY("mutex") StateMutex {
   public:
-    void lock() ACQUIRE() { mutex_.lock(); }
-    void unlock() RELEASE() { mutex_.unlock(); }
-    bool try_lock() TRY_ACQUIRE(true) { return mutex_.try_lock(); }
+    void lock() ACQUIRE() {
+        mutex_.lock();
+        owner_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    }
+    void unlock() RELEASE() {
+        owner_.store(std::thread::id(), std::memory_order_relaxed);
+        mutex_.unlock();
+    }
+    bool try_lock() TRY_ACQUIRE(true) { return noteOwner(mutex_.try_lock()); }
+    // Whether the calling thread holds the mutex (no other thread can make this true or false).
+    bool heldByCurrentThread() const {
+        return owner_.load(std::memory_order_relaxed) == std::this_thread::get_id();
+    }
     template <typename Clock, typename Duration>
     bool try_lock_until(const std::chrono::time_point<Clock, Duration>& deadline)
         TRY_ACQUIRE(true) {
@@ -48,10 +60,11 @@ class CAPABILITY("mutex") StateMutex {
         // see; it would then report the unlock that follows as the unlock of a free mutex. Its
         // builds wait on the system clock instead (pthread_mutex_timedlock, which it sees).
         const auto left = deadline - Clock::now();
-        return mutex_.try_lock_until(std::chrono::system_clock::now() +
-                                     std::chrono::duration_cast<std::chrono::nanoseconds>(left));
+        return noteOwner(
+            mutex_.try_lock_until(std::chrono::system_clock::now() +
+                                  std::chrono::duration_cast<std::chrono::nanoseconds>(left)));
 #else
-        return mutex_.try_lock_until(deadline);
+        return noteOwner(mutex_.try_lock_until(deadline));
 #endif
     }
     template <typename Rep, typename Period>
@@ -60,7 +73,14 @@ class CAPABILITY("mutex") StateMutex {
     }
 
   private:
+    bool noteOwner(bool locked) {
+        if (locked)
+            owner_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+        return locked;
+    }
+
     std::timed_mutex mutex_;
+    std::atomic<std::thread::id> owner_{};
 };
 
 // Holds a StateMutex for its lifetime.
@@ -74,5 +94,24 @@ class SCOPED_CAPABILITY StateLock {
   private:
     StateMutex& mutex_;
 };
+
+// Runs work with mutex released and takes it back afterwards, also when work throws: for work in
+// the middle of a request that needs no state (looking up files). The caller holds mutex before
+// and after; work must not touch what mutex guards (the analysis cannot see inside this helper,
+// but it checks that every caller holds the mutex).
+template <typename Work>
+void runUnlocked(StateMutex& mutex, Work&& work) REQUIRES(mutex) NO_THREAD_SAFETY_ANALYSIS {
+    struct Relock {
+        StateMutex& mutex;
+        ~Relock() { mutex.lock(); }
+    };
+    if (!mutex.heldByCurrentThread()) { // a route driven directly, without the handler's lock
+        work();
+        return;
+    }
+    mutex.unlock();
+    const Relock relock{mutex};
+    work();
+}
 
 } // namespace pelotest

@@ -414,7 +414,9 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
     // 9. Variables. Each line keeps its own value, also when two names differ only in case.
     host.status(text(50));
     state.variables.clear();
-    for (const auto& [key, value] : state.profile.entries(kVariables))
+    const auto variables = state.profile.entries(kVariables);
+    state.variables.reserve(variables.size());
+    for (const auto& [key, value] : variables)
         state.variables.add(unescapeBytes(key), unescapeBytes(value));
 
     // 10. Whether to start the server is the caller's next step.

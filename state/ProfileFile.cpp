@@ -3,6 +3,7 @@
 #include "state/AtomicFile.h"
 #include "state/TextCase.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <fstream>
@@ -138,6 +139,8 @@ void ProfileFile::parse(std::string_view text) {
         encoding_ = Encoding::Utf8Bom;
         text.remove_prefix(3);
     }
+    // A large file (100,000 variables) would otherwise grow the list many times over.
+    lines_.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     std::size_t pos = 0;
     while (pos < text.size()) {
         const LineEnd end = findLineEnd(text, pos);
@@ -249,6 +252,7 @@ ProfileFile::entries(std::string_view section) const {
     const auto range = findSection(section);
     if (!range)
         return result;
+    result.reserve(range->end - range->header - 1);
     for (std::size_t i = range->header + 1; i < range->end; ++i) {
         const Parsed p = classify(lines_[i].text);
         if (p.kind == Kind::Key)

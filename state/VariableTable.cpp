@@ -16,10 +16,10 @@ namespace pelotest {
 
 std::optional<std::size_t> VariableTable::find(std::string_view name) const {
     const auto it = index_.find(toLower(name));
-    if (it == index_.end() || it->second.empty())
+    if (it == index_.end())
         return std::nullopt;
-    std::size_t best = position_[it->second.front()];
-    for (const std::uint32_t id : it->second)
+    std::size_t best = position_[it->second.first];
+    for (const std::uint32_t id : it->second.more)
         best = std::min(best, position_[id]);
     return best;
 }
@@ -129,17 +129,26 @@ std::uint32_t VariableTable::newId(std::size_t position) {
 }
 
 void VariableTable::indexName(const std::string& name, std::uint32_t id) {
-    index_[toLower(name)].push_back(id);
+    const auto [it, added] = index_.try_emplace(toLower(name), NameIds{id, {}});
+    if (!added)
+        it->second.more.push_back(id);
 }
 
 void VariableTable::unindexName(const std::string& name, std::uint32_t id) {
     const auto it = index_.find(toLower(name));
     if (it == index_.end())
         return;
-    auto& ids = it->second;
-    ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
-    if (ids.empty())
-        index_.erase(it);
+    NameIds& ids = it->second;
+    if (ids.first == id) {
+        if (ids.more.empty()) {
+            index_.erase(it);
+            return;
+        }
+        ids.first = ids.more.back();
+        ids.more.pop_back();
+        return;
+    }
+    ids.more.erase(std::remove(ids.more.begin(), ids.more.end(), id), ids.more.end());
 }
 
 std::size_t VariableTable::add(std::string name, std::string value) {
@@ -150,6 +159,13 @@ std::size_t VariableTable::add(std::string name, std::string value) {
     rows_.push_back(Variable{std::move(name), std::move(value), Mark::Plain});
     ids_.push_back(id);
     return position;
+}
+
+void VariableTable::reserve(std::size_t rows) {
+    rows_.reserve(rows);
+    ids_.reserve(rows);
+    position_.reserve(rows);
+    index_.reserve(rows);
 }
 
 void VariableTable::setValue(std::size_t index, std::string value) {

@@ -50,6 +50,8 @@ class VariableTable {
     void markUsed(std::size_t index, std::size_t target);
     // Appends a Plain row; returns its index.
     std::size_t add(std::string name, std::string value);
+    // Makes room for rows in all, so that loading a large list does not grow it step by step.
+    void reserve(std::size_t rows);
 
     void setValue(std::size_t index, std::string value);
     void setName(std::size_t index, std::string name);
@@ -101,7 +103,13 @@ class VariableTable {
     std::vector<std::uint32_t> ids_;
     std::vector<std::size_t> position_;
     std::vector<std::uint32_t> freeIds_;
-    std::unordered_map<std::string, std::vector<std::uint32_t>> index_;
+    // The ids of the rows of one name: nearly always one, held without an allocation of its own
+    // (a list of 100,000 names would otherwise make 100,000 more at start-up).
+    struct NameIds {
+        std::uint32_t first = 0;
+        std::vector<std::uint32_t> more;
+    };
+    std::unordered_map<std::string, NameIds> index_;
     // Ids of the rows marked since the last reset (each row once; an id may be stale after a
     // removal), so that resetting costs the marked rows, not the whole list.
     std::vector<std::uint32_t> markedIds_;

@@ -1,0 +1,74 @@
+#pragma once
+// What the server reads from page and template files, kept between requests as long as the file
+// is provably the same one. A file is known by its identity (device, inode, size, modification
+// and change time in nanoseconds), looked up again at every request: a file changed, replaced by
+// rename or deleted between two requests is read afresh by the second one.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct stat;
+
+namespace pelotest {
+
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modifiedNanos = 0; // since the epoch
+    std::int64_t changedNanos = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+FileIdentity identityOf(const struct stat& info);
+
+// Whether an entry last changed at changedNanos (the later of its modification and change time,
+// in nanoseconds since the epoch) is old enough to be remembered by its identity: file times come
+// from a clock that advances in ticks of a few milliseconds, so an entry changed within the last
+// second could change again without a visible difference.
+bool settledSince(std::int64_t changedNanos);
+
+// A page or template file as read once: its bytes, its lines, where each line may hold a
+// reference or an event link, and its title.
+struct CachedFile {
+    FileIdentity identity;
+    std::string bytes;
+    std::vector<std::string> lines; // as readLines gives them
+    std::string title;              // titleFromLines of lines
+};
+
+// A bounded, thread-safe map from path to CachedFile. Only files that have stayed unchanged for a
+// moment are kept: the file system stamps times with a coarse clock, so a file written twice
+// within one tick could otherwise keep its identity while its bytes change.
+class FileCache {
+  public:
+    FileCache(std::size_t maxEntries, std::size_t maxBytes, std::size_t maxFileBytes);
+    ~FileCache();
+    FileCache(const FileCache&) = delete;
+    FileCache& operator=(const FileCache&) = delete;
+
+    // The file at path (links followed) as it is now; nullptr when it is missing, not a regular
+    // file or larger than largest bytes. Throws std::runtime_error when it exists but cannot be
+    // read.
+    std::shared_ptr<const CachedFile> get(const std::string& path,
+                                          std::uint64_t largest = UINT64_MAX);
+
+    // The cache the server's pages and templates share.
+    static FileCache& shared();
+
+    // How many times any cache has read a file since the program started; tests use it to see
+    // that an unchanged file is not read again.
+    static std::uint64_t reads();
+
+  private:
+    struct Impl;
+    const std::size_t maxEntries_;
+    const std::size_t maxBytes_;
+    const std::size_t maxFileBytes_;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace pelotest
