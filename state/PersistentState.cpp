@@ -372,16 +372,16 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
     Settings& s = state.settings;
     state.profile.load(state.settingsPath); // missing or unreadable: every default
 
-    // 1. The language first, so that every status text below is in it.
+    // The language first, so that every status text below is in it.
     s.languageDll = readText(state.profile, kSettings, "LanguageDll", "");
     if (languageStartUp)
         languageStartUp(state);
 
-    // 2. Constants.
+    // Constants.
     repairConstants(state);
     readConstants(state);
 
-    // 3.-6. Settings and window.
+    // Settings and window.
     host.status(text(84));
     s.dynamicPath = readText(state.profile, kSettings, "DynamicPath", "");
     s.virtualPath = readText(state.profile, kSettings, "VirtualPath", "");
@@ -398,12 +398,12 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
     s.lastLangugeResPath = readText(state.profile, kSettings, "LastLangugeResPath", "");
     readPlacement(state, host);
 
-    // 7. Tree. A bad line ends the tree there; the rest of the state.profile still loads and the
+    // Tree. A bad line ends the tree there; the rest of the settings file still loads and the
     // message goes back to the caller to show.
     host.status(text(48));
     std::string treeError = readTreeSection(state, kTree, true);
 
-    // 8. Log, only when it is kept between runs.
+    // Log, only when it is kept between runs.
     state.log.clear();
     if (s.saveLog) {
         host.status(text(49));
@@ -411,7 +411,7 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
             state.log.appendLoaded(parseLogLine(value), s.maxLog);
     }
 
-    // 9. Variables. Each line keeps its own value, also when two names differ only in case.
+    // Variables. Each line keeps its own value, also when two names differ only in case.
     host.status(text(50));
     state.variables.clear();
     const auto variables = state.profile.entries(kVariables);
@@ -419,11 +419,11 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
     for (const auto& [key, value] : variables)
         state.variables.add(unescapeBytes(key), unescapeBytes(value));
 
-    // 10. Whether to start the server is the caller's next step.
+    // Whether to start the server is the caller's next step.
     host.status("");
     s.serverActive = readBoolean(state.profile, "ServerActive", false);
 
-    // 11. Nothing has changed yet, and no column of the variables list is the sort column.
+    // Nothing has changed yet, and no column of the variables list is the sort column.
     state.treeChanged = false;
     state.variablesChanged = false;
     state.logChanged = false;
