@@ -34,7 +34,12 @@ echo "== server and load tests under ThreadSanitizer"
 # The headless tests run the program itself, so it is built with the sanitizer too. The load
 # test sends fewer requests than its default: under the sanitizer each costs many times more.
 BUILD_TYPE=Debug BUILD_TARGETS="test_server pelotest" ./scripts/build.sh build-tsan -DPELOTEST_TSAN=ON
-TSAN_OPTIONS=halt_on_error=1 PELOTEST_LOAD_REQUESTS=20000 build-tsan/tests/test_server
+# The signal-during-load test runs in the two builds above only: under ThreadSanitizer its
+# runtime's own background thread exists before main() and does not block SIGTERM, so the signal
+# can end the process there before the program's handling sees it (the plain program has one
+# thread at that point).
+TSAN_OPTIONS=halt_on_error=1 PELOTEST_LOAD_REQUESTS=20000 build-tsan/tests/test_server \
+    --gtest_filter=-Headless.SigtermWhileLoadingEndsCleanlyAndKeepsTheFile
 
 if [ -d fuzz ] && ls fuzz/*.cpp >/dev/null 2>&1; then
     echo "== fuzzers (short runs)"
