@@ -9,7 +9,7 @@
 namespace pelotest {
 
 // '&', '"', '<' and '>' as entities; every other byte unchanged (a text holding "#amp~;" keeps
-// it: the escape is exact, so a form field carrying the result submits the original text).
+// it: the escape is exact, so a form field carrying the result submits the unescaped text).
 std::string htmlEscape(std::string_view text);
 // Escapes a value for a JavaScript string literal in either quote ('\\', '"', '\'', CR, LF, '<'
 // as \x3C); safe characters come out unchanged.
