@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,8 @@
 struct stat;
 
 namespace pelotest {
+
+struct ParsedTemplate; // server/TemplateRequest.cpp
 
 struct FileIdentity {
     std::uint64_t device = 0;
@@ -38,6 +41,9 @@ struct CachedFile {
     std::string bytes;
     std::vector<std::string> lines; // as readLines gives them
     std::string title;              // titleFromLines of lines
+    // The file as a template, made at its first use as one and kept with the bytes it came from.
+    mutable std::mutex templateMutex;
+    mutable std::shared_ptr<const ParsedTemplate> parsedTemplate;
 };
 
 // A bounded, thread-safe map from path to CachedFile. Only files that have stayed unchanged for a

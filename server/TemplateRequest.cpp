@@ -11,10 +11,14 @@
 #include "server/RequestLogging.h"
 #include "server/ServerPages.h"
 #include "server/StaticFiles.h"
+#include "state/References.h"
 #include "state/TextCase.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <memory>
 #include <utility>
+#include <vector>
 
 namespace pelotest {
 
@@ -74,13 +78,16 @@ std::string discoveredEvent(std::string_view line, std::string_view parameterNam
 }
 
 bool learnEvent(AppState& state, TreeNode& matchNode, std::string_view line) {
-    const std::string event = discoveredEvent(line, state.settings.event);
+    return learnDiscoveredEvent(state, matchNode, discoveredEvent(line, state.settings.event));
+}
+
+bool learnDiscoveredEvent(AppState& state, TreeNode& matchNode, std::string_view event) {
     if (event.empty())
         return false;
     for (const std::unique_ptr<TreeNode>& child : matchNode.children)
         if (nodeStandsForEvent(child->text, event))
             return false;
-    matchNode.appendChild(event);
+    matchNode.appendChild(std::string(event));
     state.tree.expandAll(matchNode);
     state.treeChanged = true;
     return true;
@@ -109,6 +116,68 @@ TemplateMatch resolveTemplate(AppState& state, const std::string& templateFolder
     return match;
 }
 
+// A template as every request renders it, made once per file version (and again when the markers
+// or the event parameter change): the lines without a reference joined into literal runs, the
+// events those lines name, and the references of the other lines.
+struct ParsedTemplate {
+    static constexpr std::size_t kNoLine = SIZE_MAX;
+    // What it was made for.
+    std::string before, after, eventParameter;
+    // The literal runs one after the other, every line followed by CR LF.
+    std::string literal;
+    std::vector<std::string> events; // named by literal lines, in line order
+    std::vector<TextReferences> lines;
+    // In line order: the literal run up to literalEnd, the events up to eventsEnd, then the
+    // line at index line (kNoLine: none, the end of the template).
+    struct Step {
+        std::size_t literalEnd = 0;
+        std::size_t eventsEnd = 0;
+        std::size_t line = kNoLine;
+    };
+    std::vector<Step> steps;
+    std::size_t writtenBytes = 0; // of the lines as written, with their line ends
+};
+
+namespace {
+
+std::shared_ptr<const ParsedTemplate> parseTemplate(const std::vector<std::string>& lines,
+                                                    const Settings& settings) {
+    auto parsed = std::make_shared<ParsedTemplate>();
+    parsed->before = settings.varBefore;
+    parsed->after = settings.varAfter;
+    parsed->eventParameter = settings.event;
+    for (const std::string& line : lines) {
+        parsed->writtenBytes += line.size() + 2;
+        TextReferences references = findTextReferences(line, settings.varBefore, settings.varAfter);
+        if (references.kind == TextReferences::Kind::Literal) {
+            parsed->literal += line;
+            parsed->literal += "\r\n";
+            if (std::string event = discoveredEvent(line, settings.event); !event.empty())
+                parsed->events.push_back(std::move(event));
+            continue;
+        }
+        parsed->steps.push_back(
+            {parsed->literal.size(), parsed->events.size(), parsed->lines.size()});
+        parsed->lines.push_back(std::move(references));
+    }
+    parsed->steps.push_back(
+        {parsed->literal.size(), parsed->events.size(), ParsedTemplate::kNoLine});
+    return parsed;
+}
+
+// The file as a template for the markers and event parameter of the moment.
+std::shared_ptr<const ParsedTemplate> parsedTemplateOf(const CachedFile& file,
+                                                       const Settings& settings) {
+    const std::lock_guard lock(file.templateMutex);
+    const std::shared_ptr<const ParsedTemplate>& kept = file.parsedTemplate;
+    if (!kept || kept->before != settings.varBefore || kept->after != settings.varAfter ||
+        kept->eventParameter != settings.event)
+        file.parsedTemplate = parseTemplate(file.lines, settings);
+    return file.parsedTemplate;
+}
+
+} // namespace
+
 RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode,
                                 const std::string& templatePath) {
     std::shared_ptr<const CachedFile> file = FileCache::shared().get(templatePath);
@@ -118,28 +187,39 @@ RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode
         read->title = titleFromLines(read->lines);
         file = std::move(read);
     }
-    const std::vector<std::string>& lines = file->lines;
+    const std::shared_ptr<const ParsedTemplate> parsed = parsedTemplateOf(*file, state.settings);
     RenderedTemplate rendered;
     // The title for the log comes from the template as stored, not as rendered.
     if (isPageFile(templatePath))
         rendered.title = file->title;
-    rendered.body.reserve(file->bytes.size() + lines.size() * 2 + file->bytes.size() / 4);
-    // A line without the opening marker holds no reference: it stays as it is.
-    const std::string& before = state.settings.varBefore;
-    const bool expanding = !before.empty() && !state.settings.varAfter.empty();
-    for (const std::string& line : lines) {
-        if (expanding && line.find(before) != std::string::npos) {
-            const std::string expanded = expandReferences(state, host, line);
-            if (learnEvent(state, matchNode, expanded))
-                host.treeChanged(); // one update of the tree per line
-            rendered.body += expanded;
-        } else {
-            if (learnEvent(state, matchNode, line))
+    std::string& body = rendered.body;
+    body.reserve(parsed->writtenBytes + parsed->writtenBytes / 4);
+    PlannedLookup lookup;
+    std::size_t literalAt = 0;
+    std::size_t eventAt = 0;
+    try {
+        for (const ParsedTemplate::Step& step : parsed->steps) {
+            body.append(parsed->literal, literalAt, step.literalEnd - literalAt);
+            literalAt = step.literalEnd;
+            for (; eventAt < step.eventsEnd; ++eventAt)
+                if (learnDiscoveredEvent(state, matchNode, parsed->events[eventAt]))
+                    host.treeChanged(); // one update of the tree per line
+            if (step.line == ParsedTemplate::kNoLine)
+                continue;
+            const TextReferences& line = parsed->lines[step.line];
+            const std::size_t start = body.size();
+            if (!appendPlannedExpansion(state, &host, line, body, lookup))
+                body += expandReferences(state, host, line.text);
+            if (learnEvent(state, matchNode, std::string_view(body).substr(start)))
                 host.treeChanged();
-            rendered.body += line;
+            body += "\r\n";
         }
-        rendered.body += "\r\n";
+    } catch (...) {
+        state.variables.placeUsedRows();
+        throw;
     }
+    // The rows the references marked move once, all together.
+    state.variables.placeUsedRows();
     return rendered;
 }
 

@@ -27,13 +27,18 @@ std::string discoveredEvent(std::string_view line, std::string_view parameterNam
 // Appends the line's event under matchNode unless a direct child already has or matches it;
 // expands matchNode and sets treeChanged. True when a node was added.
 bool learnEvent(AppState& state, TreeNode& matchNode, std::string_view line) REQUIRES(state.mutex);
+// The same for an event already found in a line.
+bool learnDiscoveredEvent(AppState& state, TreeNode& matchNode, std::string_view event)
+    REQUIRES(state.mutex);
 
 struct RenderedTemplate {
     std::string body;  // every expanded line followed by CR LF
     std::string title; // PageTitle of the template as stored
 };
 // Reads the template, expands each line and learns its events under matchNode. Throws when the
-// file cannot be read.
+// file cannot be read. What does not change from request to request (the lines without a
+// reference, their events, where the references stand) is worked out once per version of the
+// file and kept with it in the FileCache.
 RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode,
                                 const std::string& templatePath) REQUIRES(state.mutex);
 

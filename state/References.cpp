@@ -2,6 +2,9 @@
 
 #include "state/TextCase.h"
 
+#include <limits>
+#include <unordered_map>
+
 namespace pelotest {
 
 namespace {
@@ -38,6 +41,8 @@ ExpandedReferences expandVariableReferences(AppState& state, Host* host, std::st
         unreported = false;
     };
 
+    // Rows that a planned expansion marked are placed first: this expansion finds rows by index.
+    variables.placeUsedRows();
     const std::size_t writtenMarkers = countOccurrences(out, before);
     for (std::size_t pass = 0;; ++pass) {
         if (pass >= writtenMarkers &&
@@ -77,6 +82,158 @@ ExpandedReferences expandVariableReferences(AppState& state, Host* host, std::st
     }
     report();
     return result;
+}
+
+namespace {
+
+bool holdsByte(std::string_view bytes, char c) {
+    return bytes.find(c) != std::string_view::npos;
+}
+
+} // namespace
+
+TextReferences findTextReferences(std::string_view text, std::string_view before,
+                                  std::string_view after) {
+    TextReferences found;
+    found.text = std::string(text);
+    if (before.empty() || after.empty())
+        return found;
+    const std::size_t first = text.find(before);
+    if (first == std::string_view::npos ||
+        text.find(after, first + before.size()) == std::string_view::npos)
+        return found;
+    found.kind = TextReferences::Kind::General;
+    if (text.size() > std::numeric_limits<std::uint32_t>::max())
+        return found;
+
+    // The references one after the other, as a single left-to-right scan sees them. The general
+    // expansion replaces the same ones pass by pass exactly when every opening marker of the text
+    // (overlapping ones included) starts one of them: no name then holds a marker, no opening
+    // marker stands after the last reference, and a name's whole reference matches only where it
+    // is written.
+    const auto piece = [](std::size_t at, std::size_t size) {
+        return TextReferences::Piece{static_cast<std::uint32_t>(at),
+                                     static_cast<std::uint32_t>(size)};
+    };
+    std::unordered_map<std::string_view, std::uint32_t> nameIndexes;
+    std::size_t literal = 0;
+    std::size_t open = first;
+    while (open != std::string_view::npos) {
+        const std::size_t nameStart = open + before.size();
+        const std::size_t close = text.find(after, nameStart);
+        if (close == std::string_view::npos)
+            return found;
+        // Any opening marker from the second byte of this one up to the next one that the scan
+        // finds lies inside this reference or before the next: the text is not planned.
+        const std::size_t end = close + after.size();
+        const std::size_t next = text.find(before, end);
+        const std::size_t inside = text.find(before, open + 1);
+        if (inside != next)
+            return found;
+        const std::string_view name = text.substr(nameStart, close - nameStart);
+        const auto [known, added] =
+            nameIndexes.try_emplace(name, static_cast<std::uint32_t>(found.names.size()));
+        if (added)
+            found.names.push_back(piece(nameStart, name.size()));
+        found.literals.push_back(piece(literal, open - literal));
+        found.references.push_back(TextReferences::Reference{known->second, false});
+        literal = end;
+        open = next;
+    }
+    found.literals.push_back(piece(literal, text.size() - literal));
+
+    // An empty value joins the literals on both sides of its reference. A marker can form
+    // across it only if the byte just before and the byte just after both belong to one.
+    for (std::size_t i = 0; i < found.references.size(); ++i) {
+        const TextReferences::Piece left = found.literals[i];
+        const TextReferences::Piece right = found.literals[i + 1];
+        found.references[i].emptyIsInert =
+            (left.size > 0 && !holdsByte(before, text[left.at + left.size - 1])) ||
+            (right.size > 0 && !holdsByte(before, text[right.at]));
+    }
+    found.kind = TextReferences::Kind::Planned;
+    return found;
+}
+
+bool appendPlannedExpansion(AppState& state, Host* host, const TextReferences& text,
+                            std::string& out, PlannedLookup& lookup) REQUIRES(state.mutex) {
+    const std::string& before = state.settings.varBefore;
+    const std::string& after = state.settings.varAfter;
+    if (text.kind != TextReferences::Kind::Planned || before.empty() || after.empty())
+        return false;
+    VariableTable& variables = state.variables;
+    const std::string_view written = text.text;
+
+    if (lookup.markerBytesOf != before) {
+        lookup.markerBytesOf = before;
+        lookup.markerBytes.reset();
+        for (const char c : before)
+            lookup.markerBytes.set(static_cast<unsigned char>(c));
+    }
+    const auto markerByte = [&lookup](char c) {
+        return lookup.markerBytes.test(static_cast<unsigned char>(c));
+    };
+
+    // Every name once, as the general expansion would find it; nothing changes yet.
+    lookup.names.resize(text.names.size());
+    for (std::size_t i = 0; i < text.names.size(); ++i) {
+        PlannedLookup::Name& name = lookup.names[i];
+        name.row = variables.find(written.substr(text.names[i].at, text.names[i].size));
+        name.value = {};
+        if (!name.row)
+            continue;
+        name.value = variables[*name.row].value;
+        if (name.value.find(before) != std::string_view::npos) {
+            name.stripped = stripVariableReferences(name.value, before, after);
+            // Cutting references out can leave an opening marker whose reference never closes.
+            if (name.stripped.find(before) != std::string::npos)
+                return false;
+            name.value = name.stripped;
+        }
+    }
+    // A value that could form an opening marker with its surroundings leaves the text to the
+    // general expansion (no value holds a whole marker any more).
+    for (const TextReferences::Reference& reference : text.references) {
+        const std::string_view value = lookup.names[reference.name].value;
+        if (value.empty() ? !reference.emptyIsInert
+                          : markerByte(value.front()) || markerByte(value.back()))
+            return false;
+    }
+
+    for (std::size_t i = 0; i < text.references.size(); ++i) {
+        const TextReferences::Piece literal = text.literals[i];
+        out.append(written.substr(literal.at, literal.size));
+        out.append(lookup.names[text.references[i].name].value);
+    }
+    const TextReferences::Piece tail = text.literals.back();
+    out.append(written.substr(tail.at, tail.size));
+
+    // The changes, name by name in the order the passes would make them.
+    const bool marking = state.settings.variablesAutoSort;
+    bool changed = false;
+    for (std::size_t i = 0; i < text.names.size(); ++i) {
+        std::optional<std::size_t> row = lookup.names[i].row;
+        const std::string_view name = written.substr(text.names[i].at, text.names[i].size);
+        if (!row) // another spelling of the name may have created its row meanwhile
+            row = variables.find(name);
+        if (row) {
+            if (marking && variables[*row].mark == Mark::Plain) {
+                variables.markUsedLater(*row);
+                changed = true;
+            }
+        } else if (variables.withinLimits(variables.size() + 1, variables.bytes() + name.size())) {
+            const std::size_t added = variables.add(std::string(name), "");
+            if (marking)
+                variables.markUsedLater(added);
+            changed = true;
+        }
+    }
+    if (changed) {
+        state.variablesChanged = true;
+        if (host)
+            host->variablesChanged();
+    }
+    return true;
 }
 
 } // namespace pelotest

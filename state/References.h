@@ -6,11 +6,14 @@
 #include "state/AppState.h"
 #include "state/Host.h"
 
+#include <bitset>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pelotest {
 
@@ -48,5 +51,64 @@ struct ExpandedReferences {
 // therefore expand in full; only references that values keep forming again are cut off.
 ExpandedReferences expandVariableReferences(AppState& state, Host* host, std::string_view text,
                                             const ReferencePolicy& policy) REQUIRES(state.mutex);
+
+// The references of a text found once, for text that is expanded again and again with the same
+// markers (the lines of a template).
+struct TextReferences {
+    enum class Kind {
+        // Expansion leaves the text as it is and changes nothing: it holds no opening marker, or
+        // no closing marker follows its first one.
+        Literal,
+        // References that appendPlannedExpansion can fill in from the pieces below.
+        Planned,
+        // Anything else (an opening marker inside a name or after the last reference, ...): only
+        // expandVariableReferences itself expands it.
+        General,
+    };
+    struct Piece {
+        std::uint32_t at = 0, size = 0; // within text
+    };
+    struct Reference {
+        std::uint32_t name = 0; // index into names
+        // Whether an empty value here still leaves the text around it unable to form an opening
+        // marker: a byte next to it, in the text itself, belongs to no opening marker.
+        bool emptyIsInert = false;
+    };
+    Kind kind = Kind::Literal;
+    std::string text;
+    // Planned texts: literals[0] references[0] literals[1] ... references[n-1] literals[n], and
+    // the names the references spell, each spelling once, in the order they first appear.
+    std::vector<Piece> literals;
+    std::vector<Reference> references;
+    std::vector<Piece> names;
+};
+TextReferences findTextReferences(std::string_view text, std::string_view before,
+                                  std::string_view after);
+
+// What appendPlannedExpansion looks up once per name; kept by the caller between texts so that
+// expanding a template allocates it once.
+struct PlannedLookup {
+    // The opening marker's bytes, for the test of every value's first and last byte.
+    std::string markerBytesOf;
+    std::bitset<256> markerBytes;
+    struct Name {
+        std::optional<std::size_t> row;
+        std::string_view value; // the row's value without references (valid until rows change)
+        std::string stripped;   // holds it when the row's value held a reference
+    };
+    std::vector<Name> names;
+};
+
+// Appends the template-line expansion of text (expandVariableReferences with createUnknown and
+// markRows, no question) to out, when before and after are the markers text was planned for and
+// the values at hand cannot form a marker with what surrounds them: a value that holds no opening
+// marker and neither begins nor ends with one of its bytes, or an empty value where the text
+// beside it cannot join into one. Every pass of the general expansion then finds the next name
+// written in the text, so both give the same text and the same changes in the same order: rows
+// marked Used (placed by the next VariableTable::placeUsedRows or change of the order), unknown
+// names created, variablesChanged set and told to host once. Returns false, having appended and
+// changed nothing, when a value does not allow it.
+bool appendPlannedExpansion(AppState& state, Host* host, const TextReferences& text,
+                            std::string& out, PlannedLookup& lookup) REQUIRES(state.mutex);
 
 } // namespace pelotest

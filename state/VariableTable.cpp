@@ -3,6 +3,7 @@
 #include "state/TextCase.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <unordered_map>
 #include <utility>
@@ -14,8 +15,41 @@ namespace pelotest {
 // is therefore one hash probe plus a minimum over the (usually single) rows of that name, and a
 // move only touches the positions of the rows it shifts.
 
+namespace {
+
+// foldCase of every byte, looked up rather than computed in the hash of every lookup.
+const std::array<unsigned char, 256>& foldTable() {
+    static const std::array<unsigned char, 256> table = [] {
+        std::array<unsigned char, 256> folded{};
+        for (std::size_t c = 0; c < folded.size(); ++c)
+            folded[c] = static_cast<unsigned char>(foldCase(static_cast<char>(c)));
+        return folded;
+    }();
+    return table;
+}
+
+} // namespace
+
+std::size_t VariableTable::FoldedHash::operator()(std::string_view name) const {
+    const std::array<unsigned char, 256>& fold = foldTable();
+    std::uint64_t hash = 14695981039346656037ull; // FNV-1a
+    for (const char c : name)
+        hash = (hash ^ fold[static_cast<unsigned char>(c)]) * 1099511628211ull;
+    return static_cast<std::size_t>(hash ^ (hash >> 29));
+}
+
+bool VariableTable::FoldedEqual::operator()(std::string_view a, std::string_view b) const {
+    if (a.size() != b.size())
+        return false;
+    const std::array<unsigned char, 256>& fold = foldTable();
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (fold[static_cast<unsigned char>(a[i])] != fold[static_cast<unsigned char>(b[i])])
+            return false;
+    return true;
+}
+
 std::optional<std::size_t> VariableTable::find(std::string_view name) const {
-    const auto it = index_.find(toLower(name));
+    const auto it = index_.find(name);
     if (it == index_.end())
         return std::nullopt;
     std::size_t best = position_[it->second.first];
@@ -52,6 +86,7 @@ void VariableTable::rotateRow(std::size_t from, std::size_t to) {
 }
 
 void VariableTable::move(std::size_t index, std::size_t target) {
+    placeUsedRows();
     // The row is copied in before the row at target and then removed from its old place, and
     // only while target lies before the last row. Moving down therefore lands one place above
     // target, and a target at or past the last row moves nothing.
@@ -85,6 +120,7 @@ void VariableTable::noteMarked(std::size_t index) {
 }
 
 void VariableTable::resetMarks() {
+    placeUsedRows();
     // Every row that is not Plain was noted when it was marked.
     for (const std::uint32_t id : markedIds_)
         if (const auto position = positionOfId(id))
@@ -102,6 +138,7 @@ bool VariableTable::anyMarked() const {
 void VariableTable::markPassed(std::size_t index) {
     if (index >= rows_.size())
         return;
+    placeUsedRows();
     noteMarked(index);
     rows_[index].mark = Mark::Passed;
     move(index, 0);
@@ -110,9 +147,72 @@ void VariableTable::markPassed(std::size_t index) {
 void VariableTable::markUsed(std::size_t index, std::size_t target) {
     if (index >= rows_.size())
         return;
+    placeUsedRows();
     noteMarked(index);
     rows_[index].mark = Mark::Used;
     move(index, target);
+}
+
+void VariableTable::markUsedLater(std::size_t index) {
+    if (index >= rows_.size())
+        return;
+    if (usedLater_.empty())
+        usedLaterBelow_ = leadingPassedCount();
+    if (index < usedLaterBelow_) { // a row of the leading Passed block: its mark moves others
+        placeUsedRows();
+        markUsed(index, leadingPassedCount());
+        return;
+    }
+    // Marking a row at or below the leading Passed rows leaves their count as it is, so every
+    // later mark is placed below the same rows.
+    noteMarked(index);
+    rows_[index].mark = Mark::Used;
+    usedLater_.push_back(ids_[index]);
+}
+
+void VariableTable::placeUsedRows() {
+    if (usedLater_.empty())
+        return;
+    // One markUsed per mark puts each row just below the leading Passed rows, pushing the rows
+    // marked before it down by one; the rows between keep their order. So the block below the
+    // Passed rows ends up as the marked rows, the last marked first (a row marked twice counts
+    // by its last mark), then the unmarked rows of that stretch as they stood.
+    const std::size_t below = usedLaterBelow_;
+    std::size_t end = below;
+    for (const std::uint32_t id : usedLater_)
+        end = std::max(end, position_[id] + 1);
+    std::vector<char>& placed = placeTaken_;
+    placed.assign(end - below, 0);
+    std::vector<std::size_t>& order = placeOrder_;
+    order.clear();
+    for (auto it = usedLater_.rbegin(); it != usedLater_.rend(); ++it) {
+        const std::size_t at = position_[*it];
+        if (!placed[at - below]) {
+            placed[at - below] = 1;
+            order.push_back(at);
+        }
+    }
+    for (std::size_t at = below; at < end; ++at)
+        if (!placed[at - below])
+            order.push_back(at);
+    usedLater_.clear();
+    placeRows_.clear();
+    placeIds_.clear();
+    for (const std::size_t at : order) {
+        placeRows_.push_back(std::move(rows_[at]));
+        placeIds_.push_back(ids_[at]);
+    }
+    const auto first = static_cast<std::ptrdiff_t>(below);
+    std::move(placeRows_.begin(), placeRows_.end(), rows_.begin() + first);
+    std::copy(placeIds_.begin(), placeIds_.end(), ids_.begin() + first);
+    placeRows_.clear();
+    renumber(below, end);
+    if (order.size() > 4096) { // a first placement across a long list: do not keep its room
+        placeOrder_ = {};
+        placeTaken_ = {};
+        placeRows_ = {};
+        placeIds_ = {};
+    }
 }
 
 std::uint32_t VariableTable::newId(std::size_t position) {
@@ -135,7 +235,7 @@ void VariableTable::indexName(const std::string& name, std::uint32_t id) {
 }
 
 void VariableTable::unindexName(const std::string& name, std::uint32_t id) {
-    const auto it = index_.find(toLower(name));
+    const auto it = index_.find(std::string_view(name));
     if (it == index_.end())
         return;
     NameIds& ids = it->second;
@@ -187,6 +287,7 @@ void VariableTable::setName(std::size_t index, std::string name) {
 void VariableTable::remove(std::size_t index) {
     if (index >= rows_.size())
         return;
+    placeUsedRows();
     const std::uint32_t id = ids_[index];
     unindexName(rows_[index].name, id);
     bytes_ -= rows_[index].name.size() + rows_[index].value.size();
@@ -204,6 +305,7 @@ void VariableTable::clear() {
     freeIds_.clear();
     index_.clear();
     markedIds_.clear();
+    usedLater_.clear();
 }
 
 void VariableTable::assign(std::vector<Variable> rows) {
@@ -234,9 +336,25 @@ std::vector<ParameterName> groupParameters(const VariableTable& table,
                                            const std::vector<Parameter>& params,
                                            std::vector<std::uint32_t>& nameOfParam) {
     std::vector<ParameterName> names;
-    std::unordered_map<std::string, std::uint32_t> byName;
     nameOfParam.clear();
     nameOfParam.reserve(params.size());
+    // A request carries a handful of parameters as a rule: comparing each with the names before
+    // it costs less than a map of folded copies, which only many parameters need.
+    constexpr std::size_t kFewParameters = 16;
+    if (params.size() <= kFewParameters) {
+        for (std::size_t i = 0; i < params.size(); ++i) {
+            std::uint32_t name = 0;
+            while (name < names.size() &&
+                   !equalsIgnoreCase(params[names[name].first].name, params[i].name))
+                ++name;
+            if (name == names.size())
+                names.push_back(ParameterName{table.find(params[i].name), i, i});
+            names[name].last = i;
+            nameOfParam.push_back(name);
+        }
+        return names;
+    }
+    std::unordered_map<std::string, std::uint32_t> byName;
     for (std::size_t i = 0; i < params.size(); ++i) {
         const auto [it, inserted] =
             byName.try_emplace(toLower(params[i].name), static_cast<std::uint32_t>(names.size()));
@@ -266,6 +384,7 @@ VariableTable::Growth VariableTable::afterParameters(const std::vector<Parameter
 }
 
 void VariableTable::applyParameters(std::vector<Parameter> params, bool autoSort) {
+    placeUsedRows();
     if (!autoSort) {
         for (Parameter& param : params) {
             if (const auto row = find(param.name))

@@ -48,6 +48,14 @@ class VariableTable {
     bool anyMarked() const;
     void markPassed(std::size_t index);
     void markUsed(std::size_t index, std::size_t target);
+    // Marks the row Used as markUsed(index, leadingPassedCount()) does, but leaves the move to
+    // placeUsedRows: a request that marks many rows then moves the rows it marked once, instead
+    // of shifting the rows above them once per mark. Until then every row keeps its place, so
+    // the indexes that find gives stay valid. Any other change of the order places them first.
+    void markUsedLater(std::size_t index);
+    // Moves the rows marked by markUsedLater to where one markUsed per mark, in the same order,
+    // would have put them: the row marked last just below the leading Passed rows.
+    void placeUsedRows();
     // Appends a Plain row; returns its index.
     std::size_t add(std::string name, std::string value);
     // Makes room for rows in all, so that loading a large list does not grow it step by step.
@@ -109,7 +117,25 @@ class VariableTable {
         std::uint32_t first = 0;
         std::vector<std::uint32_t> more;
     };
-    std::unordered_map<std::string, NameIds> index_;
+    // Keyed by the case-folded name; looked up by any spelling without making a folded copy.
+    struct FoldedHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const;
+    };
+    struct FoldedEqual {
+        using is_transparent = void;
+        bool operator()(std::string_view a, std::string_view b) const;
+    };
+    std::unordered_map<std::string, NameIds, FoldedHash, FoldedEqual> index_;
+    // Rows marked by markUsedLater and not yet placed (ids, in the order of marking), and the
+    // count of leading Passed rows they are placed below (which no mark of a later row changes).
+    std::vector<std::uint32_t> usedLater_;
+    std::size_t usedLaterBelow_ = 0;
+    // Room placeUsedRows works in, kept so that a request does not allocate it anew.
+    std::vector<std::size_t> placeOrder_;
+    std::vector<char> placeTaken_;
+    std::vector<Variable> placeRows_;
+    std::vector<std::uint32_t> placeIds_;
     // Ids of the rows marked since the last reset (each row once; an id may be stale after a
     // removal), so that resetting costs the marked rows, not the whole list.
     std::vector<std::uint32_t> markedIds_;

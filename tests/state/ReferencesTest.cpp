@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,108 @@ TEST(ReferenceExpansion, PoliciesCreateMarkAndAsk) {
     const ExpandedReferences none = expandVariableReferences(state, nullptr, "/(a)", place);
     EXPECT_EQ(none.text, "/(a)");
     EXPECT_FALSE(none.found);
+}
+
+// The planned expansion of template lines against the general one, on random lines and tables:
+// markers of one and more bytes that overlap themselves, values that hold marker bytes, empty
+// values, names in other letter cases, unknown names at the table's limit, auto-sort on and off.
+// Several lines run one after the other on one table, as in a template, so that the rows marked
+// for later placement meet the lines after them (and the general expansion of a line the plan
+// refused). Text, rows (order, values, marks) and notifications must all agree.
+TEST(ReferenceExpansion, PlannedExpansionMatchesTheGeneralOne) {
+    struct Markers {
+        std::string before, after;
+    };
+    const Markers markers[] = {{"/(", ")"}, {"((", "))"}, {"aa", "a"}, {"#", "#"}, {"<%", "%>"}};
+    const std::string names[] = {"a", "A", "ab", "x", "X1", "x1", "n(", "q"};
+    std::mt19937 random(20261207);
+    const auto pick = [&random](std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+    };
+    int planned = 0, refused = 0;
+    for (int round = 0; round < 3000; ++round) {
+        const Markers& m = markers[pick(std::size(markers))];
+        const std::string bytes = m.before + m.after + "ab/x ";
+        const auto someText = [&](std::size_t most) {
+            std::string text;
+            for (std::size_t n = pick(most + 1); n > 0; --n)
+                text += bytes[pick(bytes.size())];
+            return text;
+        };
+        AppState general, plannedState;
+        for (AppState* state : {&general, &plannedState}) {
+            state->settings.varBefore = m.before;
+            state->settings.varAfter = m.after;
+            state->settings.variablesAutoSort = pick(4) != 0;
+        }
+        plannedState.settings.variablesAutoSort = general.settings.variablesAutoSort;
+        // The same table in both: rows of some names (plain values mostly), a Passed head.
+        const std::size_t rows = pick(7);
+        for (std::size_t i = 0; i < rows; ++i) {
+            const std::string name = names[pick(std::size(names))];
+            const std::string value = pick(3) == 0 ? someText(4) : "v" + std::to_string(i);
+            general.variables.add(name, value);
+            plannedState.variables.add(name, value);
+        }
+        for (std::size_t i = 0, passed = pick(3); i < passed && i < rows; ++i) {
+            const std::size_t at = pick(rows);
+            general.variables.markPassed(at);
+            plannedState.variables.markPassed(at);
+        }
+        for (std::size_t i = 0, used = pick(3); i < used && i < rows; ++i) {
+            const std::size_t at = pick(rows), target = pick(rows + 1);
+            general.variables.markUsed(at, target);
+            plannedState.variables.markUsed(at, target);
+        }
+        if (pick(3) == 0) { // room for one more row at most
+            const VariableLimits tight{rows + pick(2), 1024};
+            general.variables.setLimits(tight);
+            plannedState.variables.setLimits(tight);
+        }
+        FakeHost generalHost, plannedHost;
+        PlannedLookup lookup;
+        std::string plannedText;
+        for (std::size_t line = 0, lines = 1 + pick(4); line < lines; ++line) {
+            std::string text = someText(3);
+            for (std::size_t n = pick(4); n > 0; --n) {
+                text += m.before + names[pick(std::size(names))] + m.after;
+                text += pick(2) ? someText(3) : "";
+            }
+            SCOPED_TRACE("line [" + text + "] markers " + m.before + " " + m.after);
+            const std::string expected =
+                expandVariableReferences(general, &generalHost, text,
+                                         {.createUnknown = true, .markRows = true})
+                    .text;
+            const TextReferences found = findTextReferences(text, m.before, m.after);
+            std::string got;
+            if (found.kind == TextReferences::Kind::Literal) {
+                got = text;
+            } else if (appendPlannedExpansion(plannedState, &plannedHost, found, got, lookup)) {
+                ++planned;
+            } else {
+                ++refused;
+                got = expandVariableReferences(plannedState, &plannedHost, text,
+                                               {.createUnknown = true, .markRows = true})
+                          .text;
+            }
+            EXPECT_EQ(got, expected);
+        }
+        plannedState.variables.placeUsedRows();
+        ASSERT_EQ(plannedState.variables.size(), general.variables.size());
+        for (std::size_t i = 0; i < general.variables.size(); ++i) {
+            const Variable& want = general.variables[i];
+            const Variable& have = plannedState.variables[i];
+            EXPECT_EQ(have.name, want.name) << "row " << i;
+            EXPECT_EQ(have.value, want.value) << "row " << i;
+            EXPECT_EQ(have.mark, want.mark) << "row " << i;
+            EXPECT_EQ(plannedState.variables.find(want.name), general.variables.find(want.name));
+        }
+        EXPECT_EQ(plannedState.variablesChanged, general.variablesChanged);
+        EXPECT_EQ(plannedHost.variablesNotes, generalHost.variablesNotes);
+    }
+    // Both ways were taken often enough to mean something.
+    EXPECT_GT(planned, 1000);
+    EXPECT_GT(refused, 100);
 }
 
 } // namespace

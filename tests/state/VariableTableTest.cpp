@@ -196,6 +196,46 @@ TEST(VariableTable, ApplyParametersMatchesSettingThemOneByOne) {
     }
 }
 
+// Marks placed later against one markUsed per mark: rows with any marks (a sort scatters them),
+// rows marked twice, rows added between the marks, then a placement by an explicit call or by
+// the next change of the order.
+TEST(VariableTable, MarksPlacedLaterLandWhereMarkUsedPutsThem) {
+    std::mt19937 random(7);
+    const auto pick = [&](std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+    };
+    for (int round = 0; round < 3000; ++round) {
+        VariableTable later, reference;
+        std::vector<Variable> initial;
+        for (std::size_t i = 0, rows = pick(9); i < rows; ++i)
+            initial.push_back(Variable{"r" + std::to_string(i), "", static_cast<Mark>(pick(3))});
+        later.assign(initial);
+        reference.assign(initial);
+        for (std::size_t i = pick(7); i > 0 && !reference.empty(); --i) {
+            if (pick(4) == 0) {
+                const std::string name = "n" + std::to_string(i);
+                EXPECT_EQ(later.add(name, ""), reference.add(name, ""));
+            }
+            // The row at `at` in `later`, known by its name (every name is unique here).
+            const std::size_t at = pick(reference.size());
+            const std::string name = later[at].name;
+            reference.markUsed(*reference.find(name), reference.leadingPassedCount());
+            later.markUsedLater(at);
+        }
+        SCOPED_TRACE("round " + std::to_string(round));
+        if (pick(2) == 0)
+            later.placeUsedRows();
+        else
+            later.move(0, 0); // moves nothing itself, but places first
+        ASSERT_EQ(describe(later), describe(reference));
+        for (const Variable& row : reference.rows())
+            EXPECT_EQ(later.find(row.name), reference.find(row.name)) << row.name;
+        later.resetMarks();
+        reference.resetMarks();
+        EXPECT_EQ(describe(later), describe(reference));
+    }
+}
+
 TEST(StripVariableReferences, CutsLeftmostReferenceUntilNoneIsLeft) {
     struct Case {
         std::string value, before, after, expected;
