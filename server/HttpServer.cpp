@@ -1,31 +1,43 @@
-// The listener and the life of one connection. Each connection has its own thread and its own
-// io_context, so that every network operation can run under a deadline (Beast's tcp_stream)
-// while the connection still reads as one straight function.
+// The listener and the life of one connection. Connections are served asynchronously on a pool of
+// threads (one per core, at least two), each connection on a strand of its own; a request's
+// handler runs on the pool thread that read the request. Accepting runs on a thread of its own,
+// so that a full server still answers 503 (or makes room) while every pool thread is inside a
+// handler; and a handler that blocks (the request guard makes requests wait for each other while
+// auto-sort is on, tests hold handlers on purpose) brings one more thread into the pool, so that
+// there is always a thread left to serve the network.
 
 #include "server/HttpServer.h"
 
 #include "server/PageSkeleton.h"
 #include "server/RequestHandler.h"
 
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/read.hpp>
+#include <boost/beast/http/span_body.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <sys/sendfile.h>
 #include <thread>
+#include <unistd.h>
+#include <variant>
 
 namespace pelotest {
 
@@ -37,6 +49,9 @@ using tcp = net::ip::tcp;
 namespace {
 
 constexpr std::size_t kFileChunk = 64 * 1024;
+// The most one sendfile call passes at once, so that one large file does not keep its thread
+// from the other connections for long.
+constexpr std::size_t kSendfileStep = 1024 * 1024;
 // After an error answer the server reads (and drops) what the client still sends for a moment,
 // so that closing does not reset the connection before the client has read the answer.
 constexpr std::chrono::milliseconds kLingerTime{1000};
@@ -72,10 +87,6 @@ HttpResponse errorResponse(int status, std::string message) {
     return response;
 }
 
-struct Outcome {
-    bool keepAlive = false;
-};
-
 // Requests whose framing the server does not take: HTTP/1.1 requires a Host field, and a body
 // in any transfer coding but chunked could not be read correctly.
 template <typename Header>
@@ -95,28 +106,43 @@ std::optional<std::pair<http::status, std::string>> checkFraming(const Header& h
     return std::nullopt;
 }
 
+// A file descriptor closed with its owner.
+class FileHandle {
+  public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : fd_(fd) {}
+    FileHandle(FileHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileHandle& operator=(FileHandle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    ~FileHandle() { reset(); }
+    void reset() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+    int get() const { return fd_; }
+
+  private:
+    int fd_ = -1;
+};
+
 } // namespace
 
+struct ServerCore;
+
 // One connection: reads requests, lets the handler answer them and writes the answers, until the
-// client or an error ends it, the idle time passes or the server stops.
-class Connection {
+// client or an error ends it, the idle time passes or the server stops. Every step runs on the
+// connection's strand; other threads reach it only through evict() and abort().
+class Connection : public std::enable_shared_from_this<Connection> {
   public:
-    Connection(const HttpServer::Handler& handler, const ServerLimits& limits,
-               std::unique_ptr<net::io_context> context, tcp::socket socket)
-        : handler_(handler), limits_(limits), context_(std::move(context)),
-          stream_(std::move(socket)) {
-        // Answers go out as soon as they are written: a header and a body written one after the
-        // other would otherwise wait for the client's delayed acknowledgement (40 ms).
-        beast::error_code ec;
-        stream_.socket().set_option(tcp::no_delay(true), ec);
-    }
+    Connection(ServerCore& core, std::uint64_t id, tcp::socket socket);
 
-    ~Connection() {
-        beast::error_code ec;
-        stream_.socket().close(ec);
-    }
-
-    void run();
+    void start();
 
     // Since when the connection has been waiting for (the header of) its next request, or its
     // body has been lagging behind the minimum rate, in steady-clock ticks (a later time while a
@@ -130,150 +156,248 @@ class Connection {
         abort();
     }
 
-    // From another thread: closes the socket on the connection's own thread as soon as it waits
-    // for the network, which ends any read or write in progress.
+    // From another thread: closes the socket on the connection's strand as soon as it waits for
+    // the network, which ends any read or write in progress.
     void abort() {
-        net::post(*context_, [this] {
-            beast::error_code ec;
-            stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
-            stream_.socket().close(ec);
-        });
+        // The reference moves into the posted step, so that the connection never ends here, where
+        // the server's mutex may be held.
+        if (auto self = weak_from_this().lock())
+            net::post(stream_.get_executor(),
+                      [self = std::move(self)] { self->closeSocket(); });
     }
 
   private:
-    // Runs one asynchronous operation to its end (or its deadline) on this thread.
-    template <typename Start>
-    beast::error_code await(Start&& start) {
-        beast::error_code result = net::error::operation_aborted;
-        start([&result](beast::error_code ec, std::size_t) { result = ec; });
-        context_->restart();
-        context_->run();
-        return result;
-    }
+    using TextMessage = http::response<http::string_body>;
+    using EmptyMessage = http::response<http::empty_body>;
+    using SpanMessage = http::response<http::span_body<const char>>;
+    using Done = void (Connection::*)(bool written);
 
-    beast::error_code writeAll(net::const_buffer data) {
-        stream_.expires_after(limits_.idleTimeout);
-        return await([&](auto done) { net::async_write(stream_, data, done); });
-    }
+    void readHeader();
+    void onHeader(beast::error_code ec);
+    void readBody();
+    void onBody(beast::error_code ec, std::size_t got);
+    void onRequest(beast::error_code ec);
+    void answer();
+    void afterAnswer(bool written);
 
-    template <typename Message>
-    beast::error_code writeMessage(Message& message) {
-        stream_.expires_after(limits_.idleTimeout);
-        return await([&](auto done) { http::async_write(stream_, message, done); });
-    }
-
-    bool serveOne();
-    beast::error_code readBody(http::request_parser<http::string_body>& parser);
-    Outcome answer(const http::request<http::string_body>& wire);
-    // Takes the body of response (so a large page is not copied once more).
-    bool writeTextResponse(HttpResponse& response, unsigned version, bool keepAlive, bool headOnly);
-    bool writeFileResponse(const HttpResponse& response, unsigned version, bool keepAlive,
-                           bool headOnly);
+    // Each sends one answer and then calls done with whether it was written whole. Text and
+    // file responses take what they send from response (a large page is not copied once more).
+    void writeText(HttpResponse& response, unsigned version, bool keepAlive, bool headOnly,
+                   Done done);
+    void writeFile(HttpResponse& response, unsigned version, bool keepAlive, bool headOnly,
+                   Done done);
+    template <typename Message> void send(Message message, Done done);
+    void sendFileSteps();
+    void onWritable(beast::error_code ec);
     template <typename Body>
     void setHeaders(http::response<Body>& message, const HttpResponse& response, bool keepAlive);
-    void refuse(http::status status, std::string message, unsigned version);
-    void lingeringClose();
 
-    const HttpServer::Handler& handler_;
+    void refuse(http::status status, std::string message, unsigned version);
+    void afterRefusal(bool written);
+    void lingeringClose();
+    void lingerStep();
+    void finish();
+    void closeSocket();
+
+    // Removes the connection from the server when it is gone; declared first, so that it runs
+    // after every other member (the socket above all) has been destroyed.
+    struct Registration {
+        ServerCore& core;
+        std::uint64_t id;
+        ~Registration();
+    } registration_;
+    ServerCore& core_;
     const ServerLimits& limits_;
-    std::unique_ptr<net::io_context> context_;
     beast::tcp_stream stream_;
     beast::flat_buffer buffer_;
+    std::optional<http::request_parser<http::string_body>> parser_;
     std::atomic<std::int64_t> waitingSince_{0};
+    Clock::time_point bodyDue_{};
+    bool keepAlive_ = false;
+    // What is being written: one of the messages, what the handler gave (its body bytes stay
+    // alive here), and for a large file its descriptor and what is left of it.
+    std::variant<std::monostate, TextMessage, EmptyMessage, SpanMessage> message_;
+    HttpResponse response_;
+    Done done_ = nullptr;
+    FileHandle file_;
+    off_t fileOffset_ = 0;
+    std::uint64_t fileLeft_ = 0;
+    net::steady_timer writeTimer_;
+    std::uint64_t writeGeneration_ = 0;
+    std::unique_ptr<std::array<char, 16 * 1024>> sink_;
+    std::size_t drained_ = 0;
 };
 
-void Connection::run() {
-    while (serveOne()) {
+// What the server and its connections share.
+struct ServerCore {
+    ServerCore(HttpServer::Handler handler, ServerLimits limits)
+        : handler(std::move(handler)), limits(limits) {}
+
+    const HttpServer::Handler handler;
+    const ServerLimits limits;
+
+    net::io_context pool;
+    // The listening socket and its retry timer live on a strand of their own.
+    net::strand<net::io_context::executor_type> acceptStrand{pool.get_executor()};
+    tcp::acceptor acceptor{acceptStrand};
+    net::steady_timer retryTimer{acceptStrand};
+    std::uint16_t boundPort = 0;
+    bool started = false;
+    std::optional<net::executor_work_guard<net::io_context::executor_type>> poolWork;
+    std::size_t baseRunners = 2;
+    std::atomic<std::size_t> inHandlers{0};
+    std::atomic<std::size_t> runnerCount{0};
+
+    std::mutex mutex; // guards what follows
+    std::condition_variable allClosed;
+    std::map<std::uint64_t, Connection*> connections;
+    std::size_t open = 0; // connections not yet destroyed
+    std::uint64_t nextId = 0;
+    bool stopping = false;
+    std::vector<std::thread> runners;
+    std::vector<std::thread::id> finishedRunners; // ended, not yet joined
+
+    void startPool();
+    void addRunner(); // with mutex held
+    void runPool();
+    bool leavesAsSurplus();
+    void stopPool();
+    void acceptNext();
+    void onAccepted(tcp::socket socket);
+    bool evictLongestWaiting();
+
+    // Around every handler call: a handler may block, so when every pool thread would be inside
+    // one, the pool grows by one thread that keeps the other connections (and accepting) served.
+    // The extra thread ends again once a handler has returned.
+    void enterHandler() {
+        const std::size_t busy = inHandlers.fetch_add(1) + 1;
+        if (busy >= runnerCount.load()) {
+            std::lock_guard lock(mutex);
+            if (busy >= runnerCount.load() && poolWork)
+                addRunner();
+        }
     }
-    beast::error_code ec;
-    stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+    void leaveHandler() { inHandlers.fetch_sub(1); }
+};
+
+Connection::Registration::~Registration() {
+    // Nothing of the connection is touched after the count drops: stop() may go on then.
+    std::lock_guard lock(core.mutex);
+    core.connections.erase(id);
+    --core.open;
+    core.allClosed.notify_all();
 }
 
-// Reads one request and answers it; false when the connection is to be closed.
-bool Connection::serveOne() {
-    http::request_parser<http::string_body> parser;
-    parser.header_limit(static_cast<std::uint32_t>(limits_.maxHeaderBytes));
-    parser.body_limit(limits_.maxBodyBytes);
+Connection::Connection(ServerCore& core, std::uint64_t id, tcp::socket socket)
+    : registration_{core, id}, core_(core), limits_(core.limits), stream_(std::move(socket)),
+      writeTimer_(stream_.get_executor()) {
+    // Answers go out as soon as they are written: a header and a body written one after the
+    // other would otherwise wait for the client's delayed acknowledgement (40 ms).
+    beast::error_code ec;
+    stream_.socket().set_option(tcp::no_delay(true), ec);
+}
 
-    // One deadline covers the whole header, so a client that trickles bytes cannot hold the
-    // connection longer than one that sends nothing; the body has its own rule (readBody).
+void Connection::start() {
+    net::post(stream_.get_executor(), [self = shared_from_this()] { self->readHeader(); });
+}
+
+void Connection::closeSocket() {
+    beast::error_code ec;
+    stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
+    stream_.socket().close(ec);
+}
+
+void Connection::finish() {
+    beast::error_code ec;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+    // The socket closes when the last handler holding the connection has returned.
+}
+
+// Reads the header of the next request. One deadline covers the whole header, so a client that
+// trickles bytes cannot hold the connection longer than one that sends nothing; the body has its
+// own rule (readBody).
+void Connection::readHeader() {
+    parser_.emplace();
+    parser_->header_limit(static_cast<std::uint32_t>(limits_.maxHeaderBytes));
+    parser_->body_limit(limits_.maxBodyBytes);
     stream_.expires_after(limits_.idleTimeout);
     waitingSince_ = steadyNow();
-    beast::error_code ec =
-        await([&](auto done) { http::async_read_header(stream_, buffer_, parser, done); });
+    http::async_read_header(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
+}
+
+void Connection::onHeader(beast::error_code ec) {
     waitingSince_ = 0;
-    if (!ec) {
-        if (const auto refusal = checkFraming(parser.get())) {
-            refuse(refusal->first, refusal->second, parser.get().version());
-            return false;
-        }
+    if (ec || parser_->is_done()) {
+        if (!ec)
+            if (const auto refusal = checkFraming(parser_->get()))
+                return refuse(refusal->first, refusal->second, parser_->get().version());
+        return onRequest(ec);
     }
-    if (!ec && !parser.is_done()) {
-        auto& header = parser.get();
-        if (beast::iequals(header[http::field::expect], "100-continue")) {
-            http::response<http::empty_body> go{http::status::continue_, header.version()};
-            if (writeMessage(go))
-                return false;
-        }
-        ec = readBody(parser);
+    auto& header = parser_->get();
+    if (const auto refusal = checkFraming(header))
+        return refuse(refusal->first, refusal->second, header.version());
+    bodyDue_ = Clock::now() + limits_.bodyGrace;
+    if (beast::iequals(header[http::field::expect], "100-continue")) {
+        keepAlive_ = true;
+        send(EmptyMessage{http::status::continue_, header.version()}, &Connection::afterAnswer);
+        // afterAnswer reads on: the body, as the parser is not done yet.
+        return;
     }
-    const unsigned version = parser.is_header_done() ? parser.get().version() : 11;
-    if (ec == http::error::header_limit) {
-        refuse(http::status::request_header_fields_too_large, "Request header too large\n",
-               version);
-        return false;
-    }
-    if (ec == http::error::body_limit) {
-        refuse(http::status::payload_too_large, "Request body too large\n", version);
-        return false;
-    }
-    if (ec && ec.category() == beast::error_code(http::error::bad_target).category() &&
-        ec != http::error::end_of_stream && ec != http::error::partial_message) {
-        refuse(http::status::bad_request, "Bad request\n", version);
-        return false;
-    }
-    if (ec) // end of stream, timeout, reset, server stopping
-        return false;
-    return answer(parser.get()).keepAlive;
+    readBody();
 }
 
 // Reads the body no slower than the minimum rate (see ServerLimits::bodyGrace).
-beast::error_code Connection::readBody(http::request_parser<http::string_body>& parser) {
+void Connection::readBody() {
     const auto grace = limits_.bodyGrace;
     const auto stall = std::min<Clock::duration>(kBodyStall, grace / 2);
-    Clock::time_point due = Clock::now() + grace;
-    while (!parser.is_done()) {
-        waitingSince_ = (due - grace + stall).time_since_epoch().count();
-        stream_.expires_at(due);
-        std::size_t got = 0;
-        const beast::error_code ec = await([&](auto done) {
-            http::async_read_some(stream_, buffer_, parser,
-                                  [&got, done](beast::error_code e, std::size_t n) mutable {
-                                      got = n;
-                                      done(e, n);
-                                  });
-        });
-        if (ec) {
-            waitingSince_ = 0;
-            return ec;
-        }
-        const auto earned = std::chrono::microseconds(static_cast<std::int64_t>(
-            got * 1'000'000 / std::max<std::uint64_t>(limits_.minBodyRate, 1)));
-        due = std::min(Clock::now() + grace, due + earned);
-    }
-    waitingSince_ = 0;
-    return {};
+    waitingSince_ = (bodyDue_ - grace + stall).time_since_epoch().count();
+    stream_.expires_at(bodyDue_);
+    http::async_read_some(stream_, buffer_, *parser_,
+                          [self = shared_from_this()](beast::error_code ec, std::size_t got) {
+                              self->onBody(ec, got);
+                          });
 }
 
-Outcome Connection::answer(const http::request<http::string_body>& wire) {
+void Connection::onBody(beast::error_code ec, std::size_t got) {
+    if (ec) {
+        waitingSince_ = 0;
+        return onRequest(ec);
+    }
+    const auto earned = std::chrono::microseconds(static_cast<std::int64_t>(
+        got * 1'000'000 / std::max<std::uint64_t>(limits_.minBodyRate, 1)));
+    bodyDue_ = std::min(Clock::now() + limits_.bodyGrace, bodyDue_ + earned);
+    if (!parser_->is_done())
+        return readBody();
+    waitingSince_ = 0;
+    onRequest({});
+}
+
+// The request is read whole (or reading it failed).
+void Connection::onRequest(beast::error_code ec) {
+    const unsigned version = parser_->is_header_done() ? parser_->get().version() : 11;
+    if (ec == http::error::header_limit)
+        return refuse(http::status::request_header_fields_too_large, "Request header too large\n",
+                      version);
+    if (ec == http::error::body_limit)
+        return refuse(http::status::payload_too_large, "Request body too large\n", version);
+    if (ec && ec.category() == beast::error_code(http::error::bad_target).category() &&
+        ec != http::error::end_of_stream && ec != http::error::partial_message)
+        return refuse(http::status::bad_request, "Bad request\n", version);
+    if (ec) // end of stream, timeout, reset, server stopping
+        return finish();
+    answer();
+}
+
+void Connection::answer() {
+    const auto& wire = parser_->get();
     const unsigned version = wire.version();
     const auto method = wire.method();
     if (method != http::verb::get && method != http::verb::post && method != http::verb::head) {
-        HttpResponse response = errorResponse(405, "Method not allowed\n");
-        response.setHeader("Allow", "GET, HEAD, POST");
-        writeTextResponse(response, version, false, false);
-        lingeringClose();
-        return {};
+        response_ = errorResponse(405, "Method not allowed\n");
+        response_.setHeader("Allow", "GET, HEAD, POST");
+        return writeText(response_, version, false, false, &Connection::afterRefusal);
     }
 
     std::vector<std::pair<std::string, std::string>> headers;
@@ -281,35 +405,46 @@ Outcome Connection::answer(const http::request<http::string_body>& wire) {
         headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
     const auto request = makeHttpRequest(std::string(wire.method_string()), wire.target(),
                                          wire.body(), std::move(headers));
-    if (!request) {
-        refuse(http::status::bad_request, "Bad request target\n", version);
-        return {};
-    }
+    if (!request)
+        return refuse(http::status::bad_request, "Bad request target\n", version);
+    keepAlive_ = wire.keep_alive();
     if (request->params.size() > limits_.maxParameters) {
-        HttpResponse refused;
-        refused.status = 413;
-        refused.contentType = "text/html";
-        refused.body =
+        response_ = HttpResponse{};
+        response_.status = 413;
+        response_.contentType = "text/html";
+        response_.body =
             refusalPage("413 Payload Too Large", "This request has more than " +
                                                      std::to_string(limits_.maxParameters) +
                                                      " parameters. Nothing was changed.");
-        return {writeTextResponse(refused, version, wire.keep_alive(), false) && wire.keep_alive()};
+        return writeText(response_, version, keepAlive_, false, &Connection::afterAnswer);
     }
 
-    HttpResponse response;
+    core_.enterHandler();
     try {
-        response = handler_(*request);
+        response_ = core_.handler(*request);
     } catch (const std::exception& e) {
-        response = errorResponse(500, e.what());
+        response_ = errorResponse(500, e.what());
     } catch (...) {
-        response = errorResponse(500, "Unknown error\n");
+        response_ = errorResponse(500, "Unknown error\n");
     }
+    core_.leaveHandler();
 
-    const bool keepAlive = wire.keep_alive();
     const bool headOnly = method == http::verb::head;
-    const bool written = response.file ? writeFileResponse(response, version, keepAlive, headOnly)
-                                       : writeTextResponse(response, version, keepAlive, headOnly);
-    return {written && keepAlive};
+    if (response_.file)
+        writeFile(response_, version, keepAlive_, headOnly, &Connection::afterAnswer);
+    else
+        writeText(response_, version, keepAlive_, headOnly, &Connection::afterAnswer);
+}
+
+void Connection::afterAnswer(bool written) {
+    message_ = std::monostate{};
+    file_.reset();
+    if (!written || !keepAlive_)
+        return finish();
+    if (parser_ && parser_->is_header_done() && !parser_->is_done())
+        return readBody(); // the answer was 100 Continue
+    response_ = HttpResponse{};
+    readHeader();
 }
 
 template <typename Body>
@@ -330,150 +465,272 @@ void Connection::setHeaders(http::response<Body>& message, const HttpResponse& r
     message.keep_alive(keepAlive);
 }
 
-bool Connection::writeTextResponse(HttpResponse& response, unsigned version, bool keepAlive,
-                                   bool headOnly) {
+template <typename Message> void Connection::send(Message message, Done done) {
+    done_ = done;
+    Message& stored = message_.emplace<Message>(std::move(message));
+    stream_.expires_after(limits_.idleTimeout);
+    http::async_write(stream_, stored,
+                      [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                          (self.get()->*self->done_)(!ec);
+                      });
+}
+
+void Connection::writeText(HttpResponse& response, unsigned version, bool keepAlive,
+                           bool headOnly, Done done) {
     if (response.status == 304 || response.status == 204 || response.status < 200) {
         // These answers never have a body, so they carry no length either.
-        http::response<http::empty_body> message{http::status::ok, version};
+        EmptyMessage message{http::status::ok, version};
         setHeaders(message, response, keepAlive);
-        return !writeMessage(message);
+        return send(std::move(message), done);
     }
     if (headOnly) {
-        http::response<http::empty_body> message{http::status::ok, version};
+        EmptyMessage message{http::status::ok, version};
         setHeaders(message, response, keepAlive);
         message.content_length(response.body.size());
-        return !writeMessage(message);
+        return send(std::move(message), done);
     }
-    http::response<http::string_body> message{http::status::ok, version};
+    TextMessage message{http::status::ok, version};
     setHeaders(message, response, keepAlive);
     message.body() = std::move(response.body);
     message.prepare_payload();
-    return !writeMessage(message);
+    send(std::move(message), done);
 }
 
-// Sends the header, then the file piece by piece; the file is never held in memory whole.
-bool Connection::writeFileResponse(const HttpResponse& response, unsigned version, bool keepAlive,
-                                   bool headOnly) {
+// Sends the header, then the file: from the bytes the handler read (a small file, one write with
+// the header), read now (up to one piece), or passed from the file to the socket by the system
+// (sendfile) without ever being held in memory whole.
+void Connection::writeFile(HttpResponse& response, unsigned version, bool keepAlive,
+                           bool headOnly, Done done) {
     const FileBody& file = *response.file;
     if (file.bytes && file.offset + file.length <= file.bytes->size()) {
         if (headOnly) {
-            http::response<http::empty_body> message{http::status::ok, version};
+            EmptyMessage message{http::status::ok, version};
             setHeaders(message, response, keepAlive);
             message.content_length(file.length);
-            return !writeMessage(message);
+            return send(std::move(message), done);
         }
-        http::response<http::string_body> message{http::status::ok, version};
+        // The bytes stay alive in response_ until the write has ended.
+        SpanMessage message{http::status::ok, version};
         setHeaders(message, response, keepAlive);
-        message.body().assign(*file.bytes, static_cast<std::size_t>(file.offset),
-                              static_cast<std::size_t>(file.length));
+        message.body() = {file.bytes->data() + file.offset, static_cast<std::size_t>(file.length)};
         message.content_length(file.length);
-        return !writeMessage(message);
+        return send(std::move(message), done);
     }
-    std::ifstream in(file.path, std::ios::binary);
-    if (in)
-        in.seekg(static_cast<std::streamoff>(file.offset));
-    if (!in) {
+    FileHandle in(::open(file.path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) {
         const int error = errno;
         HttpResponse failed = errorResponse(500, "Cannot read " + file.path.string() + ": " +
                                                      std::strerror(error) + "\n");
-        return writeTextResponse(failed, version, keepAlive, headOnly);
+        response = std::move(failed);
+        return writeText(response, version, keepAlive, headOnly, done);
     }
 
     if (!headOnly && file.length <= kFileChunk) {
         // A small file leaves with its header in one write (one system call, one segment).
-        http::response<http::string_body> message{http::status::ok, version};
+        TextMessage message{http::status::ok, version};
         setHeaders(message, response, keepAlive);
         std::string& body = message.body();
         body.resize(static_cast<std::size_t>(file.length));
-        in.read(body.data(), static_cast<std::streamsize>(body.size()));
-        if (static_cast<std::uint64_t>(in.gcount()) != file.length)
-            return false; // the file shrank: the promised length cannot be kept, so close
+        std::size_t got = 0;
+        while (got < body.size()) {
+            const ssize_t n = ::pread(in.get(), body.data() + got, body.size() - got,
+                                      static_cast<off_t>(file.offset + got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return (this->*done)(false); // the file shrank: the length cannot be kept
+            got += static_cast<std::size_t>(n);
+        }
         message.content_length(file.length);
-        return !writeMessage(message);
+        return send(std::move(message), done);
     }
 
-    http::response<http::empty_body> message{http::status::ok, version};
+    EmptyMessage message{http::status::ok, version};
     setHeaders(message, response, keepAlive);
     message.content_length(file.length);
-    if (writeMessage(message))
-        return false;
     if (headOnly)
-        return true;
+        return send(std::move(message), done);
+    file_ = std::move(in);
+    fileOffset_ = static_cast<off_t>(file.offset);
+    fileLeft_ = file.length;
+    done_ = done;
+    EmptyMessage& stored = message_.emplace<EmptyMessage>(std::move(message));
+    stream_.expires_after(limits_.idleTimeout);
+    http::async_write(stream_, stored,
+                      [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                          if (ec)
+                              return (self.get()->*self->done_)(false);
+                          self->sendFileSteps();
+                      });
+}
 
-    std::vector<char> chunk(kFileChunk);
-    std::uint64_t left = file.length;
-    while (left > 0) {
-        const auto want = static_cast<std::streamsize>(std::min<std::uint64_t>(left, kFileChunk));
-        in.read(chunk.data(), want);
-        const std::streamsize got = in.gcount();
-        if (got <= 0)
-            return false; // the file shrank: the promised length cannot be kept, so close
-        if (writeAll(net::buffer(chunk.data(), static_cast<std::size_t>(got))))
-            return false;
-        left -= static_cast<std::uint64_t>(got);
+// Passes the rest of the file to the socket while it takes it, then waits (asynchronously, at
+// most the idle time) until it takes more.
+void Connection::sendFileSteps() {
+    const int socket = stream_.socket().native_handle();
+    beast::error_code ec;
+    stream_.socket().native_non_blocking(true, ec);
+    if (ec)
+        return (this->*done_)(false);
+    std::size_t sentNow = 0;
+    while (fileLeft_ > 0) {
+        const auto step = static_cast<std::size_t>(std::min<std::uint64_t>(fileLeft_, kSendfileStep));
+        const ssize_t n = ::sendfile(socket, file_.get(), &fileOffset_, step);
+        if (n > 0) {
+            fileLeft_ -= static_cast<std::uint64_t>(n);
+            sentNow += static_cast<std::size_t>(n);
+            if (sentNow >= 4 * kSendfileStep && fileLeft_ > 0) {
+                // Lets the other connections of this thread have their turn.
+                net::post(stream_.get_executor(),
+                          [self = shared_from_this()] { self->sendFileSteps(); });
+                return;
+            }
+            continue;
+        }
+        if (n == 0)
+            return (this->*done_)(false); // the file shrank: the promised length cannot be kept
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return (this->*done_)(false);
+        const std::uint64_t generation = ++writeGeneration_;
+        writeTimer_.expires_after(limits_.idleTimeout);
+        writeTimer_.async_wait([self = shared_from_this(), generation](beast::error_code waited) {
+            if (!waited && generation == self->writeGeneration_) {
+                beast::error_code ignored;
+                self->stream_.socket().cancel(ignored);
+            }
+        });
+        stream_.socket().async_wait(tcp::socket::wait_write,
+                                    [self = shared_from_this()](beast::error_code e) {
+                                        self->onWritable(e);
+                                    });
+        return;
     }
-    return true;
+    (this->*done_)(true);
+}
+
+void Connection::onWritable(beast::error_code ec) {
+    ++writeGeneration_; // a timer that has already fired no longer cancels anything
+    writeTimer_.cancel();
+    if (ec)
+        return (this->*done_)(false);
+    sendFileSteps();
 }
 
 void Connection::refuse(http::status status, std::string message, unsigned version) {
-    HttpResponse response = errorResponse(static_cast<int>(status), std::move(message));
-    if (writeTextResponse(response, version, false, false))
+    keepAlive_ = false;
+    response_ = errorResponse(static_cast<int>(status), std::move(message));
+    writeText(response_, version, false, false, &Connection::afterRefusal);
+}
+
+void Connection::afterRefusal(bool written) {
+    message_ = std::monostate{};
+    if (written)
         lingeringClose();
+    else
+        finish();
 }
 
 void Connection::lingeringClose() {
     beast::error_code ec;
     stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
-    std::array<char, 16 * 1024> sink{};
-    std::size_t drained = 0;
+    sink_ = std::make_unique<std::array<char, 16 * 1024>>();
+    drained_ = 0;
     stream_.expires_after(kLingerTime);
-    while (drained < kLingerBytes) {
-        std::size_t got = 0;
-        ec = await([&](auto done) {
-            stream_.async_read_some(net::buffer(sink),
-                                    [&got, done](beast::error_code e, std::size_t n) mutable {
-                                        got = n;
-                                        done(e, n);
-                                    });
-        });
-        if (ec)
-            break;
-        drained += got;
+    lingerStep();
+}
+
+void Connection::lingerStep() {
+    if (drained_ >= kLingerBytes)
+        return;
+    stream_.async_read_some(net::buffer(*sink_),
+                            [self = shared_from_this()](beast::error_code ec, std::size_t got) {
+                                if (ec)
+                                    return;
+                                self->drained_ += got;
+                                self->lingerStep();
+                            });
+}
+
+void ServerCore::startPool() {
+    pool.restart();
+    poolWork.emplace(pool.get_executor());
+    inHandlers = 0;
+    baseRunners = std::max(2u, std::thread::hardware_concurrency());
+    std::lock_guard lock(mutex);
+    for (std::size_t i = 0; i < baseRunners; ++i)
+        addRunner();
+    if (runners.empty())
+        throw std::runtime_error("Cannot start the threads of the HTTP server");
+}
+
+void ServerCore::addRunner() {
+    for (const std::thread::id id : finishedRunners) {
+        const auto it = std::find_if(runners.begin(), runners.end(),
+                                     [id](const std::thread& t) { return t.get_id() == id; });
+        if (it != runners.end()) {
+            it->join();
+            runners.erase(it);
+        }
+    }
+    finishedRunners.clear();
+    try {
+        runners.emplace_back([this] { runPool(); });
+        ++runnerCount;
+    } catch (const std::system_error&) {
+        // No thread to be had: the threads there are go on serving.
     }
 }
 
-struct HttpServer::Impl {
-    Impl(Handler handler, ServerLimits limits) : handler(std::move(handler)), limits(limits) {}
+void ServerCore::runPool() {
+    for (;;) {
+        try {
+            while (pool.run_one() > 0)
+                if (leavesAsSurplus())
+                    return;
+            return;
+        } catch (...) {
+            // A failure of one connection must not end the process; its socket closes with it,
+            // the thread serves the others.
+        }
+    }
+}
 
-    const Handler handler;
-    const ServerLimits limits;
+// A thread added for a blocked handler ends once it is no longer needed.
+bool ServerCore::leavesAsSurplus() {
+    if (runnerCount.load() <= baseRunners)
+        return false;
+    std::lock_guard lock(mutex);
+    if (runnerCount.load() <= baseRunners || inHandlers.load() + 1 >= runnerCount.load())
+        return false;
+    --runnerCount;
+    finishedRunners.push_back(std::this_thread::get_id());
+    return true;
+}
 
-    net::io_context acceptContext;
-    tcp::acceptor acceptor{acceptContext};
-    net::steady_timer retryTimer{acceptContext};
-    std::thread acceptThread;
-    std::uint16_t boundPort = 0;
-    bool started = false;
+// With every connection gone: ends the pool threads and closes the listening socket.
+void ServerCore::stopPool() {
+    std::vector<std::thread> ending;
+    {
+        std::lock_guard lock(mutex);
+        poolWork.reset();
+        ending.swap(runners);
+        finishedRunners.clear();
+    }
+    pool.stop();
+    for (std::thread& thread : ending)
+        thread.join();
+    runnerCount = 0;
+    // No thread runs the pool now.
+    beast::error_code ec;
+    acceptor.close(ec);
+    retryTimer.cancel();
+}
 
-    std::mutex mutex; // guards what follows
-    std::condition_variable allClosed;
-    std::map<std::uint64_t, Connection*> connections;
-    std::size_t threads = 0; // connection threads still running
-    std::uint64_t nextId = 0;
-    bool stopping = false;
-
-    void acceptNext();
-    void onAccepted(std::unique_ptr<net::io_context> context, tcp::socket socket);
-    bool evictLongestWaiting();
-    void serve(std::uint64_t id, std::unique_ptr<net::io_context> context, tcp::socket socket);
-};
-
-void HttpServer::Impl::acceptNext() {
-    auto context = std::make_unique<net::io_context>(1);
-    auto socket = std::make_unique<tcp::socket>(*context);
-    tcp::socket& peer = *socket;
-    acceptor.async_accept(peer, [this, context = std::move(context),
-                                 socket = std::move(socket)](beast::error_code ec) mutable {
+void ServerCore::acceptNext() {
+    acceptor.async_accept(net::make_strand(pool), [this](beast::error_code ec,
+                                                          tcp::socket socket) {
         if (ec == net::error::operation_aborted || !acceptor.is_open())
             return;
         if (ec) {
@@ -485,44 +742,52 @@ void HttpServer::Impl::acceptNext() {
             });
             return;
         }
-        onAccepted(std::move(context), std::move(*socket));
+        onAccepted(std::move(socket));
         acceptNext();
     });
 }
 
-void HttpServer::Impl::onAccepted(std::unique_ptr<net::io_context> context, tcp::socket socket) {
-    std::lock_guard lock(mutex);
-    if (stopping)
-        return;
-    if (threads >= limits.maxConnections &&
-        (threads >= limits.maxConnections + kEvictionsInFlight || !evictLongestWaiting())) {
-        // Answered here without a thread: the short reply fits the socket's send buffer.
-        static constexpr std::string_view busy = "HTTP/1.1 503 Service Unavailable\r\n"
-                                                 "Content-Type: text/plain\r\n"
-                                                 "Content-Length: 25\r\n"
-                                                 "Retry-After: 1\r\n"
-                                                 "Connection: close\r\n\r\n"
-                                                 "Too many connections, 503\n";
-        beast::error_code ec;
-        socket.non_blocking(true, ec);
-        socket.write_some(net::buffer(busy.data(), busy.size()), ec);
-        socket.shutdown(tcp::socket::shutdown_send, ec);
-        socket.close(ec);
-        return;
+void ServerCore::onAccepted(tcp::socket socket) {
+    std::shared_ptr<Connection> connection;
+    {
+        std::lock_guard lock(mutex);
+        if (stopping)
+            return;
+        if (open >= limits.maxConnections &&
+            (open >= limits.maxConnections + kEvictionsInFlight || !evictLongestWaiting())) {
+            // Answered at once, without a connection: the short reply fits the socket's send
+            // buffer.
+            static constexpr std::string_view busy = "HTTP/1.1 503 Service Unavailable\r\n"
+                                                     "Content-Type: text/plain\r\n"
+                                                     "Content-Length: 25\r\n"
+                                                     "Retry-After: 1\r\n"
+                                                     "Connection: close\r\n\r\n"
+                                                     "Too many connections, 503\n";
+            beast::error_code ec;
+            socket.non_blocking(true, ec);
+            socket.write_some(net::buffer(busy.data(), busy.size()), ec);
+            socket.shutdown(tcp::socket::shutdown_send, ec);
+            socket.close(ec);
+            return;
+        }
+        const std::uint64_t id = nextId++;
+        ++open;
+        try {
+            connection = std::make_shared<Connection>(*this, id, std::move(socket));
+        } catch (...) {
+            // Out of memory: the connection is dropped, the server keeps running.
+            --open;
+            return;
+        }
+        connections.emplace(id, connection.get());
     }
-    const std::uint64_t id = nextId++;
-    try {
-        std::thread(&Impl::serve, this, id, std::move(context), std::move(socket)).detach();
-        ++threads;
-    } catch (const std::system_error&) {
-        // No thread to be had: the connection is dropped, the server keeps running.
-    }
+    connection->start();
 }
 
 // Idle connections must not lock others out: at the limit, the connection that has waited longest
-// for a request is closed (its thread ends shortly) and the new one is served. With the mutex
-// held. False when every connection is busy with a request.
-bool HttpServer::Impl::evictLongestWaiting() {
+// for a request is closed (it ends shortly) and the new one is served. With the mutex held. False
+// when every connection is busy with a request.
+bool ServerCore::evictLongestWaiting() {
     Connection* oldest = nullptr;
     std::int64_t oldestSince = 0;
     const std::int64_t now = steadyNow();
@@ -539,30 +804,9 @@ bool HttpServer::Impl::evictLongestWaiting() {
     return true;
 }
 
-void HttpServer::Impl::serve(std::uint64_t id, std::unique_ptr<net::io_context> context,
-                             tcp::socket socket) {
-    {
-        Connection connection(handler, limits, std::move(context), std::move(socket));
-        {
-            std::lock_guard lock(mutex);
-            if (stopping) {
-                connection.abort();
-            }
-            connections.emplace(id, &connection);
-        }
-        try {
-            connection.run();
-        } catch (...) {
-            // A failure of one connection must not end the process; the socket closes below.
-        }
-        std::lock_guard lock(mutex);
-        connections.erase(id);
-    }
-    // Nothing of this object is touched after the count drops: stop() may destroy it then.
-    std::lock_guard lock(mutex);
-    --threads;
-    allClosed.notify_all();
-}
+struct HttpServer::Impl : ServerCore {
+    using ServerCore::ServerCore;
+};
 
 HttpServer::HttpServer(AppState& state, Host& host, Router router, ServerLimits limits) {
     auto handler = std::make_shared<RequestHandler>(state, host, std::move(router));
@@ -601,47 +845,54 @@ void HttpServer::start(const std::string& address, std::uint16_t port) {
         throw std::runtime_error("Cannot listen on " + where + ": " + ec.message());
     }
     impl_->boundPort = acceptor.local_endpoint().port();
-    impl_->started = true;
     {
         std::lock_guard lock(impl_->mutex);
         impl_->stopping = false;
     }
+    // Queued before any thread runs the pool, so nothing else touches the acceptor yet.
     impl_->acceptNext();
-    impl_->acceptThread = std::thread([this] { impl_->acceptContext.run(); });
+    try {
+        impl_->startPool();
+    } catch (...) {
+        impl_->stopPool();
+        throw;
+    }
+    impl_->started = true;
 }
 
 void HttpServer::stop() {
     if (!impl_->started)
         return;
-    stop(std::chrono::milliseconds::zero());
-    std::unique_lock lock(impl_->mutex);
-    impl_->allClosed.wait(lock, [this] { return impl_->threads == 0; });
-    lock.unlock();
-    impl_->acceptContext.restart();
+    if (stop(std::chrono::milliseconds::zero()))
+        return;
+    {
+        std::unique_lock lock(impl_->mutex);
+        impl_->allClosed.wait(lock, [this] { return impl_->open == 0; });
+    }
+    impl_->stopPool();
     impl_->started = false;
 }
 
 bool HttpServer::stop(std::chrono::milliseconds limit) {
     if (!impl_->started)
         return true;
-    if (impl_->acceptThread.joinable()) {
-        net::post(impl_->acceptContext, [this] {
-            beast::error_code ec;
-            impl_->acceptor.close(ec);
-            impl_->retryTimer.cancel();
-        });
-        impl_->acceptThread.join();
-    }
     std::unique_lock lock(impl_->mutex);
-    impl_->stopping = true;
+    if (!impl_->stopping) {
+        impl_->stopping = true;
+        net::post(impl_->acceptStrand, [core = impl_.get()] {
+            beast::error_code ec;
+            core->acceptor.close(ec);
+            core->retryTimer.cancel();
+        });
+    }
     for (auto& [id, connection] : impl_->connections)
         connection->abort();
     // A connection aborted while it waits for the network ends at once; one whose request is
     // still being handled ends when the handler returns.
-    if (!impl_->allClosed.wait_for(lock, limit, [this] { return impl_->threads == 0; }))
+    if (!impl_->allClosed.wait_for(lock, limit, [this] { return impl_->open == 0; }))
         return false;
     lock.unlock();
-    impl_->acceptContext.restart();
+    impl_->stopPool();
     impl_->started = false;
     return true;
 }
