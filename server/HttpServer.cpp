@@ -20,7 +20,6 @@
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/read.hpp>
-#include <boost/beast/http/span_body.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
 
@@ -29,11 +28,13 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <sys/sendfile.h>
 #include <thread>
 #include <unistd.h>
@@ -134,13 +135,14 @@ class FileHandle {
 } // namespace
 
 struct ServerCore;
+struct Lane;
 
 // One connection: reads requests, lets the handler answer them and writes the answers, until the
 // client or an error ends it, the idle time passes or the server stops. Every step runs on the
 // connection's strand; other threads reach it only through evict() and abort().
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
-    Connection(ServerCore& core, std::uint64_t id, tcp::socket socket);
+    Connection(ServerCore& core, Lane& lane, std::uint64_t id, tcp::socket socket);
 
     void start();
 
@@ -162,14 +164,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
         // The reference moves into the posted step, so that the connection never ends here, where
         // the server's mutex may be held.
         if (auto self = weak_from_this().lock())
-            net::post(stream_.get_executor(),
-                      [self = std::move(self)] { self->closeSocket(); });
+            net::post(stream_.get_executor(), [self = std::move(self)] { self->closeSocket(); });
     }
 
   private:
-    using TextMessage = http::response<http::string_body>;
     using EmptyMessage = http::response<http::empty_body>;
-    using SpanMessage = http::response<http::span_body<const char>>;
     using Done = void (Connection::*)(bool written);
 
     void readHeader();
@@ -186,7 +185,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
                    Done done);
     void writeFile(HttpResponse& response, unsigned version, bool keepAlive, bool headOnly,
                    Done done);
-    template <typename Message> void send(Message message, Done done);
+    template <typename Message>
+    void send(Message message, Done done);
+    void composeHead(const HttpResponse& response, unsigned version, bool keepAlive,
+                     std::optional<std::uint64_t> contentLength);
+    void sendHead(std::string_view body, Done done);
+    void afterFileHead(bool written);
     void sendFileSteps();
     void onWritable(beast::error_code ec);
     template <typename Body>
@@ -207,6 +211,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         ~Registration();
     } registration_;
     ServerCore& core_;
+    Lane& lane_;
     const ServerLimits& limits_;
     beast::tcp_stream stream_;
     beast::flat_buffer buffer_;
@@ -216,7 +221,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool keepAlive_ = false;
     // What is being written: one of the messages, what the handler gave (its body bytes stay
     // alive here), and for a large file its descriptor and what is left of it.
-    std::variant<std::monostate, TextMessage, EmptyMessage, SpanMessage> message_;
+    std::variant<std::monostate, EmptyMessage> message_;
+    std::string head_;
+    std::string piece_; // a small file read now
+    Done fileDone_ = nullptr;
     HttpResponse response_;
     Done done_ = nullptr;
     FileHandle file_;
@@ -228,25 +236,61 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::size_t drained_ = 0;
 };
 
+// One thread of the pool with its own event loop. A connection stays on the lane that accepted
+// it, so that its steps never wake another thread. A handler that blocks would hold up the other
+// connections of its lane (and, on the first lane, accepting): a watcher gives a lane whose every
+// thread has been inside a handler for a while one more thread, which ends again once a handler
+// has returned.
+struct Lane {
+    net::io_context context;
+    std::optional<net::executor_work_guard<net::io_context::executor_type>> work;
+    std::atomic<std::size_t> inHandlers{0};
+    std::atomic<std::uint64_t> handled{0};
+    std::atomic<std::size_t> runnerCount{0};
+    std::mutex mutex; // guards what follows
+    std::vector<std::thread> runners;
+    std::vector<std::thread::id> finished; // ended, not yet joined
+    // The watcher's own record: handled at its last look, and for how many looks in a row every
+    // thread was inside a handler with none ending.
+    std::uint64_t seenHandled = 0;
+    int stalledLooks = 0;
+
+    void start();
+    void addRunner(); // with mutex held
+    void run();
+    bool leavesAsSurplus();
+    void stop();
+
+    void leaveHandler() {
+        handled.fetch_add(1);
+        inHandlers.fetch_sub(1);
+    }
+};
+
 // What the server and its connections share.
 struct ServerCore {
     ServerCore(HttpServer::Handler handler, ServerLimits limits)
         : handler(std::move(handler)), limits(limits) {}
 
+    static std::vector<std::unique_ptr<Lane>> makeLanes() {
+        std::vector<std::unique_ptr<Lane>> made;
+        const std::size_t count = std::max(2u, std::thread::hardware_concurrency());
+        for (std::size_t i = 0; i < count; ++i)
+            made.push_back(std::make_unique<Lane>());
+        return made;
+    }
+
     const HttpServer::Handler handler;
     const ServerLimits limits;
 
-    net::io_context pool;
-    // The listening socket and its retry timer live on a strand of their own.
-    net::strand<net::io_context::executor_type> acceptStrand{pool.get_executor()};
+    std::vector<std::unique_ptr<Lane>> lanes = makeLanes();
+    // The listening socket and its retry timer live on a strand of the first lane.
+    net::strand<net::io_context::executor_type> acceptStrand{lanes.front()->context.get_executor()};
     tcp::acceptor acceptor{acceptStrand};
     net::steady_timer retryTimer{acceptStrand};
+    std::size_t nextLane = 0; // on the accepting strand
     std::uint16_t boundPort = 0;
     bool started = false;
-    std::optional<net::executor_work_guard<net::io_context::executor_type>> poolWork;
-    std::size_t baseRunners = 2;
-    std::atomic<std::size_t> inHandlers{0};
-    std::atomic<std::size_t> runnerCount{0};
 
     std::mutex mutex; // guards what follows
     std::condition_variable allClosed;
@@ -254,30 +298,29 @@ struct ServerCore {
     std::size_t open = 0; // connections not yet destroyed
     std::uint64_t nextId = 0;
     bool stopping = false;
-    std::vector<std::thread> runners;
-    std::vector<std::thread::id> finishedRunners; // ended, not yet joined
+
+    // The watcher runs only while requests come in: it ends after a quiet second and is started
+    // again by the next request.
+    std::mutex watchMutex;
+    std::condition_variable watchWake;
+    std::thread watcher;
+    std::atomic<bool> watching{false};
+    bool watchStop = false; // with watchMutex
+
+    void enterHandler(Lane& lane) {
+        lane.inHandlers.fetch_add(1);
+        if (!watching.load())
+            startWatcher();
+    }
+    void startWatcher();
+    void watchLanes();
+    void stopWatcher();
 
     void startPool();
-    void addRunner(); // with mutex held
-    void runPool();
-    bool leavesAsSurplus();
     void stopPool();
     void acceptNext();
-    void onAccepted(tcp::socket socket);
+    void onAccepted(Lane& lane, tcp::socket socket);
     bool evictLongestWaiting();
-
-    // Around every handler call: a handler may block, so when every pool thread would be inside
-    // one, the pool grows by one thread that keeps the other connections (and accepting) served.
-    // The extra thread ends again once a handler has returned.
-    void enterHandler() {
-        const std::size_t busy = inHandlers.fetch_add(1) + 1;
-        if (busy >= runnerCount.load()) {
-            std::lock_guard lock(mutex);
-            if (busy >= runnerCount.load() && poolWork)
-                addRunner();
-        }
-    }
-    void leaveHandler() { inHandlers.fetch_sub(1); }
 };
 
 Connection::Registration::~Registration() {
@@ -288,9 +331,9 @@ Connection::Registration::~Registration() {
     core.allClosed.notify_all();
 }
 
-Connection::Connection(ServerCore& core, std::uint64_t id, tcp::socket socket)
-    : registration_{core, id}, core_(core), limits_(core.limits), stream_(std::move(socket)),
-      writeTimer_(stream_.get_executor()) {
+Connection::Connection(ServerCore& core, Lane& lane, std::uint64_t id, tcp::socket socket)
+    : registration_{core, id}, core_(core), lane_(lane), limits_(core.limits),
+      stream_(std::move(socket)), writeTimer_(stream_.get_executor()) {
     // Answers go out as soon as they are written: a header and a body written one after the
     // other would otherwise wait for the client's delayed acknowledgement (40 ms).
     beast::error_code ec;
@@ -419,7 +462,7 @@ void Connection::answer() {
         return writeText(response_, version, keepAlive_, false, &Connection::afterAnswer);
     }
 
-    core_.enterHandler();
+    core_.enterHandler(lane_);
     try {
         response_ = core_.handler(*request);
     } catch (const std::exception& e) {
@@ -427,7 +470,7 @@ void Connection::answer() {
     } catch (...) {
         response_ = errorResponse(500, "Unknown error\n");
     }
-    core_.leaveHandler();
+    lane_.leaveHandler();
 
     const bool headOnly = method == http::verb::head;
     if (response_.file)
@@ -439,6 +482,7 @@ void Connection::answer() {
 void Connection::afterAnswer(bool written) {
     message_ = std::monostate{};
     file_.reset();
+    piece_ = std::string();
     if (!written || !keepAlive_)
         return finish();
     if (parser_ && parser_->is_header_done() && !parser_->is_done())
@@ -465,7 +509,122 @@ void Connection::setHeaders(http::response<Body>& message, const HttpResponse& r
     message.keep_alive(keepAlive);
 }
 
-template <typename Message> void Connection::send(Message message, Done done) {
+namespace {
+
+bool headerClean(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+std::string_view trimmedValue(std::string_view value) {
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+        value.remove_suffix(1);
+    return value;
+}
+
+// The response header as text, with the same fields in the same order as setHeaders and Beast's
+// serializer give, without building Beast's field table: a field set again replaces the earlier
+// one and moves to the end. Empty (the caller then lets Beast write it) when the response needs
+// what only Beast's rules cover: fields that frame the message (Connection, Content-Length,
+// Transfer-Encoding) set by the handler, text that headerSafe would change, a status beyond three
+// digits.
+std::string fastHead(const HttpResponse& response, unsigned version, bool keepAlive,
+                     std::optional<std::uint64_t> contentLength) {
+    const int status = response.status;
+    if (status < 100 || status > 999 || !headerClean(response.contentType))
+        return {};
+    std::array<std::pair<std::string_view, std::string_view>, 24> fields;
+    std::size_t count = 0;
+    const auto set = [&](std::string_view name, std::string_view value) {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < count; ++i)
+            if (!beast::iequals(fields[i].first, name))
+                fields[kept++] = fields[i];
+        count = kept;
+        fields[count++] = {name, trimmedValue(value)};
+    };
+    if (!response.contentType.empty())
+        set("Content-Type", response.contentType);
+    bool hasCacheControl = false;
+    for (const auto& [name, value] : response.headers) {
+        if (count + 4 > fields.size() || !headerClean(name) || !headerClean(value) ||
+            beast::iequals(name, "Connection") || beast::iequals(name, "Content-Length") ||
+            beast::iequals(name, "Transfer-Encoding"))
+            return {};
+        if (beast::iequals(name, "Cache-Control"))
+            hasCacheControl = true;
+        set(name, value);
+    }
+    if (!hasCacheControl && !response.file)
+        set("Cache-Control", "no-store");
+    if (version < 11 && keepAlive)
+        set("Connection", "keep-alive");
+    else if (version >= 11 && !keepAlive)
+        set("Connection", "close");
+    char length[24] = {};
+    if (contentLength) {
+        const int written = std::snprintf(length, sizeof length, "%llu",
+                                          static_cast<unsigned long long>(*contentLength));
+        set("Content-Length", std::string_view(length, static_cast<std::size_t>(written)));
+    }
+
+    const std::string_view reason = http::obsolete_reason(static_cast<http::status>(status));
+    std::size_t size = 13 + reason.size() + 4;
+    for (std::size_t i = 0; i < count; ++i)
+        size += fields[i].first.size() + fields[i].second.size() + 4;
+    std::string head;
+    head.reserve(size);
+    const char start[] = {'H',
+                          'T',
+                          'T',
+                          'P',
+                          '/',
+                          static_cast<char>('0' + version / 10),
+                          '.',
+                          static_cast<char>('0' + version % 10),
+                          ' ',
+                          static_cast<char>('0' + status / 100),
+                          static_cast<char>('0' + (status / 10) % 10),
+                          static_cast<char>('0' + status % 10),
+                          ' '};
+    head.append(start, sizeof start).append(reason).append("\r\n");
+    for (std::size_t i = 0; i < count; ++i)
+        head.append(fields[i].first).append(": ").append(fields[i].second).append("\r\n");
+    head.append("\r\n");
+    return head;
+}
+
+} // namespace
+
+void Connection::composeHead(const HttpResponse& response, unsigned version, bool keepAlive,
+                             std::optional<std::uint64_t> contentLength) {
+    head_ = fastHead(response, version, keepAlive, contentLength);
+    if (!head_.empty())
+        return;
+    EmptyMessage message{http::status::ok, version};
+    setHeaders(message, response, keepAlive);
+    if (contentLength)
+        message.content_length(*contentLength);
+    std::ostringstream text;
+    text << message.base();
+    head_ = std::move(text).str();
+}
+
+// Writes head_ and then body (which must stay alive until done is called) in one go.
+void Connection::sendHead(std::string_view body, Done done) {
+    done_ = done;
+    stream_.expires_after(limits_.idleTimeout);
+    const std::array<net::const_buffer, 2> buffers{net::buffer(head_),
+                                                   net::buffer(body.data(), body.size())};
+    net::async_write(stream_, buffers,
+                     [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                         (self.get()->*self->done_)(!ec);
+                     });
+}
+
+template <typename Message>
+void Connection::send(Message message, Done done) {
     done_ = done;
     Message& stored = message_.emplace<Message>(std::move(message));
     stream_.expires_after(limits_.idleTimeout);
@@ -475,46 +634,31 @@ template <typename Message> void Connection::send(Message message, Done done) {
                       });
 }
 
-void Connection::writeText(HttpResponse& response, unsigned version, bool keepAlive,
-                           bool headOnly, Done done) {
+void Connection::writeText(HttpResponse& response, unsigned version, bool keepAlive, bool headOnly,
+                           Done done) {
     if (response.status == 304 || response.status == 204 || response.status < 200) {
         // These answers never have a body, so they carry no length either.
-        EmptyMessage message{http::status::ok, version};
-        setHeaders(message, response, keepAlive);
-        return send(std::move(message), done);
+        composeHead(response, version, keepAlive, std::nullopt);
+        return sendHead({}, done);
     }
-    if (headOnly) {
-        EmptyMessage message{http::status::ok, version};
-        setHeaders(message, response, keepAlive);
-        message.content_length(response.body.size());
-        return send(std::move(message), done);
-    }
-    TextMessage message{http::status::ok, version};
-    setHeaders(message, response, keepAlive);
-    message.body() = std::move(response.body);
-    message.prepare_payload();
-    send(std::move(message), done);
+    composeHead(response, version, keepAlive, response.body.size());
+    // The body stays alive in response until the write has ended.
+    sendHead(headOnly ? std::string_view{} : std::string_view(response.body), done);
 }
 
 // Sends the header, then the file: from the bytes the handler read (a small file, one write with
 // the header), read now (up to one piece), or passed from the file to the socket by the system
 // (sendfile) without ever being held in memory whole.
-void Connection::writeFile(HttpResponse& response, unsigned version, bool keepAlive,
-                           bool headOnly, Done done) {
+void Connection::writeFile(HttpResponse& response, unsigned version, bool keepAlive, bool headOnly,
+                           Done done) {
     const FileBody& file = *response.file;
     if (file.bytes && file.offset + file.length <= file.bytes->size()) {
-        if (headOnly) {
-            EmptyMessage message{http::status::ok, version};
-            setHeaders(message, response, keepAlive);
-            message.content_length(file.length);
-            return send(std::move(message), done);
-        }
-        // The bytes stay alive in response_ until the write has ended.
-        SpanMessage message{http::status::ok, version};
-        setHeaders(message, response, keepAlive);
-        message.body() = {file.bytes->data() + file.offset, static_cast<std::size_t>(file.length)};
-        message.content_length(file.length);
-        return send(std::move(message), done);
+        composeHead(response, version, keepAlive, file.length);
+        // The bytes stay alive in response until the write has ended.
+        return sendHead(headOnly ? std::string_view{}
+                                 : std::string_view(file.bytes->data() + file.offset,
+                                                    static_cast<std::size_t>(file.length)),
+                        done);
     }
     FileHandle in(::open(file.path.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) {
@@ -527,13 +671,10 @@ void Connection::writeFile(HttpResponse& response, unsigned version, bool keepAl
 
     if (!headOnly && file.length <= kFileChunk) {
         // A small file leaves with its header in one write (one system call, one segment).
-        TextMessage message{http::status::ok, version};
-        setHeaders(message, response, keepAlive);
-        std::string& body = message.body();
-        body.resize(static_cast<std::size_t>(file.length));
+        piece_.resize(static_cast<std::size_t>(file.length));
         std::size_t got = 0;
-        while (got < body.size()) {
-            const ssize_t n = ::pread(in.get(), body.data() + got, body.size() - got,
+        while (got < piece_.size()) {
+            const ssize_t n = ::pread(in.get(), piece_.data() + got, piece_.size() - got,
                                       static_cast<off_t>(file.offset + got));
             if (n < 0 && errno == EINTR)
                 continue;
@@ -541,27 +682,25 @@ void Connection::writeFile(HttpResponse& response, unsigned version, bool keepAl
                 return (this->*done)(false); // the file shrank: the length cannot be kept
             got += static_cast<std::size_t>(n);
         }
-        message.content_length(file.length);
-        return send(std::move(message), done);
+        composeHead(response, version, keepAlive, file.length);
+        return sendHead(piece_, done);
     }
 
-    EmptyMessage message{http::status::ok, version};
-    setHeaders(message, response, keepAlive);
-    message.content_length(file.length);
+    composeHead(response, version, keepAlive, file.length);
     if (headOnly)
-        return send(std::move(message), done);
+        return sendHead({}, done);
     file_ = std::move(in);
     fileOffset_ = static_cast<off_t>(file.offset);
     fileLeft_ = file.length;
-    done_ = done;
-    EmptyMessage& stored = message_.emplace<EmptyMessage>(std::move(message));
-    stream_.expires_after(limits_.idleTimeout);
-    http::async_write(stream_, stored,
-                      [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                          if (ec)
-                              return (self.get()->*self->done_)(false);
-                          self->sendFileSteps();
-                      });
+    fileDone_ = done;
+    sendHead({}, &Connection::afterFileHead);
+}
+
+void Connection::afterFileHead(bool written) {
+    done_ = fileDone_;
+    if (!written)
+        return (this->*done_)(false);
+    sendFileSteps();
 }
 
 // Passes the rest of the file to the socket while it takes it, then waits (asynchronously, at
@@ -574,7 +713,8 @@ void Connection::sendFileSteps() {
         return (this->*done_)(false);
     std::size_t sentNow = 0;
     while (fileLeft_ > 0) {
-        const auto step = static_cast<std::size_t>(std::min<std::uint64_t>(fileLeft_, kSendfileStep));
+        const auto step =
+            static_cast<std::size_t>(std::min<std::uint64_t>(fileLeft_, kSendfileStep));
         const ssize_t n = ::sendfile(socket, file_.get(), &fileOffset_, step);
         if (n > 0) {
             fileLeft_ -= static_cast<std::uint64_t>(n);
@@ -601,10 +741,9 @@ void Connection::sendFileSteps() {
                 self->stream_.socket().cancel(ignored);
             }
         });
-        stream_.socket().async_wait(tcp::socket::wait_write,
-                                    [self = shared_from_this()](beast::error_code e) {
-                                        self->onWritable(e);
-                                    });
+        stream_.socket().async_wait(
+            tcp::socket::wait_write,
+            [self = shared_from_this()](beast::error_code e) { self->onWritable(e); });
         return;
     }
     (this->*done_)(true);
@@ -653,20 +792,18 @@ void Connection::lingerStep() {
                             });
 }
 
-void ServerCore::startPool() {
-    pool.restart();
-    poolWork.emplace(pool.get_executor());
+void Lane::start() {
+    context.restart();
+    work.emplace(context.get_executor());
     inHandlers = 0;
-    baseRunners = std::max(2u, std::thread::hardware_concurrency());
     std::lock_guard lock(mutex);
-    for (std::size_t i = 0; i < baseRunners; ++i)
-        addRunner();
+    addRunner();
     if (runners.empty())
         throw std::runtime_error("Cannot start the threads of the HTTP server");
 }
 
-void ServerCore::addRunner() {
-    for (const std::thread::id id : finishedRunners) {
+void Lane::addRunner() {
+    for (const std::thread::id id : finished) {
         const auto it = std::find_if(runners.begin(), runners.end(),
                                      [id](const std::thread& t) { return t.get_id() == id; });
         if (it != runners.end()) {
@@ -674,19 +811,19 @@ void ServerCore::addRunner() {
             runners.erase(it);
         }
     }
-    finishedRunners.clear();
+    finished.clear();
     try {
-        runners.emplace_back([this] { runPool(); });
+        runners.emplace_back([this] { run(); });
         ++runnerCount;
     } catch (const std::system_error&) {
         // No thread to be had: the threads there are go on serving.
     }
 }
 
-void ServerCore::runPool() {
+void Lane::run() {
     for (;;) {
         try {
-            while (pool.run_one() > 0)
+            while (context.run_one() > 0)
                 if (leavesAsSurplus())
                     return;
             return;
@@ -698,30 +835,113 @@ void ServerCore::runPool() {
 }
 
 // A thread added for a blocked handler ends once it is no longer needed.
-bool ServerCore::leavesAsSurplus() {
-    if (runnerCount.load() <= baseRunners)
+bool Lane::leavesAsSurplus() {
+    if (runnerCount.load() <= 1)
         return false;
     std::lock_guard lock(mutex);
-    if (runnerCount.load() <= baseRunners || inHandlers.load() + 1 >= runnerCount.load())
+    if (runnerCount.load() <= 1 || inHandlers.load() + 1 >= runnerCount.load())
         return false;
     --runnerCount;
-    finishedRunners.push_back(std::this_thread::get_id());
+    finished.push_back(std::this_thread::get_id());
     return true;
+}
+
+void Lane::stop() {
+    std::vector<std::thread> ending;
+    {
+        std::lock_guard lock(mutex);
+        work.reset();
+        ending.swap(runners);
+        finished.clear();
+    }
+    context.stop();
+    for (std::thread& thread : ending)
+        thread.join();
+    runnerCount = 0;
+}
+
+void ServerCore::startPool() {
+    {
+        std::lock_guard lock(watchMutex);
+        watchStop = false;
+    }
+    for (auto& lane : lanes)
+        lane->start();
+}
+
+void ServerCore::startWatcher() {
+    std::lock_guard lock(watchMutex);
+    if (watching || watchStop)
+        return;
+    if (watcher.joinable())
+        watcher.join(); // the previous one has ended (it clears watching as its last step)
+    try {
+        watcher = std::thread([this] { watchLanes(); });
+        watching = true;
+    } catch (const std::system_error&) {
+        // Without a watcher blocked handlers only hold up their own lane for longer.
+    }
+}
+
+void ServerCore::watchLanes() {
+    constexpr auto kLook = std::chrono::milliseconds(10);
+    constexpr int kStalledLooks = 2;
+    constexpr int kQuietLooks = 100;
+    std::unique_lock lock(watchMutex);
+    int quiet = 0;
+    while (!watchStop) {
+        watchWake.wait_for(lock, kLook);
+        if (watchStop)
+            break;
+        bool active = false;
+        for (auto& lanePtr : lanes) {
+            Lane& lane = *lanePtr;
+            const std::uint64_t handled = lane.handled.load();
+            const std::size_t busy = lane.inHandlers.load();
+            active = active || busy > 0 || handled != lane.seenHandled;
+            const bool stalled =
+                busy > 0 && busy >= lane.runnerCount.load() && handled == lane.seenHandled;
+            lane.stalledLooks = stalled ? lane.stalledLooks + 1 : 0;
+            lane.seenHandled = handled;
+            if (lane.stalledLooks >= kStalledLooks) {
+                lane.stalledLooks = 0;
+                std::lock_guard laneLock(lane.mutex);
+                if (lane.work)
+                    lane.addRunner();
+            }
+        }
+        quiet = active ? 0 : quiet + 1;
+        if (quiet >= kQuietLooks) {
+            // A handler entered after this test sees watching cleared and starts a new watcher
+            // (it waits for watchMutex); one entered before it is seen here.
+            watching = false;
+            bool entered = false;
+            for (auto& lanePtr : lanes)
+                entered = entered || lanePtr->inHandlers.load() > 0;
+            if (!entered)
+                return;
+            watching = true;
+            quiet = 0;
+        }
+    }
+    watching = false;
+}
+
+void ServerCore::stopWatcher() {
+    {
+        std::lock_guard lock(watchMutex);
+        watchStop = true;
+    }
+    watchWake.notify_all();
+    if (watcher.joinable())
+        watcher.join();
 }
 
 // With every connection gone: ends the pool threads and closes the listening socket.
 void ServerCore::stopPool() {
-    std::vector<std::thread> ending;
-    {
-        std::lock_guard lock(mutex);
-        poolWork.reset();
-        ending.swap(runners);
-        finishedRunners.clear();
-    }
-    pool.stop();
-    for (std::thread& thread : ending)
-        thread.join();
-    runnerCount = 0;
+    stopWatcher();
+    for (auto& lane : lanes)
+        lane->stop();
     // No thread runs the pool now.
     beast::error_code ec;
     acceptor.close(ec);
@@ -729,25 +949,27 @@ void ServerCore::stopPool() {
 }
 
 void ServerCore::acceptNext() {
-    acceptor.async_accept(net::make_strand(pool), [this](beast::error_code ec,
-                                                          tcp::socket socket) {
-        if (ec == net::error::operation_aborted || !acceptor.is_open())
-            return;
-        if (ec) {
-            // Out of descriptors or memory, for instance: try again shortly instead of spinning.
-            retryTimer.expires_after(std::chrono::milliseconds(100));
-            retryTimer.async_wait([this](beast::error_code waited) {
-                if (!waited && acceptor.is_open())
-                    acceptNext();
-            });
-            return;
-        }
-        onAccepted(std::move(socket));
-        acceptNext();
-    });
+    Lane& lane = *lanes[nextLane++ % lanes.size()];
+    acceptor.async_accept(net::make_strand(lane.context),
+                          [this, &lane](beast::error_code ec, tcp::socket socket) {
+                              if (ec == net::error::operation_aborted || !acceptor.is_open())
+                                  return;
+                              if (ec) {
+                                  // Out of descriptors or memory, for instance: try again shortly
+                                  // instead of spinning.
+                                  retryTimer.expires_after(std::chrono::milliseconds(100));
+                                  retryTimer.async_wait([this](beast::error_code waited) {
+                                      if (!waited && acceptor.is_open())
+                                          acceptNext();
+                                  });
+                                  return;
+                              }
+                              onAccepted(lane, std::move(socket));
+                              acceptNext();
+                          });
 }
 
-void ServerCore::onAccepted(tcp::socket socket) {
+void ServerCore::onAccepted(Lane& lane, tcp::socket socket) {
     std::shared_ptr<Connection> connection;
     {
         std::lock_guard lock(mutex);
@@ -773,7 +995,7 @@ void ServerCore::onAccepted(tcp::socket socket) {
         const std::uint64_t id = nextId++;
         ++open;
         try {
-            connection = std::make_shared<Connection>(*this, id, std::move(socket));
+            connection = std::make_shared<Connection>(*this, lane, id, std::move(socket));
         } catch (...) {
             // Out of memory: the connection is dropped, the server keeps running.
             --open;

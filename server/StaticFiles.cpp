@@ -111,15 +111,20 @@ namespace {
 // walk gives the same answer as long as every component is still the same directory (or, the
 // last one, the same regular file). Each is looked up again with one lstat per request, so a
 // component replaced by a link, a renamed folder or a deleted or changed file is seen at once.
-// Paths that pass through links are resolved in full at every request.
+// Paths that pass through links are resolved in full at every request. A folder is known by its
+// device, inode and type alone: its times change whenever any entry in it does (a busy /tmp all
+// the time), while what the walk finds below it depends only on the next component, which is
+// looked up itself.
 struct ComponentIdentity {
     std::string path;
     struct stat info {};
 };
 
 bool sameEntry(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mode == b.st_mode &&
-           a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+    const bool sameObject = a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mode == b.st_mode;
+    if (S_ISDIR(a.st_mode))
+        return sameObject;
+    return sameObject && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
            a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
            a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
@@ -167,9 +172,10 @@ class ResolvedPaths {
         for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
             ComponentIdentity component;
             component.path = path.substr(0, slash);
-            if (::lstat(component.path.c_str(), &component.info) != 0 || !settled(component.info))
-                return;
             const bool last = slash == std::string::npos;
+            if (::lstat(component.path.c_str(), &component.info) != 0 ||
+                (last && !settled(component.info)))
+                return;
             if (last ? !S_ISREG(component.info.st_mode) : !S_ISDIR(component.info.st_mode))
                 return;
             entry->components.push_back(std::move(component));
