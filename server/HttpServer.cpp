@@ -1,10 +1,4 @@
-// The listener and the life of one connection. Connections are served asynchronously on a pool of
-// threads (one per core, at least two), each connection on a strand of its own; a request's
-// handler runs on the pool thread that read the request. Accepting runs on a thread of its own,
-// so that a full server still answers 503 (or makes room) while every pool thread is inside a
-// handler; and a handler that blocks (the request guard makes requests wait for each other while
-// auto-sort is on, tests hold handlers on purpose) brings one more thread into the pool, so that
-// there is always a thread left to serve the network.
+// The listener and the life of one connection (see HttpServer.h for how threads are used).
 
 #include "server/HttpServer.h"
 
