@@ -21,8 +21,8 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <condition_variable>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -506,7 +506,10 @@ void Connection::setHeaders(http::response<Body>& message, const HttpResponse& r
 namespace {
 
 bool headerClean(std::string_view text) {
-    return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+    for (const char c : text)
+        if (c == '\r' || c == '\n' || c == '\0')
+            return false;
+    return true;
 }
 
 std::string_view trimmedValue(std::string_view value) {
@@ -558,9 +561,8 @@ std::string fastHead(const HttpResponse& response, unsigned version, bool keepAl
         set("Connection", "close");
     char length[24] = {};
     if (contentLength) {
-        const int written = std::snprintf(length, sizeof length, "%llu",
-                                          static_cast<unsigned long long>(*contentLength));
-        set("Content-Length", std::string_view(length, static_cast<std::size_t>(written)));
+        const auto end = std::to_chars(length, length + sizeof length, *contentLength).ptr;
+        set("Content-Length", std::string_view(length, static_cast<std::size_t>(end - length)));
     }
 
     const std::string_view reason = http::obsolete_reason(static_cast<http::status>(status));
