@@ -23,11 +23,13 @@
 #include <cerrno>
 #include <charconv>
 #include <condition_variable>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <pthread.h>
 #include <sstream>
 #include <sys/sendfile.h>
 #include <thread>
@@ -725,9 +727,17 @@ void Connection::sendFileSteps() {
         }
         if (n == 0)
             return (this->*done_)(false); // the file shrank: the promised length cannot be kept
-        if (errno == EINTR)
+        const int error = errno;
+        if (error == EINTR)
             continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
+        if (error == EPIPE) {
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            const timespec none{};
+            ::sigtimedwait(&pipe, nullptr, &none);
+        }
+        if (error != EAGAIN && error != EWOULDBLOCK)
             return (this->*done_)(false);
         const std::uint64_t generation = ++writeGeneration_;
         writeTimer_.expires_after(limits_.idleTimeout);
@@ -817,6 +827,13 @@ void Lane::addRunner() {
 }
 
 void Lane::run() {
+    // sendfile has no flag against SIGPIPE: a client that leaves during a large file must end its
+    // connection (EPIPE), not the process. The signal stays blocked on the pool's threads, and
+    // one raised is taken back where the error is seen.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     for (;;) {
         try {
             while (context.run_one() > 0)

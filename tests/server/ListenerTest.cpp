@@ -293,6 +293,26 @@ TEST(Listener, AFileThatShrinksWhileSentEndsTheConnection) {
     }
 }
 
+// Clients that leave in the middle of a large file end their own connection, not the server.
+TEST(Listener, ClientsLeavingDuringALargeFileLeaveTheServerServing) {
+    const test::TempDir dir;
+    const auto file = dir.write("big.bin", std::string(8 << 20, 'x'));
+    HttpServer server([&](const HttpRequest& request) {
+        if (request.document == "/small")
+            return textAnswer("ok");
+        HttpResponse response;
+        response.file = FileBody{file, 0, 8 << 20};
+        return response;
+    });
+    server.start("127.0.0.1", 0);
+    for (int i = 0; i < 40; ++i) {
+        RawClient client(server.port());
+        ASSERT_TRUE(client.send("GET /big HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+        EXPECT_FALSE(client.readOnce(5s).empty());
+    } // closed with most of the file unread
+    EXPECT_EQ(httpGet(server.port(), "/small").body, "ok");
+}
+
 // Handlers may block (the request guard makes them wait for each other, tests hold them): while
 // some do, even more of them than the server has threads, every other connection is still
 // answered.
