@@ -199,11 +199,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void finish();
     void closeSocket();
 
-    // Removes the connection from the server when it is gone; declared first, so that it runs
-    // after every other member (the socket above all) has been destroyed.
+    // Read by the accepting side as long as the connection is registered, so it outlives the
+    // registration.
+    std::atomic<std::int64_t> waitingSince_{0};
+    // Removes the connection from the server when it is gone; declared before the other members,
+    // so that it runs after they (the socket above all) have been destroyed. Armed only once the
+    // connection is built whole.
     struct Registration {
         ServerCore& core;
         std::uint64_t id;
+        bool armed = false;
         ~Registration();
     } registration_;
     ServerCore& core_;
@@ -212,7 +217,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
     beast::tcp_stream stream_;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
-    std::atomic<std::int64_t> waitingSince_{0};
     Clock::time_point bodyDue_{};
     bool keepAlive_ = false;
     // What is being written: one of the messages, what the handler gave (its body bytes stay
@@ -320,6 +324,8 @@ struct ServerCore {
 };
 
 Connection::Registration::~Registration() {
+    if (!armed)
+        return;
     // Nothing of the connection is touched after the count drops: stop() may go on then.
     std::lock_guard lock(core.mutex);
     core.connections.erase(id);
@@ -334,6 +340,7 @@ Connection::Connection(ServerCore& core, Lane& lane, std::uint64_t id, tcp::sock
     // other would otherwise wait for the client's delayed acknowledgement (40 ms).
     beast::error_code ec;
     stream_.socket().set_option(tcp::no_delay(true), ec);
+    registration_.armed = true;
 }
 
 void Connection::start() {
@@ -481,8 +488,11 @@ void Connection::afterAnswer(bool written) {
     piece_ = std::string();
     if (!written || !keepAlive_)
         return finish();
-    if (parser_ && parser_->is_header_done() && !parser_->is_done())
-        return readBody(); // the answer was 100 Continue
+    if (parser_ && parser_->is_header_done() && !parser_->is_done()) {
+        // The answer was 100 Continue: the body's time starts now.
+        bodyDue_ = Clock::now() + limits_.bodyGrace;
+        return readBody();
+    }
     response_ = HttpResponse{};
     readHeader();
 }
@@ -983,7 +993,7 @@ void ServerCore::acceptNext() {
 }
 
 void ServerCore::onAccepted(Lane& lane, tcp::socket socket) {
-    std::shared_ptr<Connection> connection;
+    std::uint64_t id = 0;
     {
         std::lock_guard lock(mutex);
         if (stopping)
@@ -1005,16 +1015,24 @@ void ServerCore::onAccepted(Lane& lane, tcp::socket socket) {
             socket.close(ec);
             return;
         }
-        const std::uint64_t id = nextId++;
+        id = nextId++;
         ++open;
-        try {
-            connection = std::make_shared<Connection>(*this, lane, id, std::move(socket));
-        } catch (...) {
-            // Out of memory: the connection is dropped, the server keeps running.
-            --open;
-            return;
-        }
+    }
+    std::shared_ptr<Connection> connection;
+    try {
+        connection = std::make_shared<Connection>(*this, lane, id, std::move(socket));
+    } catch (...) {
+        // Out of memory: the connection is dropped, the server keeps running.
+        std::lock_guard lock(mutex);
+        --open;
+        allClosed.notify_all();
+        return;
+    }
+    {
+        std::lock_guard lock(mutex);
         connections.emplace(id, connection.get());
+        if (stopping) // stop() has not seen it: it ends at once
+            connection->abort();
     }
     connection->start();
 }
