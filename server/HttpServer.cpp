@@ -1,15 +1,15 @@
-// The listener and the life of one connection. Each connection has its own thread and its own
-// io_context, so that every network operation can run under a deadline (Beast's tcp_stream)
-// while the connection still reads as one straight function.
+// The listener and the life of one connection (see HttpServer.h for how threads are used).
 
 #include "server/HttpServer.h"
 
 #include "server/PageSkeleton.h"
 #include "server/RequestHandler.h"
 
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/empty_body.hpp>
@@ -17,15 +17,24 @@
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <condition_variable>
+#include <csignal>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <pthread.h>
+#include <sstream>
+#include <sys/sendfile.h>
 #include <thread>
+#include <unistd.h>
+#include <variant>
 
 namespace pelotest {
 
@@ -37,6 +46,9 @@ using tcp = net::ip::tcp;
 namespace {
 
 constexpr std::size_t kFileChunk = 64 * 1024;
+// The most one sendfile call passes at once, so that one large file does not keep its thread
+// from the other connections for long.
+constexpr std::size_t kSendfileStep = 1024 * 1024;
 // After an error answer the server reads (and drops) what the client still sends for a moment,
 // so that closing does not reset the connection before the client has read the answer.
 constexpr std::chrono::milliseconds kLingerTime{1000};
@@ -72,10 +84,6 @@ HttpResponse errorResponse(int status, std::string message) {
     return response;
 }
 
-struct Outcome {
-    bool keepAlive = false;
-};
-
 // Requests whose framing the server does not take: HTTP/1.1 requires a Host field, and a body
 // in any transfer coding but chunked could not be read correctly.
 template <typename Header>
@@ -95,28 +103,44 @@ std::optional<std::pair<http::status, std::string>> checkFraming(const Header& h
     return std::nullopt;
 }
 
+// A file descriptor closed with its owner.
+class FileHandle {
+  public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : fd_(fd) {}
+    FileHandle(FileHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileHandle& operator=(FileHandle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    ~FileHandle() { reset(); }
+    void reset() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+    int get() const { return fd_; }
+
+  private:
+    int fd_ = -1;
+};
+
 } // namespace
 
+struct ServerCore;
+struct Lane;
+
 // One connection: reads requests, lets the handler answer them and writes the answers, until the
-// client or an error ends it, the idle time passes or the server stops.
-class Connection {
+// client or an error ends it, the idle time passes or the server stops. Every step runs on the
+// connection's strand; other threads reach it only through evict() and abort().
+class Connection : public std::enable_shared_from_this<Connection> {
   public:
-    Connection(const HttpServer::Handler& handler, const ServerLimits& limits,
-               std::unique_ptr<net::io_context> context, tcp::socket socket)
-        : handler_(handler), limits_(limits), context_(std::move(context)),
-          stream_(std::move(socket)) {
-        // Answers go out as soon as they are written: a header and a body written one after the
-        // other would otherwise wait for the client's delayed acknowledgement (40 ms).
-        beast::error_code ec;
-        stream_.socket().set_option(tcp::no_delay(true), ec);
-    }
+    Connection(ServerCore& core, Lane& lane, std::uint64_t id, tcp::socket socket);
 
-    ~Connection() {
-        beast::error_code ec;
-        stream_.socket().close(ec);
-    }
-
-    void run();
+    void start();
 
     // Since when the connection has been waiting for (the header of) its next request, or its
     // body has been lagging behind the minimum rate, in steady-clock ticks (a later time while a
@@ -130,150 +154,296 @@ class Connection {
         abort();
     }
 
-    // From another thread: closes the socket on the connection's own thread as soon as it waits
-    // for the network, which ends any read or write in progress.
+    // From another thread: closes the socket on the connection's strand as soon as it waits for
+    // the network, which ends any read or write in progress.
     void abort() {
-        net::post(*context_, [this] {
-            beast::error_code ec;
-            stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
-            stream_.socket().close(ec);
-        });
+        // The reference moves into the posted step, so that the connection never ends here, where
+        // the server's mutex may be held.
+        if (auto self = weak_from_this().lock())
+            net::post(stream_.get_executor(), [self = std::move(self)] { self->closeSocket(); });
     }
 
   private:
-    // Runs one asynchronous operation to its end (or its deadline) on this thread.
-    template <typename Start>
-    beast::error_code await(Start&& start) {
-        beast::error_code result = net::error::operation_aborted;
-        start([&result](beast::error_code ec, std::size_t) { result = ec; });
-        context_->restart();
-        context_->run();
-        return result;
-    }
+    using EmptyMessage = http::response<http::empty_body>;
+    using Done = void (Connection::*)(bool written);
 
-    beast::error_code writeAll(net::const_buffer data) {
-        stream_.expires_after(limits_.idleTimeout);
-        return await([&](auto done) { net::async_write(stream_, data, done); });
-    }
+    void readHeader();
+    void onHeader(beast::error_code ec);
+    void readBody();
+    void onBody(beast::error_code ec, std::size_t got);
+    void onRequest(beast::error_code ec);
+    void answer();
+    void afterAnswer(bool written);
 
+    // Each sends one answer and then calls done with whether it was written whole. Text and
+    // file responses take what they send from response (a large page is not copied once more).
+    void writeText(HttpResponse& response, unsigned version, bool keepAlive, bool headOnly,
+                   Done done);
+    void writeFile(HttpResponse& response, unsigned version, bool keepAlive, bool headOnly,
+                   Done done);
     template <typename Message>
-    beast::error_code writeMessage(Message& message) {
-        stream_.expires_after(limits_.idleTimeout);
-        return await([&](auto done) { http::async_write(stream_, message, done); });
-    }
-
-    bool serveOne();
-    beast::error_code readBody(http::request_parser<http::string_body>& parser);
-    Outcome answer(const http::request<http::string_body>& wire);
-    // Takes the body of response (so a large page is not copied once more).
-    bool writeTextResponse(HttpResponse& response, unsigned version, bool keepAlive, bool headOnly);
-    bool writeFileResponse(const HttpResponse& response, unsigned version, bool keepAlive,
-                           bool headOnly);
+    void send(Message message, Done done);
+    void composeHead(const HttpResponse& response, unsigned version, bool keepAlive,
+                     std::optional<std::uint64_t> contentLength);
+    void sendHead(std::string_view body, Done done);
+    void afterFileHead(bool written);
+    void sendFileSteps();
+    void onWritable(beast::error_code ec);
     template <typename Body>
     void setHeaders(http::response<Body>& message, const HttpResponse& response, bool keepAlive);
-    void refuse(http::status status, std::string message, unsigned version);
-    void lingeringClose();
 
-    const HttpServer::Handler& handler_;
+    void refuse(http::status status, std::string message, unsigned version);
+    void afterRefusal(bool written);
+    void lingeringClose();
+    void lingerStep();
+    void finish();
+    void closeSocket();
+
+    // Read by the accepting side as long as the connection is registered, so it outlives the
+    // registration.
+    std::atomic<std::int64_t> waitingSince_{0};
+    // Removes the connection from the server when it is gone; declared before the other members,
+    // so that it runs after they (the socket above all) have been destroyed. Armed only once the
+    // connection is built whole.
+    struct Registration {
+        ServerCore& core;
+        std::uint64_t id;
+        bool armed = false;
+        ~Registration();
+    } registration_;
+    ServerCore& core_;
+    Lane& lane_;
     const ServerLimits& limits_;
-    std::unique_ptr<net::io_context> context_;
     beast::tcp_stream stream_;
     beast::flat_buffer buffer_;
-    std::atomic<std::int64_t> waitingSince_{0};
+    std::optional<http::request_parser<http::string_body>> parser_;
+    Clock::time_point bodyDue_{};
+    bool keepAlive_ = false;
+    // What is being written: one of the messages, what the handler gave (its body bytes stay
+    // alive here), and for a large file its descriptor and what is left of it.
+    std::variant<std::monostate, EmptyMessage> message_;
+    std::string head_;
+    std::string piece_; // a small file read now
+    Done fileDone_ = nullptr;
+    HttpResponse response_;
+    Done done_ = nullptr;
+    FileHandle file_;
+    off_t fileOffset_ = 0;
+    std::uint64_t fileLeft_ = 0;
+    net::steady_timer writeTimer_;
+    std::uint64_t writeGeneration_ = 0;
+    std::unique_ptr<std::array<char, 16 * 1024>> sink_;
+    std::size_t drained_ = 0;
 };
 
-void Connection::run() {
-    while (serveOne()) {
+// One thread of the pool with its own event loop. A connection stays on the lane that accepted
+// it, so that its steps never wake another thread. A handler that blocks would hold up the other
+// connections of its lane (and, on the first lane, accepting): a watcher gives a lane whose every
+// thread has been inside a handler for a while one more thread, which ends again once a handler
+// has returned.
+struct Lane {
+    net::io_context context;
+    std::optional<net::executor_work_guard<net::io_context::executor_type>> work;
+    std::atomic<std::size_t> inHandlers{0};
+    std::atomic<std::uint64_t> handled{0};
+    std::atomic<std::size_t> runnerCount{0};
+    std::mutex mutex; // guards what follows
+    std::vector<std::thread> runners;
+    std::vector<std::thread::id> finished; // ended, not yet joined
+    // The watcher's own record: handled at its last look, and for how many looks in a row every
+    // thread was inside a handler with none ending.
+    std::uint64_t seenHandled = 0;
+    int stalledLooks = 0;
+
+    void start();
+    void addRunner(); // with mutex held
+    void run();
+    bool leavesAsSurplus();
+    void stop();
+
+    void leaveHandler() {
+        handled.fetch_add(1);
+        inHandlers.fetch_sub(1);
     }
-    beast::error_code ec;
-    stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+};
+
+// What the server and its connections share.
+struct ServerCore {
+    ServerCore(HttpServer::Handler handler, ServerLimits limits)
+        : handler(std::move(handler)), limits(limits) {}
+
+    static std::vector<std::unique_ptr<Lane>> makeLanes() {
+        std::vector<std::unique_ptr<Lane>> made;
+        const std::size_t count = std::max(2u, std::thread::hardware_concurrency());
+        for (std::size_t i = 0; i < count; ++i)
+            made.push_back(std::make_unique<Lane>());
+        return made;
+    }
+
+    const HttpServer::Handler handler;
+    const ServerLimits limits;
+
+    std::vector<std::unique_ptr<Lane>> lanes = makeLanes();
+    // The listening socket and its retry timer live on a strand of the first lane.
+    net::strand<net::io_context::executor_type> acceptStrand{lanes.front()->context.get_executor()};
+    tcp::acceptor acceptor{acceptStrand};
+    net::steady_timer retryTimer{acceptStrand};
+    std::size_t nextLane = 0; // on the accepting strand
+    std::uint16_t boundPort = 0;
+    bool started = false;
+
+    std::mutex mutex; // guards what follows
+    std::condition_variable allClosed;
+    std::map<std::uint64_t, Connection*> connections;
+    std::size_t open = 0; // connections not yet destroyed
+    std::uint64_t nextId = 0;
+    bool stopping = false;
+
+    // The watcher runs only while requests come in: it ends after a quiet second and is started
+    // again by the next request.
+    std::mutex watchMutex;
+    std::condition_variable watchWake;
+    std::thread watcher;
+    std::atomic<bool> watching{false};
+    bool watchStop = false; // with watchMutex
+
+    void enterHandler(Lane& lane) {
+        lane.inHandlers.fetch_add(1);
+        if (!watching.load())
+            startWatcher();
+    }
+    void startWatcher();
+    void watchLanes();
+    void stopWatcher();
+
+    void startPool();
+    void stopPool();
+    void acceptNext();
+    void onAccepted(Lane& lane, tcp::socket socket);
+    bool evictLongestWaiting();
+};
+
+Connection::Registration::~Registration() {
+    if (!armed)
+        return;
+    // Nothing of the connection is touched after the count drops: stop() may go on then.
+    std::lock_guard lock(core.mutex);
+    core.connections.erase(id);
+    --core.open;
+    core.allClosed.notify_all();
 }
 
-// Reads one request and answers it; false when the connection is to be closed.
-bool Connection::serveOne() {
-    http::request_parser<http::string_body> parser;
-    parser.header_limit(static_cast<std::uint32_t>(limits_.maxHeaderBytes));
-    parser.body_limit(limits_.maxBodyBytes);
+Connection::Connection(ServerCore& core, Lane& lane, std::uint64_t id, tcp::socket socket)
+    : registration_{core, id}, core_(core), lane_(lane), limits_(core.limits),
+      stream_(std::move(socket)), writeTimer_(stream_.get_executor()) {
+    // Answers go out as soon as they are written: a header and a body written one after the
+    // other would otherwise wait for the client's delayed acknowledgement (40 ms).
+    beast::error_code ec;
+    stream_.socket().set_option(tcp::no_delay(true), ec);
+    registration_.armed = true;
+}
 
-    // One deadline covers the whole header, so a client that trickles bytes cannot hold the
-    // connection longer than one that sends nothing; the body has its own rule (readBody).
+void Connection::start() {
+    net::post(stream_.get_executor(), [self = shared_from_this()] { self->readHeader(); });
+}
+
+void Connection::closeSocket() {
+    beast::error_code ec;
+    stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
+    stream_.socket().close(ec);
+}
+
+void Connection::finish() {
+    beast::error_code ec;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+    // The socket closes when the last handler holding the connection has returned.
+}
+
+// Reads the header of the next request. One deadline covers the whole header, so a client that
+// trickles bytes cannot hold the connection longer than one that sends nothing; the body has its
+// own rule (readBody).
+void Connection::readHeader() {
+    parser_.emplace();
+    parser_->header_limit(static_cast<std::uint32_t>(limits_.maxHeaderBytes));
+    parser_->body_limit(limits_.maxBodyBytes);
     stream_.expires_after(limits_.idleTimeout);
     waitingSince_ = steadyNow();
-    beast::error_code ec =
-        await([&](auto done) { http::async_read_header(stream_, buffer_, parser, done); });
+    http::async_read_header(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
+}
+
+void Connection::onHeader(beast::error_code ec) {
     waitingSince_ = 0;
-    if (!ec) {
-        if (const auto refusal = checkFraming(parser.get())) {
-            refuse(refusal->first, refusal->second, parser.get().version());
-            return false;
-        }
+    if (ec || parser_->is_done()) {
+        if (!ec)
+            if (const auto refusal = checkFraming(parser_->get()))
+                return refuse(refusal->first, refusal->second, parser_->get().version());
+        return onRequest(ec);
     }
-    if (!ec && !parser.is_done()) {
-        auto& header = parser.get();
-        if (beast::iequals(header[http::field::expect], "100-continue")) {
-            http::response<http::empty_body> go{http::status::continue_, header.version()};
-            if (writeMessage(go))
-                return false;
-        }
-        ec = readBody(parser);
+    auto& header = parser_->get();
+    if (const auto refusal = checkFraming(header))
+        return refuse(refusal->first, refusal->second, header.version());
+    bodyDue_ = Clock::now() + limits_.bodyGrace;
+    if (beast::iequals(header[http::field::expect], "100-continue")) {
+        keepAlive_ = true;
+        send(EmptyMessage{http::status::continue_, header.version()}, &Connection::afterAnswer);
+        // afterAnswer reads on: the body, as the parser is not done yet.
+        return;
     }
-    const unsigned version = parser.is_header_done() ? parser.get().version() : 11;
-    if (ec == http::error::header_limit) {
-        refuse(http::status::request_header_fields_too_large, "Request header too large\n",
-               version);
-        return false;
-    }
-    if (ec == http::error::body_limit) {
-        refuse(http::status::payload_too_large, "Request body too large\n", version);
-        return false;
-    }
-    if (ec && ec.category() == beast::error_code(http::error::bad_target).category() &&
-        ec != http::error::end_of_stream && ec != http::error::partial_message) {
-        refuse(http::status::bad_request, "Bad request\n", version);
-        return false;
-    }
-    if (ec) // end of stream, timeout, reset, server stopping
-        return false;
-    return answer(parser.get()).keepAlive;
+    readBody();
 }
 
 // Reads the body no slower than the minimum rate (see ServerLimits::bodyGrace).
-beast::error_code Connection::readBody(http::request_parser<http::string_body>& parser) {
+void Connection::readBody() {
     const auto grace = limits_.bodyGrace;
     const auto stall = std::min<Clock::duration>(kBodyStall, grace / 2);
-    Clock::time_point due = Clock::now() + grace;
-    while (!parser.is_done()) {
-        waitingSince_ = (due - grace + stall).time_since_epoch().count();
-        stream_.expires_at(due);
-        std::size_t got = 0;
-        const beast::error_code ec = await([&](auto done) {
-            http::async_read_some(stream_, buffer_, parser,
-                                  [&got, done](beast::error_code e, std::size_t n) mutable {
-                                      got = n;
-                                      done(e, n);
-                                  });
-        });
-        if (ec) {
-            waitingSince_ = 0;
-            return ec;
-        }
-        const auto earned = std::chrono::microseconds(static_cast<std::int64_t>(
-            got * 1'000'000 / std::max<std::uint64_t>(limits_.minBodyRate, 1)));
-        due = std::min(Clock::now() + grace, due + earned);
-    }
-    waitingSince_ = 0;
-    return {};
+    waitingSince_ = (bodyDue_ - grace + stall).time_since_epoch().count();
+    stream_.expires_at(bodyDue_);
+    http::async_read_some(stream_, buffer_, *parser_,
+                          [self = shared_from_this()](beast::error_code ec, std::size_t got) {
+                              self->onBody(ec, got);
+                          });
 }
 
-Outcome Connection::answer(const http::request<http::string_body>& wire) {
+void Connection::onBody(beast::error_code ec, std::size_t got) {
+    if (ec) {
+        waitingSince_ = 0;
+        return onRequest(ec);
+    }
+    const auto earned = std::chrono::microseconds(static_cast<std::int64_t>(
+        got * 1'000'000 / std::max<std::uint64_t>(limits_.minBodyRate, 1)));
+    bodyDue_ = std::min(Clock::now() + limits_.bodyGrace, bodyDue_ + earned);
+    if (!parser_->is_done())
+        return readBody();
+    waitingSince_ = 0;
+    onRequest({});
+}
+
+// The request is read whole (or reading it failed).
+void Connection::onRequest(beast::error_code ec) {
+    const unsigned version = parser_->is_header_done() ? parser_->get().version() : 11;
+    if (ec == http::error::header_limit)
+        return refuse(http::status::request_header_fields_too_large, "Request header too large\n",
+                      version);
+    if (ec == http::error::body_limit)
+        return refuse(http::status::payload_too_large, "Request body too large\n", version);
+    if (ec && ec.category() == beast::error_code(http::error::bad_target).category() &&
+        ec != http::error::end_of_stream && ec != http::error::partial_message)
+        return refuse(http::status::bad_request, "Bad request\n", version);
+    if (ec) // end of stream, timeout, reset, server stopping
+        return finish();
+    answer();
+}
+
+void Connection::answer() {
+    const auto& wire = parser_->get();
     const unsigned version = wire.version();
     const auto method = wire.method();
     if (method != http::verb::get && method != http::verb::post && method != http::verb::head) {
-        HttpResponse response = errorResponse(405, "Method not allowed\n");
-        response.setHeader("Allow", "GET, HEAD, POST");
-        writeTextResponse(response, version, false, false);
-        lingeringClose();
-        return {};
+        response_ = errorResponse(405, "Method not allowed\n");
+        response_.setHeader("Allow", "GET, HEAD, POST");
+        return writeText(response_, version, false, false, &Connection::afterRefusal);
     }
 
     std::vector<std::pair<std::string, std::string>> headers;
@@ -281,35 +451,50 @@ Outcome Connection::answer(const http::request<http::string_body>& wire) {
         headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
     const auto request = makeHttpRequest(std::string(wire.method_string()), wire.target(),
                                          wire.body(), std::move(headers));
-    if (!request) {
-        refuse(http::status::bad_request, "Bad request target\n", version);
-        return {};
-    }
+    if (!request)
+        return refuse(http::status::bad_request, "Bad request target\n", version);
+    keepAlive_ = wire.keep_alive();
     if (request->params.size() > limits_.maxParameters) {
-        HttpResponse refused;
-        refused.status = 413;
-        refused.contentType = "text/html";
-        refused.body =
+        response_ = HttpResponse{};
+        response_.status = 413;
+        response_.contentType = "text/html";
+        response_.body =
             refusalPage("413 Payload Too Large", "This request has more than " +
                                                      std::to_string(limits_.maxParameters) +
                                                      " parameters. Nothing was changed.");
-        return {writeTextResponse(refused, version, wire.keep_alive(), false) && wire.keep_alive()};
+        return writeText(response_, version, keepAlive_, false, &Connection::afterAnswer);
     }
 
-    HttpResponse response;
+    core_.enterHandler(lane_);
     try {
-        response = handler_(*request);
+        response_ = core_.handler(*request);
     } catch (const std::exception& e) {
-        response = errorResponse(500, e.what());
+        response_ = errorResponse(500, e.what());
     } catch (...) {
-        response = errorResponse(500, "Unknown error\n");
+        response_ = errorResponse(500, "Unknown error\n");
     }
+    lane_.leaveHandler();
 
-    const bool keepAlive = wire.keep_alive();
     const bool headOnly = method == http::verb::head;
-    const bool written = response.file ? writeFileResponse(response, version, keepAlive, headOnly)
-                                       : writeTextResponse(response, version, keepAlive, headOnly);
-    return {written && keepAlive};
+    if (response_.file)
+        writeFile(response_, version, keepAlive_, headOnly, &Connection::afterAnswer);
+    else
+        writeText(response_, version, keepAlive_, headOnly, &Connection::afterAnswer);
+}
+
+void Connection::afterAnswer(bool written) {
+    message_ = std::monostate{};
+    file_.reset();
+    piece_ = std::string();
+    if (!written || !keepAlive_)
+        return finish();
+    if (parser_ && parser_->is_header_done() && !parser_->is_done()) {
+        // The answer was 100 Continue: the body's time starts now.
+        bodyDue_ = Clock::now() + limits_.bodyGrace;
+        return readBody();
+    }
+    response_ = HttpResponse{};
+    readHeader();
 }
 
 template <typename Body>
@@ -330,199 +515,532 @@ void Connection::setHeaders(http::response<Body>& message, const HttpResponse& r
     message.keep_alive(keepAlive);
 }
 
-bool Connection::writeTextResponse(HttpResponse& response, unsigned version, bool keepAlive,
-                                   bool headOnly) {
-    if (response.status == 304 || response.status == 204 || response.status < 200) {
-        // These answers never have a body, so they carry no length either.
-        http::response<http::empty_body> message{http::status::ok, version};
-        setHeaders(message, response, keepAlive);
-        return !writeMessage(message);
-    }
-    if (headOnly) {
-        http::response<http::empty_body> message{http::status::ok, version};
-        setHeaders(message, response, keepAlive);
-        message.content_length(response.body.size());
-        return !writeMessage(message);
-    }
-    http::response<http::string_body> message{http::status::ok, version};
-    setHeaders(message, response, keepAlive);
-    message.body() = std::move(response.body);
-    message.prepare_payload();
-    return !writeMessage(message);
+namespace {
+
+bool headerClean(std::string_view text) {
+    for (const char c : text)
+        if (c == '\r' || c == '\n' || c == '\0')
+            return false;
+    return true;
 }
 
-// Sends the header, then the file piece by piece; the file is never held in memory whole.
-bool Connection::writeFileResponse(const HttpResponse& response, unsigned version, bool keepAlive,
-                                   bool headOnly) {
+std::string_view trimmedValue(std::string_view value) {
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+        value.remove_suffix(1);
+    return value;
+}
+
+// The response header as text, with the same fields in the same order as setHeaders and Beast's
+// serializer give, without building Beast's field table: a field set again replaces the earlier
+// one and moves to the end. Empty (the caller then lets Beast write it) when the response needs
+// what only Beast's rules cover: fields that frame the message (Connection, Content-Length,
+// Transfer-Encoding) set by the handler, text that headerSafe would change, a status beyond three
+// digits.
+std::string fastHead(const HttpResponse& response, unsigned version, bool keepAlive,
+                     std::optional<std::uint64_t> contentLength) {
+    const int status = response.status;
+    if (status < 100 || status > 999 || !headerClean(response.contentType))
+        return {};
+    std::array<std::pair<std::string_view, std::string_view>, 24> fields;
+    std::size_t count = 0;
+    const auto set = [&](std::string_view name, std::string_view value) {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < count; ++i)
+            if (!beast::iequals(fields[i].first, name))
+                fields[kept++] = fields[i];
+        count = kept;
+        fields[count++] = {name, trimmedValue(value)};
+    };
+    if (!response.contentType.empty())
+        set("Content-Type", response.contentType);
+    bool hasCacheControl = false;
+    for (const auto& [name, value] : response.headers) {
+        if (count + 4 > fields.size() || !headerClean(name) || !headerClean(value) ||
+            beast::iequals(name, "Connection") || beast::iequals(name, "Content-Length") ||
+            beast::iequals(name, "Transfer-Encoding"))
+            return {};
+        if (beast::iequals(name, "Cache-Control"))
+            hasCacheControl = true;
+        set(name, value);
+    }
+    if (!hasCacheControl && !response.file)
+        set("Cache-Control", "no-store");
+    if (version < 11 && keepAlive)
+        set("Connection", "keep-alive");
+    else if (version >= 11 && !keepAlive)
+        set("Connection", "close");
+    char length[24] = {};
+    if (contentLength) {
+        const auto end = std::to_chars(length, length + sizeof length, *contentLength).ptr;
+        set("Content-Length", std::string_view(length, static_cast<std::size_t>(end - length)));
+    }
+
+    const std::string_view reason = http::obsolete_reason(static_cast<http::status>(status));
+    std::size_t size = 13 + reason.size() + 4;
+    for (std::size_t i = 0; i < count; ++i)
+        size += fields[i].first.size() + fields[i].second.size() + 4;
+    std::string head;
+    head.reserve(size);
+    const char start[] = {'H',
+                          'T',
+                          'T',
+                          'P',
+                          '/',
+                          static_cast<char>('0' + version / 10),
+                          '.',
+                          static_cast<char>('0' + version % 10),
+                          ' ',
+                          static_cast<char>('0' + status / 100),
+                          static_cast<char>('0' + (status / 10) % 10),
+                          static_cast<char>('0' + status % 10),
+                          ' '};
+    head.append(start, sizeof start).append(reason).append("\r\n");
+    for (std::size_t i = 0; i < count; ++i)
+        head.append(fields[i].first).append(": ").append(fields[i].second).append("\r\n");
+    head.append("\r\n");
+    return head;
+}
+
+} // namespace
+
+void Connection::composeHead(const HttpResponse& response, unsigned version, bool keepAlive,
+                             std::optional<std::uint64_t> contentLength) {
+    head_ = fastHead(response, version, keepAlive, contentLength);
+    if (!head_.empty())
+        return;
+    EmptyMessage message{http::status::ok, version};
+    setHeaders(message, response, keepAlive);
+    if (contentLength)
+        message.content_length(*contentLength);
+    std::ostringstream text;
+    text << message.base();
+    head_ = std::move(text).str();
+}
+
+// Writes head_ and then body (which must stay alive until done is called) in one go.
+void Connection::sendHead(std::string_view body, Done done) {
+    done_ = done;
+    stream_.expires_after(limits_.idleTimeout);
+    const std::array<net::const_buffer, 2> buffers{net::buffer(head_),
+                                                   net::buffer(body.data(), body.size())};
+    net::async_write(stream_, buffers,
+                     [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                         (self.get()->*self->done_)(!ec);
+                     });
+}
+
+template <typename Message>
+void Connection::send(Message message, Done done) {
+    done_ = done;
+    Message& stored = message_.emplace<Message>(std::move(message));
+    stream_.expires_after(limits_.idleTimeout);
+    http::async_write(stream_, stored,
+                      [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                          (self.get()->*self->done_)(!ec);
+                      });
+}
+
+void Connection::writeText(HttpResponse& response, unsigned version, bool keepAlive, bool headOnly,
+                           Done done) {
+    if (response.status == 304 || response.status == 204 || response.status < 200) {
+        // These answers never have a body, so they carry no length either.
+        composeHead(response, version, keepAlive, std::nullopt);
+        return sendHead({}, done);
+    }
+    composeHead(response, version, keepAlive, response.body.size());
+    // The body stays alive in response until the write has ended.
+    sendHead(headOnly ? std::string_view{} : std::string_view(response.body), done);
+}
+
+// Sends the header, then the file: from the bytes the handler read (a small file, one write with
+// the header), read now (up to one piece), or passed from the file to the socket by the system
+// (sendfile) without ever being held in memory whole.
+void Connection::writeFile(HttpResponse& response, unsigned version, bool keepAlive, bool headOnly,
+                           Done done) {
     const FileBody& file = *response.file;
     if (file.bytes && file.offset + file.length <= file.bytes->size()) {
-        if (headOnly) {
-            http::response<http::empty_body> message{http::status::ok, version};
-            setHeaders(message, response, keepAlive);
-            message.content_length(file.length);
-            return !writeMessage(message);
-        }
-        http::response<http::string_body> message{http::status::ok, version};
-        setHeaders(message, response, keepAlive);
-        message.body().assign(*file.bytes, static_cast<std::size_t>(file.offset),
-                              static_cast<std::size_t>(file.length));
-        message.content_length(file.length);
-        return !writeMessage(message);
+        composeHead(response, version, keepAlive, file.length);
+        // The bytes stay alive in response until the write has ended.
+        return sendHead(headOnly ? std::string_view{}
+                                 : std::string_view(file.bytes->data() + file.offset,
+                                                    static_cast<std::size_t>(file.length)),
+                        done);
     }
-    std::ifstream in(file.path, std::ios::binary);
-    if (in)
-        in.seekg(static_cast<std::streamoff>(file.offset));
-    if (!in) {
+    FileHandle in(::open(file.path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) {
         const int error = errno;
         HttpResponse failed = errorResponse(500, "Cannot read " + file.path.string() + ": " +
                                                      std::strerror(error) + "\n");
-        return writeTextResponse(failed, version, keepAlive, headOnly);
+        response = std::move(failed);
+        return writeText(response, version, keepAlive, headOnly, done);
     }
 
     if (!headOnly && file.length <= kFileChunk) {
         // A small file leaves with its header in one write (one system call, one segment).
-        http::response<http::string_body> message{http::status::ok, version};
-        setHeaders(message, response, keepAlive);
-        std::string& body = message.body();
-        body.resize(static_cast<std::size_t>(file.length));
-        in.read(body.data(), static_cast<std::streamsize>(body.size()));
-        if (static_cast<std::uint64_t>(in.gcount()) != file.length)
-            return false; // the file shrank: the promised length cannot be kept, so close
-        message.content_length(file.length);
-        return !writeMessage(message);
+        piece_.resize(static_cast<std::size_t>(file.length));
+        std::size_t got = 0;
+        while (got < piece_.size()) {
+            const ssize_t n = ::pread(in.get(), piece_.data() + got, piece_.size() - got,
+                                      static_cast<off_t>(file.offset + got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return (this->*done)(false); // the file shrank: the length cannot be kept
+            got += static_cast<std::size_t>(n);
+        }
+        composeHead(response, version, keepAlive, file.length);
+        return sendHead(piece_, done);
     }
 
-    http::response<http::empty_body> message{http::status::ok, version};
-    setHeaders(message, response, keepAlive);
-    message.content_length(file.length);
-    if (writeMessage(message))
-        return false;
+    composeHead(response, version, keepAlive, file.length);
     if (headOnly)
-        return true;
+        return sendHead({}, done);
+    file_ = std::move(in);
+    fileOffset_ = static_cast<off_t>(file.offset);
+    fileLeft_ = file.length;
+    fileDone_ = done;
+    sendHead({}, &Connection::afterFileHead);
+}
 
-    std::vector<char> chunk(kFileChunk);
-    std::uint64_t left = file.length;
-    while (left > 0) {
-        const auto want = static_cast<std::streamsize>(std::min<std::uint64_t>(left, kFileChunk));
-        in.read(chunk.data(), want);
-        const std::streamsize got = in.gcount();
-        if (got <= 0)
-            return false; // the file shrank: the promised length cannot be kept, so close
-        if (writeAll(net::buffer(chunk.data(), static_cast<std::size_t>(got))))
-            return false;
-        left -= static_cast<std::uint64_t>(got);
+void Connection::afterFileHead(bool written) {
+    done_ = fileDone_;
+    if (!written)
+        return (this->*done_)(false);
+    sendFileSteps();
+}
+
+// Passes the rest of the file to the socket while it takes it, then waits (asynchronously, at
+// most the idle time) until it takes more.
+void Connection::sendFileSteps() {
+    const int socket = stream_.socket().native_handle();
+    beast::error_code ec;
+    stream_.socket().native_non_blocking(true, ec);
+    if (ec)
+        return (this->*done_)(false);
+    std::size_t sentNow = 0;
+    while (fileLeft_ > 0) {
+        const auto step =
+            static_cast<std::size_t>(std::min<std::uint64_t>(fileLeft_, kSendfileStep));
+        const ssize_t n = ::sendfile(socket, file_.get(), &fileOffset_, step);
+        if (n > 0) {
+            fileLeft_ -= static_cast<std::uint64_t>(n);
+            sentNow += static_cast<std::size_t>(n);
+            if (sentNow >= 4 * kSendfileStep && fileLeft_ > 0) {
+                // Lets the other connections of this thread have their turn.
+                net::post(stream_.get_executor(),
+                          [self = shared_from_this()] { self->sendFileSteps(); });
+                return;
+            }
+            continue;
+        }
+        if (n == 0)
+            return (this->*done_)(false); // the file shrank: the promised length cannot be kept
+        const int error = errno;
+        if (error == EINTR)
+            continue;
+        if (error == EPIPE) {
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            const timespec none{};
+            ::sigtimedwait(&pipe, nullptr, &none);
+        }
+        if (error != EAGAIN && error != EWOULDBLOCK)
+            return (this->*done_)(false);
+        const std::uint64_t generation = ++writeGeneration_;
+        writeTimer_.expires_after(limits_.idleTimeout);
+        writeTimer_.async_wait([self = shared_from_this(), generation](beast::error_code waited) {
+            if (!waited && generation == self->writeGeneration_) {
+                beast::error_code ignored;
+                self->stream_.socket().cancel(ignored);
+            }
+        });
+        stream_.socket().async_wait(
+            tcp::socket::wait_write,
+            [self = shared_from_this()](beast::error_code e) { self->onWritable(e); });
+        return;
     }
-    return true;
+    (this->*done_)(true);
+}
+
+void Connection::onWritable(beast::error_code ec) {
+    ++writeGeneration_; // a timer that has already fired no longer cancels anything
+    writeTimer_.cancel();
+    if (ec)
+        return (this->*done_)(false);
+    sendFileSteps();
 }
 
 void Connection::refuse(http::status status, std::string message, unsigned version) {
-    HttpResponse response = errorResponse(static_cast<int>(status), std::move(message));
-    if (writeTextResponse(response, version, false, false))
+    keepAlive_ = false;
+    response_ = errorResponse(static_cast<int>(status), std::move(message));
+    writeText(response_, version, false, false, &Connection::afterRefusal);
+}
+
+void Connection::afterRefusal(bool written) {
+    message_ = std::monostate{};
+    if (written)
         lingeringClose();
+    else
+        finish();
 }
 
 void Connection::lingeringClose() {
     beast::error_code ec;
     stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
-    std::array<char, 16 * 1024> sink{};
-    std::size_t drained = 0;
+    sink_ = std::make_unique<std::array<char, 16 * 1024>>();
+    drained_ = 0;
     stream_.expires_after(kLingerTime);
-    while (drained < kLingerBytes) {
-        std::size_t got = 0;
-        ec = await([&](auto done) {
-            stream_.async_read_some(net::buffer(sink),
-                                    [&got, done](beast::error_code e, std::size_t n) mutable {
-                                        got = n;
-                                        done(e, n);
-                                    });
-        });
-        if (ec)
-            break;
-        drained += got;
+    lingerStep();
+}
+
+void Connection::lingerStep() {
+    if (drained_ >= kLingerBytes)
+        return;
+    stream_.async_read_some(net::buffer(*sink_),
+                            [self = shared_from_this()](beast::error_code ec, std::size_t got) {
+                                if (ec)
+                                    return;
+                                self->drained_ += got;
+                                self->lingerStep();
+                            });
+}
+
+void Lane::start() {
+    context.restart();
+    work.emplace(context.get_executor());
+    inHandlers = 0;
+    std::lock_guard lock(mutex);
+    addRunner();
+    if (runners.empty())
+        throw std::runtime_error("Cannot start the threads of the HTTP server");
+}
+
+void Lane::addRunner() {
+    for (const std::thread::id id : finished) {
+        const auto it = std::find_if(runners.begin(), runners.end(),
+                                     [id](const std::thread& t) { return t.get_id() == id; });
+        if (it != runners.end()) {
+            it->join();
+            runners.erase(it);
+        }
+    }
+    finished.clear();
+    try {
+        runners.emplace_back([this] { run(); });
+        ++runnerCount;
+    } catch (const std::system_error&) {
+        // No thread to be had: the threads there are go on serving.
     }
 }
 
-struct HttpServer::Impl {
-    Impl(Handler handler, ServerLimits limits) : handler(std::move(handler)), limits(limits) {}
-
-    const Handler handler;
-    const ServerLimits limits;
-
-    net::io_context acceptContext;
-    tcp::acceptor acceptor{acceptContext};
-    net::steady_timer retryTimer{acceptContext};
-    std::thread acceptThread;
-    std::uint16_t boundPort = 0;
-    bool started = false;
-
-    std::mutex mutex; // guards what follows
-    std::condition_variable allClosed;
-    std::map<std::uint64_t, Connection*> connections;
-    std::size_t threads = 0; // connection threads still running
-    std::uint64_t nextId = 0;
-    bool stopping = false;
-
-    void acceptNext();
-    void onAccepted(std::unique_ptr<net::io_context> context, tcp::socket socket);
-    bool evictLongestWaiting();
-    void serve(std::uint64_t id, std::unique_ptr<net::io_context> context, tcp::socket socket);
-};
-
-void HttpServer::Impl::acceptNext() {
-    auto context = std::make_unique<net::io_context>(1);
-    auto socket = std::make_unique<tcp::socket>(*context);
-    tcp::socket& peer = *socket;
-    acceptor.async_accept(peer, [this, context = std::move(context),
-                                 socket = std::move(socket)](beast::error_code ec) mutable {
-        if (ec == net::error::operation_aborted || !acceptor.is_open())
+void Lane::run() {
+    // sendfile has no flag against SIGPIPE: a client that leaves during a large file must end its
+    // connection (EPIPE), not the process. The signal stays blocked on the pool's threads, and
+    // one raised is taken back where the error is seen.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    for (;;) {
+        try {
+            while (context.run_one() > 0)
+                if (leavesAsSurplus())
+                    return;
             return;
-        if (ec) {
-            // Out of descriptors or memory, for instance: try again shortly instead of spinning.
-            retryTimer.expires_after(std::chrono::milliseconds(100));
-            retryTimer.async_wait([this](beast::error_code waited) {
-                if (!waited && acceptor.is_open())
-                    acceptNext();
-            });
+        } catch (...) {
+            // A failure of one connection must not end the process; its socket closes with it,
+            // the thread serves the others.
+        }
+    }
+}
+
+// A thread added for a blocked handler ends once it is no longer needed.
+bool Lane::leavesAsSurplus() {
+    if (runnerCount.load() <= 1)
+        return false;
+    std::lock_guard lock(mutex);
+    if (runnerCount.load() <= 1 || inHandlers.load() + 1 >= runnerCount.load())
+        return false;
+    --runnerCount;
+    finished.push_back(std::this_thread::get_id());
+    return true;
+}
+
+void Lane::stop() {
+    std::vector<std::thread> ending;
+    {
+        std::lock_guard lock(mutex);
+        work.reset();
+        ending.swap(runners);
+        finished.clear();
+    }
+    context.stop();
+    for (std::thread& thread : ending)
+        thread.join();
+    runnerCount = 0;
+}
+
+void ServerCore::startPool() {
+    {
+        std::lock_guard lock(watchMutex);
+        watchStop = false;
+    }
+    for (auto& lane : lanes)
+        lane->start();
+}
+
+void ServerCore::startWatcher() {
+    std::lock_guard lock(watchMutex);
+    if (watching || watchStop)
+        return;
+    if (watcher.joinable())
+        watcher.join(); // the previous one has ended (it clears watching as its last step)
+    try {
+        watcher = std::thread([this] { watchLanes(); });
+        watching = true;
+    } catch (const std::system_error&) {
+        // Without a watcher blocked handlers only hold up their own lane for longer.
+    }
+}
+
+void ServerCore::watchLanes() {
+    constexpr auto kLook = std::chrono::milliseconds(10);
+    constexpr int kStalledLooks = 2;
+    constexpr int kQuietLooks = 100;
+    std::unique_lock lock(watchMutex);
+    int quiet = 0;
+    while (!watchStop) {
+        watchWake.wait_for(lock, kLook);
+        if (watchStop)
+            break;
+        bool active = false;
+        for (auto& lanePtr : lanes) {
+            Lane& lane = *lanePtr;
+            const std::uint64_t handled = lane.handled.load();
+            const std::size_t busy = lane.inHandlers.load();
+            active = active || busy > 0 || handled != lane.seenHandled;
+            const bool stalled =
+                busy > 0 && busy >= lane.runnerCount.load() && handled == lane.seenHandled;
+            lane.stalledLooks = stalled ? lane.stalledLooks + 1 : 0;
+            lane.seenHandled = handled;
+            if (lane.stalledLooks >= kStalledLooks) {
+                lane.stalledLooks = 0;
+                std::lock_guard laneLock(lane.mutex);
+                if (lane.work)
+                    lane.addRunner();
+            }
+        }
+        quiet = active ? 0 : quiet + 1;
+        if (quiet >= kQuietLooks) {
+            // A handler entered after this test sees watching cleared and starts a new watcher
+            // (it waits for watchMutex); one entered before it is seen here.
+            watching = false;
+            bool entered = false;
+            for (auto& lanePtr : lanes)
+                entered = entered || lanePtr->inHandlers.load() > 0;
+            if (!entered)
+                return;
+            watching = true;
+            quiet = 0;
+        }
+    }
+    watching = false;
+}
+
+void ServerCore::stopWatcher() {
+    {
+        std::lock_guard lock(watchMutex);
+        watchStop = true;
+    }
+    watchWake.notify_all();
+    if (watcher.joinable())
+        watcher.join();
+}
+
+// With every connection gone: ends the pool threads and closes the listening socket.
+void ServerCore::stopPool() {
+    stopWatcher();
+    for (auto& lane : lanes)
+        lane->stop();
+    // No thread runs the pool now.
+    beast::error_code ec;
+    acceptor.close(ec);
+    retryTimer.cancel();
+}
+
+void ServerCore::acceptNext() {
+    Lane& lane = *lanes[nextLane++ % lanes.size()];
+    acceptor.async_accept(net::make_strand(lane.context),
+                          [this, &lane](beast::error_code ec, tcp::socket socket) {
+                              if (ec == net::error::operation_aborted || !acceptor.is_open())
+                                  return;
+                              if (ec) {
+                                  // Out of descriptors or memory, for instance: try again shortly
+                                  // instead of spinning.
+                                  retryTimer.expires_after(std::chrono::milliseconds(100));
+                                  retryTimer.async_wait([this](beast::error_code waited) {
+                                      if (!waited && acceptor.is_open())
+                                          acceptNext();
+                                  });
+                                  return;
+                              }
+                              onAccepted(lane, std::move(socket));
+                              acceptNext();
+                          });
+}
+
+void ServerCore::onAccepted(Lane& lane, tcp::socket socket) {
+    std::uint64_t id = 0;
+    {
+        std::lock_guard lock(mutex);
+        if (stopping)
+            return;
+        if (open >= limits.maxConnections &&
+            (open >= limits.maxConnections + kEvictionsInFlight || !evictLongestWaiting())) {
+            // Answered at once, without a connection: the short reply fits the socket's send
+            // buffer.
+            static constexpr std::string_view busy = "HTTP/1.1 503 Service Unavailable\r\n"
+                                                     "Content-Type: text/plain\r\n"
+                                                     "Content-Length: 25\r\n"
+                                                     "Retry-After: 1\r\n"
+                                                     "Connection: close\r\n\r\n"
+                                                     "Too many connections, 503\n";
+            beast::error_code ec;
+            socket.non_blocking(true, ec);
+            socket.write_some(net::buffer(busy.data(), busy.size()), ec);
+            socket.shutdown(tcp::socket::shutdown_send, ec);
+            socket.close(ec);
             return;
         }
-        onAccepted(std::move(context), std::move(*socket));
-        acceptNext();
-    });
-}
-
-void HttpServer::Impl::onAccepted(std::unique_ptr<net::io_context> context, tcp::socket socket) {
-    std::lock_guard lock(mutex);
-    if (stopping)
-        return;
-    if (threads >= limits.maxConnections &&
-        (threads >= limits.maxConnections + kEvictionsInFlight || !evictLongestWaiting())) {
-        // Answered here without a thread: the short reply fits the socket's send buffer.
-        static constexpr std::string_view busy = "HTTP/1.1 503 Service Unavailable\r\n"
-                                                 "Content-Type: text/plain\r\n"
-                                                 "Content-Length: 25\r\n"
-                                                 "Retry-After: 1\r\n"
-                                                 "Connection: close\r\n\r\n"
-                                                 "Too many connections, 503\n";
-        beast::error_code ec;
-        socket.non_blocking(true, ec);
-        socket.write_some(net::buffer(busy.data(), busy.size()), ec);
-        socket.shutdown(tcp::socket::shutdown_send, ec);
-        socket.close(ec);
-        return;
+        id = nextId++;
+        ++open;
     }
-    const std::uint64_t id = nextId++;
+    std::shared_ptr<Connection> connection;
     try {
-        std::thread(&Impl::serve, this, id, std::move(context), std::move(socket)).detach();
-        ++threads;
-    } catch (const std::system_error&) {
-        // No thread to be had: the connection is dropped, the server keeps running.
+        connection = std::make_shared<Connection>(*this, lane, id, std::move(socket));
+    } catch (...) {
+        // Out of memory: the connection is dropped, the server keeps running.
+        std::lock_guard lock(mutex);
+        --open;
+        allClosed.notify_all();
+        return;
     }
+    {
+        std::lock_guard lock(mutex);
+        connections.emplace(id, connection.get());
+        if (stopping) // stop() has not seen it: it ends at once
+            connection->abort();
+    }
+    connection->start();
 }
 
 // Idle connections must not lock others out: at the limit, the connection that has waited longest
-// for a request is closed (its thread ends shortly) and the new one is served. With the mutex
-// held. False when every connection is busy with a request.
-bool HttpServer::Impl::evictLongestWaiting() {
+// for a request is closed (it ends shortly) and the new one is served. With the mutex held. False
+// when every connection is busy with a request.
+bool ServerCore::evictLongestWaiting() {
     Connection* oldest = nullptr;
     std::int64_t oldestSince = 0;
     const std::int64_t now = steadyNow();
@@ -539,30 +1057,9 @@ bool HttpServer::Impl::evictLongestWaiting() {
     return true;
 }
 
-void HttpServer::Impl::serve(std::uint64_t id, std::unique_ptr<net::io_context> context,
-                             tcp::socket socket) {
-    {
-        Connection connection(handler, limits, std::move(context), std::move(socket));
-        {
-            std::lock_guard lock(mutex);
-            if (stopping) {
-                connection.abort();
-            }
-            connections.emplace(id, &connection);
-        }
-        try {
-            connection.run();
-        } catch (...) {
-            // A failure of one connection must not end the process; the socket closes below.
-        }
-        std::lock_guard lock(mutex);
-        connections.erase(id);
-    }
-    // Nothing of this object is touched after the count drops: stop() may destroy it then.
-    std::lock_guard lock(mutex);
-    --threads;
-    allClosed.notify_all();
-}
+struct HttpServer::Impl : ServerCore {
+    using ServerCore::ServerCore;
+};
 
 HttpServer::HttpServer(AppState& state, Host& host, Router router, ServerLimits limits) {
     auto handler = std::make_shared<RequestHandler>(state, host, std::move(router));
@@ -601,47 +1098,54 @@ void HttpServer::start(const std::string& address, std::uint16_t port) {
         throw std::runtime_error("Cannot listen on " + where + ": " + ec.message());
     }
     impl_->boundPort = acceptor.local_endpoint().port();
-    impl_->started = true;
     {
         std::lock_guard lock(impl_->mutex);
         impl_->stopping = false;
     }
+    // Queued before any thread runs the pool, so nothing else touches the acceptor yet.
     impl_->acceptNext();
-    impl_->acceptThread = std::thread([this] { impl_->acceptContext.run(); });
+    try {
+        impl_->startPool();
+    } catch (...) {
+        impl_->stopPool();
+        throw;
+    }
+    impl_->started = true;
 }
 
 void HttpServer::stop() {
     if (!impl_->started)
         return;
-    stop(std::chrono::milliseconds::zero());
-    std::unique_lock lock(impl_->mutex);
-    impl_->allClosed.wait(lock, [this] { return impl_->threads == 0; });
-    lock.unlock();
-    impl_->acceptContext.restart();
+    if (stop(std::chrono::milliseconds::zero()))
+        return;
+    {
+        std::unique_lock lock(impl_->mutex);
+        impl_->allClosed.wait(lock, [this] { return impl_->open == 0; });
+    }
+    impl_->stopPool();
     impl_->started = false;
 }
 
 bool HttpServer::stop(std::chrono::milliseconds limit) {
     if (!impl_->started)
         return true;
-    if (impl_->acceptThread.joinable()) {
-        net::post(impl_->acceptContext, [this] {
-            beast::error_code ec;
-            impl_->acceptor.close(ec);
-            impl_->retryTimer.cancel();
-        });
-        impl_->acceptThread.join();
-    }
     std::unique_lock lock(impl_->mutex);
-    impl_->stopping = true;
+    if (!impl_->stopping) {
+        impl_->stopping = true;
+        net::post(impl_->acceptStrand, [core = impl_.get()] {
+            beast::error_code ec;
+            core->acceptor.close(ec);
+            core->retryTimer.cancel();
+        });
+    }
     for (auto& [id, connection] : impl_->connections)
         connection->abort();
     // A connection aborted while it waits for the network ends at once; one whose request is
     // still being handled ends when the handler returns.
-    if (!impl_->allClosed.wait_for(lock, limit, [this] { return impl_->threads == 0; }))
+    if (!impl_->allClosed.wait_for(lock, limit, [this] { return impl_->open == 0; }))
         return false;
     lock.unlock();
-    impl_->acceptContext.restart();
+    impl_->stopPool();
     impl_->started = false;
     return true;
 }

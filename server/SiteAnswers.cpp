@@ -132,8 +132,10 @@ std::shared_ptr<const CachedFile> readSmallFile(const fs::path& file) {
 void answerStaticFile(Exchange& ex) {
     // The caller has found an existing file (and resolved it, under the same lock); a caller
     // that has not is resolved here, so that nothing outside the static folder is ever sent.
-    const std::optional<fs::path> file =
-        ex.servableFile ? ex.servableFile : resolveServableFile(ex.paths);
+    std::optional<fs::path> resolvedHere;
+    if (!ex.servableFile)
+        resolvedHere = resolveServableFile(ex.paths);
+    const std::optional<fs::path>& file = ex.servableFile ? ex.servableFile : resolvedHere;
     if (!file) {
         answerNotFound(ex);
         return;

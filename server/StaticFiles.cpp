@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -85,10 +86,19 @@ constexpr std::array kContentTypes{
 } // namespace
 
 std::string_view contentTypeFor(std::string_view path) {
+    // Lowercased once, then compared exactly: this runs for every file answer.
     const std::string_view ext = fileExtension(path);
-    for (const TypeByExtension& entry : kContentTypes)
-        if (equalsIgnoreCase(ext, entry.extension))
-            return entry.type;
+    std::array<char, 16> lower{};
+    if (ext.size() <= lower.size()) {
+        for (std::size_t i = 0; i < ext.size(); ++i) {
+            const char c = ext[i];
+            lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        const std::string_view lowered(lower.data(), ext.size());
+        for (const TypeByExtension& entry : kContentTypes)
+            if (lowered == entry.extension)
+                return entry.type;
+    }
     return "application/octet-stream";
 }
 
@@ -111,15 +121,20 @@ namespace {
 // walk gives the same answer as long as every component is still the same directory (or, the
 // last one, the same regular file). Each is looked up again with one lstat per request, so a
 // component replaced by a link, a renamed folder or a deleted or changed file is seen at once.
-// Paths that pass through links are resolved in full at every request.
+// Paths that pass through links are resolved in full at every request. A folder is known by its
+// device, inode and type alone: its times change whenever any entry in it does (a busy /tmp all
+// the time), while what the walk finds below it depends only on the next component, which is
+// looked up itself.
 struct ComponentIdentity {
     std::string path;
     struct stat info {};
 };
 
 bool sameEntry(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mode == b.st_mode &&
-           a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+    const bool sameObject = a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mode == b.st_mode;
+    if (S_ISDIR(a.st_mode))
+        return sameObject;
+    return sameObject && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
            a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
            a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
@@ -167,9 +182,10 @@ class ResolvedPaths {
         for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
             ComponentIdentity component;
             component.path = path.substr(0, slash);
-            if (::lstat(component.path.c_str(), &component.info) != 0 || !settled(component.info))
-                return;
             const bool last = slash == std::string::npos;
+            if (::lstat(component.path.c_str(), &component.info) != 0 ||
+                (last && !settled(component.info)))
+                return;
             if (last ? !S_ISREG(component.info.st_mode) : !S_ISDIR(component.info.st_mode))
                 return;
             entry->components.push_back(std::move(component));
@@ -231,13 +247,33 @@ std::optional<FileStamp> stampOf(const fs::path& file) {
     return stamp;
 }
 
+namespace {
+
+void appendHex(std::string& out, std::uint64_t value) {
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value, 16).ptr;
+    out.append(digits, end);
+}
+
+void appendTwoDigits(std::string& out, int value) {
+    out += static_cast<char>('0' + value / 10 % 10);
+    out += static_cast<char>('0' + value % 10);
+}
+
+} // namespace
+
+// Formatted by hand: both are built for every file answer.
 std::string entityTag(const FileStamp& stamp) {
-    char text[64];
-    std::snprintf(text, sizeof text, "\"%llx-%llx-%lx\"",
-                  static_cast<unsigned long long>(stamp.size),
-                  static_cast<unsigned long long>(stamp.modifiedSeconds),
-                  static_cast<unsigned long>(stamp.modifiedNanos));
-    return text;
+    std::string tag;
+    tag.reserve(40);
+    tag += '"';
+    appendHex(tag, stamp.size);
+    tag += '-';
+    appendHex(tag, static_cast<std::uint64_t>(stamp.modifiedSeconds));
+    tag += '-';
+    appendHex(tag, static_cast<std::uint64_t>(static_cast<unsigned long>(stamp.modifiedNanos)));
+    tag += '"';
+    return tag;
 }
 
 namespace {
@@ -254,11 +290,29 @@ std::string httpDate(std::int64_t unixSeconds) {
     std::tm utc{};
     if (!::gmtime_r(&time, &utc))
         return {};
-    char text[40];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT",
-                  kDayNames[static_cast<std::size_t>(utc.tm_wday)].data(), utc.tm_mday,
-                  kMonthNames[static_cast<std::size_t>(utc.tm_mon)].data(), utc.tm_year + 1900,
-                  utc.tm_hour, utc.tm_min, utc.tm_sec);
+    std::string text;
+    text.reserve(32);
+    text.append(kDayNames[static_cast<std::size_t>(utc.tm_wday)]).append(", ");
+    appendTwoDigits(text, utc.tm_mday);
+    text += ' ';
+    text.append(kMonthNames[static_cast<std::size_t>(utc.tm_mon)]);
+    text += ' ';
+    const int year = utc.tm_year + 1900;
+    if (year < 0 || year > 9999) { // what the four-digit field printed for such a year
+        char digits[16];
+        const int n = std::snprintf(digits, sizeof digits, "%04d", year);
+        text.append(digits, static_cast<std::size_t>(n));
+    } else {
+        appendTwoDigits(text, year / 100);
+        appendTwoDigits(text, year % 100);
+    }
+    text += ' ';
+    appendTwoDigits(text, utc.tm_hour);
+    text += ':';
+    appendTwoDigits(text, utc.tm_min);
+    text += ':';
+    appendTwoDigits(text, utc.tm_sec);
+    text.append(" GMT");
     return text;
 }
 

@@ -18,7 +18,10 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 namespace pelotest {
 namespace {
@@ -57,6 +60,15 @@ class RawClient {
             received.append(buffer, static_cast<std::size_t>(n));
         }
         return received;
+    }
+    // What one receive gives (at most 4 KiB), waiting at most timeout for it.
+    std::string readOnce(std::chrono::milliseconds timeout) const {
+        char buffer[4096];
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0)
+            return {};
+        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+        return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
     }
     // Reads until the peer closes (true) or timeout passes (false).
     bool readUntilClosed(std::chrono::milliseconds timeout, std::string* received = nullptr) const {
@@ -236,6 +248,108 @@ TEST(Listener, StreamsAFilePieceFromItsOffset) {
     const auto missing = httpGet(server.port(), "/missing");
     EXPECT_EQ(missing.status, 500);
     EXPECT_NE(missing.body.find("missing.bin"), std::string::npos) << missing.body;
+}
+
+// A file sent after its header promised a length that the file no longer has (it was shorter
+// already, or shrinks while it is being sent) ends the connection short of that length: the
+// client sees a cut answer, never a hang or bytes of another answer. The server serves on.
+TEST(Listener, AFileThatShrinksWhileSentEndsTheConnection) {
+    const test::TempDir dir;
+    struct Case {
+        const char* name;
+        std::size_t size;        // the file as the handler finds it
+        std::size_t promised;    // the length the handler promises
+        std::size_t truncatedTo; // the file cut to this after the first bytes arrived (or size)
+    };
+    const std::vector<Case> cases = {
+        {"small, read at once", 5'000, 10'000, 5'000},
+        {"large, shorter from the start", 1 << 20, 2 << 20, 1 << 20},
+        {"large, cut while sent", 32 << 20, 32 << 20, 1 << 20},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto file = dir.write(std::string(c.name) + ".bin", std::string(c.size, 'x'));
+        HttpServer server([&](const HttpRequest&) {
+            HttpResponse response;
+            response.contentType = "application/octet-stream";
+            response.file = FileBody{file, 0, c.promised};
+            return response;
+        });
+        server.start("127.0.0.1", 0);
+        RawClient client(server.port());
+        ASSERT_TRUE(client.send("GET /f HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+        std::string received = client.readOnce(2s);
+        if (c.truncatedTo != c.size)
+            std::filesystem::resize_file(file, c.truncatedTo);
+        ASSERT_TRUE(client.readUntilClosed(10s, &received)) << "the connection stayed open";
+        const std::size_t headEnd = received.find("\r\n\r\n");
+        if (headEnd != std::string::npos) {
+            EXPECT_NE(received.find("Content-Length: " + std::to_string(c.promised)),
+                      std::string::npos);
+            EXPECT_LT(received.size() - headEnd - 4, c.promised);
+        }
+        std::filesystem::resize_file(file, c.promised);
+        EXPECT_EQ(httpGet(server.port(), "/f").body.size(), c.promised) << "serves on";
+    }
+}
+
+// Clients that leave in the middle of a large file end their own connection, not the server.
+TEST(Listener, ClientsLeavingDuringALargeFileLeaveTheServerServing) {
+    const test::TempDir dir;
+    const auto file = dir.write("big.bin", std::string(8 << 20, 'x'));
+    HttpServer server([&](const HttpRequest& request) {
+        if (request.document == "/small")
+            return textAnswer("ok");
+        HttpResponse response;
+        response.file = FileBody{file, 0, 8 << 20};
+        return response;
+    });
+    server.start("127.0.0.1", 0);
+    for (int i = 0; i < 40; ++i) {
+        RawClient client(server.port());
+        ASSERT_TRUE(client.send("GET /big HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+        EXPECT_FALSE(client.readOnce(5s).empty());
+    } // closed with most of the file unread
+    EXPECT_EQ(httpGet(server.port(), "/small").body, "ok");
+}
+
+// Handlers may block (the request guard makes them wait for each other, tests hold them): while
+// some do, even more of them than the server has threads, every other connection is still
+// answered.
+TEST(Listener, BlockedHandlersDoNotHoldUpOtherConnections) {
+    for (const int blocked : {1, 2, 5}) {
+        SCOPED_TRACE(blocked);
+        std::mutex mutex;
+        std::condition_variable released;
+        bool release = false;
+        std::atomic<int> waiting = 0;
+        HttpServer server([&](const HttpRequest& request) {
+            if (request.document == "/slow") {
+                ++waiting;
+                std::unique_lock lock(mutex);
+                released.wait(lock, [&] { return release; });
+            }
+            return textAnswer("ok");
+        });
+        server.start("127.0.0.1", 0);
+        std::vector<std::unique_ptr<RawClient>> slow;
+        for (int i = 0; i < blocked; ++i) {
+            slow.push_back(std::make_unique<RawClient>(server.port()));
+            ASSERT_TRUE(slow.back()->send("GET /slow HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+        }
+        for (int i = 0; i < 250 && waiting < blocked; ++i)
+            std::this_thread::sleep_for(20ms);
+        ASSERT_EQ(waiting, blocked);
+        for (int i = 0; i < 12; ++i)
+            EXPECT_EQ(httpGet(server.port(), "/").body, "ok") << "request " << i;
+        {
+            std::lock_guard lock(mutex);
+            release = true;
+        }
+        released.notify_all();
+        for (const auto& client : slow)
+            EXPECT_NE(client->readSome(5s).find("\r\n\r\nok"), std::string::npos);
+    }
 }
 
 TEST(Listener, RefusesWhatItCannotServe) {
