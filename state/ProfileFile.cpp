@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -116,7 +117,19 @@ bool ProfileFile::load(const std::filesystem::path& path) {
         parse({});
         return false;
     }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // At once into a buffer of the file's size, not byte by byte through a stream iterator:
+    // a file of 100,000 variables is read on every start. Blocks follow for whatever the file
+    // grew by meanwhile.
+    std::string bytes;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (!ec) {
+        bytes.resize(static_cast<std::size_t>(size));
+        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+    }
+    char block[4096];
+    while (in && (in.read(block, sizeof block) || in.gcount() > 0))
+        bytes.append(block, static_cast<std::size_t>(in.gcount()));
     if (in.bad()) {
         parse({});
         return false;
@@ -142,10 +155,23 @@ void ProfileFile::parse(std::string_view text) {
     // A large file (100,000 variables) would otherwise grow the list many times over.
     lines_.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     std::size_t pos = 0;
+    const char* const data = text.data();
     while (pos < text.size()) {
-        const LineEnd end = findLineEnd(text, pos);
-        lines_.push_back({std::string(text.substr(pos, end.at - pos)),
-                          std::string(text.substr(end.at, end.length))});
+        // Lines end at "\r\n", "\n" or "\r": the next '\n' is found a block at a time, and only
+        // the stretch before it is searched for a lone '\r'.
+        const void* lf = std::memchr(data + pos, '\n', text.size() - pos);
+        const std::size_t lfAt =
+            lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) : text.size();
+        const void* cr = std::memchr(data + pos, '\r', lfAt - pos);
+        LineEnd end{lfAt, lf ? 1u : 0u};
+        if (cr) {
+            const auto crAt = static_cast<std::size_t>(static_cast<const char*>(cr) - data);
+            end = {crAt, crAt + 1 == lfAt ? 2u : 1u};
+        }
+        static constexpr std::string_view kEnds[] = {"", "\n", "\r", "\r\n"};
+        const std::size_t endKind =
+            end.length == 0 ? 0 : end.length == 2 ? 3 : text[end.at] == '\n' ? 1 : 2;
+        lines_.push_back({std::string(text.substr(pos, end.at - pos)), kEnds[endKind]});
         pos = end.at + end.length;
     }
 }
@@ -249,16 +275,23 @@ std::vector<std::string> ProfileFile::keys(std::string_view section) const {
 std::vector<std::pair<std::string, std::string>>
 ProfileFile::entries(std::string_view section) const {
     std::vector<std::pair<std::string, std::string>> result;
+    forEachEntry(section, [&](std::string_view key, std::string_view value) {
+        result.emplace_back(std::string(key), std::string(value));
+    });
+    return result;
+}
+
+void ProfileFile::forEachEntry(
+    std::string_view section,
+    const std::function<void(std::string_view key, std::string_view value)>& visit) const {
     const auto range = findSection(section);
     if (!range)
-        return result;
-    result.reserve(range->end - range->header - 1);
+        return;
     for (std::size_t i = range->header + 1; i < range->end; ++i) {
         const Parsed p = classify(lines_[i].text);
         if (p.kind == Kind::Key)
-            result.emplace_back(std::string(p.name), std::string(unquote(p.value)));
+            visit(p.name, unquote(p.value));
     }
-    return result;
 }
 
 bool ProfileFile::hasSection(std::string_view section) const {
