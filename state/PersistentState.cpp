@@ -407,16 +407,17 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
     state.log.clear();
     if (s.saveLog) {
         host.status(text(49));
-        state.profile.forEachEntry(kLog, [&](std::string_view, std::string_view value)
-                                              REQUIRES(state.mutex) {
-                                                  state.log.appendLoaded(parseLogLine(value),
-                                                                         s.maxLog);
-                                              });
+        state.profile.forEachEntry(
+            kLog, [&](std::string_view, std::string_view value) REQUIRES(state.mutex) {
+                state.log.appendLoaded(parseLogLine(value), s.maxLog);
+            });
     }
 
     // Variables. Each line keeps its own value, also when two names differ only in case.
     host.status(text(50));
     std::vector<Variable> variables;
+    // Grown step by step, a list of 100,000 rows would take and free twice its size on the way.
+    variables.reserve(state.profile.sectionLines(kVariables));
     state.profile.forEachEntry(kVariables, [&](std::string_view key, std::string_view value) {
         variables.push_back({unescapeBytes(key), unescapeBytes(value), Mark::Plain});
     });
