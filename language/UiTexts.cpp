@@ -2,9 +2,9 @@
 
 #include "state/TextCase.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
-#include <algorithm>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -223,11 +223,11 @@ std::int64_t nanoseconds(const timespec& time) {
 
 // The identity of the regular file at path (following links); nullopt for anything else.
 std::optional<LibraryIdentity> regularFileIdentity(const std::filesystem::path& path) {
-    struct stat info{};
+    struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     return LibraryIdentity{info.st_dev, info.st_ino, info.st_size, nanoseconds(info.st_mtim),
-                        nanoseconds(info.st_ctim)};
+                           nanoseconds(info.st_ctim)};
 }
 
 // The libraries read so far, by path, each with the identity its file had before it was read. A

@@ -225,7 +225,7 @@ void PopupOffsets::read() const {
     if (state_.settingsPath.empty())
         return;
     const std::string& path = state_.settingsPath.native();
-    struct stat info{};
+    struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return; // no settings file: the defaults, as loading it would give
     const FileIdentity identity = identityOf(info);

@@ -209,7 +209,9 @@ TEST(UiTexts, ChangedOrRemovedLibraryIsSeenAtTheNextLookup) {
 
 // The same library with the text of id 2 changed in place ("EN" becomes "XY"): the same size.
 std::string withOtherTextTwo(std::string library) {
-    const std::string from("E\0N\0 \0" "2\0:\0", 10);
+    const std::string from("E\0N\0 \0"
+                           "2\0:\0",
+                           10);
     const std::size_t at = library.find(from);
     if (at == std::string::npos)
         throw std::runtime_error("lang_full.dll holds no text 2");

@@ -160,15 +160,20 @@ TreeNode* walkedMatch(const EventTree& tree, std::string_view event) {
 TEST(EventTree, RememberedEventAnswersAlwaysEqualTheWalk) {
     std::mt19937 random(20261207);
     const auto pick = [&](std::size_t n) {
-        return static_cast<std::size_t>(std::uniform_int_distribution<std::size_t>(0, n - 1)(random));
+        return static_cast<std::size_t>(
+            std::uniform_int_distribution<std::size_t>(0, n - 1)(random));
     };
     const std::vector<std::string> words = {"", "a", "b", "ab", "ba", "aab", "b)", "a)"};
     const auto randomText = [&]() -> std::string {
         switch (pick(4)) {
-        case 0: return words[pick(words.size())];
-        case 1: return "x" + words[pick(words.size())];
-        case 2: return assignedNodeText("t.htm", words[pick(words.size())]);
-        default: return words[pick(words.size())] + " (" + words[pick(words.size())];
+        case 0:
+            return words[pick(words.size())];
+        case 1:
+            return "x" + words[pick(words.size())];
+        case 2:
+            return assignedNodeText("t.htm", words[pick(words.size())]);
+        default:
+            return words[pick(words.size())] + " (" + words[pick(words.size())];
         }
     };
     const std::vector<std::string> events = {"", "a", "b", "ab", "ba", "b)", "a)", "ab)", "zz"};
