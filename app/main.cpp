@@ -4,17 +4,21 @@
 
 #include "app/HeadlessHost.h"
 #include "app/Routes.h"
-#include "desktop/DesktopProgram.h"
-#include "desktop/Text.h"
 #include "language/Languages.h"
 #include "language/UiTexts.h"
 #include "server/HttpServer.h"
 #include "state/PersistentState.h"
 #include "state/ProfileFile.h"
+#include "state/TextCase.h"
+#ifdef PELOTEST_WINDOW
+#include "desktop/DesktopProgram.h"
+#endif
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
@@ -195,7 +199,22 @@ fs::path settingsPathOf(const Options& options, const fs::path& exeFolder) {
 
 // Display names are Windows-1252 bytes; a terminal wants UTF-8.
 std::string terminalText(std::string_view bytes) {
-    return desktop::fromWindows1252(bytes).toStdString();
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char c : bytes) {
+        const char16_t unit = utf16FromWindows1252(c);
+        if (unit < 0x80) {
+            out += static_cast<char>(unit);
+        } else if (unit < 0x800) {
+            out += static_cast<char>(0xC0 | (unit >> 6));
+            out += static_cast<char>(0x80 | (unit & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (unit >> 12));
+            out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (unit & 0x3F));
+        }
+    }
+    return out;
 }
 
 // The language the settings file names, if it is still offered (else the built-in one, as at
@@ -273,10 +292,23 @@ int runWindow(const Options& options, int& argc, char** argv) {
         return 1;
     }
     const fs::path exeFolder = executableFolder();
+#ifdef PELOTEST_WINDOW
     desktop::DesktopOptions desktop;
     desktop.settingsPath = settingsPathOf(options, exeFolder);
     desktop.languageFolders = languageFolders(exeFolder);
     return desktop::runDesktop(argc, argv, desktop);
+#else
+    // The window lives in its own executable beside this one: the server alone starts without
+    // loading the window's libraries, which take longer to load than everything else it does.
+    (void)options;
+    const fs::path window = exeFolder / "pelotest-window";
+    argv[0] = const_cast<char*>(window.c_str());
+    ::execv(window.c_str(), argv);
+    std::cerr << "pelotest: cannot start the window program " << window.string() << ": "
+              << std::strerror(errno) << "\n";
+    (void)argc;
+    return 1;
+#endif
 }
 
 int runHeadless(const Options& options) {

@@ -2,11 +2,25 @@
 
 #include "state/TextCase.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
+#include <unordered_map>
 
 namespace pelotest {
+
+// A library as read from its file, with every text of the built-in table's ids already
+// converted and finished (empty where the library has none).
+struct LanguageLibrary {
+    explicit LanguageLibrary(PeResources read);
+    PeResources resources;
+    std::array<std::string, kUiTextCount + 1> texts;
+};
 
 namespace {
 
@@ -178,6 +192,11 @@ std::string finishText(std::string text) {
     return replaceAll(text, "#13", "\r");
 }
 
+// The text of number in the library, converted and finished; empty when it has none.
+std::string libraryText(const PeResources& resources, int number) {
+    return finishText(windows1252FromUtf16(resources.string(static_cast<std::uint32_t>(number))));
+}
+
 // A language library is named by its bare file name; anything that could reach another folder
 // (a separator, "." or "..") or that a path cannot hold is not a library name.
 bool isBareFileName(std::string_view name) {
@@ -187,33 +206,110 @@ bool isBareFileName(std::string_view name) {
 
 std::atomic<std::uint64_t> libraryReads{0};
 
-// The library named languageDll, read from the first folder that holds a file of that name;
-// nullopt when the name is no library name, no folder holds it, or the file cannot be read. The
-// file is read anew on every call, so a library replaced on disk is seen at once.
-std::optional<PeResources> readLibrary(std::span<const std::filesystem::path> folders,
-                                       std::string_view languageDll) {
-    if (!isBareFileName(languageDll)) {
+// What tells one file from another, and a file from its earlier self: a replacement (even by
+// rename) changes the inode, an edit in place the size or the times.
+struct LibraryIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t modifiedNs = 0;
+    std::int64_t changedNs = 0;
+    bool operator==(const LibraryIdentity&) const = default;
+};
+
+std::int64_t nanoseconds(const timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+// The identity of the regular file at path (following links); nullopt for anything else.
+std::optional<LibraryIdentity> regularFileIdentity(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
+    return LibraryIdentity{info.st_dev, info.st_ino, info.st_size, nanoseconds(info.st_mtim),
+                           nanoseconds(info.st_ctim)};
+}
+
+// The libraries read so far, by path, each with the identity its file had before it was read. A
+// lookup that finds its file unchanged takes the texts from here; any change reads it anew. The
+// stat comes before the read, so texts are never newer-looking than what was read: a change in
+// between is seen by the next lookup.
+class LibraryCache {
+  public:
+    std::shared_ptr<const LanguageLibrary> get(const std::filesystem::path& file,
+                                               const LibraryIdentity& identity) {
+        {
+            const std::lock_guard lock(mutex_);
+            if (const auto it = entries_.find(file.native());
+                it != entries_.end() && it->second.identity == identity)
+                return it->second.library;
+        }
+        libraryReads.fetch_add(1, std::memory_order_relaxed);
+        std::shared_ptr<const LanguageLibrary> library;
+        if (std::optional<PeResources> resources = PeResources::fromFile(file))
+            library = std::make_shared<const LanguageLibrary>(std::move(*resources));
+        const std::lock_guard lock(mutex_);
+        // File times come from a clock that advances in ticks of a few milliseconds: a file
+        // changed within the last second could change again without a visible difference, so
+        // it is kept only once it has settled (and read anew until then).
+        if (!settled(identity)) {
+            entries_.erase(file.native());
+            return library;
+        }
+        // A handful of libraries are in use at a time; names that never recur must not pile up.
+        if (entries_.size() >= kMaxEntries && !entries_.contains(file.native()))
+            entries_.clear();
+        entries_[file.native()] = {identity, library};
+        return library;
+    }
+
+  private:
+    static constexpr std::size_t kMaxEntries = 16;
+    static bool settled(const LibraryIdentity& identity) {
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        return nanoseconds(now) - std::max(identity.modifiedNs, identity.changedNs) >=
+               1'000'000'000;
+    }
+    struct Entry {
+        LibraryIdentity identity;
+        std::shared_ptr<const LanguageLibrary> library;
+    };
+    std::mutex mutex_;
+    std::unordered_map<std::string, Entry> entries_;
+};
+
+LibraryCache& libraryCache() {
+    static LibraryCache cache;
+    return cache;
+}
+
+// The library named languageDll from the first folder that holds a regular file of that name;
+// null when the name is no library name, no folder holds it, or the file cannot be read.
+std::shared_ptr<const LanguageLibrary> readLibrary(std::span<const std::filesystem::path> folders,
+                                                   std::string_view languageDll) {
+    if (!isBareFileName(languageDll)) {
+        return nullptr;
     }
     for (const std::filesystem::path& folder : folders) {
         const std::filesystem::path file = folder / languageDll;
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(file, error)) {
-            continue;
-        }
-        libraryReads.fetch_add(1, std::memory_order_relaxed);
-        return PeResources::fromFile(file);
+        if (const std::optional<LibraryIdentity> identity = regularFileIdentity(file))
+            return libraryCache().get(file, *identity);
     }
-    return std::nullopt;
+    return nullptr;
 }
 
 // The text of id from the library (or the built-in one when the library lacks a non-empty
-// string of that id), converted and finished.
-std::string textOf(const std::optional<PeResources>& library, UiText id) {
+// string of that id).
+std::string textOf(const std::shared_ptr<const LanguageLibrary>& library, UiText id) {
     const int number = uiTextId(id);
-    if (library && number >= 0 && number <= 0xFFFF) {
-        std::string text =
-            finishText(windows1252FromUtf16(library->string(static_cast<std::uint32_t>(number))));
+    if (library && number >= 0 && number <= kUiTextCount) {
+        const std::string& text = library->texts[static_cast<std::size_t>(number)];
+        if (!text.empty()) {
+            return text;
+        }
+    } else if (library && number >= 0 && number <= 0xFFFF) {
+        std::string text = libraryText(library->resources, number);
         if (!text.empty()) {
             return text;
         }
@@ -222,6 +318,11 @@ std::string textOf(const std::optional<PeResources>& library, UiText id) {
 }
 
 } // namespace
+
+LanguageLibrary::LanguageLibrary(PeResources read) : resources(std::move(read)) {
+    for (int number = 0; number <= kUiTextCount; ++number)
+        texts[static_cast<std::size_t>(number)] = libraryText(resources, number);
+}
 
 std::string loadBuiltInUiText(UiText id) {
     const int number = uiTextId(id);

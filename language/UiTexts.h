@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -174,7 +175,9 @@ std::string loadBuiltInUiText(UiText id);
 // The text of id in the library languageDll (a bare file name looked for in folders, the first
 // folder holding it wins), falling back to the built-in text id by id. An empty name, a name with
 // a folder part, or a missing or unreadable file gives the built-in text. Texts are cut to 259
-// characters and "#13" becomes CR. The library is read anew on every call; nothing is cached.
+// characters and "#13" becomes CR. A library's texts are kept after the first read for as long as
+// its file stays the same file (device, inode, size, change and modification times), so a library
+// replaced or edited on disk is seen at the next lookup.
 std::string loadUiText(std::span<const std::filesystem::path> folders, std::string_view languageDll,
                        UiText id);
 // Convenience for a single lookup: the current LanguageDll and folders of the state. Reads the
@@ -193,6 +196,8 @@ std::string formatUiText(const AppState& state, UiText id, std::string_view arg1
 // once however many texts it shows, and a library changed on disk shows at the next page. The
 // LanguageDll of state is taken when the object is made, with state.mutex held (as every request
 // holds it). Not for sharing between threads.
+struct LanguageLibrary;
+
 class LanguageTexts {
   public:
     explicit LanguageTexts(const AppState& state) REQUIRES(state.mutex)
@@ -207,11 +212,11 @@ class LanguageTexts {
     std::string languageDll_;
     std::span<const std::filesystem::path> folders_; // fixed before the server starts
     mutable bool read_ = false;
-    mutable std::optional<PeResources> library_; // empty: no library, or an unreadable one
+    mutable std::shared_ptr<const LanguageLibrary> library_; // null: none, or an unreadable one
 };
 
 // How many times a language library file has been read since the program started; tests use it
-// to see that a page reads the library once.
+// to see that a page reads the library once, and that an unchanged library is not read again.
 std::uint64_t languageLibraryReads();
 
 } // namespace pelotest

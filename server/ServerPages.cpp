@@ -6,14 +6,19 @@
 
 #include "language/UiTexts.h"
 #include "server/Encoders.h"
+#include "server/FileCache.h"
 #include "server/PageSkeleton.h"
 #include "server/RequestSafety.h"
 #include "server/StaticFiles.h"
 #include "state/TextCase.h"
 
+#include <algorithm>
 #include <charconv>
+#include <mutex>
 #include <optional>
 #include <system_error>
+
+#include <sys/stat.h>
 
 namespace pelotest {
 namespace {
@@ -192,15 +197,60 @@ std::string unassignedEventPage(const Exchange& ex) {
     return page;
 }
 
+namespace {
+
+// The offsets last read, with the identity the settings file had before that read: a page whose
+// settings file is still that file takes them from here instead of parsing the whole file (which
+// holds every variable) again. Kept only once the file has settled (file times are coarse).
+struct KeptOffsets {
+    std::mutex mutex;
+    std::string path;
+    FileIdentity identity;
+    long long horizontal = 0;
+    long long vertical = 0;
+    bool valid = false;
+};
+
+KeptOffsets& keptOffsets() {
+    static KeptOffsets kept;
+    return kept;
+}
+
+} // namespace
+
 void PopupOffsets::read() const {
     if (read_)
         return;
     read_ = true;
-    ProfileFile file;
-    if (!state_.settingsPath.empty() && file.load(state_.settingsPath)) {
-        horizontal_ = popupOffset(file, "SiteLogHorizontal", horizontal_);
-        vertical_ = popupOffset(file, "SiteLogVertical", vertical_);
+    if (state_.settingsPath.empty())
+        return;
+    const std::string& path = state_.settingsPath.native();
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return; // no settings file: the defaults, as loading it would give
+    const FileIdentity identity = identityOf(info);
+    KeptOffsets& kept = keptOffsets();
+    {
+        const std::lock_guard lock(kept.mutex);
+        if (kept.valid && kept.path == path && kept.identity == identity) {
+            horizontal_ = kept.horizontal;
+            vertical_ = kept.vertical;
+            return;
+        }
     }
+    ProfileFile file;
+    if (!file.load(state_.settingsPath))
+        return;
+    horizontal_ = popupOffset(file, "SiteLogHorizontal", horizontal_);
+    vertical_ = popupOffset(file, "SiteLogVertical", vertical_);
+    if (!settledSince(std::max(identity.modifiedNanos, identity.changedNanos)))
+        return;
+    const std::lock_guard lock(kept.mutex);
+    kept.path = path;
+    kept.identity = identity;
+    kept.horizontal = horizontal_;
+    kept.vertical = vertical_;
+    kept.valid = true;
 }
 
 std::string injectSiteLogScript(const PopupOffsets& offsets, std::string_view line) {

@@ -62,6 +62,7 @@ TreeNode& TreeNode::appendChild(std::string childText) {
     node->text = std::move(childText);
     node->parent = this;
     children.push_back(std::move(node));
+    TreeEdits::note();
     return *children.back();
 }
 
@@ -76,11 +77,13 @@ TreeNode& EventTree::appendRoot(std::string text) {
     auto node = std::make_unique<TreeNode>();
     node->text = std::move(text);
     roots_.push_back(std::move(node));
+    TreeEdits::note();
     return *roots_.back();
 }
 
 void EventTree::clear() {
     roots_.clear();
+    TreeEdits::note();
 }
 
 bool EventTree::remove(const TreeNode* node) {
@@ -92,6 +95,7 @@ bool EventTree::remove(const TreeNode* node) {
         std::find_if(siblings.begin(), siblings.end(),
                      [&](const std::unique_ptr<TreeNode>& n) { return n.get() == node; });
     siblings.erase(it);
+    TreeEdits::note();
     return true;
 }
 
@@ -144,12 +148,22 @@ std::vector<TreeNode*> EventTree::flatten() const {
 }
 
 TreeNode* EventTree::firstMatch(std::string_view event) const {
+    const std::uint64_t edits = TreeEdits::current();
+    if (answers_.edits != edits) {
+        answers_.byEvent.clear();
+        answers_.edits = edits;
+    }
+    if (const auto known = answers_.byEvent.find(event); known != answers_.byEvent.end())
+        return known->second;
     TreeNode* found = nullptr;
     walk(roots_, [&](TreeNode& node, int) {
         if (nodeMatchesEvent(node.text, event))
             found = &node;
         return found != nullptr;
     });
+    if (answers_.byEvent.size() >= kMaxAnswers)
+        answers_.byEvent.clear();
+    answers_.byEvent.emplace(std::string(event), found);
     return found;
 }
 

@@ -3,10 +3,14 @@
 // entry template; every other node is an event ("Login") or an assigned event
 // ("login.htm (Login)").
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace pelotest {
@@ -30,6 +34,61 @@ std::string assignedNodeText(std::string_view templateName, std::string_view eve
 // takes the template away, leaving the event name alone.
 std::string nodeTextForChoice(std::string_view text, bool isEntryNode, std::string_view entry);
 
+// Counts every change of any tree's shape or texts. A tree's remembered event answers hold only
+// while it stays where it was when they were found (a change elsewhere merely drops them early).
+class TreeEdits {
+  public:
+    static std::uint64_t current() { return count_.load(std::memory_order_relaxed); }
+    static void note() { count_.fetch_add(1, std::memory_order_relaxed); }
+
+  private:
+    static inline std::atomic<std::uint64_t> count_{0};
+};
+
+// A node's text. It reads like a const std::string; each assignment counts as a change of the
+// tree, so that a node renamed anywhere (request, page or window) is seen by the next search.
+class NodeText {
+  public:
+    NodeText() = default;
+    NodeText(std::string value) : value_(std::move(value)) {}
+    NodeText(const char* value) : value_(value) {}
+    NodeText(const NodeText&) = default;
+    // The only assignment: takes any text by value, so every way of renaming a node is noted.
+    NodeText& operator=(NodeText other) {
+        value_ = std::move(other.value_);
+        TreeEdits::note();
+        return *this;
+    }
+
+    const std::string& str() const noexcept { return value_; }
+    operator const std::string&() const noexcept { return value_; }
+    operator std::string_view() const noexcept { return value_; }
+
+    bool empty() const noexcept { return value_.empty(); }
+    std::size_t size() const noexcept { return value_.size(); }
+    const char* data() const noexcept { return value_.data(); }
+    const char* c_str() const noexcept { return value_.c_str(); }
+    std::size_t find(std::string_view what, std::size_t from = 0) const noexcept {
+        return value_.find(what, from);
+    }
+    std::size_t find(char what, std::size_t from = 0) const noexcept {
+        return value_.find(what, from);
+    }
+    std::string substr(std::size_t from = 0, std::size_t count = std::string::npos) const {
+        return value_.substr(from, count);
+    }
+
+    friend bool operator==(const NodeText& a, std::string_view b) noexcept {
+        return std::string_view(a.value_) == b;
+    }
+    friend std::ostream& operator<<(std::ostream& out, const NodeText& text) {
+        return out << text.value_;
+    }
+
+  private:
+    std::string value_;
+};
+
 struct TreeNode {
     TreeNode() = default;
     TreeNode(const TreeNode&) = delete;
@@ -37,9 +96,10 @@ struct TreeNode {
     // Takes the subtree apart without recursion, so a very deep tree cannot exhaust the stack.
     ~TreeNode();
 
-    std::string text;
+    NodeText text;
     bool expanded = false;
     TreeNode* parent = nullptr;
+    // Changed only through appendChild and EventTree's functions, which note the change.
     std::vector<std::unique_ptr<TreeNode>> children;
 
     TreeNode& appendChild(std::string childText);
@@ -66,7 +126,10 @@ class EventTree {
     void forEach(const std::function<void(TreeNode& node, int depth)>& visit) const;
     void expandAll(TreeNode& node);
     // The first node in tree order that matches the event (nodeMatchesEvent), or null; without
-    // recursion, like every walk of the tree.
+    // recursion, like every walk of the tree. A template request asks this of a tree that may
+    // hold thousands of nodes, always for the same few events: each answer is remembered until
+    // the next change of any tree. Like every other member, not for two threads at once (the
+    // state lock guards the tree).
     TreeNode* firstMatch(std::string_view event) const;
 
     // The tab-indented text form: one line per node, as many tabs as its depth, then its text.
@@ -78,7 +141,30 @@ class EventTree {
     std::string fromIndentedLines(const std::vector<std::string>& lines);
 
   private:
+    // Event → firstMatch's answer, valid while TreeEdits::current() == edits. Moving a tree
+    // leaves both sides without answers: they point to nodes that changed owner.
+    struct Answers {
+        Answers() = default;
+        Answers(Answers&& other) noexcept { other.byEvent.clear(); }
+        Answers& operator=(Answers&& other) noexcept {
+            byEvent.clear();
+            other.byEvent.clear();
+            return *this;
+        }
+        struct Hash {
+            using is_transparent = void;
+            std::size_t operator()(std::string_view s) const noexcept {
+                return std::hash<std::string_view>{}(s);
+            }
+        };
+        std::unordered_map<std::string, TreeNode*, Hash, std::equal_to<>> byEvent;
+        std::uint64_t edits = 0;
+    };
+    // Events come from requests: a page that sends ever new ones must not grow this unbounded.
+    static constexpr std::size_t kMaxAnswers = 256;
+
     std::vector<std::unique_ptr<TreeNode>> roots_;
+    mutable Answers answers_;
 };
 
 } // namespace pelotest

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -42,6 +43,15 @@ struct Parsed {
     std::string_view name;  // section or key name, trimmed
     std::string_view value; // key value, trimmed, quotes kept
 };
+
+// Whether classify would call the line a section header, without taking the line apart: the
+// sections of a large file are searched line by line.
+bool isHeader(std::string_view line) {
+    for (const char c : line)
+        if (!isTrimmed(c))
+            return c == '[';
+    return false;
+}
 
 Parsed classify(std::string_view line) {
     const std::string_view t = trim(line);
@@ -116,44 +126,97 @@ bool ProfileFile::load(const std::filesystem::path& path) {
         parse({});
         return false;
     }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // At once into a buffer of the file's size, not byte by byte through a stream iterator:
+    // a file of 100,000 variables is read on every start. Blocks follow for whatever the file
+    // grew by meanwhile.
+    std::string bytes;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (!ec) {
+        bytes.resize(static_cast<std::size_t>(size));
+        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+    }
+    char block[4096];
+    while (in && (in.read(block, sizeof block) || in.gcount() > 0))
+        bytes.append(block, static_cast<std::size_t>(in.gcount()));
     if (in.bad()) {
         parse({});
         return false;
     }
-    parse(bytes);
+    parseOwned(std::move(bytes));
     return true;
 }
 
 void ProfileFile::parse(std::string_view text) {
+    parseOwned(std::string(text));
+}
+
+void ProfileFile::parseOwned(std::string text) {
     lines_.clear();
-    std::string decoded;
     encoding_ = Encoding::Bytes;
-    if (text.substr(0, 2) == kUtf16LeBom) {
+    std::size_t pos = 0;
+    if (std::string_view(text).substr(0, 2) == kUtf16LeBom) {
         encoding_ = Encoding::Utf16Le;
-        decoded = fromUtf16Le(text.substr(2));
-        text = decoded;
-    } else if (text.substr(0, 3) == kUtf8Bom) {
+        text = fromUtf16Le(std::string_view(text).substr(2));
+    } else if (std::string_view(text).substr(0, 3) == kUtf8Bom) {
         // Windows would read the mark as three characters of the first line and so miss a
         // section header there; a file saved by an editor that adds the mark should just work.
         encoding_ = Encoding::Utf8Bom;
-        text.remove_prefix(3);
+        pos = 3;
     }
+    text_ = std::move(text);
+    const std::string_view all = text_;
     // A large file (100,000 variables) would otherwise grow the list many times over.
-    lines_.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const LineEnd end = findLineEnd(text, pos);
-        lines_.push_back({std::string(text.substr(pos, end.at - pos)),
-                          std::string(text.substr(end.at, end.length))});
+    lines_.reserve(static_cast<std::size_t>(std::count(all.begin(), all.end(), '\n')) + 1);
+    const char* const data = all.data();
+    while (pos < all.size()) {
+        // Lines end at "\r\n", "\n" or "\r": the next '\n' is found a block at a time, and only
+        // the stretch before it is searched for a lone '\r'.
+        const void* lf = std::memchr(data + pos, '\n', all.size() - pos);
+        const std::size_t lfAt =
+            lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) : all.size();
+        const void* cr = std::memchr(data + pos, '\r', lfAt - pos);
+        LineEnd end{lfAt, lf ? 1u : 0u};
+        if (cr) {
+            const auto crAt = static_cast<std::size_t>(static_cast<const char*>(cr) - data);
+            end = {crAt, crAt + 1 == lfAt ? 2u : 1u};
+        }
+        static constexpr std::string_view kEnds[] = {"", "\n", "\r", "\r\n"};
+        const std::size_t endKind = end.length == 0       ? 0
+                                    : end.length == 2     ? 3
+                                    : all[end.at] == '\n' ? 1
+                                                          : 2;
+        lines_.push_back({pos, end.at - pos, kEnds[endKind]});
         pos = end.at + end.length;
     }
+}
+
+ProfileFile::Line ProfileFile::newLine(std::string_view text, std::string_view end) {
+    const Line line{text_.size(), text.size(), end};
+    text_ += text;
+    return line;
+}
+
+void ProfileFile::compact() {
+    std::size_t used = 0;
+    for (const Line& line : lines_)
+        used += line.size;
+    if (text_.size() <= 2 * used + 4096)
+        return;
+    std::string kept;
+    kept.reserve(used);
+    for (Line& line : lines_) {
+        const std::size_t at = kept.size();
+        kept += textOf(line);
+        line.at = at;
+    }
+    text_ = std::move(kept);
 }
 
 std::string ProfileFile::text() const {
     std::string out;
     for (const Line& line : lines_) {
-        out += line.text;
+        out += textOf(line);
         out += line.end;
     }
     switch (encoding_) {
@@ -178,11 +241,13 @@ std::optional<ProfileFile::Range> ProfileFile::findSection(std::string_view sect
                                                            std::size_t from) const {
     section = trimSpaces(section);
     for (std::size_t i = from; i < lines_.size(); ++i) {
-        const Parsed p = classify(lines_[i].text);
-        if (p.kind != Kind::Header || !equalsIgnoreCase(p.name, section))
+        if (!isHeader(textOf(lines_[i])))
+            continue;
+        const Parsed p = classify(textOf(lines_[i]));
+        if (!equalsIgnoreCase(p.name, section))
             continue;
         std::size_t end = i + 1;
-        while (end < lines_.size() && classify(lines_[end].text).kind != Kind::Header)
+        while (end < lines_.size() && !isHeader(textOf(lines_[end])))
             ++end;
         return Range{i, end};
     }
@@ -192,7 +257,7 @@ std::optional<ProfileFile::Range> ProfileFile::findSection(std::string_view sect
 std::optional<std::size_t> ProfileFile::findKey(const Range& range, std::string_view key) const {
     key = trimSpaces(key);
     for (std::size_t i = range.header + 1; i < range.end; ++i) {
-        const Parsed p = classify(lines_[i].text);
+        const Parsed p = classify(textOf(lines_[i]));
         if (p.kind == Kind::Key && equalsIgnoreCase(p.name, key))
             return i;
     }
@@ -207,7 +272,7 @@ std::optional<std::string> ProfileFile::readString(std::string_view section,
     const auto line = findKey(*range, key);
     if (!line)
         return std::nullopt;
-    return std::string(unquote(classify(lines_[*line].text).value));
+    return std::string(unquote(classify(textOf(lines_[*line])).value));
 }
 
 std::string ProfileFile::readString(std::string_view section, std::string_view key,
@@ -249,16 +314,28 @@ std::vector<std::string> ProfileFile::keys(std::string_view section) const {
 std::vector<std::pair<std::string, std::string>>
 ProfileFile::entries(std::string_view section) const {
     std::vector<std::pair<std::string, std::string>> result;
+    forEachEntry(section, [&](std::string_view key, std::string_view value) {
+        result.emplace_back(std::string(key), std::string(value));
+    });
+    return result;
+}
+
+std::size_t ProfileFile::sectionLines(std::string_view section) const {
+    const auto range = findSection(section);
+    return range ? range->end - range->header - 1 : 0;
+}
+
+void ProfileFile::forEachEntry(
+    std::string_view section,
+    const std::function<void(std::string_view key, std::string_view value)>& visit) const {
     const auto range = findSection(section);
     if (!range)
-        return result;
-    result.reserve(range->end - range->header - 1);
+        return;
     for (std::size_t i = range->header + 1; i < range->end; ++i) {
-        const Parsed p = classify(lines_[i].text);
+        const Parsed p = classify(textOf(lines_[i]));
         if (p.kind == Kind::Key)
-            result.emplace_back(std::string(p.name), std::string(unquote(p.value)));
+            visit(p.name, unquote(p.value));
     }
-    return result;
 }
 
 bool ProfileFile::hasSection(std::string_view section) const {
@@ -278,36 +355,38 @@ void ProfileFile::writeString(std::string_view section, std::string_view key,
     const auto range = findSection(sectionName);
     if (!range) {
         terminateLastLine();
-        lines_.push_back({"[" + sectionName + "]", "\r\n"});
-        lines_.push_back({keyName + "=" + text, "\r\n"});
+        lines_.push_back(newLine("[" + sectionName + "]"));
+        lines_.push_back(newLine(keyName + "=" + text));
         return;
     }
     if (const auto line = findKey(*range, keyName)) {
         // The key keeps its spelling and the spacing before '='; the value is replaced.
-        Line& existing = lines_[*line];
-        existing.text = existing.text.substr(0, existing.text.find('=') + 1) + text;
-        if (existing.end.empty())
-            existing.end = "\r\n";
+        const std::string_view old = textOf(lines_[*line]);
+        const std::string_view end = lines_[*line].end.empty() ? "\r\n" : lines_[*line].end;
+        lines_[*line] = newLine(std::string(old.substr(0, old.find('=') + 1)) + text, end);
+        compact();
         return;
     }
     // A new key goes right after the last key of the section (after the header when it has
     // none), so keys appear in the order written and comments below the last key stay below.
     std::size_t after = range->header;
     for (std::size_t i = range->header + 1; i < range->end; ++i)
-        if (classify(lines_[i].text).kind == Kind::Key)
+        if (classify(textOf(lines_[i])).kind == Kind::Key)
             after = i;
     if (lines_[after].end.empty())
         lines_[after].end = "\r\n";
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(after) + 1,
-                  Line{keyName + "=" + text, "\r\n"});
+                  newLine(keyName + "=" + text));
 }
 
 void ProfileFile::eraseKey(std::string_view section, std::string_view key) {
     const auto range = findSection(section);
     if (!range)
         return;
-    if (const auto line = findKey(*range, key))
+    if (const auto line = findKey(*range, key)) {
         lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(*line));
+        compact();
+    }
 }
 
 void ProfileFile::eraseSection(std::string_view section) {
@@ -318,7 +397,7 @@ void ProfileFile::eraseSection(std::string_view section) {
     bool inside = false;
     const std::string_view name = trimSpaces(section);
     for (Line& line : lines_) {
-        const Parsed p = classify(line.text);
+        const Parsed p = classify(textOf(line));
         if (p.kind == Kind::Header)
             inside = equalsIgnoreCase(p.name, name);
         if (inside && (p.kind == Kind::Header || p.kind == Kind::Key))
@@ -326,6 +405,7 @@ void ProfileFile::eraseSection(std::string_view section) {
         kept.push_back(std::move(line));
     }
     lines_ = std::move(kept);
+    compact();
 }
 
 void ProfileFile::writeSection(std::string_view section,
@@ -335,9 +415,10 @@ void ProfileFile::writeSection(std::string_view section,
         return;
     terminateLastLine();
     lines_.reserve(lines_.size() + entries.size() + 1);
-    lines_.push_back({"[" + oneLine(trimSpaces(section)) + "]", "\r\n"});
+    lines_.push_back(newLine("[" + oneLine(trimSpaces(section)) + "]"));
     for (const auto& [key, value] : entries)
-        lines_.push_back({oneLine(trimSpaces(key)) + "=" + oneLine(value), "\r\n"});
+        lines_.push_back(newLine(oneLine(trimSpaces(key)) + "=" + oneLine(value)));
+    compact();
 }
 
 std::optional<std::string> ProfileFile::readFromDisk(const std::filesystem::path& path,

@@ -6,6 +6,7 @@
 // comments, blank lines and line ends elsewhere stay byte for byte.
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,14 @@ class ProfileFile {
     std::vector<std::string> keys(std::string_view section) const;
     // (key, value) pairs of the first section of that name, in file order.
     std::vector<std::pair<std::string, std::string>> entries(std::string_view section) const;
+    // How many lines the first section of that name holds after its header (0 when there is
+    // none): room enough for its entries.
+    std::size_t sectionLines(std::string_view section) const;
+    // The same pairs handed to visit one by one as views into the lines held here (valid until
+    // the next change): for sections of 100,000 lines read once at start-up, without copies.
+    void forEachEntry(
+        std::string_view section,
+        const std::function<void(std::string_view key, std::string_view value)>& visit) const;
     bool hasSection(std::string_view section) const;
 
     // WritePrivateProfileString: replaces the value in place, or appends the key at the end of
@@ -54,10 +63,20 @@ class ProfileFile {
                                                    std::string_view section, std::string_view key);
 
   private:
+    // A line is a stretch of text_ (without its line end) and its end: "\r\n", "\n", "\r" or ""
+    // (last line without one), a literal. A file of 100,000 variables so stays one block instead
+    // of 100,000 strings; an edited line's new text is appended to text_.
     struct Line {
-        std::string text; // without its line end
-        std::string end;  // "\r\n", "\n", "\r" or "" (last line without one)
+        std::size_t at;
+        std::size_t size;
+        std::string_view end;
     };
+    std::string_view textOf(const Line& line) const { return {text_.data() + line.at, line.size}; }
+    // A line of the given text (appended to text_) and end.
+    Line newLine(std::string_view text, std::string_view end = "\r\n");
+    // Drops the text of lines that are gone or were edited, once it outweighs the rest.
+    void compact();
+    void parseOwned(std::string text);
     // The first section of that name: index of its header and one past its last line.
     struct Range {
         std::size_t header, end;
@@ -66,6 +85,7 @@ class ProfileFile {
     std::optional<std::size_t> findKey(const Range& range, std::string_view key) const;
     void terminateLastLine();
 
+    std::string text_;
     std::vector<Line> lines_;
     // Byte-order mark the file began with: kept on saving. A UTF-16LE file is held as
     // Windows-1252 bytes and written back as UTF-16LE.

@@ -565,4 +565,32 @@ std::string stripVariableReferences(std::string_view value, std::string_view bef
     return out;
 }
 
+void VariableTable::assignLoaded(std::vector<Variable> rows) {
+    clear();
+    rows_ = std::move(rows);
+    const std::size_t count = rows_.size();
+    ids_.resize(count);
+    position_.resize(count);
+    index_.reserve(count);
+    // foldCase of every byte, looked up here rather than called for each byte of each name.
+    std::array<char, 256> folded;
+    for (std::size_t b = 0; b < folded.size(); ++b)
+        folded[b] = foldCase(static_cast<char>(b));
+    std::string key;
+    for (std::size_t i = 0; i < count; ++i) {
+        Variable& row = rows_[i];
+        row.mark = Mark::Plain;
+        const auto id = static_cast<std::uint32_t>(i);
+        ids_[i] = id;
+        position_[i] = i;
+        bytes_ += row.name.size() + row.value.size();
+        key.assign(row.name);
+        for (char& c : key)
+            c = folded[static_cast<unsigned char>(c)];
+        const auto [it, added] = index_.try_emplace(key, NameIds{id, {}});
+        if (!added)
+            it->second.more.push_back(id);
+    }
+}
+
 } // namespace pelotest

@@ -60,6 +60,9 @@ class VariableTable {
     std::size_t add(std::string name, std::string value);
     // Makes room for rows in all, so that loading a large list does not grow it step by step.
     void reserve(std::size_t rows);
+    // Replaces the list by these rows as Plain rows, in this order: what clear() and one add()
+    // per row give, in one pass (a settings file of 100,000 variables is read on every start).
+    void assignLoaded(std::vector<Variable> rows);
 
     void setValue(std::size_t index, std::string value);
     void setName(std::size_t index, std::string name);

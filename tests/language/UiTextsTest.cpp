@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 namespace pelotest {
@@ -198,11 +200,58 @@ TEST(UiTexts, ChangedOrRemovedLibraryIsSeenAtTheNextLookup) {
     EXPECT_EQ(loadUiText(folders, "lang.dll", UiText::WindowTitle),
               "Test environment for Pelorin templates");
     EXPECT_EQ(loadUiText(folders, "lang.dll", UiText::TabGeneral), "Allgemein");
-    // Same size and same second would fool a cache keyed on them; nothing is cached.
+    // Same size and same second would fool a cache keyed on them alone.
     dir.write("lang.dll", test::readBytes(languageLibrary("lang_full.dll")));
     EXPECT_EQ(loadUiText(folders, "lang.dll", UiText::TabGeneral), "EN 2: Allgemein");
     std::filesystem::remove(dir.path() / "lang.dll");
     EXPECT_EQ(loadUiText(folders, "lang.dll", UiText::TabGeneral), "Allgemein");
+}
+
+// The same library with the text of id 2 changed in place ("EN" becomes "XY"): the same size.
+std::string withOtherTextTwo(std::string library) {
+    const std::string from("E\0N\0 \0"
+                           "2\0:\0",
+                           10);
+    const std::size_t at = library.find(from);
+    if (at == std::string::npos)
+        throw std::runtime_error("lang_full.dll holds no text 2");
+    library.replace(at, 4, std::string("X\0Y\0", 4));
+    return library;
+}
+
+TEST(UiTexts, KeptLibraryTextsGiveWayToAChangedFileOfTheSameSize) {
+    const std::string full = test::readBytes(languageLibrary("lang_full.dll"));
+    const std::string other = withOtherTextTwo(full);
+    ASSERT_EQ(other.size(), full.size());
+    const struct {
+        const char* how;
+        bool byRename;
+    } cases[] = {{"written in place", false}, {"replaced by rename", true}};
+    TempDir dirs[2];
+    for (const TempDir& dir : dirs)
+        dir.write("lang.dll", full);
+    // Only a library that has not changed for a moment is kept (file times are coarse).
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].how);
+        const TempDir& dir = dirs[i];
+        const std::vector<std::filesystem::path> folders{dir.path()};
+        const std::filesystem::path file = dir.path() / "lang.dll";
+        EXPECT_EQ(loadUiText(folders, "lang.dll", UiText::TabGeneral), "EN 2: Allgemein");
+        // Unchanged: the kept texts answer, the file is not read again.
+        const std::uint64_t reads = languageLibraryReads();
+        EXPECT_EQ(loadUiText(folders, "lang.dll", UiText::TabLog), "EN 3: Log");
+        EXPECT_EQ(languageLibraryReads(), reads);
+
+        if (cases[i].byRename) {
+            std::filesystem::rename(dir.write("new.dll", other), file);
+        } else {
+            std::ofstream out(file, std::ios::binary | std::ios::in | std::ios::out);
+            out.write(other.data(), static_cast<std::streamsize>(other.size()));
+        }
+        EXPECT_EQ(loadUiText(folders, "lang.dll", UiText::TabGeneral), "XY 2: Allgemein");
+        EXPECT_EQ(languageLibraryReads(), reads + 1);
+    }
 }
 
 TEST(UiTexts, DamagedLibrariesFallBackToBuiltInTexts) {

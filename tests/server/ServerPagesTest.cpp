@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace pelotest {
@@ -67,6 +71,33 @@ TEST(PopupScripts, SeeAHandEditWithoutARestart) {
     EXPECT_EQ(siteLogPopupScript(PopupOffsets(state)), expectedSiteLogScript("201", "326"));
     dir.write("pelotest.ini", "[Const]\r\nSiteLogHorizontal=2\r\n");
     EXPECT_EQ(siteLogPopupScript(PopupOffsets(state)), expectedSiteLogScript("202", "326"));
+}
+
+// Offsets kept from a settled file give way to an edit of the same size and to a replacement.
+TEST(PopupScripts, KeptOffsetsGiveWayToAChangedSettingsFile) {
+    const struct {
+        const char* how;
+        bool byRename;
+    } cases[] = {{"edited in place", false}, {"replaced by rename", true}};
+    TempDir dirs[2];
+    for (const TempDir& dir : dirs)
+        dir.write("pelotest.ini", "[Const]\r\nSiteLogHorizontal=1\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100)); // settled: kept when read
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].how);
+        AppState state;
+        state.settingsPath = dirs[i].path() / "pelotest.ini";
+        EXPECT_EQ(siteLogPopupScript(PopupOffsets(state)), expectedSiteLogScript("201", "326"));
+        EXPECT_EQ(siteLogPopupScript(PopupOffsets(state)), expectedSiteLogScript("201", "326"));
+        const std::string edited = "[Const]\r\nSiteLogHorizontal=3\r\n";
+        if (cases[i].byRename) {
+            std::filesystem::rename(dirs[i].write("new.ini", edited), state.settingsPath);
+        } else {
+            std::ofstream out(state.settingsPath, std::ios::binary | std::ios::in | std::ios::out);
+            out << edited;
+        }
+        EXPECT_EQ(siteLogPopupScript(PopupOffsets(state)), expectedSiteLogScript("203", "326"));
+    }
 }
 
 TEST(PopupScripts, StartPageInjectionAfterTheFirstClosingTitle) {

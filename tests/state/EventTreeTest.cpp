@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 #include <string>
 #include <vector>
@@ -144,6 +145,72 @@ TEST(EventTree, RemovingANodeTakesItsSubtreeAndOnlyNodesOfTheTree) {
     EXPECT_EQ(tree.toIndentedLines(), (Lines{"index.htm", "\tLogout"}));
     EXPECT_TRUE(tree.remove(&root));
     EXPECT_TRUE(tree.empty());
+}
+
+// The search as a plain walk in tree order, what firstMatch's remembered answers must equal.
+TreeNode* walkedMatch(const EventTree& tree, std::string_view event) {
+    for (TreeNode* node : tree.flatten())
+        if (nodeMatchesEvent(node->text, event))
+            return node;
+    return nullptr;
+}
+
+// Random trees under random edits (requests adding nodes, renames, removals, loads, moves of the
+// whole tree), searched between the edits for events that often match several nodes.
+TEST(EventTree, RememberedEventAnswersAlwaysEqualTheWalk) {
+    std::mt19937 random(20261207);
+    const auto pick = [&](std::size_t n) {
+        return static_cast<std::size_t>(
+            std::uniform_int_distribution<std::size_t>(0, n - 1)(random));
+    };
+    const std::vector<std::string> words = {"", "a", "b", "ab", "ba", "aab", "b)", "a)"};
+    const auto randomText = [&]() -> std::string {
+        switch (pick(4)) {
+        case 0:
+            return words[pick(words.size())];
+        case 1:
+            return "x" + words[pick(words.size())];
+        case 2:
+            return assignedNodeText("t.htm", words[pick(words.size())]);
+        default:
+            return words[pick(words.size())] + " (" + words[pick(words.size())];
+        }
+    };
+    const std::vector<std::string> events = {"", "a", "b", "ab", "ba", "b)", "a)", "ab)", "zz"};
+
+    for (int round = 0; round < 40; ++round) {
+        EventTree tree;
+        for (int step = 0; step < 300; ++step) {
+            const std::vector<TreeNode*> nodes = tree.flatten();
+            const std::size_t edit = pick(100);
+            if (nodes.empty() || edit < 25) {
+                tree.appendRoot(randomText());
+            } else if (edit < 55) {
+                nodes[pick(nodes.size())]->appendChild(randomText());
+            } else if (edit < 75) {
+                nodes[pick(nodes.size())]->text = randomText();
+            } else if (edit < 85) {
+                tree.remove(nodes[pick(nodes.size())]);
+            } else if (edit < 90) {
+                const std::vector<std::string> lines = tree.toIndentedLines();
+                EventTree moved = std::move(tree);
+                EXPECT_EQ(tree.firstMatch("a"), nullptr); // NOLINT: moved from, and empty
+                tree = std::move(moved);
+                EXPECT_EQ(tree.toIndentedLines(), lines);
+            } else if (edit < 93) {
+                tree.fromIndentedLines(tree.toIndentedLines());
+            } else if (edit < 95) {
+                tree.clear();
+            }
+            // Some events twice in a row, so that answers are remembered and then used.
+            for (int ask = 0; ask < 4; ++ask) {
+                const std::string& event = events[pick(events.size())];
+                ASSERT_EQ(tree.firstMatch(event), walkedMatch(tree, event))
+                    << "round " << round << " step " << step << " event '" << event << "'";
+                ASSERT_EQ(tree.firstMatch(event), walkedMatch(tree, event));
+            }
+        }
+    }
 }
 
 } // namespace

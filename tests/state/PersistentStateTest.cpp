@@ -242,6 +242,56 @@ TEST(PersistentState, RequestOrderOfVariablesIsSaved) {
     EXPECT_EQ(f.host.statuses, (Strings{"<84>", "<48>", "<50>", "", "<51>", "<52>", ""}));
 }
 
+// Loading fills the variables list in one pass; the list must be the one that adding each row in
+// turn gives: the same rows, the first row of a name found ignoring case, and afterwards the same
+// answers to edits. A reload replaces a list that had marked, moved and removed rows.
+TEST(PersistentState, LoadedVariablesAreTheListThatAddingEachRowGives) {
+    const std::vector<std::pair<std::string, std::string>> files[] = {
+        {},
+        {{"Alpha", "a"}, {"beta", "b"}, {"BETA", "B"}, {"\xC4rger", "x"}, {"\xE4RGER", "y"}},
+        {{"same", "1"}, {"Same", "2"}, {"SAME", "3"}, {"other", ""}},
+    };
+    const std::string probes[] = {"alpha", "Beta", "beta", "\xE4rger", "same", "OTHER", "none"};
+    for (const auto& rows : files) {
+        std::string text = "[Variables]\r\n";
+        VariableTable expected;
+        for (const auto& [name, value] : rows) {
+            text += name + "=" + value + "\r\n";
+            expected.add(name, value);
+        }
+        TempDir dir;
+        AppState state;
+        FakeHost host;
+        state.settingsPath = dir.write("pelotest.ini", "[Variables]\r\nold=1\r\nOld=2\r\n");
+        loadState(state, host, uiText);
+        state.variables.markPassed(1);
+        state.variables.remove(0);
+        dir.write("pelotest.ini", text);
+        loadState(state, host, uiText);
+
+        VariableTable& loaded = state.variables;
+        ASSERT_EQ(loaded.size(), expected.size());
+        for (std::size_t i = 0; i < loaded.size(); ++i) {
+            EXPECT_EQ(loaded[i].name, expected[i].name);
+            EXPECT_EQ(loaded[i].value, expected[i].value);
+            EXPECT_EQ(loaded[i].mark, Mark::Plain);
+        }
+        EXPECT_EQ(loaded.bytes(), expected.bytes());
+        EXPECT_FALSE(loaded.anyMarked());
+        for (const std::string& probe : probes)
+            EXPECT_EQ(loaded.find(probe), expected.find(probe)) << probe;
+        // Edits after the load: remove the first row, add one, move the last to the top.
+        for (VariableTable* table : {&loaded, &expected}) {
+            if (!table->empty())
+                table->remove(0);
+            table->add("beta", "new");
+            table->move(table->size() - 1, 0);
+        }
+        for (const std::string& probe : probes)
+            EXPECT_EQ(loaded.find(probe), expected.find(probe)) << "after edits: " << probe;
+    }
+}
+
 TEST(PersistentState, LogIsKeptRemovedOrLeftByItsFlags) {
     const std::string log = "[Log]\r\nLine0=8;a.htm;;A;/s/a.htm\r\nLine1=3;b.htm;Ev;B;/t/b.htm\r\n";
     struct Case {

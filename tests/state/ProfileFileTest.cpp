@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <map>
 #include <optional>
 #include <string>
 #include <sys/resource.h>
@@ -188,6 +189,45 @@ TEST(ProfileFile, WriteSectionReplacesTheSectionAtTheEnd) {
     EXPECT_EQ(file.text(), ";note\r\n[S]\r\nk=v\r\n[V]\r\nb=2\r\nB=3\r\na=\r\n");
     file.writeSection("V", {});
     EXPECT_EQ(file.text(), ";note\r\n[S]\r\nk=v\r\n");
+}
+
+// Lines are kept as stretches of one text, and edits add new text to it: long runs of edits,
+// erasures and rewritten sections must leave exactly the file that the edits describe, also in
+// copies and moved files.
+TEST(ProfileFile, LongRunsOfEditsKeepEveryLineRight) {
+    ProfileFile file = parsed("; head\r\n[A]\r\nkeep=1\r\nk=0\r\n[B]\nx=y\rtail");
+    std::map<std::string, std::string> model; // section C as the edits leave it
+    for (int round = 1; round <= 3000; ++round) {
+        const std::string key = "n" + std::to_string(round % 5);
+        file.writeString("A", "k", std::string(static_cast<std::size_t>(round % 97), 'v'));
+        file.writeString("C", key, std::to_string(round));
+        model[key] = std::to_string(round);
+        if (round % 7 == 0) {
+            file.eraseKey("C", key);
+            model.erase(key);
+        }
+        if (round % 500 == 0)
+            file.writeSection("D", {{"a", std::to_string(round)}, {"b", "2"}});
+    }
+    const ProfileFile copy = file;
+    ProfileFile moved = std::move(file);
+    const std::string head = "; head\r\n[A]\r\nkeep=1\r\nk=" + std::string(3000 % 97, 'v') +
+                             "\r\n[B]\nx=y\rtail\r\n[C]\r\n";
+    const std::string tail = "\r\n[D]\r\na=3000\r\nb=2\r\n";
+    for (const ProfileFile* f : {&copy, static_cast<const ProfileFile*>(&moved)}) {
+        const std::string text = f->text();
+        EXPECT_EQ(text.substr(0, head.size()), head);
+        ASSERT_GE(text.size(), tail.size());
+        EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+        EXPECT_EQ(f->keys("C").size(), model.size());
+        for (int n = 0; n < 5; ++n) {
+            const std::string key = "n" + std::to_string(n);
+            const auto it = model.find(key);
+            EXPECT_EQ(f->readString("C", key),
+                      it == model.end() ? std::nullopt : std::optional(it->second))
+                << key;
+        }
+    }
 }
 
 TEST(ProfileFile, KeepsTheEncodingItRead) {
