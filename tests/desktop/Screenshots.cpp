@@ -79,8 +79,9 @@ int main(int argc, char** argv) {
         requests.setProcessEnvironment(environment);
         requests.setProcessChannelMode(QProcess::ForwardedChannels);
         requests.start(QString::fromLocal8Bit(argv[3]), {});
-        // The window goes on taking the requests' notifications meanwhile.
-        while (!requests.waitForFinished(50))
+        // The window goes on taking the requests' notifications meanwhile. The state is asked,
+        // not waitForFinished's answer: it is false also for a process that ended during qWait.
+        while (requests.state() != QProcess::NotRunning && !requests.waitForFinished(50))
             QTest::qWait(50);
         if (requests.exitCode() != 0)
             return 1;
