@@ -219,6 +219,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::optional<http::request_parser<http::string_body>> parser_;
     Clock::time_point bodyDue_{};
     bool keepAlive_ = false;
+    bool writesAtOnce_ = false; // the socket is non-blocking: sendHead may try a write at once
     // What is being written: one of the messages, what the handler gave (its body bytes stay
     // alive here), and for a large file its descriptor and what is left of it.
     std::variant<std::monostate, EmptyMessage> message_;
@@ -340,6 +341,10 @@ Connection::Connection(ServerCore& core, Lane& lane, std::uint64_t id, tcp::sock
     // other would otherwise wait for the client's delayed acknowledgement (40 ms).
     beast::error_code ec;
     stream_.socket().set_option(tcp::no_delay(true), ec);
+    // Writes are tried at once (sendHead, sendFileSteps) and must never block the lane's thread;
+    // the asynchronous reads and writes behave the same either way.
+    stream_.socket().non_blocking(true, ec);
+    writesAtOnce_ = !ec;
     registration_.armed = true;
 }
 
@@ -626,9 +631,24 @@ void Connection::composeHead(const HttpResponse& response, unsigned version, boo
 // Writes head_ and then body (which must stay alive until done is called) in one go.
 void Connection::sendHead(std::string_view body, Done done) {
     done_ = done;
+    // Most answers fit the socket's send buffer: written at once, they need neither a timer nor a
+    // wait for the network. Only what the socket did not take is left to the asynchronous write.
+    std::array<net::const_buffer, 2> buffers{net::buffer(head_),
+                                             net::buffer(body.data(), body.size())};
+    beast::error_code ec;
+    const std::size_t total = head_.size() + body.size();
+    std::size_t sent = 0;
+    if (writesAtOnce_)
+        sent = stream_.socket().write_some(buffers, ec);
+    if (writesAtOnce_ && !ec && sent == total)
+        return (this->*done_)(true);
+    if (ec && ec != net::error::would_block && ec != net::error::try_again &&
+        ec != net::error::interrupted)
+        return (this->*done_)(false);
+    const std::size_t headSent = std::min(sent, head_.size());
+    buffers = {net::buffer(head_.data() + headSent, head_.size() - headSent),
+               net::buffer(body.data() + (sent - headSent), body.size() - (sent - headSent))};
     stream_.expires_after(limits_.idleTimeout);
-    const std::array<net::const_buffer, 2> buffers{net::buffer(head_),
-                                                   net::buffer(body.data(), body.size())};
     net::async_write(stream_, buffers,
                      [self = shared_from_this()](beast::error_code ec, std::size_t) {
                          (self.get()->*self->done_)(!ec);
