@@ -67,6 +67,11 @@ std::int64_t steadyNow() {
 // shorter) counts as stalled: its connection may be closed to make room.
 constexpr std::chrono::milliseconds kBodyStall{1000};
 
+// How often the server looks for connections whose read or write has outlasted its deadline. One
+// look for all connections replaces a timer armed and cancelled around every read and write (two
+// system calls per request); a deadline is kept this much late at most.
+constexpr std::chrono::milliseconds kDeadlineSweep{100};
+
 // Header values come partly from request data; a line break in one must not start a new field.
 std::string headerSafe(std::string_view text) {
     std::string out(text);
@@ -154,6 +159,24 @@ class Connection : public std::enable_shared_from_this<Connection> {
         abort();
     }
 
+    // When the read or write under way must have ended, in steady-clock ticks; 0 while none is
+    // under way (a handler may take as long as it takes).
+    std::int64_t deadline() const { return deadline_; }
+
+    // From another thread, with the server's mutex held: closes the connection when its deadline
+    // has still passed once its strand runs, which ends the read or write in progress as a
+    // timeout would.
+    void expire() {
+        if (auto self = weak_from_this().lock())
+            net::post(stream_.get_executor(), [self = std::move(self)] {
+                const std::int64_t due = self->deadline_;
+                if (due != 0 && due <= steadyNow()) {
+                    self->deadline_ = 0;
+                    self->closeSocket();
+                }
+            });
+    }
+
     // From another thread: closes the socket on the connection's strand as soon as it waits for
     // the network, which ends any read or write in progress.
     void abort() {
@@ -202,6 +225,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // Read by the accepting side as long as the connection is registered, so it outlives the
     // registration.
     std::atomic<std::int64_t> waitingSince_{0};
+    std::atomic<std::int64_t> deadline_{0};
     // Removes the connection from the server when it is gone; declared before the other members,
     // so that it runs after they (the socket above all) have been destroyed. Armed only once the
     // connection is built whole.
@@ -289,6 +313,7 @@ struct ServerCore {
     net::strand<net::io_context::executor_type> acceptStrand{lanes.front()->context.get_executor()};
     tcp::acceptor acceptor{acceptStrand};
     net::steady_timer retryTimer{acceptStrand};
+    net::steady_timer sweepTimer{acceptStrand};
     std::size_t nextLane = 0; // on the accepting strand
     std::uint16_t boundPort = 0;
     bool started = false;
@@ -320,6 +345,7 @@ struct ServerCore {
     void startPool();
     void stopPool();
     void acceptNext();
+    void sweepNext();
     void onAccepted(Lane& lane, tcp::socket socket);
     bool evictLongestWaiting();
 };
@@ -371,8 +397,9 @@ void Connection::readHeader() {
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(limits_.maxHeaderBytes));
     parser_->body_limit(limits_.maxBodyBytes);
-    stream_.expires_after(limits_.idleTimeout);
-    waitingSince_ = steadyNow();
+    const Clock::time_point now = Clock::now();
+    deadline_ = (now + limits_.idleTimeout).time_since_epoch().count();
+    waitingSince_ = now.time_since_epoch().count();
     http::async_read_header(
         stream_, buffer_, *parser_,
         [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
@@ -380,6 +407,7 @@ void Connection::readHeader() {
 
 void Connection::onHeader(beast::error_code ec) {
     waitingSince_ = 0;
+    deadline_ = 0;
     if (ec || parser_->is_done()) {
         if (!ec)
             if (const auto refusal = checkFraming(parser_->get()))
@@ -404,7 +432,7 @@ void Connection::readBody() {
     const auto grace = limits_.bodyGrace;
     const auto stall = std::min<Clock::duration>(kBodyStall, grace / 2);
     waitingSince_ = (bodyDue_ - grace + stall).time_since_epoch().count();
-    stream_.expires_at(bodyDue_);
+    deadline_ = bodyDue_.time_since_epoch().count();
     http::async_read_some(stream_, buffer_, *parser_,
                           [self = shared_from_this()](beast::error_code ec, std::size_t got) {
                               self->onBody(ec, got);
@@ -412,6 +440,7 @@ void Connection::readBody() {
 }
 
 void Connection::onBody(beast::error_code ec, std::size_t got) {
+    deadline_ = 0;
     if (ec) {
         waitingSince_ = 0;
         return onRequest(ec);
@@ -648,9 +677,10 @@ void Connection::sendHead(std::string_view body, Done done) {
     const std::size_t headSent = std::min(sent, head_.size());
     buffers = {net::buffer(head_.data() + headSent, head_.size() - headSent),
                net::buffer(body.data() + (sent - headSent), body.size() - (sent - headSent))};
-    stream_.expires_after(limits_.idleTimeout);
+    deadline_ = (Clock::now() + limits_.idleTimeout).time_since_epoch().count();
     net::async_write(stream_, buffers,
                      [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                         self->deadline_ = 0;
                          (self.get()->*self->done_)(!ec);
                      });
 }
@@ -659,9 +689,10 @@ template <typename Message>
 void Connection::send(Message message, Done done) {
     done_ = done;
     Message& stored = message_.emplace<Message>(std::move(message));
-    stream_.expires_after(limits_.idleTimeout);
+    deadline_ = (Clock::now() + limits_.idleTimeout).time_since_epoch().count();
     http::async_write(stream_, stored,
                       [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                          self->deadline_ = 0;
                           (self.get()->*self->done_)(!ec);
                       });
 }
@@ -816,7 +847,8 @@ void Connection::lingeringClose() {
     stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
     sink_ = std::make_unique<std::array<char, 16 * 1024>>();
     drained_ = 0;
-    stream_.expires_after(kLingerTime);
+    // The whole lingering ends at this deadline, however the client trickles.
+    deadline_ = (Clock::now() + kLingerTime).time_since_epoch().count();
     lingerStep();
 }
 
@@ -993,6 +1025,29 @@ void ServerCore::stopPool() {
     beast::error_code ec;
     acceptor.close(ec);
     retryTimer.cancel();
+    sweepTimer.cancel();
+}
+
+// Closes the connections whose read or write has outlasted its deadline, every kDeadlineSweep,
+// until the server stops.
+void ServerCore::sweepNext() {
+    sweepTimer.expires_after(kDeadlineSweep);
+    sweepTimer.async_wait([this](beast::error_code waited) {
+        if (waited)
+            return;
+        {
+            std::lock_guard lock(mutex);
+            if (stopping)
+                return; // every connection is being closed anyway
+            const std::int64_t now = steadyNow();
+            for (const auto& [id, connection] : connections) {
+                const std::int64_t due = connection->deadline();
+                if (due != 0 && due <= now)
+                    connection->expire();
+            }
+        }
+        sweepNext();
+    });
 }
 
 void ServerCore::acceptNext() {
@@ -1128,6 +1183,7 @@ void HttpServer::start(const std::string& address, std::uint16_t port) {
     }
     // Queued before any thread runs the pool, so nothing else touches the acceptor yet.
     impl_->acceptNext();
+    impl_->sweepNext();
     try {
         impl_->startPool();
     } catch (...) {
@@ -1160,6 +1216,7 @@ bool HttpServer::stop(std::chrono::milliseconds limit) {
             beast::error_code ec;
             core->acceptor.close(ec);
             core->retryTimer.cancel();
+            core->sweepTimer.cancel();
         });
     }
     for (auto& [id, connection] : impl_->connections)
