@@ -581,6 +581,41 @@ TEST(Listener, IdleTimeLimitsOnlyTheWaitForTheNetwork) {
     }
 }
 
+// Requests sent one after the other without waiting are answered in order, each answer written
+// as soon as it is ready, however many are queued.
+TEST(Listener, PipelinedRequestsAreAnsweredInOrder) {
+    std::atomic<int> calls = 0;
+    HttpServer server([&](const HttpRequest& request) {
+        ++calls;
+        return textAnswer(request.document);
+    });
+    server.start("127.0.0.1", 0);
+    constexpr int kRequests = 3000;
+    std::string requests;
+    for (int i = 0; i < kRequests; ++i)
+        requests += "GET /" + std::to_string(i) + " HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    const RawClient client(server.port());
+    std::string answers;
+    std::thread sender([&] { client.send(requests); });
+    const std::string last = "\r\n\r\n/" + std::to_string(kRequests - 1);
+    while (answers.size() < last.size() ||
+           answers.compare(answers.size() - last.size(), last.size(), last) != 0) {
+        const std::string piece = client.readOnce(10s);
+        if (piece.empty())
+            break;
+        answers += piece;
+    }
+    sender.join();
+    EXPECT_EQ(calls, kRequests);
+    EXPECT_EQ(countOf(answers, "HTTP/1.1 200 OK\r\n"), kRequests);
+    std::size_t at = 0;
+    for (int i = 0; i < kRequests && at != std::string::npos; ++i) {
+        at = answers.find("\r\n\r\n/" + std::to_string(i), at);
+        ASSERT_NE(at, std::string::npos) << "answer " << i << " missing or out of order";
+        ++at;
+    }
+}
+
 // Framing the server does not take is refused before the handler runs: HTTP/1.1 without Host,
 // a transfer coding other than chunked. HTTP/1.0 needs no Host.
 TEST(Listener, RefusesRequestsWithoutHostOrWithAnUnknownTransferCoding) {
