@@ -67,6 +67,11 @@ std::int64_t steadyNow() {
 // shorter) counts as stalled: its connection may be closed to make room.
 constexpr std::chrono::milliseconds kBodyStall{1000};
 
+// How often the server looks for connections whose read or write has outlasted its deadline. One
+// look for all connections replaces a timer armed and cancelled around every read and write (two
+// system calls per request); a deadline is kept this much late at most.
+constexpr std::chrono::milliseconds kDeadlineSweep{100};
+
 // Header values come partly from request data; a line break in one must not start a new field.
 std::string headerSafe(std::string_view text) {
     std::string out(text);
@@ -154,6 +159,24 @@ class Connection : public std::enable_shared_from_this<Connection> {
         abort();
     }
 
+    // When the read or write under way must have ended, in steady-clock ticks; 0 while none is
+    // under way (a handler may take as long as it takes).
+    std::int64_t deadline() const { return deadline_; }
+
+    // From another thread, with the server's mutex held: closes the connection when its deadline
+    // has still passed once its strand runs, which ends the read or write in progress as a
+    // timeout would.
+    void expire() {
+        if (auto self = weak_from_this().lock())
+            net::post(stream_.get_executor(), [self = std::move(self)] {
+                const std::int64_t due = self->deadline_;
+                if (due != 0 && due <= steadyNow()) {
+                    self->deadline_ = 0;
+                    self->closeSocket();
+                }
+            });
+    }
+
     // From another thread: closes the socket on the connection's strand as soon as it waits for
     // the network, which ends any read or write in progress.
     void abort() {
@@ -202,6 +225,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // Read by the accepting side as long as the connection is registered, so it outlives the
     // registration.
     std::atomic<std::int64_t> waitingSince_{0};
+    std::atomic<std::int64_t> deadline_{0};
     // Removes the connection from the server when it is gone; declared before the other members,
     // so that it runs after they (the socket above all) have been destroyed. Armed only once the
     // connection is built whole.
@@ -219,6 +243,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::optional<http::request_parser<http::string_body>> parser_;
     Clock::time_point bodyDue_{};
     bool keepAlive_ = false;
+    bool writesAtOnce_ = false; // the socket is non-blocking: sendHead may try a write at once
     // What is being written: one of the messages, what the handler gave (its body bytes stay
     // alive here), and for a large file its descriptor and what is left of it.
     std::variant<std::monostate, EmptyMessage> message_;
@@ -288,6 +313,7 @@ struct ServerCore {
     net::strand<net::io_context::executor_type> acceptStrand{lanes.front()->context.get_executor()};
     tcp::acceptor acceptor{acceptStrand};
     net::steady_timer retryTimer{acceptStrand};
+    net::steady_timer sweepTimer{acceptStrand};
     std::size_t nextLane = 0; // on the accepting strand
     std::uint16_t boundPort = 0;
     bool started = false;
@@ -319,6 +345,7 @@ struct ServerCore {
     void startPool();
     void stopPool();
     void acceptNext();
+    void sweepNext();
     void onAccepted(Lane& lane, tcp::socket socket);
     bool evictLongestWaiting();
 };
@@ -340,6 +367,10 @@ Connection::Connection(ServerCore& core, Lane& lane, std::uint64_t id, tcp::sock
     // other would otherwise wait for the client's delayed acknowledgement (40 ms).
     beast::error_code ec;
     stream_.socket().set_option(tcp::no_delay(true), ec);
+    // Writes are tried at once (sendHead, sendFileSteps) and must never block the lane's thread;
+    // the asynchronous reads and writes behave the same either way.
+    stream_.socket().non_blocking(true, ec);
+    writesAtOnce_ = !ec;
     registration_.armed = true;
 }
 
@@ -366,8 +397,9 @@ void Connection::readHeader() {
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(limits_.maxHeaderBytes));
     parser_->body_limit(limits_.maxBodyBytes);
-    stream_.expires_after(limits_.idleTimeout);
-    waitingSince_ = steadyNow();
+    const Clock::time_point now = Clock::now();
+    deadline_ = (now + limits_.idleTimeout).time_since_epoch().count();
+    waitingSince_ = now.time_since_epoch().count();
     http::async_read_header(
         stream_, buffer_, *parser_,
         [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
@@ -375,6 +407,7 @@ void Connection::readHeader() {
 
 void Connection::onHeader(beast::error_code ec) {
     waitingSince_ = 0;
+    deadline_ = 0;
     if (ec || parser_->is_done()) {
         if (!ec)
             if (const auto refusal = checkFraming(parser_->get()))
@@ -399,7 +432,7 @@ void Connection::readBody() {
     const auto grace = limits_.bodyGrace;
     const auto stall = std::min<Clock::duration>(kBodyStall, grace / 2);
     waitingSince_ = (bodyDue_ - grace + stall).time_since_epoch().count();
-    stream_.expires_at(bodyDue_);
+    deadline_ = bodyDue_.time_since_epoch().count();
     http::async_read_some(stream_, buffer_, *parser_,
                           [self = shared_from_this()](beast::error_code ec, std::size_t got) {
                               self->onBody(ec, got);
@@ -407,6 +440,7 @@ void Connection::readBody() {
 }
 
 void Connection::onBody(beast::error_code ec, std::size_t got) {
+    deadline_ = 0;
     if (ec) {
         waitingSince_ = 0;
         return onRequest(ec);
@@ -534,15 +568,18 @@ std::string_view trimmedValue(std::string_view value) {
 
 // The response header as text, with the same fields in the same order as setHeaders and Beast's
 // serializer give, without building Beast's field table: a field set again replaces the earlier
-// one and moves to the end. Empty (the caller then lets Beast write it) when the response needs
+// one and moves to the end. Kept beside Beast's serializer because it measurably pays: with
+// callgrind, a keep-alive GET of a 1 KiB picture took 41.1k instructions with this composer and
+// 48.9k with Beast's field table and serializer (16 % more); a template request 111.3k against
+// 116.7k. Written into head; false (the caller then lets Beast write it) when the response needs
 // what only Beast's rules cover: fields that frame the message (Connection, Content-Length,
 // Transfer-Encoding) set by the handler, text that headerSafe would change, a status beyond three
 // digits.
-std::string fastHead(const HttpResponse& response, unsigned version, bool keepAlive,
-                     std::optional<std::uint64_t> contentLength) {
+bool fastHead(const HttpResponse& response, unsigned version, bool keepAlive,
+              std::optional<std::uint64_t> contentLength, std::string& head) {
     const int status = response.status;
     if (status < 100 || status > 999 || !headerClean(response.contentType))
-        return {};
+        return false;
     std::array<std::pair<std::string_view, std::string_view>, 24> fields;
     std::size_t count = 0;
     const auto set = [&](std::string_view name, std::string_view value) {
@@ -560,7 +597,7 @@ std::string fastHead(const HttpResponse& response, unsigned version, bool keepAl
         if (count + 4 > fields.size() || !headerClean(name) || !headerClean(value) ||
             beast::iequals(name, "Connection") || beast::iequals(name, "Content-Length") ||
             beast::iequals(name, "Transfer-Encoding"))
-            return {};
+            return false;
         if (beast::iequals(name, "Cache-Control"))
             hasCacheControl = true;
         set(name, value);
@@ -581,8 +618,14 @@ std::string fastHead(const HttpResponse& response, unsigned version, bool keepAl
     std::size_t size = 13 + reason.size() + 4;
     for (std::size_t i = 0; i < count; ++i)
         size += fields[i].first.size() + fields[i].second.size() + 4;
-    std::string head;
-    head.reserve(size);
+    // Written in place into the connection's buffer, which keeps its room from one answer to the
+    // next.
+    head.resize(size);
+    char* out = head.data();
+    const auto put = [&out](std::string_view text) {
+        std::memcpy(out, text.data(), text.size());
+        out += text.size();
+    };
     const char start[] = {'H',
                           'T',
                           'T',
@@ -596,19 +639,25 @@ std::string fastHead(const HttpResponse& response, unsigned version, bool keepAl
                           static_cast<char>('0' + (status / 10) % 10),
                           static_cast<char>('0' + status % 10),
                           ' '};
-    head.append(start, sizeof start).append(reason).append("\r\n");
-    for (std::size_t i = 0; i < count; ++i)
-        head.append(fields[i].first).append(": ").append(fields[i].second).append("\r\n");
-    head.append("\r\n");
-    return head;
+    using namespace std::string_view_literals;
+    put(std::string_view(start, sizeof start));
+    put(reason);
+    put("\r\n"sv);
+    for (std::size_t i = 0; i < count; ++i) {
+        put(fields[i].first);
+        put(": "sv);
+        put(fields[i].second);
+        put("\r\n"sv);
+    }
+    put("\r\n"sv);
+    return true;
 }
 
 } // namespace
 
 void Connection::composeHead(const HttpResponse& response, unsigned version, bool keepAlive,
                              std::optional<std::uint64_t> contentLength) {
-    head_ = fastHead(response, version, keepAlive, contentLength);
-    if (!head_.empty())
+    if (fastHead(response, version, keepAlive, contentLength, head_))
         return;
     EmptyMessage message{http::status::ok, version};
     setHeaders(message, response, keepAlive);
@@ -622,11 +671,27 @@ void Connection::composeHead(const HttpResponse& response, unsigned version, boo
 // Writes head_ and then body (which must stay alive until done is called) in one go.
 void Connection::sendHead(std::string_view body, Done done) {
     done_ = done;
-    stream_.expires_after(limits_.idleTimeout);
-    const std::array<net::const_buffer, 2> buffers{net::buffer(head_),
-                                                   net::buffer(body.data(), body.size())};
+    // Most answers fit the socket's send buffer: written at once, they need neither a timer nor a
+    // wait for the network. Only what the socket did not take is left to the asynchronous write.
+    std::array<net::const_buffer, 2> buffers{net::buffer(head_),
+                                             net::buffer(body.data(), body.size())};
+    beast::error_code ec;
+    const std::size_t total = head_.size() + body.size();
+    std::size_t sent = 0;
+    if (writesAtOnce_)
+        sent = stream_.socket().write_some(buffers, ec);
+    if (writesAtOnce_ && !ec && sent == total)
+        return (this->*done_)(true);
+    if (ec && ec != net::error::would_block && ec != net::error::try_again &&
+        ec != net::error::interrupted)
+        return (this->*done_)(false);
+    const std::size_t headSent = std::min(sent, head_.size());
+    buffers = {net::buffer(head_.data() + headSent, head_.size() - headSent),
+               net::buffer(body.data() + (sent - headSent), body.size() - (sent - headSent))};
+    deadline_ = (Clock::now() + limits_.idleTimeout).time_since_epoch().count();
     net::async_write(stream_, buffers,
                      [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                         self->deadline_ = 0;
                          (self.get()->*self->done_)(!ec);
                      });
 }
@@ -635,9 +700,10 @@ template <typename Message>
 void Connection::send(Message message, Done done) {
     done_ = done;
     Message& stored = message_.emplace<Message>(std::move(message));
-    stream_.expires_after(limits_.idleTimeout);
+    deadline_ = (Clock::now() + limits_.idleTimeout).time_since_epoch().count();
     http::async_write(stream_, stored,
                       [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                          self->deadline_ = 0;
                           (self.get()->*self->done_)(!ec);
                       });
 }
@@ -792,7 +858,8 @@ void Connection::lingeringClose() {
     stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
     sink_ = std::make_unique<std::array<char, 16 * 1024>>();
     drained_ = 0;
-    stream_.expires_after(kLingerTime);
+    // The whole lingering ends at this deadline, however the client trickles.
+    deadline_ = (Clock::now() + kLingerTime).time_since_epoch().count();
     lingerStep();
 }
 
@@ -969,6 +1036,29 @@ void ServerCore::stopPool() {
     beast::error_code ec;
     acceptor.close(ec);
     retryTimer.cancel();
+    sweepTimer.cancel();
+}
+
+// Closes the connections whose read or write has outlasted its deadline, every kDeadlineSweep,
+// until the server stops.
+void ServerCore::sweepNext() {
+    sweepTimer.expires_after(kDeadlineSweep);
+    sweepTimer.async_wait([this](beast::error_code waited) {
+        if (waited)
+            return;
+        {
+            std::lock_guard lock(mutex);
+            if (stopping)
+                return; // every connection is being closed anyway
+            const std::int64_t now = steadyNow();
+            for (const auto& [id, connection] : connections) {
+                const std::int64_t due = connection->deadline();
+                if (due != 0 && due <= now)
+                    connection->expire();
+            }
+        }
+        sweepNext();
+    });
 }
 
 void ServerCore::acceptNext() {
@@ -1104,6 +1194,7 @@ void HttpServer::start(const std::string& address, std::uint16_t port) {
     }
     // Queued before any thread runs the pool, so nothing else touches the acceptor yet.
     impl_->acceptNext();
+    impl_->sweepNext();
     try {
         impl_->startPool();
     } catch (...) {
@@ -1136,6 +1227,7 @@ bool HttpServer::stop(std::chrono::milliseconds limit) {
             beast::error_code ec;
             core->acceptor.close(ec);
             core->retryTimer.cancel();
+            core->sweepTimer.cancel();
         });
     }
     for (auto& [id, connection] : impl_->connections)

@@ -15,6 +15,23 @@ std::string nativeSeparators(std::string_view path) {
     return out;
 }
 
+// Appends path with '/' for every backslash.
+void appendNative(std::string& out, std::string_view path) {
+    const std::size_t at = out.size();
+    out.append(path);
+    std::replace(out.begin() + static_cast<std::ptrdiff_t>(at), out.end(), '\\', '/');
+}
+
+// Whether native (already with '/') is path with its separators made native.
+bool isNativeOf(std::string_view native, std::string_view path) {
+    if (native.size() != path.size())
+        return false;
+    for (std::size_t i = 0; i < path.size(); ++i)
+        if (native[i] != (path[i] == '\\' ? '/' : path[i]))
+            return false;
+    return true;
+}
+
 void removeOneTrailingSlash(std::string& path) {
     if (!path.empty() && path.back() == '/')
         path.pop_back();
@@ -67,9 +84,12 @@ RequestPaths computeRequestPaths(AppState& state, Host* host, std::string_view d
     removeOneTrailingSlash(paths.staticRoot);
 
     const std::string& dynamicPath = state.settings.dynamicPath;
-    paths.templateFolder = nativeSeparators(expandTemplateFolder(state, host, dynamicPath));
-    // A folder that a variable moved out of the configured one is no template folder at all.
-    if (!staysInConfiguredFolder(nativeSeparators(dynamicPath), paths.templateFolder,
+    paths.templateFolder = expandTemplateFolder(state, host, dynamicPath);
+    std::replace(paths.templateFolder.begin(), paths.templateFolder.end(), '\\', '/');
+    // A folder that a variable moved out of the configured one is no template folder at all (one
+    // that no variable changed stays in it).
+    if (!isNativeOf(paths.templateFolder, dynamicPath) &&
+        !staysInConfiguredFolder(nativeSeparators(dynamicPath), paths.templateFolder,
                                  nativeSeparators(state.settings.varBefore)))
         paths.templateFolder.clear();
     removeOneTrailingSlash(paths.templateFolder);
@@ -78,12 +98,14 @@ RequestPaths computeRequestPaths(AppState& state, Host* host, std::string_view d
     if (!virtualPath.empty() && virtualPath.front() == '/')
         virtualPath.erase(0, 1);
     removeOneTrailingSlash(virtualPath);
-    paths.virtualRoot = paths.staticRoot + "/" + virtualPath;
+    paths.virtualRoot.reserve(paths.staticRoot.size() + 1 + virtualPath.size());
+    paths.virtualRoot.append(paths.staticRoot).append(1, '/').append(virtualPath);
 
-    std::string file = nativeSeparators(document);
-    if (file.empty() || file.front() != '/')
-        file.insert(0, 1, '/');
-    paths.filePath = paths.staticRoot + file;
+    paths.filePath.reserve(paths.staticRoot.size() + 1 + document.size());
+    paths.filePath.append(paths.staticRoot);
+    if (document.empty() || (document.front() != '/' && document.front() != '\\'))
+        paths.filePath.append(1, '/');
+    appendNative(paths.filePath, document);
     return paths;
 }
 

@@ -221,6 +221,12 @@ std::optional<fs::path> resolveFileInside(std::string_view folder, std::string_v
     key.append(folder).append(1, '\0').append(file);
     if (std::optional<fs::path> known = resolvedPaths().find(key))
         return known;
+    // Most misses name no file at all (a template request asks for a page that exists only as a
+    // template): one stat, which follows links as resolving them would, settles those without
+    // resolving every component.
+    struct stat info {};
+    if (::stat(std::string(file).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
     std::error_code ec;
     const fs::path realFolder = fs::canonical(fs::path(folder), ec);
     if (ec)

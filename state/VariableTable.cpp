@@ -196,17 +196,24 @@ void VariableTable::placeUsedRows() {
         if (!placed[at - below])
             order.push_back(at);
     usedLater_.clear();
-    placeRows_.clear();
-    placeIds_.clear();
-    for (const std::size_t at : order) {
-        placeRows_.push_back(std::move(rows_[at]));
-        placeIds_.push_back(ids_[at]);
+    // A page requested again marks the rows it marked last time, in the same order, and they
+    // already stand where this placement would put them: nothing then moves.
+    bool inPlace = true;
+    for (std::size_t i = 0; i < order.size() && inPlace; ++i)
+        inPlace = order[i] == below + i;
+    if (!inPlace) {
+        placeRows_.clear();
+        placeIds_.clear();
+        for (const std::size_t at : order) {
+            placeRows_.push_back(std::move(rows_[at]));
+            placeIds_.push_back(ids_[at]);
+        }
+        const auto first = static_cast<std::ptrdiff_t>(below);
+        std::move(placeRows_.begin(), placeRows_.end(), rows_.begin() + first);
+        std::copy(placeIds_.begin(), placeIds_.end(), ids_.begin() + first);
+        placeRows_.clear();
+        renumber(below, end);
     }
-    const auto first = static_cast<std::ptrdiff_t>(below);
-    std::move(placeRows_.begin(), placeRows_.end(), rows_.begin() + first);
-    std::copy(placeIds_.begin(), placeIds_.end(), ids_.begin() + first);
-    placeRows_.clear();
-    renumber(below, end);
     if (order.size() > 4096) { // a first placement across a long list: do not keep its room
         placeOrder_ = {};
         placeTaken_ = {};

@@ -535,6 +535,87 @@ TEST(Listener, ClosesIdleAndTricklingConnections) {
     EXPECT_TRUE(closed);
 }
 
+// The idle time bounds waiting for the network only: a handler may take longer, and an answer too
+// large for the socket's buffer is finished by later writes within it; either way the connection
+// then serves its next request and still closes after the idle time.
+TEST(Listener, IdleTimeLimitsOnlyTheWaitForTheNetwork) {
+    ServerLimits limits;
+    limits.idleTimeout = 300ms;
+    std::string large(6 * 1024 * 1024, 'x');
+    for (std::size_t i = 0; i < large.size(); i += 4096)
+        large[i] = static_cast<char>('a' + i / 4096 % 26);
+    HttpServer server(
+        [&](const HttpRequest& request) {
+            if (request.document == "/slow")
+                std::this_thread::sleep_for(600ms);
+            return textAnswer(request.document == "/large" ? large : "done");
+        },
+        limits);
+    server.start("127.0.0.1", 0);
+    for (const std::string document : {"/slow", "/large"}) {
+        SCOPED_TRACE(document);
+        const RawClient client(server.port());
+        for (int round = 0; round < 2; ++round) {
+            ASSERT_TRUE(client.send("GET " + document + " HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+            const std::string body = document == "/large" ? large : "done";
+            const std::string head = "Content-Length: " + std::to_string(body.size()) + "\r\n";
+            if (document == "/large")
+                std::this_thread::sleep_for(100ms); // the server's first write cannot take it all
+            std::string answer;
+            std::size_t wanted = SIZE_MAX;
+            while (answer.size() < wanted) {
+                const std::string piece = client.readOnce(5s);
+                if (piece.empty())
+                    break;
+                answer += piece;
+                if (const std::size_t at = answer.find("\r\n\r\n");
+                    wanted == SIZE_MAX && at != std::string::npos)
+                    wanted = at + 4 + body.size();
+            }
+            const std::size_t end = answer.find("\r\n\r\n");
+            ASSERT_NE(end, std::string::npos) << "round " << round;
+            EXPECT_NE(answer.substr(0, end + 2).find(head), std::string::npos);
+            EXPECT_TRUE(answer.substr(end + 4) == body) << "round " << round;
+        }
+        EXPECT_TRUE(client.readUntilClosed(5s));
+    }
+}
+
+// Requests sent one after the other without waiting are answered in order, each answer written
+// as soon as it is ready, however many are queued.
+TEST(Listener, PipelinedRequestsAreAnsweredInOrder) {
+    std::atomic<int> calls = 0;
+    HttpServer server([&](const HttpRequest& request) {
+        ++calls;
+        return textAnswer(request.document);
+    });
+    server.start("127.0.0.1", 0);
+    constexpr int kRequests = 3000;
+    std::string requests;
+    for (int i = 0; i < kRequests; ++i)
+        requests += "GET /" + std::to_string(i) + " HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    const RawClient client(server.port());
+    std::string answers;
+    std::thread sender([&] { client.send(requests); });
+    const std::string last = "\r\n\r\n/" + std::to_string(kRequests - 1);
+    while (answers.size() < last.size() ||
+           answers.compare(answers.size() - last.size(), last.size(), last) != 0) {
+        const std::string piece = client.readOnce(10s);
+        if (piece.empty())
+            break;
+        answers += piece;
+    }
+    sender.join();
+    EXPECT_EQ(calls, kRequests);
+    EXPECT_EQ(countOf(answers, "HTTP/1.1 200 OK\r\n"), kRequests);
+    std::size_t at = 0;
+    for (int i = 0; i < kRequests && at != std::string::npos; ++i) {
+        at = answers.find("\r\n\r\n/" + std::to_string(i), at);
+        ASSERT_NE(at, std::string::npos) << "answer " << i << " missing or out of order";
+        ++at;
+    }
+}
+
 // Framing the server does not take is refused before the handler runs: HTTP/1.1 without Host,
 // a transfer coding other than chunked. HTTP/1.0 needs no Host.
 TEST(Listener, RefusesRequestsWithoutHostOrWithAnUnknownTransferCoding) {

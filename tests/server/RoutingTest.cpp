@@ -129,6 +129,9 @@ TEST(RequestContext, BuildsThePathsFromTheSettings) {
          {"/srv/site/", "/t/", "/srv/site///app/", "/srv/site//x"}},
         // A document is joined as it is (a backslash in it counts as a separator).
         {"/s", "", "", "/a\\b.htm", {"/s", "", "/s/", "/s/a/b.htm"}},
+        {"/s", "", "", "\\a.htm", {"/s", "", "/s/", "/s/a.htm"}},
+        {"/s", "", "", "a.htm", {"/s", "", "/s/", "/s/a.htm"}},
+        {"/s", "", "", "", {"/s", "", "/s/", "/s/"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.staticPath) + " | " + c.virtualPath + " | " + c.document);
