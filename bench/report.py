@@ -21,7 +21,7 @@ THROUGHPUT_TARGETS = [
     ("1-page-pelotest", "1-page-nginx", "nginx", 1.0),
     ("1-page-pelotest", "1-page-python", "http.server", 20.0),
     ("2-200k-pelotest", "2-200k-nginx", "nginx", None),
-    ("2-20m-pelotest", "2-20m-nginx", "nginx", None),
+    ("2-20m-pelotest", "2-20m-nginx", "nginx", 1.0),
     ("3-on-pelotest", "3-nginx", "nginx", 0.6),
     ("3-on-pelotest", "3-php", "php -S", 30.0),
     ("3-off-pelotest", "3-nginx", "nginx", 0.6),
