@@ -677,12 +677,16 @@ void ViewsTest::requestsWhileTheViewsAreUsed() {
               "[Variables]\nKeep=0\n");
     constexpr int kThreads = 4;
     constexpr int kRequests = 150;
+    // The requests go on until the window has been through this many rounds as well: a fast
+    // server must not finish before the user's actions have overlapped with it.
+    constexpr int kRounds = 10;
     std::atomic<int> failures{0};
+    std::atomic<int> rounds{0};
     std::atomic<bool> done{false};
     std::vector<std::thread> clients;
     for (int t = 0; t < kThreads; ++t) {
         clients.emplace_back([&, t] {
-            for (int i = 0; i < kRequests; ++i) {
+            for (int i = 0; i < kRequests || (rounds < kRounds && i < 100 * kRequests); ++i) {
                 const std::string id = std::to_string(t) + "_" + std::to_string(i);
                 const std::string targets[] = {
                     "/app/?v" + id + "=" + id,          // template, new variable
@@ -732,7 +736,7 @@ void ViewsTest::requestsWhileTheViewsAreUsed() {
         }
         if (round % 7 == 0)
             f.trigger("Lschen3");
-        ++round;
+        rounds = ++round;
     }
     watcher.join();
     f.dialogs.whileOpen = nullptr;
