@@ -179,7 +179,7 @@ void ProfileFile::parseOwned(std::string text) {
         LineEnd end{lfAt, lf ? 1u : 0u};
         if (cr) {
             const auto crAt = static_cast<std::size_t>(static_cast<const char*>(cr) - data);
-            end = {crAt, crAt + 1 == lfAt ? 2u : 1u};
+            end = {crAt, lf && crAt + 1 == lfAt ? 2u : 1u};
         }
         static constexpr std::string_view kEnds[] = {"", "\n", "\r", "\r\n"};
         const std::size_t endKind = end.length == 0       ? 0

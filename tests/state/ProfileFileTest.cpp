@@ -236,6 +236,10 @@ TEST(ProfileFile, KeepsTheEncodingItRead) {
     const std::string bytes(raw, sizeof raw - 1);
     EXPECT_EQ(parsed(bytes).text(), bytes);
     EXPECT_EQ(parsed("\xEF\xBB\xBF[S]\nk=v").text(), "\xEF\xBB\xBF[S]\nk=v");
+    // Every kind of line end comes back as it was, also on the last line.
+    for (const std::string text :
+         {"[S]\rk=v\r", "[S]\r\nk=v\r", "[S]\nk=v\r\n", "\r", "\r\r\n", "[S]\r\n\n\r\rk"})
+        EXPECT_EQ(parsed(text).text(), text);
 
     // UTF-16LE with its mark: read as Windows-1252, written back as UTF-16LE.
     const std::string utf16("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0\xAC\x20\xE4\0\x3A\x26\r\0\n\0", 26);
