@@ -1,12 +1,12 @@
 #include "language/UiTexts.h"
 
+#include "state/FileIdentity.h"
 #include "state/TextCase.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <ctime>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
@@ -206,28 +206,12 @@ bool isBareFileName(std::string_view name) {
 
 std::atomic<std::uint64_t> libraryReads{0};
 
-// What tells one file from another, and a file from its earlier self: a replacement (even by
-// rename) changes the inode, an edit in place the size or the times.
-struct LibraryIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    std::int64_t modifiedNs = 0;
-    std::int64_t changedNs = 0;
-    bool operator==(const LibraryIdentity&) const = default;
-};
-
-std::int64_t nanoseconds(const timespec& time) {
-    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
-}
-
 // The identity of the regular file at path (following links); nullopt for anything else.
-std::optional<LibraryIdentity> regularFileIdentity(const std::filesystem::path& path) {
+std::optional<FileIdentity> regularFileIdentity(const std::filesystem::path& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
-    return LibraryIdentity{info.st_dev, info.st_ino, info.st_size, nanoseconds(info.st_mtim),
-                           nanoseconds(info.st_ctim)};
+    return identityOf(info);
 }
 
 // The libraries read so far, by path, each with the identity its file had before it was read. A
@@ -237,7 +221,7 @@ std::optional<LibraryIdentity> regularFileIdentity(const std::filesystem::path& 
 class LibraryCache {
   public:
     std::shared_ptr<const LanguageLibrary> get(const std::filesystem::path& file,
-                                               const LibraryIdentity& identity) {
+                                               const FileIdentity& identity) {
         {
             const std::lock_guard lock(mutex_);
             if (const auto it = entries_.find(file.native());
@@ -252,7 +236,7 @@ class LibraryCache {
         // File times come from a clock that advances in ticks of a few milliseconds: a file
         // changed within the last second could change again without a visible difference, so
         // it is kept only once it has settled (and read anew until then).
-        if (!settled(identity)) {
+        if (!identity.settled()) {
             entries_.erase(file.native());
             return library;
         }
@@ -265,14 +249,8 @@ class LibraryCache {
 
   private:
     static constexpr std::size_t kMaxEntries = 16;
-    static bool settled(const LibraryIdentity& identity) {
-        timespec now{};
-        ::clock_gettime(CLOCK_REALTIME, &now);
-        return nanoseconds(now) - std::max(identity.modifiedNs, identity.changedNs) >=
-               1'000'000'000;
-    }
     struct Entry {
-        LibraryIdentity identity;
+        FileIdentity identity;
         std::shared_ptr<const LanguageLibrary> library;
     };
     std::mutex mutex_;
@@ -293,7 +271,7 @@ std::shared_ptr<const LanguageLibrary> readLibrary(std::span<const std::filesyst
     }
     for (const std::filesystem::path& folder : folders) {
         const std::filesystem::path file = folder / languageDll;
-        if (const std::optional<LibraryIdentity> identity = regularFileIdentity(file))
+        if (const std::optional<FileIdentity> identity = regularFileIdentity(file))
             return libraryCache().get(file, *identity);
     }
     return nullptr;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <ctime>
 #include <fcntl.h>
 #include <list>
 #include <mutex>
@@ -19,20 +18,7 @@ namespace pelotest {
 
 namespace {
 
-constexpr std::int64_t kNanosPerSecond = 1'000'000'000;
-constexpr std::int64_t kSettledNanos = kNanosPerSecond;
-
 std::atomic<std::uint64_t> fileReads{0};
-
-std::int64_t nanosOf(const timespec& time) {
-    return static_cast<std::int64_t>(time.tv_sec) * kNanosPerSecond + time.tv_nsec;
-}
-
-std::int64_t realTimeNanos() {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return nanosOf(now);
-}
 
 class FileDescriptor {
   public:
@@ -88,16 +74,6 @@ std::shared_ptr<CachedFile> readFile(const std::string& path) {
 
 } // namespace
 
-FileIdentity identityOf(const struct stat& info) {
-    return FileIdentity{
-        static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-        static_cast<std::uint64_t>(info.st_size), nanosOf(info.st_mtim), nanosOf(info.st_ctim)};
-}
-
-bool settledSince(std::int64_t changedNanos) {
-    return realTimeNanos() - changedNanos >= kSettledNanos;
-}
-
 std::uint64_t FileCache::reads() {
     return fileReads.load(std::memory_order_relaxed);
 }
@@ -146,8 +122,7 @@ std::shared_ptr<const CachedFile> FileCache::get(const std::string& path, std::u
         }
     }
     std::shared_ptr<const CachedFile> file = readFile(path);
-    if (!file || file->bytes.size() > maxFileBytes_ ||
-        !settledSince(std::max(file->identity.modifiedNanos, file->identity.changedNanos)))
+    if (!file || file->bytes.size() > maxFileBytes_ || !file->identity.settled())
         return file;
     std::lock_guard lock(impl_->mutex);
     if (const auto found = impl_->byPath.find(path); found != impl_->byPath.end())

@@ -4,6 +4,8 @@
 // and change time in nanoseconds), looked up again at every request: a file changed, replaced by
 // rename or deleted between two requests is read afresh by the second one.
 
+#include "state/FileIdentity.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -17,22 +19,6 @@ struct stat;
 namespace pelotest {
 
 struct ParsedTemplate; // server/TemplateRequest.cpp
-
-struct FileIdentity {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::uint64_t size = 0;
-    std::int64_t modifiedNanos = 0; // since the epoch
-    std::int64_t changedNanos = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-FileIdentity identityOf(const struct stat& info);
-
-// Whether an entry last changed at changedNanos (the later of its modification and change time,
-// in nanoseconds since the epoch) is old enough to be remembered by its identity: file times come
-// from a clock that advances in ticks of a few milliseconds, so an entry changed within the last
-// second could change again without a visible difference.
-bool settledSince(std::int64_t changedNanos);
 
 // A page or template file as read once: its bytes, its lines, where each line may hold a
 // reference or an event link, and its title.

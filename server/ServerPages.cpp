@@ -243,7 +243,7 @@ void PopupOffsets::read() const {
         return;
     horizontal_ = popupOffset(file, "SiteLogHorizontal", horizontal_);
     vertical_ = popupOffset(file, "SiteLogVertical", vertical_);
-    if (!settledSince(std::max(identity.modifiedNanos, identity.changedNanos)))
+    if (!identity.settled())
         return;
     const std::lock_guard lock(kept.mutex);
     kept.path = path;

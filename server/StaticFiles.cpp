@@ -134,13 +134,11 @@ bool sameEntry(const struct stat& a, const struct stat& b) {
     const bool sameObject = a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mode == b.st_mode;
     if (S_ISDIR(a.st_mode))
         return sameObject;
-    return sameObject && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
-           a.st_mtim.tv_nsec == b.st_mtim.tv_nsec && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
-           a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+    return sameObject && identityOf(a) == identityOf(b);
 }
 
 bool settled(const struct stat& info) {
-    return settledSince(std::max(identityOf(info).modifiedNanos, identityOf(info).changedNanos));
+    return identityOf(info).settled();
 }
 
 struct Resolved {

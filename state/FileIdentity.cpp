@@ -1,0 +1,31 @@
+#include "state/FileIdentity.h"
+
+#include <algorithm>
+#include <ctime>
+#include <sys/stat.h>
+
+namespace pelotest {
+
+namespace {
+
+constexpr std::int64_t kNanosPerSecond = 1'000'000'000;
+
+std::int64_t nanosOf(const timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * kNanosPerSecond + time.tv_nsec;
+}
+
+} // namespace
+
+FileIdentity identityOf(const struct stat& info) {
+    return FileIdentity{
+        static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+        static_cast<std::uint64_t>(info.st_size), nanosOf(info.st_mtim), nanosOf(info.st_ctim)};
+}
+
+bool FileIdentity::settled() const {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return nanosOf(now) - std::max(modifiedNanos, changedNanos) >= kNanosPerSecond;
+}
+
+} // namespace pelotest
