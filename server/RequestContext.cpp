@@ -1,5 +1,6 @@
 #include "server/RequestContext.h"
 
+#include "server/RequestSafety.h"
 #include "state/References.h"
 
 #include <algorithm>
@@ -63,17 +64,7 @@ bool staysInConfiguredFolder(std::string_view configured, std::string_view expan
                                        : literal.substr(0, lastSeparator + 1);
     if (expanded.substr(0, fixed.size()) != fixed || expanded.find('\0') != std::string::npos)
         return false;
-    const std::string_view chosen = expanded.substr(fixed.size());
-    std::size_t start = 0;
-    while (start <= chosen.size()) {
-        std::size_t end = chosen.find('/', start);
-        if (end == std::string_view::npos)
-            end = chosen.size();
-        if (chosen.substr(start, end - start) == "..")
-            return false;
-        start = end + 1;
-    }
-    return true;
+    return !climbsOut(expanded.substr(fixed.size()));
 }
 
 } // namespace

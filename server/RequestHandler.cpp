@@ -95,12 +95,9 @@ bool isAllowedHost(const std::optional<std::string>& hostHeader, std::string_vie
 namespace {
 
 void answerForbiddenHost(HttpResponse& response) {
-    response.status = 403;
-    response.contentType = "text/html";
-    response.body = refusalPage("403 Forbidden",
-                                "This server answers only requests addressed to localhost, to an "
-                                "IP address or to a host name listed in the key AllowedHosts of "
-                                "the section [Const] of its settings file.");
+    answerForbidden(response, "This server answers only requests addressed to localhost, to an "
+                              "IP address or to a host name listed in the key AllowedHosts of "
+                              "the section [Const] of its settings file.");
 }
 
 constexpr std::string_view kIntPrefix = "/$int/";

@@ -14,14 +14,30 @@ bool fromAnotherSite(const HttpRequest& request) {
     return fetchSite && *fetchSite != "same-origin" && *fetchSite != "none";
 }
 
-void answerCrossSiteRefused(HttpResponse& response) {
+void answerForbidden(HttpResponse& response, std::string_view why) {
     response.status = 403;
     response.contentType = "text/html";
-    response.body = refusalPage("403 Forbidden",
-                                "This page changes the state of the server and answers only the "
-                                "server's own pages or an address typed into the browser, not a "
-                                "page of another site. Nothing was changed.");
+    response.body = refusalPage("403 Forbidden", why);
     response.file.reset();
+}
+
+void answerCrossSiteRefused(HttpResponse& response) {
+    answerForbidden(response, "This page changes the state of the server and answers only the "
+                              "server's own pages or an address typed into the browser, not a "
+                              "page of another site. Nothing was changed.");
+}
+
+bool climbsOut(std::string_view relative) {
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        std::size_t end = relative.find('/', start);
+        if (end == std::string_view::npos)
+            end = relative.size();
+        if (relative.substr(start, end - start) == "..")
+            return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 void addFrameGuard(HttpResponse& response) {

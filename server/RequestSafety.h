@@ -19,6 +19,13 @@ bool fromAnotherSite(const HttpRequest& request);
 // 403 with a short page: a page that changes the state was asked for by another site.
 void answerCrossSiteRefused(HttpResponse& response);
 
+// 403 with a short page that says why (the text of the page, HTML).
+void answerForbidden(HttpResponse& response, std::string_view why);
+
+// Whether a relative path ('/' between its parts) has a ".." part: such a path, taken from
+// settings, request values or the tree, could climb out of the folder it is meant for.
+bool climbsOut(std::string_view relative);
+
 // X-Frame-Options and Content-Security-Policy frame-ancestors: only this server's own pages may
 // show the built-in pages in a frame.
 void addFrameGuard(HttpResponse& response);

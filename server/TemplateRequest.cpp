@@ -9,6 +9,7 @@
 #include "server/PageText.h"
 #include "server/References.h"
 #include "server/RequestLogging.h"
+#include "server/RequestSafety.h"
 #include "server/ServerPages.h"
 #include "server/StaticFiles.h"
 #include "state/References.h"
@@ -39,21 +40,6 @@ std::string templatePart(std::string_view nodeText) {
                                                          : nodeText.substr(0, separator));
     std::replace(part.begin(), part.end(), '\\', '/');
     return part;
-}
-
-// A template path is rendered only when it stays inside the templates folder: node texts are
-// relative names, and the tree can be changed over HTTP, so "../" must not reach other files.
-bool staysInside(std::string_view relative) {
-    std::size_t start = 0;
-    while (start <= relative.size()) {
-        std::size_t end = relative.find('/', start);
-        if (end == std::string_view::npos)
-            end = relative.size();
-        if (relative.substr(start, end - start) == "..")
-            return false;
-        start = end + 1;
-    }
-    return true;
 }
 
 } // namespace
@@ -109,9 +95,11 @@ TemplateMatch resolveTemplate(AppState& state, const std::string& templateFolder
             return match;
         relative = templatePart(match.node->text);
     }
-    // Confined like static files: a link in the template folder may lead within it, never out.
+    // A template is rendered only from inside the templates folder: node texts are relative
+    // names that the tree's pages change over HTTP, so "../" must not reach other files, and a
+    // link in the folder may lead within it, never out (as for static files).
     const std::string path = templateFolder + "/" + relative;
-    if (!relative.empty() && staysInside(relative) && resolveFileInside(templateFolder, path))
+    if (!relative.empty() && !climbsOut(relative) && resolveFileInside(templateFolder, path))
         match.templatePath = path;
     return match;
 }
