@@ -299,7 +299,11 @@ struct ServerCore {
 
     static std::vector<std::unique_ptr<Lane>> makeLanes() {
         std::vector<std::unique_ptr<Lane>> made;
-        const std::size_t count = std::max(2u, std::thread::hardware_concurrency());
+        // Half the cores: the client, a browser or a load tool, runs on the same machine and
+        // needs the other half. More lanes than free cores only make requests that wait for
+        // each other (the guard, the state lock) hand over between threads, and hand-overs cost
+        // more than the answers themselves.
+        const std::size_t count = std::max(1u, std::thread::hardware_concurrency() / 2);
         for (std::size_t i = 0; i < count; ++i)
             made.push_back(std::make_unique<Lane>());
         return made;

@@ -470,7 +470,7 @@ TEST(LoadTest, IdleConnectionsDoNotStarveTheServerAndAreClosedAfterTheIdleLimit)
     limits.idleTimeout = 3s; // shortened from the default so that the test is quick
     HttpServer server(site.state, site.host, routeRequest, limits);
     server.start("127.0.0.1", 0);
-    // Counted after the start: the listener's own threads (one per core) are there at rest.
+    // Counted after the start: the listener's own threads (one per lane) are there at rest.
     const int threadsBefore = threadCount();
     const std::uint16_t port = server.port();
 
