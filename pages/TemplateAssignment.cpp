@@ -30,7 +30,7 @@ std::string titleOf(const std::string& folder, const std::string& path) {
     if (!file)
         return {};
     try {
-        return pageTitle(file->string());
+        return pageTitle(*file);
     } catch (const std::exception&) {
         return {};
     }

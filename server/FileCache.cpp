@@ -1,6 +1,7 @@
 #include "server/FileCache.h"
 
 #include "server/PageText.h"
+#include "server/StaticFiles.h"
 
 #include <algorithm>
 #include <atomic>
@@ -69,6 +70,9 @@ std::shared_ptr<CachedFile> readFile(const std::string& path) {
     bytes.resize(got);
     file->lines = splitLines(bytes);
     file->title = titleFromLines(file->lines);
+    const FileStamp stamp = stampOf(file->identity);
+    file->entityTag = entityTag(stamp);
+    file->lastModified = httpDate(stamp.modifiedSeconds);
     return file;
 }
 
@@ -109,7 +113,13 @@ std::shared_ptr<const CachedFile> FileCache::get(const std::string& path, std::u
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
         static_cast<std::uint64_t>(info.st_size) > largest)
         return nullptr;
-    const FileIdentity now = identityOf(info);
+    return get(path, identityOf(info), largest);
+}
+
+std::shared_ptr<const CachedFile> FileCache::get(const std::string& path, const FileIdentity& now,
+                                                 std::uint64_t largest) {
+    if (now.size > largest)
+        return nullptr;
     {
         std::lock_guard lock(impl_->mutex);
         if (const auto found = impl_->byPath.find(path); found != impl_->byPath.end()) {

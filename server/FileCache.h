@@ -27,6 +27,9 @@ struct CachedFile {
     std::string bytes;
     std::vector<std::string> lines; // as readLines gives them
     std::string title;              // titleFromLines of lines
+    // The validators of these bytes when sent as a file, made once.
+    std::string entityTag;
+    std::string lastModified;
     // The file as a template, made at its first use as one and kept with the bytes it came from.
     mutable std::mutex templateMutex;
     mutable std::shared_ptr<const ParsedTemplate> parsedTemplate;
@@ -46,6 +49,9 @@ class FileCache {
     // file or larger than largest bytes. Throws std::runtime_error when it exists but cannot be
     // read.
     std::shared_ptr<const CachedFile> get(const std::string& path,
+                                          std::uint64_t largest = UINT64_MAX);
+    // get for a file whose identity the caller has just looked up (a regular file).
+    std::shared_ptr<const CachedFile> get(const std::string& path, const FileIdentity& now,
                                           std::uint64_t largest = UINT64_MAX);
 
     // The cache the server's pages and templates share.

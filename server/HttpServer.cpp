@@ -28,6 +28,8 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <optional>
 #include <pthread.h>
 #include <sstream>
@@ -211,6 +213,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void sendHead(std::string_view body, Done done);
     void afterFileHead(bool written);
     void sendFileSteps();
+    // Whether the socket holds back short segments (the connection ends, and so sends them, on
+    // every failure).
+    void setCorked(bool corked);
     void onWritable(beast::error_code ec);
     template <typename Body>
     void setHeaders(http::response<Body>& message, const HttpResponse& response, bool keepAlive);
@@ -741,8 +746,8 @@ void Connection::writeFile(HttpResponse& response, unsigned version, bool keepAl
     FileHandle in(::open(file.path.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) {
         const int error = errno;
-        HttpResponse failed = errorResponse(500, "Cannot read " + file.path.string() + ": " +
-                                                     std::strerror(error) + "\n");
+        HttpResponse failed =
+            errorResponse(500, "Cannot read " + file.path + ": " + std::strerror(error) + "\n");
         response = std::move(failed);
         return writeText(response, version, keepAlive, headOnly, done);
     }
@@ -767,6 +772,9 @@ void Connection::writeFile(HttpResponse& response, unsigned version, bool keepAl
     composeHead(response, version, keepAlive, file.length);
     if (headOnly)
         return sendHead({}, done);
+    // Corked while the file goes out, so that the header and the file leave in full segments
+    // instead of a short one at the end of every step (the socket sends each write at once).
+    setCorked(true);
     file_ = std::move(in);
     fileOffset_ = static_cast<off_t>(file.offset);
     fileLeft_ = file.length;
@@ -779,6 +787,11 @@ void Connection::afterFileHead(bool written) {
     if (!written)
         return (this->*done_)(false);
     sendFileSteps();
+}
+
+void Connection::setCorked(bool corked) {
+    const int on = corked ? 1 : 0;
+    ::setsockopt(stream_.socket().native_handle(), IPPROTO_TCP, TCP_CORK, &on, sizeof on);
 }
 
 // Passes the rest of the file to the socket while it takes it, then waits (asynchronously, at
@@ -832,6 +845,7 @@ void Connection::sendFileSteps() {
             [self = shared_from_this()](beast::error_code e) { self->onWritable(e); });
         return;
     }
+    setCorked(false); // sends the last, short segment
     (this->*done_)(true);
 }
 

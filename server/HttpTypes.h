@@ -29,7 +29,7 @@ struct HttpRequest {
 
 // A file sent after the handler returns (streamed, never read whole).
 struct FileBody {
-    std::filesystem::path path;
+    std::string path;
     std::uint64_t offset = 0;
     std::uint64_t length = 0; // bytes to send from offset
     // The whole file as the handler has already read it (a small file); sent from here instead.

@@ -79,9 +79,10 @@ void answerOrdinaryRequest(Exchange& ex) {
     // interface may use the state meanwhile.
     runUnlocked(ex.state.mutex, [&ex] {
         // A file outside the static folder (through "..", a link) counts as not existing.
-        ex.servableFile = resolveServableFile(ex.paths);
+        FileIdentity identity;
+        ex.servableFile = resolveServableFile(ex.paths, &identity);
         if (ex.servableFile)
-            ex.servableBytes = readSmallFile(*ex.servableFile);
+            ex.servableBytes = readSmallFile(*ex.servableFile, &identity);
     });
     if (!ex.request.params.empty() && !parametersFit(ex))
         return answerTooLarge(ex);

@@ -32,7 +32,7 @@ struct Exchange {
     std::string event; // the request's event value (ordinary requests)
     // The file an ordinary request names, once resolved inside the static folder (so that the
     // static delivery does not resolve it a second time under the same lock).
-    std::optional<std::filesystem::path> servableFile{};
+    std::optional<std::string> servableFile{};
     // That file as read (a small one), looked up together with it while the state was free.
     std::shared_ptr<const CachedFile> servableBytes{};
     // What a page reads from disk besides its own files, read at most once per request and at

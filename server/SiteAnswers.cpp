@@ -27,8 +27,6 @@ void markGenerated(HttpResponse& response) {
 
 // ---- Files ------------------------------------------------------------------------------------
 
-constexpr std::int64_t kNanos = 1'000'000'000;
-
 // The sending happens after the handler has returned, so a file that cannot be opened is
 // reported here, while the request can still be answered with an error.
 void ensureReadable(const fs::path& file, const std::string& filePath) {
@@ -40,7 +38,7 @@ void ensureReadable(const fs::path& file, const std::string& filePath) {
 
 // The file itself, streamed by the listener: whole, one range of it, or no body at all when the
 // client's copy is current.
-void answerWithFile(Exchange& ex, const fs::path& file) REQUIRES(ex.state.mutex) {
+void answerWithFile(Exchange& ex, const std::string& file) REQUIRES(ex.state.mutex) {
     HttpResponse& response = ex.response;
     // Small files are answered from memory; the bytes and the validators come from the same
     // reading of the file.
@@ -56,16 +54,14 @@ void answerWithFile(Exchange& ex, const fs::path& file) REQUIRES(ex.state.mutex)
                 throw std::runtime_error("Cannot read file " + ex.paths.filePath);
         }
     }
-    if (cached) {
-        const std::int64_t modified = cached->identity.modifiedNanos;
-        const std::int64_t below = ((modified % kNanos) + kNanos) % kNanos; // before 1970 too
-        stamp = FileStamp{cached->identity.size, (modified - below) / kNanos, below};
-    } else {
+    if (cached)
+        stamp = stampOf(cached->identity);
+    else
         ensureReadable(file, ex.paths.filePath);
-    }
-    const std::string etag = entityTag(*stamp);
+    const std::string etag = cached ? cached->entityTag : entityTag(*stamp);
     response.contentType = std::string(contentTypeFor(ex.paths.filePath));
-    response.setHeader("Last-Modified", httpDate(stamp->modifiedSeconds));
+    response.setHeader("Last-Modified",
+                       cached ? cached->lastModified : httpDate(stamp->modifiedSeconds));
     response.setHeader("ETag", etag);
     response.setHeader("Cache-Control", "no-cache"); // a changed file shows at the next load
     response.setHeader("Accept-Ranges", "bytes");
@@ -103,8 +99,8 @@ void answerWithFile(Exchange& ex, const fs::path& file) REQUIRES(ex.state.mutex)
 
 // The start page while the remote editor is on: rebuilt as lines, the first line holding
 // "</title>" gets the script that opens the recent-sites popup.
-void answerStartPage(Exchange& ex, const fs::path& file) REQUIRES(ex.state.mutex) {
-    std::vector<std::string> lines = readLines(file.string());
+void answerStartPage(Exchange& ex, const std::string& file) REQUIRES(ex.state.mutex) {
+    std::vector<std::string> lines = readLines(file);
     for (std::string& line : lines) {
         std::string injected = injectSiteLogScript(ex.popupOffsets, line);
         if (injected != line) {
@@ -119,10 +115,12 @@ void answerStartPage(Exchange& ex, const fs::path& file) REQUIRES(ex.state.mutex
 
 } // namespace
 
-std::shared_ptr<const CachedFile> readSmallFile(const fs::path& file) {
+std::shared_ptr<const CachedFile> readSmallFile(const std::string& file,
+                                                const FileIdentity* identity) {
     try {
         std::shared_ptr<const CachedFile> cached =
-            FileCache::shared().get(file.native(), kSmallFile);
+            identity ? FileCache::shared().get(file, *identity, kSmallFile)
+                     : FileCache::shared().get(file, kSmallFile);
         return cached && cached->bytes.size() <= kSmallFile ? cached : nullptr;
     } catch (const std::runtime_error&) {
         return nullptr;
@@ -132,10 +130,10 @@ std::shared_ptr<const CachedFile> readSmallFile(const fs::path& file) {
 void answerStaticFile(Exchange& ex) {
     // The caller has found an existing file (and resolved it, under the same lock); a caller
     // that has not is resolved here, so that nothing outside the static folder is ever sent.
-    std::optional<fs::path> resolvedHere;
+    std::optional<std::string> resolvedHere;
     if (!ex.servableFile)
         resolvedHere = resolveServableFile(ex.paths);
-    const std::optional<fs::path>& file = ex.servableFile ? ex.servableFile : resolvedHere;
+    const std::optional<std::string>& file = ex.servableFile ? ex.servableFile : resolvedHere;
     if (!file) {
         answerNotFound(ex);
         return;

@@ -3,6 +3,7 @@
 // root and the not-found page. Each fills ex.response with the state locked.
 
 #include "server/RequestContext.h"
+#include "state/FileIdentity.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -13,7 +14,9 @@ namespace pelotest {
 // A file of at most kSmallFile bytes as the file cache holds it; nullptr for a larger one or
 // one that cannot be read (the answer then reports it). Needs no state.
 inline constexpr std::uint64_t kSmallFile = 64 * 1024;
-std::shared_ptr<const CachedFile> readSmallFile(const std::filesystem::path& file);
+// identity, when given, is the file's as it was just looked up.
+std::shared_ptr<const CachedFile> readSmallFile(const std::string& file,
+                                                const FileIdentity* identity = nullptr);
 
 void answerStaticFile(Exchange& ex) REQUIRES(ex.state.mutex); // FilePath is an existing file
 void answerSiteRoot(Exchange& ex) REQUIRES(ex.state.mutex);   // FilePath == StaticRoot + "/"

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -116,113 +117,106 @@ bool liesBelow(const fs::path& outer, const fs::path& inner) {
 
 namespace {
 
-// Resolving a path walks it component by component, a system call for each. A file already found
-// inside its folder is remembered with what the walk saw: when no component was a link, the same
-// walk gives the same answer as long as every component is still the same directory (or, the
-// last one, the same regular file). Each is looked up again with one lstat per request, so a
-// component replaced by a link, a renamed folder or a deleted or changed file is seen at once.
-// Paths that pass through links are resolved in full at every request. A folder is known by its
-// device, inode and type alone: its times change whenever any entry in it does (a busy /tmp all
-// the time), while what the walk finds below it depends only on the next component, which is
-// looked up itself.
-struct ComponentIdentity {
-    std::string path;
-    struct stat info {};
-};
-
-bool sameEntry(const struct stat& a, const struct stat& b) {
-    const bool sameObject = a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_mode == b.st_mode;
-    if (S_ISDIR(a.st_mode))
-        return sameObject;
-    return sameObject && identityOf(a) == identityOf(b);
-}
-
-bool settled(const struct stat& info) {
-    return identityOf(info).settled();
-}
-
-struct Resolved {
-    fs::path realFile;
-    std::vector<ComponentIdentity> components; // every prefix of the file's path, then the file
-};
-
-class ResolvedPaths {
+// Resolving a path in full walks it component by component, a system call for each. Most
+// requests need less: when the folder has no link on its way (its real location is the path
+// itself) and is still the same directory, a file below it whose every component is a plain
+// directory or, the last one, a regular file (none a link, no "." or ".." among them) lies inside
+// it, and its real location is the path as written. One stat of the folder and one lstat per
+// component below it show that, so a replaced folder, a component replaced by a link, a renamed
+// folder or a deleted file is seen at the next request. A folder is known by its device and inode
+// alone: its times change whenever any entry in it does (a busy /tmp all the time).
+class PlainFolders {
   public:
-    std::optional<fs::path> find(const std::string& key) {
-        std::shared_ptr<const Resolved> entry;
-        {
-            std::lock_guard lock(mutex_);
-            const auto it = entries_.find(key);
-            if (it == entries_.end())
-                return std::nullopt;
-            entry = it->second;
-        }
-        for (const ComponentIdentity& component : entry->components) {
-            struct stat now {};
-            if (::lstat(component.path.c_str(), &now) != 0 || !sameEntry(now, component.info)) {
-                std::lock_guard lock(mutex_);
-                entries_.erase(key);
-                return std::nullopt;
-            }
-        }
-        return entry->realFile;
+    // Whether folder, as it is now, is a directory known to have no link on its way.
+    bool isKnownPlain(const std::string& folder) {
+        struct stat now {};
+        if (::stat(folder.c_str(), &now) != 0 || !S_ISDIR(now.st_mode))
+            return false;
+        std::lock_guard lock(mutex_);
+        const auto it = folders_.find(folder);
+        return it != folders_.end() && it->second.device == now.st_dev &&
+               it->second.inode == now.st_ino;
     }
 
-    // Remembers realFile for key when neither folder nor file pass through a link (the real paths
-    // are the given ones) and nothing on the way changed just now.
-    void remember(const std::string& key, const fs::path& realFolder, const fs::path& realFile,
-                  std::string_view folder, std::string_view file) {
-        if (realFolder.native() != folder || realFile.native() != file)
+    // Notes folder as having no link on its way when its real location is the path itself.
+    void noteWhenPlain(const std::string& folder, const fs::path& realFolder) {
+        struct stat info {};
+        if (realFolder.native() != folder || ::stat(folder.c_str(), &info) != 0 ||
+            !S_ISDIR(info.st_mode))
             return;
-        auto entry = std::make_shared<Resolved>();
-        entry->realFile = realFile;
-        const std::string& path = realFile.native();
-        for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-            ComponentIdentity component;
-            component.path = path.substr(0, slash);
-            const bool last = slash == std::string::npos;
-            if (::lstat(component.path.c_str(), &component.info) != 0 ||
-                (last && !settled(component.info)))
-                return;
-            if (last ? !S_ISREG(component.info.st_mode) : !S_ISDIR(component.info.st_mode))
-                return;
-            entry->components.push_back(std::move(component));
-            if (last)
-                break;
-        }
         std::lock_guard lock(mutex_);
-        if (entries_.size() >= kMaxEntries)
-            entries_.clear();
-        entries_[key] = std::move(entry);
+        if (folders_.size() >= kMaxEntries)
+            folders_.clear();
+        folders_[folder] = Directory{info.st_dev, info.st_ino};
     }
 
   private:
-    static constexpr std::size_t kMaxEntries = 4096;
+    struct Directory {
+        dev_t device;
+        ino_t inode;
+    };
+    static constexpr std::size_t kMaxEntries = 64;
     std::mutex mutex_;
-    std::unordered_map<std::string, std::shared_ptr<const Resolved>> entries_;
+    std::unordered_map<std::string, Directory> folders_;
 };
 
-ResolvedPaths& resolvedPaths() {
-    static ResolvedPaths paths;
-    return paths;
+PlainFolders& plainFolders() {
+    static PlainFolders folders;
+    return folders;
+}
+
+enum class Walk { Inside, Missing, NeedsResolving };
+
+// The components of relative below a plain folder (prefix, ending in '/'), looked at with lstat.
+// info receives the last one's status.
+Walk walkPlainComponents(std::string& path, std::string_view relative, struct stat& info) {
+    for (;;) {
+        const std::size_t slash = relative.find('/');
+        const std::string_view name = relative.substr(0, slash);
+        if (name.empty() || name == "." || name == "..")
+            return Walk::NeedsResolving;
+        path.append(name);
+        if (::lstat(path.c_str(), &info) != 0)
+            return errno == ENOENT || errno == ENOTDIR ? Walk::Missing : Walk::NeedsResolving;
+        if (S_ISLNK(info.st_mode))
+            return Walk::NeedsResolving;
+        if (slash == std::string_view::npos)
+            return S_ISREG(info.st_mode) ? Walk::Inside : Walk::Missing;
+        if (!S_ISDIR(info.st_mode))
+            return Walk::Missing;
+        path.append(1, '/');
+        relative.remove_prefix(slash + 1);
+    }
 }
 
 } // namespace
 
-std::optional<fs::path> resolveFileInside(std::string_view folder, std::string_view file) {
+std::optional<std::string> resolveFileInside(std::string_view folder, std::string_view file,
+                                             FileIdentity* identity) {
     // A NUL would cut the path short where the system reads it, so such a name never exists.
     if (folder.empty() || folder.find('\0') != std::string_view::npos ||
         file.find('\0') != std::string_view::npos)
         return std::nullopt;
-    std::string key;
-    key.reserve(folder.size() + file.size() + 1);
-    key.append(folder).append(1, '\0').append(file);
-    if (std::optional<fs::path> known = resolvedPaths().find(key))
-        return known;
+    const std::string folderPath(folder);
+    struct stat info {};
+    if (file.size() > folder.size() + 1 && file.substr(0, folder.size()) == folder &&
+        file[folder.size()] == '/' && folder.back() != '/' &&
+        plainFolders().isKnownPlain(folderPath)) {
+        std::string path = folderPath + '/';
+        switch (walkPlainComponents(path, file.substr(folder.size() + 1), info)) {
+        case Walk::Inside:
+            if (identity)
+                *identity = identityOf(info);
+            return path;
+        case Walk::Missing:
+            return std::nullopt;
+        case Walk::NeedsResolving:
+            break;
+        }
+    }
     // Most misses name no file at all (a template request asks for a page that exists only as a
     // template): one stat, which follows links as resolving them would, settles those without
     // resolving every component.
-    struct stat info {};
     if (::stat(std::string(file).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     std::error_code ec;
@@ -232,15 +226,24 @@ std::optional<fs::path> resolveFileInside(std::string_view folder, std::string_v
     fs::path realFile = fs::canonical(fs::path(file), ec);
     if (ec || !fs::is_regular_file(realFile, ec) || !liesBelow(realFolder, realFile))
         return std::nullopt;
-    resolvedPaths().remember(key, realFolder, realFile, folder, file);
-    return realFile;
+    plainFolders().noteWhenPlain(folderPath, realFolder);
+    if (identity)
+        *identity = identityOf(info);
+    return std::move(realFile).native();
 }
 
-std::optional<fs::path> resolveServableFile(const RequestPaths& paths) {
-    return resolveFileInside(paths.staticRoot, paths.filePath);
+std::optional<std::string> resolveServableFile(const RequestPaths& paths, FileIdentity* identity) {
+    return resolveFileInside(paths.staticRoot, paths.filePath, identity);
 }
 
-std::optional<FileStamp> stampOf(const fs::path& file) {
+FileStamp stampOf(const FileIdentity& identity) {
+    constexpr std::int64_t kNanos = 1'000'000'000;
+    const std::int64_t modified = identity.modifiedNanos;
+    const std::int64_t below = ((modified % kNanos) + kNanos) % kNanos; // before 1970 too
+    return FileStamp{identity.size, (modified - below) / kNanos, below};
+}
+
+std::optional<FileStamp> stampOf(const std::string& file) {
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0)
         return std::nullopt;

@@ -4,6 +4,7 @@
 // Everything here is free of the shared state so that it can be tested on its own.
 
 #include "server/RequestContext.h"
+#include "state/FileIdentity.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -32,11 +33,13 @@ bool liesBelow(const std::filesystem::path& outer, const std::filesystem::path& 
 // the real location of folder. Anything else, a path that leaves the folder through "..", a link
 // that points outside it, a NUL byte, a folder, a missing file or an empty folder (none set),
 // gives nullopt: it counts as not existing. Static files and templates are confined by it.
-std::optional<std::filesystem::path> resolveFileInside(std::string_view folder,
-                                                       std::string_view file);
+// identity, when given, receives the identity of the file found.
+std::optional<std::string> resolveFileInside(std::string_view folder, std::string_view file,
+                                             FileIdentity* identity = nullptr);
 
 // resolveFileInside for FilePath in StaticRoot.
-std::optional<std::filesystem::path> resolveServableFile(const RequestPaths& paths);
+std::optional<std::string> resolveServableFile(const RequestPaths& paths,
+                                               FileIdentity* identity = nullptr);
 
 // What the validators of a file are made of.
 struct FileStamp {
@@ -45,7 +48,9 @@ struct FileStamp {
     std::int64_t modifiedNanos = 0;   // its fraction, 0..999999999
 };
 // Size and modification time of a file; nullopt when it cannot be examined.
-std::optional<FileStamp> stampOf(const std::filesystem::path& file);
+std::optional<FileStamp> stampOf(const std::string& file);
+// The same, from a file's identity.
+FileStamp stampOf(const FileIdentity& identity);
 
 // A strong entity tag (quotes included) that changes with the size or the modification time.
 std::string entityTag(const FileStamp& stamp);

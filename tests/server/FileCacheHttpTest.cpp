@@ -75,6 +75,7 @@ TEST_F(FileCacheHttp, EveryChangeOnDiskShowsAtTheNextRequest) {
     dir.write("site/deleted.htm", "<title>Old</title>\nold body\n");
     dir.write("site/pic.gif", "GIF89a old");
     dir.write("site/sub/inner.htm", "<title>Inside</title>\n");
+    dir.write("site/deep/leak.htm", "<title>Inside</title>\n");
     dir.write("outside/sub/inner.htm", "<title>Secret</title>\n");
     dir.write("tmpl/page.htm", "<title>Template</title>\nold line\n");
     dir.write("tmpl/refs.htm", "a /(v) b\n<a href=\"x?PELO_EVENT=Old\">\n");
@@ -101,6 +102,13 @@ TEST_F(FileCacheHttp, EveryChangeOnDiskShowsAtTheNextRequest) {
          [&] {
              fs::remove_all(site / "sub");
              fs::create_directory_symlink(dir.path() / "outside" / "sub", site / "sub");
+         },
+         404, "", std::nullopt},
+        {"a file swapped for a link that leads outside", "/deep/leak.htm",
+         [&] {
+             fs::remove(site / "deep" / "leak.htm");
+             fs::create_symlink(dir.path() / "outside" / "sub" / "inner.htm",
+                                site / "deep" / "leak.htm");
          },
          404, "", std::nullopt},
         {"a template changed", "/app/x.htm",
