@@ -562,9 +562,16 @@ namespace {
 
 bool headerClean(std::string_view text) {
     for (const char c : text)
-        if (c == '\r' || c == '\n' || c == '\0')
+        if (static_cast<unsigned char>(c) <= '\r' && (c == '\r' || c == '\n' || c == '\0'))
             return false;
     return true;
+}
+
+// beast::iequals, with the two tests that settle almost every comparison of field names made
+// inline: the lengths and the first letters.
+bool sameFieldName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && !a.empty() && (a[0] | 0x20) == (b[0] | 0x20) &&
+           beast::iequals(a, b);
 }
 
 std::string_view trimmedValue(std::string_view value) {
@@ -594,7 +601,7 @@ bool fastHead(const HttpResponse& response, unsigned version, bool keepAlive,
     const auto set = [&](std::string_view name, std::string_view value) {
         std::size_t kept = 0;
         for (std::size_t i = 0; i < count; ++i)
-            if (!beast::iequals(fields[i].first, name))
+            if (!sameFieldName(fields[i].first, name))
                 fields[kept++] = fields[i];
         count = kept;
         fields[count++] = {name, trimmedValue(value)};
@@ -604,10 +611,10 @@ bool fastHead(const HttpResponse& response, unsigned version, bool keepAlive,
     bool hasCacheControl = false;
     for (const auto& [name, value] : response.headers) {
         if (count + 4 > fields.size() || !headerClean(name) || !headerClean(value) ||
-            beast::iequals(name, "Connection") || beast::iequals(name, "Content-Length") ||
-            beast::iequals(name, "Transfer-Encoding"))
+            sameFieldName(name, "Connection") || sameFieldName(name, "Content-Length") ||
+            sameFieldName(name, "Transfer-Encoding"))
             return false;
-        if (beast::iequals(name, "Cache-Control"))
+        if (sameFieldName(name, "Cache-Control"))
             hasCacheControl = true;
         set(name, value);
     }
@@ -798,10 +805,12 @@ void Connection::setCorked(bool corked) {
 // most the idle time) until it takes more.
 void Connection::sendFileSteps() {
     const int socket = stream_.socket().native_handle();
-    beast::error_code ec;
-    stream_.socket().native_non_blocking(true, ec);
-    if (ec)
-        return (this->*done_)(false);
+    if (!writesAtOnce_) { // the socket is not non-blocking yet (see the constructor)
+        beast::error_code ec;
+        stream_.socket().native_non_blocking(true, ec);
+        if (ec)
+            return (this->*done_)(false);
+    }
     std::size_t sentNow = 0;
     while (fileLeft_ > 0) {
         const auto step =
