@@ -117,54 +117,14 @@ bool liesBelow(const fs::path& outer, const fs::path& inner) {
 
 namespace {
 
-// Resolving a path in full walks it component by component, a system call for each. Most
-// requests need less: when the folder has no link on its way (its real location is the path
-// itself) and is still the same directory, a file below it whose every component is a plain
-// directory or, the last one, a regular file (none a link, no "." or ".." among them) lies inside
-// it, and its real location is the path as written. One stat of the folder and one lstat per
-// component below it show that, so a replaced folder, a component replaced by a link, a renamed
-// folder or a deleted file is seen at the next request. A folder is known by its device and inode
-// alone: its times change whenever any entry in it does (a busy /tmp all the time).
-class PlainFolders {
-  public:
-    // Whether folder, as it is now, is a directory known to have no link on its way.
-    bool isKnownPlain(const std::string& folder) {
-        struct stat now {};
-        if (::stat(folder.c_str(), &now) != 0 || !S_ISDIR(now.st_mode))
-            return false;
-        std::lock_guard lock(mutex_);
-        const auto it = folders_.find(folder);
-        return it != folders_.end() && it->second.device == now.st_dev &&
-               it->second.inode == now.st_ino;
-    }
-
-    // Notes folder as having no link on its way when its real location is the path itself.
-    void noteWhenPlain(const std::string& folder, const fs::path& realFolder) {
-        struct stat info {};
-        if (realFolder.native() != folder || ::stat(folder.c_str(), &info) != 0 ||
-            !S_ISDIR(info.st_mode))
-            return;
-        std::lock_guard lock(mutex_);
-        if (folders_.size() >= kMaxEntries)
-            folders_.clear();
-        folders_[folder] = Directory{info.st_dev, info.st_ino};
-    }
-
-  private:
-    struct Directory {
-        dev_t device;
-        ino_t inode;
-    };
-    static constexpr std::size_t kMaxEntries = 64;
-    std::mutex mutex_;
-    std::unordered_map<std::string, Directory> folders_;
-};
-
-PlainFolders& plainFolders() {
-    static PlainFolders folders;
-    return folders;
-}
-
+// Resolving a path in full walks it component by component, a system call for each, and does it
+// twice (folder and file). Most requests need less: a file below the folder whose every component
+// below the folder is a plain directory or, the last one, a regular file (none a link, none "."
+// or "..") lies inside wherever the folder leads now, so one lstat per component below the folder
+// shows it, and a component replaced by a link, a renamed folder or a deleted file is seen at the
+// next request. The folder itself needs no look of its own: the walk goes through it as it is now,
+// so a folder that became a link leads the walk where resolving it would. Its answer is the path
+// as written, which names the same file as the real location.
 enum class Walk { Inside, Missing, NeedsResolving };
 
 // The components of relative below a plain folder (prefix, ending in '/'), looked at with lstat.
@@ -197,12 +157,11 @@ std::optional<std::string> resolveFileInside(std::string_view folder, std::strin
     if (folder.empty() || folder.find('\0') != std::string_view::npos ||
         file.find('\0') != std::string_view::npos)
         return std::nullopt;
-    const std::string folderPath(folder);
     struct stat info {};
     if (file.size() > folder.size() + 1 && file.substr(0, folder.size()) == folder &&
-        file[folder.size()] == '/' && folder.back() != '/' &&
-        plainFolders().isKnownPlain(folderPath)) {
-        std::string path = folderPath + '/';
+        file[folder.size()] == '/' && folder.back() != '/') {
+        std::string path(folder);
+        path += '/';
         switch (walkPlainComponents(path, file.substr(folder.size() + 1), info)) {
         case Walk::Inside:
             if (identity)
@@ -226,7 +185,6 @@ std::optional<std::string> resolveFileInside(std::string_view folder, std::strin
     fs::path realFile = fs::canonical(fs::path(file), ec);
     if (ec || !fs::is_regular_file(realFile, ec) || !liesBelow(realFolder, realFile))
         return std::nullopt;
-    plainFolders().noteWhenPlain(folderPath, realFolder);
     if (identity)
         *identity = identityOf(info);
     return std::move(realFile).native();

@@ -29,9 +29,10 @@ std::string_view contentTypeFor(std::string_view path);
 // segments). An empty last element of outer (a trailing separator) is ignored.
 bool liesBelow(const std::filesystem::path& outer, const std::filesystem::path& inner);
 
-// The real location of file when it is a regular file (after following links) that lies inside
-// the real location of folder. Anything else, a path that leaves the folder through "..", a link
-// that points outside it, a NUL byte, a folder, a missing file or an empty folder (none set),
+// Where file is when it is a regular file (after following links) that lies inside the real
+// location of folder: the path as written when no link or dot segment lies below the folder,
+// otherwise the file's real location. Anything else, a path that leaves the folder through "..", a
+// link that points outside it, a NUL byte, a folder, a missing file or an empty folder (none set),
 // gives nullopt: it counts as not existing. Static files and templates are confined by it.
 // identity, when given, receives the identity of the file found.
 std::optional<std::string> resolveFileInside(std::string_view folder, std::string_view file,
