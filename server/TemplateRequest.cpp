@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -124,6 +125,10 @@ struct ParsedTemplate {
     };
     std::vector<Step> steps;
     std::size_t writtenBytes = 0; // of the lines as written, with their line ends
+    // Where each line's names stood in the variables list at its last expansion. The state lock
+    // does not cover them: a process may hold several states that render the same file.
+    mutable std::mutex rememberedMutex;
+    mutable std::vector<RememberedRows> remembered; // one per line
 };
 
 namespace {
@@ -148,6 +153,7 @@ std::shared_ptr<const ParsedTemplate> parseTemplate(const std::vector<std::strin
             {parsed->literal.size(), parsed->events.size(), parsed->lines.size()});
         parsed->lines.push_back(std::move(references));
     }
+    parsed->remembered.resize(parsed->lines.size());
     parsed->steps.push_back(
         {parsed->literal.size(), parsed->events.size(), ParsedTemplate::kNoLine});
     return parsed;
@@ -183,6 +189,11 @@ RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode
     std::string& body = rendered.body;
     body.reserve(parsed->writtenBytes + parsed->writtenBytes / 4);
     PlannedLookup lookup;
+    // Another state rendering the same file at this moment finds its rows itself.
+    const std::unique_lock rememberedLock(parsed->rememberedMutex, std::try_to_lock);
+    const auto rememberedRows = [&](std::size_t line) {
+        return rememberedLock.owns_lock() ? &parsed->remembered[line] : nullptr;
+    };
     std::size_t literalAt = 0;
     std::size_t eventAt = 0;
     try {
@@ -196,7 +207,8 @@ RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode
                 continue;
             const TextReferences& line = parsed->lines[step.line];
             const std::size_t start = body.size();
-            if (!appendPlannedExpansion(state, &host, line, body, lookup))
+            if (!appendPlannedExpansion(state, &host, line, body, lookup,
+                                        rememberedRows(step.line)))
                 body += expandReferences(state, host, line.text);
             if (learnEvent(state, matchNode, std::string_view(body).substr(start)))
                 host.treeChanged();

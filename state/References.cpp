@@ -156,7 +156,8 @@ TextReferences findTextReferences(std::string_view text, std::string_view before
 }
 
 bool appendPlannedExpansion(AppState& state, Host* host, const TextReferences& text,
-                            std::string& out, PlannedLookup& lookup) REQUIRES(state.mutex) {
+                            std::string& out, PlannedLookup& lookup, RememberedRows* remembered)
+    REQUIRES(state.mutex) {
     const std::string& before = state.settings.varBefore;
     const std::string& after = state.settings.varAfter;
     if (text.kind != TextReferences::Kind::Planned || before.empty() || after.empty())
@@ -175,10 +176,28 @@ bool appendPlannedExpansion(AppState& state, Host* host, const TextReferences& t
     };
 
     // Every name once, as the general expansion would find it; nothing changes yet.
-    lookup.names.resize(text.names.size());
-    for (std::size_t i = 0; i < text.names.size(); ++i) {
+    const std::size_t nameCount = text.names.size();
+    lookup.names.resize(nameCount);
+    const std::uint64_t generation = variables.generation();
+    const bool knownRows =
+        remembered && remembered->generation == generation && remembered->rows.size() == nameCount;
+    if (remembered && !knownRows) {
+        remembered->generation = generation;
+        remembered->rows.resize(nameCount);
+        for (std::size_t i = 0; i < nameCount; ++i) {
+            const std::optional<std::size_t> row =
+                variables.find(written.substr(text.names[i].at, text.names[i].size));
+            remembered->rows[i] = row.value_or(RememberedRows::kUnknown);
+        }
+    }
+    for (std::size_t i = 0; i < nameCount; ++i) {
         PlannedLookup::Name& name = lookup.names[i];
-        name.row = variables.find(written.substr(text.names[i].at, text.names[i].size));
+        if (remembered) {
+            const std::size_t row = remembered->rows[i];
+            name.row = row == RememberedRows::kUnknown ? std::nullopt : std::optional(row);
+        } else {
+            name.row = variables.find(written.substr(text.names[i].at, text.names[i].size));
+        }
         name.value = {};
         if (!name.row)
             continue;

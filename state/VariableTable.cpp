@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <unordered_map>
 #include <utility>
@@ -29,6 +30,11 @@ const std::array<unsigned char, 256>& foldTable() {
 }
 
 } // namespace
+
+std::uint64_t VariableTable::Generation::next() {
+    static std::atomic<std::uint64_t> counter{0};
+    return counter.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 std::size_t VariableTable::FoldedHash::operator()(std::string_view name) const {
     const std::array<unsigned char, 256>& fold = foldTable();
@@ -80,6 +86,7 @@ void VariableTable::rotateRow(std::size_t from, std::size_t to) {
     };
     if (from == to)
         return;
+    rowsChanged();
     shift(rows_);
     shift(ids_);
     renumber(std::min(from, to), std::max(from, to) + 1);
@@ -202,6 +209,7 @@ void VariableTable::placeUsedRows() {
     for (std::size_t i = 0; i < order.size() && inPlace; ++i)
         inPlace = order[i] == below + i;
     if (!inPlace) {
+        rowsChanged();
         placeRows_.clear();
         placeIds_.clear();
         for (const std::size_t at : order) {
@@ -259,6 +267,7 @@ void VariableTable::unindexName(const std::string& name, std::uint32_t id) {
 }
 
 std::size_t VariableTable::add(std::string name, std::string value) {
+    rowsChanged();
     const std::size_t position = rows_.size();
     const std::uint32_t id = newId(position);
     indexName(name, id);
@@ -285,6 +294,7 @@ void VariableTable::setValue(std::size_t index, std::string value) {
 void VariableTable::setName(std::size_t index, std::string name) {
     if (index >= rows_.size())
         return;
+    rowsChanged();
     unindexName(rows_[index].name, ids_[index]);
     bytes_ = bytes_ - rows_[index].name.size() + name.size();
     rows_[index].name = std::move(name);
@@ -295,6 +305,7 @@ void VariableTable::remove(std::size_t index) {
     if (index >= rows_.size())
         return;
     placeUsedRows();
+    rowsChanged();
     const std::uint32_t id = ids_[index];
     unindexName(rows_[index].name, id);
     bytes_ -= rows_[index].name.size() + rows_[index].value.size();
@@ -305,6 +316,7 @@ void VariableTable::remove(std::size_t index) {
 }
 
 void VariableTable::clear() {
+    rowsChanged();
     rows_.clear();
     bytes_ = 0;
     ids_.clear();
@@ -512,6 +524,9 @@ void VariableTable::applyParameters(std::vector<Parameter> params, bool autoSort
         }
     }
     const std::size_t added = front.size() - taken;
+    // A request that sets the rows it set last time, already on top, moves nothing.
+    if (added > 0 || !std::equal(frontIds.begin(), frontIds.end(), ids_.begin()))
+        rowsChanged();
     if (added > 0) {
         rows_.resize(rowCount + added);
         ids_.resize(rowCount + added);
@@ -573,7 +588,7 @@ std::string stripVariableReferences(std::string_view value, std::string_view bef
 }
 
 void VariableTable::assignLoaded(std::vector<Variable> rows) {
-    clear();
+    clear(); // a new generation
     rows_ = std::move(rows);
     const std::size_t count = rows_.size();
     ids_.resize(count);
