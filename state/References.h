@@ -106,6 +106,9 @@ struct RememberedRows {
     static constexpr std::size_t kUnknown = SIZE_MAX; // the list holds no row of that name
     std::uint64_t generation = 0;                     // 0: nothing remembered yet
     std::vector<std::size_t> rows;                    // one per name of the text
+    // VariableTable::valuesGeneration when every value of these rows was last found to stand in
+    // the text as it is (no reference in it, no marker byte at its ends); 0: not known.
+    std::uint64_t plainValues = 0;
 };
 
 // Appends the template-line expansion of text (expandVariableReferences with createUnknown and

@@ -285,8 +285,9 @@ void VariableTable::reserve(std::size_t rows) {
 }
 
 void VariableTable::setValue(std::size_t index, std::string value) {
-    if (index >= rows_.size())
+    if (index >= rows_.size() || rows_[index].value == value)
         return;
+    valuesChanged();
     bytes_ = bytes_ - rows_[index].value.size() + value.size();
     rows_[index].value = std::move(value);
 }

@@ -100,6 +100,9 @@ class VariableTable {
     // never stands for a state of another (a copy starts with the number of the rows it copied).
     // Callers that looked names up may keep the rows while the number stays the same.
     std::uint64_t generation() const { return generation_.value; }
+    // The same for the values: changes whenever setValue gives a row another value (applying
+    // parameters included). Values at unchanged indexes are as they were while both numbers stay.
+    std::uint64_t valuesGeneration() const { return valuesGeneration_.value; }
 
     const std::vector<Variable>& rows() const { return rows_; }
     const Variable& operator[](std::size_t index) const { return rows_[index]; }
@@ -123,6 +126,7 @@ class VariableTable {
         ~Generation() = default;
     };
     void rowsChanged() { generation_.value = Generation::next(); }
+    void valuesChanged() { valuesGeneration_.value = Generation::next(); }
 
     void rotateRow(std::size_t from, std::size_t to);
     void renumber(std::size_t from, std::size_t to);
@@ -133,6 +137,7 @@ class VariableTable {
     std::vector<Variable> rows_;
     std::size_t bytes_ = 0;
     Generation generation_;
+    Generation valuesGeneration_;
     VariableLimits limits_;
     // Lookup index beside the list: a stable id per row (ids_ in list order), the current
     // position of each id, ids free for reuse, and case-folded name -> ids of that name.

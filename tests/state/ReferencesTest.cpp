@@ -188,7 +188,10 @@ TEST(ReferenceExpansion, PlannedExpansionMatchesTheGeneralOne) {
             const std::string value = pick(2) ? "w" + std::to_string(pick(100)) : someText(3);
             const std::size_t at = size == 0 ? 0 : pick(size);
             const std::size_t target = pick(size + 1);
-            const std::size_t kind = pick(12);
+            // A value that cannot stand as it is: it holds a reference or ends in a marker byte.
+            const std::string awkward = pick(2) ? m.before + names[pick(std::size(names))] + m.after
+                                                : "z" + m.before.substr(0, 1);
+            const std::size_t kind = pick(13);
             const VariableColumn column = pick(2) ? VariableColumn::Name : VariableColumn::Value;
             if (size == 0 && kind >= 1 && kind <= 5)
                 return;
@@ -234,6 +237,10 @@ TEST(ReferenceExpansion, PlannedExpansionMatchesTheGeneralOne) {
                     table = std::move(copy);
                     break;
                 }
+                case 11: // a name that lines refer to gets such a value
+                    if (const std::optional<std::size_t> row = table.find(name))
+                        table.setValue(*row, awkward);
+                    break;
                 default:
                     break; // nothing changed: the rows found last time still hold
                 }
