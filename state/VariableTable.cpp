@@ -185,6 +185,15 @@ void VariableTable::placeUsedRows() {
     // Passed rows ends up as the marked rows, the last marked first (a row marked twice counts
     // by its last mark), then the unmarked rows of that stretch as they stood.
     const std::size_t below = usedLaterBelow_;
+    // A page requested again marks the rows it marked last time, in the same order, and they
+    // already stand where this placement would put them, the last marked first: nothing moves.
+    std::size_t expected = below;
+    for (auto it = usedLater_.rbegin(); it != usedLater_.rend() && position_[*it] == expected; ++it)
+        ++expected;
+    if (expected == below + usedLater_.size()) {
+        usedLater_.clear();
+        return;
+    }
     std::size_t end = below;
     for (const std::uint32_t id : usedLater_)
         end = std::max(end, position_[id] + 1);
@@ -203,8 +212,7 @@ void VariableTable::placeUsedRows() {
         if (!placed[at - below])
             order.push_back(at);
     usedLater_.clear();
-    // A page requested again marks the rows it marked last time, in the same order, and they
-    // already stand where this placement would put them: nothing then moves.
+    // Rows marked twice can still leave every row in its place.
     bool inPlace = true;
     for (std::size_t i = 0; i < order.size() && inPlace; ++i)
         inPlace = order[i] == below + i;
