@@ -120,7 +120,7 @@ struct RememberedRows {
 // marked Used (placed by the next VariableTable::placeUsedRows or change of the order), unknown
 // names created, variablesChanged set and told to host once. Returns false, having appended and
 // changed nothing, when a value does not allow it. With remembered (which belongs to this text
-// and this markers), the rows found are kept there and taken from there while they hold.
+// and these markers), the rows found are kept there and taken from there while they hold.
 bool appendPlannedExpansion(AppState& state, Host* host, const TextReferences& text,
                             std::string& out, PlannedLookup& lookup,
                             RememberedRows* remembered = nullptr) REQUIRES(state.mutex);
