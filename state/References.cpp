@@ -224,10 +224,11 @@ bool appendPlannedExpansion(AppState& state, Host* host, const TextReferences& t
     if (remembered && remembered->generation == generation &&
         remembered->plainValues == valuesGeneration && remembered->rows.size() == nameCount) {
         const std::size_t* rows = remembered->rows.data();
+        const std::vector<Variable>& rowList = variables.rows();
         appendPieces(out, text, [&](std::uint32_t name) {
             const std::size_t row = rows[name];
             return row == RememberedRows::kUnknown ? std::string_view()
-                                                   : std::string_view(variables[row].value);
+                                                   : std::string_view(rowList[row].value);
         });
         applyPlannedChanges(state, host, text, [&](std::size_t name) {
             const std::size_t row = rows[name];
