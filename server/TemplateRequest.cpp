@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -111,7 +112,8 @@ struct ParsedTemplate {
     static constexpr std::size_t kNoLine = SIZE_MAX;
     // What it was made for.
     std::string before, after, eventParameter;
-    // The literal runs one after the other, every line followed by CR LF.
+    // The literal runs one after the other, every line followed by CR LF; a run that follows a
+    // line with references begins with that line's CR LF.
     std::string literal;
     std::vector<std::string> events; // named by literal lines, in line order
     std::vector<TextReferences> lines;
@@ -124,6 +126,11 @@ struct ParsedTemplate {
     };
     std::vector<Step> steps;
     std::size_t writtenBytes = 0; // of the lines as written, with their line ends
+    // Where each line's names stood in the variables list at its last expansion. The state lock
+    // does not cover them: a process may hold several states that render the same file.
+    mutable std::mutex rememberedMutex;
+    mutable std::vector<RememberedRows> remembered; // one per line
+    mutable PlannedLookup lookup;                   // its room, kept for the next request
 };
 
 namespace {
@@ -147,7 +154,9 @@ std::shared_ptr<const ParsedTemplate> parseTemplate(const std::vector<std::strin
         parsed->steps.push_back(
             {parsed->literal.size(), parsed->events.size(), parsed->lines.size()});
         parsed->lines.push_back(std::move(references));
+        parsed->literal += "\r\n";
     }
+    parsed->remembered.resize(parsed->lines.size());
     parsed->steps.push_back(
         {parsed->literal.size(), parsed->events.size(), ParsedTemplate::kNoLine});
     return parsed;
@@ -182,9 +191,16 @@ RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode
         rendered.title = file->title;
     std::string& body = rendered.body;
     body.reserve(parsed->writtenBytes + parsed->writtenBytes / 4);
-    PlannedLookup lookup;
+    // Another state rendering the same file at this moment finds its rows itself.
+    const std::unique_lock rememberedLock(parsed->rememberedMutex, std::try_to_lock);
+    const auto rememberedRows = [&](std::size_t line) {
+        return rememberedLock.owns_lock() ? &parsed->remembered[line] : nullptr;
+    };
+    PlannedLookup ownLookup;
+    PlannedLookup& lookup = rememberedLock.owns_lock() ? parsed->lookup : ownLookup;
     std::size_t literalAt = 0;
     std::size_t eventAt = 0;
+    const std::string_view eventParameter = parsed->eventParameter;
     try {
         for (const ParsedTemplate::Step& step : parsed->steps) {
             body.append(parsed->literal, literalAt, step.literalEnd - literalAt);
@@ -196,11 +212,16 @@ RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode
                 continue;
             const TextReferences& line = parsed->lines[step.line];
             const std::size_t start = body.size();
-            if (!appendPlannedExpansion(state, &host, line, body, lookup))
+            if (!appendPlannedExpansion(state, &host, line, body, lookup,
+                                        rememberedRows(step.line)))
                 body += expandReferences(state, host, line.text);
-            if (learnEvent(state, matchNode, std::string_view(body).substr(start)))
+            // A line that lacks the first byte of the event parameter names no event.
+            const std::string_view expanded = std::string_view(body).substr(start);
+            if (!eventParameter.empty() &&
+                expanded.find(eventParameter.front()) != std::string_view::npos &&
+                learnEvent(state, matchNode, expanded))
                 host.treeChanged();
-            body += "\r\n";
+            // Its CR LF begins the next literal run.
         }
     } catch (...) {
         state.variables.placeUsedRows();

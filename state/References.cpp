@@ -155,64 +155,33 @@ TextReferences findTextReferences(std::string_view text, std::string_view before
     return found;
 }
 
-bool appendPlannedExpansion(AppState& state, Host* host, const TextReferences& text,
-                            std::string& out, PlannedLookup& lookup) REQUIRES(state.mutex) {
-    const std::string& before = state.settings.varBefore;
-    const std::string& after = state.settings.varAfter;
-    if (text.kind != TextReferences::Kind::Planned || before.empty() || after.empty())
-        return false;
+namespace {
+
+// The text with every reference replaced by valueOf(its name's index).
+template <typename ValueOf>
+void appendPieces(std::string& out, const TextReferences& text, ValueOf valueOf) {
+    const std::string_view written = text.text;
+    const std::size_t count = text.references.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const TextReferences::Piece literal = text.literals[i];
+        out.append(written.data() + literal.at, literal.size);
+        out.append(valueOf(text.references[i].name));
+    }
+    const TextReferences::Piece tail = text.literals[count];
+    out.append(written.data() + tail.at, tail.size);
+}
+
+// The changes of a planned expansion, name by name in the order the passes would make them;
+// rowOf(i) is the row name i was found in before anything changed.
+template <typename RowOf>
+void applyPlannedChanges(AppState& state, Host* host, const TextReferences& text, RowOf rowOf)
+    REQUIRES(state.mutex) {
     VariableTable& variables = state.variables;
     const std::string_view written = text.text;
-
-    if (lookup.markerBytesOf != before) {
-        lookup.markerBytesOf = before;
-        lookup.markerBytes.reset();
-        for (const char c : before)
-            lookup.markerBytes.set(static_cast<unsigned char>(c));
-    }
-    const auto markerByte = [&lookup](char c) {
-        return lookup.markerBytes.test(static_cast<unsigned char>(c));
-    };
-
-    // Every name once, as the general expansion would find it; nothing changes yet.
-    lookup.names.resize(text.names.size());
-    for (std::size_t i = 0; i < text.names.size(); ++i) {
-        PlannedLookup::Name& name = lookup.names[i];
-        name.row = variables.find(written.substr(text.names[i].at, text.names[i].size));
-        name.value = {};
-        if (!name.row)
-            continue;
-        name.value = variables[*name.row].value;
-        if (name.value.find(before) != std::string_view::npos) {
-            name.stripped = stripVariableReferences(name.value, before, after);
-            // Cutting references out can leave an opening marker whose reference never closes.
-            if (name.stripped.find(before) != std::string::npos)
-                return false;
-            name.value = name.stripped;
-        }
-    }
-    // A value that could form an opening marker with its surroundings leaves the text to the
-    // general expansion (no value holds a whole marker any more).
-    for (const TextReferences::Reference& reference : text.references) {
-        const std::string_view value = lookup.names[reference.name].value;
-        if (value.empty() ? !reference.emptyIsInert
-                          : markerByte(value.front()) || markerByte(value.back()))
-            return false;
-    }
-
-    for (std::size_t i = 0; i < text.references.size(); ++i) {
-        const TextReferences::Piece literal = text.literals[i];
-        out.append(written.substr(literal.at, literal.size));
-        out.append(lookup.names[text.references[i].name].value);
-    }
-    const TextReferences::Piece tail = text.literals.back();
-    out.append(written.substr(tail.at, tail.size));
-
-    // The changes, name by name in the order the passes would make them.
     const bool marking = state.settings.variablesAutoSort;
     bool changed = false;
     for (std::size_t i = 0; i < text.names.size(); ++i) {
-        std::optional<std::size_t> row = lookup.names[i].row;
+        std::optional<std::size_t> row = rowOf(i);
         const std::string_view name = written.substr(text.names[i].at, text.names[i].size);
         if (!row) // another spelling of the name may have created its row meanwhile
             row = variables.find(name);
@@ -233,6 +202,100 @@ bool appendPlannedExpansion(AppState& state, Host* host, const TextReferences& t
         if (host)
             host->variablesChanged();
     }
+}
+
+} // namespace
+
+bool appendPlannedExpansion(AppState& state, Host* host, const TextReferences& text,
+                            std::string& out, PlannedLookup& lookup, RememberedRows* remembered)
+    REQUIRES(state.mutex) {
+    const std::string& before = state.settings.varBefore;
+    const std::string& after = state.settings.varAfter;
+    if (text.kind != TextReferences::Kind::Planned || before.empty() || after.empty())
+        return false;
+    VariableTable& variables = state.variables;
+    const std::string_view written = text.text;
+    const std::size_t nameCount = text.names.size();
+    const std::uint64_t generation = variables.generation();
+    const std::uint64_t valuesGeneration = variables.valuesGeneration();
+
+    // The same rows with the same values as when they were last found to stand as they are: no
+    // name to look up and no value to check.
+    if (remembered && remembered->generation == generation &&
+        remembered->plainValues == valuesGeneration && remembered->rows.size() == nameCount) {
+        const std::size_t* rows = remembered->rows.data();
+        const std::vector<Variable>& rowList = variables.rows();
+        appendPieces(out, text, [&](std::uint32_t name) {
+            const std::size_t row = rows[name];
+            return row == RememberedRows::kUnknown ? std::string_view()
+                                                   : std::string_view(rowList[row].value);
+        });
+        applyPlannedChanges(state, host, text, [&](std::size_t name) {
+            const std::size_t row = rows[name];
+            return row == RememberedRows::kUnknown ? std::nullopt : std::optional(row);
+        });
+        return true;
+    }
+
+    if (lookup.markerBytesOf != before) {
+        lookup.markerBytesOf = before;
+        lookup.markerBytes.reset();
+        for (const char c : before)
+            lookup.markerBytes.set(static_cast<unsigned char>(c));
+    }
+    const auto markerByte = [&lookup](char c) {
+        return lookup.markerBytes.test(static_cast<unsigned char>(c));
+    };
+
+    // Every name once, as the general expansion would find it; nothing changes yet.
+    lookup.names.resize(nameCount);
+    if (remembered &&
+        (remembered->generation != generation || remembered->rows.size() != nameCount)) {
+        remembered->generation = generation;
+        remembered->plainValues = 0;
+        remembered->rows.resize(nameCount);
+        for (std::size_t i = 0; i < nameCount; ++i) {
+            const std::optional<std::size_t> row =
+                variables.find(written.substr(text.names[i].at, text.names[i].size));
+            remembered->rows[i] = row.value_or(RememberedRows::kUnknown);
+        }
+    }
+    bool stripped = false;
+    for (std::size_t i = 0; i < nameCount; ++i) {
+        PlannedLookup::Name& name = lookup.names[i];
+        if (remembered) {
+            const std::size_t row = remembered->rows[i];
+            name.row = row == RememberedRows::kUnknown ? std::nullopt : std::optional(row);
+        } else {
+            name.row = variables.find(written.substr(text.names[i].at, text.names[i].size));
+        }
+        name.value = {};
+        if (!name.row)
+            continue;
+        name.value = variables[*name.row].value;
+        if (name.value.find(before) != std::string_view::npos) {
+            name.stripped = stripVariableReferences(name.value, before, after);
+            // Cutting references out can leave an opening marker whose reference never closes.
+            if (name.stripped.find(before) != std::string::npos)
+                return false;
+            name.value = name.stripped;
+            stripped = true;
+        }
+    }
+    // A value that could form an opening marker with its surroundings leaves the text to the
+    // general expansion (no value holds a whole marker any more).
+    for (const TextReferences::Reference& reference : text.references) {
+        const std::string_view value = lookup.names[reference.name].value;
+        if (value.empty() ? !reference.emptyIsInert
+                          : markerByte(value.front()) || markerByte(value.back()))
+            return false;
+    }
+    if (remembered && !stripped)
+        remembered->plainValues = valuesGeneration;
+
+    appendPieces(out, text, [&](std::uint32_t name) { return lookup.names[name].value; });
+    applyPlannedChanges(state, host, text,
+                        [&](std::size_t name) { return lookup.names[name].row; });
     return true;
 }
 

@@ -99,6 +99,18 @@ struct PlannedLookup {
     std::vector<Name> names;
 };
 
+// The rows the names of one planned text were found in, kept with the text from one expansion to
+// the next for as long as the variables list gives every name the same row
+// (VariableTable::generation), so that expanding the same text again looks no name up.
+struct RememberedRows {
+    static constexpr std::size_t kUnknown = SIZE_MAX; // the list holds no row of that name
+    std::uint64_t generation = 0;                     // 0: nothing remembered yet
+    std::vector<std::size_t> rows;                    // one per name of the text
+    // VariableTable::valuesGeneration when every value of these rows was last found to stand in
+    // the text as it is (no reference in it, no marker byte at its ends); 0: not known.
+    std::uint64_t plainValues = 0;
+};
+
 // Appends the template-line expansion of text (expandVariableReferences with createUnknown and
 // markRows, no question) to out, when before and after are the markers text was planned for and
 // the values at hand cannot form a marker with what surrounds them: a value that holds no opening
@@ -107,8 +119,10 @@ struct PlannedLookup {
 // written in the text, so both give the same text and the same changes in the same order: rows
 // marked Used (placed by the next VariableTable::placeUsedRows or change of the order), unknown
 // names created, variablesChanged set and told to host once. Returns false, having appended and
-// changed nothing, when a value does not allow it.
+// changed nothing, when a value does not allow it. With remembered (which belongs to this text
+// and these markers), the rows found are kept there and taken from there while they hold.
 bool appendPlannedExpansion(AppState& state, Host* host, const TextReferences& text,
-                            std::string& out, PlannedLookup& lookup) REQUIRES(state.mutex);
+                            std::string& out, PlannedLookup& lookup,
+                            RememberedRows* remembered = nullptr) REQUIRES(state.mutex);
 
 } // namespace pelotest

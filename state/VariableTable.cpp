@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <unordered_map>
 #include <utility>
@@ -29,6 +30,11 @@ const std::array<unsigned char, 256>& foldTable() {
 }
 
 } // namespace
+
+std::uint64_t VariableTable::Generation::next() {
+    static std::atomic<std::uint64_t> counter{0};
+    return counter.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 std::size_t VariableTable::FoldedHash::operator()(std::string_view name) const {
     const std::array<unsigned char, 256>& fold = foldTable();
@@ -80,6 +86,7 @@ void VariableTable::rotateRow(std::size_t from, std::size_t to) {
     };
     if (from == to)
         return;
+    rowsChanged();
     shift(rows_);
     shift(ids_);
     renumber(std::min(from, to), std::max(from, to) + 1);
@@ -178,6 +185,15 @@ void VariableTable::placeUsedRows() {
     // Passed rows ends up as the marked rows, the last marked first (a row marked twice counts
     // by its last mark), then the unmarked rows of that stretch as they stood.
     const std::size_t below = usedLaterBelow_;
+    // A page requested again marks the rows it marked last time, in the same order, and they
+    // already stand where this placement would put them, the last marked first: nothing moves.
+    std::size_t expected = below;
+    for (auto it = usedLater_.rbegin(); it != usedLater_.rend() && position_[*it] == expected; ++it)
+        ++expected;
+    if (expected == below + usedLater_.size()) {
+        usedLater_.clear();
+        return;
+    }
     std::size_t end = below;
     for (const std::uint32_t id : usedLater_)
         end = std::max(end, position_[id] + 1);
@@ -196,12 +212,12 @@ void VariableTable::placeUsedRows() {
         if (!placed[at - below])
             order.push_back(at);
     usedLater_.clear();
-    // A page requested again marks the rows it marked last time, in the same order, and they
-    // already stand where this placement would put them: nothing then moves.
+    // Rows marked twice can still leave every row in its place.
     bool inPlace = true;
     for (std::size_t i = 0; i < order.size() && inPlace; ++i)
         inPlace = order[i] == below + i;
     if (!inPlace) {
+        rowsChanged();
         placeRows_.clear();
         placeIds_.clear();
         for (const std::size_t at : order) {
@@ -259,6 +275,7 @@ void VariableTable::unindexName(const std::string& name, std::uint32_t id) {
 }
 
 std::size_t VariableTable::add(std::string name, std::string value) {
+    rowsChanged();
     const std::size_t position = rows_.size();
     const std::uint32_t id = newId(position);
     indexName(name, id);
@@ -276,8 +293,9 @@ void VariableTable::reserve(std::size_t rows) {
 }
 
 void VariableTable::setValue(std::size_t index, std::string value) {
-    if (index >= rows_.size())
+    if (index >= rows_.size() || rows_[index].value == value)
         return;
+    valuesChanged();
     bytes_ = bytes_ - rows_[index].value.size() + value.size();
     rows_[index].value = std::move(value);
 }
@@ -285,6 +303,7 @@ void VariableTable::setValue(std::size_t index, std::string value) {
 void VariableTable::setName(std::size_t index, std::string name) {
     if (index >= rows_.size())
         return;
+    rowsChanged();
     unindexName(rows_[index].name, ids_[index]);
     bytes_ = bytes_ - rows_[index].name.size() + name.size();
     rows_[index].name = std::move(name);
@@ -295,6 +314,7 @@ void VariableTable::remove(std::size_t index) {
     if (index >= rows_.size())
         return;
     placeUsedRows();
+    rowsChanged();
     const std::uint32_t id = ids_[index];
     unindexName(rows_[index].name, id);
     bytes_ -= rows_[index].name.size() + rows_[index].value.size();
@@ -305,6 +325,7 @@ void VariableTable::remove(std::size_t index) {
 }
 
 void VariableTable::clear() {
+    rowsChanged();
     rows_.clear();
     bytes_ = 0;
     ids_.clear();
@@ -512,6 +533,9 @@ void VariableTable::applyParameters(std::vector<Parameter> params, bool autoSort
         }
     }
     const std::size_t added = front.size() - taken;
+    // A request that sets the rows it set last time, already on top, moves nothing.
+    if (added > 0 || !std::equal(frontIds.begin(), frontIds.end(), ids_.begin()))
+        rowsChanged();
     if (added > 0) {
         rows_.resize(rowCount + added);
         ids_.resize(rowCount + added);
@@ -573,7 +597,7 @@ std::string stripVariableReferences(std::string_view value, std::string_view bef
 }
 
 void VariableTable::assignLoaded(std::vector<Variable> rows) {
-    clear();
+    clear(); // a new generation
     rows_ = std::move(rows);
     const std::size_t count = rows_.size();
     ids_.resize(count);

@@ -94,12 +94,40 @@ class VariableTable {
     // Bytes of all names and values.
     std::size_t bytes() const { return bytes_; }
 
+    // Changes whenever find could give another answer for some name: a row added, removed,
+    // renamed or moved, the list replaced. New values and marks leave it as it is. Every table
+    // draws its numbers from one counter for the whole program, so a number seen with one table
+    // never stands for a state of another (a copy starts with the number of the rows it copied).
+    // Callers that looked names up may keep the rows while the number stays the same.
+    std::uint64_t generation() const { return generation_.value; }
+    // The same for the values: changes whenever setValue gives a row another value (applying
+    // parameters included). Values at unchanged indexes are as they were while both numbers stay.
+    std::uint64_t valuesGeneration() const { return valuesGeneration_.value; }
+
     const std::vector<Variable>& rows() const { return rows_; }
     const Variable& operator[](std::size_t index) const { return rows_[index]; }
     std::size_t size() const { return rows_.size(); }
     bool empty() const { return rows_.empty(); }
 
   private:
+    // A table's generation; the table a move leaves behind gets a new one, since its rows are gone.
+    struct Generation {
+        static std::uint64_t next();
+        std::uint64_t value = next();
+        Generation() = default;
+        Generation(const Generation&) = default;
+        Generation& operator=(const Generation&) = default;
+        Generation(Generation&& other) noexcept : value(other.value) { other.value = next(); }
+        Generation& operator=(Generation&& other) noexcept {
+            value = other.value;
+            other.value = next();
+            return *this;
+        }
+        ~Generation() = default;
+    };
+    void rowsChanged() { generation_.value = Generation::next(); }
+    void valuesChanged() { valuesGeneration_.value = Generation::next(); }
+
     void rotateRow(std::size_t from, std::size_t to);
     void renumber(std::size_t from, std::size_t to);
     std::uint32_t newId(std::size_t position);
@@ -108,6 +136,8 @@ class VariableTable {
 
     std::vector<Variable> rows_;
     std::size_t bytes_ = 0;
+    Generation generation_;
+    Generation valuesGeneration_;
     VariableLimits limits_;
     // Lookup index beside the list: a stable id per row (ids_ in list order), the current
     // position of each id, ids free for reuse, and case-folded name -> ids of that name.

@@ -233,6 +233,32 @@ TEST_F(TemplateRequest, RendersLineByLineAndLearnsEvents) {
         << "the title is taken from the template as stored";
 }
 
+// The event parameter of a rendered line may come from a value, whole or in part; a line whose
+// text and values lack it names no event. Rendered twice: the second time the rows are known.
+TEST_F(TemplateRequest, EventsNamedThroughValuesAreLearnt) {
+    file("werte.htm", "<a href=\"/(link)\">\r\n"
+                      "<a href=\"?PELO_/(mid)=Spanned\">\r\n"
+                      "/(a)/(b)\r\n"
+                      "<p>/(x)</p>\r\n");
+    TreeNode& root = state.tree.appendRoot("start.htm");
+    TreeNode& node = root.appendChild("werte.htm (Show)");
+    state.variables.add("link", "?PELO_EVENT=FromValue");
+    state.variables.add("mid", "EVENT");
+    state.variables.add("a", "PELO_");
+    state.variables.add("b", "EVENT=Joined");
+    state.variables.add("x", "y");
+    for (int request = 0; request < 2; ++request) {
+        Exchange ex = exchange("Show");
+        answerTemplateRequest(ex);
+        EXPECT_EQ(response.body, "<a href=\"?PELO_EVENT=FromValue\">\r\n"
+                                 "<a href=\"?PELO_EVENT=Spanned\">\r\n"
+                                 "PELO_EVENT=Joined\r\n"
+                                 "<p>y</p>\r\n");
+        EXPECT_EQ(childTexts(node), (std::vector<std::string>{"FromValue", "Spanned", "Joined"}));
+        node.children.clear();
+    }
+}
+
 TEST_F(TemplateRequest, TemplateWithoutPageExtensionHasNoTitleAndEmptyFileRendersEmpty) {
     file("plain.tpl", "<title>Not a page</title>");
     file("empty.htm", "");

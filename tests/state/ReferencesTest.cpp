@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -111,7 +112,10 @@ TEST(ReferenceExpansion, PoliciesCreateMarkAndAsk) {
 // values, names in other letter cases, unknown names at the table's limit, auto-sort on and off.
 // Several lines run one after the other on one table, as in a template, so that the rows marked
 // for later placement meet the lines after them (and the general expansion of a line the plan
-// refused). Text, rows (order, values, marks) and notifications must all agree.
+// refused). The same lines are then expanded again, as by the next requests, with the rows they
+// found remembered, after the table has changed in one of the ways it can (rows added, removed,
+// renamed, moved, sorted, replaced, values set, marks reset, parameters applied). Text, rows
+// (order, values, marks) and notifications must all agree after every request.
 TEST(ReferenceExpansion, PlannedExpansionMatchesTheGeneralOne) {
     struct Markers {
         std::string before, after;
@@ -122,7 +126,7 @@ TEST(ReferenceExpansion, PlannedExpansionMatchesTheGeneralOne) {
     const auto pick = [&random](std::size_t n) {
         return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
     };
-    int planned = 0, refused = 0;
+    int planned = 0, refused = 0, remembered = 0;
     for (int round = 0; round < 3000; ++round) {
         const Markers& m = markers[pick(std::size(markers))];
         const std::string bytes = m.before + m.after + "ab/x ";
@@ -139,6 +143,7 @@ TEST(ReferenceExpansion, PlannedExpansionMatchesTheGeneralOne) {
             state->settings.variablesAutoSort = pick(4) != 0;
         }
         plannedState.settings.variablesAutoSort = general.settings.variablesAutoSort;
+        const bool autoSort = general.settings.variablesAutoSort;
         // The same table in both: rows of some names (plain values mostly), a Passed head.
         const std::size_t rows = pick(7);
         for (std::size_t i = 0; i < rows; ++i) {
@@ -162,50 +167,133 @@ TEST(ReferenceExpansion, PlannedExpansionMatchesTheGeneralOne) {
             general.variables.setLimits(tight);
             plannedState.variables.setLimits(tight);
         }
-        FakeHost generalHost, plannedHost;
-        PlannedLookup lookup;
-        std::string plannedText;
+        std::vector<std::string> texts;
         for (std::size_t line = 0, lines = 1 + pick(4); line < lines; ++line) {
             std::string text = someText(3);
             for (std::size_t n = pick(4); n > 0; --n) {
                 text += m.before + names[pick(std::size(names))] + m.after;
                 text += pick(2) ? someText(3) : "";
             }
-            SCOPED_TRACE("line [" + text + "] markers " + m.before + " " + m.after);
-            const std::string expected =
-                expandVariableReferences(general, &generalHost, text,
-                                         {.createUnknown = true, .markRows = true})
-                    .text;
-            const TextReferences found = findTextReferences(text, m.before, m.after);
-            std::string got;
-            if (found.kind == TextReferences::Kind::Literal) {
-                got = text;
-            } else if (appendPlannedExpansion(plannedState, &plannedHost, found, got, lookup)) {
-                ++planned;
-            } else {
-                ++refused;
-                got = expandVariableReferences(plannedState, &plannedHost, text,
-                                               {.createUnknown = true, .markRows = true})
-                          .text;
+            texts.push_back(std::move(text));
+        }
+        std::vector<TextReferences> found;
+        for (const std::string& text : texts)
+            found.push_back(findTextReferences(text, m.before, m.after));
+        std::vector<RememberedRows> rowsOf(texts.size());
+
+        // One change of the table between two requests, the same in both.
+        const auto change = [&] {
+            const std::size_t size = general.variables.size();
+            const std::string name = names[pick(std::size(names))];
+            const std::string value = pick(2) ? "w" + std::to_string(pick(100)) : someText(3);
+            const std::size_t at = size == 0 ? 0 : pick(size);
+            const std::size_t target = pick(size + 1);
+            // A value that cannot stand as it is: it holds a reference or ends in a marker byte.
+            const std::string awkward = pick(2) ? m.before + names[pick(std::size(names))] + m.after
+                                                : "z" + m.before.substr(0, 1);
+            const std::size_t kind = pick(13);
+            const VariableColumn column = pick(2) ? VariableColumn::Name : VariableColumn::Value;
+            if (size == 0 && kind >= 1 && kind <= 5)
+                return;
+            for (AppState* state : {&general, &plannedState}) {
+                VariableTable& table = state->variables;
+                switch (kind) {
+                case 0:
+                    table.add(name, value);
+                    break;
+                case 1:
+                    table.remove(at);
+                    break;
+                case 2:
+                    table.setName(at, name);
+                    break;
+                case 3:
+                    table.setValue(at, value);
+                    break;
+                case 4:
+                    table.markPassed(at);
+                    break;
+                case 5:
+                    table.move(at, target);
+                    break;
+                case 6:
+                    sortVariablesByColumn(*state, column);
+                    break;
+                case 7:
+                    table.applyParameters({{name, value}, {names[0], "p"}}, autoSort);
+                    break;
+                case 8:
+                    table.resetMarks();
+                    break;
+                case 9: { // loaded again from the settings file
+                    std::vector<Variable> loaded = table.rows();
+                    std::reverse(loaded.begin(), loaded.end());
+                    table.assignLoaded(std::move(loaded));
+                    break;
+                }
+                case 10: { // replaced by a copy, the old table left behind empty
+                    VariableTable copy = table;
+                    table = VariableTable();
+                    table = std::move(copy);
+                    break;
+                }
+                case 11: // a name that lines refer to gets such a value
+                    if (const std::optional<std::size_t> row = table.find(name))
+                        table.setValue(*row, awkward);
+                    break;
+                default:
+                    break; // nothing changed: the rows found last time still hold
+                }
             }
-            EXPECT_EQ(got, expected);
+        };
+        FakeHost generalHost, plannedHost;
+        PlannedLookup lookup;
+        for (int request = 0; request < 3; ++request) {
+            if (request > 0)
+                change();
+            for (std::size_t line = 0; line < texts.size(); ++line) {
+                const std::string& text = texts[line];
+                SCOPED_TRACE("request " + std::to_string(request) + " line [" + text +
+                             "] markers " + m.before + " " + m.after);
+                const std::string expected =
+                    expandVariableReferences(general, &generalHost, text,
+                                             {.createUnknown = true, .markRows = true})
+                        .text;
+                std::string got;
+                const bool known = rowsOf[line].generation == plannedState.variables.generation();
+                if (found[line].kind == TextReferences::Kind::Literal) {
+                    got = text;
+                } else if (appendPlannedExpansion(plannedState, &plannedHost, found[line], got,
+                                                  lookup, &rowsOf[line])) {
+                    ++planned;
+                    remembered += known;
+                } else {
+                    ++refused;
+                    got = expandVariableReferences(plannedState, &plannedHost, text,
+                                                   {.createUnknown = true, .markRows = true})
+                              .text;
+                }
+                EXPECT_EQ(got, expected);
+            }
+            plannedState.variables.placeUsedRows();
+            ASSERT_EQ(plannedState.variables.size(), general.variables.size());
+            for (std::size_t i = 0; i < general.variables.size(); ++i) {
+                const Variable& want = general.variables[i];
+                const Variable& have = plannedState.variables[i];
+                EXPECT_EQ(have.name, want.name) << "row " << i;
+                EXPECT_EQ(have.value, want.value) << "row " << i;
+                EXPECT_EQ(have.mark, want.mark) << "row " << i;
+                EXPECT_EQ(plannedState.variables.find(want.name),
+                          general.variables.find(want.name));
+            }
+            EXPECT_EQ(plannedState.variablesChanged, general.variablesChanged);
+            EXPECT_EQ(plannedHost.variablesNotes, generalHost.variablesNotes);
         }
-        plannedState.variables.placeUsedRows();
-        ASSERT_EQ(plannedState.variables.size(), general.variables.size());
-        for (std::size_t i = 0; i < general.variables.size(); ++i) {
-            const Variable& want = general.variables[i];
-            const Variable& have = plannedState.variables[i];
-            EXPECT_EQ(have.name, want.name) << "row " << i;
-            EXPECT_EQ(have.value, want.value) << "row " << i;
-            EXPECT_EQ(have.mark, want.mark) << "row " << i;
-            EXPECT_EQ(plannedState.variables.find(want.name), general.variables.find(want.name));
-        }
-        EXPECT_EQ(plannedState.variablesChanged, general.variablesChanged);
-        EXPECT_EQ(plannedHost.variablesNotes, generalHost.variablesNotes);
     }
-    // Both ways were taken often enough to mean something.
+    // Every way was taken often enough to mean something.
     EXPECT_GT(planned, 1000);
     EXPECT_GT(refused, 100);
+    EXPECT_GT(remembered, 500);
 }
 
 } // namespace
