@@ -562,7 +562,7 @@ namespace {
 
 bool headerClean(std::string_view text) {
     for (const char c : text)
-        if (static_cast<unsigned char>(c) <= '\r' && (c == '\r' || c == '\n' || c == '\0'))
+        if (c == '\r' || c == '\n' || c == '\0')
             return false;
     return true;
 }
