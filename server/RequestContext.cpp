@@ -43,6 +43,10 @@ void removeOneTrailingSlash(std::string& path) {
 // row goes one place further down than a row a template references.
 std::string expandTemplateFolder(AppState& state, Host* host, const std::string& text)
     REQUIRES(state.mutex) {
+    // Most folders hold no reference at all: nothing to look up, mark or place.
+    const std::string& before = state.settings.varBefore;
+    if (before.empty() || text.find(before) == std::string::npos)
+        return text;
     static const ReferencePolicy kTemplateFolder{.markRows = true, .markBelowPassed = 1};
     return expandVariableReferences(state, host, text, kTemplateFolder).text;
 }
