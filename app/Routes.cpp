@@ -46,8 +46,7 @@ bool isRegularFile(const std::string& path) {
 } // namespace
 
 RouteChoice chooseRoute(std::string_view document, const std::string& staticRoot) {
-    const std::string lower = toLower(document);
-    if (lower == "/$int/" || lower == "/$int")
+    if (equalsIgnoreCase(document, "/$int/") || equalsIgnoreCase(document, "/$int"))
         return RouteChoice{Route::ControlPage, {}, MessageIcon::Warning};
     if (document == "/$int/SetTemplate.html")
         return RouteChoice{Route::SetTemplate, {}, MessageIcon::Warning};
