@@ -260,8 +260,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
     FileHandle file_;
     off_t fileOffset_ = 0;
     std::uint64_t fileLeft_ = 0;
-    net::steady_timer writeTimer_;
-    std::uint64_t writeGeneration_ = 0;
     std::unique_ptr<std::array<char, 16 * 1024>> sink_;
     std::size_t drained_ = 0;
 };
@@ -371,7 +369,7 @@ Connection::Registration::~Registration() {
 
 Connection::Connection(ServerCore& core, Lane& lane, std::uint64_t id, tcp::socket socket)
     : registration_{core, id}, core_(core), lane_(lane), limits_(core.limits),
-      stream_(std::move(socket)), writeTimer_(stream_.get_executor()) {
+      stream_(std::move(socket)) {
     // Answers go out as soon as they are written: a header and a body written one after the
     // other would otherwise wait for the client's delayed acknowledgement (40 ms).
     beast::error_code ec;
@@ -841,14 +839,8 @@ void Connection::sendFileSteps() {
         }
         if (error != EAGAIN && error != EWOULDBLOCK)
             return (this->*done_)(false);
-        const std::uint64_t generation = ++writeGeneration_;
-        writeTimer_.expires_after(limits_.idleTimeout);
-        writeTimer_.async_wait([self = shared_from_this(), generation](beast::error_code waited) {
-            if (!waited && generation == self->writeGeneration_) {
-                beast::error_code ignored;
-                self->stream_.socket().cancel(ignored);
-            }
-        });
+        // The deadline sweep closes the connection should the client stop taking the file.
+        deadline_ = (Clock::now() + limits_.idleTimeout).time_since_epoch().count();
         stream_.socket().async_wait(
             tcp::socket::wait_write,
             [self = shared_from_this()](beast::error_code e) { self->onWritable(e); });
@@ -859,8 +851,7 @@ void Connection::sendFileSteps() {
 }
 
 void Connection::onWritable(beast::error_code ec) {
-    ++writeGeneration_; // a timer that has already fired no longer cancels anything
-    writeTimer_.cancel();
+    deadline_ = 0;
     if (ec)
         return (this->*done_)(false);
     sendFileSteps();

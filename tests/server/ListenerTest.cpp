@@ -313,6 +313,31 @@ TEST(Listener, ClientsLeavingDuringALargeFileLeaveTheServerServing) {
     EXPECT_EQ(httpGet(server.port(), "/small").body, "ok");
 }
 
+// A client that stops taking a large file is let go after the idle time: the rest of the file is
+// never sent.
+TEST(Listener, AClientThatStopsReadingALargeFileIsClosedAfterTheIdleTime) {
+    const test::TempDir dir;
+    const auto file = dir.write("huge.bin", "");
+    constexpr std::uint64_t kSize = 256u << 20; // more than any socket buffers hold
+    std::filesystem::resize_file(file, kSize);
+    ServerLimits limits;
+    limits.idleTimeout = 300ms;
+    HttpServer server(
+        [&](const HttpRequest&) {
+            HttpResponse response;
+            response.file = FileBody{file, 0, kSize};
+            return response;
+        },
+        limits);
+    server.start("127.0.0.1", 0);
+    const RawClient client(server.port());
+    ASSERT_TRUE(client.send("GET /huge HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+    std::this_thread::sleep_for(1500ms); // reads nothing while the deadline passes
+    std::string received;
+    EXPECT_TRUE(client.readUntilClosed(20s, &received));
+    EXPECT_LT(received.size(), kSize);
+}
+
 // Handlers may block (the request guard makes them wait for each other, tests hold them): while
 // some do, even more of them than the server has threads, every other connection is still
 // answered.
