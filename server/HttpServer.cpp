@@ -558,11 +558,10 @@ void Connection::setHeaders(http::response<Body>& message, const HttpResponse& r
 
 namespace {
 
-bool headerClean(std::string_view text) {
-    for (const char c : text)
-        if (c == '\r' || c == '\n' || c == '\0')
-            return false;
-    return true;
+// No CR, LF or NUL: strcspn stops at the first CR or LF and at the first NUL, whichever comes
+// first, and is much faster than a loop over the bytes.
+bool headerClean(const std::string& text) {
+    return std::strcspn(text.c_str(), "\r\n") == text.size();
 }
 
 // beast::iequals, with the two tests that settle almost every comparison of field names made

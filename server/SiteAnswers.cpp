@@ -58,7 +58,9 @@ void answerWithFile(Exchange& ex, const std::string& file) REQUIRES(ex.state.mut
         stamp = stampOf(cached->identity);
     else
         ensureReadable(file, ex.paths.filePath);
-    const std::string etag = cached ? cached->entityTag : entityTag(*stamp);
+    std::string madeTag;
+    const std::string& etag = cached ? cached->entityTag : (madeTag = entityTag(*stamp));
+    response.headers.reserve(5);
     response.contentType = std::string(contentTypeFor(ex.paths.filePath));
     response.setHeader("Last-Modified",
                        cached ? cached->lastModified : httpDate(stamp->modifiedSeconds));
