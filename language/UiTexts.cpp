@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <sys/stat.h>
 #include <unordered_map>
 
 namespace pelotest {
@@ -206,14 +205,6 @@ bool isBareFileName(std::string_view name) {
 
 std::atomic<std::uint64_t> libraryReads{0};
 
-// The identity of the regular file at path (following links); nullopt for anything else.
-std::optional<FileIdentity> regularFileIdentity(const std::filesystem::path& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
-    return identityOf(info);
-}
-
 // The libraries read so far, by path, each with the identity its file had before it was read. A
 // lookup that finds its file unchanged takes the texts from here; any change reads it anew. The
 // stat comes before the read, so texts are never newer-looking than what was read: a change in
@@ -271,7 +262,7 @@ std::shared_ptr<const LanguageLibrary> readLibrary(std::span<const std::filesyst
     }
     for (const std::filesystem::path& folder : folders) {
         const std::filesystem::path file = folder / languageDll;
-        if (const std::optional<FileIdentity> identity = regularFileIdentity(file))
+        if (const std::optional<FileIdentity> identity = regularFileIdentity(file.native()))
             return libraryCache().get(file, *identity);
     }
     return nullptr;

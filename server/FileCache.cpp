@@ -109,11 +109,8 @@ FileCache::FileCache(std::size_t maxEntries, std::size_t maxBytes, std::size_t m
 FileCache::~FileCache() = default;
 
 std::shared_ptr<const CachedFile> FileCache::get(const std::string& path, std::uint64_t largest) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::uint64_t>(info.st_size) > largest)
-        return nullptr;
-    return get(path, identityOf(info), largest);
+    const std::optional<FileIdentity> now = regularFileIdentity(path);
+    return now ? get(path, *now, largest) : nullptr;
 }
 
 std::shared_ptr<const CachedFile> FileCache::get(const std::string& path, const FileIdentity& now,

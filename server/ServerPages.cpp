@@ -18,8 +18,6 @@
 #include <optional>
 #include <system_error>
 
-#include <sys/stat.h>
-
 namespace pelotest {
 namespace {
 
@@ -225,10 +223,10 @@ void PopupOffsets::read() const {
     if (state_.settingsPath.empty())
         return;
     const std::string& path = state_.settingsPath.native();
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    const std::optional<FileIdentity> found = regularFileIdentity(path);
+    if (!found)
         return; // no settings file: the defaults, as loading it would give
-    const FileIdentity identity = identityOf(info);
+    const FileIdentity& identity = *found;
     KeptOffsets& kept = keptOffsets();
     {
         const std::lock_guard lock(kept.mutex);

@@ -22,6 +22,13 @@ FileIdentity identityOf(const struct stat& info) {
         static_cast<std::uint64_t>(info.st_size), nanosOf(info.st_mtim), nanosOf(info.st_ctim)};
 }
 
+std::optional<FileIdentity> regularFileIdentity(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return identityOf(info);
+}
+
 bool FileIdentity::settled() const {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);

@@ -4,6 +4,8 @@
 // templates, language libraries and settings values remember what they read by it.
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 struct stat;
 
@@ -24,5 +26,9 @@ struct FileIdentity {
 };
 
 FileIdentity identityOf(const struct stat& info);
+
+// The identity of the regular file at path (links followed); nullopt for anything else or when it
+// cannot be looked at.
+std::optional<FileIdentity> regularFileIdentity(const std::string& path);
 
 } // namespace pelotest
