@@ -205,11 +205,7 @@ std::optional<FileStamp> stampOf(const std::string& file) {
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0)
         return std::nullopt;
-    FileStamp stamp;
-    stamp.size = static_cast<std::uint64_t>(info.st_size);
-    stamp.modifiedSeconds = static_cast<std::int64_t>(info.st_mtim.tv_sec);
-    stamp.modifiedNanos = static_cast<std::int64_t>(info.st_mtim.tv_nsec);
-    return stamp;
+    return stampOf(identityOf(info));
 }
 
 namespace {
