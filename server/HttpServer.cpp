@@ -226,6 +226,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void lingerStep();
     void finish();
     void closeSocket();
+    // The read or write that starts now must have ended within this time.
+    void deadlineIn(Clock::duration within) {
+        deadline_ = (Clock::now() + within).time_since_epoch().count();
+    }
 
     // Read by the accepting side as long as the connection is registered, so it outlives the
     // registration.
@@ -248,7 +252,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::optional<http::request_parser<http::string_body>> parser_;
     Clock::time_point bodyDue_{};
     bool keepAlive_ = false;
-    bool writesAtOnce_ = false; // the socket is non-blocking: sendHead may try a write at once
     // What is being written: one of the messages, what the handler gave (its body bytes stay
     // alive here), and for a large file its descriptor and what is left of it.
     std::variant<std::monostate, EmptyMessage> message_;
@@ -377,7 +380,6 @@ Connection::Connection(ServerCore& core, Lane& lane, std::uint64_t id, tcp::sock
     // Writes are tried at once (sendHead, sendFileSteps) and must never block the lane's thread;
     // the asynchronous reads and writes behave the same either way.
     stream_.socket().non_blocking(true, ec);
-    writesAtOnce_ = !ec;
     registration_.armed = true;
 }
 
@@ -691,9 +693,10 @@ void Connection::sendHead(std::string_view body, Done done) {
     beast::error_code ec;
     const std::size_t total = head_.size() + body.size();
     std::size_t sent = 0;
-    if (writesAtOnce_)
+    const bool writesAtOnce = stream_.socket().non_blocking(); // set by the constructor
+    if (writesAtOnce)
         sent = stream_.socket().write_some(buffers, ec);
-    if (writesAtOnce_ && !ec && sent == total)
+    if (writesAtOnce && !ec && sent == total)
         return (this->*done_)(true);
     if (ec && ec != net::error::would_block && ec != net::error::try_again &&
         ec != net::error::interrupted)
@@ -701,7 +704,7 @@ void Connection::sendHead(std::string_view body, Done done) {
     const std::size_t headSent = std::min(sent, head_.size());
     buffers = {net::buffer(head_.data() + headSent, head_.size() - headSent),
                net::buffer(body.data() + (sent - headSent), body.size() - (sent - headSent))};
-    deadline_ = (Clock::now() + limits_.idleTimeout).time_since_epoch().count();
+    deadlineIn(limits_.idleTimeout);
     net::async_write(stream_, buffers,
                      [self = shared_from_this()](beast::error_code ec, std::size_t) {
                          self->deadline_ = 0;
@@ -713,7 +716,7 @@ template <typename Message>
 void Connection::send(Message message, Done done) {
     done_ = done;
     Message& stored = message_.emplace<Message>(std::move(message));
-    deadline_ = (Clock::now() + limits_.idleTimeout).time_since_epoch().count();
+    deadlineIn(limits_.idleTimeout);
     http::async_write(stream_, stored,
                       [self = shared_from_this()](beast::error_code ec, std::size_t) {
                           self->deadline_ = 0;
@@ -802,7 +805,7 @@ void Connection::setCorked(bool corked) {
 // most the idle time) until it takes more.
 void Connection::sendFileSteps() {
     const int socket = stream_.socket().native_handle();
-    if (!writesAtOnce_) { // the socket is not non-blocking yet (see the constructor)
+    if (!stream_.socket().non_blocking()) { // the constructor could not make it so
         beast::error_code ec;
         stream_.socket().native_non_blocking(true, ec);
         if (ec)
@@ -839,7 +842,7 @@ void Connection::sendFileSteps() {
         if (error != EAGAIN && error != EWOULDBLOCK)
             return (this->*done_)(false);
         // The deadline sweep closes the connection should the client stop taking the file.
-        deadline_ = (Clock::now() + limits_.idleTimeout).time_since_epoch().count();
+        deadlineIn(limits_.idleTimeout);
         stream_.socket().async_wait(
             tcp::socket::wait_write,
             [self = shared_from_this()](beast::error_code e) { self->onWritable(e); });
@@ -876,7 +879,7 @@ void Connection::lingeringClose() {
     sink_ = std::make_unique<std::array<char, 16 * 1024>>();
     drained_ = 0;
     // The whole lingering ends at this deadline, however the client trickles.
-    deadline_ = (Clock::now() + kLingerTime).time_since_epoch().count();
+    deadlineIn(kLingerTime);
     lingerStep();
 }
 
