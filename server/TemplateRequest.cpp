@@ -100,7 +100,8 @@ TemplateMatch resolveTemplate(AppState& state, const std::string& templateFolder
     // names that the tree's pages change over HTTP, so "../" must not reach other files, and a
     // link in the folder may lead within it, never out (as for static files).
     const std::string path = templateFolder + "/" + relative;
-    if (!relative.empty() && !climbsOut(relative) && resolveFileInside(templateFolder, path))
+    if (!relative.empty() && !climbsOut(relative) &&
+        resolveFileInside(templateFolder, path, &match.identity))
         match.templatePath = path;
     return match;
 }
@@ -176,8 +177,10 @@ std::shared_ptr<const ParsedTemplate> parsedTemplateOf(const CachedFile& file,
 } // namespace
 
 RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode,
-                                const std::string& templatePath) {
-    std::shared_ptr<const CachedFile> file = FileCache::shared().get(templatePath);
+                                const std::string& templatePath, const FileIdentity* identity) {
+    std::shared_ptr<const CachedFile> file = identity
+                                                 ? FileCache::shared().get(templatePath, *identity)
+                                                 : FileCache::shared().get(templatePath);
     if (!file) { // gone since it was resolved: read as such a file always was (this throws)
         auto read = std::make_shared<CachedFile>();
         read->lines = readLines(templatePath);
@@ -252,7 +255,8 @@ void answerTemplateRequest(Exchange& ex) {
             ex.host.treeChanged();
         }
     }
-    RenderedTemplate rendered = renderTemplate(ex.state, ex.host, *match.node, path);
+    RenderedTemplate rendered =
+        renderTemplate(ex.state, ex.host, *match.node, path, &match.identity);
     ex.response.contentType = "text/html";
     ex.response.body = std::move(rendered.body);
     addLogEntry(ex.state, ex.host,

@@ -4,6 +4,7 @@
 
 #include "server/RequestContext.h"
 #include "state/AppState.h"
+#include "state/FileIdentity.h"
 #include "state/Host.h"
 
 #include <optional>
@@ -17,6 +18,7 @@ namespace pelotest {
 struct TemplateMatch {
     TreeNode* node = nullptr;
     std::optional<std::string> templatePath;
+    FileIdentity identity; // of the file at templatePath, as found inside the folder
 };
 TemplateMatch resolveTemplate(AppState& state, const std::string& templateFolder,
                               std::string_view event) REQUIRES(state.mutex);
@@ -39,8 +41,10 @@ struct RenderedTemplate {
 // file cannot be read. What does not change from request to request (the lines without a
 // reference, their events, where the references stand) is worked out once per version of the
 // file and kept with it in the FileCache.
+// identity, when given, is the file's as it was just found (no second look at the file).
 RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode,
-                                const std::string& templatePath) REQUIRES(state.mutex);
+                                const std::string& templatePath,
+                                const FileIdentity* identity = nullptr) REQUIRES(state.mutex);
 
 // The answer to an ordinary request inside the virtual folder; fills ex.response with the state
 // locked.
