@@ -67,6 +67,12 @@ TEST(CrossSiteRequests, StateChangingPagesRefuseOtherSitesAndChangeNothing) {
             const HttpResult result = httpGet(s.port(), target, sender.headers);
             if (sender.refused) {
                 EXPECT_EQ(result.status, 403);
+                EXPECT_EQ(result.body,
+                          "<html><head><title>403 Forbidden</title></head><body><h1>403 "
+                          "Forbidden</h1><p>This page changes the state of the server and "
+                          "answers only the server's own pages or an address typed into the "
+                          "browser, not a page of another site. Nothing was changed.</p></body>"
+                          "</html>");
                 EXPECT_EQ(stateOf(s), before);
                 EXPECT_EQ(s.host.settingsNotes + s.host.treeNotes + s.host.variablesNotes, 0);
             } else {

@@ -796,6 +796,11 @@ TEST_F(HandlerOverHttp, RefusesForeignHostNamesBeforeTouchingTheState) {
         test::httpGet(server.port(), "/x.htm?Probe=1", {{"Host", "rebound.example:8080"}});
     EXPECT_EQ(refused.status, 403);
     EXPECT_NE(refused.body.find("403 Forbidden"), std::string::npos);
+    EXPECT_EQ(refused.body,
+              "<html><head><title>403 Forbidden</title></head><body><h1>403 Forbidden</h1><p>"
+              "This server answers only requests addressed to localhost, to an IP address or to "
+              "a host name listed in the key AllowedHosts of the section [Const] of its settings "
+              "file.</p></body></html>");
     {
         std::lock_guard lock(state.mutex);
         EXPECT_TRUE(state.variables.empty());
