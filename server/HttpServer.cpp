@@ -51,6 +51,8 @@ constexpr std::size_t kFileChunk = 64 * 1024;
 // The most one sendfile call passes at once, so that one large file does not keep its thread
 // from the other connections for long.
 constexpr std::size_t kSendfileStep = 1024 * 1024;
+// The room an idle connection keeps for the body of its next answer.
+constexpr std::size_t kKeptBody = 16 * 1024;
 // After an error answer the server reads (and drops) what the client still sends for a moment,
 // so that closing does not reset the connection before the client has read the answer.
 constexpr std::chrono::milliseconds kLingerTime{1000};
@@ -256,7 +258,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // alive here), and for a large file its descriptor and what is left of it.
     std::variant<std::monostate, EmptyMessage> message_;
     std::string head_;
-    std::string piece_; // a small file read now
+    std::string piece_;   // a small file read now
+    HttpRequest request_; // the request being answered, kept for its room
     Done fileDone_ = nullptr;
     HttpResponse response_;
     Done done_ = nullptr;
@@ -300,8 +303,10 @@ struct Lane {
 
 // What the server and its connections share.
 struct ServerCore {
-    ServerCore(HttpServer::Handler handler, ServerLimits limits)
-        : handler(std::move(handler)), limits(limits) {}
+    // Fills in the response of one request; it holds the previous answer, whose room it may use.
+    using Filler = std::function<void(const HttpRequest&, HttpResponse&)>;
+
+    ServerCore(Filler handler, ServerLimits limits) : handler(std::move(handler)), limits(limits) {}
 
     static std::vector<std::unique_ptr<Lane>> makeLanes() {
         std::vector<std::unique_ptr<Lane>> made;
@@ -315,7 +320,7 @@ struct ServerCore {
         return made;
     }
 
-    const HttpServer::Handler handler;
+    const Filler handler;
     const ServerLimits limits;
 
     std::vector<std::unique_ptr<Lane>> lanes = makeLanes();
@@ -489,15 +494,21 @@ void Connection::answer() {
         return writeText(response_, version, false, false, &Connection::afterRefusal);
     }
 
-    std::vector<std::pair<std::string, std::string>> headers;
-    for (const auto& field : wire)
-        headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
-    const auto request = makeHttpRequest(std::string(wire.method_string()), wire.target(),
-                                         wire.body(), std::move(headers));
-    if (!request)
+    // The fields go into the strings of the previous request, which keep their room.
+    auto& headers = request_.headers;
+    std::size_t count = 0;
+    for (const auto& field : wire) {
+        if (count == headers.size())
+            headers.emplace_back();
+        headers[count].first.assign(field.name_string());
+        headers[count].second.assign(field.value());
+        ++count;
+    }
+    headers.resize(count);
+    if (!readHttpRequest(request_, wire.method_string(), wire.target(), wire.body()))
         return refuse(http::status::bad_request, "Bad request target\n", version);
     keepAlive_ = wire.keep_alive();
-    if (request->params.size() > limits_.maxParameters) {
+    if (request_.params.size() > limits_.maxParameters) {
         response_ = HttpResponse{};
         response_.status = 413;
         response_.contentType = "text/html";
@@ -510,7 +521,7 @@ void Connection::answer() {
 
     core_.enterHandler(lane_);
     try {
-        response_ = core_.handler(*request);
+        core_.handler(request_, response_);
     } catch (const std::exception& e) {
         response_ = errorResponse(500, e.what());
     } catch (...) {
@@ -536,7 +547,13 @@ void Connection::afterAnswer(bool written) {
         bodyDue_ = Clock::now() + limits_.bodyGrace;
         return readBody();
     }
-    response_ = HttpResponse{};
+    // An idle connection holds no large body, no file and no parameters; the rest is overwritten
+    // by the next request and its answer.
+    if (response_.body.capacity() > kKeptBody)
+        response_.body = std::string();
+    response_.body.clear();
+    response_.file.reset();
+    request_.params.clear();
     readHeader();
 }
 
@@ -568,7 +585,7 @@ bool headerClean(const std::string& text) {
 
 // beast::iequals, with the two tests that settle almost every comparison of field names made
 // inline: the lengths and the first letters.
-bool sameFieldName(std::string_view a, std::string_view b) {
+inline bool sameFieldName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && !a.empty() && (a[0] | 0x20) == (b[0] | 0x20) &&
            beast::iequals(a, b);
 }
@@ -597,12 +614,17 @@ bool fastHead(const HttpResponse& response, unsigned version, bool keepAlive,
         return false;
     std::array<std::pair<std::string_view, std::string_view>, 24> fields;
     std::size_t count = 0;
+    // The names in fields stay unique, so a name set again is found at most once.
     const auto set = [&](std::string_view name, std::string_view value) {
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < count; ++i)
-            if (!sameFieldName(fields[i].first, name))
-                fields[kept++] = fields[i];
-        count = kept;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (sameFieldName(fields[i].first, name)) {
+                std::move(fields.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                          fields.begin() + static_cast<std::ptrdiff_t>(count),
+                          fields.begin() + static_cast<std::ptrdiff_t>(i));
+                --count;
+                break;
+            }
+        }
         fields[count++] = {name, trimmedValue(value)};
     };
     if (!response.contentType.empty())
@@ -1174,11 +1196,18 @@ struct HttpServer::Impl : ServerCore {
 HttpServer::HttpServer(AppState& state, Host& host, Router router, ServerLimits limits) {
     auto handler = std::make_shared<RequestHandler>(state, host, std::move(router));
     impl_ = std::make_unique<Impl>(
-        [handler](const HttpRequest& request) { return handler->handle(request); }, limits);
+        [handler](const HttpRequest& request, HttpResponse& response) {
+            handler->handle(request, response);
+        },
+        limits);
 }
 
 HttpServer::HttpServer(Handler handler, ServerLimits limits)
-    : impl_(std::make_unique<Impl>(std::move(handler), limits)) {}
+    : impl_(std::make_unique<Impl>(
+          [handler = std::move(handler)](const HttpRequest& request, HttpResponse& response) {
+              response = handler(request);
+          },
+          limits)) {}
 
 HttpServer::~HttpServer() {
     stop();

@@ -4,7 +4,7 @@
 
 namespace pelotest {
 
-std::optional<std::string> HttpRequest::header(std::string_view name) const {
+std::optional<std::string_view> HttpRequest::header(std::string_view name) const {
     for (const auto& [key, value] : headers)
         if (equalsIgnoreCase(key, name))
             return value;
@@ -19,6 +19,14 @@ void HttpResponse::setHeader(std::string name, std::string value) {
         }
     }
     headers.emplace_back(std::move(name), std::move(value));
+}
+
+void HttpResponse::clear() {
+    status = 200;
+    contentType.assign("text/html");
+    body.clear();
+    file.reset();
+    headers.clear();
 }
 
 namespace {
@@ -36,6 +44,12 @@ bool isFormContentType(std::string_view contentType) {
 
 std::string percentDecode(std::string_view text, bool plusIsBlank) {
     std::string out;
+    percentDecodeInto(out, text, plusIsBlank);
+    return out;
+}
+
+void percentDecodeInto(std::string& out, std::string_view text, bool plusIsBlank) {
+    out.clear();
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
@@ -49,7 +63,6 @@ std::string percentDecode(std::string_view text, bool plusIsBlank) {
             out += c;
         }
     }
-    return out;
 }
 
 void appendDecodedParams(std::string_view query, std::vector<std::string>& params) {
@@ -98,40 +111,53 @@ std::optional<std::string> lastParam(const HttpRequest& request, std::string_vie
 std::optional<HttpRequest>
 makeHttpRequest(std::string method, std::string_view target, std::string_view body,
                 std::vector<std::pair<std::string, std::string>> headers) {
+    HttpRequest request;
+    request.headers = std::move(headers);
+    if (!readHttpRequest(request, method, target, body))
+        return std::nullopt;
+    return request;
+}
+
+bool readHttpRequest(HttpRequest& request, std::string_view method, std::string_view target,
+                     std::string_view body) {
     // Absolute form: drop scheme and authority, keep the path (a bare authority means "/").
+    std::string rooted; // "/" and the query, for an authority followed directly by '?'
     for (std::string_view scheme : {"http://", "https://"}) {
         if (startsWithIgnoreCase(target, scheme)) {
             target.remove_prefix(scheme.size());
             const std::size_t pathStart = target.find_first_of("/?");
-            if (pathStart == std::string_view::npos)
+            if (pathStart == std::string_view::npos) {
                 target = "/";
-            else if (target[pathStart] == '?')
-                return makeHttpRequest(std::move(method),
-                                       "/" + std::string(target.substr(pathStart)), body,
-                                       std::move(headers));
-            else
+            } else if (target[pathStart] == '?') {
+                rooted = "/" + std::string(target.substr(pathStart));
+                target = rooted;
+            } else {
                 target.remove_prefix(pathStart);
+            }
             break;
         }
     }
     if (target.empty() || target.front() != '/')
-        return std::nullopt;
+        return false;
 
-    HttpRequest request;
-    request.method = std::move(method);
+    // Every field is assigned, not built anew: a connection reads request after request into the
+    // same object, whose strings keep their room.
+    request.method.assign(method);
     const std::size_t question = target.find('?');
-    request.document = percentDecode(target.substr(0, question), false);
+    percentDecodeInto(request.document, target.substr(0, question), false);
     if (request.document.find('\0') != std::string::npos)
-        return std::nullopt;
+        return false;
     if (question != std::string_view::npos)
-        request.rawQuery = std::string(target.substr(question + 1));
-    request.headers = std::move(headers);
-    request.referer = request.header("Referer").value_or("");
+        request.rawQuery.assign(target.substr(question + 1));
+    else
+        request.rawQuery.clear();
+    request.referer.assign(request.header("Referer").value_or(""));
 
+    request.params.clear();
     if (request.method == "POST" && isFormContentType(request.header("Content-Type").value_or("")))
         appendDecodedParams(body, request.params);
     appendDecodedParams(request.rawQuery, request.params);
-    return request;
+    return true;
 }
 
 } // namespace pelotest

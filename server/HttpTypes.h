@@ -24,7 +24,7 @@ struct HttpRequest {
     // Every header as received (names as sent); header() looks one up ignoring case.
     std::vector<std::pair<std::string, std::string>> headers;
 
-    std::optional<std::string> header(std::string_view name) const;
+    std::optional<std::string_view> header(std::string_view name) const;
 };
 
 // A file sent after the handler returns (streamed, never read whole).
@@ -45,6 +45,8 @@ struct HttpResponse {
     std::vector<std::pair<std::string, std::string>> headers;
 
     void setHeader(std::string name, std::string value);
+    // As newly made, keeping the room of its strings and lists.
+    void clear();
 };
 
 // The request model as the listener builds it from the wire.
@@ -52,6 +54,8 @@ struct HttpResponse {
 // Decodes %XX escapes (an escape that is not two hex digits stays as it is); with plusIsBlank,
 // '+' becomes a blank first.
 std::string percentDecode(std::string_view text, bool plusIsBlank);
+// The same, written into out (which keeps its room).
+void percentDecodeInto(std::string& out, std::string_view text, bool plusIsBlank);
 
 // Splits a query string (or a form-encoded body) at '&' and decodes each entry; empty entries
 // are dropped.
@@ -71,5 +75,9 @@ std::optional<std::string> lastParam(const HttpRequest& request, std::string_vie
 std::optional<HttpRequest>
 makeHttpRequest(std::string method, std::string_view target, std::string_view body,
                 std::vector<std::pair<std::string, std::string>> headers);
+// The same into request, whose header fields are set already; false for a target that names no
+// document. Every other field is overwritten.
+bool readHttpRequest(HttpRequest& request, std::string_view method, std::string_view target,
+                     std::string_view body);
 
 } // namespace pelotest

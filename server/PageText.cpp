@@ -13,10 +13,12 @@ namespace pelotest {
 
 bool isPageFile(std::string_view filePath) {
     const std::string_view name = fileNamePart(filePath);
-    for (std::string_view ext : {".htm", ".html", ".js", ".css"})
-        if (endsWithIgnoreCase(name, ext))
-            return true;
-    return false;
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos)
+        return false;
+    const std::string_view ext = name.substr(dot);
+    return equalsIgnoreCase(ext, ".htm") || equalsIgnoreCase(ext, ".html") ||
+           equalsIgnoreCase(ext, ".js") || equalsIgnoreCase(ext, ".css");
 }
 
 std::vector<std::string> splitLines(std::string_view text) {

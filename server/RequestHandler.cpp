@@ -63,7 +63,7 @@ bool isListed(std::string_view name, std::string_view allowedHosts) {
 
 } // namespace
 
-bool isAllowedHost(const std::optional<std::string>& hostHeader, std::string_view allowedHosts) {
+bool isAllowedHost(std::optional<std::string_view> hostHeader, std::string_view allowedHosts) {
     if (!hostHeader)
         return true;
     std::string_view host = trimBlanks(*hostHeader);
@@ -131,12 +131,18 @@ class BusyScope {
 
 HttpResponse RequestHandler::handle(const HttpRequest& request) {
     HttpResponse response;
+    handle(request, response);
+    return response;
+}
+
+void RequestHandler::handle(const HttpRequest& request, HttpResponse& response) {
+    response.clear();
     bool autoSortOn = false;
     {
         const StateLock lock(state_.mutex);
         if (!isAllowedHost(request.header("Host"), state_.settings.allowedHosts)) {
             answerForbiddenHost(response);
-            return response;
+            return;
         }
         autoSortOn = state_.settings.variablesAutoSort;
     }
@@ -149,7 +155,6 @@ HttpResponse RequestHandler::handle(const HttpRequest& request) {
     // The built-in pages (the editor above all) may be shown in frames of this server only.
     if (isBuiltInPage(request.document))
         addFrameGuard(response);
-    return response;
 }
 
 } // namespace pelotest

@@ -37,7 +37,7 @@ class RequestBusy {
 // Against DNS rebinding: true when the Host header (without port) is localhost, a name ending in
 // ".localhost", an IP address literal, or one of the comma-separated allowedHosts (ignoring
 // case). A request without a Host header cannot come from a rebound name and is allowed.
-bool isAllowedHost(const std::optional<std::string>& hostHeader, std::string_view allowedHosts);
+bool isAllowedHost(std::optional<std::string_view> hostHeader, std::string_view allowedHosts);
 
 // The route table: fills ex.response for one request that passed the Host check, with the guard
 // entered and the state locked.
@@ -50,6 +50,8 @@ class RequestHandler {
 
     // Answers one request. Exceptions propagate: the listener answers them with 500.
     HttpResponse handle(const HttpRequest& request);
+    // The same into response, which is cleared first (keeping its room).
+    void handle(const HttpRequest& request, HttpResponse& response);
 
   private:
     AppState& state_;

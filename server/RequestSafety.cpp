@@ -9,7 +9,8 @@ bool fromAnotherSite(const HttpRequest& request) {
     const auto origin = request.header("Origin");
     const auto host = request.header("Host");
     if (origin)
-        return !host || !equalsIgnoreCase(*origin, "http://" + *host);
+        return !host || !startsWithIgnoreCase(*origin, "http://") ||
+               !equalsIgnoreCase(origin->substr(7), *host);
     const auto fetchSite = request.header("Sec-Fetch-Site");
     return fetchSite && *fetchSite != "same-origin" && *fetchSite != "none";
 }

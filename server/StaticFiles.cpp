@@ -95,10 +95,16 @@ std::string_view contentTypeFor(std::string_view path) {
             const char c = ext[i];
             lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
         }
-        const std::string_view lowered(lower.data(), ext.size());
-        for (const TypeByExtension& entry : kContentTypes)
-            if (lowered == entry.extension)
-                return entry.type;
+        // Built once from the table above; a look-up is one hash instead of a walk over it.
+        static const std::unordered_map<std::string_view, std::string_view> types = [] {
+            std::unordered_map<std::string_view, std::string_view> byExtension;
+            for (const TypeByExtension& entry : kContentTypes)
+                byExtension.emplace(entry.extension, entry.type);
+            return byExtension;
+        }();
+        if (const auto found = types.find(std::string_view(lower.data(), ext.size()));
+            found != types.end())
+            return found->second;
     }
     return "application/octet-stream";
 }

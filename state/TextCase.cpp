@@ -32,8 +32,9 @@ std::string toLower(std::string_view text) {
 }
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+    // Most letters compared are equal as they stand; only the others need folding.
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return foldCase(x) == foldCase(y);
+               return x == y || foldCase(x) == foldCase(y);
            });
 }
 
