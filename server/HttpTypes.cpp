@@ -51,18 +51,25 @@ std::string percentDecode(std::string_view text, bool plusIsBlank) {
 void percentDecodeInto(std::string& out, std::string_view text, bool plusIsBlank) {
     out.clear();
     out.reserve(text.size());
+    std::size_t run = 0; // where the bytes that are copied as they are begin
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (c == '+' && plusIsBlank) {
+        if (c != '%' && (c != '+' || !plusIsBlank))
+            continue;
+        out.append(text.substr(run, i - run));
+        run = i + 1;
+        if (c == '+') {
             out += ' ';
-        } else if (c == '%' && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 &&
+        } else if (i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 &&
                    hexDigit(text[i + 2]) >= 0) {
             out += static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2]));
             i += 2;
+            run = i + 1;
         } else {
             out += c;
         }
     }
+    out.append(text.substr(run));
 }
 
 void appendDecodedParams(std::string_view query, std::vector<std::string>& params) {

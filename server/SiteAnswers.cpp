@@ -38,7 +38,7 @@ void ensureReadable(const fs::path& file, const std::string& filePath) {
 
 // The file itself, streamed by the listener: whole, one range of it, or no body at all when the
 // client's copy is current.
-void answerWithFile(Exchange& ex, const std::string& file) REQUIRES(ex.state.mutex) {
+void answerWithFile(Exchange& ex, std::string file) REQUIRES(ex.state.mutex) {
     HttpResponse& response = ex.response;
     // Small files are answered from memory; the bytes and the validators come from the same
     // reading of the file.
@@ -78,24 +78,23 @@ void answerWithFile(Exchange& ex, const std::string& file) REQUIRES(ex.state.mut
         }
         range = evaluateRange(conditions, stamp->size, etag, stamp->modifiedSeconds);
     }
-    const std::string size = std::to_string(stamp->size);
     switch (range.kind) {
     case RangeDecision::Kind::Unsatisfiable:
         response.status = 416;
-        response.setHeader("Content-Range", "bytes */" + size);
+        response.setHeader("Content-Range", "bytes */" + std::to_string(stamp->size));
         return;
     case RangeDecision::Kind::Partial:
         response.status = 206;
         response.setHeader("Content-Range", "bytes " + std::to_string(range.offset) + "-" +
                                                 std::to_string(range.offset + range.length - 1) +
-                                                "/" + size);
+                                                "/" + std::to_string(stamp->size));
         break;
     case RangeDecision::Kind::Whole:
         break;
     }
     if (range.length > 0)
         response.file =
-            FileBody{file, range.offset, range.length,
+            FileBody{std::move(file), range.offset, range.length,
                      cached ? std::shared_ptr<const std::string>(cached, &cached->bytes) : nullptr};
 }
 
@@ -135,7 +134,7 @@ void answerStaticFile(Exchange& ex) {
     std::optional<std::string> resolvedHere;
     if (!ex.servableFile)
         resolvedHere = resolveServableFile(ex.paths);
-    const std::optional<std::string>& file = ex.servableFile ? ex.servableFile : resolvedHere;
+    std::optional<std::string>& file = ex.servableFile ? ex.servableFile : resolvedHere;
     if (!file) {
         answerNotFound(ex);
         return;
@@ -153,7 +152,7 @@ void answerStaticFile(Exchange& ex) {
             return;
         }
     }
-    answerWithFile(ex, *file);
+    answerWithFile(ex, std::move(*file));
 }
 
 void answerSiteRoot(Exchange& ex) {
