@@ -11,7 +11,6 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
@@ -44,6 +43,10 @@ namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = net::ip::tcp;
+// A connection's socket, bound to the strand of its lane by type: its operations call the strand
+// directly instead of through a type-erased executor.
+using Strand = net::strand<net::io_context::executor_type>;
+using Socket = net::basic_stream_socket<tcp, Strand>;
 
 namespace {
 
@@ -147,7 +150,7 @@ struct Lane;
 // connection's strand; other threads reach it only through evict() and abort().
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
-    Connection(ServerCore& core, Lane& lane, std::uint64_t id, tcp::socket socket);
+    Connection(ServerCore& core, Lane& lane, std::uint64_t id, Socket socket);
 
     void start();
 
@@ -172,7 +175,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // timeout would.
     void expire() {
         if (auto self = weak_from_this().lock())
-            net::post(stream_.get_executor(), [self = std::move(self)] {
+            net::post(socket_.get_executor(), [self = std::move(self)] {
                 const std::int64_t due = self->deadline_;
                 if (due != 0 && due <= steadyNow()) {
                     self->deadline_ = 0;
@@ -187,7 +190,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         // The reference moves into the posted step, so that the connection never ends here, where
         // the server's mutex may be held.
         if (auto self = weak_from_this().lock())
-            net::post(stream_.get_executor(), [self = std::move(self)] { self->closeSocket(); });
+            net::post(socket_.get_executor(), [self = std::move(self)] { self->closeSocket(); });
     }
 
   private:
@@ -249,7 +252,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     ServerCore& core_;
     Lane& lane_;
     const ServerLimits& limits_;
-    beast::tcp_stream stream_;
+    Socket socket_;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     Clock::time_point bodyDue_{};
@@ -361,7 +364,7 @@ struct ServerCore {
     void stopPool();
     void acceptNext();
     void sweepNext();
-    void onAccepted(Lane& lane, tcp::socket socket);
+    void onAccepted(Lane& lane, Socket socket);
     bool evictLongestWaiting();
 };
 
@@ -375,32 +378,32 @@ Connection::Registration::~Registration() {
     core.allClosed.notify_all();
 }
 
-Connection::Connection(ServerCore& core, Lane& lane, std::uint64_t id, tcp::socket socket)
+Connection::Connection(ServerCore& core, Lane& lane, std::uint64_t id, Socket socket)
     : registration_{core, id}, core_(core), lane_(lane), limits_(core.limits),
-      stream_(std::move(socket)) {
+      socket_(std::move(socket)) {
     // Answers go out as soon as they are written: a header and a body written one after the
     // other would otherwise wait for the client's delayed acknowledgement (40 ms).
     beast::error_code ec;
-    stream_.socket().set_option(tcp::no_delay(true), ec);
+    socket_.set_option(tcp::no_delay(true), ec);
     // Writes are tried at once (sendHead, sendFileSteps) and must never block the lane's thread;
     // the asynchronous reads and writes behave the same either way.
-    stream_.socket().non_blocking(true, ec);
+    socket_.non_blocking(true, ec);
     registration_.armed = true;
 }
 
 void Connection::start() {
-    net::post(stream_.get_executor(), [self = shared_from_this()] { self->readHeader(); });
+    net::post(socket_.get_executor(), [self = shared_from_this()] { self->readHeader(); });
 }
 
 void Connection::closeSocket() {
     beast::error_code ec;
-    stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
-    stream_.socket().close(ec);
+    socket_.shutdown(tcp::socket::shutdown_both, ec);
+    socket_.close(ec);
 }
 
 void Connection::finish() {
     beast::error_code ec;
-    stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+    socket_.shutdown(tcp::socket::shutdown_send, ec);
     // The socket closes when the last handler holding the connection has returned.
 }
 
@@ -415,7 +418,7 @@ void Connection::readHeader() {
     deadline_ = (now + limits_.idleTimeout).time_since_epoch().count();
     waitingSince_ = now.time_since_epoch().count();
     http::async_read_header(
-        stream_, buffer_, *parser_,
+        socket_, buffer_, *parser_,
         [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
 }
 
@@ -447,7 +450,7 @@ void Connection::readBody() {
     const auto stall = std::min<Clock::duration>(kBodyStall, grace / 2);
     waitingSince_ = (bodyDue_ - grace + stall).time_since_epoch().count();
     deadline_ = bodyDue_.time_since_epoch().count();
-    http::async_read_some(stream_, buffer_, *parser_,
+    http::async_read_some(socket_, buffer_, *parser_,
                           [self = shared_from_this()](beast::error_code ec, std::size_t got) {
                               self->onBody(ec, got);
                           });
@@ -715,9 +718,9 @@ void Connection::sendHead(std::string_view body, Done done) {
     beast::error_code ec;
     const std::size_t total = head_.size() + body.size();
     std::size_t sent = 0;
-    const bool writesAtOnce = stream_.socket().non_blocking(); // set by the constructor
+    const bool writesAtOnce = socket_.non_blocking(); // set by the constructor
     if (writesAtOnce)
-        sent = stream_.socket().write_some(buffers, ec);
+        sent = socket_.write_some(buffers, ec);
     if (writesAtOnce && !ec && sent == total)
         return (this->*done_)(true);
     if (ec && ec != net::error::would_block && ec != net::error::try_again &&
@@ -727,7 +730,7 @@ void Connection::sendHead(std::string_view body, Done done) {
     buffers = {net::buffer(head_.data() + headSent, head_.size() - headSent),
                net::buffer(body.data() + (sent - headSent), body.size() - (sent - headSent))};
     deadlineIn(limits_.idleTimeout);
-    net::async_write(stream_, buffers,
+    net::async_write(socket_, buffers,
                      [self = shared_from_this()](beast::error_code ec, std::size_t) {
                          self->deadline_ = 0;
                          (self.get()->*self->done_)(!ec);
@@ -739,7 +742,7 @@ void Connection::send(Message message, Done done) {
     done_ = done;
     Message& stored = message_.emplace<Message>(std::move(message));
     deadlineIn(limits_.idleTimeout);
-    http::async_write(stream_, stored,
+    http::async_write(socket_, stored,
                       [self = shared_from_this()](beast::error_code ec, std::size_t) {
                           self->deadline_ = 0;
                           (self.get()->*self->done_)(!ec);
@@ -820,16 +823,16 @@ void Connection::afterFileHead(bool written) {
 
 void Connection::setCorked(bool corked) {
     const int on = corked ? 1 : 0;
-    ::setsockopt(stream_.socket().native_handle(), IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+    ::setsockopt(socket_.native_handle(), IPPROTO_TCP, TCP_CORK, &on, sizeof on);
 }
 
 // Passes the rest of the file to the socket while it takes it, then waits (asynchronously, at
 // most the idle time) until it takes more.
 void Connection::sendFileSteps() {
-    const int socket = stream_.socket().native_handle();
-    if (!stream_.socket().non_blocking()) { // the constructor could not make it so
+    const int socket = socket_.native_handle();
+    if (!socket_.non_blocking()) { // the constructor could not make it so
         beast::error_code ec;
-        stream_.socket().native_non_blocking(true, ec);
+        socket_.native_non_blocking(true, ec);
         if (ec)
             return (this->*done_)(false);
     }
@@ -843,7 +846,7 @@ void Connection::sendFileSteps() {
             sentNow += static_cast<std::size_t>(n);
             if (sentNow >= 4 * kSendfileStep && fileLeft_ > 0) {
                 // Lets the other connections of this thread have their turn.
-                net::post(stream_.get_executor(),
+                net::post(socket_.get_executor(),
                           [self = shared_from_this()] { self->sendFileSteps(); });
                 return;
             }
@@ -865,7 +868,7 @@ void Connection::sendFileSteps() {
             return (this->*done_)(false);
         // The deadline sweep closes the connection should the client stop taking the file.
         deadlineIn(limits_.idleTimeout);
-        stream_.socket().async_wait(
+        socket_.async_wait(
             tcp::socket::wait_write,
             [self = shared_from_this()](beast::error_code e) { self->onWritable(e); });
         return;
@@ -897,7 +900,7 @@ void Connection::afterRefusal(bool written) {
 
 void Connection::lingeringClose() {
     beast::error_code ec;
-    stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+    socket_.shutdown(tcp::socket::shutdown_send, ec);
     sink_ = std::make_unique<std::array<char, 16 * 1024>>();
     drained_ = 0;
     // The whole lingering ends at this deadline, however the client trickles.
@@ -908,7 +911,7 @@ void Connection::lingeringClose() {
 void Connection::lingerStep() {
     if (drained_ >= kLingerBytes)
         return;
-    stream_.async_read_some(net::buffer(*sink_),
+    socket_.async_read_some(net::buffer(*sink_),
                             [self = shared_from_this()](beast::error_code ec, std::size_t got) {
                                 if (ec)
                                     return;
@@ -1106,7 +1109,7 @@ void ServerCore::sweepNext() {
 void ServerCore::acceptNext() {
     Lane& lane = *lanes[nextLane++ % lanes.size()];
     acceptor.async_accept(net::make_strand(lane.context),
-                          [this, &lane](beast::error_code ec, tcp::socket socket) {
+                          [this, &lane](beast::error_code ec, Socket socket) {
                               if (ec == net::error::operation_aborted || !acceptor.is_open())
                                   return;
                               if (ec) {
@@ -1124,7 +1127,7 @@ void ServerCore::acceptNext() {
                           });
 }
 
-void ServerCore::onAccepted(Lane& lane, tcp::socket socket) {
+void ServerCore::onAccepted(Lane& lane, Socket socket) {
     std::uint64_t id = 0;
     {
         std::lock_guard lock(mutex);
