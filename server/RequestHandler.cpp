@@ -36,6 +36,14 @@ void RequestBusy::leave() {
     released_.notify_all();
 }
 
+bool RequestBusy::tryEnter(bool oneAtATime) {
+    std::lock_guard lock(mutex_);
+    if (oneAtATime && inProgress_ != 0)
+        return false;
+    ++inProgress_;
+    return true;
+}
+
 int RequestBusy::inProgress() const {
     std::lock_guard lock(mutex_);
     return inProgress_;
@@ -139,16 +147,34 @@ void RequestHandler::handle(const HttpRequest& request, HttpResponse& response) 
     response.clear();
     bool autoSortOn = false;
     {
+        // Ends the guard after the state lock below has been released.
+        struct Entered {
+            explicit Entered(RequestBusy& entered) : busy(entered) {}
+            ~Entered() { busy.leave(); }
+            Entered(const Entered&) = delete;
+            Entered& operator=(const Entered&) = delete;
+            RequestBusy& busy;
+        };
+        std::optional<Entered> entered;
         const StateLock lock(state_.mutex);
         if (!isAllowedHost(request.header("Host"), state_.settings.allowedHosts)) {
             answerForbiddenHost(response);
             return;
         }
         autoSortOn = state_.settings.variablesAutoSort;
+        // Most requests find the guard free: they go on under the lock taken for the Host check.
+        if (busy_.tryEnter(autoSortOn)) {
+            entered.emplace(busy_);
+            return route(request, response);
+        }
     }
     // Declared in this order so that the state lock is released before the guard.
     const BusyScope busy(busy_, state_, autoSortOn);
     const StateLock lock(state_.mutex);
+    route(request, response);
+}
+
+void RequestHandler::route(const HttpRequest& request, HttpResponse& response) {
     Exchange ex{request, response, state_, host_, {}, {}};
     ex.paths = computeRequestPaths(state_, &host_, request.document);
     router_(ex);

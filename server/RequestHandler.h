@@ -24,6 +24,9 @@ class RequestBusy {
     // in progress. autoSortOn is asked again after every wake-up, never with the guard's own
     // mutex held.
     void enter(const std::function<bool()>& autoSortOn);
+    // Counts the request as in progress when it need not wait (oneAtATime: auto-sort is on);
+    // false, changing nothing, when it would have to.
+    bool tryEnter(bool oneAtATime);
     // Ends a request counted by enter and wakes the waiting ones.
     void leave();
     int inProgress() const;
@@ -54,6 +57,9 @@ class RequestHandler {
     void handle(const HttpRequest& request, HttpResponse& response);
 
   private:
+    // The route table's answer, with the guard entered and the state locked.
+    void route(const HttpRequest& request, HttpResponse& response) REQUIRES(state_.mutex);
+
     AppState& state_;
     Host& host_;
     Router router_;
