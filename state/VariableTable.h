@@ -2,12 +2,13 @@
 // The variables list: an ordered list of rows (name, value, mark) with a lookup by name that
 // ignores case and yields the first row in list order.
 
+#include <boost/unordered/unordered_flat_map.hpp>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace pelotest {
@@ -159,7 +160,8 @@ class VariableTable {
         using is_transparent = void;
         bool operator()(std::string_view a, std::string_view b) const;
     };
-    std::unordered_map<std::string, NameIds, FoldedHash, FoldedEqual> index_;
+    // Open addressing: the entries lie in one array, so 100,000 names cost no allocation each.
+    boost::unordered_flat_map<std::string, NameIds, FoldedHash, FoldedEqual> index_;
     // Rows marked by markUsedLater and not yet placed (ids, in the order of marking), and the
     // count of leading Passed rows they are placed below (which no mark of a later row changes).
     std::vector<std::uint32_t> usedLater_;
