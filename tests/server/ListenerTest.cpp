@@ -195,6 +195,51 @@ TEST(Listener, KeepAliveServesSeveralRequestsOnOneConnection) {
     EXPECT_EQ(countOf(kept, "HTTP/1.0 200 OK\r\n"), 2) << kept;
 }
 
+// A connection reads each request into the object of the one before and lets the handler fill in
+// the answer before: nothing of the first request or answer may show in the second.
+TEST(Listener, ARequestOnAKeptConnectionSeesNothingOfTheOneBefore) {
+    AppState state;
+    test::TestHost host;
+    std::mutex mutex;
+    std::vector<std::string> seen;
+    HttpServer server(state, host, [&](Exchange& ex) {
+        const HttpRequest& r = ex.request;
+        std::string text =
+            r.method + " " + r.document + " ?" + r.rawQuery + " referer=" + r.referer + " params=";
+        for (const std::string& param : r.params)
+            text += param + ";";
+        text += " headers=" + std::to_string(r.headers.size());
+        {
+            std::lock_guard lock(mutex);
+            seen.push_back(text);
+        }
+        if (r.document == "/first") {
+            ex.response.status = 202;
+            ex.response.contentType = "text/plain";
+            ex.response.setHeader("X-First", "1");
+            ex.response.body = std::string(20'000, 'x'); // more than an idle connection keeps
+        } else {
+            ex.response.body = "second";
+        }
+    });
+    server.start("127.0.0.1", 0);
+    const std::string raw = rawExchange(
+        server.port(), "POST /first?a=1&b=%41 HTTP/1.1\r\nHost: localhost\r\n"
+                       "Referer: http://localhost/r\r\nX-Extra: y\r\n"
+                       "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 3\r\n"
+                       "\r\nc=3"
+                       "GET /second HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "POST /first ?a=1&b=%41 referer=http://localhost/r params=c=3;a=1;b=A; "
+                        "headers=5",
+                        "GET /second ? referer= params= headers=2"}));
+    const std::size_t second = raw.find("HTTP/1.1 200 OK\r\n");
+    ASSERT_NE(second, std::string::npos) << raw;
+    EXPECT_EQ(raw.substr(second), "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"
+                                  "Cache-Control: no-store\r\nConnection: close\r\n"
+                                  "Content-Length: 6\r\n\r\nsecond");
+}
+
 TEST(Listener, ExpectContinueIsAnswered) {
     HttpServer server([](const HttpRequest& request) {
         return textAnswer(request.params.empty() ? "" : request.params.front());
