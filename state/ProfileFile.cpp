@@ -166,9 +166,16 @@ void ProfileFile::parseOwned(std::string text) {
     }
     text_ = std::move(text);
     const std::string_view all = text_;
-    // A large file (100,000 variables) would otherwise grow the list many times over.
-    lines_.reserve(static_cast<std::size_t>(std::count(all.begin(), all.end(), '\n')) + 1);
     const char* const data = all.data();
+    // A large file (100,000 variables) would otherwise grow the list many times over. Counted by
+    // memchr, which looks at many bytes at once: a loop over the bytes took a sixth of the
+    // start-up.
+    std::size_t lineCount = 1;
+    for (const char* at = data; (at = static_cast<const char*>(std::memchr(
+                                     at, '\n', all.size() - static_cast<std::size_t>(at - data))));
+         ++at)
+        ++lineCount;
+    lines_.reserve(lineCount);
     while (pos < all.size()) {
         // Lines end at "\r\n", "\n" or "\r": the next '\n' is found a block at a time, and only
         // the stretch before it is searched for a lone '\r'.
