@@ -1,6 +1,7 @@
 #include "server/PageText.h"
 
 #include "server/FileCache.h"
+#include "server/StaticFiles.h"
 #include "state/TextCase.h"
 
 #include <filesystem>
@@ -12,11 +13,7 @@
 namespace pelotest {
 
 bool isPageFile(std::string_view filePath) {
-    const std::string_view name = fileNamePart(filePath);
-    const std::size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos)
-        return false;
-    const std::string_view ext = name.substr(dot);
+    const std::string_view ext = fileExtension(filePath);
     return equalsIgnoreCase(ext, ".htm") || equalsIgnoreCase(ext, ".html") ||
            equalsIgnoreCase(ext, ".js") || equalsIgnoreCase(ext, ".css");
 }
