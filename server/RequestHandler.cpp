@@ -119,6 +119,8 @@ bool isBuiltInPage(std::string_view document) {
 // read together with the Host check; after a wait it is read again.
 class BusyScope {
   public:
+    // Takes over a request that RequestBusy::tryEnter has counted already.
+    BusyScope(RequestBusy& busy, std::adopt_lock_t) : busy_(busy) {}
     BusyScope(RequestBusy& busy, AppState& state, bool autoSortOn) : busy_(busy) {
         busy_.enter([&state, known = std::optional<bool>(autoSortOn)]() mutable {
             if (known)
@@ -147,15 +149,8 @@ void RequestHandler::handle(const HttpRequest& request, HttpResponse& response) 
     response.clear();
     bool autoSortOn = false;
     {
-        // Ends the guard after the state lock below has been released.
-        struct Entered {
-            explicit Entered(RequestBusy& entered) : busy(entered) {}
-            ~Entered() { busy.leave(); }
-            Entered(const Entered&) = delete;
-            Entered& operator=(const Entered&) = delete;
-            RequestBusy& busy;
-        };
-        std::optional<Entered> entered;
+        // Declared before the lock, so that the state lock is released before the guard.
+        std::optional<BusyScope> entered;
         const StateLock lock(state_.mutex);
         if (!isAllowedHost(request.header("Host"), state_.settings.allowedHosts)) {
             answerForbiddenHost(response);
@@ -164,7 +159,7 @@ void RequestHandler::handle(const HttpRequest& request, HttpResponse& response) 
         autoSortOn = state_.settings.variablesAutoSort;
         // Most requests find the guard free: they go on under the lock taken for the Host check.
         if (busy_.tryEnter(autoSortOn)) {
-            entered.emplace(busy_);
+            entered.emplace(busy_, std::adopt_lock);
             return route(request, response);
         }
     }
