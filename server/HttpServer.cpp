@@ -512,9 +512,8 @@ void Connection::answer() {
         return refuse(http::status::bad_request, "Bad request target\n", version);
     keepAlive_ = wire.keep_alive();
     if (request_.params.size() > limits_.maxParameters) {
-        response_ = HttpResponse{};
+        response_.clear();
         response_.status = 413;
-        response_.contentType = "text/html";
         response_.body =
             refusalPage("413 Payload Too Large", "This request has more than " +
                                                      std::to_string(limits_.maxParameters) +

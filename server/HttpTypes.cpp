@@ -22,8 +22,8 @@ void HttpResponse::setHeader(std::string name, std::string value) {
 }
 
 void HttpResponse::clear() {
-    status = 200;
-    contentType.assign("text/html");
+    status = kDefaultStatus;
+    contentType.assign(kDefaultContentType);
     body.clear();
     file.reset();
     headers.clear();

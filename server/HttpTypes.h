@@ -37,8 +37,12 @@ struct FileBody {
 };
 
 struct HttpResponse {
-    int status = 200;
-    std::string contentType = "text/html";
+    // What a response starts as (clear() returns to it).
+    static constexpr int kDefaultStatus = 200;
+    static constexpr std::string_view kDefaultContentType = "text/html";
+
+    int status = kDefaultStatus;
+    std::string contentType{kDefaultContentType};
     std::string body;
     std::optional<FileBody> file; // when set, body is ignored
     // Extra headers (Cache-Control, ETag, Location, ...).
