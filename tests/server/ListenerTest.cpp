@@ -763,6 +763,10 @@ TEST(Listener, RefusesMoreParametersThanTheLimit) {
     const auto refused = httpRequest(server.port(), "POST", "/f?q=1", form(10'000));
     EXPECT_EQ(refused.status, 413);
     EXPECT_NE(refused.body.find("10000"), std::string::npos) << refused.body;
+    EXPECT_EQ(refused.body, "<html><head><title>413 Payload Too Large</title></head><body><h1>413 "
+                            "Payload Too Large</h1><p>This request has more than 10000 "
+                            "parameters. Nothing was changed.</p></body></html>");
+    EXPECT_EQ(refused.header("Content-Type"), "text/html");
     EXPECT_EQ(calls, 1);
 }
 
