@@ -109,12 +109,15 @@ FileCache::FileCache(std::size_t maxEntries, std::size_t maxBytes, std::size_t m
 FileCache::~FileCache() = default;
 
 std::shared_ptr<const CachedFile> FileCache::get(const std::string& path, std::uint64_t largest) {
-    const std::optional<FileIdentity> now = regularFileIdentity(path);
-    return now ? get(path, *now, largest) : nullptr;
+    return get(path, nullptr, largest);
 }
 
-std::shared_ptr<const CachedFile> FileCache::get(const std::string& path, const FileIdentity& now,
+std::shared_ptr<const CachedFile> FileCache::get(const std::string& path, const FileIdentity* known,
                                                  std::uint64_t largest) {
+    std::optional<FileIdentity> lookedUp;
+    if (!known && !(lookedUp = regularFileIdentity(path)))
+        return nullptr;
+    const FileIdentity& now = known ? *known : *lookedUp;
     if (now.size > largest)
         return nullptr;
     {

@@ -50,8 +50,9 @@ class FileCache {
     // read.
     std::shared_ptr<const CachedFile> get(const std::string& path,
                                           std::uint64_t largest = UINT64_MAX);
-    // get for a file whose identity the caller has just looked up (a regular file).
-    std::shared_ptr<const CachedFile> get(const std::string& path, const FileIdentity& now,
+    // The same, for a file whose identity the caller has just looked up (a regular file) when
+    // known is not null; with null the identity is looked up here.
+    std::shared_ptr<const CachedFile> get(const std::string& path, const FileIdentity* known,
                                           std::uint64_t largest = UINT64_MAX);
 
     // The cache the server's pages and templates share.

@@ -120,8 +120,7 @@ std::shared_ptr<const CachedFile> readSmallFile(const std::string& file,
                                                 const FileIdentity* identity) {
     try {
         std::shared_ptr<const CachedFile> cached =
-            identity ? FileCache::shared().get(file, *identity, kSmallFile)
-                     : FileCache::shared().get(file, kSmallFile);
+            FileCache::shared().get(file, identity, kSmallFile);
         return cached && cached->bytes.size() <= kSmallFile ? cached : nullptr;
     } catch (const std::runtime_error&) {
         return nullptr;

@@ -178,9 +178,7 @@ std::shared_ptr<const ParsedTemplate> parsedTemplateOf(const CachedFile& file,
 
 RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode,
                                 const std::string& templatePath, const FileIdentity* identity) {
-    std::shared_ptr<const CachedFile> file = identity
-                                                 ? FileCache::shared().get(templatePath, *identity)
-                                                 : FileCache::shared().get(templatePath);
+    std::shared_ptr<const CachedFile> file = FileCache::shared().get(templatePath, identity);
     if (!file) { // gone since it was resolved: read as such a file always was (this throws)
         auto read = std::make_shared<CachedFile>();
         read->lines = readLines(templatePath);
