@@ -8,6 +8,7 @@
 #include <QSessionManager>
 
 #include <iostream>
+#include <string>
 
 namespace pelotest::desktop {
 
@@ -19,11 +20,13 @@ int runDesktop(int& argc, char** argv, const DesktopOptions& options) {
     // The window hides to the notification area: only closing it ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    SingleInstance instance(options.settingsPath);
+    std::string noSocket;
+    SingleInstance instance(SingleInstance::keyFor(options.settingsPath, &noSocket));
     if (instance.handOver())
         return 0;
     if (!instance.listen())
-        std::cerr << "pelotest: cannot watch for a second start on this settings file\n";
+        std::cerr << "pelotest: cannot watch for a second start on this settings file"
+                  << (noSocket.empty() ? "" : ": " + noSocket) << "\n";
 
     AppState state;
     state.settingsPath = options.settingsPath;

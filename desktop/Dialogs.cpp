@@ -59,15 +59,17 @@ bool QtDialogs::message(MessageKind kind, const QString& shown) {
         box.setWindowTitle(text(kInformation));
         break;
     case MessageKind::Confirmation:
+    case MessageKind::ConfirmationNoByDefault:
         box.setIcon(QMessageBox::Question);
         box.setWindowTitle(text(kConfirmation));
         break;
     }
     QPushButton* accept = nullptr;
-    if (kind == MessageKind::Confirmation) {
+    if (kind == MessageKind::Confirmation || kind == MessageKind::ConfirmationNoByDefault) {
         accept = box.addButton(text(kYes), QMessageBox::YesRole);
-        box.setDefaultButton(accept);
-        box.setEscapeButton(box.addButton(text(kNo), QMessageBox::NoRole));
+        QPushButton* refuse = box.addButton(text(kNo), QMessageBox::NoRole);
+        box.setDefaultButton(kind == MessageKind::Confirmation ? accept : refuse);
+        box.setEscapeButton(refuse);
     } else {
         accept = box.addButton(text(kOk), QMessageBox::AcceptRole);
         box.setEscapeButton(accept);

@@ -16,8 +16,10 @@ class QWidget;
 
 namespace pelotest::desktop {
 
-// The four kinds of message box: the first three have one button OK, Confirmation has Yes and No.
-enum class MessageKind { Warning, Error, Information, Confirmation };
+// The kinds of message box: the first three have one button OK; the two confirmations have Yes
+// and No, and differ in the button that Enter presses: Yes, or No for a question whose Yes
+// destroys something (replacing a file).
+enum class MessageKind { Warning, Error, Information, Confirmation, ConfirmationNoByDefault };
 
 class Dialogs {
   public:

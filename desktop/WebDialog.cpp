@@ -9,6 +9,7 @@
 #include "state/AtomicFile.h"
 #include "state/TextCase.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QEventLoop>
 #include <QHBoxLayout>
@@ -23,6 +24,7 @@
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
@@ -46,41 +48,47 @@ QPixmap picture(const char* name) {
     return pixmap;
 }
 
-// The browser asks the dialog before it follows any address; pages that open a new window get
-// a page that hands its address to the desktop's browser instead.
+// The browser asks the dialog before it follows any address. A page never gets a window of its
+// own: the dialog hears of the request (newWindowRequested) and decides.
 class Page : public QWebEnginePage {
   public:
-    Page(QWebEngineProfile* profile, desktop::WebDialog* dialog, Dialogs& dialogs)
-        : QWebEnginePage(profile, dialog), dialog_(dialog), dialogs_(dialogs) {}
+    Page(QWebEngineProfile* profile, desktop::WebDialog* dialog)
+        : QWebEnginePage(profile, dialog), dialog_(dialog) {
+        connect(this, &QWebEnginePage::newWindowRequested, dialog,
+                [dialog](QWebEngineNewWindowRequest& request) {
+                    dialog->newWindowRequested(request.requestedUrl(), request.isUserInitiated());
+                });
+    }
 
   protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool mainFrame) override {
-        return dialog_->beforeNavigate(url, type == NavigationTypeLinkClicked, mainFrame);
+        return dialog_->beforeNavigate(url, type, mainFrame);
     }
-    QWebEnginePage* createWindow(WebWindowType) override {
-        return new Outward(profile(), this, dialogs_);
-    }
+    QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
 
   private:
-    class Outward : public QWebEnginePage {
-      public:
-        Outward(QWebEngineProfile* profile, QObject* parent, Dialogs& dialogs)
-            : QWebEnginePage(profile, parent), dialogs_(dialogs) {}
-
-      protected:
-        bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override {
-            dialogs_.openUrl(url);
-            deleteLater();
-            return false;
-        }
-
-      private:
-        Dialogs& dialogs_;
-    };
-
     desktop::WebDialog* dialog_;
-    Dialogs& dialogs_;
 };
+
+// How long after a click or key press a navigation still counts as its result. The browser
+// asks about the link within milliseconds; a busy machine may take longer.
+constexpr qint64 kUserActionMs = 3000;
+
+bool isWebAddress(const QUrl& url) {
+    return url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
+}
+
+int portOf(const QUrl& url) {
+    return url.port(url.scheme() == QLatin1String("https")  ? 443
+                    : url.scheme() == QLatin1String("http") ? 80
+                                                            : -1);
+}
+
+// Same scheme, host and port (an absent port is the scheme's own).
+bool sameOrigin(const QUrl& a, const QUrl& b) {
+    return isWebAddress(a) && !a.host().isEmpty() && a.scheme() == b.scheme() &&
+           a.host() == b.host() && portOf(a) == portOf(b);
+}
 
 // A click on the logo opens the maker's site.
 class ClickFilter : public QObject {
@@ -127,7 +135,10 @@ WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString
     auto* profile = new QWebEngineProfile(this); // off the record: nothing is kept on disk
     WebBrowser1 = new QWebEngineView(this);
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
-    WebBrowser1->setPage(new Page(profile, this, dialogs_));
+    WebBrowser1->setPage(new Page(profile, this));
+    // The browser's own widget takes the input, and may be replaced while pages load: every
+    // input event is looked at, and those for the browser are noted.
+    QApplication::instance()->installEventFilter(this);
     connect(WebBrowser1, &QWebEngineView::loadFinished, this, &WebDialog::pageLoaded);
 
     Panel2 = new QWidget;
@@ -288,9 +299,10 @@ void WebDialog::showBuiltInPage() {
                 html += QStringLiteral(" (%1)").arg(fromPathBytes(entry.fileName).toHtmlEscaped());
             html += QStringLiteral("</li>");
         }
-        html += QStringLiteral("</ul><p><a id=\"extract\" href=\"https://pelotest.invalid/"
-                               "?ExtractRes=true\">%1</a></p>")
-                    .arg(ui(UiText::ExportLanguage));
+        // The export link points at the maker's site like the one of its page: the dialog acts
+        // only on links to there, and it takes this one before anything is sent.
+        html += QStringLiteral("</ul><p><a id=\"extract\" href=\"%1/?ExtractRes=true\">%2</a></p>")
+                    .arg(host_.toHtmlEscaped(), ui(UiText::ExportLanguage));
     } else {
         html += QStringLiteral("<h1>%1</h1><p>%2</p><ul>")
                     .arg(ui(UiText::WindowTitle),
@@ -320,27 +332,83 @@ void WebDialog::showBuiltInPage() {
     WebBrowser1->setHtml(html, QUrl(QStringLiteral("about:blank")));
 }
 
-bool WebDialog::beforeNavigate(const QUrl& url, bool linkClicked, bool mainFrame) {
+namespace {
+
+// An address as the maker's pages write it, split at its '?' (a '\\' read as '/').
+std::pair<QString, QString> addressAndQuery(const QUrl& url) {
     QString target = url.toString(QUrl::FullyEncoded);
     target.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const qsizetype question = target.indexOf(QLatin1Char('?'));
-    const QString address = question < 0 ? target : target.left(question);
-    const QString query = question < 0 ? QString() : target.mid(question + 1);
-    if (query.contains(QStringLiteral("IsLangFile=true"))) {
+    if (question < 0)
+        return {target, QString()};
+    return {target.left(question), target.mid(question + 1)};
+}
+
+} // namespace
+
+NavigationAnswer answerNavigation(const QUrl& url, QWebEnginePage::NavigationType type,
+                                  bool mainFrame, bool clicked, const QUrl& downloadOrigin) {
+    const QString query = addressAndQuery(url).second;
+    const bool package = query.contains(QStringLiteral("IsLangFile=true"));
+    const bool exportLink = query.contains(QStringLiteral("ExtractRes=true"));
+    const bool followsClick = mainFrame && clicked &&
+                              (type == QWebEnginePage::NavigationTypeLinkClicked ||
+                               type == QWebEnginePage::NavigationTypeFormSubmitted);
+    if (package || exportLink) {
+        if (!followsClick || !sameOrigin(url, downloadOrigin))
+            return NavigationAnswer::Refuse;
+        // A link holding both markers is a package, never the export.
+        return package ? NavigationAnswer::DownloadPackage : NavigationAnswer::Export;
+    }
+    // Links to other sites leave the dialog for the desktop's browser.
+    if (mainFrame && type == QWebEnginePage::NavigationTypeLinkClicked &&
+        !sameOrigin(url, downloadOrigin)) {
+        if (!clicked)
+            return NavigationAnswer::Refuse;
+        return isWebAddress(url) ? NavigationAnswer::OpenOutside : NavigationAnswer::Refuse;
+    }
+    return NavigationAnswer::Follow;
+}
+
+bool WebDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::KeyPress) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && WebBrowser1 && (widget == WebBrowser1 || WebBrowser1->isAncestorOf(widget)))
+            lastUserAction_.start();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool WebDialog::beforeNavigate(const QUrl& url, QWebEnginePage::NavigationType type,
+                               bool mainFrame) {
+    const bool clicked = lastUserAction_.isValid() && lastUserAction_.elapsed() < kUserActionMs;
+    const NavigationAnswer answer = answerNavigation(url, type, mainFrame, clicked, QUrl(host_));
+    if (answer != NavigationAnswer::Follow && answer != NavigationAnswer::Refuse)
+        lastUserAction_.invalidate(); // one click, one action
+    switch (answer) {
+    case NavigationAnswer::Follow:
+        return true;
+    case NavigationAnswer::Refuse:
+        return false;
+    case NavigationAnswer::DownloadPackage: {
         // Handled once the browser has returned from asking.
+        const QString address = addressAndQuery(url).first;
         QTimer::singleShot(0, this, [this, address] { languagePackage(address); });
         return false;
     }
-    if (query.contains(QStringLiteral("ExtractRes=true"))) {
+    case NavigationAnswer::Export:
         QTimer::singleShot(0, this, &QDialog::accept);
         return false;
-    }
-    // Links to other sites leave the dialog for the desktop's browser.
-    if (linkClicked && mainFrame && url.host() != QUrl(host_).host()) {
+    case NavigationAnswer::OpenOutside:
         dialogs_.openUrl(url);
         return false;
     }
-    return true;
+    return false;
+}
+
+void WebDialog::newWindowRequested(const QUrl& url, bool userInitiated) {
+    if (userInitiated && isWebAddress(url))
+        dialogs_.openUrl(url);
 }
 
 std::optional<fs::path> WebDialog::downloadFolder(const AppState& state) {
@@ -396,7 +464,7 @@ void WebDialog::languagePackage(const QString& address) {
         const std::string remembered = language_;
         useLanguage(packageLanguage(fileName));
         const bool overwrite = dialogs_.message(
-            MessageKind::Confirmation,
+            MessageKind::ConfirmationNoByDefault,
             text(UiText::OverwriteFileQuestion).replace(QStringLiteral("%1"), name));
         useLanguage(remembered);
         dialogs_.setMessageLanguage(std::nullopt);

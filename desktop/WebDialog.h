@@ -11,7 +11,9 @@
 #include "state/AppState.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QUrl>
+#include <QWebEnginePage>
 
 #include <filesystem>
 #include <optional>
@@ -25,6 +27,24 @@ class QWebEngineView;
 class QWidget;
 
 namespace pelotest::desktop {
+
+// What the dialog does with an address its browser is about to follow.
+enum class NavigationAnswer {
+    Follow,          // the browser loads it
+    Refuse,          // the browser stays where it is and nothing else happens
+    DownloadPackage, // a language package: downloaded into the language folder
+    Export,          // the export link: the dialog closes with OK
+    OpenOutside,     // a link to another site: the desktop's browser opens it
+};
+
+// A package or export link (its query holds "IsLangFile=true" or "ExtractRes=true") is acted on
+// only when the user clicked it: a link or form of the top frame (type), just after a mouse
+// button or key went to the browser (clicked), that leads to downloadOrigin (same scheme, host
+// and port). Any other navigation carrying those markers is refused, so that no script, redirect
+// or frame of another site can store a library. A clicked link of the top frame to another
+// origin goes to the desktop's browser; one that nobody clicked goes nowhere.
+NavigationAnswer answerNavigation(const QUrl& url, QWebEnginePage::NavigationType type,
+                                  bool mainFrame, bool clicked, const QUrl& downloadOrigin);
 
 class WebDialog : public QDialog {
     Q_OBJECT
@@ -49,7 +69,10 @@ class WebDialog : public QDialog {
     static std::optional<std::filesystem::path> downloadFolder(const AppState& state);
 
     // Navigation handling: true when the browser may follow url.
-    bool beforeNavigate(const QUrl& url, bool linkClicked, bool mainFrame);
+    bool beforeNavigate(const QUrl& url, QWebEnginePage::NavigationType type, bool mainFrame);
+    // A page asks for a new window: only a user's click opens its address, and only in the
+    // desktop's browser.
+    void newWindowRequested(const QUrl& url, bool userInitiated);
 
   signals:
     // A download has ended, saved or not (for tests and the progress display).
@@ -57,6 +80,9 @@ class WebDialog : public QDialog {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    // Notes when a mouse button or a key reaches the browser: a link followed just after it
+    // was clicked by the user.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     QString text(UiText id) const;
@@ -81,6 +107,7 @@ class WebDialog : public QDialog {
     bool builtInPage_ = false;
     bool loading_ = false;
     bool busy_ = false;
+    QElapsedTimer lastUserAction_; // invalid when no click is waiting to be used
 
     QWebEngineView* WebBrowser1 = nullptr;
     QWidget* Panel2 = nullptr; // waiting text over the browser until a page is loaded

@@ -145,6 +145,7 @@ class PageServer : public QObject {
         int status = 200;
         QByteArray type = "text/html";
         QByteArray body;
+        QByteArray location = {}; // a redirect's target
     };
     PageServer() {
         server_.listen(QHostAddress::LocalHost, 0);
@@ -171,8 +172,10 @@ class PageServer : public QObject {
             target.left(target.indexOf('?') < 0 ? target.size() : target.indexOf('?'));
         const auto found = answers.find(path);
         const Answer a = found != answers.end() ? found->second : Answer{404, "text/html", "no"};
+        const QByteArray location =
+            a.location.isEmpty() ? QByteArray() : "\r\nLocation: " + a.location;
         socket->write("HTTP/1.1 " + QByteArray::number(a.status) + " X\r\nContent-Type: " + a.type +
-                      "\r\nContent-Length: " + QByteArray::number(a.body.size()) +
+                      location + "\r\nContent-Length: " + QByteArray::number(a.body.size()) +
                       "\r\nConnection: close\r\n\r\n" + a.body);
         socket->disconnectFromHost();
         pending_.erase(socket);
@@ -196,10 +199,25 @@ bool waitFor(const std::function<bool()>& done, int ms = 20000) {
     return done();
 }
 
-// Clicks the link of that id once the page is loaded.
-void click(WebDialog& dialog, const char* id) {
+// Has a script of the page click the element of that id, as a page can without the user.
+void scriptClick(WebDialog& dialog, const char* id) {
     dialog.browser()->page()->runJavaScript(
         QStringLiteral("document.getElementById('%1').click()").arg(QLatin1String(id)));
+}
+
+// Clicks the element of that id with the mouse, as the user does.
+void click(WebDialog& dialog, const char* id) {
+    QVariantList centre;
+    dialog.browser()->page()->runJavaScript(
+        QStringLiteral("(function(){var e=document.getElementById('%1');e.scrollIntoView();"
+                       "var r=e.getBoundingClientRect();return [r.left+r.width/2,r.top+r.height/2]"
+                       "})()")
+            .arg(QLatin1String(id)),
+        [&](const QVariant& result) { centre = result.toList(); });
+    if (!waitFor([&] { return centre.size() == 2; }))
+        qFatal("no element %s", id);
+    QTest::mouseClick(dialog.browser()->focusProxy(), Qt::LeftButton, {},
+                      QPoint(centre[0].toInt(), centre[1].toInt()));
 }
 
 } // namespace
@@ -218,6 +236,12 @@ class LanguageWindowTest : public QObject {
     void failingOrRefusedDownloadsWriteNothing_data();
     void failingOrRefusedDownloadsWriteNothing();
     void extractLinkClosesWithOk();
+    void overwriteQuestionAnswersNoOnEnter_data();
+    void overwriteQuestionAnswersNoOnEnter();
+    void navigationAnswers_data();
+    void navigationAnswers();
+    void onlyAClickInTheTopFrameToTheMakerActs_data();
+    void onlyAClickInTheTopFrameToTheMakerActs();
     void unreachableHostShowsTheBuiltInPage_data();
     void unreachableHostShowsTheBuiltInPage();
 };
@@ -426,7 +450,7 @@ void LanguageWindowTest::existingPackageAnsweredNoIsKept() {
     QTest::qWait(300);
     // Asked in the package's language (the file there now is a library of its own language).
     QCOMPARE(f.dialogs.messages.size(), 1u);
-    QCOMPARE(f.dialogs.messages[0].kind, MessageKind::Confirmation);
+    QCOMPARE(f.dialogs.messages[0].kind, MessageKind::ConfirmationNoByDefault);
     QCOMPARE(f.dialogs.messages[0].text,
              builtIn(130).replace(QStringLiteral("%1"), QStringLiteral("lang_full.dll")));
     QCOMPARE(fileBytes(f.downloaded("lang_full.dll")), fileBytes(library("lang_only1.dll")));
@@ -487,6 +511,165 @@ void LanguageWindowTest::extractLinkClosesWithOk() {
     click(*dialog, "extract");
     QVERIFY(done.wait(20000));
     QCOMPARE(done.at(0).at(0).toInt(), int(QDialog::Accepted));
+}
+
+void LanguageWindowTest::overwriteQuestionAnswersNoOnEnter_data() {
+    QTest::addColumn<MessageKind>("kind");
+    QTest::addColumn<bool>("answer");
+    QTest::newRow("overwrite question") << MessageKind::ConfirmationNoByDefault << false;
+    QTest::newRow("other questions") << MessageKind::Confirmation << true;
+}
+
+// Enter on the real box presses its default button.
+void LanguageWindowTest::overwriteQuestionAnswersNoOnEnter() {
+    QFETCH(MessageKind, kind);
+    QFETCH(bool, answer);
+    AppState state;
+    desktop::QtDialogs dialogs(state, nullptr);
+    QString pressed;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                pressed = box->defaultButton()->text();
+                QTest::keyClick(box, Qt::Key_Return);
+            }
+    });
+    QCOMPARE(dialogs.message(kind, QStringLiteral("?")), answer);
+    QCOMPARE(pressed, builtIn(answer ? 114 : 115));
+}
+
+void LanguageWindowTest::navigationAnswers_data() {
+    using Type = QWebEnginePage::NavigationType;
+    using desktop::NavigationAnswer;
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<Type>("type");
+    QTest::addColumn<bool>("mainFrame");
+    QTest::addColumn<bool>("clicked");
+    QTest::addColumn<NavigationAnswer>("answer");
+    const QString package = QStringLiteral("http://maker.example/files/a.dll?IsLangFile=true");
+    const Type link = QWebEnginePage::NavigationTypeLinkClicked;
+    QTest::newRow("clicked package")
+        << package << link << true << true << NavigationAnswer::DownloadPackage;
+    QTest::newRow("submitted form") << package << QWebEnginePage::NavigationTypeFormSubmitted
+                                    << true << true << NavigationAnswer::DownloadPackage;
+    QTest::newRow("scheme's port written out")
+        << "http://MAKER.example:80/files/a.dll?IsLangFile=true" << link << true << true
+        << NavigationAnswer::DownloadPackage;
+    QTest::newRow("clicked export") << "http://maker.example/?ExtractRes=true" << link << true
+                                    << true << NavigationAnswer::Export;
+    QTest::newRow("script") << package << link << true << false << NavigationAnswer::Refuse;
+    QTest::newRow("script export") << "http://maker.example/?ExtractRes=true" << link << true
+                                   << false << NavigationAnswer::Refuse;
+    QTest::newRow("redirect") << package << QWebEnginePage::NavigationTypeRedirect << true << true
+                              << NavigationAnswer::Refuse;
+    QTest::newRow("other") << package << QWebEnginePage::NavigationTypeOther << true << true
+                           << NavigationAnswer::Refuse;
+    QTest::newRow("frame") << package << link << false << true << NavigationAnswer::Refuse;
+    QTest::newRow("other host") << "http://evil.example/files/a.dll?IsLangFile=true" << link << true
+                                << true << NavigationAnswer::Refuse;
+    QTest::newRow("other port") << "http://maker.example:8080/files/a.dll?IsLangFile=true" << link
+                                << true << true << NavigationAnswer::Refuse;
+    QTest::newRow("other scheme") << "https://maker.example/files/a.dll?IsLangFile=true" << link
+                                  << true << true << NavigationAnswer::Refuse;
+    QTest::newRow("maker's page") << "http://maker.example/about" << link << true << false
+                                  << NavigationAnswer::Follow;
+    QTest::newRow("clicked other site")
+        << "https://other.example/" << link << true << true << NavigationAnswer::OpenOutside;
+    QTest::newRow("script to other site")
+        << "https://other.example/" << link << true << false << NavigationAnswer::Refuse;
+    QTest::newRow("clicked local file")
+        << "file:///etc/passwd" << link << true << true << NavigationAnswer::Refuse;
+    QTest::newRow("other site in a frame")
+        << "https://other.example/" << link << false << false << NavigationAnswer::Follow;
+}
+
+void LanguageWindowTest::navigationAnswers() {
+    QFETCH(QString, url);
+    QFETCH(QWebEnginePage::NavigationType, type);
+    QFETCH(bool, mainFrame);
+    QFETCH(bool, clicked);
+    QFETCH(desktop::NavigationAnswer, answer);
+    QCOMPARE(desktop::answerNavigation(QUrl(url), type, mainFrame, clicked,
+                                       QUrl(QStringLiteral("http://maker.example"))),
+             answer);
+}
+
+void LanguageWindowTest::onlyAClickInTheTopFrameToTheMakerActs_data() {
+    // In the pages, SELF is the maker's site and OTHER another one; the element "a" is clicked
+    // with the mouse, or by a script of the page.
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("downloads");
+    QTest::addColumn<QString>("opened");
+    const QByteArray block = " style=\"display:block;width:300px;height:100px\"";
+    const QByteArray package =
+        "<a id=a href=\"/files/lang_full.dll?IsLangFile=true\"" + block + ">package</a>";
+    QTest::newRow("clicked") << package << "mouse" << true << "";
+    QTest::newRow("clicked by a script") << package << "script" << false << "";
+    QTest::newRow("script") << QByteArray("<script>setTimeout(function(){location.href="
+                                          "'/files/lang_full.dll?IsLangFile=true'},100)</script>")
+                            << "" << false << "";
+    QTest::newRow("refresh") << QByteArray("<meta http-equiv=refresh content=\"0;url=/files/"
+                                           "lang_full.dll?IsLangFile=true\">")
+                             << "" << false << "";
+    QTest::newRow("redirect after a click") << "<a id=a href=\"/go\"" + block + ">go</a>"
+                                            << "mouse" << false << "";
+    QTest::newRow("frame of another site")
+        << QByteArray("<iframe id=a src=\"OTHER/frame\" style=\"width:300px;height:100px;"
+                      "border:0\"></iframe>")
+        << "mouse" << false << "";
+    QTest::newRow("another site's package")
+        << "<a id=a href=\"OTHER/files/lang_full.dll?IsLangFile=true\"" + block + ">x</a>"
+        << "mouse" << false << "";
+    QTest::newRow("window without a click")
+        << QByteArray("<script>setTimeout(function(){window.open('OTHER/page')},100)</script>")
+        << "" << false << "";
+    QTest::newRow("window after a click")
+        << "<a id=a target=_blank href=\"OTHER/page\"" + block + ">x</a>"
+        << "mouse" << false << "OTHER/page";
+}
+
+void LanguageWindowTest::onlyAClickInTheTopFrameToTheMakerActs() {
+    QFETCH(QByteArray, page);
+    QFETCH(QString, how);
+    QFETCH(bool, downloads);
+    QFETCH(QString, opened);
+    WebFixture f;
+    PageServer other;
+    const QByteArray otherHost = other.host().toLatin1();
+    page.replace("OTHER", otherHost);
+    opened.replace(QStringLiteral("OTHER"), other.host());
+    f.server.answers["/download/additional/language.php"].body =
+        "<html><body style=\"margin:0\">" + page + "</body></html>";
+    f.server.answers["/go"] = {302, "text/html", "", "/files/lang_full.dll?IsLangFile=true"};
+    other.answers["/frame"] = {200, "text/html",
+                               "<body style=\"margin:0\"><a id=a href=\"" +
+                                   f.server.host().toLatin1() +
+                                   "/files/lang_full.dll?IsLangFile=true\" style=\"display:"
+                                   "block;width:300px;height:100px\">x</a></body>"};
+    other.answers["/files/lang_full.dll"] = f.server.answers["/files/lang_full.dll"];
+    auto dialog = f.open();
+    QSignalSpy finished(dialog.get(), &WebDialog::downloadFinished);
+    if (how == QLatin1String("mouse")) {
+        // A frame's content comes after its page.
+        QTest::qWait(300);
+        click(*dialog, "a");
+    } else if (how == QLatin1String("script")) {
+        scriptClick(*dialog, "a");
+    }
+    if (downloads) {
+        QVERIFY(finished.wait(20000));
+        QVERIFY(fs::exists(f.downloaded("lang_full.dll")));
+        return;
+    }
+    QTest::qWait(1500);
+    QCOMPARE(finished.size(), 0);
+    QVERIFY(!fs::exists(f.downloaded("lang_full.dll")));
+    QVERIFY(!f.server.requests.contains("/files/lang_full.dll"));
+    QVERIFY(!other.requests.contains("/files/lang_full.dll"));
+    QCOMPARE(f.dialogs.messages.size(), 0u);
+    QCOMPARE(f.dialogs.opened,
+             opened.isEmpty() ? std::vector<QUrl>{} : std::vector<QUrl>{QUrl(opened)});
 }
 
 void LanguageWindowTest::unreachableHostShowsTheBuiltInPage_data() {

@@ -493,7 +493,7 @@ void MainWindowTest::stopSignalSavesState() {
 void MainWindowTest::secondProgramHandsOver() {
     QTemporaryDir dir;
     const QString settings = dir.filePath(QStringLiteral("pelotest.ini"));
-    desktop::SingleInstance first(settings.toStdString());
+    desktop::SingleInstance first(desktop::SingleInstance::keyFor(settings.toStdString()));
     QVERIFY(first.listen());
     int activations = 0;
     connect(&first, &desktop::SingleInstance::activationRequested, this, [&] { ++activations; });

@@ -36,7 +36,9 @@ class ScriptedDialogs : public desktop::Dialogs {
         messages.push_back({kind, text, language});
         if (whileOpen)
             whileOpen();
-        if (kind == desktop::MessageKind::Confirmation && !confirmations.empty()) {
+        const bool confirmation = kind == desktop::MessageKind::Confirmation ||
+                                  kind == desktop::MessageKind::ConfirmationNoByDefault;
+        if (confirmation && !confirmations.empty()) {
             const bool yes = confirmations.front();
             confirmations.pop_front();
             return yes;
