@@ -13,6 +13,10 @@
 namespace pelotest::desktop {
 
 int runDesktop(int& argc, char** argv, const DesktopOptions& options) {
+    // The single-instance socket's name is chosen before Qt may set $XDG_RUNTIME_DIR to a
+    // folder of its own choosing, so that every start on this settings file finds the same one.
+    std::string noSocket;
+    const QString socketName = SingleInstance::keyFor(options.settingsPath, &noSocket);
     // The web dialog's browser shares its drawing contexts with the window.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
@@ -20,8 +24,7 @@ int runDesktop(int& argc, char** argv, const DesktopOptions& options) {
     // The window hides to the notification area: only closing it ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    std::string noSocket;
-    SingleInstance instance(SingleInstance::keyFor(options.settingsPath, &noSocket));
+    SingleInstance instance(socketName);
     if (instance.handOver())
         return 0;
     if (!instance.listen())

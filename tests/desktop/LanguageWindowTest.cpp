@@ -614,9 +614,9 @@ void LanguageWindowTest::onlyAClickInTheTopFrameToTheMakerActs_data() {
                              << "" << false << "";
     QTest::newRow("redirect after a click") << "<a id=a href=\"/go\"" + block + ">go</a>"
                                             << "mouse" << false << "";
+    // The user clicks the page while the frame leads itself to a package.
     QTest::newRow("frame of another site")
-        << QByteArray("<iframe id=a src=\"OTHER/frame\" style=\"width:300px;height:100px;"
-                      "border:0\"></iframe>")
+        << "<div id=a" + block + ">x</div><iframe src=\"OTHER/frame\"></iframe>"
         << "mouse" << false << "";
     QTest::newRow("another site's package")
         << "<a id=a href=\"OTHER/files/lang_full.dll?IsLangFile=true\"" + block + ">x</a>"
@@ -643,10 +643,9 @@ void LanguageWindowTest::onlyAClickInTheTopFrameToTheMakerActs() {
         "<html><body style=\"margin:0\">" + page + "</body></html>";
     f.server.answers["/go"] = {302, "text/html", "", "/files/lang_full.dll?IsLangFile=true"};
     other.answers["/frame"] = {200, "text/html",
-                               "<body style=\"margin:0\"><a id=a href=\"" +
+                               "<script>setTimeout(function(){location.href='" +
                                    f.server.host().toLatin1() +
-                                   "/files/lang_full.dll?IsLangFile=true\" style=\"display:"
-                                   "block;width:300px;height:100px\">x</a></body>"};
+                                   "/files/lang_full.dll?IsLangFile=true'},800)</script>"};
     other.answers["/files/lang_full.dll"] = f.server.answers["/files/lang_full.dll"];
     auto dialog = f.open();
     QSignalSpy finished(dialog.get(), &WebDialog::downloadFinished);

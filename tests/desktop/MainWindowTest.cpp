@@ -26,8 +26,20 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <grp.h>
 #include <memory>
+#include <optional>
+#include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace pelotest::test {
 namespace {
@@ -64,6 +76,79 @@ std::string readKey(const QString& file, const char* key) {
     profile.load(file.toStdString());
     return profile.readString("Settings", key).value_or("<absent>");
 }
+
+// The user who plays another person on this machine: nobody, when the test may become him.
+std::optional<std::pair<uid_t, gid_t>> otherUser() {
+    const passwd* entry = ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
+    if (!entry || entry->pw_uid == 0)
+        return std::nullopt;
+    return std::pair{entry->pw_uid, entry->pw_gid};
+}
+
+// A process of the other user that makes local sockets at paths (and their folders, open to
+// everyone, where missing) and answers "ok" to whoever connects, as a program posing as ours
+// would. It ends with this object.
+class OtherUsersSockets {
+  public:
+    OtherUsersSockets(std::pair<uid_t, gid_t> user, const std::vector<QString>& paths) {
+        // Everything the child needs is prepared before the fork.
+        std::vector<sockaddr_un> addresses;
+        std::vector<QByteArray> folders;
+        for (const QString& path : paths) {
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, QFile::encodeName(path).constData(),
+                         sizeof address.sun_path - 1);
+            addresses.push_back(address);
+            folders.push_back(QFile::encodeName(QFileInfo(path).path()));
+        }
+        std::vector<pollfd> listening(paths.size());
+        int ready[2];
+        if (::pipe(ready) != 0)
+            return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::close(ready[0]);
+            char made = ::setgroups(0, nullptr) == 0 &&
+                        ::setresgid(user.second, user.second, user.second) == 0 &&
+                        ::setresuid(user.first, user.first, user.first) == 0;
+            ::umask(0);
+            for (std::size_t i = 0; made && i < addresses.size(); ++i) {
+                ::mkdir(folders[i].constData(), 0777);
+                listening[i] = {::socket(AF_UNIX, SOCK_STREAM, 0), POLLIN, 0};
+                made = ::bind(listening[i].fd, reinterpret_cast<sockaddr*>(&addresses[i]),
+                              sizeof addresses[i]) == 0 &&
+                       ::listen(listening[i].fd, 8) == 0;
+            }
+            (void)!::write(ready[1], &made, 1);
+            while (made && ::poll(listening.data(), listening.size(), -1) > 0)
+                for (const pollfd& socket : listening)
+                    if (socket.revents & POLLIN) {
+                        const int peer = ::accept(socket.fd, nullptr, nullptr);
+                        char request[64];
+                        (void)!::read(peer, request, sizeof request);
+                        (void)!::write(peer, "ok\n", 3);
+                        ::close(peer);
+                    }
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        char made = 0;
+        started_ = pid_ > 0 && ::read(ready[0], &made, 1) == 1 && made == 1;
+        ::close(ready[0]);
+    }
+    ~OtherUsersSockets() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool started() const { return started_; }
+
+  private:
+    pid_t pid_ = -1;
+    bool started_ = false;
+};
 
 // One window on a settings file of its own.
 struct Fixture {
@@ -124,6 +209,10 @@ class MainWindowTest : public QObject {
     void stopSignalSavesState_data();
     void stopSignalSavesState();
     void secondProgramHandsOver();
+    void socketFolderMustBePrivate_data();
+    void socketFolderMustBePrivate();
+    void anotherUsersSocketIsNotBelieved();
+    void anotherUserCannotKeepTheWindowFromStarting();
 };
 
 void MainWindowTest::picturesAreTransparentWhereMagenta() {
@@ -509,6 +598,106 @@ void MainWindowTest::secondProgramHandsOver() {
     QVERIFY(
         desktop::SingleInstance::keyFor(settings.toStdString()) !=
         desktop::SingleInstance::keyFor(dir.filePath(QStringLiteral("other.ini")).toStdString()));
+}
+
+void MainWindowTest::socketFolderMustBePrivate_data() {
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("create");
+    QTest::addColumn<bool>("used");
+    QTest::newRow("missing") << "missing" << true << true;
+    QTest::newRow("ours, open to others") << "open" << true << true;
+    QTest::newRow("the session's, open to others") << "open" << false << false;
+    QTest::newRow("link to a private folder") << "link" << true << false;
+    QTest::newRow("a file") << "file" << true << false;
+    QTest::newRow("another user's") << "others" << true << false;
+}
+
+void MainWindowTest::socketFolderMustBePrivate() {
+    QFETCH(QString, folder);
+    QFETCH(bool, create);
+    QFETCH(bool, used);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(folder);
+    QVERIFY(dir.path().size() > 0 && ::mkdir(dir.filePath("private").toLocal8Bit(), 0700) == 0);
+    if (folder == QLatin1String("open") || folder == QLatin1String("others"))
+        QVERIFY(::mkdir(path.toLocal8Bit(), 0700) == 0 && ::chmod(path.toLocal8Bit(), 0777) == 0);
+    if (folder == QLatin1String("link"))
+        QVERIFY(QFile::link(dir.filePath("private"), path));
+    if (folder == QLatin1String("file"))
+        QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+    if (folder == QLatin1String("others")) {
+        const auto other = otherUser();
+        if (!other)
+            QSKIP("no other user to hand the folder to");
+        QVERIFY(::chown(path.toLocal8Bit(), other->first, other->second) == 0);
+    }
+    const auto refused = desktop::refusePrivateFolder(path.toStdString(), create);
+    QCOMPARE(!refused, used);
+    struct stat status {};
+    if (used) {
+        QVERIFY(::lstat(path.toLocal8Bit(), &status) == 0);
+        QCOMPARE(status.st_mode & 07777, 0700u);
+    }
+}
+
+// A program of another user at the socket's name, answering as ours would, is not believed.
+void MainWindowTest::anotherUsersSocketIsNotBelieved() {
+    const auto other = otherUser();
+    if (!other)
+        QSKIP("no other user to play the impostor");
+    QTemporaryDir dir;
+    QVERIFY(::chmod(dir.path().toLocal8Bit(), 0755) == 0);
+    const QString open = dir.filePath(QStringLiteral("open"));
+    QVERIFY(::mkdir(open.toLocal8Bit(), 0700) == 0 && ::chmod(open.toLocal8Bit(), 01777) == 0);
+    const QString name = open + QStringLiteral("/s");
+    OtherUsersSockets impostor(*other, {name});
+    QVERIFY(impostor.started());
+    QVERIFY(!desktop::SingleInstance(name).handOver());
+}
+
+// Another user gets in first at the old name of the socket and at the folder where its new name
+// would be made; the window starts anyway.
+void MainWindowTest::anotherUserCannotKeepTheWindowFromStarting() {
+    const auto other = otherUser();
+    if (!other)
+        QSKIP("no other user to play the impostor");
+    QTemporaryDir dir;
+    QVERIFY(::chmod(dir.path().toLocal8Bit(), 0755) == 0);
+    const QString temp = dir.filePath(QStringLiteral("tmp"));
+    QVERIFY(::mkdir(temp.toLocal8Bit(), 0700) == 0 && ::chmod(temp.toLocal8Bit(), 01777) == 0);
+    const QString settings = dir.filePath(QStringLiteral("pelotest.ini"));
+    const int port = freePort();
+    {
+        QFile file(settings);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("[Settings]\nServerActive=1\nPort=%1\n").arg(port).toLatin1());
+    }
+    // The socket's name, as the program would make it in a private folder.
+    const QString runtime = dir.filePath(QStringLiteral("run"));
+    QVERIFY(::mkdir(runtime.toLocal8Bit(), 0700) == 0);
+    qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+    const QString name =
+        QFileInfo(desktop::SingleInstance::keyFor(settings.toStdString())).fileName();
+    qunsetenv("XDG_RUNTIME_DIR");
+    QVERIFY(name.startsWith(QStringLiteral("pelotest-")));
+    OtherUsersSockets impostor(
+        *other,
+        {temp + '/' + name, temp + QStringLiteral("/pelotest-%1/").arg(::geteuid()) + name});
+    QVERIFY(impostor.started());
+
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), temp);
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(PELOTEST_PROGRAM), {QStringLiteral("--settings"), settings});
+    QVERIFY(program.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(!statusLine(port).isEmpty(), 10000);
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY2(program.readAllStandardError().contains("belongs to another user"),
+             "the program says why a second start goes unnoticed");
 }
 
 } // namespace pelotest::test
