@@ -222,6 +222,7 @@ WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString
 }
 
 WebDialog::~WebDialog() {
+    QApplication::instance()->removeEventFilter(this);
     // A page must end before its profile (both are the dialog's children, the profile older).
     QWebEnginePage* page = WebBrowser1->page();
     delete WebBrowser1;

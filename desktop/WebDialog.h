@@ -2,7 +2,8 @@
 // TWeb: a page of the maker's web site in an embedded browser. In language mode the page lists
 // language packages: a link whose query holds "IsLangFile=true" downloads that library into the
 // language folder; one with "ExtractRes=true" (or the second button) closes the dialog with OK,
-// and the opener then exports the translator's template. In help mode it shows the help page,
+// and the opener then exports the translator's template. Both act only when the user clicks them
+// on the maker's own page (answerNavigation). In help mode it shows the help page,
 // with the maker's logo and address as a link. When the maker's page does not load, a page built
 // into the program takes its place, so that neither mode is a dead end offline.
 
