@@ -558,12 +558,8 @@ void LanguageWindowTest::navigationAnswers_data() {
     QTest::newRow("clicked export") << "http://maker.example/?ExtractRes=true" << link << true
                                     << true << NavigationAnswer::Export;
     QTest::newRow("script") << package << link << true << false << NavigationAnswer::Refuse;
-    QTest::newRow("script export") << "http://maker.example/?ExtractRes=true" << link << true
-                                   << false << NavigationAnswer::Refuse;
     QTest::newRow("redirect") << package << QWebEnginePage::NavigationTypeRedirect << true << true
                               << NavigationAnswer::Refuse;
-    QTest::newRow("other") << package << QWebEnginePage::NavigationTypeOther << true << true
-                           << NavigationAnswer::Refuse;
     QTest::newRow("frame") << package << link << false << true << NavigationAnswer::Refuse;
     QTest::newRow("other host") << "http://evil.example/files/a.dll?IsLangFile=true" << link << true
                                 << true << NavigationAnswer::Refuse;

@@ -27,11 +27,9 @@
 
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <grp.h>
 #include <memory>
 #include <optional>
-#include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -39,7 +37,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
-#include <vector>
 
 namespace pelotest::test {
 namespace {
@@ -85,69 +82,45 @@ std::optional<std::pair<uid_t, gid_t>> otherUser() {
     return std::pair{entry->pw_uid, entry->pw_gid};
 }
 
-// A process of the other user that makes local sockets at paths (and their folders, open to
-// everyone, where missing) and answers "ok" to whoever connects, as a program posing as ours
-// would. It ends with this object.
-class OtherUsersSockets {
+// A process of the other user listening at path (its folder made, open to everyone, where
+// missing) that answers "ok" to whoever connects, as a program posing as ours would. It ends
+// with this object; the socket is there once path exists.
+class Impostor {
   public:
-    OtherUsersSockets(std::pair<uid_t, gid_t> user, const std::vector<QString>& paths) {
-        // Everything the child needs is prepared before the fork.
-        std::vector<sockaddr_un> addresses;
-        std::vector<QByteArray> folders;
-        for (const QString& path : paths) {
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            std::strncpy(address.sun_path, QFile::encodeName(path).constData(),
-                         sizeof address.sun_path - 1);
-            addresses.push_back(address);
-            folders.push_back(QFile::encodeName(QFileInfo(path).path()));
-        }
-        std::vector<pollfd> listening(paths.size());
-        int ready[2];
-        if (::pipe(ready) != 0)
-            return;
+    Impostor(std::pair<uid_t, gid_t> user, const QString& path) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, QFile::encodeName(path).constData(),
+                     sizeof address.sun_path - 1);
+        const QByteArray folder = QFile::encodeName(QFileInfo(path).path());
         pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(ready[0]);
-            char made = ::setgroups(0, nullptr) == 0 &&
-                        ::setresgid(user.second, user.second, user.second) == 0 &&
-                        ::setresuid(user.first, user.first, user.first) == 0;
-            ::umask(0);
-            for (std::size_t i = 0; made && i < addresses.size(); ++i) {
-                ::mkdir(folders[i].constData(), 0777);
-                listening[i] = {::socket(AF_UNIX, SOCK_STREAM, 0), POLLIN, 0};
-                made = ::bind(listening[i].fd, reinterpret_cast<sockaddr*>(&addresses[i]),
-                              sizeof addresses[i]) == 0 &&
-                       ::listen(listening[i].fd, 8) == 0;
-            }
-            (void)!::write(ready[1], &made, 1);
-            while (made && ::poll(listening.data(), listening.size(), -1) > 0)
-                for (const pollfd& socket : listening)
-                    if (socket.revents & POLLIN) {
-                        const int peer = ::accept(socket.fd, nullptr, nullptr);
-                        char request[64];
-                        (void)!::read(peer, request, sizeof request);
-                        (void)!::write(peer, "ok\n", 3);
-                        ::close(peer);
-                    }
-            ::_exit(0);
+        if (pid_ != 0)
+            return;
+        const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ::umask(0);
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(user.second, user.second, user.second) ||
+            ::setresuid(user.first, user.first, user.first))
+            ::_exit(1);
+        ::mkdir(folder.constData(), 0777);
+        if (::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listening, 8) != 0)
+            ::_exit(1);
+        for (char request[64];;) {
+            const int peer = ::accept(listening, nullptr, nullptr);
+            (void)!::read(peer, request, sizeof request);
+            (void)!::write(peer, "ok\n", 3);
+            ::close(peer);
         }
-        ::close(ready[1]);
-        char made = 0;
-        started_ = pid_ > 0 && ::read(ready[0], &made, 1) == 1 && made == 1;
-        ::close(ready[0]);
     }
-    ~OtherUsersSockets() {
+    ~Impostor() {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
     }
-    bool started() const { return started_; }
 
   private:
-    pid_t pid_ = -1;
-    bool started_ = false;
+    pid_t pid_;
 };
 
 // One window on a settings file of its own.
@@ -650,8 +623,8 @@ void MainWindowTest::anotherUsersSocketIsNotBelieved() {
     const QString open = dir.filePath(QStringLiteral("open"));
     QVERIFY(::mkdir(open.toLocal8Bit(), 0700) == 0 && ::chmod(open.toLocal8Bit(), 01777) == 0);
     const QString name = open + QStringLiteral("/s");
-    OtherUsersSockets impostor(*other, {name});
-    QVERIFY(impostor.started());
+    Impostor impostor(*other, name);
+    QTRY_VERIFY(QFileInfo::exists(name));
     QVERIFY(!desktop::SingleInstance(name).handOver());
 }
 
@@ -675,15 +648,17 @@ void MainWindowTest::anotherUserCannotKeepTheWindowFromStarting() {
     // The socket's name, as the program would make it in a private folder.
     const QString runtime = dir.filePath(QStringLiteral("run"));
     QVERIFY(::mkdir(runtime.toLocal8Bit(), 0700) == 0);
+    const QByteArray session = qgetenv("XDG_RUNTIME_DIR");
     qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
     const QString name =
         QFileInfo(desktop::SingleInstance::keyFor(settings.toStdString())).fileName();
-    qunsetenv("XDG_RUNTIME_DIR");
+    session.isEmpty() ? qunsetenv("XDG_RUNTIME_DIR") : qputenv("XDG_RUNTIME_DIR", session);
     QVERIFY(name.startsWith(QStringLiteral("pelotest-")));
-    OtherUsersSockets impostor(
-        *other,
-        {temp + '/' + name, temp + QStringLiteral("/pelotest-%1/").arg(::geteuid()) + name});
-    QVERIFY(impostor.started());
+    const QString oldName = temp + '/' + name;
+    const QString newName = temp + QStringLiteral("/pelotest-%1/").arg(::geteuid()) + name;
+    Impostor atOldName(*other, oldName);
+    Impostor atNewName(*other, newName);
+    QTRY_VERIFY(QFileInfo::exists(oldName) && QFileInfo::exists(newName));
 
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
