@@ -24,7 +24,7 @@ dpkg-deb -x "$deb" "$root"
 
 for file in usr/bin/pelotest usr/libexec/pelotest/pelotest-window \
     usr/share/pelotest/languages/lang_en.dll \
-    usr/share/applications/pelotest.desktop usr/share/metainfo/pelotest.metainfo.xml \
+    usr/share/applications/pelotest.desktop usr/share/metainfo/example.dunmere.PeloTest.metainfo.xml \
     usr/share/icons/hicolor/scalable/apps/pelotest.svg usr/share/man/man1/pelotest.1.gz \
     usr/share/bash-completion/completions/pelotest usr/share/doc/pelotest/copyright; do
     [ -f "$root/$file" ] || fail "/$file is not in the package"
@@ -41,9 +41,9 @@ entry=$root/usr/share/applications/pelotest.desktop
 grep -qx 'Icon=pelotest' "$entry" || fail "the desktop entry does not name the icon pelotest"
 grep -qx 'Exec=pelotest' "$entry" || fail "the desktop entry does not start pelotest"
 
-desktop-file-validate "$entry"
-appstreamcli validate --no-net "$root/usr/share/metainfo/pelotest.metainfo.xml" >/dev/null ||
-    appstreamcli validate --no-net "$root/usr/share/metainfo/pelotest.metainfo.xml"
+desktop-file-validate "$entry" || fail "the desktop entry is not valid"
+appstreamcli validate --no-net "$root/usr/share/metainfo/example.dunmere.PeloTest.metainfo.xml" ||
+    fail "the metainfo is not valid"
 warnings=$(MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/pelotest.1.gz" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "the manual page has warnings: $warnings"
 lintian --fail-on error "$deb"
