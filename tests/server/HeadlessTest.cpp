@@ -386,8 +386,9 @@ TEST_F(Headless, AWrongCommandLineEndsWithCode2AndOneLine) {
     };
     for (const auto& [arguments, message] : cases) {
         SCOPED_TRACE(arguments.front());
+        // Last, so that an option without its value ends the line.
         std::vector<std::string> all = {"--headless", "--settings", file};
-        all.insert(all.begin() + 1, arguments.begin(), arguments.end());
+        all.insert(all.end(), arguments.begin(), arguments.end());
         Program program(all);
         EXPECT_EQ(program.wait(10s), 2);
         EXPECT_EQ(program.out(), "");
@@ -423,8 +424,8 @@ TEST_F(Headless, RunOptionsApplyAndAreNeverWrittenBack) {
         {{"--port", std::to_string(runPort)}, "127.0.0.1", runPort, "/x.htm", "static a"},
         {{"--static", folder + "/static-b"}, "127.0.0.1", filePort, "/x.htm", "static b"},
         {{"--static=" + relativeB}, "127.0.0.1", filePort, "/x.htm", "static b"},
-        {{"--templates", folder + "/tmpl-b"}, "127.0.0.1", filePort, "/app/", "template b"},
-        {{"--virtual", "site", "--live-reload"}, "127.0.0.1", filePort, "/site/", "template a"},
+        {{"--templates", folder + "/tmpl-b"}, "127.0.0.1", filePort, "/app/", "template b\r\n"},
+        {{"--virtual", "site", "--live-reload"}, "127.0.0.1", filePort, "/site/", "template a\r\n"},
         {{"--bind", "127.0.0.2", "--port", std::to_string(runPort)},
          "127.0.0.2",
          runPort,
