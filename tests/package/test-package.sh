@@ -48,6 +48,10 @@ warnings=$(MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/pelotest.1.gz
 [ -z "$warnings" ] || fail "the manual page has warnings: $warnings"
 lintian --fail-on error "$deb"
 
+# The window program runs (its libraries resolve) where the installed pelotest looks for it.
+[ "$("$root/usr/libexec/pelotest/pelotest-window" --version)" = "$("$root/usr/bin/pelotest" --version)" ] ||
+    fail "the window program does not run"
+
 # The installed program: languages from the package's data folder, settings in the user's folder.
 export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
 program=$root/usr/bin/pelotest
