@@ -2,11 +2,13 @@
 // the state, serve until SIGINT or SIGTERM, save the state). For translators, --list-languages
 // and --export-language work without a window and leave the settings file alone.
 
+#include "app/CommandLine.h"
 #include "app/HeadlessHost.h"
 #include "app/Routes.h"
 #include "language/Languages.h"
 #include "language/UiTexts.h"
 #include "server/HttpServer.h"
+#include "server/PortOwner.h"
 #include "state/PersistentState.h"
 #include "state/ProfileFile.h"
 #include "state/TextCase.h"
@@ -19,6 +21,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <mutex>
@@ -26,7 +29,9 @@
 #include <pthread.h>
 #include <string>
 #include <string_view>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <variant>
 #include <vector>
 
 #ifndef PELOTEST_VERSION
@@ -38,111 +43,32 @@ using namespace pelotest;
 
 namespace {
 
-constexpr std::string_view kUsage = "Usage: pelotest [--headless] [--settings FILE]\n"
-                                    "       pelotest --list-languages [--settings FILE]\n"
-                                    "       pelotest --export-language DIR [--language FILE] "
-                                    "[--settings FILE]\n"
-                                    "       pelotest --help | --version\n"
-                                    "\n"
-                                    "  (no option)      open the window on the settings file\n"
-                                    "  --headless       serve without a window; SIGINT or SIGTERM "
-                                    "saves the state and exits\n"
-                                    "  --settings FILE  use FILE as the settings file\n"
-                                    "  --list-languages print the offered languages: file name, "
-                                    "a tab, display name\n"
-                                    "  --export-language DIR\n"
-                                    "                   write the translator's template of the "
-                                    "current language\n"
-                                    "                   (or of --language FILE, \"\" for the "
-                                    "built-in one) into DIR\n"
-                                    "  --help           show this text\n"
-                                    "  --version        show the version\n";
+// Where the window program lies in an installed tree, relative to the folder of pelotest.
+constexpr std::string_view kInstalledWindowFolder = "../libexec/pelotest";
 
-struct Options {
-    bool headless = false;
-    bool help = false;
-    bool version = false;
-    bool listLanguages = false;
-    std::optional<fs::path> exportFolder;
-    std::optional<std::string> language;
-    std::optional<fs::path> settings;
-};
-
-// The value of an option given as "--name VALUE" or "--name=VALUE"; nullopt when arg is not that
-// option. Sets missing when the value is absent.
-std::optional<std::string> optionValue(std::string_view name, int argc, char** argv, int& i,
-                                       bool& missing) {
-    const std::string_view arg = argv[i];
-    if (arg == name) {
-        if (i + 1 >= argc) {
-            missing = true;
-            return std::string();
-        }
-        return std::string(argv[++i]);
-    }
-    if (arg.size() > name.size() && arg.starts_with(name) && arg[name.size()] == '=')
-        return std::string(arg.substr(name.size() + 1));
-    return std::nullopt;
-}
-
-// Parses the command line; nullopt (after a message) for a wrong one.
-std::optional<Options> parseOptions(int argc, char** argv) {
-    Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--headless") {
-            options.headless = true;
-        } else if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--version") {
-            options.version = true;
-        } else if (arg == "--list-languages") {
-            options.listLanguages = true;
-        } else if (bool missing = false;
-                   auto value = optionValue("--settings", argc, argv, i, missing)) {
-            if (missing) {
-                std::cerr << "pelotest: --settings needs a file name\n";
-                return std::nullopt;
-            }
-            options.settings = *value;
-        } else if (auto folder = optionValue("--export-language", argc, argv, i, missing)) {
-            if (missing || folder->empty()) {
-                std::cerr << "pelotest: --export-language needs a folder\n";
-                return std::nullopt;
-            }
-            options.exportFolder = *folder;
-        } else if (auto language = optionValue("--language", argc, argv, i, missing)) {
-            if (missing) {
-                std::cerr << "pelotest: --language needs a library file name (\"\" for the "
-                             "built-in language)\n";
-                return std::nullopt;
-            }
-            options.language = *language;
-        } else {
-            std::cerr << "pelotest: unknown option " << arg << "\n" << kUsage;
-            return std::nullopt;
-        }
-    }
-    if (options.settings && options.settings->empty()) {
-        std::cerr << "pelotest: --settings needs a file name\n";
-        return std::nullopt;
-    }
-    if (options.language && !options.exportFolder) {
-        std::cerr << "pelotest: --language goes with --export-language\n";
-        return std::nullopt;
-    }
-    if (options.listLanguages + options.exportFolder.has_value() + options.headless > 1) {
-        std::cerr << "pelotest: --headless, --list-languages and --export-language exclude each "
-                     "other\n";
-        return std::nullopt;
-    }
-    return options;
-}
-
+// The folder of the pelotest executable. The window program reports the folder of the pelotest
+// that started it when it lies in the installed tree's program folder, so that both find the
+// same settings file and languages.
 fs::path executableFolder() {
     std::error_code ec;
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? fs::current_path() : self.parent_path();
+    if (ec)
+        return fs::current_path();
+    const fs::path folder = self.parent_path();
+    if (folder.filename() == "pelotest" && folder.parent_path().filename() == "libexec")
+        return folder.parent_path().parent_path() / "bin";
+    return folder;
+}
+
+// An installed program (a package's /usr/bin, or a prefix's bin/ beside share/pelotest) keeps
+// nothing beside its executable: that folder belongs to the system, also when it is writable
+// (as it is for root). A program run from its build or unpacked folder keeps its files there.
+bool isInstalled(const fs::path& exeFolder) {
+    if (exeFolder.filename() != "bin")
+        return false;
+    std::error_code ec;
+    return exeFolder.string().starts_with("/usr/") || exeFolder == "/bin" ||
+           fs::is_directory(exeFolder.parent_path() / "share" / "pelotest", ec);
 }
 
 fs::path environmentFolder(const char* variable, const char* homeFallback) {
@@ -152,10 +78,10 @@ fs::path environmentFolder(const char* variable, const char* homeFallback) {
     return fs::path(home && *home ? home : ".") / homeFallback;
 }
 
-// pelotest.ini beside the executable when that folder is writable, else in the user's
-// configuration folder (created when missing).
+// pelotest.ini beside the executable when that folder is writable and not an installed program's,
+// else in the user's configuration folder (created when missing).
 fs::path defaultSettingsPath(const fs::path& exeFolder) {
-    if (::access(exeFolder.c_str(), W_OK) == 0)
+    if (!isInstalled(exeFolder) && ::access(exeFolder.c_str(), W_OK) == 0)
         return exeFolder / "pelotest.ini";
     const fs::path folder = environmentFolder("XDG_CONFIG_HOME", ".config") / "pelotest";
     std::error_code ec;
@@ -180,17 +106,58 @@ std::string listeningUrl(const std::string& address, int port) {
     return "http://" + host + ":" + std::to_string(port) + "/";
 }
 
+// The page a browser opens: the server's root, by name when it listens on every address.
+std::string startPageUrl(const std::string& address, int port) {
+    if (address == "0.0.0.0" || address == "::")
+        return "http://localhost:" + std::to_string(port) + "/";
+    return listeningUrl(address, port);
+}
+
+// Opens url in the desktop's default browser without waiting for it: the opener (xdg-open, or
+// the command PELOTEST_OPENER names) runs detached, its output discarded, so the server neither
+// waits for the browser nor ends it at exit.
+void openInBrowser(const std::string& url) {
+    const char* named = std::getenv("PELOTEST_OPENER");
+    const std::string opener = named && *named ? named : "xdg-open";
+    const pid_t child = ::fork();
+    if (child < 0) {
+        std::cerr << "pelotest: cannot open " << url << " in the browser: " << std::strerror(errno)
+                  << "\n";
+        return;
+    }
+    if (child == 0) {
+        // A grandchild runs the opener, so that nobody has to wait for it.
+        ::setsid();
+        if (::fork() != 0)
+            ::_exit(0);
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            ::dup2(null, 0);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+        }
+        // The server blocked the stop signals for itself; the opener gets them back.
+        sigset_t none;
+        sigemptyset(&none);
+        pthread_sigmask(SIG_SETMASK, &none, nullptr);
+        ::execlp(opener.c_str(), opener.c_str(), url.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::waitpid(child, nullptr, 0);
+}
+
 fs::path languageDataFolder() {
     return environmentFolder("XDG_DATA_HOME", ".local/share") / "pelotest" / "languages";
 }
 
-// Where language libraries are looked for, in order: beside the executable, the user's data
-// folder, and for an installed program the package's data folder.
+// Where language libraries are looked for, in order: beside the executable (not for an installed
+// program), the user's data folder, and for an installed program the package's data folder
+// (share/pelotest/languages of its prefix). Downloads go to the first writable of the first two.
 std::vector<fs::path> languageFolders(const fs::path& exeFolder) {
-    std::vector<fs::path> folders = {exeFolder, languageDataFolder()};
-    if (exeFolder.string().starts_with("/usr/"))
-        folders.emplace_back("/usr/share/pelotest/languages");
-    return folders;
+    if (!isInstalled(exeFolder))
+        return {exeFolder, languageDataFolder()};
+    return {languageDataFolder(),
+            (exeFolder.parent_path() / "share" / "pelotest" / "languages").lexically_normal()};
 }
 
 fs::path settingsPathOf(const Options& options, const fs::path& exeFolder) {
@@ -296,12 +263,15 @@ int runWindow(const Options& options, int& argc, char** argv) {
     desktop::DesktopOptions desktop;
     desktop.settingsPath = settingsPathOf(options, exeFolder);
     desktop.languageFolders = languageFolders(exeFolder);
+    desktop.overrides = options.overrides;
     return desktop::runDesktop(argc, argv, desktop);
 #else
     // The window lives in its own executable beside this one: the server alone starts without
     // loading the window's libraries, which take longer to load than everything else it does.
     (void)options;
-    const fs::path window = exeFolder / "pelotest-window";
+    fs::path window = exeFolder / "pelotest-window";
+    if (std::error_code ec; !fs::exists(window, ec) && isInstalled(exeFolder))
+        window = (exeFolder / kInstalledWindowFolder / "pelotest-window").lexically_normal();
     argv[0] = const_cast<char*>(window.c_str());
     ::execv(window.c_str(), argv);
     std::cerr << "pelotest: cannot start the window program " << window.string() << ": "
@@ -316,6 +286,7 @@ int runHeadless(const Options& options) {
     AppState state;
     state.settingsPath = settingsPathOf(options, exeFolder);
     state.languageFolders = languageFolders(exeFolder);
+    state.runOverrides = options.overrides;
     HeadlessHost host(state);
     // Looked up by loadState and saveState, which run with the state lock held.
     const TextLookup text = [&state](int id)
@@ -353,10 +324,16 @@ int runHeadless(const Options& options) {
     try {
         server.start(address, static_cast<std::uint16_t>(port));
     } catch (const std::exception& e) {
-        std::cerr << "pelotest: " << e.what() << "\n";
+        std::cerr << "pelotest: " << e.what();
+        // Which program holds the port tells the user what to stop.
+        if (const auto inUse = describePortInUse(static_cast<std::uint16_t>(port)))
+            std::cerr << ". " << *inUse << "; stop it or choose another port with --port N";
+        std::cerr << "\n";
         return 1;
     }
     std::cout << "Listening on " << listeningUrl(address, server.port()) << std::endl;
+    if (options.openBrowser)
+        openInBrowser(startPageUrl(address, server.port()));
 
     int received = 0;
     sigwait(&stopSignals, &received);
@@ -395,9 +372,12 @@ int runHeadless(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const auto options = parseOptions(argc, argv);
-    if (!options)
+    auto parsed = parseCommandLine(argc, argv);
+    if (const auto* error = std::get_if<std::string>(&parsed)) {
+        std::cerr << "pelotest: " << *error << " (see pelotest --help)\n";
         return 2;
+    }
+    const Options* options = &std::get<Options>(parsed);
     if (options->help) {
         std::cout << kUsage;
         return 0;

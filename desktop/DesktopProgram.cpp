@@ -21,6 +21,9 @@ int runDesktop(int& argc, char** argv, const DesktopOptions& options) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("pelotest"));
+    // The name of the desktop entry (pelotest.desktop): the desktop groups the window under it
+    // and shows its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("pelotest"));
     // The window hides to the notification area: only closing it ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -34,6 +37,7 @@ int runDesktop(int& argc, char** argv, const DesktopOptions& options) {
     AppState state;
     state.settingsPath = options.settingsPath;
     state.languageFolders = options.languageFolders;
+    state.runOverrides = options.overrides;
     MainWindow window(state);
     QApplication::setWindowIcon(window.images().icon(ImageList::kTrayRunning));
 

@@ -2,6 +2,8 @@
 // The desktop program: one window per settings file, closed by the window, "Beenden", SIGTERM,
 // SIGINT or the end of the desktop session, each of which writes the state first.
 
+#include "state/Settings.h"
+
 #include <filesystem>
 #include <vector>
 
@@ -10,6 +12,8 @@ namespace pelotest::desktop {
 struct DesktopOptions {
     std::filesystem::path settingsPath;
     std::vector<std::filesystem::path> languageFolders;
+    // The command line's values for this run (never written into the settings file).
+    RunOverrides overrides;
 };
 
 // Runs the window until it closes; the exit code (0, or 1 when the state could not be written).

@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev qt6-webengine-dev xvfb xauth trayer imagemagick
     chromium
     wrk nginx-light php-cli python3 curl
+    file lintian desktop-file-utils appstream man-db
 )
 # Node.js comes with the machine (with its own npm); Debian's are the fallback.
 command -v node >/dev/null || packages+=(nodejs)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the unit and HTTP tests, the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the server and load tests under ThreadSanitizer, a short run of each
-# fuzzer, and the browser tests.
+# Builds and runs every test: the unit and HTTP tests, the Debian package's test, the same under
+# AddressSanitizer and UndefinedBehaviorSanitizer, the server and load tests under ThreadSanitizer,
+# a short run of each fuzzer, and the browser tests.
 # Set QUICK=1 to run only the plain build's tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +21,9 @@ fi
 
 echo "== include check (folders include one way only)"
 bash scripts/check-includes.sh
+
+echo "== Debian package (made from build/, checked unpacked into a scratch folder)"
+tests/package/test-package.sh "$(./scripts/package.sh build)"
 
 echo "== benchmark harness (quick run: checks the answers, judges no speed)"
 bench/run --quick --no-build --bin build/pelotest

@@ -39,6 +39,9 @@ struct AppState {
     // settings file's path, and the folders searched for language libraries, in order.
     std::filesystem::path settingsPath;
     std::vector<std::filesystem::path> languageFolders;
+    // This run's values from the command line (applied by loadState, kept out of the file by
+    // saveState).
+    RunOverrides runOverrides;
 };
 
 } // namespace pelotest

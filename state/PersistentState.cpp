@@ -272,6 +272,43 @@ void writeSettings(AppState& state, const WindowPlacement& placement) REQUIRES(s
     writeNumber(state.profile, "PageIndex", placement.pageIndex);
 }
 
+void applyRunOverrides(AppState& state) REQUIRES(state.mutex) {
+    const RunOverrides& o = state.runOverrides;
+    Settings& s = state.settings;
+    if (o.port)
+        s.port = *o.port;
+    if (o.bindAddress)
+        s.bindAddress = *o.bindAddress;
+    if (o.staticPath)
+        s.staticPath = *o.staticPath;
+    if (o.templateFolder)
+        s.dynamicPath = *o.templateFolder;
+    if (o.virtualPath)
+        s.virtualPath = *o.virtualPath;
+}
+
+// The settings keys that still hold this run's command-line value, with the text the file has
+// for them now (nullopt: the key is absent). Taken before the settings are written, so that the
+// file's own text goes back afterwards.
+std::vector<std::pair<std::string_view, std::optional<std::string>>>
+keysHoldingOverrides(const AppState& state) REQUIRES(state.mutex) {
+    const RunOverrides& o = state.runOverrides;
+    const Settings& s = state.settings;
+    std::vector<std::pair<std::string_view, std::optional<std::string>>> keys;
+    const auto keep = [&](std::string_view key) REQUIRES(state.mutex) {
+        keys.emplace_back(key, state.profile.readString(kSettings, key));
+    };
+    if (o.port && s.port == *o.port)
+        keep("Port");
+    if (o.staticPath && s.staticPath == *o.staticPath)
+        keep("StaticPath");
+    if (o.templateFolder && s.dynamicPath == *o.templateFolder)
+        keep("DynamicPath");
+    if (o.virtualPath && s.virtualPath == *o.virtualPath)
+        keep("VirtualPath");
+    return keys; // BindAddress is a constant: it is never written
+}
+
 void writeVariables(AppState& state) REQUIRES(state.mutex) {
     std::vector<std::pair<std::string, std::string>> entries;
     entries.reserve(state.variables.size());
@@ -396,6 +433,7 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
     s.remoteEditReload = clampToField(readInteger(state.profile, "RemoteEditReload", 2));
     s.pageIndex = readInteger(state.profile, "PageIndex", 0);
     s.lastLangugeResPath = readText(state.profile, kSettings, "LastLangugeResPath", "");
+    applyRunOverrides(state);
     readPlacement(state, host);
 
     // Tree. A bad line ends the tree there; the rest of the settings file still loads and the
@@ -447,7 +485,14 @@ bool saveState(AppState& state, Host& host, const TextLookup& text, std::string*
         state.profile = std::move(onDisk);
 
     host.status(text(51));
+    const auto fileTexts = keysHoldingOverrides(state);
     writeSettings(state, host.placement());
+    for (const auto& [key, value] : fileTexts) {
+        if (value)
+            state.profile.writeString(kSettings, key, *value);
+        else
+            state.profile.eraseKey(kSettings, key);
+    }
     if (state.variablesChanged) {
         host.status(text(52));
         writeVariables(state);

@@ -44,4 +44,18 @@ struct Settings {
     std::string allowedHosts;
 };
 
+// Values given on the command line for one run. They replace what the settings file says while
+// the program runs and are never written back: at save, a key whose value is still the one given
+// here keeps the text the file has (a value the user changed during the run is saved as usual).
+struct RunOverrides {
+    std::optional<int> port;
+    std::optional<std::string> bindAddress;
+    std::optional<std::string> staticPath;
+    std::optional<std::string> templateFolder; // the DynamicPath key
+    std::optional<std::string> virtualPath;
+    // Asks for pages to reload when their files change. Only carried for now: nothing acts on it
+    // yet, and it is never stored in the file.
+    bool liveReload = false;
+};
+
 } // namespace pelotest

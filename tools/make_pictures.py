@@ -20,6 +20,9 @@ The language flags (resources/pictures/lang/flag-*.txt, 16x16 pixel maps of at m
 become Windows bitmaps of 16 colours, resources/generated/lang/flag-*.bmp: the built-in language's
 flag is embedded in the program, the others are linked into the shipped language libraries.
 
+The program's icon (resources/pictures/icon/pelotest.svg) becomes
+resources/generated/icons/pelotest-SIZE.png at the desktop's usual sizes, with an alpha channel.
+
 Usage: tools/make_pictures.py [--check]   (--check: fail when a committed binary is stale)
 """
 
@@ -315,6 +318,18 @@ def dialog_pictures():
     return files
 
 
+# The program's icon for the desktop (installed into share/icons/hicolor/): the SVG itself and a
+# PNG at each usual size, icons/pelotest-SIZE.png.
+ICON_SVG = os.path.join("icon", "pelotest.svg")
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
+def program_icons():
+    rendered = render_svg(ICON_SVG, 256, 256, [(size, size) for size in ICON_SIZES])
+    return {os.path.join("icons", f"pelotest-{size}.png"): encode_png(size, size, rgba, 4)
+            for size, rgba in zip(ICON_SIZES, rendered)}
+
+
 # ---------------------------------------------------------------------------------------------
 # Windows bitmap of 16 colours (the language flags)
 
@@ -449,6 +464,7 @@ def build():
     files.update(desktop_pictures())
     files.update(dialog_pictures())
     files.update(language_flags())
+    files.update(program_icons())
     return files
 
 
@@ -458,6 +474,7 @@ def main():
     stale = []
     os.makedirs(os.path.join(OUTPUT, DESKTOP), exist_ok=True)
     os.makedirs(os.path.join(OUTPUT, LANG), exist_ok=True)
+    os.makedirs(os.path.join(OUTPUT, "icons"), exist_ok=True)
     for name, data in sorted(files.items()):
         path = os.path.join(OUTPUT, name)
         old = open(path, "rb").read() if os.path.exists(path) else None

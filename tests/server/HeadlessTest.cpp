@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,6 +62,28 @@ class PortHolder {
     int fd_;
     std::uint16_t port_ = 0;
 };
+
+// The body of GET target from address:port (HTTP/1.0, read to the end); empty when nothing
+// answers.
+std::string bodyFrom(const char* address, std::uint16_t port, const std::string& target) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    ::inet_pton(AF_INET, address, &to.sin_addr);
+    std::string answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+        const std::string request = "GET " + target + " HTTP/1.0\r\nHost: localhost\r\n\r\n";
+        if (::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+            char buffer[4096];
+            for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+                answer.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    const auto body = answer.find("\r\n\r\n");
+    return body == std::string::npos ? "" : answer.substr(body + 4);
+}
 
 // The program started with arguments, its output read through pipes.
 class Program {
@@ -314,6 +337,148 @@ TEST_F(Headless, APortInUseEndsWithCode1AndAMessage) {
               std::string::npos)
         << program.err();
     EXPECT_NE(program.err().find("in use"), std::string::npos) << program.err();
+}
+
+// A port held by a child process named port-holder: the error line names it with its pid.
+TEST_F(Headless, APortInUseNamesTheProgramThatHoldsIt) {
+    PortHolder taken;
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        ::prctl(PR_SET_NAME, "port-holder");
+        ::pause();
+        ::_exit(0);
+    }
+    ASSERT_GT(holder, 0);
+    const std::uint16_t port = taken.port();
+    taken.release(); // the child's copy of the socket is now the only one
+    const auto file = dir.write("s.ini", settings(port));
+    Program program({"--headless", "--settings", file.string()});
+    const int code = program.wait(10s);
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_EQ(code, 1);
+    const std::string named = "Port " + std::to_string(port) + " is in use by port-holder (pid " +
+                              std::to_string(holder) + ")";
+    EXPECT_NE(program.err().find(named), std::string::npos) << program.err();
+    EXPECT_EQ(std::count(program.err().begin(), program.err().end(), '\n'), 1) << program.err();
+}
+
+// Every wrong command line: one line on standard error that says what is wrong and points to
+// --help, exit code 2, and no file written.
+TEST_F(Headless, AWrongCommandLineEndsWithCode2AndOneLine) {
+    const std::string file = (dir.path() / "s.ini").string();
+    const std::string missing = (dir.path() / "missing").string();
+    const std::string notAFolder = dir.write("plain.txt", "").string();
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"--port"}, "--port needs a number"},
+        {{"--port", "80a"}, "--port needs a number, not \"80a\""},
+        {{"--port=0"}, "--port 0 is out of range"},
+        {{"--port", "65536"}, "--port 65536 is out of range"},
+        {{"--port", "99999999999"}, "--port 99999999999 is out of range"},
+        {{"--bind", "localhost"}, "--bind needs an IP address such as"},
+        {{"--bind"}, "--bind needs an IP address"},
+        {{"--static", missing}, "--static: the folder " + missing + " does not exist"},
+        {{"--templates", notAFolder}, "--templates: the folder " + notAFolder + " is no folder"},
+        {{"--static"}, "--static needs a folder"},
+        {{"--virtual="}, "--virtual needs a folder name"},
+        {{"--settings"}, "--settings needs a file name"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        SCOPED_TRACE(arguments.front());
+        // Last, so that an option without its value ends the line.
+        std::vector<std::string> all = {"--headless", "--settings", file};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        Program program(all);
+        EXPECT_EQ(program.wait(10s), 2);
+        EXPECT_EQ(program.out(), "");
+        EXPECT_TRUE(program.err().starts_with("pelotest: " + message)) << program.err();
+        EXPECT_TRUE(program.err().ends_with("(see pelotest --help)\n")) << program.err();
+        EXPECT_EQ(std::count(program.err().begin(), program.err().end(), '\n'), 1);
+        EXPECT_FALSE(std::filesystem::exists(file));
+    }
+    Program window({"--open", "--settings", file});
+    EXPECT_EQ(window.wait(10s), 2);
+    EXPECT_TRUE(window.err().starts_with("pelotest: --open goes with --headless")) << window.err();
+}
+
+// Values given for one run are served and bound, and the settings file keeps its own bytes.
+TEST_F(Headless, RunOptionsApplyAndAreNeverWrittenBack) {
+    for (const char* name : {"a", "b"}) {
+        dir.write(std::string("static-") + name + "/x.htm", std::string("static ") + name);
+        dir.write(std::string("tmpl-") + name + "/start.htm", std::string("template ") + name);
+    }
+    const std::uint16_t filePort = PortHolder().port(), runPort = PortHolder().port();
+    const std::string folder = dir.path().string();
+    const std::string relativeB =
+        "./" + std::filesystem::relative(dir.path() / "static-b").string();
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* address; // where the program listens
+        std::uint16_t port;
+        const char* target;
+        const char* body;
+    };
+    const std::vector<Case> cases = {
+        {{}, "127.0.0.1", filePort, "/x.htm", "static a"},
+        {{"--port", std::to_string(runPort)}, "127.0.0.1", runPort, "/x.htm", "static a"},
+        {{"--static", folder + "/static-b"}, "127.0.0.1", filePort, "/x.htm", "static b"},
+        {{"--static=" + relativeB}, "127.0.0.1", filePort, "/x.htm", "static b"},
+        {{"--templates", folder + "/tmpl-b"}, "127.0.0.1", filePort, "/app/", "template b\r\n"},
+        {{"--virtual", "site", "--live-reload"}, "127.0.0.1", filePort, "/site/", "template a\r\n"},
+        {{"--bind", "127.0.0.2", "--port", std::to_string(runPort)},
+         "127.0.0.2",
+         runPort,
+         "/x.htm",
+         "static a"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.empty() ? "(none)" : c.arguments.front());
+        const auto file = dir.write("s.ini", "[Settings]\r\nPort=" + std::to_string(filePort) +
+                                                 "\r\nStaticPath=" + folder +
+                                                 "/static-a\r\nDynamicPath=" + folder +
+                                                 "/tmpl-a\r\nVirtualPath=app\r\n[Tree]\r\n"
+                                                 "Node0=start.htm\r\n");
+        {
+            // A run without options writes the file in the program's own layout first.
+            Program plain({"--headless", "--settings", file.string()});
+            ASSERT_FALSE(plain.firstLine(10s).empty()) << plain.err();
+            plain.signal(SIGTERM);
+            ASSERT_EQ(plain.wait(10s), 0) << plain.err();
+        }
+        const std::string before = TempDir::read(file);
+        std::vector<std::string> arguments = {"--headless", "--settings", file.string()};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        Program program(arguments);
+        ASSERT_EQ(program.firstLine(10s), "Listening on http://" + std::string(c.address) + ":" +
+                                              std::to_string(c.port) + "/\n")
+            << program.err();
+        EXPECT_EQ(bodyFrom(c.address, c.port, c.target), c.body);
+        program.signal(SIGTERM);
+        ASSERT_EQ(program.wait(10s), 0) << program.err();
+        EXPECT_EQ(TempDir::read(file), before);
+    }
+}
+
+// --open hands the start page to the opener once the server listens.
+TEST_F(Headless, OpenHandsTheStartPageToTheBrowser) {
+    const auto opened = dir.path() / "opened";
+    const auto opener =
+        dir.write("opener.sh", "#!/bin/sh\necho \"$1\" > " + opened.string() + "\n");
+    std::filesystem::permissions(opener, std::filesystem::perms::owner_exec,
+                                 std::filesystem::perm_options::add);
+    ::setenv("PELOTEST_OPENER", opener.c_str(), 1);
+    const std::uint16_t port = PortHolder().port();
+    const auto file = dir.write("s.ini", settings(port));
+    Program program({"--headless", "--open", "--settings", file.string()});
+    ::unsetenv("PELOTEST_OPENER");
+    ASSERT_FALSE(program.firstLine(10s).empty()) << program.err();
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (TempDir::read(opened).empty() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(TempDir::read(opened), "http://127.0.0.1:" + std::to_string(port) + "/\n");
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.wait(10s), 0) << program.err();
 }
 
 TEST_F(Headless, CommandLine) {
