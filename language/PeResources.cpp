@@ -1,10 +1,10 @@
 #include "language/PeResources.h"
 
+#include "state/RegularFile.h"
 #include "state/TextCase.h"
 
 #include <algorithm>
 #include <array>
-#include <fstream>
 
 namespace pelotest {
 
@@ -184,29 +184,11 @@ PeResources::PeResources(std::string bytes) : bytes_(std::move(bytes)) {
 }
 
 std::optional<PeResources> PeResources::fromFile(const std::filesystem::path& file) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(file, error) ||
-        std::filesystem::file_size(file, error) > kMaxPeFileSize || error) {
-        return std::nullopt;
-    }
     // The size is checked again while reading: the file may grow in between.
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    std::optional<std::string> bytes = RegularFile(file.native()).readAll(kMaxPeFileSize);
+    if (!bytes)
         return std::nullopt;
-    }
-    std::string bytes;
-    std::array<char, 1 << 16> chunk;
-    while (in) {
-        in.read(chunk.data(), chunk.size());
-        bytes.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
-        if (bytes.size() > kMaxPeFileSize) {
-            return std::nullopt;
-        }
-    }
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    return PeResources(std::move(bytes));
+    return PeResources(std::move(*bytes));
 }
 
 void PeResources::parseHeaders() {

@@ -167,10 +167,13 @@ std::optional<fs::path> confinedEditorFile(std::string_view path, std::string_vi
 }
 
 std::optional<EditorFolder> EditorFolder::open(std::string_view path, std::string_view staticRoot,
-                                               std::string_view templateFolder) {
+                                               std::string_view templateFolder,
+                                               const std::function<void()>& betweenCheckAndOpen) {
     auto file = confinedEditorFile(path, staticRoot, templateFolder);
     if (!file)
         return std::nullopt;
+    if (betweenCheckAndOpen)
+        betweenCheckAndOpen();
     const fs::path folderPath = file->parent_path();
     const int fd = ::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -182,6 +185,41 @@ std::optional<EditorFolder> EditorFolder::open(std::string_view path, std::strin
     if (!where || fs::path(*where) != folderPath)
         return std::nullopt;
     return folder;
+}
+
+EditorFolder::Reading EditorFolder::readFile(std::string& bytes, std::uint64_t largest) const {
+    const int fd =
+        ::openat(fd_, name().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return Reading::NotAFile;
+    Reading result = Reading::Read;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        result = Reading::NotAFile;
+    } else if (static_cast<std::uint64_t>(info.st_size) > largest) {
+        result = Reading::TooLarge;
+    } else {
+        bytes.clear();
+        char block[64 * 1024];
+        for (;;) {
+            const ssize_t n = ::read(fd, block, sizeof block);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                result = Reading::NotAFile;
+            if (n <= 0)
+                break;
+            bytes.append(block, static_cast<std::size_t>(n));
+            if (bytes.size() > largest) { // it grew since it was looked at
+                result = Reading::TooLarge;
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    if (result != Reading::Read)
+        bytes.clear();
+    return result;
 }
 
 EditorFolder::EditorFolder(EditorFolder&& other) noexcept

@@ -2,7 +2,9 @@
 // The editor form of a path, in which the site log and the file list hand a file to the editor,
 // and the confinement of the editor to the static and template folders.
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,9 +46,11 @@ std::optional<std::filesystem::path> confinedEditorFile(std::string_view path,
 class EditorFolder {
   public:
     // nullopt when the path is not confined (confinedEditorFile) or its folder cannot be opened
-    // or is no longer the folder that was checked.
+    // or is no longer the folder that was checked. betweenCheckAndOpen, when set, runs at the
+    // moment between the check and the opening: tests put links into the path there.
     static std::optional<EditorFolder> open(std::string_view path, std::string_view staticRoot,
-                                            std::string_view templateFolder);
+                                            std::string_view templateFolder,
+                                            const std::function<void()>& betweenCheckAndOpen = {});
     EditorFolder(EditorFolder&& other) noexcept;
     EditorFolder& operator=(EditorFolder&& other) noexcept;
     ~EditorFolder();
@@ -56,6 +60,13 @@ class EditorFolder {
     std::string name() const { return file_.filename().string(); }
     // The resolved path of the file.
     const std::filesystem::path& file() const { return file_; }
+
+    enum class Reading { Read, NotAFile, TooLarge };
+    // The file's bytes into bytes, read through the folder's descriptor without following a link
+    // in the last place and without waiting (a FIFO put in the file's place cannot hold the
+    // request). NotAFile for anything but a regular file or one that cannot be read; TooLarge
+    // (nothing read) for one of more than largest bytes.
+    Reading readFile(std::string& bytes, std::uint64_t largest) const;
 
   private:
     EditorFolder(int fd, std::filesystem::path file) : fd_(fd), file_(std::move(file)) {}

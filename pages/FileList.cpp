@@ -7,6 +7,7 @@
 #include "pages/Pages.h"
 #include "pages/PopupPages.h"
 #include "server/Encoders.h"
+#include "server/HttpServer.h"
 #include "server/PageSkeleton.h"
 #include "server/PageText.h"
 #include "server/StaticFiles.h"
@@ -24,10 +25,13 @@ namespace {
 namespace fs = std::filesystem;
 
 // The entries of a folder as the list shows them: "." and ".." first, then the names in
-// case-insensitive order (as NTFS returns them), hidden files included. An unreadable or
-// missing folder gives no entries.
-std::vector<FolderEntry> folderEntries(const std::string& folder) {
-    auto entries = sortedFolderEntries(folder.empty() ? fs::path("/") : fs::path(folder));
+// case-insensitive order (as NTFS returns them), hidden files included, at most
+// PageLimits::fileListEntries of them (leftOut counts the rest). An unreadable or missing folder
+// gives no entries.
+std::vector<FolderEntry> folderEntries(const std::string& folder, std::size_t& leftOut) {
+    leftOut = 0;
+    auto entries = sortedFolderEntries(folder.empty() ? fs::path("/") : fs::path(folder),
+                                       PageLimits::fileListEntries, &leftOut);
     if (!entries)
         return {};
     entries->insert(entries->begin(), {{".", true}, {"..", true}});
@@ -111,7 +115,10 @@ void answerFileList(Exchange& ex) {
     const bool templates = type == "0";
 
     std::string page = pageHead(ex);
-    const std::vector<FolderEntry> entries = folderEntries(path);
+    std::size_t leftOut = 0;
+    std::vector<FolderEntry> entries;
+    // A large folder takes a while to read: other requests and the window go on meanwhile.
+    runUnlocked(ex.state.mutex, [&] { entries = folderEntries(path, leftOut); });
     for (std::size_t number = 0; number < entries.size(); ++number) {
         const FolderEntry& entry = entries[number];
         if (entry.name == ".")
@@ -127,6 +134,8 @@ void answerFileList(Exchange& ex) {
         else if (isPageFile(entry.name))
             page += fileRow(full, number, templates, entry.name);
     }
+    if (leftOut > 0)
+        page += " <tr>\r  <td>&hellip; (+" + std::to_string(leftOut) + ")</td>\r </tr>\r";
     page += "</table>\r</body>\r</html>";
     ex.response.contentType = "text/html";
     ex.response.body = std::move(page);

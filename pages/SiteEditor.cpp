@@ -9,6 +9,7 @@
 #include "pages/PopupPages.h"
 #include "server/Encoders.h"
 #include "server/FileInfoText.h"
+#include "server/HttpServer.h"
 #include "server/PageSkeleton.h"
 #include "server/PageText.h"
 #include "server/RequestSafety.h"
@@ -127,32 +128,17 @@ std::string notFoundPage(const Exchange& ex, const std::string& path) REQUIRES(e
     return page;
 }
 
-// The text of a confined file, read through its folder's descriptor without following a link
-// in the last place; nullopt when it is not a regular file or cannot be read.
-std::optional<std::string> readConfinedFile(const EditorFolder& folder) {
-    // Non-blocking, so that a named pipe put in the file's place cannot hold the request.
-    const int fd = ::openat(folder.fd(), folder.name().c_str(),
-                            O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return std::nullopt;
-    std::optional<std::string> bytes;
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        bytes.emplace();
-        char block[64 * 1024];
-        for (;;) {
-            const ssize_t n = ::read(fd, block, sizeof block);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                bytes.reset();
-            if (n <= 0)
-                break;
-            bytes->append(block, static_cast<std::size_t>(n));
-        }
-    }
-    ::close(fd);
-    return bytes;
+// A file too large for the editor: building its page would hold the state for long and make a
+// page the size of the file several times over.
+std::string tooLargePage(const Exchange& ex, const std::string& path) REQUIRES(ex.state.mutex) {
+    std::string page = controlPageHead();
+    page += "<title>" + ex.texts.text(UiText::EditorErrorTitle) + "</title>\r</head>\r";
+    const std::string text = ex.texts.text(UiText::EditorErrorTitle) + " <b>" + htmlEscape(path) +
+                             "</b><br>The editor opens files of up to " +
+                             std::to_string(PageLimits::editorFileBytes / (1024 * 1024)) +
+                             " MiB; this one is larger. Open it in an editor on this computer.";
+    page += messageBody(ex, "error.jpg", text, backButton(ex.texts));
+    return page;
 }
 
 // The text area's content. A browser drops one line break right after the start tag, so a
@@ -252,13 +238,22 @@ std::string confirmationPage(const Exchange& ex, const std::string& path) REQUIR
 void answerSiteEdit(Exchange& ex) {
     const std::string path = pathFromEditorForm(firstParam(ex.request, "site").value_or(""));
     const auto folder = EditorFolder::open(path, ex.paths.staticRoot, ex.paths.templateFolder);
-    const auto bytes = folder ? readConfinedFile(*folder) : std::nullopt;
+    std::string bytes;
+    const EditorFolder::Reading reading = folder
+                                              ? folder->readFile(bytes, PageLimits::editorFileBytes)
+                                              : EditorFolder::Reading::NotAFile;
     ex.response.contentType = "text/html";
-    if (!bytes) {
+    switch (reading) {
+    case EditorFolder::Reading::NotAFile:
         ex.response.body = notFoundPage(ex, path);
         return;
+    case EditorFolder::Reading::TooLarge:
+        ex.response.body = tooLargePage(ex, path);
+        return;
+    case EditorFolder::Reading::Read:
+        break;
     }
-    ex.response.body = editorPage(ex, path, folder->file(), *bytes);
+    ex.response.body = editorPage(ex, path, folder->file(), bytes);
 }
 
 void answerSiteSave(Exchange& ex) {

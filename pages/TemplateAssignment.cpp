@@ -12,6 +12,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace pelotest {
 namespace {
@@ -36,18 +37,31 @@ std::string titleOf(const std::string& folder, const std::string& path) {
     }
 }
 
+// The tree is bounded like the variables: an assignment that would make it pass its limits
+// changes nothing (the browser is sent on all the same).
 bool assignTemplate(EventTree& tree, const std::string& event, const std::string& templateName) {
     if (!event.empty() && !tree.empty()) {
-        bool changed = false;
+        const std::string assigned = assignedNodeText(templateName, event);
+        std::vector<TreeNode*> matches;
+        std::size_t bytesAfter = tree.textBytes();
         for (TreeNode* node : tree.flatten()) {
             if (nodeStandsForEvent(node->text, event)) {
-                node->text = assignedNodeText(templateName, event);
-                changed = true;
+                matches.push_back(node);
+                bytesAfter += assigned.size();
+                bytesAfter -= node->text.size();
             }
         }
-        return changed;
+        if (!tree.admits(0, bytesAfter, assigned.size()))
+            return false;
+        for (TreeNode* node : matches)
+            node->text = assigned;
+        return !matches.empty();
     }
     // No event, or nothing to search: the template becomes the entry template.
+    const std::size_t bytesAfter =
+        tree.textBytes() + templateName.size() - (tree.empty() ? 0 : tree.first()->text.size());
+    if (!tree.admits(tree.empty() ? 1 : 0, bytesAfter, templateName.size()))
+        return false;
     if (tree.empty())
         tree.appendRoot(templateName);
     tree.first()->text = templateName;

@@ -2,16 +2,13 @@
 
 #include "server/PageText.h"
 #include "server/StaticFiles.h"
+#include "state/RegularFile.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <fcntl.h>
 #include <list>
 #include <mutex>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <unordered_map>
 #include <utility>
 
@@ -21,53 +18,28 @@ namespace {
 
 std::atomic<std::uint64_t> fileReads{0};
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
 // The file as it is now, read through one descriptor so that its identity and its bytes belong
 // together (opened without waiting, so that a FIFO put in its place cannot block the request);
 // nullptr when it is missing or not a regular file.
 std::shared_ptr<CachedFile> readFile(const std::string& path) {
-    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat info {};
-    if (fd.get() < 0) {
-        if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-            return nullptr;
-        throw std::runtime_error("Cannot open file " + path);
-    }
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+    const RegularFile opened(path);
+    switch (opened.status()) {
+    case RegularFile::Status::Missing:
+    case RegularFile::Status::NotRegular:
         return nullptr;
+    case RegularFile::Status::Unreadable:
+        throw std::runtime_error("Cannot open file " + path);
+    case RegularFile::Status::Open:
+        break;
+    }
     fileReads.fetch_add(1, std::memory_order_relaxed);
     auto file = std::make_shared<CachedFile>();
-    file->identity = identityOf(info);
+    file->identity = opened.identity();
+    std::optional<std::string> read = opened.readAll();
+    if (!read)
+        throw std::runtime_error("Cannot read file " + path);
     std::string& bytes = file->bytes;
-    bytes.resize(static_cast<std::size_t>(info.st_size));
-    std::size_t got = 0;
-    for (;;) {
-        if (got == bytes.size())
-            bytes.resize(got + 64 * 1024); // the file grew since fstat: read on to its end
-        const ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            throw std::runtime_error("Cannot read file " + path);
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    bytes.resize(got);
+    bytes = std::move(*read);
     file->lines = splitLines(bytes);
     file->title = titleFromLines(file->lines);
     const FileStamp stamp = stampOf(file->identity);

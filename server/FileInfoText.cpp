@@ -1,14 +1,11 @@
 #include "server/FileInfoText.h"
 
 #include "language/UiTexts.h"
+#include "server/StaticFiles.h"
+#include "state/RegularFile.h"
 #include "state/TextCase.h"
 
 #include <ctime>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
-
-#include <sys/stat.h>
 
 namespace pelotest {
 
@@ -88,22 +85,15 @@ std::string fileInfoText(const LanguageTexts& texts, const std::string& filePath
     std::string date = texts.text(UiText::FileInfoUnknownDate);
     std::string size = texts.text(UiText::FileInfoUnknownSize);
 
-    std::error_code error;
-    const bool regular = std::filesystem::is_regular_file(filePath, error);
-    std::ifstream probe;
-    if (regular)
-        probe.open(filePath, std::ios::binary);
-    if (regular && probe) {
-        struct stat info {};
-        if (::stat(filePath.c_str(), &info) == 0) {
-            const std::time_t seconds = info.st_mtime;
-            std::tm local{};
-            localtime_r(&seconds, &local);
-            date = replaceAll(formatDateTime(texts.text(UiText::FileInfoDateFormat), local), " ",
-                              texts.text(UiText::FileInfoDateBlank));
-            size = std::to_string(static_cast<unsigned long long>(info.st_size)) +
-                   texts.text(UiText::FileInfoByteUnit);
-        }
+    if (const RegularFile file(filePath); file.isOpen()) {
+        const FileStamp stamp = stampOf(file.identity());
+        const std::time_t seconds = static_cast<std::time_t>(stamp.modifiedSeconds);
+        std::tm local{};
+        localtime_r(&seconds, &local);
+        date = replaceAll(formatDateTime(texts.text(UiText::FileInfoDateFormat), local), " ",
+                          texts.text(UiText::FileInfoDateBlank));
+        size = std::to_string(static_cast<unsigned long long>(stamp.size)) +
+               texts.text(UiText::FileInfoByteUnit);
     }
     return texts.text(UiText::FileInfoChangedOn) + date + texts.text(UiText::FileInfoSizeLabel) +
            size;

@@ -508,7 +508,8 @@ void Connection::answer() {
         ++count;
     }
     headers.resize(count);
-    if (!readHttpRequest(request_, wire.method_string(), wire.target(), wire.body()))
+    if (!readHttpRequest(request_, wire.method_string(), wire.target(), wire.body(),
+                         limits_.maxParameters))
         return refuse(http::status::bad_request, "Bad request target\n", version);
     keepAlive_ = wire.keep_alive();
     if (request_.params.size() > limits_.maxParameters) {
@@ -774,7 +775,8 @@ void Connection::writeFile(HttpResponse& response, unsigned version, bool keepAl
                                                     static_cast<std::size_t>(file.length)),
                         done);
     }
-    FileHandle in(::open(file.path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without waiting: a FIFO put in the file's place fails the read instead of blocking.
+    FileHandle in(::open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (in.get() < 0) {
         const int error = errno;
         HttpResponse failed =

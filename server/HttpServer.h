@@ -50,6 +50,14 @@ struct ServerLimits {
     std::size_t maxParameters = 10'000;
 };
 
+// What one built-in page takes on, so that no request holds the state for long.
+struct PageLimits {
+    // The largest file the browser editor opens (its save could not bring more back).
+    static constexpr std::uint64_t editorFileBytes = 8 * 1024 * 1024;
+    // Entries of one folder that the file list shows; a line counts the rest.
+    static constexpr std::size_t fileListEntries = 10'000;
+};
+
 class HttpServer {
   public:
     // Answers one parsed request; an exception it throws is answered with 500 and its message.

@@ -72,16 +72,21 @@ void percentDecodeInto(std::string& out, std::string_view text, bool plusIsBlank
     out.append(text.substr(run));
 }
 
-void appendDecodedParams(std::string_view query, std::vector<std::string>& params) {
+bool appendDecodedParams(std::string_view query, std::vector<std::string>& params,
+                         std::size_t most) {
     while (!query.empty()) {
         const std::size_t amp = query.find('&');
         const std::string_view entry = query.substr(0, amp);
-        if (!entry.empty())
+        if (!entry.empty()) {
             params.push_back(percentDecode(entry, true));
+            if (params.size() > most)
+                return false;
+        }
         if (amp == std::string_view::npos)
             break;
         query.remove_prefix(amp + 1);
     }
+    return true;
 }
 
 std::pair<std::string_view, std::string_view> parameterParts(std::string_view entry) {
@@ -126,7 +131,7 @@ makeHttpRequest(std::string method, std::string_view target, std::string_view bo
 }
 
 bool readHttpRequest(HttpRequest& request, std::string_view method, std::string_view target,
-                     std::string_view body) {
+                     std::string_view body, std::size_t maxParameters) {
     // Absolute form: drop scheme and authority, keep the path (a bare authority means "/").
     std::string rooted; // "/" and the query, for an authority followed directly by '?'
     for (std::string_view scheme : {"http://", "https://"}) {
@@ -161,9 +166,11 @@ bool readHttpRequest(HttpRequest& request, std::string_view method, std::string_
     request.referer.assign(request.header("Referer").value_or(""));
 
     request.params.clear();
-    if (request.method == "POST" && isFormContentType(request.header("Content-Type").value_or("")))
-        appendDecodedParams(body, request.params);
-    appendDecodedParams(request.rawQuery, request.params);
+    if (request.method == "POST" &&
+        isFormContentType(request.header("Content-Type").value_or("")) &&
+        !appendDecodedParams(body, request.params, maxParameters))
+        return true;
+    appendDecodedParams(request.rawQuery, request.params, maxParameters);
     return true;
 }
 

@@ -62,8 +62,10 @@ std::string percentDecode(std::string_view text, bool plusIsBlank);
 void percentDecodeInto(std::string& out, std::string_view text, bool plusIsBlank);
 
 // Splits a query string (or a form-encoded body) at '&' and decodes each entry; empty entries
-// are dropped.
-void appendDecodedParams(std::string_view query, std::vector<std::string>& params);
+// are dropped. Stops as soon as params holds more than most entries (false then), so that a body
+// of millions of tiny entries is not decoded in full only to be refused.
+bool appendDecodedParams(std::string_view query, std::vector<std::string>& params,
+                         std::size_t most = SIZE_MAX);
 
 // The name and value of one "name=value" entry of HttpRequest::params, split at the first '='.
 // An entry without '=' has an empty name (the whole entry is its value).
@@ -80,8 +82,10 @@ std::optional<HttpRequest>
 makeHttpRequest(std::string method, std::string_view target, std::string_view body,
                 std::vector<std::pair<std::string, std::string>> headers);
 // The same into request, whose header fields are set already; false for a target that names no
-// document. Every other field is overwritten.
+// document. Every other field is overwritten. Splitting stops at the first parameter past
+// maxParameters: request.params then holds maxParameters + 1 of them, and the request is to be
+// refused.
 bool readHttpRequest(HttpRequest& request, std::string_view method, std::string_view target,
-                     std::string_view body);
+                     std::string_view body, std::size_t maxParameters = SIZE_MAX);
 
 } // namespace pelotest

@@ -2,12 +2,11 @@
 
 #include "server/FileCache.h"
 #include "server/StaticFiles.h"
+#include "state/RegularFile.h"
 #include "state/TextCase.h"
 
-#include <filesystem>
-#include <fstream>
+#include <optional>
 #include <stdexcept>
-#include <system_error>
 #include <utility>
 
 namespace pelotest {
@@ -44,17 +43,13 @@ std::string withCrLfLineEnds(std::string_view text) {
 }
 
 std::vector<std::string> readLines(const std::string& filePath) {
-    std::ifstream in(filePath, std::ios::binary);
-    if (!in)
+    const RegularFile file(filePath);
+    if (!file.isOpen())
         throw std::runtime_error("Cannot open file " + filePath);
-    // Read in blocks: an istreambuf_iterator copies one character per call.
-    std::string bytes;
-    char block[64 * 1024];
-    while (in.read(block, sizeof block) || in.gcount() > 0)
-        bytes.append(block, static_cast<std::size_t>(in.gcount()));
-    if (in.bad())
+    const std::optional<std::string> bytes = file.readAll();
+    if (!bytes)
         throw std::runtime_error("Cannot read file " + filePath);
-    return splitLines(bytes);
+    return splitLines(*bytes);
 }
 
 std::string joinLinesCrLf(const std::vector<std::string>& lines) {

@@ -13,7 +13,8 @@ bool isPageFile(std::string_view filePath);
 // Throws std::runtime_error when the file exists but cannot be read.
 std::string pageTitle(const std::string& filePath);
 
-// A file as lines split at CR LF, CR or LF; a NUL ends the text. Throws when unreadable.
+// A file as lines split at CR LF, CR or LF; a NUL ends the text. Throws when it is missing, not a
+// regular file (a FIFO is refused without waiting for a writer) or unreadable.
 std::vector<std::string> readLines(const std::string& filePath);
 std::vector<std::string> splitLines(std::string_view text);
 // The title of a page given as lines (first line holding "<title>", "</title>" on the same

@@ -7,14 +7,14 @@
 #include "server/FileCache.h"
 #include "server/PageText.h"
 #include "server/RequestLogging.h"
+#include "server/RequestSafety.h"
 #include "server/ServerPages.h"
 #include "server/StaticFiles.h"
+#include "state/RegularFile.h"
 #include "state/TextCase.h"
 
-#include <fcntl.h>
 #include <stdexcept>
 #include <string>
-#include <unistd.h>
 
 namespace pelotest {
 namespace {
@@ -30,10 +30,8 @@ void markGenerated(HttpResponse& response) {
 // The sending happens after the handler has returned, so a file that cannot be opened is
 // reported here, while the request can still be answered with an error.
 void ensureReadable(const fs::path& file, const std::string& filePath) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    if (!RegularFile(file.native()).isOpen())
         throw std::runtime_error("Cannot read file " + filePath);
-    ::close(fd);
 }
 
 // The file itself, streamed by the listener: whole, one range of it, or no body at all when the
@@ -161,6 +159,8 @@ void answerSiteRoot(Exchange& ex) {
             ? startSitePage(ex.texts, ex.state.settings, ex.host, ex.paths.staticRoot)
             : redirectPage(ex.state.settings);
     markGenerated(ex.response);
+    // The welcome page's form sets the start page: no other site may frame it to catch clicks.
+    addFrameGuard(ex.response);
 }
 
 void answerNotFound(Exchange& ex) {
@@ -169,6 +169,7 @@ void answerNotFound(Exchange& ex) {
     ex.response.contentType = "text/html";
     ex.response.body = notFoundPage(ex.texts, ex.host, filePath);
     markGenerated(ex.response);
+    addFrameGuard(ex.response); // like every page this server builds with a form
     addLogEntry(ex.state, ex.host,
                 LogEntry{LogKind::NotFound, std::string(fileNamePart(filePath)), "",
                          ex.texts.text(UiText::NotFoundTitle), filePath});

@@ -504,7 +504,8 @@ RangeDecision evaluateRange(const ConditionalHeaders& headers, std::uint64_t siz
     return {Kind::Partial, first, last - first + 1};
 }
 
-std::optional<std::vector<FolderEntry>> sortedFolderEntries(const fs::path& folder) {
+std::optional<std::vector<FolderEntry>>
+sortedFolderEntries(const fs::path& folder, std::size_t most, std::size_t* leftOut) {
     std::vector<FolderEntry> entries;
     std::error_code ec;
     fs::directory_iterator it(folder, ec);
@@ -515,10 +516,16 @@ std::optional<std::vector<FolderEntry>> sortedFolderEntries(const fs::path& fold
         const bool isFolder = it->is_directory(typeError);
         entries.push_back({it->path().filename().string(), isFolder && !typeError});
     }
-    std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
+    const auto inOrder = [](const FolderEntry& a, const FolderEntry& b) {
         const int order = compareIgnoreCase(a.name, b.name);
         return order != 0 ? order < 0 : a.name < b.name;
-    });
+    };
+    const std::size_t kept = std::min(most, entries.size());
+    std::partial_sort(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(kept),
+                      entries.end(), inOrder);
+    if (leftOut)
+        *leftOut = entries.size() - kept;
+    entries.resize(kept);
     return entries;
 }
 

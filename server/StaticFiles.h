@@ -93,8 +93,11 @@ struct FolderEntry {
 };
 // The entries of a folder, hidden ones included, in case-insensitive order (names that differ
 // only in case in byte order); nullopt when the folder cannot be opened. A listing that fails
-// halfway gives what was read until then.
-std::optional<std::vector<FolderEntry>> sortedFolderEntries(const std::filesystem::path& folder);
+// halfway gives what was read until then. Of a folder with more than most entries only the first
+// most in that order are given, and leftOut (when not null) receives how many were not.
+std::optional<std::vector<FolderEntry>> sortedFolderEntries(const std::filesystem::path& folder,
+                                                            std::size_t most = SIZE_MAX,
+                                                            std::size_t* leftOut = nullptr);
 // The names of the entries of a folder that are not folders (links followed), in that order;
 // none when the folder cannot be opened.
 std::vector<std::string> sortedFileNames(const std::filesystem::path& folder);

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -69,13 +70,10 @@ bool learnEvent(AppState& state, TreeNode& matchNode, std::string_view line) {
 }
 
 bool learnDiscoveredEvent(AppState& state, TreeNode& matchNode, std::string_view event) {
-    if (event.empty())
+    // A page may name ever new events (through a value, say): past the tree's limits they are
+    // not learnt, and the page is answered all the same.
+    if (event.empty() || state.tree.learnChild(matchNode, event) != EventTree::Learnt::Added)
         return false;
-    for (const std::unique_ptr<TreeNode>& child : matchNode.children)
-        if (nodeStandsForEvent(child->text, event))
-            return false;
-    matchNode.appendChild(std::string(event));
-    state.tree.expandAll(matchNode);
     state.treeChanged = true;
     return true;
 }
@@ -178,13 +176,11 @@ std::shared_ptr<const ParsedTemplate> parsedTemplateOf(const CachedFile& file,
 
 RenderedTemplate renderTemplate(AppState& state, Host& host, TreeNode& matchNode,
                                 const std::string& templatePath, const FileIdentity* identity) {
-    std::shared_ptr<const CachedFile> file = FileCache::shared().get(templatePath, identity);
-    if (!file) { // gone since it was resolved: read as such a file always was (this throws)
-        auto read = std::make_shared<CachedFile>();
-        read->lines = readLines(templatePath);
-        read->title = titleFromLines(read->lines);
-        file = std::move(read);
-    }
+    const std::shared_ptr<const CachedFile> file = FileCache::shared().get(templatePath, identity);
+    // Gone since it was resolved, or no longer a regular file (a FIFO is never waited for):
+    // answered like a template that cannot be read.
+    if (!file)
+        throw std::runtime_error("Cannot read file " + templatePath);
     const std::shared_ptr<const ParsedTemplate> parsed = parsedTemplateOf(*file, state.settings);
     RenderedTemplate rendered;
     // The title for the log comes from the template as stored, not as rendered.
@@ -238,6 +234,8 @@ void answerTemplateRequest(Exchange& ex) {
     if (!match.templatePath) {
         ex.response.contentType = "text/html";
         ex.response.body = unassignedEventPage(ex);
+        // Its form assigns a template: no other site may frame it to catch clicks.
+        addFrameGuard(ex.response);
         addLogEntry(
             ex.state, ex.host,
             {LogKind::Unassigned, "", ex.event, ex.texts.text(UiText::LogNoTemplateAssigned), ""});

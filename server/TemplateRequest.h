@@ -26,8 +26,9 @@ TemplateMatch resolveTemplate(AppState& state, const std::string& templateFolder
 // The event an expanded template line refers to through the event parameter parameterName
 // (first occurrence only; "" when it has none): the value after "=", up to "&", without quotes.
 std::string discoveredEvent(std::string_view line, std::string_view parameterName);
-// Appends the line's event under matchNode unless a direct child already has or matches it;
-// expands matchNode and sets treeChanged. True when a node was added.
+// Appends the line's event under matchNode unless a direct child already has or matches it or
+// the tree's limits do not admit it; expands matchNode and sets treeChanged. True when a node
+// was added.
 bool learnEvent(AppState& state, TreeNode& matchNode, std::string_view line) REQUIRES(state.mutex);
 // The same for an event already found in a line.
 bool learnDiscoveredEvent(AppState& state, TreeNode& matchNode, std::string_view event)

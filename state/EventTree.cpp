@@ -1,6 +1,7 @@
 #include "state/EventTree.h"
 
 #include <algorithm>
+#include <optional>
 #include <type_traits>
 
 namespace pelotest {
@@ -61,6 +62,7 @@ TreeNode& TreeNode::appendChild(std::string childText) {
     auto node = std::make_unique<TreeNode>();
     node->text = std::move(childText);
     node->parent = this;
+    node->expanded = expanded;
     children.push_back(std::move(node));
     TreeEdits::note();
     return *children.back();
@@ -161,10 +163,105 @@ TreeNode* EventTree::firstMatch(std::string_view event) const {
             found = &node;
         return found != nullptr;
     });
+    if (event.size() > kMaxRememberedEvent)
+        return found;
     if (answers_.byEvent.size() >= kMaxAnswers)
         answers_.byEvent.clear();
     answers_.byEvent.emplace(std::string(event), found);
     return found;
+}
+
+namespace {
+
+// Where nodeMatchesEvent starts comparing an event with this text; nullopt when no event
+// matches it.
+std::optional<std::string_view> matchKey(std::string_view text) {
+    const std::size_t separator = text.find(kAssignedSeparator);
+    const std::size_t from = separator == std::string_view::npos ? 1 : separator + 2;
+    if (from > text.size())
+        return std::nullopt;
+    return text.substr(from);
+}
+
+} // namespace
+
+const EventTree::Totals& EventTree::totals() const {
+    const std::uint64_t edits = TreeEdits::current();
+    if (!totals_.valid || totals_.edits != edits) {
+        totals_.nodes = totals_.bytes = 0;
+        walk(roots_, [&](TreeNode& node, int) {
+            ++totals_.nodes;
+            totals_.bytes += node.text.size();
+        });
+        totals_.valid = true;
+        totals_.edits = edits;
+    }
+    return totals_;
+}
+
+std::size_t EventTree::nodeCount() const {
+    return totals().nodes;
+}
+
+std::size_t EventTree::textBytes() const {
+    return totals().bytes;
+}
+
+bool EventTree::admits(std::size_t addedNodes, std::size_t bytesAfter,
+                       std::size_t longestText) const {
+    const Totals& now = totals();
+    if (addedNodes == 0 && bytesAfter <= now.bytes)
+        return true;
+    return longestText <= limits_.maxNodeBytes && now.nodes + addedNodes <= limits_.maxNodes &&
+           bytesAfter <= limits_.maxBytes;
+}
+
+const TreeNode::ChildIndex& EventTree::childIndexOf(TreeNode& parent) const {
+    const std::uint64_t edits = TreeEdits::current();
+    std::unique_ptr<TreeNode::ChildIndex>& index = parent.childIndex_;
+    if (index && index->edits == edits)
+        return *index;
+    index = std::make_unique<TreeNode::ChildIndex>();
+    index->edits = edits;
+    for (const std::unique_ptr<TreeNode>& child : parent.children) {
+        index->texts.insert(child->text.str());
+        if (const auto key = matchKey(child->text))
+            index->matchKeys.insert(*key);
+    }
+    return *index;
+}
+
+EventTree::Learnt EventTree::learnChild(TreeNode& parent, std::string_view event) {
+    const TreeNode::ChildIndex& index = childIndexOf(parent);
+    if (index.texts.contains(event))
+        return Learnt::Known;
+    if (const auto key = index.matchKeys.lower_bound(event);
+        key != index.matchKeys.end() && key->starts_with(event))
+        return Learnt::Known;
+    if (!admits(1, textBytes() + event.size(), event.size()))
+        return Learnt::OverLimits;
+
+    // An expanded node's descendants are expanded already.
+    if (!parent.expanded)
+        expandAll(parent);
+    // The text is given at construction, which counts as no change: what the tree remembers
+    // (its counts, the index of these children, the answers) follows the addition here instead
+    // of being found again, and so does nothing elsewhere need to be, so that learning stays
+    // cheap however large the tree is and wherever the events are learnt.
+    auto node = std::make_unique<TreeNode>(std::string(event));
+    node->parent = &parent;
+    node->expanded = true;
+    const TreeNode& added = *parent.children.emplace_back(std::move(node));
+    TreeNode::ChildIndex& own = *parent.childIndex_;
+    own.texts.insert(added.text.str());
+    if (const auto key = matchKey(added.text))
+        own.matchKeys.insert(*key);
+    ++totals_.nodes;
+    totals_.bytes += added.text.size();
+    // Of the answers, only those the new node may change are dropped.
+    std::erase_if(answers_.byEvent,
+                  [&](const auto& answer) { return nodeMatchesEvent(added.text, answer.first); });
+    return Learnt::Added;
 }
 
 void EventTree::expandAll(TreeNode& node) {

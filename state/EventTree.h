@@ -8,9 +8,11 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace pelotest {
@@ -34,8 +36,10 @@ std::string assignedNodeText(std::string_view templateName, std::string_view eve
 // takes the template away, leaving the event name alone.
 std::string nodeTextForChoice(std::string_view text, bool isEntryNode, std::string_view entry);
 
-// Counts every change of any tree's shape or texts. A tree's remembered event answers hold only
-// while it stays where it was when they were found (a change elsewhere merely drops them early).
+// Counts every change of any tree's shape or texts other than an event learnt through
+// EventTree::learnChild, which brings what its tree remembers up to date itself. What a tree
+// remembers holds only while this stays where it was when it was found (a change elsewhere merely
+// drops it early).
 class TreeEdits {
   public:
     static std::uint64_t current() { return count_.load(std::memory_order_relaxed); }
@@ -43,6 +47,15 @@ class TreeEdits {
 
   private:
     static inline std::atomic<std::uint64_t> count_{0};
+};
+
+// How large the tree may grow through requests: nodes, bytes of all node texts, and bytes of one
+// node's text. Loading a settings file is not bounded by them; a request that would pass them
+// leaves the tree as it is.
+struct TreeLimits {
+    std::size_t maxNodes = 100'000;
+    std::size_t maxBytes = 16 * 1024 * 1024;
+    std::size_t maxNodeBytes = 4096;
 };
 
 // A node's text. It reads like a const std::string; each assignment counts as a change of the
@@ -91,6 +104,8 @@ class NodeText {
 
 struct TreeNode {
     TreeNode() = default;
+    // A node made with its text (no change of any tree yet).
+    explicit TreeNode(std::string initialText) : text(std::move(initialText)) {}
     TreeNode(const TreeNode&) = delete;
     TreeNode& operator=(const TreeNode&) = delete;
     // Takes the subtree apart without recursion, so a very deep tree cannot exhaust the stack.
@@ -99,12 +114,30 @@ struct TreeNode {
     NodeText text;
     bool expanded = false;
     TreeNode* parent = nullptr;
-    // Changed only through appendChild and EventTree's functions, which note the change.
+    // Changed only through appendChild and EventTree's functions, which note the change or
+    // (learnChild) bring what the tree remembers up to date.
     std::vector<std::unique_ptr<TreeNode>> children;
 
+    // A child enters expanded when its parent is expanded, so that an expanded node's
+    // descendants are all expanded (nothing in the core collapses a node).
     TreeNode& appendChild(std::string childText);
     // Depth below the top level (top-level nodes have depth 0).
     int depth() const;
+
+  private:
+    friend class EventTree;
+    // The children's texts, to tell at once whether one stands for an event; made at the first
+    // event learnt here, valid while TreeEdits::current() == edits.
+    struct ChildIndex {
+        std::uint64_t edits = 0;
+        // Views of the children's texts (the nodes keep them in place; any rename or removal
+        // is a change that makes the index stale before it is read again).
+        std::unordered_set<std::string_view> texts;
+        // Each child's text from where an event is compared with it (nodeMatchesEvent): an
+        // event matches a child when it begins the first key not below it.
+        std::set<std::string_view> matchKeys;
+    };
+    std::unique_ptr<ChildIndex> childIndex_;
 };
 
 class EventTree {
@@ -125,6 +158,25 @@ class EventTree {
     // Visits every node in tree order with its depth (top level 0), without recursion.
     void forEach(const std::function<void(TreeNode& node, int depth)>& visit) const;
     void expandAll(TreeNode& node);
+
+    // The bounds of growth through requests.
+    void setLimits(TreeLimits limits) { limits_ = limits; }
+    const TreeLimits& limits() const { return limits_; }
+    // Nodes, and bytes of all node texts (counted once after a change and then kept).
+    std::size_t nodeCount() const;
+    std::size_t textBytes() const;
+    // Whether a change from outside that adds addedNodes nodes and leaves bytesAfter bytes of
+    // text, none of its new texts longer than longestText, may be made: it stays within the
+    // limits, or it does not grow the tree (a tree loaded larger may still change so).
+    bool admits(std::size_t addedNodes, std::size_t bytesAfter, std::size_t longestText) const;
+
+    // What learnChild did.
+    enum class Learnt { Added, Known, OverLimits };
+    // Adds event as the last child of parent, expanded with parent and all its descendants,
+    // unless a child of parent already stands for it (nodeStandsForEvent) or the tree may not
+    // take it (admits). Costs O(log children) in the usual case: the children are indexed, the
+    // counts kept, and only the remembered answers the new node may change are dropped.
+    Learnt learnChild(TreeNode& parent, std::string_view event);
     // The first node in tree order that matches the event (nodeMatchesEvent), or null; without
     // recursion, like every walk of the tree. A template request asks this of a tree that may
     // hold thousands of nodes, always for the same few events: each answer is remembered until
@@ -160,11 +212,32 @@ class EventTree {
         std::unordered_map<std::string, TreeNode*, Hash, std::equal_to<>> byEvent;
         std::uint64_t edits = 0;
     };
-    // Events come from requests: a page that sends ever new ones must not grow this unbounded.
+    // Events come from requests: a page that sends ever new ones must not grow this unbounded,
+    // neither by count nor by long events (which are answered by a walk, unremembered).
     static constexpr std::size_t kMaxAnswers = 256;
+    static constexpr std::size_t kMaxRememberedEvent = 4096;
+
+    // Node count and text bytes, valid while TreeEdits::current() == edits; a moved tree leaves
+    // both sides to count again.
+    struct Totals {
+        Totals() = default;
+        Totals(Totals&& other) noexcept { other.valid = false; }
+        Totals& operator=(Totals&& other) noexcept {
+            valid = other.valid = false;
+            return *this;
+        }
+        bool valid = false;
+        std::uint64_t edits = 0;
+        std::size_t nodes = 0;
+        std::size_t bytes = 0;
+    };
+    const Totals& totals() const;
+    const TreeNode::ChildIndex& childIndexOf(TreeNode& parent) const;
 
     std::vector<std::unique_ptr<TreeNode>> roots_;
+    TreeLimits limits_;
     mutable Answers answers_;
+    mutable Totals totals_;
 };
 
 } // namespace pelotest

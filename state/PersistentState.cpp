@@ -202,6 +202,15 @@ void readConstants(AppState& state) REQUIRES(state.mutex) {
     if (const int bytes = state.profile.readInt(kConst, "MaxVariableBytes", 0); bytes > 0)
         limits.maxBytes = static_cast<std::size_t>(bytes);
     state.variables.setLimits(limits);
+    // Bounds of the tree, the same way.
+    TreeLimits treeLimits;
+    if (const int nodes = state.profile.readInt(kConst, "MaxTreeNodes", 0); nodes > 0)
+        treeLimits.maxNodes = static_cast<std::size_t>(nodes);
+    if (const int bytes = state.profile.readInt(kConst, "MaxTreeBytes", 0); bytes > 0)
+        treeLimits.maxBytes = static_cast<std::size_t>(bytes);
+    if (const int bytes = state.profile.readInt(kConst, "MaxTreeNodeBytes", 0); bytes > 0)
+        treeLimits.maxNodeBytes = static_cast<std::size_t>(bytes);
+    state.tree.setLimits(treeLimits);
 }
 
 void readPlacement(AppState& state, Host& host) REQUIRES(state.mutex) {

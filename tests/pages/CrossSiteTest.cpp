@@ -115,6 +115,22 @@ TEST(BuiltInPages, CannotBeFramedByOtherSites) {
     EXPECT_EQ(page.header("X-Frame-Options"), std::nullopt);
 }
 
+// The pages the server builds with a form (the welcome page, the page that assigns a template to
+// an event, the not-found page with its button) are framed no more than the built-in pages.
+TEST(BuiltInPages, PagesWithAFormAreGuardedLikeThem) {
+    PagesServer s;
+    const auto guard = [](const HttpResult& result) {
+        return result.header("X-Frame-Options").value_or("none") + " / " +
+               result.header("Content-Security-Policy").value_or("none");
+    };
+    const std::string builtIn = guard(httpGet(s.port(), "/$int/VarList.html"));
+    for (const char* target : {"/", "/app/?PELO_EVENT=Login", "/missing.htm"}) {
+        const HttpResult result = httpGet(s.port(), target);
+        EXPECT_NE(result.body.find("<FORM"), std::string::npos) << target;
+        EXPECT_EQ(guard(result), builtIn) << target;
+    }
+}
+
 TEST(SameServerRefresh, SetTemplateNeverLeadsToAnotherHost) {
     struct Case {
         std::string url; // sent percent-encoded

@@ -2,9 +2,11 @@
 // every entry, only editable files, folders with SetPath, the ".." entry and its conditions.
 
 #include "PopupPagesTestSupport.h"
+#include "server/HttpServer.h"
 
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,24 @@ TEST(FileListPage, ListsFoldersAndEditableFilesWithRunningNumbers) {
     // A trailing separator is removed; the root itself has no ".." either way.
     EXPECT_TRUE(
         getMatches(t.server, "/$int/FileList.html?PATH=" + r + "/&TYPE=1", expectedPage(r, rows)));
+}
+
+// A folder of more entries than the list shows: the first ones in listing order, then a line
+// that counts the rest.
+TEST(FileListPage, ListsABoundedNumberOfEntriesAndCountsTheRest) {
+    PageServer server;
+    const std::string root = server.dir.path().string() + "/site";
+    fs::create_directories(root);
+    const std::size_t listed = PageLimits::fileListEntries;
+    for (std::size_t i = 0; i < listed; ++i) // with a.htm one too many: the last is left out
+        std::ofstream(root + "/f" + std::to_string(100000 + i) + ".txt");
+    server.dir.write("site/a.htm", "a"); // first in order, listed
+    server.state.settings.staticPath = root + "/";
+    server.start();
+    const HttpResult result = server.get("/$int/FileList.html?PATH=" + root + "&TYPE=1");
+    EXPECT_NE(result.body.find(fileRow(site(root + "/a.htm"), 2, "a.htm", false) +
+                               " <tr>\r  <td>&hellip; (+1)</td>\r </tr>\r</table>"),
+              std::string::npos);
 }
 
 std::string upper(std::string text) {

@@ -2,6 +2,7 @@
 // confinement to the static and template folders, the origin check and the atomic save.
 
 #include "PopupPagesTestSupport.h"
+#include "server/HttpServer.h"
 
 #include <csignal>
 #include <ctime>
@@ -118,6 +119,23 @@ TEST(SiteEditPage, TextAreaKeepsMarkupAndALeadingEmptyLine) {
     // One extra line break after the start tag, which the browser drops, keeps the empty line.
     EXPECT_NE(result.body.find("style=\"width:100%;height:100%;\">\r\n\r\n&lt;TEXTAREA&gt;x&lt;/"
                                "TEXTAREA&gt;&amp;lt;\r\n</TEXTAREA>"),
+              std::string::npos)
+        << result.body;
+}
+
+// A file larger than the editor takes is not read: its page says so instead.
+TEST(SiteEditPage, RefusesAFileLargerThanItsLimitWithAPageThatSaysSo) {
+    Editor e;
+    const std::string large = e.root + "/large.htm";
+    e.server.dir.write("site/large.htm", "");
+    fs::resize_file(large, PageLimits::editorFileBytes + 1);
+    e.server.start();
+    const HttpResult result = e.server.get("/$int/SiteEdit.html?site=" + site(large));
+    EXPECT_EQ(result.status, 200);
+    EXPECT_LT(result.body.size(), 4096u);
+    EXPECT_NE(result.body.find("Fehler! <b>" + large +
+                               "</b><br>The editor opens files of up to 8 MiB; this one is "
+                               "larger."),
               std::string::npos)
         << result.body;
 }

@@ -32,6 +32,12 @@ TEST(EditorForm, KnownAnswers) {
         EXPECT_EQ(editorFormOfPath(path), form) << path;
 }
 
+// UrlDecodePath reverses UrlEncode: the editor reads back the path it was handed.
+TEST(EditorForm, ReadsBackThePathItWasMadeOf) {
+    const std::string path = "/srv/my site/\xE4+b%.htm";
+    EXPECT_EQ(pathFromEditorForm(editorFormOfPath(path)), path);
+}
+
 TEST(EditorConfinement, AcceptsOnlyFilesInsideARoot) {
     TempDir dir;
     const std::string d = fs::canonical(dir.path()).string();
@@ -92,6 +98,38 @@ TEST(EditorConfinement, AcceptsOnlyFilesInsideARoot) {
         SCOPED_TRACE(c.path + " in " + c.staticRoot + " | " + c.templateFolder);
         const auto file = confinedEditorFile(c.path, c.staticRoot, c.templateFolder);
         EXPECT_EQ(file ? file->string() : std::string(), c.resolved);
+    }
+}
+
+// The moment between the check of a path and the opening of its folder and file: a link put
+// there, in the file's place or in a folder's, to a file outside both roots is never read.
+TEST(EditorConfinement, ALinkPutInThePathAfterTheCheckIsNotFollowed) {
+    struct Case {
+        const char* what;
+        const char* replaced; // below the folder, replaced by a link to the same name in "other"
+    };
+    const Case cases[] = {
+        {"the file", "site/sub/a.htm"},
+        {"a folder on the path", "site/sub"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string d = fs::canonical(dir.path()).string();
+        dir.write("site/sub/a.htm", "inside");
+        dir.write("other/sub/a.htm", "secret");
+        const auto swapInLink = [&] {
+            const fs::path replaced = d + "/" + c.replaced;
+            fs::remove_all(replaced);
+            fs::create_symlink(
+                d + "/other/" + fs::path(c.replaced).lexically_relative("site").string(), replaced);
+        };
+        std::string bytes;
+        const auto folder = EditorFolder::open(d + "/site/sub/a.htm", d + "/site", "", swapInLink);
+        const auto reading =
+            folder ? folder->readFile(bytes, 1024) : EditorFolder::Reading::NotAFile;
+        EXPECT_EQ(reading, EditorFolder::Reading::NotAFile);
+        EXPECT_EQ(bytes, "");
     }
 }
 

@@ -67,15 +67,6 @@ TEST(Encoders, UrlDecodePath) {
         EXPECT_EQ(urlDecodePath(in), out) << in;
 }
 
-TEST(Encoders, UrlDecodePathReversesUrlEncodeOfAnEditorPath) {
-    const std::string path = "/srv/my site/\xE4+b%.htm";
-    std::string form = path;
-    std::replace(form.begin(), form.end(), '/', '?');
-    std::string back = urlDecodePath(urlEncode(form));
-    std::replace(back.begin(), back.end(), '?', '/');
-    EXPECT_EQ(back, path);
-}
-
 TEST(Encoders, HtmlColor) {
     EXPECT_EQ(htmlColor(Rgb{0xD4, 0xD0, 0xC8}), "#D4D0C8");
     EXPECT_EQ(htmlColor(Rgb{0, 0, 0}), "#000000");

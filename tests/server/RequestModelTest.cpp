@@ -99,6 +99,34 @@ TEST(RequestModel, RefusesTargetsThatNameNoDocument) {
     EXPECT_EQ(request->params, std::vector<std::string>{std::string("x=\0", 3)});
 }
 
+// Splitting stops at the first parameter past the limit, in the body or in the query: a body
+// of millions of tiny entries is never decoded whole only to be refused.
+TEST(RequestModel, SplittingStopsOneParameterPastTheLimit) {
+    struct Case {
+        const char* target;
+        std::string body;
+        std::size_t stored;
+    };
+    std::string many;
+    for (int i = 0; i < 1000; ++i)
+        many += "v=" + std::to_string(i) + "&";
+    const Case cases[] = {
+        {"/", "a=1&b=2&c=3", 3},       // at the limit
+        {"/", many, 4},                // past it in the body
+        {"/?q=1&r=2", "a=1&b=2", 4},   // past it in the query
+        {"/?q=1&&&r=2&s", "&a=1&", 4}, // empty entries do not count
+        {"/?q=1", "a=1&&b=2&", 3},     // at the limit over both
+    };
+    const std::vector<std::pair<std::string, std::string>> form = {
+        {"Content-Type", "application/x-www-form-urlencoded"}};
+    for (const Case& c : cases) {
+        HttpRequest request;
+        request.headers = form;
+        ASSERT_TRUE(readHttpRequest(request, "POST", c.target, c.body, 3)) << c.target;
+        EXPECT_EQ(request.params.size(), c.stored) << c.target << " " << c.body.substr(0, 20);
+    }
+}
+
 TEST(RequestModel, MissingRefererIsEmpty) {
     const auto request = makeHttpRequest("GET", "/", "", {});
     ASSERT_TRUE(request);

@@ -11,6 +11,8 @@
 
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
+#include <vector>
 
 namespace pelotest {
 namespace {
@@ -106,6 +108,50 @@ TEST_F(TemplateOverHttp, UnassignedEventPageIsComparedWhole) {
     std::lock_guard lock(state.mutex);
     EXPECT_EQ(state.log.rows().at(0),
               (LogEntry{LogKind::Unassigned, "", "Save", "kein Template zugeordnet", ""}));
+}
+
+// A value can make a rendered line name ever new events: past any limit of the tree the page is
+// answered whole and the tree stays as it was.
+TEST_F(TemplateOverHttp, EventsPastTheTreesLimitsAreNotLearntAndThePageIsAnswered) {
+    dir.write("tmpl/page.htm", "<a href=\"?PELO_EVENT=/(next)\">");
+    state.tree.appendRoot("start.htm").appendChild("page.htm (Show)"); // 2 nodes, 24 bytes
+    const std::vector<std::string> before = state.tree.toIndentedLines();
+    struct Case {
+        const char* what;
+        TreeLimits limits;
+    };
+    const Case cases[] = {
+        {"nodes", {2, 1000, 1000}},
+        {"bytes", {1000, 29, 1000}},
+        {"bytes of one node", {1000, 1000, 5}},
+    };
+
+    TestServer server(state, host);
+    for (const Case& c : cases) {
+        {
+            std::lock_guard lock(state.mutex);
+            state.tree.setLimits(c.limits);
+        }
+        const HttpResult result = test::httpGet(server.port(), "/app/?PELO_EVENT=Show&next=Event7");
+        EXPECT_EQ(result.status, 200) << c.what;
+        EXPECT_EQ(result.body, "<a href=\"?PELO_EVENT=Event7\">\r\n") << c.what;
+        std::lock_guard lock(state.mutex);
+        EXPECT_EQ(state.tree.toIndentedLines(), before) << c.what;
+    }
+}
+
+// A FIFO that stands where a template should be counts as no template: the form to assign one
+// is answered at once.
+TEST_F(TemplateOverHttp, AFifoAsTemplateIsAnsweredAsAMissingOneWithoutWaiting) {
+    std::filesystem::create_directories(dir.path() / "tmpl");
+    ASSERT_EQ(::mkfifo((dir.path() / "tmpl/pipe.htm").c_str(), 0600), 0);
+    state.tree.appendRoot("start.htm").appendChild("pipe.htm (Pipe)");
+
+    TestServer server(state, host);
+    const HttpResult pipe = test::httpGet(server.port(), "/app/?PELO_EVENT=Pipe");
+    EXPECT_EQ(pipe.status, 200);
+    EXPECT_NE(pipe.body.find("Dem Event <b>Pipe</b> ist kein Template zugeordnet!"),
+              std::string::npos);
 }
 
 TEST_F(TemplateOverHttp, FormPostCarriesTheEventLikeAQuery) {

@@ -6,7 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fcntl.h>
+#include <filesystem>
+#include <future>
+#include <stdexcept>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include <unistd.h>
@@ -255,7 +261,8 @@ TEST_F(TemplateRequest, EventsNamedThroughValuesAreLearnt) {
                                  "PELO_EVENT=Joined\r\n"
                                  "<p>y</p>\r\n");
         EXPECT_EQ(childTexts(node), (std::vector<std::string>{"FromValue", "Spanned", "Joined"}));
-        node.children.clear();
+        while (!node.children.empty()) // through the tree, which remembers what it holds
+            state.tree.remove(node.children.back().get());
     }
 }
 
@@ -355,6 +362,29 @@ TEST_F(TemplateRequest, UnreadableTemplateThrowsWithoutALogRow) {
     Exchange ex = exchange("");
     EXPECT_THROW(answerTemplateRequest(ex), std::runtime_error);
     EXPECT_EQ(state.log.size(), 0u);
+}
+
+// A FIFO put in a template's place once it was found is refused at once, as an unreadable
+// template is: nothing waits for a writer while the state is locked.
+TEST_F(TemplateRequest, AFifoInTheTemplatesPlaceIsRefusedWithoutWaiting) {
+    const std::string path = folder + "/pipe.htm";
+    std::filesystem::create_directories(folder);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    TreeNode& node = state.tree.appendRoot("pipe.htm");
+    auto rendering = std::async(std::launch::async, [&] {
+        std::lock_guard lock(state.mutex);
+        try {
+            renderTemplate(state, host, node, path);
+            return "rendered";
+        } catch (const std::runtime_error&) {
+            return "refused";
+        }
+    });
+    if (rendering.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK)); // lets the waiting reader go
+        ADD_FAILURE() << "the request waited for a writer of the FIFO";
+    }
+    EXPECT_STREQ(rendering.get(), "refused");
 }
 
 } // namespace

@@ -185,8 +185,20 @@ TEST(EventTree, RememberedEventAnswersAlwaysEqualTheWalk) {
             const std::size_t edit = pick(100);
             if (nodes.empty() || edit < 25) {
                 tree.appendRoot(randomText());
-            } else if (edit < 55) {
+            } else if (edit < 40) {
                 nodes[pick(nodes.size())]->appendChild(randomText());
+            } else if (edit < 55) {
+                // Learning an event: the index of the children says what a look at each says.
+                TreeNode& parent = *nodes[pick(nodes.size())];
+                const std::string event = randomText();
+                if (event.empty())
+                    continue;
+                const bool known = std::any_of(
+                    parent.children.begin(), parent.children.end(),
+                    [&](const auto& child) { return nodeStandsForEvent(child->text, event); });
+                ASSERT_EQ(tree.learnChild(parent, event),
+                          known ? EventTree::Learnt::Known : EventTree::Learnt::Added)
+                    << "round " << round << " step " << step << " event '" << event << "'";
             } else if (edit < 75) {
                 nodes[pick(nodes.size())]->text = randomText();
             } else if (edit < 85) {
@@ -202,6 +214,13 @@ TEST(EventTree, RememberedEventAnswersAlwaysEqualTheWalk) {
             } else if (edit < 95) {
                 tree.clear();
             }
+            std::size_t nodeCount = 0, textBytes = 0;
+            tree.forEach([&](TreeNode& node, int) {
+                ++nodeCount;
+                textBytes += node.text.size();
+            });
+            ASSERT_EQ(tree.nodeCount(), nodeCount) << "round " << round << " step " << step;
+            ASSERT_EQ(tree.textBytes(), textBytes) << "round " << round << " step " << step;
             // Some events twice in a row, so that answers are remembered and then used.
             for (int ask = 0; ask < 4; ++ask) {
                 const std::string& event = events[pick(events.size())];
@@ -209,6 +228,42 @@ TEST(EventTree, RememberedEventAnswersAlwaysEqualTheWalk) {
                     << "round " << round << " step " << step << " event '" << event << "'";
                 ASSERT_EQ(tree.firstMatch(event), walkedMatch(tree, event));
             }
+        }
+    }
+}
+
+// Learning stops at each of the tree's limits and leaves the tree as it was; what does not pass
+// them (an event already known included) is taken as before.
+TEST(EventTree, LearningStopsAtTheTreesLimits) {
+    struct Case {
+        const char* what;
+        TreeLimits limits;
+        std::string event;
+        EventTree::Learnt learnt;
+    };
+    // The tree below: 3 nodes, 5 + 5 + 4 = 14 bytes of text.
+    const Case cases[] = {
+        {"within every limit", {4, 19, 5}, "Event", EventTree::Learnt::Added},
+        {"one node too many", {3, 100, 100}, "Event", EventTree::Learnt::OverLimits},
+        {"one byte too many in all", {100, 18, 100}, "Event", EventTree::Learnt::OverLimits},
+        {"a text one byte too long", {100, 100, 4}, "Event", EventTree::Learnt::OverLimits},
+        {"known already, in a full tree", {3, 14, 1}, "Save", EventTree::Learnt::Known},
+    };
+    for (const Case& c : cases) {
+        EventTree tree;
+        tree.setLimits(c.limits);
+        TreeNode& root = tree.appendRoot("a.htm");
+        TreeNode& form = root.appendChild("Form1");
+        form.appendChild("Save");
+        const std::vector<std::string> before = tree.toIndentedLines();
+
+        EXPECT_EQ(tree.learnChild(form, c.event), c.learnt) << c.what;
+        if (c.learnt != EventTree::Learnt::Added) {
+            EXPECT_EQ(tree.toIndentedLines(), before) << c.what;
+            EXPECT_FALSE(form.expanded) << c.what;
+        } else {
+            EXPECT_EQ(tree.nodeCount(), 4u) << c.what;
+            EXPECT_TRUE(form.children.back()->expanded) << c.what;
         }
     }
 }

@@ -391,6 +391,21 @@ TEST(PersistentState, TreeSectionStoresOneHashPerLevel) {
         EXPECT_TRUE(node->expanded);
 }
 
+// The tree's limits bound what requests add: a file that holds more is read and saved whole.
+TEST(PersistentState, ATreeLargerThanItsLimitsIsKeptWhole) {
+    const std::string tree = "[Tree]\r\nNode0=index.htm\r\nNode1=#Login\r\nNode2=#Logout\r\n";
+    Fixture f("[Const]\r\nMaxTreeNodes=2\r\nMaxTreeBytes=9\r\nMaxTreeNodeBytes=3\r\n" + tree);
+    EXPECT_EQ(f.state.tree.toIndentedLines(), (Strings{"index.htm", "\tLogin", "\tLogout"}));
+    const TreeLimits& limits = f.state.tree.limits();
+    EXPECT_EQ((std::vector<std::size_t>{limits.maxNodes, limits.maxBytes, limits.maxNodeBytes}),
+              (std::vector<std::size_t>{2, 9, 3}));
+    EXPECT_EQ(f.state.tree.learnChild(*f.state.tree.first(), "X"), EventTree::Learnt::OverLimits);
+
+    f.state.treeChanged = true;
+    ASSERT_TRUE(f.save());
+    EXPECT_NE(f.file().find(tree), std::string::npos);
+}
+
 TEST(PersistentState, BadTreeLineKeepsNodesSoFarAndStartUpGoesOn) {
     Fixture f("[Tree]\r\nNode0=index.htm\r\nNode1=#Login\r\nNode2=###deep\r\nNode3=#after\r\n"
               "[Variables]\r\nv=1\r\n");
