@@ -39,6 +39,9 @@ struct AppState {
     // settings file's path, and the folders searched for language libraries, in order.
     std::filesystem::path settingsPath;
     std::vector<std::filesystem::path> languageFolders;
+    // The settings file is read but never written: it is read-only (checkSettingsFile), or it
+    // could not be read when loadState ran.
+    bool settingsReadOnly GUARDED_BY(mutex) = false;
 };
 
 } // namespace pelotest

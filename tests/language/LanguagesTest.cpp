@@ -387,5 +387,23 @@ TEST(Languages, CommandLineListsAndExportsWithoutTouchingTheSettings) {
     EXPECT_EQ(readBytes(settings), settingsText);
 }
 
+// A library's file name and description reach the terminal with their control characters escaped,
+// and the listing says once which of its texts are not used.
+TEST(Languages, ListingEscapesControlCharactersAndNamesTextsThatAreNotUsed) {
+    TempDir data;
+    copyLibrary("lang_hostile.dll", data.path() / "pelotest" / "languages", "x\x1b[2J\x9b.dll");
+    const ProgramRun list =
+        runProgram("--list-languages --settings /nonexistent/s.ini", data.path());
+    EXPECT_EQ(list.status, 0);
+    EXPECT_NE(list.output.find("x\\x1b[2J\\x9b.dll\tHostile\\x1b[2J\\x1b]0;owned\\x07 end\n"),
+              std::string::npos)
+        << list.output;
+    EXPECT_NE(list.output.find("pelotest: x\\x1b[2J\\x9b.dll: texts 67, 94, 96 carry markup that "
+                               "the built-in texts do not"),
+              std::string::npos)
+        << list.output;
+    EXPECT_EQ(list.output.find('\x1b'), std::string::npos);
+}
+
 } // namespace
 } // namespace pelotest
