@@ -304,6 +304,8 @@ LanguageLibrary::LanguageLibrary(PeResources read) : resources(std::move(read)) 
 }
 
 std::vector<std::string_view> markupOf(std::string_view text) {
+    constexpr std::string_view kQuotedSeparator = "\"\"";
+    constexpr std::size_t npos = std::string_view::npos;
     std::vector<std::string_view> pieces;
     // The stretch from at to the first end mark after it (or to the end of the text).
     const auto upTo = [&](std::size_t at, std::string_view endMarks) {
@@ -329,6 +331,14 @@ std::vector<std::string_view> markupOf(std::string_view text) {
                 if (text[end] == '\\')
                     ++end;
             end = std::min(end + 1, text.size());
+            // A separator quoted in a date format ("." or ":") is no markup of its own: any such
+            // pair stands for any other.
+            if (end - at >= 2 && text[end - 1] == '"' &&
+                text.substr(at + 1, end - at - 2).find_first_not_of(" .,:/-") == npos) {
+                pieces.emplace_back(kQuotedSeparator);
+                at = end;
+                continue;
+            }
             break;
         case '\'':
             break;

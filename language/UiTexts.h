@@ -174,8 +174,10 @@ constexpr int uiTextId(UiText text) {
 
 // The markup of a text, piece by piece: each tag from "<" to the next ">", each entity from "&"
 // to the next ";", each backslash with the character it escapes, each double-quoted stretch
-// (quotes included, up to the next quote no backslash escapes), each single quote. A piece that
-// runs to the end of the text without its end mark counts as written.
+// (quotes included, up to the next quote no backslash escapes), each single quote. A quoted stretch
+// of blanks and the separators . , : / - only (a date format's) counts as one and the same piece,
+// whatever separators it holds. A piece that runs to the end of the text without its end mark
+// counts as written.
 std::vector<std::string_view> markupOf(std::string_view text);
 // Whether translated carries a piece of markup that builtIn does not (each piece of builtIn
 // allows one of the same bytes): a language library's text is used only when it adds none.

@@ -170,7 +170,7 @@ FileRead readRegularFile(const std::filesystem::path& path) {
     if (fd < 0) {
         const int error = errno;
         struct stat info {};
-        if (error == ENOENT) {
+        if (error == ENOENT || error == ENOTDIR) { // nothing there (or no folder on the way)
             read.outcome = FileRead::Outcome::Missing;
         } else {
             read.outcome = FileRead::Outcome::Refused;

@@ -98,6 +98,7 @@ TEST(LanguagePages, ALibraryTextThatAddsMarkupLeavesTheBuiltInOneOnThePage) {
     PageServer server;
     server.dir.write("site/index.htm", "<p>shop</p>");
     server.state.settings.staticPath = server.dir.path().string() + "/site";
+    server.state.settings.virtualPath = "app";
     server.state.languageFolders = {server.dir.path() / "lang"};
     server.state.settings.languageDll = "lang.dll";
     server.dir.write("lang/lang.dll", libraryBytes("lang_hostile.dll"));
@@ -106,8 +107,8 @@ TEST(LanguagePages, ALibraryTextThatAddsMarkupLeavesTheBuiltInOneOnThePage) {
     const HttpResult page = server.get("/missing.htm");
     EXPECT_EQ(page.status, 404);
     EXPECT_NE(page.body.find("Hostile: file not found - Error 404"), std::string::npos);
-    EXPECT_NE(page.body.find(
-                  replaceAll(loadBuiltInUiText(UiText::NotFoundMessage), "%1", "/missing.htm")),
+    EXPECT_NE(page.body.find(replaceAll(loadBuiltInUiText(UiText::NotFoundMessage), "%1",
+                                        server.dir.path().string() + "/site/missing.htm")),
               std::string::npos)
         << page.body;
     EXPECT_EQ(page.body.find("onerror"), std::string::npos);
