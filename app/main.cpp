@@ -164,22 +164,81 @@ fs::path settingsPathOf(const Options& options, const fs::path& exeFolder) {
     return options.settings ? fs::absolute(*options.settings) : defaultSettingsPath(exeFolder);
 }
 
-// Display names are Windows-1252 bytes; a terminal wants UTF-8.
+// "\x1b" for a control character: what a library brings is printed, never obeyed by the
+// terminal (an escape sequence could clear it, set its title or fake other output).
+void appendEscaped(std::string& out, unsigned code) { // code < 0x100
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += "\\x";
+    out += kHex[(code >> 4) & 0xF];
+    out += kHex[code & 0xF];
+}
+
+bool isControl(char32_t code) {
+    return code < 0x20 || (code >= 0x7F && code < 0xA0);
+}
+
+void appendUtf8(std::string& out, char32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// Display names are Windows-1252 bytes; a terminal wants UTF-8. Control characters (C0, DEL,
+// and the C1 ones the code page leaves undefined) are escaped.
 std::string terminalText(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
     for (const char c : bytes) {
         const char16_t unit = utf16FromWindows1252(c);
-        if (unit < 0x80) {
-            out += static_cast<char>(unit);
-        } else if (unit < 0x800) {
-            out += static_cast<char>(0xC0 | (unit >> 6));
-            out += static_cast<char>(0x80 | (unit & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (unit >> 12));
-            out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (unit & 0x3F));
+        if (isControl(unit))
+            appendEscaped(out, unit);
+        else
+            appendUtf8(out, unit);
+    }
+    return out;
+}
+
+// A file name as the file system holds it (UTF-8 as a rule): valid UTF-8 passes, control
+// characters (C1 ones included, as UTF-8 encodes them) and bytes that are no UTF-8 are escaped.
+std::string terminalFileName(std::string_view bytes) {
+    std::string out;
+    for (std::size_t at = 0; at < bytes.size();) {
+        const auto byte = static_cast<unsigned char>(bytes[at]);
+        const std::size_t length = byte < 0x80           ? 1
+                                   : (byte >> 5) == 0x6  ? 2
+                                   : (byte >> 4) == 0xE  ? 3
+                                   : (byte >> 3) == 0x1E ? 4
+                                                         : 0;
+        bool valid = length > 0 && at + length <= bytes.size();
+        char32_t code = length == 1   ? byte
+                        : length == 2 ? byte & 0x1F
+                        : length == 3 ? byte & 0x0F
+                                      : byte & 0x07;
+        for (std::size_t i = 1; valid && i < length; ++i) {
+            const auto next = static_cast<unsigned char>(bytes[at + i]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
         }
+        // Overlong forms would hide a control character from this check.
+        static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        valid = valid && code >= kSmallest[length] && code <= 0x10FFFF;
+        if (!valid) {
+            appendEscaped(out, byte);
+            ++at;
+            continue;
+        }
+        if (isControl(code))
+            appendEscaped(out, code);
+        else
+            out.append(bytes.substr(at, length));
+        at += length;
     }
     return out;
 }
@@ -198,8 +257,13 @@ int listLanguages(const Options& options) {
     const std::vector<fs::path> folders = languageFolders(exeFolder);
     const std::string current =
         currentLanguage(settingsPathOf(options, exeFolder), discoverLanguages(folders, ""));
-    for (const LanguageEntry& entry : discoverLanguages(folders, current))
-        std::cout << entry.fileName << '\t' << terminalText(entry.displayName) << '\n';
+    for (const LanguageEntry& entry : discoverLanguages(folders, current)) {
+        std::cout << terminalFileName(entry.fileName) << '\t' << terminalText(entry.displayName)
+                  << '\n';
+        if (!entry.problem.empty())
+            std::cerr << "pelotest: " << terminalFileName(entry.fileName) << ": " << entry.problem
+                      << "\n";
+    }
     return 0;
 }
 
@@ -300,8 +364,21 @@ int runHeadless(const Options& options) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    // A settings file that cannot be read is never written (its content would be lost); one
+    // that is read-only is used as it is.
+    const SettingsFileCheck settingsFile = checkSettingsFile(state.settingsPath);
+    if (settingsFile.access == SettingsAccess::Unusable) {
+        std::cerr << "pelotest: cannot use the settings file " << state.settingsPath.string()
+                  << ": " << settingsFile.reason << "; it is left as it is\n";
+        return 1;
+    }
+    if (settingsFile.access == SettingsAccess::ReadOnly)
+        std::cerr << "pelotest: the settings file " << state.settingsPath.string()
+                  << " is used as it is (" << settingsFile.reason
+                  << "): changes will not be saved\n";
     {
         const StateLock lock(state.mutex);
+        state.settingsReadOnly = settingsFile.access == SettingsAccess::ReadOnly;
         const std::string treeError = loadState(state, host, text);
         if (!treeError.empty())
             std::cerr << "pelotest: " << state.settingsPath.string() << ": [Tree]: " << treeError

@@ -1,8 +1,12 @@
 #include "desktop/DesktopProgram.h"
 
+#include "desktop/Dialogs.h"
 #include "desktop/MainWindow.h"
 #include "desktop/SingleInstance.h"
 #include "desktop/StopSignals.h"
+#include "desktop/Text.h"
+#include "language/UiTexts.h"
+#include "state/PersistentState.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -11,6 +15,16 @@
 #include <string>
 
 namespace pelotest::desktop {
+
+namespace {
+
+QString settingsFileText(const AppState& state, UiText id, const SettingsFileCheck& check) {
+    return uiText(state, uiTextId(id))
+        .replace(QStringLiteral("%1"), fromPathBytes(state.settingsPath.string()))
+        .replace(QStringLiteral("%2"), QString::fromLocal8Bit(check.reason));
+}
+
+} // namespace
 
 int runDesktop(int& argc, char** argv, const DesktopOptions& options) {
     // The single-instance socket's name is chosen before Qt may set $XDG_RUNTIME_DIR to a
@@ -38,6 +52,21 @@ int runDesktop(int& argc, char** argv, const DesktopOptions& options) {
     state.settingsPath = options.settingsPath;
     state.languageFolders = options.languageFolders;
     state.runOverrides = options.overrides;
+    // A settings file that cannot be read is never written: the program says so and ends before
+    // anything is loaded. A read-only one is used, and the user hears once that changes stay.
+    const SettingsFileCheck settingsFile = checkSettingsFile(options.settingsPath);
+    if (settingsFile.access == SettingsAccess::Unusable) {
+        std::cerr << "pelotest: cannot use the settings file " << options.settingsPath.string()
+                  << ": " << settingsFile.reason << "; it is left as it is\n";
+        QtDialogs(state, nullptr)
+            .message(MessageKind::Error,
+                     settingsFileText(state, UiText::SettingsFileUnusable, settingsFile));
+        return 1;
+    }
+    {
+        const std::lock_guard lock(state.mutex);
+        state.settingsReadOnly = settingsFile.access == SettingsAccess::ReadOnly;
+    }
     MainWindow window(state);
     QApplication::setWindowIcon(window.images().icon(ImageList::kTrayRunning));
 
@@ -59,6 +88,10 @@ int runDesktop(int& argc, char** argv, const DesktopOptions& options) {
                      Qt::QueuedConnection);
 
     window.start();
+    if (settingsFile.access == SettingsAccess::ReadOnly)
+        QtDialogs(state, &window)
+            .message(MessageKind::Information,
+                     settingsFileText(state, UiText::SettingsFileReadOnly, settingsFile));
     const int code = app.exec();
     window.shutdown();
     return code != 0 ? code : window.saved() ? 0 : 1;

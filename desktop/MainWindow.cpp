@@ -688,11 +688,9 @@ bool MainWindow::exportLanguage() {
         std::lock_guard lock(state_.mutex);
         state_.settings.lastLangugeResPath = folder;
         state_.profile.writeString("Settings", "LastLangugeResPath", folder);
+        // A failure (or a read-only settings file) only loses the remembered folder.
+        (void)writeSettingsKey(state_, "Settings", "LastLangugeResPath", folder);
     }
-    ProfileFile onDisk;
-    onDisk.load(state_.settingsPath);
-    onDisk.writeString("Settings", "LastLangugeResPath", folder);
-    (void)onDisk.save(state_.settingsPath); // a failure only loses the remembered folder
 
     std::string languageDll;
     {

@@ -103,6 +103,14 @@ std::vector<LanguageEntry> discoverLanguages(std::span<const fs::path> folders,
             if (entry->displayName.empty())
                 entry->displayName = name;
             entry->path = file;
+            if (const std::vector<int> ids = textsWithAddedMarkup(*library); !ids.empty()) {
+                std::string list;
+                for (const int id : ids)
+                    list += (list.empty() ? "" : ", ") + std::to_string(id);
+                entry->problem = "texts " + list +
+                                 " carry markup that the built-in texts do not; the built-in "
+                                 "texts are used in their place";
+            }
             entries.push_back(std::move(*entry));
         }
     }
@@ -191,8 +199,11 @@ std::vector<ExportFile> languageExportFiles(std::span<const fs::path> folders,
 
 std::optional<std::string> writeLanguageExport(const fs::path& folder,
                                                const std::vector<ExportFile>& files) {
+    // One descriptor for all five: a link swapped into the folder's path meanwhile cannot send
+    // the later files elsewhere.
+    const FolderHandle target(folder);
     for (const ExportFile& file : files)
-        if (auto failure = replaceFile(folder / file.name, file.bytes))
+        if (auto failure = target.replace(file.name, file.bytes))
             return file.name + ": " + *failure;
     return std::nullopt;
 }

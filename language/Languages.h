@@ -28,6 +28,9 @@ struct LanguageEntry {
     std::string flag;
     // Where the library lies (empty for the built-in language).
     std::filesystem::path path;
+    // Why some of its texts are not used (they add markup to the built-in texts, which stand in
+    // their place); empty when every text is used.
+    std::string problem;
 };
 
 // The built-in language's flag and the export's read-me, as compiled into the program.

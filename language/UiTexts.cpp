@@ -179,6 +179,12 @@ constexpr std::array<std::string_view, kUiTextCount + 1> kBuiltInTexts{
     /* 132 */
     "Bitte warten...#13#13Achtung: Zum Anzeigen dieser Seite ben\xF6tigen Sie eine Verbindung zum "
     "Internet!",
+    /* 133 */
+    "Die Einstellungsdatei %1 kann nicht benutzt werden (%2). Sie bleibt unver\xE4ndert, das "
+    "Programm wird beendet.",
+    /* 134 */
+    "Die Einstellungsdatei %1 ist schreibgesch\xFCtzt (%2): \xC4nderungen werden nicht "
+    "gespeichert.",
 };
 
 // One looked-up text holds at most this many characters; longer library strings are cut.
@@ -279,7 +285,7 @@ std::string textOf(const std::shared_ptr<const LanguageLibrary>& library, UiText
         }
     } else if (library && number >= 0 && number <= 0xFFFF) {
         std::string text = libraryText(library->resources, number);
-        if (!text.empty()) {
+        if (!text.empty() && !addsMarkup(text, "")) {
             return text;
         }
     }
@@ -289,8 +295,81 @@ std::string textOf(const std::shared_ptr<const LanguageLibrary>& library, UiText
 } // namespace
 
 LanguageLibrary::LanguageLibrary(PeResources read) : resources(std::move(read)) {
-    for (int number = 0; number <= kUiTextCount; ++number)
-        texts[static_cast<std::size_t>(number)] = libraryText(resources, number);
+    for (int number = 0; number <= kUiTextCount; ++number) {
+        std::string text = libraryText(resources, number);
+        // A text that brings markup of its own is not used: the built-in one stands.
+        if (!addsMarkup(text, loadBuiltInUiText(UiText{number})))
+            texts[static_cast<std::size_t>(number)] = std::move(text);
+    }
+}
+
+std::vector<std::string_view> markupOf(std::string_view text) {
+    constexpr std::string_view kQuotedSeparator = "\"\"";
+    constexpr std::size_t npos = std::string_view::npos;
+    std::vector<std::string_view> pieces;
+    // The stretch from at to the first end mark after it (or to the end of the text).
+    const auto upTo = [&](std::size_t at, std::string_view endMarks) {
+        const std::size_t end = text.find_first_of(endMarks, at + 1);
+        return end == std::string_view::npos ? text.size() : end + 1;
+    };
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = at + 1;
+        switch (text[at]) {
+        case '<':
+            end = upTo(at, ">");
+            break;
+        case '&':
+            end = upTo(at, ";");
+            break;
+        case '\\':
+            end = std::min(at + 2, text.size());
+            break;
+        case '"':
+            // Up to the next quote that no backslash escapes: in a script string that is what
+            // the text runs as code (the "+name+" of a question), in a page a quoted name.
+            for (end = at + 1; end < text.size() && text[end] != '"'; ++end)
+                if (text[end] == '\\')
+                    ++end;
+            end = std::min(end + 1, text.size());
+            // A separator quoted in a date format ("." or ":") is no markup of its own: any such
+            // pair stands for any other.
+            if (end - at >= 2 && text[end - 1] == '"' &&
+                text.substr(at + 1, end - at - 2).find_first_not_of(" .,:/-") == npos) {
+                pieces.emplace_back(kQuotedSeparator);
+                at = end;
+                continue;
+            }
+            break;
+        case '\'':
+            break;
+        default:
+            ++at;
+            continue;
+        }
+        pieces.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    return pieces;
+}
+
+bool addsMarkup(std::string_view translated, std::string_view builtIn) {
+    std::vector<std::string_view> allowed = markupOf(builtIn);
+    std::sort(allowed.begin(), allowed.end());
+    for (std::string_view piece : markupOf(translated)) {
+        const auto found = std::lower_bound(allowed.begin(), allowed.end(), piece);
+        if (found == allowed.end() || *found != piece)
+            return true;
+        allowed.erase(found); // each piece of the built-in text counts once
+    }
+    return false;
+}
+
+std::vector<int> textsWithAddedMarkup(const PeResources& library) {
+    std::vector<int> ids;
+    for (int number = 1; number <= kUiTextCount; ++number)
+        if (addsMarkup(libraryText(library, number), loadBuiltInUiText(UiText{number})))
+            ids.push_back(number);
+    return ids;
 }
 
 std::string loadBuiltInUiText(UiText id) {

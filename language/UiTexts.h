@@ -16,7 +16,7 @@
 
 namespace pelotest {
 
-inline constexpr int kUiTextCount = 132;
+inline constexpr int kUiTextCount = 134;
 
 // What each UI text is for. The values are the ids that language libraries carry (their string
 // table uses the same numbers), so they never change; id 47 is not used.
@@ -162,12 +162,28 @@ enum class UiText : int {
     OverwriteFileQuestion = 130,
     FileSavedMessage = 131,
     LanguageDownloadWait = 132,
+    // The settings file at start: %1 its path, %2 why.
+    SettingsFileUnusable = 133,
+    SettingsFileReadOnly = 134,
 };
 
 // The number of a text in the built-in table and in language libraries.
 constexpr int uiTextId(UiText text) {
     return static_cast<int>(text);
 }
+
+// The markup of a text, piece by piece: each tag from "<" to the next ">", each entity from "&"
+// to the next ";", each backslash with the character it escapes, each double-quoted stretch
+// (quotes included, up to the next quote no backslash escapes), each single quote. A quoted stretch
+// of blanks and the separators . , : / - only (a date format's) counts as one and the same piece,
+// whatever separators it holds. A piece that runs to the end of the text without its end mark
+// counts as written.
+std::vector<std::string_view> markupOf(std::string_view text);
+// Whether translated carries a piece of markup that builtIn does not (each piece of builtIn
+// allows one of the same bytes): a language library's text is used only when it adds none.
+bool addsMarkup(std::string_view translated, std::string_view builtIn);
+// The ids of the library's texts that add markup to the built-in ones (and so are not used).
+std::vector<int> textsWithAddedMarkup(const PeResources& library);
 
 // The built-in text of id ("#13" turned into CR); empty for an id the table lacks.
 std::string loadBuiltInUiText(UiText id);

@@ -42,6 +42,9 @@ struct AppState {
     // This run's values from the command line (applied by loadState, kept out of the file by
     // saveState).
     RunOverrides runOverrides;
+    // The settings file is read but never written: it is read-only (checkSettingsFile), or it
+    // could not be read when loadState ran.
+    bool settingsReadOnly GUARDED_BY(mutex) = false;
 };
 
 } // namespace pelotest

@@ -69,11 +69,32 @@ void removeStaleTemporaries(int folderFd, const std::string& prefix) {
 
 } // namespace
 
+std::optional<std::string> notARegularFile(const struct stat& info) {
+    if (S_ISREG(info.st_mode))
+        return std::nullopt;
+    if (S_ISLNK(info.st_mode))
+        return "it is a link (only a regular file is written, never what a link leads to)";
+    if (S_ISDIR(info.st_mode))
+        return systemError(EISDIR);
+    if (S_ISFIFO(info.st_mode))
+        return "it is a FIFO, not a regular file";
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))
+        return "it is a device, not a regular file";
+    return "it is not a regular file";
+}
+
 std::optional<std::string> replaceFileAt(int folderFd, const std::string& name,
                                          std::string_view bytes) {
     struct stat old {};
-    const bool keepMode =
-        ::fstatat(folderFd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
+    const bool exists = ::fstatat(folderFd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists && errno != ENOENT)
+        return systemError(errno);
+    // What stands at the name is replaced only when it is a regular file: a link there may lead
+    // to a file of somebody else's, a FIFO or device was put there on purpose.
+    if (exists)
+        if (auto refusal = notARegularFile(old))
+            return refusal;
+    const bool keepMode = exists;
     const std::string prefix = temporaryPrefix(name);
     removeStaleTemporaries(folderFd, prefix);
 
@@ -120,25 +141,73 @@ std::optional<std::string> replaceFileAt(int folderFd, const std::string& name,
     return failure;
 }
 
+FolderHandle::FolderHandle(const std::filesystem::path& folder)
+    : fd_(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+      error_(fd_ < 0 ? errno : 0) {}
+
+FolderHandle::~FolderHandle() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+std::optional<std::string> FolderHandle::replace(const std::string& name,
+                                                 std::string_view bytes) const {
+    if (fd_ < 0)
+        return systemError(error_);
+    return replaceFileAt(fd_, name, bytes);
+}
+
 std::optional<std::string> replaceFile(const std::filesystem::path& path, std::string_view bytes) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    // Write beside the real file, so that a link to it stays a link.
-    fs::path target = path;
-    if (fs::is_symlink(path, ec)) {
-        target = fs::weakly_canonical(path, ec);
-        if (ec)
-            return ec.message();
-    }
-    if (!target.has_filename())
+    if (!path.has_filename())
         return systemError(EISDIR);
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd < 0)
-        return systemError(errno);
-    std::optional<std::string> failure = replaceFileAt(folderFd, target.filename().string(), bytes);
-    ::close(folderFd);
-    return failure;
+    return FolderHandle(path.parent_path()).replace(path.filename().string(), bytes);
+}
+
+FileRead readRegularFile(const std::filesystem::path& path) {
+    FileRead read;
+    // Non-blocking, so that a FIFO does not wait for a writer; no link in the last place.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        struct stat info {};
+        if (error == ENOENT || error == ENOTDIR) { // nothing there (or no folder on the way)
+            read.outcome = FileRead::Outcome::Missing;
+        } else {
+            read.outcome = FileRead::Outcome::Refused;
+            // O_NOFOLLOW fails with ELOOP on a link: say so in plain words.
+            const auto refusal = ::lstat(path.c_str(), &info) == 0 ? notARegularFile(info)
+                                                                   : std::optional<std::string>();
+            read.reason = refusal ? *refusal : systemError(error);
+        }
+        return read;
+    }
+    struct stat info {};
+    const bool known = ::fstat(fd, &info) == 0;
+    const auto refusal = known ? notARegularFile(info) : systemError(errno);
+    if (refusal) {
+        read.outcome = FileRead::Outcome::Refused;
+        read.reason = *refusal;
+        ::close(fd);
+        return read;
+    }
+    read.bytes.reserve(static_cast<std::size_t>(info.st_size));
+    char block[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, block, sizeof block);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            read.outcome = FileRead::Outcome::Refused;
+            read.reason = systemError(errno);
+            read.bytes.clear();
+            break;
+        }
+        if (n == 0)
+            break;
+        read.bytes.append(block, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return read;
 }
 
 } // namespace pelotest

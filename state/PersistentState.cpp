@@ -1,10 +1,16 @@
 #include "state/PersistentState.h"
 
+#include "state/AtomicFile.h"
 #include "state/References.h"
 #include "state/TextCase.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace pelotest {
 
@@ -179,7 +185,7 @@ void repairConstants(AppState& state) REQUIRES(state.mutex) {
             repaired = true;
         }
     }
-    if (repaired)
+    if (repaired && !state.settingsReadOnly)
         (void)state.profile.save(state.settingsPath); // a failed repair only loses the hint
 }
 
@@ -416,7 +422,11 @@ void writeTreeSection(AppState& state, std::string_view section) {
 std::string loadState(AppState& state, Host& host, const TextLookup& text,
                       const std::function<void(AppState&)>& languageStartUp) {
     Settings& s = state.settings;
-    state.profile.load(state.settingsPath); // missing or unreadable: every default
+    // Missing: every default. Unreadable (checkSettingsFile let it pass, and then it changed):
+    // every default too, and the file is never written, so nothing in it is lost.
+    std::string refusal;
+    if (!state.profile.load(state.settingsPath, &refusal) && !refusal.empty())
+        state.settingsReadOnly = true;
 
     // The language first, so that every status text below is in it.
     s.languageDll = readText(state.profile, kSettings, "LanguageDll", "");
@@ -489,9 +499,17 @@ bool saveState(AppState& state, Host& host, const TextLookup& text, std::string*
     // Start from the file as it is now, so that what was changed by hand while the program ran
     // (constants, the language export folder) is kept; a file that has gone missing is written
     // anew from what was loaded.
+    if (state.settingsReadOnly)
+        return true;
     ProfileFile onDisk;
-    if (onDisk.load(state.settingsPath))
+    std::string refusal;
+    if (onDisk.load(state.settingsPath, &refusal))
         state.profile = std::move(onDisk);
+    else if (!refusal.empty()) {
+        if (failure)
+            *failure = "it can no longer be read (" + refusal + "), so it is left as it is";
+        return false;
+    }
 
     host.status(text(51));
     const auto fileTexts = keysHoldingOverrides(state);
@@ -524,6 +542,54 @@ bool saveState(AppState& state, Host& host, const TextLookup& text, std::string*
     }
     host.status("");
     return saved;
+}
+
+bool writeSettingsKey(AppState& state, std::string_view section, std::string_view key,
+                      std::string_view value) {
+    if (state.settingsReadOnly)
+        return false;
+    ProfileFile onDisk;
+    std::string refusal;
+    if (!onDisk.load(state.settingsPath, &refusal) && !refusal.empty())
+        return false;
+    onDisk.writeString(section, key, value);
+    return onDisk.save(state.settingsPath);
+}
+
+SettingsFileCheck checkSettingsFile(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        struct stat info {};
+        if (error == ENOENT && ::lstat(path.c_str(), &info) != 0)
+            return {};
+        std::optional<std::string> refusal;
+        if (::lstat(path.c_str(), &info) == 0)
+            refusal = notARegularFile(info);
+        return {SettingsAccess::Unusable,
+                refusal ? *refusal : "it cannot be read: " + std::string(std::strerror(error))};
+    }
+    struct stat info {};
+    const bool known = ::fstat(fd, &info) == 0;
+    ::close(fd);
+    if (!known)
+        return {SettingsAccess::Unusable, "it cannot be read"};
+    if (auto refusal = notARegularFile(info))
+        return {SettingsAccess::Unusable, *refusal};
+
+    // Root may write what its mode forbids; a file or folder without any write permission was
+    // made so on purpose, and is left alone by root too.
+    constexpr mode_t kAnyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
+    if ((info.st_mode & kAnyWrite) == 0 ||
+        ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+        return {SettingsAccess::ReadOnly, "the file is read-only"};
+    const std::filesystem::path folder =
+        path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    struct stat folderInfo {};
+    if (::stat(folder.c_str(), &folderInfo) != 0 || (folderInfo.st_mode & kAnyWrite) == 0 ||
+        ::faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) != 0)
+        return {SettingsAccess::ReadOnly, "its folder is read-only"};
+    return {};
 }
 
 ExpandedFolder expandFolderVariables(AppState& state, Host& host, const TextLookup& text,

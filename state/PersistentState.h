@@ -16,6 +16,19 @@ namespace pelotest {
 // does not depend on language/.
 using TextLookup = std::function<std::string(int id)>;
 
+// What the program may do with an existing settings file, found once at start, before loading.
+// Unusable: it exists but cannot be read, or is no regular file (a link, a folder, a FIFO, a
+// device): the program stops and never writes it. ReadOnly: a regular file that this user may
+// not change (no write permission, or none in its mode at all, as root would otherwise ignore
+// it; or its folder is read-only): used, and left as it is. A missing file is ReadWrite.
+// Opens without waiting, so a FIFO does not hold the start.
+enum class SettingsAccess { ReadWrite, ReadOnly, Unusable };
+struct SettingsFileCheck {
+    SettingsAccess access = SettingsAccess::ReadWrite;
+    std::string reason; // why it is ReadOnly or Unusable
+};
+SettingsFileCheck checkSettingsFile(const std::filesystem::path& path);
+
 // Reads settingsPath into state (holding state.mutex is the caller's business: it
 // runs before the server starts). Returns the tree error text, if any ("" when none): the nodes
 // read before the bad line stay, everything after the tree still loads.
@@ -31,8 +44,15 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
 // Returns false when the file could not be written (the old file is then intact and the change
 // flags stay set), with the reason in *failure when given. Stopping the server for good is the
 // caller's next step.
+// With state.settingsReadOnly nothing is written and the answer is true. A file that exists
+// but can no longer be read is not written either (false, with the reason).
 bool saveState(AppState& state, Host& host, const TextLookup& text, std::string* failure = nullptr)
     REQUIRES(state.mutex);
+
+// Writes one key into the settings file as it is on disk now (a remembered folder, say), unless
+// the file is read-only or cannot be read. False when nothing was written.
+bool writeSettingsKey(AppState& state, std::string_view section, std::string_view key,
+                      std::string_view value) REQUIRES(state.mutex);
 
 // Tree section format (keys Node0.., '#' per level).
 std::string readTreeSection(AppState& state, std::string_view section, bool expandRoot)

@@ -115,35 +115,15 @@ std::string oneLine(std::string_view text) {
 
 } // namespace
 
-bool ProfileFile::load(const std::filesystem::path& path) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
+bool ProfileFile::load(const std::filesystem::path& path, std::string* refusal) {
+    FileRead read = readRegularFile(path);
+    if (read.outcome != FileRead::Outcome::Read) {
         parse({});
+        if (refusal)
+            *refusal = read.outcome == FileRead::Outcome::Refused ? read.reason : std::string();
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        parse({});
-        return false;
-    }
-    // At once into a buffer of the file's size, not byte by byte through a stream iterator:
-    // a file of 100,000 variables is read on every start. Blocks follow for whatever the file
-    // grew by meanwhile.
-    std::string bytes;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (!ec) {
-        bytes.resize(static_cast<std::size_t>(size));
-        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        bytes.resize(static_cast<std::size_t>(in.gcount()));
-    }
-    char block[4096];
-    while (in && (in.read(block, sizeof block) || in.gcount() > 0))
-        bytes.append(block, static_cast<std::size_t>(in.gcount()));
-    if (in.bad()) {
-        parse({});
-        return false;
-    }
-    parseOwned(std::move(bytes));
+    parseOwned(std::move(read.bytes));
     return true;
 }
 

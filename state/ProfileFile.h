@@ -17,8 +17,10 @@ namespace pelotest {
 class ProfileFile {
   public:
     ProfileFile() = default;
-    // Loads the file; a missing or unreadable file gives an empty profile (returns false).
-    bool load(const std::filesystem::path& path);
+    // Loads the file; a missing or unreadable file gives an empty profile (returns false). Reads
+    // without waiting and only a regular file (readRegularFile): anything else is unreadable.
+    // *refusal, when given, gets why a file that exists could not be read ("" when it is missing).
+    bool load(const std::filesystem::path& path, std::string* refusal = nullptr);
     // Parses text (used by load and by the fuzzer).
     void parse(std::string_view text);
     // Writes the text form to path atomically (replaceFile); false (and the old file intact) on

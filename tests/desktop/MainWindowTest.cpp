@@ -8,6 +8,7 @@
 #include "desktop/SingleInstance.h"
 #include "language/UiTexts.h"
 #include "state/ProfileFile.h"
+#include "support/Unprivileged.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -283,29 +284,40 @@ void MainWindowTest::portThatCannotBeBound() {
     QFETCH(bool, privileged);
     QFETCH(QString, reason);
     QTcpServer holder;
-    int port = 0;
-    if (privileged) {
-        // Only meaningful where this user may not bind low ports.
-        QTcpServer probe;
-        if (probe.listen(QHostAddress::LocalHost, 1))
-            QSKIP("this user may bind ports below 1024");
-        port = 1;
-    } else {
+    int port = 1;
+    if (!privileged) {
         QVERIFY(holder.listen(QHostAddress::LocalHost, 0));
         port = holder.serverPort();
     }
-    Fixture f;
-    f.start(QStringLiteral("[Settings]\nPort=%1\n").arg(port).toLatin1());
-    f.child<QToolButton>("ToolButton1")->click();
+    const auto refused = [&] {
+        Fixture f;
+        f.start(QStringLiteral("[Settings]\nPort=%1\n").arg(port).toLatin1());
+        f.child<QToolButton>("ToolButton1")->click();
 
-    QCOMPARE(f.dialogs.messages.size(), std::size_t(1));
-    QCOMPARE(f.dialogs.messages[0].kind, MessageKind::Error);
-    QVERIFY2(f.dialogs.messages[0].text.contains(reason), qPrintable(f.dialogs.messages[0].text));
-    QVERIFY(!f.child<QToolButton>("ToolButton1")->isChecked());
-    QCOMPARE(f.status(), text(40));
-    QCOMPARE(f.action("Aktiv1")->text(), text(37));
-    QVERIFY(f.child<QSpinBox>("SpinEdit1")->isEnabled());
-    QVERIFY(!f.window->serverRunning());
+        QCOMPARE(f.dialogs.messages.size(), std::size_t(1));
+        QCOMPARE(f.dialogs.messages[0].kind, MessageKind::Error);
+        QVERIFY2(f.dialogs.messages[0].text.contains(reason),
+                 qPrintable(f.dialogs.messages[0].text));
+        QVERIFY(!f.child<QToolButton>("ToolButton1")->isChecked());
+        QCOMPARE(f.status(), text(40));
+        QCOMPARE(f.action("Aktiv1")->text(), text(37));
+        QVERIFY(f.child<QSpinBox>("SpinEdit1")->isEnabled());
+        QVERIFY(!f.window->serverRunning());
+    };
+    QTcpServer probe;
+    if (!privileged || !probe.listen(QHostAddress::LocalHost, 1))
+        return refused();
+    // Root may bind low ports: the case runs as a user who may not.
+    probe.close();
+    const auto user = test::unprivilegedUser();
+    if (!user)
+        QSKIP("this user may bind ports below 1024, and there is no user who may not");
+    QCOMPARE(test::runAs(*user,
+                         [&] {
+                             refused();
+                             return !QTest::currentTestFailed();
+                         }),
+             std::optional<bool>(true));
 }
 
 void MainWindowTest::minimiseAndRestore_data() {

@@ -252,9 +252,14 @@ TEST(Languages, LibraryBuiltFromTheExportWithTheReadmeCommandsIsOffered) {
                   *language ? "English (test) [extracted]" : "Deutsch (standard) [extracted]");
         EXPECT_EQ(entries[1].flag, readBytes(work.path() / "lang_new.bmp"));
         const auto built = folders({installed.path()});
+        // Text 2 came through the script unchanged; as it adds a quote and a backslash to the
+        // built-in text, the built-in one is shown.
+        const auto library = PeResources::fromFile(installed.path() / "lang_new.dll");
+        ASSERT_TRUE(library);
+        EXPECT_EQ(windows1252FromUtf16(library->string(2)), "Gen\"er\\al");
         for (int id = 1; id <= kUiTextCount; ++id) {
-            const std::string expected =
-                id == 2 ? std::string("Gen\"er\\al") : loadUiText(searched, language, UiText{id});
+            const std::string expected = id == 2 ? loadBuiltInUiText(UiText::TabGeneral)
+                                                 : loadUiText(searched, language, UiText{id});
             EXPECT_EQ(loadUiText(built, "lang_new.dll", UiText{id}), expected) << "id " << id;
         }
     }
@@ -370,9 +375,15 @@ TEST(Languages, CommandLineListsAndExportsWithoutTouchingTheSettings) {
         std::string arguments;
         std::string message;
     };
+    // A link planted where the export writes is refused, and what it leads to stays as it was.
+    const fs::path outside = work.write("outside.txt", "another user's file");
+    fs::create_directories(work.path() / "shared");
+    fs::create_symlink(outside, work.path() / "shared" / "lang_readme.txt");
     const Failure failures[] = {
         {"--export-language '" + (work.path() / "x").string() + "' --language nothere.dll",
          "nothere.dll is no language library"},
+        {"--export-language '" + (work.path() / "shared").string() + "'",
+         "lang_readme.txt: it is a link"},
         {"--export-language '" + settings.string() + "'", "cannot write into"},
         {"--export-language '" + (work.path() / "y").string() + "' --language '" +
              languageLibrary("lang_nover.dll").string() + "'",
@@ -385,6 +396,25 @@ TEST(Languages, CommandLineListsAndExportsWithoutTouchingTheSettings) {
     }
     EXPECT_FALSE(fs::exists(work.path() / "x" / "language.rc"));
     EXPECT_EQ(readBytes(settings), settingsText);
+    EXPECT_EQ(readBytes(outside), "another user's file");
+}
+
+// A library's file name and description reach the terminal with their control characters escaped,
+// and the listing says once which of its texts are not used.
+TEST(Languages, ListingEscapesControlCharactersAndNamesTextsThatAreNotUsed) {
+    TempDir data;
+    copyLibrary("lang_hostile.dll", data.path() / "pelotest" / "languages", "x\x1b[2J\x9b.dll");
+    const ProgramRun list =
+        runProgram("--list-languages --settings /nonexistent/s.ini", data.path());
+    EXPECT_EQ(list.status, 0);
+    EXPECT_NE(list.output.find("x\\x1b[2J\\x9b.dll\tHostile\\x1b[2J\\x1b]0;owned\\x07 end\n"),
+              std::string::npos)
+        << list.output;
+    EXPECT_NE(list.output.find("pelotest: x\\x1b[2J\\x9b.dll: texts 67, 94, 96 carry markup that "
+                               "the built-in texts do not"),
+              std::string::npos)
+        << list.output;
+    EXPECT_EQ(list.output.find('\x1b'), std::string::npos);
 }
 
 } // namespace

@@ -146,7 +146,7 @@ TEST(PeResources, ReadsStringTablesOfBothImageFormats) {
         EXPECT_EQ(pe.string(16), kFullText16); // first of the second block
         EXPECT_EQ(pe.string(132), u"EN 132: Bitte warten...#13#13Achtung: Zum Anzeigen dieser "
                                   u"Seite ben\u00F6tigen Sie eine Verbindung zum Internet!");
-        for (std::uint32_t missing : {0u, 133u, 143u, 144u, 0xFFFFu})
+        for (std::uint32_t missing : {0u, 135u, 143u, 144u, 0xFFFFu})
             EXPECT_EQ(pe.string(missing), u"") << missing;
     }
     // A German table without a neutral or US English entry is found through its first language.
@@ -254,6 +254,16 @@ TEST(PeResources, DamageIsContainedAndNeverCrashes) {
          [](Image& i) { put32(i.bytes, i.rsrcSection + 20, 0x7FFFFFF0); }, nothing},
         {"raw size far past the end: what is in the file still reads",
          [](Image& i) { put32(i.bytes, i.rsrcSection + 16, 0xFFFFFFFF); }, all},
+        // The version resource comes last; the file goes on after it, so only the section's own
+        // size can tell that its last byte is not in the section's data.
+        {"raw size one byte short of the last resource",
+         [&](Image& i) {
+             const std::size_t version = i.dataEntry(i.entry(i.target(i.entry(i.root, 16)), 1));
+             const std::size_t end = i.dataOffset(version) + get32(i.bytes, version + 4);
+             put32(i.bytes, i.rsrcSection + 16,
+                   static_cast<std::uint32_t>(end - get32(i.bytes, i.rsrcSection + 20) - 1));
+         },
+         noVersion},
         {"resource root at the top of the address space",
          [](Image& i) { put32(i.bytes, i.resourceSlot, 0xFFFFFFF8); }, nothing},
         {"root claims 65535 entries", [](Image& i) { put16(i.bytes, i.root + 14, 0xFFFF); },

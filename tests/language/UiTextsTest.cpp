@@ -67,7 +67,7 @@ TEST(UiTexts, BuiltInTextsAreWindows1252Bytes) {
 
 TEST(UiTexts, IdsWithoutTextAreEmptyUnlessALibrarySuppliesThem) {
     const auto folders = libraryFolder();
-    for (int id : {47, 0, -1, 133, 1000, 65536, 1 << 30}) {
+    for (int id : {47, 0, -1, kUiTextCount + 1, 1000, 65536, 1 << 30}) {
         EXPECT_EQ(loadBuiltInUiText(UiText{id}), "") << id;
         EXPECT_EQ(loadUiText(folders, "", UiText{id}), "") << id;
         EXPECT_EQ(loadUiText(folders, "lang_only1.dll", UiText{id}), "") << id;
@@ -105,6 +105,26 @@ TEST(UiTexts, MissingIdsFallBackOneByOne) {
     }
     EXPECT_EQ(loadUiText(folders, "lang_nover.dll", UiText::WindowTitle), "No version");
     EXPECT_EQ(loadUiText(folders, "lang_nover.dll", UiText::TabGeneral), "Allgemein");
+}
+
+// A library's text is used only when it carries no markup beyond the built-in text of its id.
+TEST(UiTexts, ALibraryTextThatAddsMarkupIsNotUsed) {
+    const struct {
+        int id;
+        const char* expected; // nullptr: the built-in text
+    } cases[] = {
+        {2, "Hostile general"},
+        {60, "Changed&nbsp;on&nbsp;"}, // the built-in entities, fewer of them
+        {93, "Hostile: file not found - Error 404"},
+        {94, nullptr}, // adds a tag
+        {67, nullptr}, // other code between the quotes of its script string
+        {96, nullptr}, // adds an entity
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.id);
+        EXPECT_EQ(loadUiText(libraryFolder(), "lang_hostile.dll", UiText{c.id}),
+                  c.expected ? std::string(c.expected) : loadBuiltInUiText(UiText{c.id}));
+    }
 }
 
 TEST(UiTexts, LibraryTextsAreConvertedAndFinished) {

@@ -5,6 +5,7 @@
 #include "PopupPagesTestSupport.h"
 
 #include "language/UiTexts.h"
+#include "state/TextCase.h"
 
 #include <gtest/gtest.h>
 
@@ -89,6 +90,28 @@ TEST(LanguagePages, EachPageReadsTheLibraryOnceAndTheNextPageSeesAChange) {
     EXPECT_EQ(titles[1], "kein Template zugeordnet");
     EXPECT_EQ(titles[2], "EN 93: Datei nicht gefunden! - Error 404");
     EXPECT_EQ(titles[3], "Datei nicht gefunden! - Error 404");
+}
+
+// A library's text that brings markup of its own never reaches a page: the not-found page takes
+// the library's title (plain text) and the built-in message in place of one that adds a tag.
+TEST(LanguagePages, ALibraryTextThatAddsMarkupLeavesTheBuiltInOneOnThePage) {
+    PageServer server;
+    server.dir.write("site/index.htm", "<p>shop</p>");
+    server.state.settings.staticPath = server.dir.path().string() + "/site";
+    server.state.settings.virtualPath = "app";
+    server.state.languageFolders = {server.dir.path() / "lang"};
+    server.state.settings.languageDll = "lang.dll";
+    server.dir.write("lang/lang.dll", libraryBytes("lang_hostile.dll"));
+    server.start();
+
+    const HttpResult page = server.get("/missing.htm");
+    EXPECT_EQ(page.status, 404);
+    EXPECT_NE(page.body.find("Hostile: file not found - Error 404"), std::string::npos);
+    EXPECT_NE(page.body.find(replaceAll(loadBuiltInUiText(UiText::NotFoundMessage), "%1",
+                                        server.dir.path().string() + "/site/missing.htm")),
+              std::string::npos)
+        << page.body;
+    EXPECT_EQ(page.body.find("onerror"), std::string::npos);
 }
 
 TEST(LanguagePages, PopupOffsetsFollowAHandEditOfTheSettingsFile) {

@@ -3,6 +3,7 @@
 
 #include "support/HttpTestClient.h"
 #include "support/TempDir.h"
+#include "support/Unprivileged.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +23,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -88,12 +91,16 @@ std::string bodyFrom(const char* address, std::uint16_t port, const std::string&
 // The program started with arguments, its output read through pipes.
 class Program {
   public:
-    explicit Program(const std::vector<std::string>& arguments) {
+    // As user when given (who must be able to reach the program and the files it is given).
+    explicit Program(const std::vector<std::string>& arguments,
+                     std::optional<UnprivilegedUser> user = std::nullopt) {
         int out[2], err[2];
         if (::pipe(out) != 0 || ::pipe(err) != 0)
             throw std::runtime_error("pipe failed");
         pid_ = ::fork();
         if (pid_ == 0) {
+            if (user && !becomeUser(*user))
+                ::_exit(126);
             ::dup2(out[1], 1);
             ::dup2(err[1], 2);
             ::close(out[0]);
@@ -479,6 +486,99 @@ TEST_F(Headless, OpenHandsTheStartPageToTheBrowser) {
     EXPECT_EQ(TempDir::read(opened), "http://127.0.0.1:" + std::to_string(port) + "/\n");
     program.signal(SIGTERM);
     EXPECT_EQ(program.wait(10s), 0) << program.err();
+}
+
+// A settings file that cannot be read, or is no regular file, stops the start with one line and
+// is never written (a FIFO must not hold the start, a link must not be followed); a read-only one
+// is used, said once, and left as it is.
+TEST_F(Headless, SettingsFilesThatAreNotWrittenBack) {
+    namespace fs = std::filesystem;
+    const std::uint16_t port = PortHolder().port();
+    const std::string text = settings(port) + "[Variables]\r\nAlpha=a\r\n";
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path& settings, const fs::path& scratch)> make;
+        int code;
+        const char* err;
+    };
+    const auto write = [](const fs::path& at, const std::string& bytes) {
+        std::ofstream(at, std::ios::binary) << bytes;
+    };
+    constexpr const char* kLinkRefused = ": it is a link (only a regular file is written, never "
+                                         "what a link leads to); it is left as it is\n";
+    const Case cases[] = {
+        {"unreadable (mode 000)",
+         [&](auto& settings, auto&) {
+             write(settings, text);
+             fs::permissions(settings, fs::perms::none);
+         },
+         1, ": it cannot be read: Permission denied; it is left as it is\n"},
+        {"a FIFO", [](auto& settings, auto&) { ::mkfifo(settings.c_str(), 0666); }, 1,
+         ": it is a FIFO, not a regular file; it is left as it is\n"},
+        {"a link to a FIFO (as a link to a device would be)",
+         [](auto& settings, auto& scratch) {
+             ::mkfifo(scratch.c_str(), 0666);
+             fs::create_symlink(scratch, settings);
+         },
+         1, kLinkRefused},
+        {"a link to a file",
+         [&](auto& settings, auto& scratch) {
+             write(scratch, text);
+             fs::create_symlink(scratch, settings);
+         },
+         1, kLinkRefused},
+        {"a folder", [](auto& settings, auto&) { fs::create_directory(settings); }, 1,
+         ": Is a directory; it is left as it is\n"},
+        {"read-only (mode 0444)",
+         [&](auto& settings, auto&) {
+             write(settings, text);
+             fs::permissions(settings, fs::perms::owner_read | fs::perms::group_read |
+                                           fs::perms::others_read);
+         },
+         0, " is used as it is (the file is read-only): changes will not be saved\n"},
+        {"in a read-only folder",
+         [&](auto& settings, auto&) {
+             write(settings, text);
+             fs::permissions(settings.parent_path(), fs::perms::owner_read | fs::perms::owner_exec |
+                                                         fs::perms::others_exec);
+         },
+         0, " is used as it is (its folder is read-only): changes will not be saved\n"},
+    };
+    // Root reads a file of mode 000: that case runs as a user who cannot.
+    const auto user = unprivilegedUser();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const bool unreadable = std::string_view(c.what).starts_with("unreadable");
+        if (unreadable && ::geteuid() == 0 && !user) {
+            ADD_FAILURE() << "root reads everything and there is no user who cannot: not tested";
+            continue;
+        }
+        const TempDir scratchDir;
+        const fs::path folder = scratchDir.path() / "conf";
+        fs::create_directory(folder);
+        const fs::path settingsFile = folder / "s.ini", scratch = scratchDir.path() / "scratch";
+        c.make(settingsFile, scratch);
+        // What stands at both names: its type, and its bytes when it is a regular file.
+        const auto snapshot = [](const fs::path& at) {
+            const auto type = fs::symlink_status(at).type();
+            return std::to_string(static_cast<int>(type)) +
+                   (type == fs::file_type::regular ? TempDir::read(at) : "");
+        };
+        const std::string before = snapshot(settingsFile) + snapshot(scratch);
+        fs::permissions(scratchDir.path(), fs::perms::others_exec, fs::perm_options::add);
+        Program program({"--headless", "--settings", settingsFile.string()},
+                        unreadable ? user : std::nullopt);
+        if (c.code == 0) {
+            ASSERT_FALSE(program.firstLine(10s).empty()) << program.err();
+            program.signal(SIGTERM);
+        }
+        EXPECT_EQ(program.wait(10s), c.code) << program.err();
+        EXPECT_EQ(program.err(),
+                  std::string(c.code == 0 ? "pelotest: the" : "pelotest: cannot use the") +
+                      " settings file " + settingsFile.string() + c.err);
+        EXPECT_EQ(snapshot(settingsFile) + snapshot(scratch), before);
+        fs::permissions(folder, fs::perms::owner_all);
+    }
 }
 
 TEST_F(Headless, CommandLine) {

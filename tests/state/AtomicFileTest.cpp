@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -50,11 +52,62 @@ TEST(AtomicFile, AFailedWriteSaysWhyAndChangesNothing) {
     }
 }
 
-TEST(AtomicFile, TheFolderFormReplacesALinkAndTakesLongNames) {
+// Whatever stands at the name and is no regular file is refused and stays as it was; what a link
+// leads to is never written. Both forms, the path and the folder descriptor, are asked.
+TEST(AtomicFile, OnlyARegularFileIsReplacedNeverWhatALinkLeadsTo) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::filesystem::path& at, const std::filesystem::path& outside)>
+            make;
+        const char* reason;
+    };
+    namespace fs = std::filesystem;
+    const Case cases[] = {
+        {"a link to an outside file",
+         [](auto& at, auto& outside) { fs::create_symlink(outside, at); }, "it is a link"},
+        {"a link to a FIFO",
+         [](auto& at, auto& outside) {
+             ::mkfifo((outside.string() + ".fifo").c_str(), 0600);
+             fs::create_symlink(outside.string() + ".fifo", at);
+         },
+         "it is a link"},
+        {"a link to a folder",
+         [](auto& at, auto& outside) { fs::create_directory_symlink(outside.parent_path(), at); },
+         "it is a link"},
+        {"a dangling link", [](auto& at, auto&) { fs::create_symlink("/nonexistent/x", at); },
+         "it is a link"},
+        {"a FIFO", [](auto& at, auto&) { ::mkfifo(at.c_str(), 0600); }, "it is a FIFO"},
+        {"a folder", [](auto& at, auto&) { fs::create_directory(at); }, "Is a directory"},
+    };
+    for (const bool byFolder : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (byFolder ? " (folder form)" : " (path form)"));
+            TempDir dir;
+            const auto outside = dir.write("outside/secret.txt", "secret");
+            fs::create_directory(dir.path() / "site");
+            const fs::path at = dir.path() / "site" / "page.htm";
+            c.make(at, outside);
+            const auto before = fs::symlink_status(at).type();
+            std::optional<std::string> failure;
+            if (byFolder) {
+                const int folder =
+                    ::open((dir.path() / "site").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                failure = replaceFileAt(folder, "page.htm", "mine");
+                ::close(folder);
+            } else {
+                failure = replaceFile(at, "mine");
+            }
+            ASSERT_TRUE(failure.has_value());
+            EXPECT_NE(failure->find(c.reason), std::string::npos) << *failure;
+            EXPECT_EQ(fs::symlink_status(at).type(), before);
+            EXPECT_EQ(TempDir::read(outside), "secret");
+            EXPECT_EQ(namesIn(dir.path() / "site"), (std::set<std::string>{"page.htm"}));
+        }
+    }
+}
+
+TEST(AtomicFile, TheFolderFormKeepsPermissionsAndTakesLongNames) {
     TempDir dir;
-    const auto outside = dir.write("outside.txt", "secret");
-    std::filesystem::create_directory(dir.path() / "site");
-    std::filesystem::create_symlink(outside, dir.path() / "site" / "page.htm");
     const std::string longName = std::string(250, 'n') + ".htm";
     dir.write("site/" + longName, "old");
     ::chmod((dir.path() / "site" / longName).c_str(), 0604);
@@ -65,10 +118,7 @@ TEST(AtomicFile, TheFolderFormReplacesALinkAndTakesLongNames) {
     EXPECT_EQ(replaceFileAt(folder, longName, "new"), std::nullopt);
     ::close(folder);
 
-    // The link was replaced by a file; what it led to is untouched.
-    EXPECT_FALSE(std::filesystem::is_symlink(dir.path() / "site" / "page.htm"));
     EXPECT_EQ(TempDir::read(dir.path() / "site" / "page.htm"), "mine");
-    EXPECT_EQ(TempDir::read(outside), "secret");
     EXPECT_EQ(TempDir::read(dir.path() / "site" / longName), "new");
     struct stat info {};
     ASSERT_EQ(::stat((dir.path() / "site" / longName).c_str(), &info), 0);

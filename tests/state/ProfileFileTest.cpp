@@ -264,12 +264,15 @@ TEST(ProfileFile, SavesAtomicallyAndKeepsTheOldFileOnFailure) {
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
 
-    // A link to the settings file stays a link; the file it names gets the text.
+    // A link in the place of the settings file is neither followed nor replaced: the save is
+    // refused, and the file it names stays as it is.
     const auto real = dir.write("real.ini", "[S]\r\n");
     std::filesystem::create_symlink(real, dir.path() / "link.ini");
-    ASSERT_TRUE(file.save(dir.path() / "link.ini"));
+    std::string failure;
+    EXPECT_FALSE(file.save(dir.path() / "link.ini", &failure));
+    EXPECT_NE(failure.find("it is a link"), std::string::npos) << failure;
     EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "link.ini"));
-    EXPECT_EQ(TempDir::read(real), "[S]\r\nk=new\r\n");
+    EXPECT_EQ(TempDir::read(real), "[S]\r\n");
 
     // The write fails midway (the file size limit stops it): false, old file intact, no
     // temporary file left behind.
