@@ -3,9 +3,9 @@
 // and --export-language work without a window and leave the settings file alone.
 
 #include "app/HeadlessHost.h"
-#include "app/Routes.h"
 #include "language/Languages.h"
 #include "language/UiTexts.h"
+#include "pages/Routes.h"
 #include "server/HttpServer.h"
 #include "state/PersistentState.h"
 #include "state/ProfileFile.h"
@@ -349,7 +349,7 @@ int runHeadless(const Options& options) {
         return 1;
     }
 
-    HttpServer server(state, host, routeRequest);
+    HttpServer server(std::make_shared<RequestHandler>(state, host, routeRequest));
     try {
         server.start(address, static_cast<std::uint16_t>(port));
     } catch (const std::exception& e) {
