@@ -278,7 +278,7 @@ int exportLanguage(const Options& options) {
 }
 
 // Qt ends the process when it finds no display; say what to do instead.
-bool displayAvailable() {
+[[maybe_unused]] bool displayAvailable() { // unused without the window
     for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         if (const char* value = std::getenv(variable); value && *value)
             return true;
@@ -286,6 +286,14 @@ bool displayAvailable() {
 }
 
 int runWindow(const Options& options, int& argc, char** argv) {
+#ifdef PELOTEST_WITHOUT_WINDOW
+    (void)options;
+    (void)argc;
+    (void)argv;
+    std::cerr << "pelotest: the window is not part of this build; start with --headless to serve "
+                 "without a window\n";
+    return 2;
+#else
     if (!displayAvailable()) {
         std::cerr << "pelotest: no display to open the window on (DISPLAY is not set); start "
                      "with --headless to serve without a window\n";
@@ -308,6 +316,7 @@ int runWindow(const Options& options, int& argc, char** argv) {
               << std::strerror(errno) << "\n";
     (void)argc;
     return 1;
+#endif
 #endif
 }
 

@@ -3,14 +3,9 @@
 // request goes to one RequestHandler; its answer (text, or a file passed to the socket by the
 // system) is written back here, after the state lock has been released.
 //
-// Connections are served asynchronously on lanes, one per two cores (at least one; the client
-// runs on the same machine): a lane is an event loop with its own thread, and a connection stays
-// on the lane that accepted it, on a strand of its own. A request's handler runs on the thread that
-// read the request. Handlers may block (the request guard lets them wait for each other while
-// auto-sort is on), so a watcher, running only while requests come in, gives a lane whose every
-// thread has been inside a handler for a few milliseconds one more thread, which ends once it is no
-// longer needed: accepting, the 503 answer of a full server and the other connections of that lane
-// go on while handlers wait.
+// Connections are served asynchronously on lanes (server/LanePool.h): a connection stays on the
+// lane that accepted it, on a strand of its own, and a request's handler runs on the thread that
+// read the request. docs/architecture.md explains the design and its measurements.
 
 #include "server/HttpTypes.h"
 #include "server/RequestHandler.h"
