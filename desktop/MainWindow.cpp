@@ -1,9 +1,9 @@
 #include "desktop/MainWindow.h"
 
-#include "pages/Routes.h"
 #include "desktop/LanguageSupport.h"
 #include "desktop/Text.h"
 #include "desktop/WebDialog.h"
+#include "pages/Routes.h"
 #include "state/PersistentState.h"
 #include "state/ProfileFile.h"
 #include "state/TextCase.h"
