@@ -8,7 +8,6 @@
 #include "server/ResponseHead.h"
 #include "state/TextCase.h"
 
-#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -23,7 +22,6 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
@@ -33,11 +31,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <optional>
-#include <pthread.h>
-#include <sstream>
 #include <sys/sendfile.h>
 #include <system_error>
-#include <thread>
 #include <unistd.h>
 #include <variant>
 
