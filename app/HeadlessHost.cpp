@@ -1,6 +1,11 @@
 #include "app/HeadlessHost.h"
 
 #include "language/UiTexts.h"
+#include "resources/EmbeddedResources.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
 
 namespace pelotest {
 
@@ -22,6 +27,20 @@ Rgb HeadlessHost::color(ColorRole role) const {
         return {0x80, 0x80, 0x80};
     }
     return {};
+}
+
+// The pictures come from tools/make_pictures.py, like every other built-in picture.
+IconPixels HeadlessHost::messageIcon(MessageIcon icon) const {
+    const char* name = icon == MessageIcon::Error         ? "message-error.rgba"
+                       : icon == MessageIcon::Information ? "message-information.rgba"
+                                                          : "message-warning.rgba";
+    const resources::Resource* found = resources::find(name);
+    IconPixels pixels{};
+    // Every icon is built in with the size of IconPixels, so a miss is a fault of the program.
+    if (found == nullptr || found->bytes.size() != pixels.size())
+        throw std::logic_error("no built-in picture " + std::string(name));
+    std::copy(found->bytes.begin(), found->bytes.end(), pixels.begin());
+    return pixels;
 }
 
 std::string HeadlessHost::caption() const {

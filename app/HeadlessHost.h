@@ -14,7 +14,7 @@ class HeadlessHost : public Host {
     explicit HeadlessHost(const AppState& state) : state_(state) {}
 
     Rgb color(ColorRole role) const override;
-    // Built-in 32x32 pictures (defined with the other built-in images of the control pages).
+    // Built-in 32x32 pictures, embedded with the other built-in pictures.
     IconPixels messageIcon(MessageIcon icon) const override;
     std::string caption() const override REQUIRES(state_.mutex);
     int variableColumnWidth() const override { return 150; }

@@ -4,9 +4,9 @@
 
 #include "app/CommandLine.h"
 #include "app/HeadlessHost.h"
-#include "app/Routes.h"
 #include "language/Languages.h"
 #include "language/UiTexts.h"
+#include "pages/Routes.h"
 #include "server/HttpServer.h"
 #include "server/PortOwner.h"
 #include "state/PersistentState.h"
@@ -309,7 +309,7 @@ int exportLanguage(const Options& options) {
 }
 
 // Qt ends the process when it finds no display; say what to do instead.
-bool displayAvailable() {
+[[maybe_unused]] bool displayAvailable() { // unused without the window
     for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
         if (const char* value = std::getenv(variable); value && *value)
             return true;
@@ -317,6 +317,14 @@ bool displayAvailable() {
 }
 
 int runWindow(const Options& options, int& argc, char** argv) {
+#ifdef PELOTEST_WITHOUT_WINDOW
+    (void)options;
+    (void)argc;
+    (void)argv;
+    std::cerr << "pelotest: the window is not part of this build; start with --headless to serve "
+                 "without a window\n";
+    return 2;
+#else
     if (!displayAvailable()) {
         std::cerr << "pelotest: no display to open the window on (DISPLAY is not set); start "
                      "with --headless to serve without a window\n";
@@ -342,6 +350,7 @@ int runWindow(const Options& options, int& argc, char** argv) {
               << std::strerror(errno) << "\n";
     (void)argc;
     return 1;
+#endif
 #endif
 }
 
@@ -397,7 +406,7 @@ int runHeadless(const Options& options) {
         return 1;
     }
 
-    HttpServer server(state, host, routeRequest);
+    HttpServer server(std::make_shared<RequestHandler>(state, host, routeRequest));
     try {
         server.start(address, static_cast<std::uint16_t>(port));
     } catch (const std::exception& e) {

@@ -7,7 +7,7 @@
 // and grow at most linearly with the template's lines.
 
 #include "app/HeadlessHost.h"
-#include "app/Routes.h"
+#include "pages/Routes.h"
 #include "server/RequestHandler.h"
 #include "state/AppState.h"
 

@@ -1,9 +1,9 @@
 #include "desktop/MainWindow.h"
 
-#include "app/Routes.h"
 #include "desktop/LanguageSupport.h"
 #include "desktop/Text.h"
 #include "desktop/WebDialog.h"
+#include "pages/Routes.h"
 #include "state/PersistentState.h"
 #include "state/ProfileFile.h"
 #include "state/TextCase.h"
@@ -46,6 +46,7 @@
 #include <iostream>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace pelotest::desktop {
@@ -68,38 +69,12 @@ enum : int { kStarten = 37, kStoppen = 38, kBereit = 40, kAktiv = 41 };
 // Texts of the language choice and its export.
 enum : int { kSprachpfad = 128, kSpracheLaden = 124, kStandard = 123 };
 
-// Why binding address:port fails, asked again of the system after the server could not start
-// (the library's message is in the user's locale, so its words cannot be compared).
-BindFailure probeBindFailure(const std::string& address, int port) {
-    sockaddr_storage storage{};
-    socklen_t length = 0;
-    if (auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
-        ::inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(static_cast<std::uint16_t>(port));
-        length = sizeof(sockaddr_in);
-    } else if (auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
-               ::inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(static_cast<std::uint16_t>(port));
-        length = sizeof(sockaddr_in6);
-    } else {
-        return BindFailure::Other;
-    }
-    const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return BindFailure::Other;
-    const int yes = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    int error = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&storage), length) != 0)
-        error = errno;
-    else if (::listen(fd, 1) != 0)
-        error = errno;
-    ::close(fd);
-    if (error == EADDRINUSE)
+// Why the server could not listen, from the error code its start reported (the message is in
+// the user's locale, so its words cannot be compared).
+BindFailure bindFailureOf(const std::error_code& code) {
+    if (code == std::errc::address_in_use)
         return BindFailure::InUse;
-    if (error == EACCES || error == EPERM)
+    if (code == std::errc::permission_denied || code == std::errc::operation_not_permitted)
         return BindFailure::Privileged;
     return BindFailure::Other;
 }
@@ -1202,13 +1177,18 @@ void MainWindow::toolButton1Click() {
     }
     showServerState(true);
     QString failure;
+    BindFailure why = BindFailure::Other;
     if (port < 1 || port > 65535) {
         failure = QStringLiteral("Port %1 (1 - 65535)").arg(port);
     } else {
-        auto server = std::make_unique<HttpServer>(state_, host_, routeRequest);
+        auto server = std::make_unique<HttpServer>(
+            std::make_shared<RequestHandler>(state_, host_, routeRequest));
         try {
             server->start(address, static_cast<std::uint16_t>(port));
             server_ = std::move(server);
+        } catch (const std::system_error& e) {
+            failure = QString::fromLocal8Bit(e.what());
+            why = bindFailureOf(e.code());
         } catch (const std::exception& e) {
             failure = QString::fromLocal8Bit(e.what());
         }
@@ -1218,16 +1198,14 @@ void MainWindow::toolButton1Click() {
         ToolButton1->setChecked(false);
         showServerState(false);
         StatusPanel2->clear();
-        reportStartFailure(address, port, failure);
+        reportStartFailure(why, port, failure);
         return;
     }
     const QString url = serverAddress(address, server_->port());
     StatusPanel2->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(url.toHtmlEscaped()));
 }
 
-void MainWindow::reportStartFailure(const std::string& address, int port, const QString& detail) {
-    const BindFailure why =
-        port < 1 || port > 65535 ? BindFailure::Other : probeBindFailure(address, port);
+void MainWindow::reportStartFailure(BindFailure why, int port, const QString& detail) {
     dialogs_->message(MessageKind::Error, bindFailureText(why, port, detail));
 }
 

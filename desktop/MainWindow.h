@@ -8,6 +8,7 @@
 #include "desktop/Pictures.h"
 #include "desktop/QtHost.h"
 #include "desktop/StateModels.h"
+#include "desktop/Text.h"
 #include "language/Languages.h"
 #include "server/HttpServer.h"
 #include "state/AppState.h"
@@ -156,7 +157,7 @@ class MainWindow : public QMainWindow, private HostWindow {
     void fillControls();
     void setStatusText(const QString& text);
     void showServerState(bool running);
-    void reportStartFailure(const std::string& address, int port, const QString& detail);
+    void reportStartFailure(BindFailure why, int port, const QString& detail);
     template <class Change>
     void updateSettings(Change change);
 

@@ -4,7 +4,7 @@
 // for what holds for every request.
 
 #include "app/HeadlessHost.h"
-#include "app/Routes.h"
+#include "pages/Routes.h"
 #include "server/HttpServer.h"
 #include "server/HttpTypes.h"
 #include "server/RequestHandler.h"

@@ -1,6 +1,6 @@
 #pragma once
 // The answers of the built-in pages under /$int (and the built-in favicon). Each fills
-// ex.response; all run with the state locked. The route table (app/Routes.h) picks one.
+// ex.response; all run with the state locked. The route table (pages/Routes.h) picks one.
 
 #include "server/RequestContext.h"
 #include "state/Host.h"

@@ -232,12 +232,8 @@ void answerVarList(Exchange& ex) {
     if (asksForChange && fromAnotherSite(ex.request))
         return answerCrossSiteRefused(ex.response);
     if (!performAction(ex, req)) {
-        ex.response.status = 413;
-        ex.response.contentType = "text/html";
-        ex.response.body = refusalPage("413 Payload Too Large",
-                                       "This value would make the variables list larger than its "
-                                       "limit. Nothing was changed.");
-        return;
+        return answerTooLarge(ex.response, "This value would make the variables list larger "
+                                           "than its limit. Nothing was changed.");
     }
 
     std::string page = controlPageHead();

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks that the folders include each other one way only:
-#   state < language < server < pages < app, desktop
-# A file may include headers of its own folder and of the folders below it; app/ and desktop/ may
-# use each other. The embedded pictures (resources/) may be used from pages/ upwards.
+#   state < language < server < pages < desktop < app
+# A file may include headers of its own folder and of the folders below it: app/ (main()) may
+# start the desktop, the desktop never uses app/. The embedded pictures (resources/) may be used
+# from pages/ upwards.
 # Prints every include that points upwards and fails when there is one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +15,8 @@ rank() {
     server) echo 2 ;;
     resources) echo 3 ;; # usable from pages/ upwards
     pages) echo 3 ;;
-    app | desktop) echo 4 ;;
+    desktop) echo 4 ;;
+    app) echo 5 ;;
     *) echo -1 ;;
     esac
 }

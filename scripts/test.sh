@@ -25,6 +25,14 @@ bash scripts/check-includes.sh
 echo "== Debian package (made from build/, checked unpacked into a scratch folder)"
 tests/package/test-package.sh "$(./scripts/package.sh build)"
 
+echo "== the server alone: no Qt, no mingw-w64 (builds pelotest and test_server only, to save time)"
+BUILD_TARGETS="pelotest test_server" ./scripts/build.sh build-nodesk -DPELOTEST_DESKTOP=OFF \
+    -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON -DPELOTEST_LANGUAGE_LIBRARIES=OFF
+status=0
+build-nodesk/pelotest 2>/dev/null || status=$?
+[ "$status" = 2 ] || { echo "pelotest without the window exited $status, expected 2"; exit 1; }
+build-nodesk/tests/test_server --gtest_filter='Headless.*:Listener.*' --gtest_brief=1
+
 echo "== benchmark harness (quick run: checks the answers, judges no speed)"
 bench/run --quick --no-build --bin build/pelotest
 

@@ -2,10 +2,12 @@
 
 #include "server/HttpServer.h"
 
+#include "server/LanePool.h"
 #include "server/PageSkeleton.h"
 #include "server/RequestHandler.h"
+#include "server/ResponseHead.h"
+#include "state/TextCase.h"
 
-#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -20,7 +22,6 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
@@ -30,10 +31,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <optional>
-#include <pthread.h>
-#include <sstream>
 #include <sys/sendfile.h>
-#include <thread>
+#include <system_error>
 #include <unistd.h>
 #include <variant>
 
@@ -70,23 +69,28 @@ std::int64_t steadyNow() {
     return Clock::now().time_since_epoch().count();
 }
 
-// A body that has lagged behind the minimum rate for this long (or half the grace, when that is
-// shorter) counts as stalled: its connection may be closed to make room.
-constexpr std::chrono::milliseconds kBodyStall{1000};
+// A body or a client taking an answer that has lagged behind its minimum rate for this long (or
+// half the grace, when that is shorter) counts as stalled: its connection may be closed to make
+// room.
+constexpr std::chrono::milliseconds kStall{1000};
+
+// When a transfer that must be done by due, with at most grace saved up, starts to count as
+// stalled.
+std::int64_t stalledFrom(Clock::time_point due, std::chrono::milliseconds grace) {
+    const auto stall = std::min<Clock::duration>(kStall, grace / 2);
+    return (due - grace + stall).time_since_epoch().count();
+}
+
+// The time bytes earn at rate bytes per second.
+std::chrono::microseconds earnedBy(std::size_t bytes, std::uint64_t rate) {
+    return std::chrono::microseconds(
+        static_cast<std::int64_t>(bytes * 1'000'000 / std::max<std::uint64_t>(rate, 1)));
+}
 
 // How often the server looks for connections whose read or write has outlasted its deadline. One
 // look for all connections replaces a timer armed and cancelled around every read and write (two
 // system calls per request); a deadline is kept this much late at most.
 constexpr std::chrono::milliseconds kDeadlineSweep{100};
-
-// Header values come partly from request data; a line break in one must not start a new field.
-std::string headerSafe(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c == '\r' || c == '\n' || c == '\0')
-            c = ' ';
-    return out;
-}
 
 HttpResponse errorResponse(int status, std::string message) {
     HttpResponse response;
@@ -103,12 +107,7 @@ std::optional<std::pair<http::status, std::string>> checkFraming(const Header& h
     if (header.version() >= 11 && header.find(http::field::host) == header.end())
         return std::pair{http::status::bad_request, std::string("Missing Host header\n")};
     if (const auto coding = header.find(http::field::transfer_encoding); coding != header.end()) {
-        std::string_view value = coding->value();
-        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
-            value.remove_prefix(1);
-        while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
-            value.remove_suffix(1);
-        if (!beast::iequals(value, "chunked"))
+        if (!beast::iequals(trimBlanks(coding->value()), "chunked"))
             return std::pair{http::status::not_implemented,
                              std::string("Transfer-Encoding not supported\n")};
     }
@@ -143,7 +142,6 @@ class FileHandle {
 } // namespace
 
 struct ServerCore;
-struct Lane;
 
 // One connection: reads requests, lets the handler answer them and writes the answers, until the
 // client or an error ends it, the idle time passes or the server stops. Every step runs on the
@@ -155,12 +153,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void start();
 
     // Since when the connection has been waiting for (the header of) its next request, or its
-    // body has been lagging behind the minimum rate, in steady-clock ticks (a later time while a
-    // body keeps up); 0 while it answers or has been told to close.
+    // body or the client taking its answer has been lagging behind the minimum rate, in
+    // steady-clock ticks (a later time while they keep up); 0 while it answers or has been told
+    // to close.
     std::int64_t waitingSince() const { return waitingSince_; }
 
     // From another thread, with the server's mutex held: closes a connection that waits for a
-    // request to make room for a new one.
+    // request (or lags) to make room for a new one.
     void evict() {
         waitingSince_ = 0;
         abort();
@@ -216,14 +215,19 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void composeHead(const HttpResponse& response, unsigned version, bool keepAlive,
                      std::optional<std::uint64_t> contentLength);
     void sendHead(std::string_view body, Done done);
+    void sendRest();
+    void onSent(beast::error_code ec, std::size_t sent);
+    // The client took sent bytes of the answer: they earn time against the minimum rate.
+    void creditSent(std::size_t sent);
+    // Waiting for the client to take more of the answer: the connection counts as idle from the
+    // moment it lags behind the minimum rate.
+    void awaitClient();
     void afterFileHead(bool written);
     void sendFileSteps();
     // Whether the socket holds back short segments (the connection ends, and so sends them, on
     // every failure).
     void setCorked(bool corked);
     void onWritable(beast::error_code ec);
-    template <typename Body>
-    void setHeaders(http::response<Body>& message, const HttpResponse& response, bool keepAlive);
 
     void refuse(http::status status, std::string message, unsigned version);
     void afterRefusal(bool written);
@@ -256,6 +260,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     Clock::time_point bodyDue_{};
+    Clock::time_point sendDue_{};
+    // What sendRest still has to write: the rest of head_, then of the body.
+    std::size_t headLeft_ = 0;
+    std::string_view bodyLeft_;
     bool keepAlive_ = false;
     // What is being written: one of the messages, what the handler gave (its body bytes stay
     // alive here), and for a large file its descriptor and what is left of it.
@@ -273,37 +281,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::size_t drained_ = 0;
 };
 
-// One thread of the pool with its own event loop. A connection stays on the lane that accepted
-// it, so that its steps never wake another thread. A handler that blocks would hold up the other
-// connections of its lane (and, on the first lane, accepting): a watcher gives a lane whose every
-// thread has been inside a handler for a while one more thread, which ends again once a handler
-// has returned.
-struct Lane {
-    net::io_context context;
-    std::optional<net::executor_work_guard<net::io_context::executor_type>> work;
-    std::atomic<std::size_t> inHandlers{0};
-    std::atomic<std::uint64_t> handled{0};
-    std::atomic<std::size_t> runnerCount{0};
-    std::mutex mutex; // guards what follows
-    std::vector<std::thread> runners;
-    std::vector<std::thread::id> finished; // ended, not yet joined
-    // The watcher's own record: handled at its last look, and for how many looks in a row every
-    // thread was inside a handler with none ending.
-    std::uint64_t seenHandled = 0;
-    int stalledLooks = 0;
-
-    void start();
-    void addRunner(); // with mutex held
-    void run();
-    bool leavesAsSurplus();
-    void stop();
-
-    void leaveHandler() {
-        handled.fetch_add(1);
-        inHandlers.fetch_sub(1);
-    }
-};
-
 // What the server and its connections share.
 struct ServerCore {
     // Fills in the response of one request; it holds the previous answer, whose room it may use.
@@ -311,24 +288,12 @@ struct ServerCore {
 
     ServerCore(Filler handler, ServerLimits limits) : handler(std::move(handler)), limits(limits) {}
 
-    static std::vector<std::unique_ptr<Lane>> makeLanes() {
-        std::vector<std::unique_ptr<Lane>> made;
-        // Half the cores: the client, a browser or a load tool, runs on the same machine and
-        // needs the other half. More lanes than free cores only make requests that wait for
-        // each other (the guard, the state lock) hand over between threads, and hand-overs cost
-        // more than the answers themselves.
-        const std::size_t count = std::max(1u, std::thread::hardware_concurrency() / 2);
-        for (std::size_t i = 0; i < count; ++i)
-            made.push_back(std::make_unique<Lane>());
-        return made;
-    }
-
     const Filler handler;
     const ServerLimits limits;
 
-    std::vector<std::unique_ptr<Lane>> lanes = makeLanes();
+    LanePool pool;
     // The listening socket and its retry timer live on a strand of the first lane.
-    net::strand<net::io_context::executor_type> acceptStrand{lanes.front()->context.get_executor()};
+    net::strand<net::io_context::executor_type> acceptStrand{pool.lane(0).context.get_executor()};
     tcp::acceptor acceptor{acceptStrand};
     net::steady_timer retryTimer{acceptStrand};
     net::steady_timer sweepTimer{acceptStrand};
@@ -343,24 +308,6 @@ struct ServerCore {
     std::uint64_t nextId = 0;
     bool stopping = false;
 
-    // The watcher runs only while requests come in: it ends after a quiet second and is started
-    // again by the next request.
-    std::mutex watchMutex;
-    std::condition_variable watchWake;
-    std::thread watcher;
-    std::atomic<bool> watching{false};
-    bool watchStop = false; // with watchMutex
-
-    void enterHandler(Lane& lane) {
-        lane.inHandlers.fetch_add(1);
-        if (!watching.load())
-            startWatcher();
-    }
-    void startWatcher();
-    void watchLanes();
-    void stopWatcher();
-
-    void startPool();
     void stopPool();
     void acceptNext();
     void sweepNext();
@@ -446,9 +393,7 @@ void Connection::onHeader(beast::error_code ec) {
 
 // Reads the body no slower than the minimum rate (see ServerLimits::bodyGrace).
 void Connection::readBody() {
-    const auto grace = limits_.bodyGrace;
-    const auto stall = std::min<Clock::duration>(kBodyStall, grace / 2);
-    waitingSince_ = (bodyDue_ - grace + stall).time_since_epoch().count();
+    waitingSince_ = stalledFrom(bodyDue_, limits_.bodyGrace);
     deadline_ = bodyDue_.time_since_epoch().count();
     http::async_read_some(socket_, buffer_, *parser_,
                           [self = shared_from_this()](beast::error_code ec, std::size_t got) {
@@ -462,9 +407,8 @@ void Connection::onBody(beast::error_code ec, std::size_t got) {
         waitingSince_ = 0;
         return onRequest(ec);
     }
-    const auto earned = std::chrono::microseconds(static_cast<std::int64_t>(
-        got * 1'000'000 / std::max<std::uint64_t>(limits_.minBodyRate, 1)));
-    bodyDue_ = std::min(Clock::now() + limits_.bodyGrace, bodyDue_ + earned);
+    bodyDue_ =
+        std::min(Clock::now() + limits_.bodyGrace, bodyDue_ + earnedBy(got, limits_.minBodyRate));
     if (!parser_->is_done())
         return readBody();
     waitingSince_ = 0;
@@ -514,15 +458,13 @@ void Connection::answer() {
     keepAlive_ = wire.keep_alive();
     if (request_.params.size() > limits_.maxParameters) {
         response_.clear();
-        response_.status = 413;
-        response_.body =
-            refusalPage("413 Payload Too Large", "This request has more than " +
-                                                     std::to_string(limits_.maxParameters) +
-                                                     " parameters. Nothing was changed.");
+        answerTooLarge(response_, "This request has more than " +
+                                      std::to_string(limits_.maxParameters) +
+                                      " parameters. Nothing was changed.");
         return writeText(response_, version, keepAlive_, false, &Connection::afterAnswer);
     }
 
-    core_.enterHandler(lane_);
+    core_.pool.enterHandler(lane_);
     try {
         core_.handler(request_, response_);
     } catch (const std::exception& e) {
@@ -530,7 +472,7 @@ void Connection::answer() {
     } catch (...) {
         response_ = errorResponse(500, "Unknown error\n");
     }
-    lane_.leaveHandler();
+    LanePool::leaveHandler(lane_);
 
     const bool headOnly = method == http::verb::head;
     if (response_.file)
@@ -560,152 +502,11 @@ void Connection::afterAnswer(bool written) {
     readHeader();
 }
 
-template <typename Body>
-void Connection::setHeaders(http::response<Body>& message, const HttpResponse& response,
-                            bool keepAlive) {
-    message.result(static_cast<unsigned>(response.status));
-    if (!response.contentType.empty())
-        message.set(http::field::content_type, headerSafe(response.contentType));
-    bool hasCacheControl = false;
-    for (const auto& [name, value] : response.headers) {
-        if (beast::iequals(name, "Cache-Control"))
-            hasCacheControl = true;
-        message.set(headerSafe(name), headerSafe(value));
-    }
-    // Generated pages change with every request; files carry their own caching headers.
-    if (!hasCacheControl && !response.file)
-        message.set(http::field::cache_control, "no-store");
-    message.keep_alive(keepAlive);
-}
-
-namespace {
-
-// No CR, LF or NUL: strcspn stops at the first CR or LF and at the first NUL, whichever comes
-// first, and is much faster than a loop over the bytes.
-bool headerClean(const std::string& text) {
-    return std::strcspn(text.c_str(), "\r\n") == text.size();
-}
-
-// beast::iequals, with the two tests that settle almost every comparison of field names made
-// inline: the lengths and the first letters.
-inline bool sameFieldName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && !a.empty() && (a[0] | 0x20) == (b[0] | 0x20) &&
-           beast::iequals(a, b);
-}
-
-std::string_view trimmedValue(std::string_view value) {
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
-        value.remove_prefix(1);
-    while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
-        value.remove_suffix(1);
-    return value;
-}
-
-// The response header as text, with the same fields in the same order as setHeaders and Beast's
-// serializer give, without building Beast's field table: a field set again replaces the earlier
-// one and moves to the end. Kept beside Beast's serializer because it measurably pays: with
-// callgrind, a keep-alive GET of a 1 KiB picture took 41.1k instructions with this composer and
-// 48.9k with Beast's field table and serializer (16 % more); a template request 111.3k against
-// 116.7k. Written into head; false (the caller then lets Beast write it) when the response needs
-// what only Beast's rules cover: fields that frame the message (Connection, Content-Length,
-// Transfer-Encoding) set by the handler, text that headerSafe would change, a status beyond three
-// digits.
-bool fastHead(const HttpResponse& response, unsigned version, bool keepAlive,
-              std::optional<std::uint64_t> contentLength, std::string& head) {
-    const int status = response.status;
-    if (status < 100 || status > 999 || !headerClean(response.contentType))
-        return false;
-    std::array<std::pair<std::string_view, std::string_view>, 24> fields;
-    std::size_t count = 0;
-    // The names in fields stay unique, so a name set again is found at most once.
-    const auto set = [&](std::string_view name, std::string_view value) {
-        for (std::size_t i = 0; i < count; ++i) {
-            if (sameFieldName(fields[i].first, name)) {
-                std::move(fields.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                          fields.begin() + static_cast<std::ptrdiff_t>(count),
-                          fields.begin() + static_cast<std::ptrdiff_t>(i));
-                --count;
-                break;
-            }
-        }
-        fields[count++] = {name, trimmedValue(value)};
-    };
-    if (!response.contentType.empty())
-        set("Content-Type", response.contentType);
-    bool hasCacheControl = false;
-    for (const auto& [name, value] : response.headers) {
-        if (count + 4 > fields.size() || !headerClean(name) || !headerClean(value) ||
-            sameFieldName(name, "Connection") || sameFieldName(name, "Content-Length") ||
-            sameFieldName(name, "Transfer-Encoding"))
-            return false;
-        if (sameFieldName(name, "Cache-Control"))
-            hasCacheControl = true;
-        set(name, value);
-    }
-    if (!hasCacheControl && !response.file)
-        set("Cache-Control", "no-store");
-    if (version < 11 && keepAlive)
-        set("Connection", "keep-alive");
-    else if (version >= 11 && !keepAlive)
-        set("Connection", "close");
-    char length[24] = {};
-    if (contentLength) {
-        const auto end = std::to_chars(length, length + sizeof length, *contentLength).ptr;
-        set("Content-Length", std::string_view(length, static_cast<std::size_t>(end - length)));
-    }
-
-    const std::string_view reason = http::obsolete_reason(static_cast<http::status>(status));
-    std::size_t size = 13 + reason.size() + 4;
-    for (std::size_t i = 0; i < count; ++i)
-        size += fields[i].first.size() + fields[i].second.size() + 4;
-    // Written in place into the connection's buffer, which keeps its room from one answer to the
-    // next.
-    head.resize(size);
-    char* out = head.data();
-    const auto put = [&out](std::string_view text) {
-        std::memcpy(out, text.data(), text.size());
-        out += text.size();
-    };
-    const char start[] = {'H',
-                          'T',
-                          'T',
-                          'P',
-                          '/',
-                          static_cast<char>('0' + version / 10),
-                          '.',
-                          static_cast<char>('0' + version % 10),
-                          ' ',
-                          static_cast<char>('0' + status / 100),
-                          static_cast<char>('0' + (status / 10) % 10),
-                          static_cast<char>('0' + status % 10),
-                          ' '};
-    using namespace std::string_view_literals;
-    put(std::string_view(start, sizeof start));
-    put(reason);
-    put("\r\n"sv);
-    for (std::size_t i = 0; i < count; ++i) {
-        put(fields[i].first);
-        put(": "sv);
-        put(fields[i].second);
-        put("\r\n"sv);
-    }
-    put("\r\n"sv);
-    return true;
-}
-
-} // namespace
-
 void Connection::composeHead(const HttpResponse& response, unsigned version, bool keepAlive,
                              std::optional<std::uint64_t> contentLength) {
-    if (fastHead(response, version, keepAlive, contentLength, head_))
-        return;
-    EmptyMessage message{http::status::ok, version};
-    setHeaders(message, response, keepAlive);
-    if (contentLength)
-        message.content_length(*contentLength);
-    std::ostringstream text;
-    text << message.base();
-    head_ = std::move(text).str();
+    composeResponseHead(response, version, keepAlive, contentLength, head_);
+    // The answer's time against the minimum rate starts now.
+    sendDue_ = Clock::now() + limits_.sendGrace;
 }
 
 // Writes head_ and then body (which must stay alive until done is called) in one go.
@@ -727,14 +528,46 @@ void Connection::sendHead(std::string_view body, Done done) {
         ec != net::error::interrupted)
         return (this->*done_)(false);
     const std::size_t headSent = std::min(sent, head_.size());
-    buffers = {net::buffer(head_.data() + headSent, head_.size() - headSent),
-               net::buffer(body.data() + (sent - headSent), body.size() - (sent - headSent))};
+    headLeft_ = head_.size() - headSent;
+    bodyLeft_ = body.substr(sent - headSent);
+    creditSent(sent);
+    sendRest();
+}
+
+// Writes what is left a piece at a time, so that every piece the client takes counts for it.
+void Connection::sendRest() {
+    const std::array<net::const_buffer, 2> buffers{
+        net::buffer(head_.data() + (head_.size() - headLeft_), headLeft_),
+        net::buffer(bodyLeft_.data(), bodyLeft_.size())};
+    awaitClient();
+    socket_.async_write_some(buffers,
+                             [self = shared_from_this()](beast::error_code ec, std::size_t sent) {
+                                 self->onSent(ec, sent);
+                             });
+}
+
+void Connection::onSent(beast::error_code ec, std::size_t sent) {
+    deadline_ = 0;
+    waitingSince_ = 0;
+    if (ec)
+        return (this->*done_)(false);
+    creditSent(sent);
+    const std::size_t fromHead = std::min(sent, headLeft_);
+    headLeft_ -= fromHead;
+    bodyLeft_.remove_prefix(sent - fromHead);
+    if (headLeft_ == 0 && bodyLeft_.empty())
+        return (this->*done_)(true);
+    sendRest();
+}
+
+void Connection::creditSent(std::size_t sent) {
+    sendDue_ =
+        std::min(Clock::now() + limits_.sendGrace, sendDue_ + earnedBy(sent, limits_.minSendRate));
+}
+
+void Connection::awaitClient() {
     deadlineIn(limits_.idleTimeout);
-    net::async_write(socket_, buffers,
-                     [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                         self->deadline_ = 0;
-                         (self.get()->*self->done_)(!ec);
-                     });
+    waitingSince_ = stalledFrom(sendDue_, limits_.sendGrace);
 }
 
 template <typename Message>
@@ -843,6 +676,7 @@ void Connection::sendFileSteps() {
             static_cast<std::size_t>(std::min<std::uint64_t>(fileLeft_, kSendfileStep));
         const ssize_t n = ::sendfile(socket, file_.get(), &fileOffset_, step);
         if (n > 0) {
+            creditSent(static_cast<std::size_t>(n));
             fileLeft_ -= static_cast<std::uint64_t>(n);
             sentNow += static_cast<std::size_t>(n);
             if (sentNow >= 4 * kSendfileStep && fileLeft_ > 0) {
@@ -868,7 +702,7 @@ void Connection::sendFileSteps() {
         if (error != EAGAIN && error != EWOULDBLOCK)
             return (this->*done_)(false);
         // The deadline sweep closes the connection should the client stop taking the file.
-        deadlineIn(limits_.idleTimeout);
+        awaitClient();
         socket_.async_wait(
             tcp::socket::wait_write,
             [self = shared_from_this()](beast::error_code e) { self->onWritable(e); });
@@ -880,6 +714,7 @@ void Connection::sendFileSteps() {
 
 void Connection::onWritable(beast::error_code ec) {
     deadline_ = 0;
+    waitingSince_ = 0;
     if (ec)
         return (this->*done_)(false);
     sendFileSteps();
@@ -921,163 +756,9 @@ void Connection::lingerStep() {
                             });
 }
 
-void Lane::start() {
-    context.restart();
-    work.emplace(context.get_executor());
-    inHandlers = 0;
-    std::lock_guard lock(mutex);
-    addRunner();
-    if (runners.empty())
-        throw std::runtime_error("Cannot start the threads of the HTTP server");
-}
-
-void Lane::addRunner() {
-    for (const std::thread::id id : finished) {
-        const auto it = std::find_if(runners.begin(), runners.end(),
-                                     [id](const std::thread& t) { return t.get_id() == id; });
-        if (it != runners.end()) {
-            it->join();
-            runners.erase(it);
-        }
-    }
-    finished.clear();
-    try {
-        runners.emplace_back([this] { run(); });
-        ++runnerCount;
-    } catch (const std::system_error&) {
-        // No thread to be had: the threads there are go on serving.
-    }
-}
-
-void Lane::run() {
-    // sendfile has no flag against SIGPIPE: a client that leaves during a large file must end its
-    // connection (EPIPE), not the process. The signal stays blocked on the pool's threads, and
-    // one raised is taken back where the error is seen.
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-    for (;;) {
-        try {
-            while (context.run_one() > 0)
-                if (leavesAsSurplus())
-                    return;
-            return;
-        } catch (...) {
-            // A failure of one connection must not end the process; its socket closes with it,
-            // the thread serves the others.
-        }
-    }
-}
-
-// A thread added for a blocked handler ends once it is no longer needed.
-bool Lane::leavesAsSurplus() {
-    if (runnerCount.load() <= 1)
-        return false;
-    std::lock_guard lock(mutex);
-    if (runnerCount.load() <= 1 || inHandlers.load() + 1 >= runnerCount.load())
-        return false;
-    --runnerCount;
-    finished.push_back(std::this_thread::get_id());
-    return true;
-}
-
-void Lane::stop() {
-    std::vector<std::thread> ending;
-    {
-        std::lock_guard lock(mutex);
-        work.reset();
-        ending.swap(runners);
-        finished.clear();
-    }
-    context.stop();
-    for (std::thread& thread : ending)
-        thread.join();
-    runnerCount = 0;
-}
-
-void ServerCore::startPool() {
-    {
-        std::lock_guard lock(watchMutex);
-        watchStop = false;
-    }
-    for (auto& lane : lanes)
-        lane->start();
-}
-
-void ServerCore::startWatcher() {
-    std::lock_guard lock(watchMutex);
-    if (watching || watchStop)
-        return;
-    if (watcher.joinable())
-        watcher.join(); // the previous one has ended (it clears watching as its last step)
-    try {
-        watcher = std::thread([this] { watchLanes(); });
-        watching = true;
-    } catch (const std::system_error&) {
-        // Without a watcher blocked handlers only hold up their own lane for longer.
-    }
-}
-
-void ServerCore::watchLanes() {
-    constexpr auto kLook = std::chrono::milliseconds(10);
-    constexpr int kStalledLooks = 2;
-    constexpr int kQuietLooks = 100;
-    std::unique_lock lock(watchMutex);
-    int quiet = 0;
-    while (!watchStop) {
-        watchWake.wait_for(lock, kLook);
-        if (watchStop)
-            break;
-        bool active = false;
-        for (auto& lanePtr : lanes) {
-            Lane& lane = *lanePtr;
-            const std::uint64_t handled = lane.handled.load();
-            const std::size_t busy = lane.inHandlers.load();
-            active = active || busy > 0 || handled != lane.seenHandled;
-            const bool stalled =
-                busy > 0 && busy >= lane.runnerCount.load() && handled == lane.seenHandled;
-            lane.stalledLooks = stalled ? lane.stalledLooks + 1 : 0;
-            lane.seenHandled = handled;
-            if (lane.stalledLooks >= kStalledLooks) {
-                lane.stalledLooks = 0;
-                std::lock_guard laneLock(lane.mutex);
-                if (lane.work)
-                    lane.addRunner();
-            }
-        }
-        quiet = active ? 0 : quiet + 1;
-        if (quiet >= kQuietLooks) {
-            // A handler entered after this test sees watching cleared and starts a new watcher
-            // (it waits for watchMutex); one entered before it is seen here.
-            watching = false;
-            bool entered = false;
-            for (auto& lanePtr : lanes)
-                entered = entered || lanePtr->inHandlers.load() > 0;
-            if (!entered)
-                return;
-            watching = true;
-            quiet = 0;
-        }
-    }
-    watching = false;
-}
-
-void ServerCore::stopWatcher() {
-    {
-        std::lock_guard lock(watchMutex);
-        watchStop = true;
-    }
-    watchWake.notify_all();
-    if (watcher.joinable())
-        watcher.join();
-}
-
 // With every connection gone: ends the pool threads and closes the listening socket.
 void ServerCore::stopPool() {
-    stopWatcher();
-    for (auto& lane : lanes)
-        lane->stop();
+    pool.stop();
     // No thread runs the pool now.
     beast::error_code ec;
     acceptor.close(ec);
@@ -1108,7 +789,7 @@ void ServerCore::sweepNext() {
 }
 
 void ServerCore::acceptNext() {
-    Lane& lane = *lanes[nextLane++ % lanes.size()];
+    Lane& lane = pool.lane(nextLane++);
     acceptor.async_accept(net::make_strand(lane.context),
                           [this, &lane](beast::error_code ec, Socket socket) {
                               if (ec == net::error::operation_aborted || !acceptor.is_open())
@@ -1174,8 +855,9 @@ void ServerCore::onAccepted(Lane& lane, Socket socket) {
 }
 
 // Idle connections must not lock others out: at the limit, the connection that has waited longest
-// for a request is closed (it ends shortly) and the new one is served. With the mutex held. False
-// when every connection is busy with a request.
+// for a request, or lagged longest behind a minimum rate (a body that trickles, a client that does
+// not take its answer), is closed (it ends shortly) and the new one is served. With the mutex
+// held. False when every connection is busy with a request or keeps up.
 bool ServerCore::evictLongestWaiting() {
     Connection* oldest = nullptr;
     std::int64_t oldestSince = 0;
@@ -1197,14 +879,12 @@ struct HttpServer::Impl : ServerCore {
     using ServerCore::ServerCore;
 };
 
-HttpServer::HttpServer(AppState& state, Host& host, Router router, ServerLimits limits) {
-    auto handler = std::make_shared<RequestHandler>(state, host, std::move(router));
-    impl_ = std::make_unique<Impl>(
-        [handler](const HttpRequest& request, HttpResponse& response) {
-            handler->handle(request, response);
-        },
-        limits);
-}
+HttpServer::HttpServer(std::shared_ptr<RequestHandler> handler, ServerLimits limits)
+    : impl_(std::make_unique<Impl>(
+          [handler = std::move(handler)](const HttpRequest& request, HttpResponse& response) {
+              handler->handle(request, response);
+          },
+          limits)) {}
 
 HttpServer::HttpServer(Handler handler, ServerLimits limits)
     : impl_(std::make_unique<Impl>(
@@ -1238,7 +918,10 @@ void HttpServer::start(const std::string& address, std::uint16_t port) {
     if (ec) {
         beast::error_code ignored;
         acceptor.close(ignored);
-        throw std::runtime_error("Cannot listen on " + where + ": " + ec.message());
+        // The code in the system's own terms, so that a caller can tell a port in use from one
+        // it may not open.
+        throw std::system_error(std::error_code(ec.value(), std::system_category()),
+                                "Cannot listen on " + where);
     }
     impl_->boundPort = acceptor.local_endpoint().port();
     {
@@ -1249,7 +932,7 @@ void HttpServer::start(const std::string& address, std::uint16_t port) {
     impl_->acceptNext();
     impl_->sweepNext();
     try {
-        impl_->startPool();
+        impl_->pool.start();
     } catch (...) {
         impl_->stopPool();
         throw;

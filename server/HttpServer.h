@@ -3,19 +3,12 @@
 // request goes to one RequestHandler; its answer (text, or a file passed to the socket by the
 // system) is written back here, after the state lock has been released.
 //
-// Connections are served asynchronously on lanes, one per two cores (at least one; the client
-// runs on the same machine): a lane is an event loop with its own thread, and a connection stays
-// on the lane that accepted it, on a strand of its own. A request's handler runs on the thread that
-// read the request. Handlers may block (the request guard lets them wait for each other while
-// auto-sort is on), so a watcher, running only while requests come in, gives a lane whose every
-// thread has been inside a handler for a few milliseconds one more thread, which ends once it is no
-// longer needed: accepting, the 503 answer of a full server and the other connections of that lane
-// go on while handlers wait.
+// Connections are served asynchronously on lanes (server/LanePool.h): a connection stays on the
+// lane that accepted it, on a strand of its own, and a request's handler runs on the thread that
+// read the request. docs/architecture.md explains the design and its measurements.
 
 #include "server/HttpTypes.h"
 #include "server/RequestHandler.h"
-#include "state/AppState.h"
-#include "state/Host.h"
 
 #include <chrono>
 #include <cstddef>
@@ -45,6 +38,13 @@ struct ServerLimits {
     // connection counts as idle, so that a full server closes it to make room.
     std::uint64_t minBodyRate = 16 * 1024; // bytes per second
     std::chrono::milliseconds bodyGrace{10'000};
+    // The slowest client accepted while it takes an answer, by the same rule: every byte the client
+    // takes earns 1/minSendRate seconds, at most sendGrace saved up. A connection that lags behind
+    // counts as idle, so that clients which ask for large files and never read cannot hold every
+    // place of a full server; one that keeps up is never closed to make room. (Alone, a slow reader
+    // keeps its connection: only the idle time ends a pause in reading.)
+    std::uint64_t minSendRate = 16 * 1024; // bytes per second
+    std::chrono::milliseconds sendGrace{10'000};
     // Parameters (query and form entries) of one request; more is answered with 413 before the
     // request is handled, so that no request can keep the state busy for long.
     std::size_t maxParameters = 10'000;
@@ -63,9 +63,8 @@ class HttpServer {
     // Answers one parsed request; an exception it throws is answered with 500 and its message.
     using Handler = std::function<HttpResponse(const HttpRequest&)>;
 
-    // Serves the request handler (Host check, guard, context) over state and host; router
-    // answers each request that passes them.
-    HttpServer(AppState& state, Host& host, Router router, ServerLimits limits = {});
+    // Serves handler (Host check, guard, context and route table), which the caller has made.
+    explicit HttpServer(std::shared_ptr<RequestHandler> handler, ServerLimits limits = {});
     // Serves any handler with the same connection handling.
     explicit HttpServer(Handler handler, ServerLimits limits = {});
     ~HttpServer(); // stops
@@ -73,7 +72,8 @@ class HttpServer {
     HttpServer& operator=(const HttpServer&) = delete;
 
     // Binds address (an IP literal) and port (0 picks a free one) and starts accepting.
-    // Throws std::runtime_error naming address and port when the socket cannot be bound.
+    // Throws std::system_error naming address and port, with the system's error code, when the
+    // socket cannot be bound, and std::runtime_error when address is no IP address.
     void start(const std::string& address, std::uint16_t port);
     // Closes the listener and every connection and waits for their threads. Idempotent.
     void stop();

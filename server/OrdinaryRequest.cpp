@@ -39,13 +39,10 @@ bool parametersFit(const Exchange& ex) REQUIRES(ex.state.mutex) {
 }
 
 void answerTooLarge(Exchange& ex) REQUIRES(ex.state.mutex) {
-    ex.response.status = 413;
-    ex.response.contentType = "text/html";
-    ex.response.body =
-        refusalPage("413 Payload Too Large",
-                    "The parameters of this request would make the variables list larger than "
-                    "its limits (keys MaxVariables and MaxVariableBytes of the section [Const] of "
-                    "the settings file). Nothing was changed.");
+    answerTooLarge(ex.response,
+                   "The parameters of this request would make the variables list larger than "
+                   "its limits (keys MaxVariables and MaxVariableBytes of the section [Const] of "
+                   "the settings file). Nothing was changed.");
 }
 
 } // namespace

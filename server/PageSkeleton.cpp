@@ -40,4 +40,11 @@ std::string refusalPage(std::string_view status, std::string_view text) {
            std::string(text) + "</p></body></html>";
 }
 
+void answerTooLarge(HttpResponse& response, std::string_view why) {
+    response.status = 413;
+    response.contentType = "text/html";
+    response.body = refusalPage("413 Payload Too Large", why);
+    response.file.reset();
+}
+
 } // namespace pelotest

@@ -3,6 +3,7 @@
 // tag with the desktop's colours, the page that sends the browser on at once, and the short page
 // of a refused request.
 
+#include "server/HttpTypes.h"
 #include "state/Host.h"
 
 #include <string>
@@ -31,5 +32,9 @@ std::string refreshPage(std::string_view address);
 
 // The short page of a refused request: the status as title and heading, then text.
 std::string refusalPage(std::string_view status, std::string_view text);
+
+// 413 with a short page that says why (the text of the page, HTML): a request that would pass
+// one of the server's limits, refused with nothing changed.
+void answerTooLarge(HttpResponse& response, std::string_view why);
 
 } // namespace pelotest

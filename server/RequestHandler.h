@@ -1,7 +1,7 @@
 #pragma once
 // What every request passes before it is answered: the Host check, the guard that lets requests
 // run one at a time while auto-sort is on, the state lock and the request context. Which answer a
-// request gets is not decided here: the program hands the handler its route table (app/Routes.h).
+// request gets is not decided here: the program hands the handler its route table (pages/Routes.h).
 
 #include "server/HttpTypes.h"
 #include "server/RequestContext.h"

@@ -10,13 +10,12 @@
 #include "server/PageSkeleton.h"
 #include "server/RequestSafety.h"
 #include "server/StaticFiles.h"
+#include "state/PersistentState.h"
 #include "state/TextCase.h"
 
 #include <algorithm>
-#include <charconv>
 #include <mutex>
 #include <optional>
-#include <system_error>
 
 namespace pelotest {
 namespace {
@@ -25,27 +24,17 @@ namespace {
 constexpr std::string_view kMakerName = "Dunmere";
 constexpr std::string_view kMakerAddress = "https://www.dunmere.example/";
 
-// The decimal integer a value holds, or nothing when it is not one (an empty value, trailing
-// text or a number out of range all count as not numeric).
-std::optional<long long> parseInteger(std::string_view text) {
-    text = trimBlanks(text);
-    if (!text.empty() && text.front() == '+')
-        text.remove_prefix(1);
-    long long value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    if (value < -1000000 || value > 1000000) // pixels; keeps the sums far from overflow
-        return std::nullopt;
-    return value;
-}
-
-// One offset of the settings file, or fallback when the key is missing or not a number.
+// One offset of the settings file (an integer by the settings file's rule, blanks around it
+// allowed), or fallback when the key is missing, not a number or out of range.
 long long popupOffset(const ProfileFile& file, std::string_view key, long long fallback) {
     const std::optional<std::string> value = file.readString("Const", key);
     if (!value)
         return fallback;
-    return parseInteger(*value).value_or(fallback);
+    const std::optional<int> offset = parseSettingsInteger(trimBlanks(*value));
+    if (!offset || *offset < -1000000 ||
+        *offset > 1000000) // pixels; keeps the sums far from overflow
+        return fallback;
+    return *offset;
 }
 
 // ---- Building blocks of the welcome page --------------------------------------------------------

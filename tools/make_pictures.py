@@ -23,9 +23,13 @@ flag is embedded in the program, the others are linked into the shipped language
 The program's icon (resources/pictures/icon/pelotest.svg) becomes
 resources/generated/icons/pelotest-SIZE.png at the desktop's usual sizes, with an alpha channel.
 
+The headless program's three message icons (32x32, drawn here in code) become raw RGBA bytes,
+resources/generated/message-*.rgba, which the program hands over as they are.
+
 Usage: tools/make_pictures.py [--check]   (--check: fail when a committed binary is stale)
 """
 
+import math
 import os
 import re
 import struct
@@ -438,6 +442,119 @@ def reduce_colours(picture, max_colors):
 
 
 # ---------------------------------------------------------------------------------------------
+# The headless program's message icons: a warning triangle, an error disc and an information disc,
+# 32x32 with smooth edges (each pixel sampled 4x4 times), written as raw RGBA bytes (the pixels the
+# program hands over as they are). The arithmetic is single precision, rounded after every step.
+
+MESSAGE_ICONS = {"message-warning.rgba": "warning", "message-error.rgba": "error",
+                 "message-information.rgba": "information"}
+
+
+def f32(value):
+    return struct.unpack("<f", struct.pack("<f", value))[0]
+
+
+def hypot32(x, y):
+    return f32(math.sqrt(x * x + y * y))
+
+
+def distance_to_segment(p, a, b):
+    vx, vy = f32(b[0] - a[0]), f32(b[1] - a[1])
+    along = f32(f32(f32(p[0] - a[0]) * vx) + f32(f32(p[1] - a[1]) * vy))
+    t = min(max(f32(along / f32(f32(vx * vx) + f32(vy * vy))), 0.0), 1.0)
+    return hypot32(f32(p[0] - f32(a[0] + f32(t * vx))), f32(p[1] - f32(a[1] + f32(t * vy))))
+
+
+def inside_triangle(p, a, b, c):
+    """Distance of p inside the triangle abc (clockwise on screen) from its nearest edge; negative
+    outside."""
+    nearest = f32(1e9)
+    corners = (a, b, c, a)
+    for i in range(3):
+        e0, e1 = corners[i], corners[i + 1]
+        ex, ey = f32(e1[0] - e0[0]), f32(e1[1] - e0[1])
+        cross = f32(f32(f32(p[0] - e0[0]) * ey) - f32(f32(p[1] - e0[1]) * ex))
+        side = f32(cross / hypot32(ex, ey))
+        nearest = min(nearest, -side)
+    return nearest
+
+
+def inside_circle(p, centre, radius):
+    return f32(radius - hypot32(f32(p[0] - centre[0]), f32(p[1] - centre[1])))
+
+
+def rgb(value):
+    return ((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF)
+
+
+def icon_sample(icon, p):
+    """The colour of one sample point of an icon, None outside its shape."""
+    x, y = p
+    if icon == "warning":
+        inside = inside_triangle(p, (16, 1.5), (30.5, 28.5), (1.5, 28.5))
+        if inside < 0:
+            return None
+        if inside < f32(1.6):
+            return rgb(0x8A6400)
+        stroke = distance_to_segment(p, (16, 11), (16, 19.5)) < f32(1.9)
+        dot = inside_circle(p, (16, 24), f32(1.9)) >= 0
+        if stroke or dot:
+            return rgb(0x1E1E1E)
+        # A slightly lighter top edge gives the sign some depth.
+        return rgb(0xFFE15A) if y < 12 else rgb(0xFFCC1A)
+    inside = inside_circle(p, (16, 16), 14.5)
+    if inside < 0:
+        return None
+    if icon == "error":
+        if inside < 1.5:
+            return rgb(0x8B0A0A)
+        if (distance_to_segment(p, (10.5, 10.5), (21.5, 21.5)) < 2.0
+                or distance_to_segment(p, (21.5, 10.5), (10.5, 21.5)) < 2.0):
+            return rgb(0xFFFFFF)
+        return rgb(0xEE4A3E) if y < 12 else rgb(0xD8261E)
+    if inside < 1.5:
+        return rgb(0x163A80)
+    dot = inside_circle(p, (16, 9.5), f32(2.3)) >= 0
+    stem = f32(14.2) <= x <= f32(17.8) and 13 <= y <= 23.5
+    foot = 12.5 <= x <= 19.5 and 22 <= y <= 24
+    serif = 12.5 <= x <= f32(17.8) and 13 <= y <= 15
+    if dot or stem or foot or serif:
+        return rgb(0xFFFFFF)
+    return rgb(0x4F8AEA) if y < 12 else rgb(0x2F6AD4)
+
+
+def round_half_away(value):
+    return int(math.floor(value + 0.5)) if value >= 0 else -int(math.floor(-value + 0.5))
+
+
+def message_icon(icon):
+    samples = 4
+    out = bytearray()
+    for y in range(32):
+        for x in range(32):
+            r = g = b = a = 0.0  # premultiplied sums
+            for sy in range(samples):
+                for sx in range(samples):
+                    p = (f32(x + f32(f32(sx + 0.5) / samples)),
+                         f32(y + f32(f32(sy + 0.5) / samples)))
+                    colour = icon_sample(icon, p)
+                    if colour is None:
+                        continue
+                    r, g, b = f32(r + colour[0]), f32(g + colour[1]), f32(b + colour[2])
+                    a = f32(a + 1.0)
+            if a > 0:
+                out += bytes(round_half_away(f32(c / a)) for c in (r, g, b))
+            else:
+                out += bytes(3)
+            out.append(round_half_away(f32(f32(255 * a) / (samples * samples))))
+    return bytes(out)
+
+
+def message_icons():
+    return {name: message_icon(icon) for name, icon in MESSAGE_ICONS.items()}
+
+
+# ---------------------------------------------------------------------------------------------
 
 
 def build():
@@ -465,6 +582,7 @@ def build():
     files.update(dialog_pictures())
     files.update(language_flags())
     files.update(program_icons())
+    files.update(message_icons())
     return files
 
 

@@ -1,4 +1,4 @@
-// The route table (app/Routes.h) through the real server: each document is answered over HTTP
+// The route table (pages/Routes.h) through the real server: each document is answered over HTTP
 // exactly as the branch it belongs to answers it when called directly on an identical state. (Pages
 // that carry a time stamp, such as the variables page, cannot be compared this way; the routing
 // unit tests cover them.)

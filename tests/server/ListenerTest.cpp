@@ -19,6 +19,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -31,10 +32,14 @@ using test::httpGet;
 using test::httpRequest;
 using test::rawExchange;
 
-// A connected client socket, closed at the end.
+// A connected client socket, closed at the end; receiveBuffer (bytes) makes its receive buffer
+// small.
 class RawClient {
   public:
-    explicit RawClient(std::uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+    explicit RawClient(std::uint16_t port, int receiveBuffer = 0)
+        : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        if (receiveBuffer > 0)
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
@@ -202,7 +207,7 @@ TEST(Listener, ARequestOnAKeptConnectionSeesNothingOfTheOneBefore) {
     test::TestHost host;
     std::mutex mutex;
     std::vector<std::string> seen;
-    HttpServer server(state, host, [&](Exchange& ex) {
+    HttpServer server(std::make_shared<RequestHandler>(state, host, [&](Exchange& ex) {
         const HttpRequest& r = ex.request;
         std::string text =
             r.method + " " + r.document + " ?" + r.rawQuery + " referer=" + r.referer + " params=";
@@ -221,7 +226,7 @@ TEST(Listener, ARequestOnAKeptConnectionSeesNothingOfTheOneBefore) {
         } else {
             ex.response.body = "second";
         }
-    });
+    }));
     server.start("127.0.0.1", 0);
     const std::string raw = rawExchange(
         server.port(), "POST /first?a=1&b=%41 HTTP/1.1\r\nHost: localhost\r\n"
@@ -579,6 +584,51 @@ TEST(Listener, AtTheConnectionLimitWithEveryConnectionBusyOneMoreIsRefused) {
         std::this_thread::sleep_for(50ms);
     }
     ADD_FAILURE() << "no place became free";
+}
+
+// Clients that ask for large answers and never read cannot hold every place: once they lag behind
+// the minimum rate they count as idle, and a newcomer is served long before the idle time ends.
+TEST(Listener, ClientsThatDoNotReadTheirAnswersMakeRoomForANewcomer) {
+    const test::TempDir dir;
+    const auto file = dir.write("large.bin", "");
+    constexpr std::uint64_t kSize = 64u << 20; // more than any socket buffers hold
+    std::filesystem::resize_file(file, kSize);
+    const std::string page(16u << 20, 'p');
+    ServerLimits limits;
+    limits.maxConnections = 4; // the idle time stays long: only the rate rule can make room
+    HttpServer server(
+        [&](const HttpRequest& request) {
+            if (request.document == "/small")
+                return textAnswer("ok");
+            if (request.document == "/page")
+                return textAnswer(page);
+            HttpResponse response;
+            response.file = FileBody{file, 0, kSize};
+            return response;
+        },
+        limits);
+    server.start("127.0.0.1", 0);
+    std::vector<std::unique_ptr<RawClient>> readers;
+    for (std::size_t i = 0; i < limits.maxConnections; ++i) {
+        readers.push_back(std::make_unique<RawClient>(server.port(), 4096));
+        ASSERT_TRUE(readers.back()->send(std::string("GET ") + (i % 2 ? "/page" : "/file") +
+                                         " HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+        // Its answer is under way (it is no longer waiting for a request); it reads no more.
+        ASSERT_TRUE(readers.back()->readOnce(5s).starts_with("HTTP/1.1 200 OK\r\n"));
+    }
+    std::string answer;
+    // A refused newcomer comes back, as Retry-After asks.
+    for (const auto end = std::chrono::steady_clock::now() + 10s;
+         std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(200ms)) {
+        const RawClient newcomer(server.port());
+        ASSERT_TRUE(newcomer.send("GET /small HTTP/1.1\r\nHost: localhost\r\n"
+                                  "Connection: close\r\n\r\n"));
+        answer.clear();
+        newcomer.readUntilClosed(5s, &answer);
+        if (answer.starts_with("HTTP/1.1 200 OK\r\n"))
+            break;
+    }
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 OK\r\n")) << answer;
 }
 
 TEST(Listener, ClosesIdleAndTricklingConnections) {

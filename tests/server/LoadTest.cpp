@@ -6,7 +6,7 @@
 // PELOTEST_LOAD_REQUESTS overrides the number of requests of the mixed load (default 100,000).
 
 #include "app/HeadlessHost.h"
-#include "app/Routes.h"
+#include "pages/Routes.h"
 #include "server/HttpServer.h"
 #include "state/AppState.h"
 #include "state/TextCase.h"
@@ -294,7 +294,7 @@ TEST(LoadTest, MixedRequestsOverManyConnectionsAllSucceedAndLeaveConsistentState
     constexpr int kMaxLog = 100;
     const std::size_t total = requestCount();
     Site site(kMaxLog);
-    HttpServer server(site.state, site.host, routeRequest);
+    HttpServer server(std::make_shared<RequestHandler>(site.state, site.host, routeRequest));
     server.start("127.0.0.1", 0);
     const std::uint16_t port = server.port();
 
@@ -468,7 +468,8 @@ TEST(LoadTest, IdleConnectionsDoNotStarveTheServerAndAreClosedAfterTheIdleLimit)
     Site site;
     ServerLimits limits;
     limits.idleTimeout = 3s; // shortened from the default so that the test is quick
-    HttpServer server(site.state, site.host, routeRequest, limits);
+    HttpServer server(std::make_shared<RequestHandler>(site.state, site.host, routeRequest),
+                      limits);
     server.start("127.0.0.1", 0);
     // Counted after the start: the listener's own threads (one per lane) are there at rest.
     const int threadsBefore = threadCount();
@@ -527,7 +528,8 @@ class HostileClientTest : public ::testing::Test {
   protected:
     void SetUp() override {
         limits_.idleTimeout = 3s;
-        server_ = std::make_unique<HttpServer>(site_.state, site_.host, routeRequest, limits_);
+        server_ = std::make_unique<HttpServer>(
+            std::make_shared<RequestHandler>(site_.state, site_.host, routeRequest), limits_);
         server_->start("127.0.0.1", 0);
         port_ = server_->port();
     }
@@ -615,7 +617,8 @@ TEST(LoadTest, TricklingBodiesLoseTheirSlotAndAreDropped) {
     limits.maxConnections = kSlots;
     limits.idleTimeout = 30s; // far beyond the test: the body rule has to act
     limits.bodyGrace = 4s;
-    HttpServer server(site.state, site.host, routeRequest, limits);
+    HttpServer server(std::make_shared<RequestHandler>(site.state, site.host, routeRequest),
+                      limits);
     server.start("127.0.0.1", 0);
     const std::uint16_t port = server.port();
 

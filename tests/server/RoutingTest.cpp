@@ -1,6 +1,6 @@
 // The dispatch table, the request context and the choice among the ordinary answers.
 
-#include "app/Routes.h"
+#include "pages/Routes.h"
 #include "server/OrdinaryRequest.h"
 #include "server/RequestContext.h"
 

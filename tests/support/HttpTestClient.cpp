@@ -1,6 +1,6 @@
 #include "support/HttpTestClient.h"
 
-#include "app/Routes.h"
+#include "pages/Routes.h"
 #include "server/HttpServer.h"
 #include "state/TextCase.h"
 
@@ -23,7 +23,8 @@ namespace http = beast::http;
 using tcp = net::ip::tcp;
 
 struct TestServer::Impl {
-    Impl(AppState& state, Host& host) : server(state, host, routeRequest) {
+    Impl(AppState& state, Host& host)
+        : server(std::make_shared<RequestHandler>(state, host, routeRequest)) {
         server.start("127.0.0.1", 0);
     }
     HttpServer server;

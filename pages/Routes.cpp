@@ -1,4 +1,4 @@
-#include "app/Routes.h"
+#include "pages/Routes.h"
 
 #include "pages/Pages.h"
 #include "server/OrdinaryRequest.h"
