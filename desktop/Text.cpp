@@ -58,8 +58,18 @@ std::string toPathBytes(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-QString uiText(const AppState& state, int id) {
-    return fromWindows1252(loadUiText(state, UiText{id}));
+QString uiText(const AppState& state, UiText id) {
+    return fromWindows1252(loadUiText(state, id));
+}
+
+QString withLineBreaks(QString text) {
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+QString uiTextWith(const AppState& state, UiText id, const QString& arg) {
+    return withLineBreaks(uiText(state, id).replace(QLatin1String("%1"), arg));
 }
 
 TextLookup coreTexts(const AppState& state) {

@@ -5,6 +5,7 @@
 
 #include "ScriptedDialogs.h"
 #include "desktop/MainWindow.h"
+#include "desktop/SettingsTab.h"
 #include "desktop/WebDialog.h"
 #include "language/UiTexts.h"
 #include "state/ProfileFile.h"
@@ -242,7 +243,7 @@ void LanguageWindowTest::boxListsFlagsAndSwitchesAndBack() {
         QCOMPARE(text, builtIn(id));
     QCOMPARE(confirmationButtons(f.state), (QStringList{builtIn(119), builtIn(114), builtIn(115)}));
 
-    f.window->comboBox2Select(1);
+    f.window->settingsTab().chooseLanguage(1);
     QCOMPARE(f.state.settings.languageDll, std::string("lang_full.dll"));
     for (const auto& [id, text] : controlTexts(f))
         QCOMPARE(text, QStringLiteral("EN %1: ").arg(id) + builtIn(id));
@@ -250,13 +251,13 @@ void LanguageWindowTest::boxListsFlagsAndSwitchesAndBack() {
              (QStringList{QStringLiteral("EN 119: ") + builtIn(119), QStringLiteral("EN 114: Ja"),
                           QStringLiteral("EN 115: Nein")}));
 
-    f.window->comboBox2Select(0);
+    f.window->settingsTab().chooseLanguage(0);
     QCOMPARE(f.state.settings.languageDll, std::string());
     QCOMPARE(controlTexts(f), german);
     QCOMPARE(confirmationButtons(f.state), (QStringList{builtIn(119), "Ja", "Nein"}));
 
     // The language chosen is written at close.
-    f.window->comboBox2Select(1);
+    f.window->settingsTab().chooseLanguage(1);
     f.window->close();
     ProfileFile profile;
     profile.load(f.settingsFile().toStdString());
@@ -292,14 +293,14 @@ void LanguageWindowTest::exportFromTheWindow() {
     QDir().mkpath(out);
 
     f.dialogs.folders.push_back(QString()); // cancelled: nothing written, nothing stored
-    QVERIFY(f.window->exportLanguage());
+    QVERIFY(f.window->settingsTab().exportLanguage());
     QVERIFY(QDir(out).isEmpty());
     ProfileFile before;
     before.load(f.settingsFile().toStdString());
     QVERIFY(!before.readString("Settings", "LastLangugeResPath"));
 
     f.dialogs.folders.push_back(out);
-    QVERIFY(f.window->exportLanguage());
+    QVERIFY(f.window->settingsTab().exportLanguage());
     QCOMPARE(f.dialogs.folderQuestions.back().title, QStringLiteral("EN 128: ") + builtIn(128));
     const fs::path written(out.toStdString());
     QCOMPARE(fileBytes(written / "language.rc"),
@@ -313,14 +314,14 @@ void LanguageWindowTest::exportFromTheWindow() {
     QCOMPARE(after.readString("Settings", "LastLangugeResPath").value_or(""),
              out.toStdString() + "/");
     f.dialogs.folders.push_back(QString());
-    f.window->exportLanguage();
+    f.window->settingsTab().exportLanguage();
     QCOMPARE(f.dialogs.folderQuestions.back().initial, out + '/');
 
     // A folder that cannot be written: the error is shown and the export reports failure.
     const QString notAFolder = f.dir.filePath(QStringLiteral("pelotest.ini"));
     f.dialogs.folders.push_back(notAFolder);
     const auto shown = f.dialogs.messages.size();
-    QVERIFY(!f.window->exportLanguage());
+    QVERIFY(!f.window->settingsTab().exportLanguage());
     QCOMPARE(f.dialogs.messages.size(), shown + 1);
     QCOMPARE(f.dialogs.messages.back().kind, MessageKind::Error);
 }
