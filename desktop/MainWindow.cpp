@@ -420,19 +420,19 @@ void MainWindow::applyPlacement(const WindowPlacement& stored) {
     settingsTab_->showSettings();
     tabs_->setCurrentIndex(std::clamp(stored.pageIndex, 0, tabs_->count() - 1));
     QRect bounds(pos(), size());
-    if (stored.hasLeft)
-        bounds.moveLeft(stored.left);
-    if (stored.hasTop)
-        bounds.moveTop(stored.top);
-    if (stored.hasWidth && stored.width > 0)
-        bounds.setWidth(stored.width);
-    if (stored.hasHeight && stored.height > 0)
-        bounds.setHeight(stored.height);
+    if (stored.left)
+        bounds.moveLeft(*stored.left);
+    if (stored.top)
+        bounds.moveTop(*stored.top);
+    if (stored.width.value_or(0) > 0)
+        bounds.setWidth(*stored.width);
+    if (stored.height.value_or(0) > 0)
+        bounds.setHeight(*stored.height);
     move(bounds.topLeft());
     resize(bounds.size());
     bounds_ = QRect(pos(), size());
-    if (stored.hasTreeWidth)
-        treeWidth_ = std::max(stored.treeWidth, static_cast<int>(EventTreePane::kMinWidth));
+    if (stored.treeWidth)
+        treeWidth_ = std::max(*stored.treeWidth, static_cast<int>(EventTreePane::kMinWidth));
 
     if (stored.windowState == "maximized") {
         showMaximized();
