@@ -27,12 +27,11 @@ EventTreePane::EventTreePane(const PaneContext& context, QWidget* parent)
     view_->setUniformRowHeights(true);
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view_->setSelectionMode(QAbstractItemView::SingleSelection);
-    view_->setContextMenuPolicy(Qt::CustomContextMenu);
     view_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     view_->header()->setStretchLastSection(false);
     (new QVBoxLayout(this))->addWidget(view_);
 
-    menu_ = named(new QMenu(this), "PopupMenu2");
+    menu_ = contextMenuOf(view_, "PopupMenu2");
     editAction_ = named(menu_->addAction(QString()), "Bearbeiten1");
     assignAction_ = named(menu_->addAction(QString()), "Zuordnen1");
     menu_->addSeparator();
@@ -46,8 +45,6 @@ EventTreePane::EventTreePane(const PaneContext& context, QWidget* parent)
     connect(deleteAction_, &QAction::triggered, this, &EventTreePane::deleteSelectedNode);
     connect(expandAllAction_, &QAction::triggered, this, &EventTreePane::expandAllNodes);
     connect(collapseAllAction_, &QAction::triggered, this, &EventTreePane::collapseAllNodes);
-    connect(view_, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { menu_->popup(view_->viewport()->mapToGlobal(at)); });
     connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
         // Another node is the selected one.
         std::lock_guard lock(context_.uiLock);

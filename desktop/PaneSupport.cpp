@@ -3,6 +3,7 @@
 #include "state/TextCase.h"
 
 #include <QHeaderView>
+#include <QMenu>
 #include <QTableView>
 
 #include <algorithm>
@@ -28,6 +29,15 @@ QTableView* reportList(const char* name) {
     view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     return view;
+}
+
+QMenu* contextMenuOf(QAbstractItemView* view, const char* name) {
+    auto* menu = named(new QMenu(view), name);
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(
+        view, &QWidget::customContextMenuRequested, menu,
+        [view, menu](const QPoint& at) { menu->popup(view->viewport()->mapToGlobal(at)); });
+    return menu;
 }
 
 std::vector<std::string> filesIn(const std::string& folder) {

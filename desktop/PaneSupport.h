@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+class QAbstractItemView;
+class QMenu;
 class QTableView;
 
 namespace pelotest::desktop {
@@ -39,6 +41,10 @@ T* named(T* widget, const char* name) {
 // A list of rows with columns: grid lines, whole rows selected one at a time, no editing in
 // place, rows of one height (so that 100,000 of them lay out at once).
 QTableView* reportList(const char* name);
+
+// A context menu of view's own, named name, that opens where the view is right-clicked; the
+// caller adds its actions.
+QMenu* contextMenuOf(QAbstractItemView* view, const char* name);
 
 // The names of the files in a folder (every entry that is not a folder), in the order of a
 // listing: case ignored, as the file browser lists them.

@@ -20,7 +20,7 @@ RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
     view_->setColumnWidth(1, 140);
     (new QVBoxLayout(this))->addWidget(view_);
 
-    menu_ = named(new QMenu(this), "PopupMenu3");
+    menu_ = contextMenuOf(view_, "PopupMenu3");
     editAction_ = named(menu_->addAction(QString()), "Bearbeiten3");
     propertiesAction_ = named(menu_->addAction(QString()), "Eigenschaften1");
     menu_->addSeparator();
@@ -30,8 +30,6 @@ RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
     connect(propertiesAction_, &QAction::triggered, this,
             &RequestLogPane::showLoggedFileProperties);
     connect(clearAction_, &QAction::triggered, this, &RequestLogPane::clearLog);
-    connect(view_, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { menu_->popup(view_->viewport()->mapToGlobal(at)); });
     connect(view_, &QAbstractItemView::doubleClicked, this, &RequestLogPane::openLoggedEntry);
     connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         std::lock_guard lock(context_.uiLock);

@@ -27,14 +27,12 @@ VariablesPane::VariablesPane(const PaneContext& context, QWidget* parent)
     view_->installEventFilter(this);
     (new QVBoxLayout(this))->addWidget(view_);
 
-    menu_ = named(new QMenu(this), "PopupMenu1");
+    menu_ = contextMenuOf(view_, "PopupMenu1");
     editAction_ = named(menu_->addAction(QString()), "Bearbeiten2");
     menu_->addSeparator();
     deleteAction_ = named(menu_->addAction(QString()), "Lschen1");
     connect(editAction_, &QAction::triggered, this, &VariablesPane::editSelectedVariable);
     connect(deleteAction_, &QAction::triggered, this, &VariablesPane::deleteSelectedVariable);
-    connect(view_, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { menu_->popup(view_->viewport()->mapToGlobal(at)); });
     connect(view_, &QAbstractItemView::doubleClicked, this, &VariablesPane::editSelectedVariable);
     connect(view_->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &VariablesPane::sortByColumn);
