@@ -19,7 +19,7 @@ namespace pelotest::desktop {
 namespace {
 
 QString settingsFileText(const AppState& state, UiText id, const SettingsFileCheck& check) {
-    return uiText(state, uiTextId(id))
+    return uiText(state, id)
         .replace(QStringLiteral("%1"), fromPathBytes(state.settingsPath.string()))
         .replace(QStringLiteral("%2"), QString::fromLocal8Bit(check.reason));
 }

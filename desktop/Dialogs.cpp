@@ -12,21 +12,6 @@
 #include <QPushButton>
 
 namespace pelotest::desktop {
-namespace {
-
-// UI texts of the message boxes.
-enum : int {
-    kOk = 112,
-    kCancel = 113,
-    kYes = 114,
-    kNo = 115,
-    kWarning = 116,
-    kError = 117,
-    kInformation = 118,
-    kConfirmation = 119,
-};
-
-} // namespace
 
 bool Dialogs::showModal(QDialog& dialog) {
     return dialog.exec() == QDialog::Accepted;
@@ -36,9 +21,9 @@ void Dialogs::openUrl(const QUrl& url) {
     QDesktopServices::openUrl(url);
 }
 
-QString QtDialogs::text(int id) const {
+QString QtDialogs::text(UiText id) const {
     if (language_)
-        return fromWindows1252(loadUiText(state_.languageFolders, *language_, UiText{id}));
+        return fromWindows1252(loadUiText(state_.languageFolders, *language_, id));
     return uiText(state_, id);
 }
 
@@ -48,30 +33,30 @@ bool QtDialogs::message(MessageKind kind, const QString& shown) {
     switch (kind) {
     case MessageKind::Warning:
         box.setIcon(QMessageBox::Warning);
-        box.setWindowTitle(text(kWarning));
+        box.setWindowTitle(text(UiText::MessageWarning));
         break;
     case MessageKind::Error:
         box.setIcon(QMessageBox::Critical);
-        box.setWindowTitle(text(kError));
+        box.setWindowTitle(text(UiText::MessageError));
         break;
     case MessageKind::Information:
         box.setIcon(QMessageBox::Information);
-        box.setWindowTitle(text(kInformation));
+        box.setWindowTitle(text(UiText::MessageInformation));
         break;
     case MessageKind::Confirmation:
     case MessageKind::ConfirmationNoByDefault:
         box.setIcon(QMessageBox::Question);
-        box.setWindowTitle(text(kConfirmation));
+        box.setWindowTitle(text(UiText::MessageConfirmation));
         break;
     }
     QPushButton* accept = nullptr;
     if (kind == MessageKind::Confirmation || kind == MessageKind::ConfirmationNoByDefault) {
-        accept = box.addButton(text(kYes), QMessageBox::YesRole);
-        QPushButton* refuse = box.addButton(text(kNo), QMessageBox::NoRole);
+        accept = box.addButton(text(UiText::MessageYes), QMessageBox::YesRole);
+        QPushButton* refuse = box.addButton(text(UiText::MessageNo), QMessageBox::NoRole);
         box.setDefaultButton(kind == MessageKind::Confirmation ? accept : refuse);
         box.setEscapeButton(refuse);
     } else {
-        accept = box.addButton(text(kOk), QMessageBox::AcceptRole);
+        accept = box.addButton(text(UiText::MessageOk), QMessageBox::AcceptRole);
         box.setEscapeButton(accept);
     }
     box.exec();
@@ -84,8 +69,8 @@ std::optional<QString> QtDialogs::input(const QString& caption, const QString& p
     dialog.setWindowTitle(caption);
     dialog.setLabelText(prompt);
     dialog.setTextValue(preset);
-    dialog.setOkButtonText(text(kOk));
-    dialog.setCancelButtonText(text(kCancel));
+    dialog.setOkButtonText(text(UiText::MessageOk));
+    dialog.setCancelButtonText(text(UiText::MessageCancel));
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return dialog.textValue();

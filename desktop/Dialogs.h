@@ -3,6 +3,7 @@
 // folder chooser. The window uses QtDialogs; tests hand it a scripted implementation that
 // answers without a person.
 
+#include "language/UiTexts.h"
 #include "state/AppState.h"
 
 #include <QString>
@@ -58,7 +59,7 @@ class QtDialogs : public Dialogs {
     }
 
   private:
-    QString text(int id) const;
+    QString text(UiText id) const;
 
     const AppState& state_;
     QWidget* parent_;

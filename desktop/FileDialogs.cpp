@@ -30,8 +30,8 @@ bool DesktopFileOpener::edit(const QString& path) {
 
 namespace {
 
-QString builtIn(int id) {
-    return fromWindows1252(loadBuiltInUiText(UiText{id}));
+QString builtIn(UiText id) {
+    return fromWindows1252(loadBuiltInUiText(id));
 }
 
 } // namespace
@@ -40,59 +40,60 @@ SelectPageDialog::SelectPageDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("SelectPage"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    Label1 = new QLabel(this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setWordWrap(true);
-    ComboBox1 = new QComboBox(this);
-    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    ComboBox1->setEditable(true);
-    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
-    ComboBox1->setMaxVisibleItems(20);
-    Button2 = new QPushButton(this);
-    Button2->setObjectName(QStringLiteral("Button2"));
-    Button2->setDefault(true);
-    Button1 = new QPushButton(this);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    connect(Button2, &QPushButton::clicked, this, &QDialog::accept);
-    connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
+    question_ = new QLabel(this);
+    question_->setObjectName(QStringLiteral("Label1"));
+    question_->setWordWrap(true);
+    names_ = new QComboBox(this);
+    names_->setObjectName(QStringLiteral("ComboBox1"));
+    names_->setEditable(true);
+    names_->setInsertPolicy(QComboBox::NoInsert);
+    names_->setMaxVisibleItems(20);
+    okButton_ = new QPushButton(this);
+    okButton_->setObjectName(QStringLiteral("Button2"));
+    okButton_->setDefault(true);
+    cancelButton_ = new QPushButton(this);
+    cancelButton_->setObjectName(QStringLiteral("Button1"));
+    connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 
     // The design's client area is 268 x 114; fonts decide the rest.
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(12, 12, 12, 12);
-    column->addWidget(Label1);
-    column->addWidget(ComboBox1);
+    column->addWidget(question_);
+    column->addWidget(names_);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(Button2);
-    buttons->addWidget(Button1);
+    buttons->addWidget(okButton_);
+    buttons->addWidget(cancelButton_);
     buttons->addStretch(1);
     column->addLayout(buttons);
     column->setSizeConstraint(QLayout::SetFixedSize);
-    Label1->setFixedWidth(245);
-    ComboBox1->setFixedWidth(245);
+    question_->setFixedWidth(245);
+    names_->setFixedWidth(245);
 
-    setTexts(builtIn(42), builtIn(43), builtIn(44), builtIn(45));
+    setTexts(builtIn(UiText::SelectTemplateCaption), builtIn(UiText::SelectTemplatePrompt),
+             builtIn(UiText::SelectTemplateOk), builtIn(UiText::SelectTemplateCancel));
 }
 
 void SelectPageDialog::setTexts(const QString& caption, const QString& question, const QString& ok,
                                 const QString& cancel) {
     setWindowTitle(caption);
-    Label1->setText(question);
-    Button2->setText(ok);
-    Button1->setText(cancel);
+    question_->setText(question);
+    okButton_->setText(ok);
+    cancelButton_->setText(cancel);
 }
 
 void SelectPageDialog::setNames(const QStringList& names) {
-    ComboBox1->clear();
-    ComboBox1->addItems(names);
-    ComboBox1->setCurrentIndex(-1);
-    ComboBox1->clearEditText();
+    names_->clear();
+    names_->addItems(names);
+    names_->setCurrentIndex(-1);
+    names_->clearEditText();
 }
 
 bool SelectPageDialog::preselect(const QString& name) {
-    for (int i = 0; i < ComboBox1->count(); ++i) {
-        if (ComboBox1->itemText(i).compare(name, Qt::CaseInsensitive) == 0) {
-            ComboBox1->setCurrentIndex(i);
+    for (int i = 0; i < names_->count(); ++i) {
+        if (names_->itemText(i).compare(name, Qt::CaseInsensitive) == 0) {
+            names_->setCurrentIndex(i);
             return true;
         }
     }
@@ -100,11 +101,11 @@ bool SelectPageDialog::preselect(const QString& name) {
 }
 
 QString SelectPageDialog::entry() const {
-    return ComboBox1->currentText();
+    return names_->currentText();
 }
 
 void SelectPageDialog::setEntry(const QString& entry) {
-    ComboBox1->setEditText(entry);
+    names_->setEditText(entry);
 }
 
 // ---------------------------------------------------------------------------------------------

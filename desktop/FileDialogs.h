@@ -44,16 +44,16 @@ class SelectPageDialog : public QDialog {
     QString entry() const;
     void setEntry(const QString& entry);
 
-    QLabel* question() const { return Label1; }
-    QComboBox* names() const { return ComboBox1; }
-    QPushButton* okButton() const { return Button2; }
-    QPushButton* cancelButton() const { return Button1; }
+    QLabel* question() const { return question_; }
+    QComboBox* names() const { return names_; }
+    QPushButton* okButton() const { return okButton_; }
+    QPushButton* cancelButton() const { return cancelButton_; }
 
   private:
-    QLabel* Label1;
-    QComboBox* ComboBox1;
-    QPushButton* Button2; // OK
-    QPushButton* Button1; // Cancel
+    QLabel* question_;
+    QComboBox* names_;
+    QPushButton* okButton_;
+    QPushButton* cancelButton_;
 };
 
 // Path, size, type, permissions and times of a file (or of what stands at the path), read when

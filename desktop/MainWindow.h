@@ -1,7 +1,8 @@
 #pragma once
-// The main window: it owns the HTTP server, shows the state (tree and variables, log, settings),
-// starts and stops the server from its button or the notification menu, hides to the
-// notification area when minimised, and loads the state at start and writes it back at close.
+// The main window: it owns the HTTP server and the panes that show the state (the tree and the
+// variables on the general tab, the log, the settings), starts and stops the server from the
+// settings tab's button or the notification menu, hides to the notification area when
+// minimised, and loads the state at start and writes it back at close.
 
 #include "desktop/Dialogs.h"
 #include "desktop/FileDialogs.h"
@@ -12,7 +13,6 @@
 #include "language/Languages.h"
 #include "server/HttpServer.h"
 #include "state/AppState.h"
-#include "state/PersistentState.h"
 
 #include <QMainWindow>
 #include <QRect>
@@ -20,25 +20,21 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 class QAction;
-class QCheckBox;
-class QComboBox;
-class QFrame;
-class QGroupBox;
 class QLabel;
-class QLineEdit;
 class QMenu;
-class QSpinBox;
 class QSplitter;
 class QSystemTrayIcon;
-class QTableView;
 class QTabWidget;
 class QToolButton;
-class QTreeView;
 
 namespace pelotest::desktop {
+
+class EventTreePane;
+class RequestLogPane;
+class SettingsTab;
+class VariablesPane;
 
 struct MainWindowOptions {
     // Who answers message boxes, input boxes and folder choosers (null: the real dialogs).
@@ -68,33 +64,22 @@ class MainWindow : public QMainWindow, private HostWindow {
     bool saveNow();
     bool saved() const { return saved_; }
 
-    // The start/stop button was toggled; its down state is the wanted server state.
-    void toolButton1Click();
+    // Starts or stops the server as the start/stop button's down state asks.
+    void followStartStopButton();
     // The notification menu.
-    void anzeigen1Click();
-    void aktiv1Click();
-    void beenden1Click();
+    void toggleServerFromTray();
+    void quitFromTray();
     void hideToTray();
-    void restoreFromTray();
+    void showFromTray();
     // Another program was started on the same settings file.
     void bringToFront();
 
-    // Languages. The entries of the language box, in its order (entry 0: built-in German).
-    const std::vector<LanguageEntry>& languageList() const { return languages_; }
     // Puts the current language on the message boxes and, unless dialogsOnly, on the window.
     void applyLanguage(bool dialogsOnly);
-    // The language box's entry index was chosen: switches the language when it is another one.
-    void comboBox2Select(int index);
-    // The language button: the download dialog; afterwards the export (when asked for) and the
-    // rescan (when a library was saved).
-    void speedButton3Click();
-    // The translator's template into a folder the user chooses; false when it was not written.
-    bool exportLanguage();
-    // Lists the libraries anew after a download (the texts on screen stay as they are).
-    void rescanLanguages();
     // F1 and the help button: the help dialog.
     void showHelp();
 
+    SettingsTab& settingsTab() const { return *settingsTab_; }
     bool hiddenToTray() const { return hiddenToTray_; }
     bool trayAvailable() const { return trayAvailable_; }
     bool serverRunning() const;
@@ -105,25 +90,6 @@ class MainWindow : public QMainWindow, private HostWindow {
     QSystemTrayIcon* trayIcon() const { return tray_; }
     QMenu* trayMenu() const { return trayMenu_; }
     QtHost& host() { return host_; }
-
-    // The events/templates tree (on the selected node).
-    void popupMenu2Popup();
-    void zuordnen1Click();
-    void bearbeiten1Click();
-    void lschen2Click();
-    void alleausklappen1Click();
-    void allezuklappen1Click();
-    // The variables list (on the selected row).
-    void bearbeiten2Click();
-    void lschen1Click();
-    void checkBox1Click(bool checked);
-    void listView1ColumnClick(int column);
-    // The log (on the selected row).
-    void popupMenu3Popup();
-    void bearbeiten3Click();
-    void eigenschaften1Click();
-    void listView2DblClick();
-    void lschen3Click();
 
   signals:
     // The state is written and the server stopped: the program can end.
@@ -137,7 +103,6 @@ class MainWindow : public QMainWindow, private HostWindow {
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     // HostWindow
@@ -149,38 +114,12 @@ class MainWindow : public QMainWindow, private HostWindow {
 
     void buildWindow();
     QWidget* buildGeneralTab();
-    QWidget* buildLogTab();
-    QWidget* buildSettingsTab();
     void buildTray();
-    void bindSettings();
+    void connectPanes();
     void applyTexts();
-    void fillControls();
     void setStatusText(const QString& text);
     void showServerState(bool running);
     void reportStartFailure(BindFailure why, int port, const QString& detail);
-    template <class Change>
-    void updateSettings(Change change);
-
-    void speedButton1Click();
-    void speedButton2Click();
-    void edit2Change();
-    void comboBox1Change();
-    void settingsChangedByRequest();
-    // Fills the language box from a fresh discovery and selects the current language.
-    void discoverLanguageBox();
-
-    void buildViews();
-    void treeChangedByRequest();
-    void variablesChangedByRequest();
-    void logChangedByRequest();
-    void syncTree();
-    void syncVariables();
-    void rememberSelectedVariable();
-    std::optional<std::string> selectedVariable() const;
-    TreeNode* selectedNode() const;
-    std::optional<LogEntry> selectedLogEntry();
-    ExpandedFolder templatesFolder(int captionId, int promptId);
-    QString formatText(int id, const QString& arg) const;
 
     AppState& state_;
     // The state lock as this thread takes it (the views read through it).
@@ -191,85 +130,33 @@ class MainWindow : public QMainWindow, private HostWindow {
     FileOpener* opener_;
     QtHost host_;
     ImageList images_;
-    TreeModel* treeModel_ = nullptr;
-    VariablesModel* variablesModel_ = nullptr;
-    LogModel* logModel_ = nullptr;
-    // The variable of the selected row, by name: requests move and remove rows.
-    std::optional<std::string> selectedVariable_;
     std::unique_ptr<HttpServer> server_;
     bool trayAvailable_;
 
     bool hiddenToTray_ = false;
     bool restoreMaximized_ = false;
-    bool filling_ = false; // controls are being filled from the state: do not write back
     bool shutDown_ = false;
     bool saved_ = false;
     int rootImage_ = ImageList::kRootStopped;
-    QRect bounds_;        // at the last resize in the normal state
-    int treeWidth_ = 345; // of the tree pane
+    QRect bounds_; // at the last resize in the normal state
+    int treeWidth_;
     bool treeWidthPending_ = true;
-    std::vector<LanguageEntry> languages_; // LanguageList
 
-    // Controls, named as a reader of the window's description looks for them.
-    QTabWidget* PageControl1 = nullptr;
-    QSplitter* Splitter1 = nullptr;
-    QGroupBox* GroupBox1 = nullptr;  // Events/Templates
-    QGroupBox* GroupBox2 = nullptr;  // Variablen
-    QGroupBox* GroupBox3 = nullptr;  // Templates
-    QGroupBox* GroupBox4 = nullptr;  // Statische Seiten
-    QGroupBox* GroupBox5 = nullptr;  // Allgemeines
-    QTreeView* TreeView1 = nullptr;  // events/templates tree
-    QTableView* ListView1 = nullptr; // variables list
-    QTableView* ListView2 = nullptr; // log list
-    QMenu* PopupMenu1 = nullptr;     // variables list
-    QAction* Bearbeiten2 = nullptr;
-    QAction* Lschen1 = nullptr;
-    QMenu* PopupMenu2 = nullptr; // tree
-    QAction* Bearbeiten1 = nullptr;
-    QAction* Zuordnen1 = nullptr;
-    QAction* Lschen2 = nullptr;
-    QAction* Alleausklappen1 = nullptr;
-    QAction* Allezuklappen1 = nullptr;
-    QMenu* PopupMenu3 = nullptr; // log list
-    QAction* Bearbeiten3 = nullptr;
-    QAction* Eigenschaften1 = nullptr;
-    QAction* Lschen3 = nullptr;
-    QLabel* Label1 = nullptr;   // templates folder
-    QLineEdit* Edit1 = nullptr; // DynamicPath
-    QToolButton* SpeedButton1 = nullptr;
-    QLabel* Label2 = nullptr;   // virtual folder
-    QLineEdit* Edit3 = nullptr; // VirtualPath
-    QLabel* Label3 = nullptr;   // static folder
-    QLineEdit* Edit2 = nullptr; // StaticPath
-    QToolButton* SpeedButton2 = nullptr;
-    QLabel* Label4 = nullptr;       // start page
-    QComboBox* ComboBox1 = nullptr; // StaticSite
-    QLabel* Label5 = nullptr;       // the "?" between page and parameters
-    QLabel* Label6 = nullptr;       // parameters
-    QLineEdit* Edit4 = nullptr;     // StaticParameter
-    QLabel* Label7 = nullptr;       // HTTP-Port
-    QSpinBox* SpinEdit1 = nullptr;  // Port
-    QToolButton* ToolButton1 = nullptr;
-    QLabel* Label8 = nullptr;       // language
-    QComboBox* ComboBox2 = nullptr; // language box
-    QToolButton* SpeedButton3 = nullptr;
-    QCheckBox* CheckBox1 = nullptr; // VariablesAutoSort
-    QCheckBox* CheckBox2 = nullptr; // SaveLog
-    QCheckBox* CheckBox3 = nullptr; // RemoteEdit
-    QLabel* Label9 = nullptr;       // Log-Begrenzung
-    QSpinBox* SpinEdit2 = nullptr;  // MaxLog
-    QLabel* Label10 = nullptr;      // Reloadzeit
-    QSpinBox* SpinEdit3 = nullptr;  // RemoteEditReload
-    QLabel* Label11 = nullptr;      // information on the remote editor
-    QToolButton* HelpButton = nullptr;
-    QLabel* StatusPanel1 = nullptr;
-    QLabel* StatusPanel2 = nullptr; // the server's address as a link
+    QTabWidget* tabs_ = nullptr;
+    QSplitter* generalSplitter_ = nullptr;
+    EventTreePane* treePane_ = nullptr;
+    VariablesPane* variablesPane_ = nullptr;
+    RequestLogPane* logPane_ = nullptr;
+    SettingsTab* settingsTab_ = nullptr;
+    QToolButton* helpButton_ = nullptr;
+    QLabel* statusText_ = nullptr;
+    QLabel* serverLink_ = nullptr; // the server's address as a link
 
     QSystemTrayIcon* tray_ = nullptr;
-    QMenu* trayMenu_ = nullptr; // PopupMenu4
-    QAction* Anzeigen1 = nullptr;
-    QAction* Aktiv1 = nullptr;
-    QAction* Beenden1 = nullptr;
+    QMenu* trayMenu_ = nullptr;
+    QAction* showAction_ = nullptr;
+    QAction* startStopAction_ = nullptr;
+    QAction* quitAction_ = nullptr;
 };
 
 } // namespace pelotest::desktop

@@ -186,20 +186,52 @@ void TreeModel::setRootImage(int image) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Lists
+
+StateTableModel::StateTableModel(AppState& state, UiStateLock& lock, const ImageList& images,
+                                 int columns, QObject* parent)
+    : QAbstractTableModel(parent), state_(state), lock_(lock), images_(images),
+      headers_(columns, QString()) {}
+
+int StateTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : known_;
+}
+
+int StateTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(headers_.size());
+}
+
+QVariant StateTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
+        return headers_.value(section);
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+void StateTableModel::setHeaders(const QStringList& headers) {
+    headers_ = headers;
+    emit headerDataChanged(Qt::Horizontal, 0, static_cast<int>(headers_.size()) - 1);
+}
+
+void StateTableModel::catchUpRows(int rows) {
+    if (rows > known_) {
+        beginInsertRows({}, known_, rows - 1);
+        known_ = rows;
+        endInsertRows();
+    } else if (rows < known_) {
+        beginRemoveRows({}, rows, known_ - 1);
+        known_ = rows;
+        endRemoveRows();
+    }
+    if (known_ > 0)
+        emit dataChanged(index(0, 0), index(known_ - 1, columnCount() - 1));
+}
+
+// ---------------------------------------------------------------------------------------------
 // Variables
 
 VariablesModel::VariablesModel(AppState& state, UiStateLock& lock, const ImageList& images,
                                QObject* parent)
-    : QAbstractTableModel(parent), state_(state), lock_(lock),
-      images_(images), headers_{QString(), QString()} {}
-
-int VariablesModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : known_;
-}
-
-int VariablesModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 2;
-}
+    : StateTableModel(state, lock, images, 2, parent) {}
 
 QVariant VariablesModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::DecorationRole))
@@ -219,47 +251,16 @@ QVariant VariablesModel::data(const QModelIndex& index, int role) const {
     return fromWindows1252(std::string_view(variable.value).substr(0, kShownValueBytes));
 }
 
-QVariant VariablesModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
-        return headers_.value(section);
-    return QAbstractTableModel::headerData(section, orientation, role);
-}
-
-void VariablesModel::setHeaders(const QString& name, const QString& value) {
-    headers_ = {name, value};
-    emit headerDataChanged(Qt::Horizontal, 0, 1);
-}
-
 void VariablesModel::sync() {
     std::lock_guard hold(lock_);
-    const int now = static_cast<int>(state_.variables.size());
-    if (now > known_) {
-        beginInsertRows({}, known_, now - 1);
-        known_ = now;
-        endInsertRows();
-    } else if (now < known_) {
-        beginRemoveRows({}, now, known_ - 1);
-        known_ = now;
-        endRemoveRows();
-    }
-    if (known_ > 0)
-        emit dataChanged(index(0, 0), index(known_ - 1, 1));
+    catchUpRows(static_cast<int>(state_.variables.size()));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Log
 
 LogModel::LogModel(AppState& state, UiStateLock& lock, const ImageList& images, QObject* parent)
-    : QAbstractTableModel(parent), state_(state), lock_(lock),
-      images_(images), headers_{QString(), QString(), QString()} {}
-
-int LogModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : known_;
-}
-
-int LogModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 3;
-}
+    : StateTableModel(state, lock, images, 3, parent) {}
 
 QVariant LogModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() ||
@@ -290,17 +291,6 @@ QVariant LogModel::data(const QModelIndex& index, int role) const {
     }
 }
 
-QVariant LogModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
-        return headers_.value(section);
-    return QAbstractTableModel::headerData(section, orientation, role);
-}
-
-void LogModel::setHeaders(const QString& file, const QString& event, const QString& title) {
-    headers_ = {file, event, title};
-    emit headerDataChanged(Qt::Horizontal, 0, 2);
-}
-
 void LogModel::sync() {
     std::lock_guard hold(lock_);
     const int now = static_cast<int>(state_.log.size());
@@ -313,17 +303,8 @@ void LogModel::sync() {
         known_ += fresh;
         endInsertRows();
     }
-    if (known_ > now) {
-        beginRemoveRows({}, now, known_ - 1);
-        known_ = now;
-        endRemoveRows();
-    } else if (known_ < now) { // rows appended by loading
-        beginInsertRows({}, known_, now - 1);
-        known_ = now;
-        endInsertRows();
-    }
-    if (known_ > 0)
-        emit dataChanged(index(0, 0), index(known_ - 1, 2));
+    // What the limit or clearing took away goes at the bottom; loading appends there.
+    catchUpRows(now);
 }
 
 } // namespace pelotest::desktop

@@ -127,55 +127,60 @@ class TreeModel : public QAbstractItemModel {
     std::unordered_map<const TreeNode*, int> known_;
 };
 
+// A list of the state shown as rows and columns (the variables, the log): the header texts, and
+// the rows announced so far, which the views read while requests change the data.
+class StateTableModel : public QAbstractTableModel {
+    Q_OBJECT
+
+  public:
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    // One text per column.
+    void setHeaders(const QStringList& headers);
+
+  protected:
+    StateTableModel(AppState& state, UiStateLock& lock, const ImageList& images, int columns,
+                    QObject* parent);
+    // Brings the rows announced up to (or down to) rows at the bottom and repaints every row.
+    void catchUpRows(int rows);
+
+    AppState& state_;
+    UiStateLock& lock_;
+    const ImageList& images_;
+    int known_ = 0;
+
+  private:
+    QStringList headers_;
+};
+
 // The variables list: columns name and value, the mark's picture before the name.
-class VariablesModel : public QAbstractTableModel {
+class VariablesModel : public StateTableModel {
     Q_OBJECT
 
   public:
     VariablesModel(AppState& state, UiStateLock& lock, const ImageList& images,
                    QObject* parent = nullptr);
 
-    int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
-
-    void setHeaders(const QString& name, const QString& value);
     // Announces the current number of rows and repaints every row.
     void sync();
-
-  private:
-    AppState& state_;
-    UiStateLock& lock_;
-    const ImageList& images_;
-    QStringList headers_;
-    int known_ = 0;
 };
 
 // The request log, newest row first: the kind's picture before the file name, event, title.
-class LogModel : public QAbstractTableModel {
+class LogModel : public StateTableModel {
     Q_OBJECT
 
   public:
     LogModel(AppState& state, UiStateLock& lock, const ImageList& images,
              QObject* parent = nullptr);
 
-    int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
-
-    void setHeaders(const QString& file, const QString& event, const QString& title);
     // Announces the rows that came in at the top since the last call (so a selected row stays
     // on its entry) and those the limit or clearing took away at the bottom.
     void sync();
 
   private:
-    AppState& state_;
-    UiStateLock& lock_;
-    const ImageList& images_;
-    QStringList headers_;
-    int known_ = 0;
     std::uint64_t seenInsertions_ = 0;
 };
 

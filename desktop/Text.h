@@ -3,6 +3,7 @@
 // back into bytes, and every lookup of a UI text the window makes (one place, so a change of how
 // texts are named touches only this file and its .cpp).
 
+#include "language/UiTexts.h"
 #include "state/AppState.h"
 #include "state/PersistentState.h"
 
@@ -22,9 +23,18 @@ std::string toWindows1252(const QString& text);
 QString fromPathBytes(const std::string& bytes);
 std::string toPathBytes(const QString& path);
 
-// UI text id in the current language, as text. Call on the user-interface thread (the only one
+// A UI text in the current language, as text. Call on the user-interface thread (the only one
 // that changes the language).
-QString uiText(const AppState& state, int id);
+QString uiText(const AppState& state, UiText id);
+// A UI text with its %1 filled in and its line-break markers shown as line breaks, as a message
+// box shows it.
+QString uiTextWith(const AppState& state, UiText id, const QString& arg);
+// A text whose line-break markers (CR LF, CR) are shown as line breaks.
+QString withLineBreaks(QString text);
+// The number a UI text goes by in the core's lookups.
+constexpr int textNumber(UiText id) {
+    return static_cast<int>(id);
+}
 
 // The lookup the core's load, save and folder expansion use (Windows-1252 bytes).
 TextLookup coreTexts(const AppState& state);

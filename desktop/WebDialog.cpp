@@ -133,64 +133,64 @@ WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString
     }
 
     auto* profile = new QWebEngineProfile(this); // off the record: nothing is kept on disk
-    WebBrowser1 = new QWebEngineView(this);
-    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
-    WebBrowser1->setPage(new Page(profile, this));
+    browser_ = new QWebEngineView(this);
+    browser_->setObjectName(QStringLiteral("WebBrowser1"));
+    browser_->setPage(new Page(profile, this));
     // The browser's own widget takes the input, and may be replaced while pages load: every
     // input event is looked at, and those for the browser are noted.
     QApplication::instance()->installEventFilter(this);
-    connect(WebBrowser1, &QWebEngineView::loadFinished, this, &WebDialog::pageLoaded);
+    connect(browser_, &QWebEngineView::loadFinished, this, &WebDialog::pageLoaded);
 
-    Panel2 = new QWidget;
-    Panel2->setObjectName(QStringLiteral("Panel2"));
-    Panel2->setAutoFillBackground(true);
-    Image2 = new QLabel;
-    Image2->setPixmap(picture("inet.png"));
-    Image2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label2 = new QLabel;
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setWordWrap(true);
-    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    auto* waiting = new QHBoxLayout(Panel2);
-    waiting->addWidget(Image2, 0, Qt::AlignTop);
-    waiting->addWidget(Label2, 1);
+    waitingPanel_ = new QWidget;
+    waitingPanel_->setObjectName(QStringLiteral("Panel2"));
+    waitingPanel_->setAutoFillBackground(true);
+    waitingPicture_ = new QLabel;
+    waitingPicture_->setPixmap(picture("inet.png"));
+    waitingPicture_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    waitingText_ = new QLabel;
+    waitingText_->setObjectName(QStringLiteral("Label2"));
+    waitingText_->setWordWrap(true);
+    waitingText_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* waiting = new QHBoxLayout(waitingPanel_);
+    waiting->addWidget(waitingPicture_, 0, Qt::AlignTop);
+    waiting->addWidget(waitingText_, 1);
 
     auto* area = new QStackedWidget;
-    area->addWidget(Panel2);
-    area->addWidget(WebBrowser1);
-    connect(WebBrowser1, &QWebEngineView::loadFinished, area,
-            [area, this] { area->setCurrentWidget(WebBrowser1); });
+    area->addWidget(waitingPanel_);
+    area->addWidget(browser_);
+    connect(browser_, &QWebEngineView::loadFinished, area,
+            [area, this] { area->setCurrentWidget(browser_); });
 
-    Image1 = new QLabel;
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Label1 = new QLabel(QStringLiteral("0/0 Byte"));
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setEnabled(false);
-    ProgressBar1 = new QProgressBar;
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setEnabled(false);
-    ProgressBar1->setTextVisible(false);
-    Button2 = new QPushButton;
-    Button2->setObjectName(QStringLiteral("Button2"));
-    Button1 = new QPushButton;
-    Button1->setObjectName(QStringLiteral("Button1"));
-    connect(Button2, &QPushButton::clicked, this, &QDialog::accept);
-    connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
+    makerLogo_ = new QLabel;
+    makerLogo_->setObjectName(QStringLiteral("Image1"));
+    progressText_ = new QLabel(QStringLiteral("0/0 Byte"));
+    progressText_->setObjectName(QStringLiteral("Label1"));
+    progressText_->setEnabled(false);
+    progressBar_ = new QProgressBar;
+    progressBar_->setObjectName(QStringLiteral("ProgressBar1"));
+    progressBar_->setEnabled(false);
+    progressBar_->setTextVisible(false);
+    exportButton_ = new QPushButton;
+    exportButton_->setObjectName(QStringLiteral("Button2"));
+    closeButton_ = new QPushButton;
+    closeButton_->setObjectName(QStringLiteral("Button1"));
+    connect(exportButton_, &QPushButton::clicked, this, &QDialog::accept);
+    connect(closeButton_, &QPushButton::clicked, this, &QDialog::reject);
 
     auto* bottom = new QHBoxLayout;
     bottom->setContentsMargins(4, 4, 8, 4);
-    bottom->addWidget(Image1);
+    bottom->addWidget(makerLogo_);
     // The progress text stands above its bar, both as wide as the buttons leave room for.
     auto* progress = new QVBoxLayout;
     progress->setSpacing(1);
-    progress->addWidget(Label1);
-    progress->addWidget(ProgressBar1);
-    ProgressBar1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    ProgressBar1->setFixedHeight(10);
-    Label1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    progress->addWidget(progressText_);
+    progress->addWidget(progressBar_);
+    progressBar_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    progressBar_->setFixedHeight(10);
+    progressText_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     bottom->addLayout(progress, 1);
-    bottom->addWidget(Button2);
-    bottom->addWidget(Button1);
+    bottom->addWidget(exportButton_);
+    bottom->addWidget(closeButton_);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -198,23 +198,23 @@ WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString
     column->addLayout(bottom);
 
     if (mode_ == Mode::Help) {
-        Image1->setPixmap(picture("dunmere_logo.png"));
-        Image1->setToolTip(host_);
-        Image1->setCursor(Qt::PointingHandCursor);
-        Image1->installEventFilter(
-            new ClickFilter(Image1, [this] { dialogs_.openUrl(QUrl(host_)); }));
-        Label1->setEnabled(true);
-        Label1->setTextFormat(Qt::RichText);
-        Label1->setText(QStringLiteral("<a href=\"%1\" style=\"color:#0000FF\">%1</a>")
-                            .arg(host_.toHtmlEscaped()));
-        Label1->setToolTip(host_);
-        Label1->setCursor(Qt::PointingHandCursor);
-        connect(Label1, &QLabel::linkActivated, this,
+        makerLogo_->setPixmap(picture("dunmere_logo.png"));
+        makerLogo_->setToolTip(host_);
+        makerLogo_->setCursor(Qt::PointingHandCursor);
+        makerLogo_->installEventFilter(
+            new ClickFilter(makerLogo_, [this] { dialogs_.openUrl(QUrl(host_)); }));
+        progressText_->setEnabled(true);
+        progressText_->setTextFormat(Qt::RichText);
+        progressText_->setText(QStringLiteral("<a href=\"%1\" style=\"color:#0000FF\">%1</a>")
+                                   .arg(host_.toHtmlEscaped()));
+        progressText_->setToolTip(host_);
+        progressText_->setCursor(Qt::PointingHandCursor);
+        connect(progressText_, &QLabel::linkActivated, this,
                 [this](const QString& link) { dialogs_.openUrl(QUrl(link)); });
-        Button2->hide();
-        ProgressBar1->hide();
+        exportButton_->hide();
+        progressBar_->hide();
     } else {
-        Image1->hide();
+        makerLogo_->hide();
     }
     relabel();
     resize(kClientSize);
@@ -224,9 +224,9 @@ WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString
 WebDialog::~WebDialog() {
     QApplication::instance()->removeEventFilter(this);
     // A page must end before its profile (both are the dialog's children, the profile older).
-    QWebEnginePage* page = WebBrowser1->page();
-    delete WebBrowser1;
-    WebBrowser1 = nullptr;
+    QWebEnginePage* page = browser_->page();
+    delete browser_;
+    browser_ = nullptr;
     delete page;
 }
 
@@ -243,15 +243,15 @@ void WebDialog::relabel() {
         button->setFixedWidth(std::max(button->fontMetrics().horizontalAdvance(caption) + 30,
                                        button->sizeHint().width()));
     };
-    Label2->setText(text(UiText::LanguageDownloadWait));
+    waitingText_->setText(text(UiText::LanguageDownloadWait));
     if (mode_ == Mode::Help) {
         setWindowTitle(text(UiText::MessageInformation));
-        fit(Button1, text(UiText::MessageOk));
+        fit(closeButton_, text(UiText::MessageOk));
         return;
     }
     setWindowTitle(text(UiText::LanguageDownloadCaption));
-    fit(Button1, text(UiText::LanguageDownloadClose));
-    fit(Button2, text(UiText::ExportLanguage));
+    fit(closeButton_, text(UiText::LanguageDownloadClose));
+    fit(exportButton_, text(UiText::ExportLanguage));
 }
 
 QUrl WebDialog::pageAddress() const {
@@ -271,7 +271,7 @@ void WebDialog::showEvent(QShowEvent* event) {
 void WebDialog::loadPage() {
     builtInPage_ = false;
     loading_ = true;
-    WebBrowser1->load(pageAddress());
+    browser_->load(pageAddress());
 }
 
 void WebDialog::pageLoaded(bool ok) {
@@ -330,7 +330,7 @@ void WebDialog::showBuiltInPage() {
         html += QStringLiteral("</ul><p>http://localhost:%1/$int</p>").arg(port);
     }
     html += QStringLiteral("</body></html>");
-    WebBrowser1->setHtml(html, QUrl(QStringLiteral("about:blank")));
+    browser_->setHtml(html, QUrl(QStringLiteral("about:blank")));
 }
 
 namespace {
@@ -374,7 +374,7 @@ NavigationAnswer answerNavigation(const QUrl& url, QWebEnginePage::NavigationTyp
 bool WebDialog::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::KeyPress) {
         auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget && WebBrowser1 && (widget == WebBrowser1 || WebBrowser1->isAncestorOf(widget)))
+        if (widget && browser_ && (widget == browser_ || browser_->isAncestorOf(widget)))
             lastUserAction_.start();
     }
     return QDialog::eventFilter(watched, event);
@@ -514,20 +514,20 @@ bool WebDialog::download(const QUrl& address, const QString& name) {
         const QString totalText = total < 0 ? QStringLiteral("?") : QString::number(total);
         if (!begun) {
             begun = true;
-            Label1->setEnabled(true);
-            ProgressBar1->setEnabled(true);
-            ProgressBar1->setRange(0, total < 0 ? 0 : static_cast<int>(total));
-            ProgressBar1->setValue(0);
+            progressText_->setEnabled(true);
+            progressBar_->setEnabled(true);
+            progressBar_->setRange(0, total < 0 ? 0 : static_cast<int>(total));
+            progressBar_->setValue(0);
         }
-        Label1->setText(QStringLiteral("%1/%2 Byte").arg(received).arg(totalText));
+        progressText_->setText(QStringLiteral("%1/%2 Byte").arg(received).arg(totalText));
         if (total >= 0)
-            ProgressBar1->setValue(static_cast<int>(received));
+            progressBar_->setValue(static_cast<int>(received));
     });
     QEventLoop loop;
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     loop.exec();
-    Label1->setEnabled(false);
-    ProgressBar1->setEnabled(false);
+    progressText_->setEnabled(false);
+    progressBar_->setEnabled(false);
 
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     QString why;

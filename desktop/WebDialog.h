@@ -64,7 +64,7 @@ class WebDialog : public QDialog {
     QUrl pageAddress() const;
     // Whether the built-in page is shown because the maker's page did not load.
     bool showsBuiltInPage() const { return builtInPage_; }
-    QWebEngineView* browser() const { return WebBrowser1; }
+    QWebEngineView* browser() const { return browser_; }
 
     // The folder downloads go to: the first writable language folder (created when needed).
     static std::optional<std::filesystem::path> downloadFolder(const AppState& state);
@@ -110,15 +110,15 @@ class WebDialog : public QDialog {
     bool busy_ = false;
     QElapsedTimer lastUserAction_; // invalid when no click is waiting to be used
 
-    QWebEngineView* WebBrowser1 = nullptr;
-    QWidget* Panel2 = nullptr; // waiting text over the browser until a page is loaded
-    QLabel* Image2 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* Image1 = nullptr; // the maker's logo (help mode)
-    QLabel* Label1 = nullptr; // progress text, or the maker's address in help mode
-    QProgressBar* ProgressBar1 = nullptr;
-    QPushButton* Button2 = nullptr; // the export (result OK)
-    QPushButton* Button1 = nullptr; // close
+    QWebEngineView* browser_ = nullptr;
+    QWidget* waitingPanel_ = nullptr; // waiting text over the browser until a page is loaded
+    QLabel* waitingPicture_ = nullptr;
+    QLabel* waitingText_ = nullptr;
+    QLabel* makerLogo_ = nullptr;    // help mode
+    QLabel* progressText_ = nullptr; // progress text, or the maker's address in help mode
+    QProgressBar* progressBar_ = nullptr;
+    QPushButton* exportButton_ = nullptr; // the export (result OK)
+    QPushButton* closeButton_ = nullptr;
 };
 
 } // namespace pelotest::desktop

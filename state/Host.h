@@ -4,6 +4,8 @@
 // Calls come from connection threads while the state lock is held: implementations must not
 // block on the user interface (queue the notification instead).
 
+#include "state/Settings.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -31,17 +33,6 @@ enum class MessageIcon { Warning, Error, Information };
 
 // 32x32 pixels, row by row from the top, RGBA.
 using IconPixels = std::array<std::uint8_t, 32 * 32 * 4>;
-
-// Window placement as stored in the settings file.
-struct WindowPlacement {
-    int left = 0, top = 0, width = 0, height = 0, treeWidth = 345;
-    std::string windowState = "normal";
-    int pageIndex = 0;
-    // Whether the file held a usable value for the key (loadState), and whether saveState is to
-    // write it. A window fills in its own bounds and leaves these true; a host without a window
-    // hands back what it was given, so that keys absent from the file stay absent.
-    bool hasLeft = true, hasTop = true, hasWidth = true, hasHeight = true, hasTreeWidth = true;
-};
 
 class Host {
   public:

@@ -220,45 +220,26 @@ void readConstants(AppState& state) REQUIRES(state.mutex) {
 }
 
 void readPlacement(AppState& state, Host& host) REQUIRES(state.mutex) {
-    Settings& s = state.settings;
-    s.left = readInteger(state.profile, "Left");
-    s.top = readInteger(state.profile, "Top");
-    s.width = readInteger(state.profile, "Width");
-    s.height = readInteger(state.profile, "Height");
-    s.treeWidth = readInteger(state.profile, "TreeWidth");
-    s.windowState = readText(state.profile, kSettings, "WindowState", "normal");
+    WindowPlacement& p = state.settings.placement;
+    p.left = readInteger(state.profile, "Left");
+    p.top = readInteger(state.profile, "Top");
+    p.width = readInteger(state.profile, "Width");
+    p.height = readInteger(state.profile, "Height");
+    p.treeWidth = readInteger(state.profile, "TreeWidth");
+    p.windowState = readText(state.profile, kSettings, "WindowState", "normal");
+    p.pageIndex = readInteger(state.profile, "PageIndex", 0);
+    host.applyPlacement(p);
+}
 
-    WindowPlacement placement;
-    placement.hasLeft = s.left.has_value();
-    placement.hasTop = s.top.has_value();
-    placement.hasWidth = s.width.has_value();
-    placement.hasHeight = s.height.has_value();
-    placement.hasTreeWidth = s.treeWidth.has_value();
-    placement.left = s.left.value_or(0);
-    placement.top = s.top.value_or(0);
-    placement.width = s.width.value_or(0);
-    placement.height = s.height.value_or(0);
-    placement.treeWidth = s.treeWidth.value_or(345);
-    placement.windowState = s.windowState;
-    placement.pageIndex = s.pageIndex;
-    host.applyPlacement(placement);
+void writeNumberIfKnown(ProfileFile& file, std::string_view key, const std::optional<int>& value) {
+    if (value)
+        writeNumber(file, key, *value);
 }
 
 void writeSettings(AppState& state, const WindowPlacement& placement) REQUIRES(state.mutex) {
     Settings& s = state.settings;
     // What is written is what the window reports: keep the record in step with it.
-    s.pageIndex = placement.pageIndex;
-    s.windowState = placement.windowState;
-    if (placement.hasLeft)
-        s.left = placement.left;
-    if (placement.hasTop)
-        s.top = placement.top;
-    if (placement.hasWidth)
-        s.width = placement.width;
-    if (placement.hasHeight)
-        s.height = placement.height;
-    if (placement.hasTreeWidth)
-        s.treeWidth = placement.treeWidth;
+    s.placement = placement;
 
     writeText(state.profile, "LanguageDll", s.languageDll);
     writeText(state.profile, "DynamicPath", s.dynamicPath);
@@ -269,16 +250,11 @@ void writeSettings(AppState& state, const WindowPlacement& placement) REQUIRES(s
     writeNumber(state.profile, "Port", s.port);
     writeNumber(state.profile, "MaxLog", s.maxLog);
     writeNumber(state.profile, "RemoteEditReload", s.remoteEditReload);
-    if (placement.hasTreeWidth)
-        writeNumber(state.profile, "TreeWidth", placement.treeWidth);
-    if (placement.hasLeft)
-        writeNumber(state.profile, "Left", placement.left);
-    if (placement.hasTop)
-        writeNumber(state.profile, "Top", placement.top);
-    if (placement.hasWidth)
-        writeNumber(state.profile, "Width", placement.width);
-    if (placement.hasHeight)
-        writeNumber(state.profile, "Height", placement.height);
+    writeNumberIfKnown(state.profile, "TreeWidth", placement.treeWidth);
+    writeNumberIfKnown(state.profile, "Left", placement.left);
+    writeNumberIfKnown(state.profile, "Top", placement.top);
+    writeNumberIfKnown(state.profile, "Width", placement.width);
+    writeNumberIfKnown(state.profile, "Height", placement.height);
     writeText(state.profile, "WindowState", placement.windowState);
     writeBoolean(state.profile, "VariablesAutoSort", s.variablesAutoSort);
     writeBoolean(state.profile, "RemoteEdit", s.remoteEdit);
@@ -450,7 +426,6 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
     s.port = readInteger(state.profile, "Port", 80);
     s.maxLog = clampToField(readInteger(state.profile, "MaxLog", 100));
     s.remoteEditReload = clampToField(readInteger(state.profile, "RemoteEditReload", 2));
-    s.pageIndex = readInteger(state.profile, "PageIndex", 0);
     s.lastLangugeResPath = readText(state.profile, kSettings, "LastLangugeResPath", "");
     applyRunOverrides(state);
     readPlacement(state, host);

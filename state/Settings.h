@@ -12,6 +12,16 @@ constexpr int clampToField(int value) {
     return value < 2 ? 2 : value > 9999 ? 9999 : value;
 }
 
+// The window's placement as the settings file holds it. A bound that the file does not hold (or
+// holds unusable) is empty: only a window knows its current bounds. A window fills in all of its
+// own; a host without a window hands back what it was given, so that keys absent from the file
+// stay absent.
+struct WindowPlacement {
+    std::optional<int> left, top, width, height, treeWidth;
+    std::string windowState = "normal";
+    int pageIndex = 0;
+};
+
 struct Settings {
     // Section "Settings".
     std::string languageDll;
@@ -26,11 +36,7 @@ struct Settings {
     int port = 80;
     int maxLog = 100;
     int remoteEditReload = 2;
-    int pageIndex = 0;
-    // Window placement: absent in the file means "the window's current bounds", which only a
-    // window knows; the host fills them in.
-    std::optional<int> left, top, width, height, treeWidth;
-    std::string windowState = "normal";
+    WindowPlacement placement;
     bool serverActive = false;
     std::string lastLangugeResPath;
 

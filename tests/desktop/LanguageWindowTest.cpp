@@ -3,8 +3,9 @@
 // on 127.0.0.1 by the test: the page address, a package download with progress, an existing file
 // kept on No, the export link, failing and refused downloads, and the built-in page offline.
 
-#include "ScriptedDialogs.h"
+#include "DesktopFixture.h"
 #include "desktop/MainWindow.h"
+#include "desktop/SettingsTab.h"
 #include "desktop/WebDialog.h"
 #include "language/UiTexts.h"
 #include "state/ProfileFile.h"
@@ -51,39 +52,15 @@ QByteArray fileBytes(const fs::path& file) {
     return f.readAll();
 }
 
-QString builtIn(int id) {
-    return QString::fromLatin1(loadBuiltInUiText(UiText{id}));
-}
-
 // A window whose only language folder holds a copy of lang_full.dll.
-struct Fixture {
-    QTemporaryDir dir;
-    AppState state;
-    ScriptedDialogs dialogs;
-    std::unique_ptr<MainWindow> window;
-
+struct Fixture : DesktopFixture {
     fs::path folder() const { return fs::path(dir.path().toStdString()) / "languages"; }
-    QString settingsFile() const { return dir.filePath(QStringLiteral("pelotest.ini")); }
 
     MainWindow& start(const QByteArray& settings) {
         fs::create_directories(folder());
         fs::copy_file(library("lang_full.dll"), folder() / "lang_full.dll");
-        QFile file(settingsFile());
-        file.open(QIODevice::WriteOnly);
-        file.write(settings);
-        file.close();
-        state.settingsPath = settingsFile().toStdString();
         state.languageFolders = {folder()};
-        window = std::make_unique<MainWindow>(state, desktop::MainWindowOptions{&dialogs, false});
-        window->start();
-        return *window;
-    }
-    template <class T>
-    T* child(const char* name) const {
-        T* found = window->findChild<T*>(QString::fromLatin1(name));
-        if (!found)
-            qFatal("no control %s", name);
-        return found;
+        return DesktopFixture::start(settings);
     }
 };
 
@@ -263,24 +240,25 @@ void LanguageWindowTest::boxListsFlagsAndSwitchesAndBack() {
     }
     const std::map<int, QString> german = controlTexts(f);
     for (const auto& [id, text] : german)
-        QCOMPARE(text, builtIn(id));
-    QCOMPARE(confirmationButtons(f.state), (QStringList{builtIn(119), builtIn(114), builtIn(115)}));
+        QCOMPARE(text, builtInText(id));
+    QCOMPARE(confirmationButtons(f.state),
+             (QStringList{builtInText(119), builtInText(114), builtInText(115)}));
 
-    f.window->comboBox2Select(1);
+    f.window->settingsTab().chooseLanguage(1);
     QCOMPARE(f.state.settings.languageDll, std::string("lang_full.dll"));
     for (const auto& [id, text] : controlTexts(f))
-        QCOMPARE(text, QStringLiteral("EN %1: ").arg(id) + builtIn(id));
+        QCOMPARE(text, QStringLiteral("EN %1: ").arg(id) + builtInText(id));
     QCOMPARE(confirmationButtons(f.state),
-             (QStringList{QStringLiteral("EN 119: ") + builtIn(119), QStringLiteral("EN 114: Ja"),
-                          QStringLiteral("EN 115: Nein")}));
+             (QStringList{QStringLiteral("EN 119: ") + builtInText(119),
+                          QStringLiteral("EN 114: Ja"), QStringLiteral("EN 115: Nein")}));
 
-    f.window->comboBox2Select(0);
+    f.window->settingsTab().chooseLanguage(0);
     QCOMPARE(f.state.settings.languageDll, std::string());
     QCOMPARE(controlTexts(f), german);
-    QCOMPARE(confirmationButtons(f.state), (QStringList{builtIn(119), "Ja", "Nein"}));
+    QCOMPARE(confirmationButtons(f.state), (QStringList{builtInText(119), "Ja", "Nein"}));
 
     // The language chosen is written at close.
-    f.window->comboBox2Select(1);
+    f.window->settingsTab().chooseLanguage(1);
     f.window->close();
     ProfileFile profile;
     profile.load(f.settingsFile().toStdString());
@@ -316,15 +294,15 @@ void LanguageWindowTest::exportFromTheWindow() {
     QDir().mkpath(out);
 
     f.dialogs.folders.push_back(QString()); // cancelled: nothing written, nothing stored
-    QVERIFY(f.window->exportLanguage());
+    QVERIFY(f.window->settingsTab().exportLanguage());
     QVERIFY(QDir(out).isEmpty());
     ProfileFile before;
     before.load(f.settingsFile().toStdString());
     QVERIFY(!before.readString("Settings", "LastLangugeResPath"));
 
     f.dialogs.folders.push_back(out);
-    QVERIFY(f.window->exportLanguage());
-    QCOMPARE(f.dialogs.folderQuestions.back().title, QStringLiteral("EN 128: ") + builtIn(128));
+    QVERIFY(f.window->settingsTab().exportLanguage());
+    QCOMPARE(f.dialogs.folderQuestions.back().title, QStringLiteral("EN 128: ") + builtInText(128));
     const fs::path written(out.toStdString());
     QCOMPARE(fileBytes(written / "language.rc"),
              fileBytes(fs::path(PELOTEST_TEST_DATA) / "lang/export/full-language.rc"));
@@ -337,14 +315,14 @@ void LanguageWindowTest::exportFromTheWindow() {
     QCOMPARE(after.readString("Settings", "LastLangugeResPath").value_or(""),
              out.toStdString() + "/");
     f.dialogs.folders.push_back(QString());
-    f.window->exportLanguage();
+    f.window->settingsTab().exportLanguage();
     QCOMPARE(f.dialogs.folderQuestions.back().initial, out + '/');
 
     // A folder that cannot be written: the error is shown and the export reports failure.
     const QString notAFolder = f.dir.filePath(QStringLiteral("pelotest.ini"));
     f.dialogs.folders.push_back(notAFolder);
     const auto shown = f.dialogs.messages.size();
-    QVERIFY(!f.window->exportLanguage());
+    QVERIFY(!f.window->settingsTab().exportLanguage());
     QCOMPARE(f.dialogs.messages.size(), shown + 1);
     QCOMPARE(f.dialogs.messages.back().kind, MessageKind::Error);
 }
@@ -452,7 +430,7 @@ void LanguageWindowTest::existingPackageAnsweredNoIsKept() {
     QCOMPARE(f.dialogs.messages.size(), 1u);
     QCOMPARE(f.dialogs.messages[0].kind, MessageKind::ConfirmationNoByDefault);
     QCOMPARE(f.dialogs.messages[0].text,
-             builtIn(130).replace(QStringLiteral("%1"), QStringLiteral("lang_full.dll")));
+             builtInText(130).replace(QStringLiteral("%1"), QStringLiteral("lang_full.dll")));
     QCOMPARE(fileBytes(f.downloaded("lang_full.dll")), fileBytes(library("lang_only1.dll")));
     QVERIFY(!dialog->languagePackageDownloaded());
     QVERIFY(!f.server.requests.contains("/files/lang_full.dll"));
@@ -469,7 +447,7 @@ void LanguageWindowTest::existingPackageAnsweredNoIsKept() {
     QVERIFY(finished.wait(20000));
     QCOMPARE(f.dialogs.messages[1].text,
              QStringLiteral("EN 130: ") +
-                 builtIn(130).replace(QStringLiteral("%1"), QStringLiteral("lang_full.dll")));
+                 builtInText(130).replace(QStringLiteral("%1"), QStringLiteral("lang_full.dll")));
     QCOMPARE(f.dialogs.messages[1].language, std::optional<std::string>("lang_full.dll"));
     QCOMPARE(fileBytes(f.downloaded("lang_full.dll")), fileBytes(library("lang_full32.dll")));
 }
@@ -535,7 +513,7 @@ void LanguageWindowTest::overwriteQuestionAnswersNoOnEnter() {
             }
     });
     QCOMPARE(dialogs.message(kind, QStringLiteral("?")), answer);
-    QCOMPARE(pressed, builtIn(answer ? 114 : 115));
+    QCOMPARE(pressed, builtInText(answer ? 114 : 115));
 }
 
 void LanguageWindowTest::navigationAnswers_data() {
@@ -690,15 +668,15 @@ void LanguageWindowTest::unreachableHostShowsTheBuiltInPage() {
     auto* button2 = dialog->findChild<QPushButton*>("Button2");
     auto* button1 = dialog->findChild<QPushButton*>("Button1");
     if (help) {
-        QVERIFY(html.contains(builtIn(1).toHtmlEscaped()));
+        QVERIFY(html.contains(builtInText(1).toHtmlEscaped()));
         QVERIFY(button2->isHidden());
-        QCOMPARE(button1->text(), builtIn(112));
-        QCOMPARE(dialog->windowTitle(), builtIn(118));
+        QCOMPARE(button1->text(), builtInText(112));
+        QCOMPARE(dialog->windowTitle(), builtInText(118));
         QVERIFY(dialog->findChild<QLabel*>("Label1")->text().contains(host));
         return;
     }
     QVERIFY(html.contains(QStringLiteral("Deutsch (standard)")));
-    QCOMPARE(button2->text(), builtIn(127));
+    QCOMPARE(button2->text(), builtInText(127));
     QSignalSpy done(dialog.get(), &QDialog::finished);
     click(*dialog, "extract");
     QVERIFY(done.wait(20000));

@@ -4,11 +4,12 @@
 // and the whole program ending on SIGTERM/SIGINT and handing over to a running one.
 
 #include "desktop/MainWindow.h"
-#include "ScriptedDialogs.h"
+#include "DesktopFixture.h"
 #include "desktop/SingleInstance.h"
 #include "language/UiTexts.h"
 #include "state/ProfileFile.h"
 #include "support/Unprivileged.h"
+#include "support/HttpTestClient.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -21,7 +22,6 @@
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -46,29 +46,13 @@ using desktop::ImageList;
 using desktop::MainWindow;
 using desktop::MessageKind;
 
-QString text(int id) {
-    return QString::fromLatin1(loadBuiltInUiText(UiText{id}));
-}
-
-int freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 // The status line of an HTTP request to the server on port, or "" when nobody answers.
 QByteArray statusLine(int port) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-    if (!socket.waitForConnected(2000))
-        return {};
-    socket.write("GET /$int HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
-    QByteArray answer;
-    while (!answer.contains("\r\n") && socket.waitForReadyRead(2000))
-        answer += socket.readAll();
-    return answer.left(answer.indexOf("\r\n"));
+    const std::string answer =
+        rawExchange(static_cast<std::uint16_t>(port),
+                    "GET /$int HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+    return QByteArray::fromStdString(answer.substr(0, answer.find("\r\n")));
 }
-
 std::string readKey(const QString& file, const char* key) {
     ProfileFile profile;
     profile.load(file.toStdString());
@@ -124,40 +108,7 @@ class Impostor {
     pid_t pid_;
 };
 
-// One window on a settings file of its own.
-struct Fixture {
-    QTemporaryDir dir;
-    AppState state;
-    ScriptedDialogs dialogs;
-    std::unique_ptr<MainWindow> window;
-
-    QString settingsFile() const { return dir.filePath(QStringLiteral("pelotest.ini")); }
-
-    MainWindow& start(const QByteArray& settings, bool tray = false) {
-        if (!settings.isNull()) {
-            QFile file(settingsFile());
-            file.open(QIODevice::WriteOnly);
-            file.write(settings);
-        }
-        state.settingsPath = settingsFile().toStdString();
-        window = std::make_unique<MainWindow>(state, desktop::MainWindowOptions{&dialogs, tray});
-        window->start();
-        return *window;
-    }
-    template <class T>
-    T* child(const char* name) const {
-        T* found = window->findChild<T*>(QString::fromLatin1(name));
-        if (!found)
-            qFatal("no control %s", name);
-        return found;
-    }
-    QString status() const { return child<QLabel>("StatusPanel1")->text(); }
-    QAction* action(const char* name) const { return child<QAction>(name); }
-};
-
-bool sameIcon(const QIcon& a, const QIcon& b) {
-    return a.cacheKey() == b.cacheKey();
-}
+using Fixture = DesktopFixture;
 
 } // namespace
 
@@ -225,7 +176,7 @@ void MainWindowTest::startsServerThatRanAtExit() {
         f.start(QStringLiteral("[Settings]\nServerActive=1\nPort=%1\n[Tree]\nNode0=index.htm\n")
                     .arg(port)
                     .toLatin1());
-    QCOMPARE(f.status(), text(41));
+    QCOMPARE(f.status(), builtInText(41));
     QVERIFY(f.child<QToolButton>("ToolButton1")->isChecked());
     QVERIFY(!f.child<QSpinBox>("SpinEdit1")->isEnabled());
     QVERIFY(!f.child<QLabel>("Label7")->isEnabled());
@@ -261,8 +212,8 @@ void MainWindowTest::startAndStop() {
           Expected{false, 40, 37, ImageList::kStart, 0, ImageList::kTrayStopped}}) {
         toggle();
         QCOMPARE(button->isChecked(), e.running);
-        QCOMPARE(f.status(), text(e.status));
-        QCOMPARE(aktiv->text(), text(e.caption));
+        QCOMPARE(f.status(), builtInText(e.status));
+        QCOMPARE(aktiv->text(), builtInText(e.caption));
         QVERIFY(sameIcon(aktiv->icon(), window.images().icon(e.picture)));
         QVERIFY(sameIcon(button->icon(), window.images().icon(e.picture)));
         QVERIFY(sameIcon(window.trayIcon()->icon(), window.images().icon(e.tray)));
@@ -299,8 +250,8 @@ void MainWindowTest::portThatCannotBeBound() {
         QVERIFY2(f.dialogs.messages[0].text.contains(reason),
                  qPrintable(f.dialogs.messages[0].text));
         QVERIFY(!f.child<QToolButton>("ToolButton1")->isChecked());
-        QCOMPARE(f.status(), text(40));
-        QCOMPARE(f.action("Aktiv1")->text(), text(37));
+        QCOMPARE(f.status(), builtInText(40));
+        QCOMPARE(f.action("Aktiv1")->text(), builtInText(37));
         QVERIFY(f.child<QSpinBox>("SpinEdit1")->isEnabled());
         QVERIFY(!f.window->serverRunning());
     };
@@ -385,8 +336,8 @@ void MainWindowTest::boundsOfLastNormalResizeAreWritten() {
 void MainWindowTest::emptySettingsFileShowsDefaults() {
     Fixture f;
     MainWindow& window = f.start(QByteArray());
-    QCOMPARE(window.windowTitle(), text(1));
-    QCOMPARE(f.status(), text(40));
+    QCOMPARE(window.windowTitle(), builtInText(1));
+    QCOMPARE(f.status(), builtInText(40));
     QCOMPARE(f.child<QTabWidget>("PageControl1")->currentIndex(), 0);
     QVERIFY(!f.child<QToolButton>("ToolButton1")->isChecked());
     QVERIFY(!window.serverRunning());
@@ -400,14 +351,14 @@ void MainWindowTest::emptySettingsFileShowsDefaults() {
     } boxes[] = {{"CheckBox1", true, 23}, {"CheckBox2", false, 25}, {"CheckBox3", true, 26}};
     for (const auto& b : boxes) {
         QCOMPARE(f.child<QCheckBox>(b.name)->isChecked(), b.checked);
-        QCOMPARE(f.child<QCheckBox>(b.name)->text(), text(b.label));
+        QCOMPARE(f.child<QCheckBox>(b.name)->text(), builtInText(b.label));
     }
     for (const char* name : {"Edit1", "Edit2", "Edit3", "Edit4"})
         QVERIFY(f.child<QLineEdit>(name)->text().isEmpty());
     QVERIFY(f.child<QComboBox>("ComboBox1")->currentText().isEmpty());
     const auto* tabs = f.child<QTabWidget>("PageControl1");
     for (int i = 0; i < 3; ++i) {
-        QCOMPARE(tabs->tabText(i), text(2 + i));
+        QCOMPARE(tabs->tabText(i), builtInText(2 + i));
         QVERIFY(sameIcon(tabs->tabIcon(i), window.images().icon(ImageList::kTabGeneral + i)));
     }
     QCOMPARE(f.state.settings.varBefore, "/(");
@@ -516,14 +467,14 @@ void MainWindowTest::folderChoosers() {
     f.child<QToolButton>(qPrintable(button))->click();
 
     QCOMPARE(f.dialogs.folderQuestions.size(), std::size_t(1));
-    QCOMPARE(f.dialogs.folderQuestions[0].title, text(title));
+    QCOMPARE(f.dialogs.folderQuestions[0].title, builtInText(title));
     QCOMPARE(f.dialogs.folderQuestions[0].initial, initial);
     QVERIFY(f.dialogs.prompts.empty()); // the variables are expanded without asking
     QCOMPARE(f.child<QLineEdit>(qPrintable(field))->text(), answer.isEmpty() ? stored : answer);
     QCOMPARE(f.dialogs.messages.size(), std::size_t(warned ? 1 : 0));
     if (warned) {
         QCOMPARE(f.dialogs.messages[0].kind, MessageKind::Warning);
-        QCOMPARE(f.dialogs.messages[0].text, text(103));
+        QCOMPARE(f.dialogs.messages[0].text, builtInText(103));
     }
 }
 

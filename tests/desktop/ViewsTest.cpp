@@ -2,9 +2,8 @@
 // requests: the events/templates tree with the selection dialog, the variables list, the log,
 // and all three while requests change them from other threads.
 
-#include "ScriptedDialogs.h"
+#include "DesktopFixture.h"
 #include "desktop/MainWindow.h"
-#include "language/UiTexts.h"
 #include "support/HttpTestClient.h"
 
 #include <QAction>
@@ -35,47 +34,18 @@ using desktop::ImageList;
 using desktop::MainWindow;
 using desktop::MessageKind;
 
-QString text(int id) {
-    return QString::fromLatin1(loadBuiltInUiText(UiText{id}));
-}
-
 // A UI text as a message box shows it: %1 filled, line-break markers as line breaks.
 QString shown(int id, const QString& arg = {}) {
-    return text(id).replace(QLatin1String("%1"), arg).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return builtInText(id)
+        .replace(QLatin1String("%1"), arg)
+        .replace(QLatin1Char('\r'), QLatin1Char('\n'));
 }
-
-int freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-void writeFile(const QString& path, const QByteArray& content = {}) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
-class RecordingOpener : public desktop::FileOpener {
-  public:
-    bool edit(const QString& path) override {
-        opened.push_back(path);
-        return true;
-    }
-    std::vector<QString> opened;
-};
 
 // A window on its own settings file, templates folder (tpl/) and static folder (site/), with its
 // server running on a free port.
-struct Fixture {
-    QTemporaryDir dir;
-    AppState state;
-    ScriptedDialogs dialogs;
-    RecordingOpener opener;
-    std::unique_ptr<MainWindow> window;
+struct Fixture : DesktopFixture {
     std::uint16_t port = 0;
 
-    QString path(const QString& name) const { return dir.filePath(name); }
     QString templates() const { return path(QStringLiteral("tpl")); }
 
     explicit Fixture(const QByteArray& extra = {}, bool serve = true) {
@@ -94,27 +64,15 @@ struct Fixture {
                 .arg(templates(), path(QStringLiteral("site")))
                 .toUtf8() +
             extra;
-        writeFile(path(QStringLiteral("pelotest.ini")), settings);
-        state.settingsPath = path(QStringLiteral("pelotest.ini")).toStdString();
         state.languageFolders = {PELOTEST_LANGUAGE_LIBRARIES};
-        window = std::make_unique<MainWindow>(state,
-                                              desktop::MainWindowOptions{&dialogs, false, &opener});
-        window->start();
+        start(settings);
         if (serve)
             child<QToolButton>("ToolButton1")->click();
     }
 
-    template <class T>
-    T* child(const char* name) const {
-        T* found = window->findChild<T*>(QString::fromLatin1(name));
-        if (!found)
-            qFatal("no control %s", name);
-        return found;
-    }
     QTreeView* tree() const { return child<QTreeView>("TreeView1"); }
     QTableView* variables() const { return child<QTableView>("ListView1"); }
     QTableView* log() const { return child<QTableView>("ListView2"); }
-    void trigger(const char* action) const { child<QAction>(action)->trigger(); }
 
     int get(const std::string& target) const { return httpGet(port, target).status; }
 
@@ -172,10 +130,6 @@ struct Fixture {
     // The views have taken every notification of the requests so far.
     void settle() const { QTest::qWait(30); }
 };
-
-bool sameIcon(const QIcon& a, const QIcon& b) {
-    return a.cacheKey() == b.cacheKey();
-}
 
 } // namespace
 
@@ -300,9 +254,9 @@ void ViewsTest::assignmentRules() {
 void ViewsTest::selectionDialogSpeaksTheCurrentLanguage() {
     // Made on its own, the dialog labels itself with the built-in texts 42 to 45.
     desktop::SelectPageDialog fresh;
-    QCOMPARE(fresh.windowTitle(), text(42));
-    QCOMPARE(fresh.question()->text(), text(43));
-    QCOMPARE(fresh.okButton()->text(), text(44));
+    QCOMPARE(fresh.windowTitle(), builtInText(42));
+    QCOMPARE(fresh.question()->text(), builtInText(43));
+    QCOMPARE(fresh.okButton()->text(), builtInText(44));
 
     Fixture f("LanguageDll=lang_full.dll\n[Tree]\nNode0=index.htm\n", false);
     QStringList seen;
@@ -337,10 +291,11 @@ void ViewsTest::templatesFolderWithAVariableAsksForThisTimeOnly() {
     };
     f.selectNode(QStringLiteral("index.htm"));
     f.trigger("Zuordnen1");
-    QCOMPARE(f.dialogs.captions, std::vector<QString>{text(98)});
-    QCOMPARE(f.dialogs.prompts,
-             std::vector<QString>{text(99).replace(QLatin1String("%1"), QLatin1String("Test")) +
-                                  QStringLiteral("|tpl")});
+    QCOMPARE(f.dialogs.captions, std::vector<QString>{builtInText(98)});
+    QCOMPARE(
+        f.dialogs.prompts,
+        std::vector<QString>{builtInText(99).replace(QLatin1String("%1"), QLatin1String("Test")) +
+                             QStringLiteral("|tpl")});
     QCOMPARE(offered, QStringList{QStringLiteral("x.htm")});
     QCOMPARE(f.value("Test"), QStringLiteral("tpl"));
 }
@@ -457,8 +412,8 @@ void ViewsTest::uncheckingAutoSortClearsMarksKeepingOrder() {
 void ViewsTest::sortingByColumns() {
     Fixture f("[Variables]\nc=beta\na=Alpha\nb=gamma\nd=BETA\n", false);
     QHeaderView* header = f.variables()->horizontalHeader();
-    QCOMPARE(f.variables()->model()->headerData(0, Qt::Horizontal).toString(), text(7));
-    QCOMPARE(f.variables()->model()->headerData(1, Qt::Horizontal).toString(), text(8));
+    QCOMPARE(f.variables()->model()->headerData(0, Qt::Horizontal).toString(), builtInText(7));
+    QCOMPARE(f.variables()->model()->headerData(1, Qt::Horizontal).toString(), builtInText(8));
     f.selectVariable(QStringLiteral("b"));
     emit header->sectionClicked(1);
     // beta and BETA compare equal and keep their order.
@@ -484,10 +439,10 @@ void ViewsTest::editingFromMenuDoubleClickAndEnter() {
     f.dialogs.inputs = {QStringLiteral("K\u00f6ln"), QString(), QStringLiteral("Berlin")};
     QTest::keyClick(f.variables(), Qt::Key_Return);
     QCOMPARE(f.dialogs.captions.back(), QStringLiteral("Ort"));
-    QCOMPARE(f.dialogs.prompts.back(), text(46) + QStringLiteral("|Bonn"));
+    QCOMPARE(f.dialogs.prompts.back(), builtInText(46) + QStringLiteral("|Bonn"));
     QCOMPARE(f.value("Ort"), QStringLiteral("K\xf6ln")); // Windows-1252 bytes
     emit f.variables()->doubleClicked(f.variables()->model()->index(1, 1));
-    QCOMPARE(f.dialogs.prompts.back(), text(46) + QStringLiteral("|K\u00f6ln"));
+    QCOMPARE(f.dialogs.prompts.back(), builtInText(46) + QStringLiteral("|K\u00f6ln"));
     QCOMPARE(f.value("Ort"), QStringLiteral("K\xf6ln")); // cancelled
     f.trigger("Bearbeiten2");
     QCOMPARE(f.value("Ort"), QStringLiteral("Berlin"));
@@ -569,7 +524,7 @@ void ViewsTest::logLimit() {
     QCOMPARE(f.log()->model()->index(1, 2).data().toString(), QStringLiteral("Seite"));
     // The selection stays on its entry, one row further down.
     QCOMPARE(f.log()->selectionModel()->selectedRows().value(0).row(), 4);
-    QCOMPARE(f.log()->model()->headerData(2, Qt::Horizontal).toString(), text(13));
+    QCOMPARE(f.log()->model()->headerData(2, Qt::Horizontal).toString(), builtInText(13));
 }
 
 void ViewsTest::logRowsOpenAndReport_data() {

@@ -73,7 +73,7 @@ TEST(PersistentState, MissingOrEmptyFileGivesEveryDefault) {
         EXPECT_TRUE(s.variablesAutoSort);
         EXPECT_TRUE(s.remoteEdit);
         EXPECT_FALSE(s.saveLog);
-        EXPECT_EQ(s.pageIndex, 0);
+        EXPECT_EQ(s.placement.pageIndex, 0);
         EXPECT_FALSE(s.serverActive);
         EXPECT_EQ(s.varBefore, "/(");
         EXPECT_EQ(s.varAfter, ")");
@@ -81,12 +81,12 @@ TEST(PersistentState, MissingOrEmptyFileGivesEveryDefault) {
         EXPECT_EQ(s.bindAddress, "127.0.0.1");
         EXPECT_EQ(s.languageDll, "");
         EXPECT_EQ(s.dynamicPath, "");
-        EXPECT_EQ(s.windowState, "normal");
-        EXPECT_FALSE(s.left || s.top || s.width || s.height || s.treeWidth);
+        EXPECT_EQ(s.placement.windowState, "normal");
+        EXPECT_FALSE(s.placement.left || s.placement.top || s.placement.width ||
+                     s.placement.height || s.placement.treeWidth);
         ASSERT_TRUE(f.host.applied);
-        EXPECT_FALSE(f.host.applied->hasLeft || f.host.applied->hasTop ||
-                     f.host.applied->hasWidth || f.host.applied->hasHeight ||
-                     f.host.applied->hasTreeWidth);
+        EXPECT_FALSE(f.host.applied->left || f.host.applied->top || f.host.applied->width ||
+                     f.host.applied->height || f.host.applied->treeWidth);
         EXPECT_TRUE(f.state.tree.empty());
         EXPECT_TRUE(f.state.variables.empty());
         EXPECT_EQ(f.state.log.size(), 0u);
@@ -482,10 +482,9 @@ TEST(PersistentState, OldFilesReadAsBefore) {
 TEST(PersistentState, WindowPlacementGoesBackAsItWasRead) {
     Fixture f("[Settings]\r\nLeft=10\r\nTop=abc\r\nWindowState=minimized\r\nPageIndex=1\r\n");
     ASSERT_TRUE(f.host.applied);
-    EXPECT_TRUE(f.host.applied->hasLeft);
     EXPECT_EQ(f.host.applied->left, 10);
-    EXPECT_FALSE(f.host.applied->hasTop);
-    EXPECT_FALSE(f.host.applied->hasWidth);
+    EXPECT_FALSE(f.host.applied->top);
+    EXPECT_FALSE(f.host.applied->width);
     EXPECT_EQ(f.host.applied->windowState, "minimized");
     EXPECT_EQ(f.host.applied->pageIndex, 1);
     ASSERT_TRUE(f.save());

@@ -110,7 +110,10 @@ HttpResult httpRequest(std::uint16_t port, std::string_view method, std::string_
 std::string rawExchange(std::uint16_t port, std::string_view bytes, int timeoutMs) {
     net::io_context context;
     tcp::socket socket(context);
-    socket.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
+    beast::error_code refused;
+    socket.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port), refused);
+    if (refused)
+        return {};
     std::string received;
     std::array<char, 16 * 1024> chunk{};
     beast::error_code writeError;

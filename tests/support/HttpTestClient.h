@@ -44,7 +44,8 @@ inline HttpResult httpGet(std::uint16_t port, std::string_view target,
                           const HeaderList& headers = {}) {
     return httpRequest(port, "GET", target, {}, headers);
 }
-// Sends raw bytes and returns everything read until the server closes or timeoutMs passes.
+// Sends raw bytes and returns everything read until the server closes or timeoutMs passes (""
+// when nobody listens on port).
 std::string rawExchange(std::uint16_t port, std::string_view bytes, int timeoutMs = 2000);
 
 } // namespace pelotest::test

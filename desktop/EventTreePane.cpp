@@ -1,0 +1,204 @@
+#include "desktop/EventTreePane.h"
+
+#include "desktop/Text.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QMenu>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+// Requests change the tree on their own threads; their queued notifications bring the view up to
+// date, and every command finds its node again under the lock when it acts, because a request may
+// have removed it while a box was open.
+
+namespace pelotest::desktop {
+
+EventTreePane::EventTreePane(const PaneContext& context, QWidget* parent)
+    : QGroupBox(parent), context_(context) {
+    setObjectName(QStringLiteral("GroupBox1"));
+    setMinimumWidth(kMinWidth);
+    model_ = new TreeModel(context_.state, context_.uiLock, context_.images, this);
+    view_ = named(new QTreeView, "TreeView1");
+    view_->setModel(model_);
+    view_->setHeaderHidden(true);
+    view_->setUniformRowHeights(true);
+    view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view_->setSelectionMode(QAbstractItemView::SingleSelection);
+    view_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    view_->header()->setStretchLastSection(false);
+    (new QVBoxLayout(this))->addWidget(view_);
+
+    menu_ = contextMenuOf(view_, "PopupMenu2");
+    editAction_ = named(menu_->addAction(QString()), "Bearbeiten1");
+    assignAction_ = named(menu_->addAction(QString()), "Zuordnen1");
+    menu_->addSeparator();
+    deleteAction_ = named(menu_->addAction(QString()), "Lschen2");
+    menu_->addSeparator();
+    expandAllAction_ = named(menu_->addAction(QString()), "Alleausklappen1");
+    collapseAllAction_ = named(menu_->addAction(QString()), "Allezuklappen1");
+    connect(menu_, &QMenu::aboutToShow, this, &EventTreePane::enableMenuForSelection);
+    connect(editAction_, &QAction::triggered, this, &EventTreePane::editTemplateOfSelectedNode);
+    connect(assignAction_, &QAction::triggered, this, &EventTreePane::assignTemplateToSelectedNode);
+    connect(deleteAction_, &QAction::triggered, this, &EventTreePane::deleteSelectedNode);
+    connect(expandAllAction_, &QAction::triggered, this, &EventTreePane::expandAllNodes);
+    connect(collapseAllAction_, &QAction::triggered, this, &EventTreePane::collapseAllNodes);
+    connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        // Another node is the selected one.
+        std::lock_guard lock(context_.uiLock);
+        context_.state.treeChanged = true;
+    });
+}
+
+void EventTreePane::applyTexts() {
+    const AppState& state = context_.state;
+    setTitle(uiText(state, UiText::TabEventsTemplates));
+    editAction_->setText(uiText(state, UiText::MenuEdit));
+    assignAction_->setText(uiText(state, UiText::MenuAssign));
+    deleteAction_->setText(uiText(state, UiText::MenuDelete));
+    expandAllAction_->setText(uiText(state, UiText::MenuExpandAll));
+    collapseAllAction_->setText(uiText(state, UiText::MenuCollapseAll));
+}
+
+void EventTreePane::showLoadedTree() {
+    model_->reload();
+    view_->expandAll();
+}
+
+void EventTreePane::followRequests() {
+    for (const QPersistentModelIndex& parent : model_->sync()) {
+        // Every node that enters the tree shows expanded with all its descendants.
+        if (parent.isValid()) {
+            view_->expandRecursively(parent);
+        } else {
+            for (int row = 0; row < model_->rowCount(); ++row)
+                view_->expandRecursively(model_->index(row, 0));
+        }
+    }
+}
+
+void EventTreePane::setRootImage(int image) {
+    model_->setRootImage(image);
+}
+
+ExpandedFolder EventTreePane::templatesFolder(UiText caption, UiText prompt) {
+    std::lock_guard lock(context_.uiLock);
+    const std::string folder = context_.state.settings.dynamicPath;
+    return expandFolderVariables(context_.state, context_.host, coreTexts(context_.state), folder,
+                                 true, textNumber(caption), textNumber(prompt));
+}
+
+TreeNode* EventTreePane::selectedNode() const {
+    const QModelIndexList selected = view_->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? nullptr : TreeModel::nodeOf(selected.front());
+}
+
+void EventTreePane::enableMenuForSelection() {
+    const bool selected = selectedNode() != nullptr;
+    editAction_->setEnabled(selected);
+    assignAction_->setEnabled(selected);
+}
+
+void EventTreePane::assignTemplateToSelectedNode() {
+    TreeNode* node = selectedNode();
+    if (!node)
+        return;
+    AppState& state = context_.state;
+    const ExpandedFolder folder =
+        templatesFolder(UiText::AssignDynamicPathCaption, UiText::AssignDynamicPathPrompt);
+    std::string text;
+    bool entryNode = false;
+    {
+        std::lock_guard lock(context_.uiLock);
+        if (!state.tree.contains(node))
+            return;
+        text = node->text;
+        entryNode = node == state.tree.first();
+    }
+
+    SelectPageDialog dialog(this);
+    dialog.setTexts(uiText(state, UiText::AssignTemplateCaption),
+                    uiText(state, UiText::AssignTemplatePrompt), uiText(state, UiText::MessageOk),
+                    uiText(state, UiText::MessageCancel));
+    QStringList names;
+    if (!folder.folder.empty())
+        for (const std::string& name : filesIn(folder.folder))
+            names << fromPathBytes(name);
+    dialog.setNames(names);
+    if (const std::size_t separator = text.find(kAssignedSeparator); separator != std::string::npos)
+        dialog.preselect(fromPathBytes(text.substr(0, separator)));
+    else if (entryNode)
+        dialog.preselect(fromPathBytes(text));
+    if (!context_.dialogs.showModal(dialog))
+        return;
+
+    const std::string entry = toPathBytes(dialog.entry());
+    {
+        std::lock_guard lock(context_.uiLock);
+        // The node as it is now: a request may have assigned it meanwhile; one that was removed
+        // takes nothing.
+        if (!state.tree.contains(node))
+            return;
+        node->text = nodeTextForChoice(node->text, node == state.tree.first(), entry);
+        state.treeChanged = true;
+    }
+    followRequests();
+}
+
+void EventTreePane::editTemplateOfSelectedNode() {
+    TreeNode* node = selectedNode();
+    if (!node)
+        return;
+    AppState& state = context_.state;
+    const ExpandedFolder folder =
+        templatesFolder(UiText::DynamicPathCaption, UiText::DynamicPathPrompt);
+    std::string file;
+    {
+        std::lock_guard lock(context_.uiLock);
+        if (!state.tree.contains(node))
+            return;
+        if (node == state.tree.first()) {
+            file = node->text;
+        } else if (const std::size_t separator = node->text.find(kAssignedSeparator);
+                   separator != std::string::npos) {
+            file = node->text.substr(0, separator);
+        }
+    }
+    std::replace(file.begin(), file.end(), '\\', '/');
+    const std::string path = folder.folder + "/" + file;
+    if (!isRegularFile(path) || !context_.opener.edit(fromPathBytes(path)))
+        context_.dialogs.message(MessageKind::Error,
+                                 uiTextWith(state, UiText::TreeFileNotFound, fromPathBytes(path)));
+}
+
+void EventTreePane::deleteSelectedNode() {
+    TreeNode* node = selectedNode();
+    if (!node)
+        return;
+    AppState& state = context_.state;
+    QString text;
+    {
+        std::lock_guard lock(context_.uiLock);
+        if (!state.tree.contains(node))
+            return;
+        text = nodeDisplayText(node->text, node == state.tree.first());
+    }
+    if (!context_.dialogs.message(MessageKind::Confirmation,
+                                  uiTextWith(state, UiText::TreeDeleteEntryQuestion, text)))
+        return;
+    std::lock_guard lock(context_.uiLock);
+    if (model_->removeNode(node))
+        state.treeChanged = true;
+}
+
+void EventTreePane::expandAllNodes() {
+    view_->expandAll();
+}
+
+void EventTreePane::collapseAllNodes() {
+    view_->collapseAll();
+}
+
+} // namespace pelotest::desktop

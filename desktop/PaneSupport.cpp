@@ -1,0 +1,62 @@
+#include "desktop/PaneSupport.h"
+
+#include "state/TextCase.h"
+
+#include <QHeaderView>
+#include <QMenu>
+#include <QTableView>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace pelotest::desktop {
+
+namespace fs = std::filesystem;
+
+QTableView* reportList(const char* name) {
+    auto* view = named(new QTableView, name);
+    view->setShowGrid(true);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setWordWrap(false);
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    view->horizontalHeader()->setHighlightSections(false);
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    return view;
+}
+
+QMenu* contextMenuOf(QAbstractItemView* view, const char* name) {
+    auto* menu = named(new QMenu(view), name);
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(
+        view, &QWidget::customContextMenuRequested, menu,
+        [view, menu](const QPoint& at) { menu->popup(view->viewport()->mapToGlobal(at)); });
+    return menu;
+}
+
+std::vector<std::string> filesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeError;
+        if (!it->is_directory(typeError))
+            names.push_back(it->path().filename().string());
+    }
+    std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return compareIgnoreCase(a, b) < 0;
+    });
+    return names;
+}
+
+bool isRegularFile(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && fs::is_regular_file(path, ec);
+}
+
+} // namespace pelotest::desktop

@@ -1,0 +1,55 @@
+#pragma once
+// What the panes of the main window share: the window's parts they work with, and the small
+// builders and file questions more than one pane needs.
+
+#include "desktop/Dialogs.h"
+#include "desktop/FileDialogs.h"
+#include "desktop/Pictures.h"
+#include "desktop/QtHost.h"
+#include "desktop/StateModels.h"
+#include "state/AppState.h"
+
+#include <QString>
+
+#include <string>
+#include <vector>
+
+class QAbstractItemView;
+class QMenu;
+class QTableView;
+
+namespace pelotest::desktop {
+
+// The window's parts every pane works with; the window owns them and outlives its panes.
+struct PaneContext {
+    AppState& state;
+    // The state lock as the user-interface thread takes it (the views read through it).
+    UiStateLock& uiLock;
+    Dialogs& dialogs;
+    FileOpener& opener;
+    QtHost& host;
+    const ImageList& images;
+};
+
+// Names a widget as the tests and style sheets look for it.
+template <class T>
+T* named(T* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+// A list of rows with columns: grid lines, whole rows selected one at a time, no editing in
+// place, rows of one height (so that 100,000 of them lay out at once).
+QTableView* reportList(const char* name);
+
+// A context menu of view's own, named name, that opens where the view is right-clicked; the
+// caller adds its actions.
+QMenu* contextMenuOf(QAbstractItemView* view, const char* name);
+
+// The names of the files in a folder (every entry that is not a folder), in the order of a
+// listing: case ignored, as the file browser lists them.
+std::vector<std::string> filesIn(const std::string& folder);
+
+bool isRegularFile(const std::string& path);
+
+} // namespace pelotest::desktop

@@ -1,0 +1,464 @@
+#include "desktop/SettingsTab.h"
+
+#include "desktop/LanguageSupport.h"
+#include "desktop/Text.h"
+#include "desktop/WebDialog.h"
+#include "state/PersistentState.h"
+#include "state/ProfileFile.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace pelotest::desktop {
+namespace {
+
+QSpinBox* numberField(const char* name, int minimum, int maximum) {
+    auto* field = named(new QSpinBox, name);
+    field->setRange(minimum, maximum);
+    field->setAccelerated(true);
+    return field;
+}
+
+QToolButton* pictureButton(const char* name, const QIcon& picture) {
+    auto* button = named(new QToolButton, name);
+    button->setIcon(picture);
+    return button;
+}
+
+} // namespace
+
+SettingsTab::SettingsTab(const PaneContext& context, QWidget* parent)
+    : QWidget(parent), context_(context) {
+    setObjectName(QStringLiteral("TabSheet3"));
+    auto* column = new QVBoxLayout(this);
+    column->addWidget(buildTemplatesGroup());
+    column->addWidget(buildStaticPagesGroup());
+    column->addWidget(buildGeneralGroup());
+    column->addStretch(1);
+    bindSettings();
+}
+
+// Templates: folder (with variables) and virtual folder.
+QGroupBox* SettingsTab::buildTemplatesGroup() {
+    templatesGroup_ = named(new QGroupBox, "GroupBox3");
+    templateFolderLabel_ = named(new QLabel, "Label1");
+    templateFolderField_ = named(new QLineEdit, "Edit1");
+    templateFolderButton_ =
+        pictureButton("SpeedButton1", ImageList::button(QStringLiteral("btn1")));
+    virtualFolderLabel_ = named(new QLabel, "Label2");
+    virtualFolderField_ = named(new QLineEdit, "Edit3");
+    templateFolderLabel_->setBuddy(templateFolderField_);
+    virtualFolderLabel_->setBuddy(virtualFolderField_);
+    auto* grid = new QGridLayout(templatesGroup_);
+    grid->addWidget(templateFolderLabel_, 0, 0, 1, 2);
+    grid->addWidget(templateFolderField_, 1, 0);
+    grid->addWidget(templateFolderButton_, 1, 1);
+    grid->addWidget(virtualFolderLabel_, 2, 0, 1, 2);
+    grid->addWidget(virtualFolderField_, 3, 0);
+    grid->setColumnStretch(0, 1);
+    return templatesGroup_;
+}
+
+// Static pages: start folder, start page "?" parameters.
+QGroupBox* SettingsTab::buildStaticPagesGroup() {
+    staticPagesGroup_ = named(new QGroupBox, "GroupBox4");
+    staticFolderLabel_ = named(new QLabel, "Label3");
+    staticFolderField_ = named(new QLineEdit, "Edit2");
+    staticFolderButton_ = pictureButton("SpeedButton2", ImageList::button(QStringLiteral("btn1")));
+    startPageLabel_ = named(new QLabel, "Label4");
+    startPageBox_ = named(new QComboBox, "ComboBox1");
+    startPageBox_->setEditable(true);
+    startPageBox_->setInsertPolicy(QComboBox::NoInsert);
+    startPageBox_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    startPageBox_->setMinimumContentsLength(12);
+    auto* questionMark = named(new QLabel(QStringLiteral("?")), "Label5");
+    startParametersLabel_ = named(new QLabel, "Label6");
+    startParametersField_ = named(new QLineEdit, "Edit4");
+    staticFolderLabel_->setBuddy(staticFolderField_);
+    startPageLabel_->setBuddy(startPageBox_);
+    startParametersLabel_->setBuddy(startParametersField_);
+    auto* grid = new QGridLayout(staticPagesGroup_);
+    grid->addWidget(staticFolderLabel_, 0, 0, 1, 4);
+    auto* folder = new QHBoxLayout;
+    folder->addWidget(staticFolderField_, 1);
+    folder->addWidget(staticFolderButton_);
+    grid->addLayout(folder, 1, 0, 1, 4);
+    grid->addWidget(startPageLabel_, 2, 0);
+    grid->addWidget(startParametersLabel_, 2, 2, 1, 2);
+    grid->addWidget(startPageBox_, 3, 0);
+    grid->addWidget(questionMark, 3, 1);
+    grid->addWidget(startParametersField_, 3, 2, 1, 2);
+    grid->setColumnStretch(0, 2);
+    grid->setColumnStretch(2, 3);
+    return staticPagesGroup_;
+}
+
+// General: port and server button, language, switches and numbers.
+QGroupBox* SettingsTab::buildGeneralGroup() {
+    generalGroup_ = named(new QGroupBox, "GroupBox5");
+    portLabel_ = named(new QLabel, "Label7");
+    portField_ = numberField("SpinEdit1", 1, 65535);
+    startStopButton_ = pictureButton("ToolButton1", context_.images.icon(ImageList::kStart));
+    startStopButton_->setCheckable(true);
+    startStopButton_->setAutoRaise(false);
+    languageLabel_ = named(new QLabel, "Label8");
+    languageBox_ = named(new QComboBox, "ComboBox2");
+    languageBox_->setIconSize(QSize(16, 16));
+    languageButton_ = pictureButton("SpeedButton3", ImageList::button(QStringLiteral("infobt")));
+    for (QWidget* control :
+         {static_cast<QWidget*>(languageLabel_), static_cast<QWidget*>(languageBox_),
+          static_cast<QWidget*>(languageButton_)})
+        control->setEnabled(false);
+    autoSortBox_ = named(new QCheckBox, "CheckBox1");
+    saveLogBox_ = named(new QCheckBox, "CheckBox2");
+    remoteEditorBox_ = named(new QCheckBox, "CheckBox3");
+    logLimitLabel_ = named(new QLabel, "Label9");
+    logLimitField_ = numberField("SpinEdit2", 2, 9999);
+    reloadTimeLabel_ = named(new QLabel, "Label10");
+    reloadTimeField_ = numberField("SpinEdit3", 2, 9999);
+    remoteEditorHint_ = named(new QLabel, "Label11");
+    remoteEditorHint_->setWordWrap(true);
+    remoteEditorHint_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    remoteEditorHint_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    portLabel_->setBuddy(portField_);
+    languageLabel_->setBuddy(languageBox_);
+    logLimitLabel_->setBuddy(logLimitField_);
+    reloadTimeLabel_->setBuddy(reloadTimeField_);
+
+    auto* grid = new QGridLayout(generalGroup_);
+    grid->addWidget(portLabel_, 0, 0);
+    auto* port = new QHBoxLayout;
+    port->addWidget(portField_);
+    port->addWidget(startStopButton_);
+    port->addStretch(1);
+    grid->addLayout(port, 0, 1);
+    grid->addWidget(languageLabel_, 0, 2);
+    auto* language = new QHBoxLayout;
+    language->addWidget(languageBox_, 1);
+    language->addWidget(languageButton_);
+    grid->addLayout(language, 0, 3);
+    grid->addWidget(autoSortBox_, 1, 0, 1, 2);
+    grid->addWidget(logLimitLabel_, 1, 2);
+    grid->addWidget(logLimitField_, 1, 3, Qt::AlignLeft);
+    grid->addWidget(saveLogBox_, 2, 0, 1, 2);
+    grid->addWidget(remoteEditorBox_, 3, 0, 1, 2);
+    grid->addWidget(reloadTimeLabel_, 3, 2);
+    grid->addWidget(reloadTimeField_, 3, 3, Qt::AlignLeft);
+    grid->addWidget(remoteEditorHint_, 4, 0, 1, 4);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+    return generalGroup_;
+}
+
+void SettingsTab::applyTexts() {
+    const AppState& state = context_.state;
+    const auto text = [&state](UiText id) { return uiText(state, id); };
+    templatesGroup_->setTitle(text(UiText::GroupTemplates));
+    templateFolderLabel_->setText(text(UiText::TemplateFolderLabel));
+    virtualFolderLabel_->setText(text(UiText::VirtualFolderLabel));
+    staticPagesGroup_->setTitle(text(UiText::GroupStaticPages));
+    staticFolderLabel_->setText(text(UiText::StartFolderLabel));
+    startPageLabel_->setText(text(UiText::StartPageLabel));
+    startParametersLabel_->setText(text(UiText::StartParametersLabel));
+    generalGroup_->setTitle(text(UiText::GroupGeneral));
+    portLabel_->setText(text(UiText::HttpPortLabel));
+    autoSortBox_->setText(text(UiText::AutoSortVariables));
+    logLimitLabel_->setText(text(UiText::LogLimitLabel));
+    saveLogBox_->setText(text(UiText::SaveLogOption));
+    remoteEditorBox_->setText(text(UiText::RemoteEditorOption));
+    reloadTimeLabel_->setText(text(UiText::ReloadTimeLabel));
+    remoteEditorHint_->setText(text(UiText::RemoteEditorHint));
+    languageLabel_->setText(text(UiText::ChooseLanguage));
+    if (languageBox_->count() > 0)
+        languageBox_->setItemText(0, text(UiText::BuiltInLanguageName));
+    startStopButton_->setToolTip(
+        text(startStopButton_->isChecked() ? UiText::ServerStop : UiText::ServerStart));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The binding to Settings.
+
+template <class Change>
+void SettingsTab::updateSettings(Change change) {
+    if (filling_)
+        return;
+    std::lock_guard lock(context_.state.mutex);
+    change(context_.state.settings);
+}
+
+void SettingsTab::bindSettings() {
+    connect(templateFolderField_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        updateSettings([&](Settings& s) { s.dynamicPath = toPathBytes(text); });
+    });
+    connect(virtualFolderField_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        updateSettings([&](Settings& s) { s.virtualPath = toWindows1252(text); });
+    });
+    connect(staticFolderField_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        updateSettings([&](Settings& s) { s.staticPath = toPathBytes(text); });
+        offerStartPages();
+    });
+    connect(startPageBox_, &QComboBox::currentTextChanged, this, [this](const QString& text) {
+        updateSettings([&](Settings& s) { s.staticSite = toPathBytes(text); });
+        enableRemoteEditor();
+    });
+    connect(startParametersField_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        updateSettings([&](Settings& s) { s.staticParameter = toWindows1252(text); });
+    });
+    connect(portField_, &QSpinBox::valueChanged, this,
+            [this](int value) { updateSettings([&](Settings& s) { s.port = value; }); });
+    connect(logLimitField_, &QSpinBox::valueChanged, this,
+            [this](int value) { updateSettings([&](Settings& s) { s.maxLog = value; }); });
+    connect(reloadTimeField_, &QSpinBox::valueChanged, this, [this](int value) {
+        updateSettings([&](Settings& s) { s.remoteEditReload = value; });
+    });
+    connect(autoSortBox_, &QCheckBox::toggled, this,
+            [this](bool on) { updateSettings([&](Settings& s) { s.variablesAutoSort = on; }); });
+    connect(saveLogBox_, &QCheckBox::toggled, this,
+            [this](bool on) { updateSettings([&](Settings& s) { s.saveLog = on; }); });
+    connect(remoteEditorBox_, &QCheckBox::toggled, this,
+            [this](bool on) { updateSettings([&](Settings& s) { s.remoteEdit = on; }); });
+    connect(autoSortBox_, &QCheckBox::clicked, this, &SettingsTab::autoSortClicked);
+    connect(startStopButton_, &QToolButton::clicked, this, &SettingsTab::startStopClicked);
+    connect(templateFolderButton_, &QToolButton::clicked, this, &SettingsTab::chooseTemplateFolder);
+    connect(staticFolderButton_, &QToolButton::clicked, this, &SettingsTab::chooseStaticFolder);
+    connect(languageBox_, &QComboBox::activated, this, &SettingsTab::chooseLanguage);
+    connect(languageButton_, &QToolButton::clicked, this, &SettingsTab::openLanguageDialog);
+}
+
+void SettingsTab::showSettings() {
+    const Settings& s = context_.state.settings;
+    filling_ = true;
+    templateFolderField_->setText(fromPathBytes(s.dynamicPath));
+    virtualFolderField_->setText(fromWindows1252(s.virtualPath));
+    staticFolderField_->setText(fromPathBytes(s.staticPath)); // refills the start pages
+    startPageBox_->setEditText(fromPathBytes(s.staticSite));
+    startParametersField_->setText(fromWindows1252(s.staticParameter));
+    autoSortBox_->setChecked(s.variablesAutoSort);
+    remoteEditorBox_->setChecked(s.remoteEdit);
+    saveLogBox_->setChecked(s.saveLog);
+    portField_->setValue(s.port);
+    logLimitField_->setValue(s.maxLog);
+    reloadTimeField_->setValue(s.remoteEditReload);
+    filling_ = false;
+    enableRemoteEditor();
+}
+
+void SettingsTab::followRequestSettings() {
+    std::string site, parameter;
+    {
+        std::lock_guard lock(context_.state.mutex);
+        site = context_.state.settings.staticSite;
+        parameter = context_.state.settings.staticParameter;
+    }
+    filling_ = true;
+    startPageBox_->setEditText(fromPathBytes(site));
+    startParametersField_->setText(fromWindows1252(parameter));
+    filling_ = false;
+    enableRemoteEditor();
+}
+
+void SettingsTab::followAutoSortSetting() {
+    bool autoSort = true;
+    {
+        std::lock_guard lock(context_.uiLock);
+        autoSort = context_.state.settings.variablesAutoSort;
+    }
+    if (autoSortBox_->isChecked() != autoSort) {
+        filling_ = true;
+        autoSortBox_->setChecked(autoSort);
+        filling_ = false;
+    }
+}
+
+// The start pages offered are the files of the static folder; the start page's text stays.
+void SettingsTab::offerStartPages() {
+    std::string folder = toPathBytes(staticFolderField_->text());
+    std::replace(folder.begin(), folder.end(), '\\', '/');
+    if (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    const QString site = startPageBox_->currentText();
+    const bool wasFilling = filling_;
+    filling_ = true; // the list changes, the start page does not
+    startPageBox_->clear();
+    if (!folder.empty())
+        for (const std::string& name : filesIn(folder))
+            startPageBox_->addItem(fromPathBytes(name));
+    startPageBox_->setEditText(site);
+    filling_ = wasFilling;
+}
+
+// The remote editor needs a start page: its controls follow whether one is set.
+void SettingsTab::enableRemoteEditor() {
+    const bool enabled = !startPageBox_->currentText().isEmpty();
+    remoteEditorBox_->setEnabled(enabled);
+    reloadTimeLabel_->setEnabled(enabled);
+    reloadTimeField_->setEnabled(enabled);
+    remoteEditorHint_->setEnabled(enabled);
+}
+
+void SettingsTab::chooseTemplateFolder() {
+    AppState& state = context_.state;
+    ExpandedFolder expanded;
+    {
+        std::lock_guard lock(state.mutex);
+        expanded = expandFolderVariables(state, context_.host, coreTexts(state),
+                                         state.settings.dynamicPath, false);
+    }
+    const auto chosen = context_.dialogs.chooseFolder(uiText(state, UiText::ChooseTemplateFolder),
+                                                      fromPathBytes(expanded.folder));
+    if (!chosen)
+        return;
+    templateFolderField_->setText(*chosen);
+    if (expanded.found)
+        context_.dialogs.message(MessageKind::Warning,
+                                 uiText(state, UiText::PathVariablesReplaced));
+}
+
+void SettingsTab::chooseStaticFolder() {
+    const auto chosen = context_.dialogs.chooseFolder(
+        uiText(context_.state, UiText::ChooseStaticFolder), staticFolderField_->text());
+    if (chosen)
+        staticFolderField_->setText(*chosen);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The server's button.
+
+bool SettingsTab::serverWanted() const {
+    return startStopButton_->isChecked();
+}
+
+void SettingsTab::setServerWanted(bool on) {
+    startStopButton_->setChecked(on);
+}
+
+void SettingsTab::showServerState(bool running) {
+    startStopButton_->setIcon(context_.images.icon(running ? ImageList::kStop : ImageList::kStart));
+    startStopButton_->setToolTip(
+        uiText(context_.state, running ? UiText::ServerStop : UiText::ServerStart));
+    portLabel_->setEnabled(!running);
+    portField_->setEnabled(!running);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Languages.
+
+void SettingsTab::discoverLanguageBox() {
+    const AppState& state = context_.state;
+    languages_ = discoverLanguages(state.languageFolders, state.settings.languageDll);
+    const bool wasFilling = filling_;
+    filling_ = true;
+    languageBox_->clear();
+    for (const LanguageEntry& entry : languages_)
+        languageBox_->addItem(flagIcon(entry.flag), fromWindows1252(entry.displayName),
+                              fromPathBytes(entry.fileName));
+    languageBox_->setCurrentIndex(
+        static_cast<int>(findLanguage(languages_, state.settings.languageDll).value_or(0)));
+    filling_ = wasFilling;
+}
+
+void SettingsTab::adoptStoredLanguage() {
+    std::string& stored = context_.state.settings.languageDll;
+    discoverLanguageBox();
+    const auto offered = findLanguage(languages_, stored);
+    const std::string name = offered ? languages_[*offered].fileName : std::string();
+    if (name != stored) {
+        stored = name;
+        discoverLanguageBox();
+    }
+}
+
+void SettingsTab::enableLanguageChoice() {
+    languageBox_->setEnabled(true);
+    languageLabel_->setEnabled(true);
+    languageButton_->setEnabled(true);
+}
+
+void SettingsTab::chooseLanguage(int index) {
+    if (!languageBox_->isEnabled() || index < 0 || index >= static_cast<int>(languages_.size()))
+        return;
+    const std::string& chosen = languages_[static_cast<std::size_t>(index)].fileName;
+    {
+        std::lock_guard lock(context_.state.mutex);
+        if (chosen == context_.state.settings.languageDll)
+            return;
+        context_.state.settings.languageDll = chosen;
+    }
+    emit languageChanged();
+}
+
+void SettingsTab::rescanLanguages() {
+    languageBox_->setEnabled(false);
+    discoverLanguageBox();
+    if (!findLanguage(languages_, context_.state.settings.languageDll)) {
+        std::lock_guard lock(context_.state.mutex);
+        context_.state.settings.languageDll.clear();
+    }
+    languageBox_->setEnabled(true);
+}
+
+void SettingsTab::openLanguageDialog() {
+    bool exportWanted = false;
+    bool downloaded = false;
+    {
+        WebDialog dialog(context_.state, context_.dialogs, WebDialog::Mode::Language,
+                         downloadHost(context_.state), this);
+        exportWanted = dialog.exec() == QDialog::Accepted;
+        downloaded = dialog.languagePackageDownloaded();
+    }
+    // A failed export skips the rescan, as any error ends the work there.
+    if (exportWanted && !exportLanguage())
+        return;
+    if (downloaded)
+        rescanLanguages();
+}
+
+bool SettingsTab::exportLanguage() {
+    AppState& state = context_.state;
+    const std::string stored = state.settings.lastLangugeResPath;
+    const auto chosen = context_.dialogs.chooseFolder(
+        uiText(state, UiText::ExportLanguageFolderPrompt), fromPathBytes(stored));
+    if (!chosen)
+        return true;
+    std::string folder = toPathBytes(*chosen);
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    {
+        // Kept at once, also in the file: the next export starts there even if the program
+        // ends without saving.
+        std::lock_guard lock(state.mutex);
+        state.settings.lastLangugeResPath = folder;
+        state.profile.writeString("Settings", "LastLangugeResPath", folder);
+        // A failure (or a read-only settings file) only loses the remembered folder.
+        (void)writeSettingsKey(state, "Settings", "LastLangugeResPath", folder);
+    }
+
+    std::string languageDll;
+    {
+        std::lock_guard lock(state.mutex);
+        languageDll = state.settings.languageDll;
+    }
+    const auto failure = writeLanguageExport(
+        folder, languageExportFiles(state.languageFolders, languageDll, languages_));
+    if (failure) {
+        context_.dialogs.message(MessageKind::Error,
+                                 fromPathBytes(folder) + fromWindows1252(*failure));
+        return false;
+    }
+    context_.dialogs.openUrl(QUrl::fromLocalFile(fromPathBytes(folder)));
+    return true;
+}
+
+} // namespace pelotest::desktop

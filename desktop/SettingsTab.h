@@ -1,0 +1,121 @@
+#pragma once
+// The settings tab, bound to Settings (what is typed is what the next request uses): the
+// templates and static folders with their choosers, the start page and its parameters, the port
+// with the server's start/stop button, the language box with its download and export, the
+// switches and numbers, and the remote editor's controls, which follow whether a start page is
+// set.
+
+#include "desktop/PaneSupport.h"
+#include "language/Languages.h"
+
+#include <QWidget>
+
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QSpinBox;
+class QToolButton;
+
+namespace pelotest::desktop {
+
+class SettingsTab : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit SettingsTab(const PaneContext& context, QWidget* parent = nullptr);
+
+    void applyTexts();
+    // The controls show the settings (the caller holds the state lock or no server runs).
+    void showSettings();
+    // The start page and its parameters were set from the browser.
+    void followRequestSettings();
+    // The variables page switches auto-sort from the browser too.
+    void followAutoSortSetting();
+
+    // The server's start/stop button: its down state is the wanted server state.
+    bool serverWanted() const;
+    void setServerWanted(bool on);
+    // The button's picture and tip, and the port, which can change only while the server stops.
+    void showServerState(bool running);
+
+    // Languages. The entries of the language box, in its order (entry 0: built-in German).
+    const std::vector<LanguageEntry>& languageList() const { return languages_; }
+    // At start-up (the state lock held): fills the language box; a stored language that is no
+    // longer offered falls back to the built-in one, and one that is offered is named as its
+    // file is (the name may have been stored in another case, and file names here are
+    // case-sensitive).
+    void adoptStoredLanguage();
+    // The language box and its button, disabled until the first language is applied.
+    void enableLanguageChoice();
+    // The language box's entry index was chosen: switches the language when it is another one.
+    void chooseLanguage(int index);
+    // The language button: the download dialog; afterwards the export (when asked for) and the
+    // rescan (when a library was saved).
+    void openLanguageDialog();
+    // The translator's template into a folder the user chooses; false when it was not written.
+    bool exportLanguage();
+    // Lists the libraries anew after a download (the texts on screen stay as they are).
+    void rescanLanguages();
+
+  signals:
+    void startStopClicked();
+    void autoSortClicked(bool on);
+    // Another language is the current one: every text of the window is to be set again.
+    void languageChanged();
+
+  private:
+    QGroupBox* buildTemplatesGroup();
+    QGroupBox* buildStaticPagesGroup();
+    QGroupBox* buildGeneralGroup();
+    void bindSettings();
+    template <class Change>
+    void updateSettings(Change change);
+    void offerStartPages();
+    void enableRemoteEditor();
+    void chooseTemplateFolder();
+    void chooseStaticFolder();
+    // Fills the language box from a fresh discovery and selects the current language.
+    void discoverLanguageBox();
+
+    PaneContext context_;
+    bool filling_ = false; // controls are being filled from the state: do not write back
+    std::vector<LanguageEntry> languages_;
+
+    QGroupBox* templatesGroup_ = nullptr;
+    QLabel* templateFolderLabel_ = nullptr;
+    QLineEdit* templateFolderField_ = nullptr;
+    QToolButton* templateFolderButton_ = nullptr;
+    QLabel* virtualFolderLabel_ = nullptr;
+    QLineEdit* virtualFolderField_ = nullptr;
+
+    QGroupBox* staticPagesGroup_ = nullptr;
+    QLabel* staticFolderLabel_ = nullptr;
+    QLineEdit* staticFolderField_ = nullptr;
+    QToolButton* staticFolderButton_ = nullptr;
+    QLabel* startPageLabel_ = nullptr;
+    QComboBox* startPageBox_ = nullptr;
+    QLabel* startParametersLabel_ = nullptr;
+    QLineEdit* startParametersField_ = nullptr;
+
+    QGroupBox* generalGroup_ = nullptr;
+    QLabel* portLabel_ = nullptr;
+    QSpinBox* portField_ = nullptr;
+    QToolButton* startStopButton_ = nullptr;
+    QLabel* languageLabel_ = nullptr;
+    QComboBox* languageBox_ = nullptr;
+    QToolButton* languageButton_ = nullptr;
+    QCheckBox* autoSortBox_ = nullptr;
+    QCheckBox* saveLogBox_ = nullptr;
+    QCheckBox* remoteEditorBox_ = nullptr;
+    QLabel* logLimitLabel_ = nullptr;
+    QSpinBox* logLimitField_ = nullptr;
+    QLabel* reloadTimeLabel_ = nullptr;
+    QSpinBox* reloadTimeField_ = nullptr;
+    QLabel* remoteEditorHint_ = nullptr;
+};
+
+} // namespace pelotest::desktop

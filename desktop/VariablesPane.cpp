@@ -1,0 +1,172 @@
+#include "desktop/VariablesPane.h"
+
+#include "desktop/Text.h"
+#include "state/VariableSort.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QTableView>
+#include <QVBoxLayout>
+
+// Requests change the variables on their own threads; their queued notifications bring the list
+// up to date, and every command finds its variable again by name under the lock when it acts,
+// because a request may have moved or removed it while a box was open.
+
+namespace pelotest::desktop {
+
+VariablesPane::VariablesPane(const PaneContext& context, QWidget* parent)
+    : QGroupBox(parent), context_(context) {
+    setObjectName(QStringLiteral("GroupBox2"));
+    model_ = new VariablesModel(context_.state, context_.uiLock, context_.images, this);
+    view_ = reportList("ListView1");
+    view_->setModel(model_);
+    view_->horizontalHeader()->setSectionsClickable(true);
+    view_->setColumnWidth(0, context_.host.variableColumnWidth());
+    view_->installEventFilter(this);
+    (new QVBoxLayout(this))->addWidget(view_);
+
+    menu_ = contextMenuOf(view_, "PopupMenu1");
+    editAction_ = named(menu_->addAction(QString()), "Bearbeiten2");
+    menu_->addSeparator();
+    deleteAction_ = named(menu_->addAction(QString()), "Lschen1");
+    connect(editAction_, &QAction::triggered, this, &VariablesPane::editSelectedVariable);
+    connect(deleteAction_, &QAction::triggered, this, &VariablesPane::deleteSelectedVariable);
+    connect(view_, &QAbstractItemView::doubleClicked, this, &VariablesPane::editSelectedVariable);
+    connect(view_->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &VariablesPane::sortByColumn);
+    connect(view_->horizontalHeader(), &QHeaderView::sectionResized, this,
+            [this](int section, int, int width) {
+                if (section == 0)
+                    context_.host.setVariableColumnWidth(width);
+            });
+    connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &VariablesPane::rememberSelectedVariable);
+}
+
+void VariablesPane::applyTexts() {
+    const AppState& state = context_.state;
+    setTitle(uiText(state, UiText::TabVariables));
+    model_->setHeaders({uiText(state, UiText::ColumnVariable), uiText(state, UiText::ColumnValue)});
+    editAction_->setText(uiText(state, UiText::MenuEdit));
+    deleteAction_->setText(uiText(state, UiText::MenuDelete));
+}
+
+bool VariablesPane::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            editSelectedVariable(); // does nothing without a selected row
+            return true;
+        }
+    }
+    return QGroupBox::eventFilter(watched, event);
+}
+
+void VariablesPane::rememberSelectedVariable() {
+    const QModelIndexList rows = view_->selectionModel()->selectedRows();
+    AppState& state = context_.state;
+    std::lock_guard lock(context_.uiLock);
+    state.variablesChanged = true; // another row is the selected one
+    const auto row = rows.isEmpty() ? state.variables.size() : std::size_t(rows.front().row());
+    if (row < state.variables.size())
+        selectedVariable_ = state.variables[row].name;
+    else
+        selectedVariable_.reset();
+}
+
+void VariablesPane::followRequests() {
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    AppState& state = context_.state;
+    std::lock_guard lock(context_.uiLock);
+    const std::optional<std::string> wanted = selectedVariable_;
+    model_->sync();
+    const std::size_t row = wanted ? state.variables.find(*wanted).value_or(kNone) : kNone;
+    QItemSelectionModel* selection = view_->selectionModel();
+    const QModelIndexList rows = selection->selectedRows();
+    const int shown = rows.isEmpty() ? -1 : rows.front().row();
+    if (row == kNone) {
+        if (shown >= 0)
+            selection->clearSelection();
+        selectedVariable_.reset();
+        return;
+    }
+    if (shown != static_cast<int>(row)) {
+        const QModelIndex index = model_->index(static_cast<int>(row), 0);
+        selection->setCurrentIndex(index,
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    selectedVariable_ = state.variables[row].name;
+}
+
+void VariablesPane::editSelectedVariable() {
+    const std::optional<std::string> name = selectedVariable_;
+    if (!name)
+        return;
+    AppState& state = context_.state;
+    std::string value;
+    {
+        std::lock_guard lock(context_.uiLock);
+        const auto row = state.variables.find(*name);
+        if (!row)
+            return;
+        value = state.variables[*row].value;
+    }
+    const auto answer = context_.dialogs.input(
+        fromWindows1252(*name), uiText(state, UiText::NewValuePrompt), fromWindows1252(value));
+    // Cancelled, or given back unchanged: nothing to store, and a value that a request set
+    // while the box was open stays.
+    if (!answer || toWindows1252(*answer) == value)
+        return;
+    {
+        std::lock_guard lock(context_.uiLock);
+        // Found again by name: requests move rows while the box is open. A variable that a
+        // request removed meanwhile comes back with the value typed, at the end of the list.
+        if (const auto row = state.variables.find(*name))
+            state.variables.setValue(*row, toWindows1252(*answer));
+        else
+            state.variables.add(*name, toWindows1252(*answer));
+        state.variablesChanged = true;
+    }
+    followRequests();
+}
+
+void VariablesPane::deleteSelectedVariable() {
+    const std::optional<std::string> name = selectedVariable_;
+    if (!name)
+        return;
+    AppState& state = context_.state;
+    {
+        std::lock_guard lock(context_.uiLock);
+        if (const auto row = state.variables.find(*name)) {
+            state.variables.remove(*row);
+            state.variablesChanged = true;
+        }
+    }
+    followRequests();
+}
+
+void VariablesPane::autoSortSwitched(bool on) {
+    if (on)
+        return;
+    {
+        std::lock_guard lock(context_.uiLock);
+        context_.state.variables.resetMarks();
+        context_.state.variablesChanged = true;
+    }
+    followRequests();
+}
+
+void VariablesPane::sortByColumn(int column) {
+    {
+        std::lock_guard lock(context_.uiLock);
+        sortVariablesByColumn(context_.state,
+                              column == 0 ? VariableColumn::Name : VariableColumn::Value);
+    }
+    followRequests();
+    if (const QModelIndexList rows = view_->selectionModel()->selectedRows(); !rows.isEmpty())
+        view_->scrollTo(rows.front());
+}
+
+} // namespace pelotest::desktop
