@@ -94,7 +94,8 @@ int main(int argc, char** argv) {
                 << ";/srv/tpl/page" << i << ".htm\n";
         out << "[Variables]\n";
         for (int i = 0; i < variables; ++i)
-            out << "Var" << (i * 7919) % variables << "=Wert " << (i * 104729) % 1000003 << "\n";
+            out << "Var" << (i * 7919LL) % variables << "=Wert " << (i * 104729LL) % 1000003
+                << "\n";
     }
 
     AppState state;
