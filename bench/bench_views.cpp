@@ -1,11 +1,15 @@
 // How the window's views cope with large data: a settings file with 100,000 variables, a tree of
 // 10,000 nodes and a full log is loaded into the main window, then the lists are scrolled,
-// sorted and redrawn, and requests' changes are taken in. Prints one line per step with the
-// time it took on the user-interface thread (the window is frozen for that long). Runs on any
-// Qt platform; bench/run does not run it:
+// sorted and redrawn, and requests' changes are taken in; then the built-in pages that show the
+// same data are asked for. Prints one line per step with the time it took on the
+// user-interface thread (the window is frozen for that long) and the longest time the state
+// lock was held meanwhile, by anyone (requests wait for that long). Runs on any Qt platform;
+// bench/run does not run it:
 //   QT_QPA_PLATFORM=offscreen build-release/bench/bench_views [VARIABLES NODES]
 
+#include "app/Routes.h"
 #include "desktop/MainWindow.h"
+#include "server/RequestHandler.h"
 #include "server/RequestLogging.h"
 
 #include <QApplication>
@@ -26,13 +30,28 @@ namespace {
 using pelotest::AppState;
 using pelotest::desktop::MainWindow;
 
+pelotest::LockHoldRecorder lockHolds;
+
 void step(const char* what, const std::function<void()>& work) {
+    lockHolds.takeLongest();
     QElapsedTimer timer;
     timer.start();
     work();
     QApplication::processEvents();
-    std::printf("%-52s %9.1f ms\n", what, timer.nsecsElapsed() / 1e6);
+    const double took = timer.nsecsElapsed() / 1e6;
+    std::printf("%-52s %9.1f ms   lock held at most %7.1f ms\n", what, took,
+                lockHolds.takeLongest().count() / 1e6);
     std::fflush(stdout);
+}
+
+// A GET of a built-in page as the server hands it to its route table.
+pelotest::HttpRequest pageRequest(std::string document, std::vector<std::string> params) {
+    pelotest::HttpRequest request;
+    request.method = "GET";
+    request.document = std::move(document);
+    request.params = std::move(params);
+    request.headers = {{"Host", "localhost"}};
+    return request;
 }
 
 // Scrolls a view through its rows in screenfuls and paints each (what a user dragging the
@@ -75,12 +94,15 @@ int main(int argc, char** argv) {
                 << ";/srv/tpl/page" << i << ".htm\n";
         out << "[Variables]\n";
         for (int i = 0; i < variables; ++i)
-            out << "Var" << (i * 7919) % variables << "=Wert " << (i * 104729) % 1000003 << "\n";
+            out << "Var" << (i * 7919LL) % variables << "=Wert " << (i * 104729LL) % 1000003
+                << "\n";
     }
 
     AppState state;
     state.settingsPath = settings;
+    state.mutex.recordHoldsIn(&lockHolds);
     std::printf("%d variables, %d tree nodes, 9999 log rows\n", variables, nodes);
+    std::printf("%-52s %9s      %s\n", "step", "time", "longest hold of the state lock");
     MainWindow* window = nullptr;
     step("start: load the file, fill and show the views", [&] {
         window = new MainWindow(state);
@@ -143,6 +165,30 @@ int main(int argc, char** argv) {
                                       {8, "new.htm", "", "Neu", "/srv/site/new.htm"});
         }
         QApplication::processEvents();
+    });
+
+    // The built-in pages over the same state, answered as the server answers them.
+    pelotest::RequestHandler pages(state, window->host(), pelotest::routeRequest);
+    const auto ask = [&pages](std::string document, std::vector<std::string> params) {
+        const pelotest::HttpResponse answer =
+            pages.handle(pageRequest(std::move(document), std::move(params)));
+        if (answer.status != 200)
+            std::printf("status %d\n", answer.status);
+    };
+    step("page: variables list", [&] { ask("/$int/VarList.html", {"INT=true"}); });
+    step("page: variables sorted by name", [&] {
+        ask("/$int/VarList.html", {"INT=true", "COLUMN=1"});
+    });
+    step("page: variables sorted by value", [&] {
+        ask("/$int/VarList.html", {"INT=true", "COLUMN=2"});
+    });
+    step("page: pages served last", [&] { ask("/$int/SiteLog.html", {}); });
+    step("page: control page", [&] { ask("/$int/", {}); });
+    step("log: cleared (as the window clears it)", [&] {
+        const pelotest::StateLock lock(state.mutex);
+        state.log.clear();
+        state.logChanged = true;
+        window->host().logChanged();
     });
     delete window;
     return 0;

@@ -47,6 +47,10 @@ STARTUP_TARGET = ("5-startup", 50.0)
 
 RSS_TARGET = ("2-20m-pelotest", "2-idle-pelotest", 2.0)  # peak under load < 2x idle
 
+# (row, largest allowed p99 and maximum latency in ms): static answers while another client sorts
+# the variables back to back.
+LATENCY_TARGET = ("6-sorting-pelotest", 20.0, 50.0)
+
 
 def parse(path):
     rows = {}
@@ -154,6 +158,17 @@ def main():
         else:
             ok = startup <= limit
             judge(rid, "<= %g ms: %s" % (limit, "met" if ok else "MISSED"), ok)
+
+    rid, p99_limit, max_limit = LATENCY_TARGET
+    if rid in rows and "note" not in rows[rid]:
+        p99, worst = num(rows[rid], "p99_us"), num(rows[rid], "max_us")
+        if p99 is None or worst is None:
+            judge(rid, "latency: not measured", False)
+        else:
+            ok = p99 / 1000 <= p99_limit and worst / 1000 <= max_limit
+            judge(rid, "%s sorts meanwhile; max %s ms (p99 <= %g, max <= %g: %s)"
+                  % (rows[rid].get("sorts", "?"), ms(worst), p99_limit, max_limit,
+                     "met" if ok else "MISSED"), ok)
 
     # Errors under load are failures of PeloTest, whatever the mode.
     load_failure = False

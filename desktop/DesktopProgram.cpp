@@ -72,22 +72,26 @@ int runDesktop(int& argc, char** argv, const DesktopOptions& options) {
 
     QObject::connect(&instance, &SingleInstance::activationRequested, &window,
                      &MainWindow::bringToFront);
+    ProgramCloser closer(window);
     StopSignals stopSignals;
-    QObject::connect(&stopSignals, &StopSignals::stopRequested, &window, [&window] {
-        window.close();
-        // A window that never was shown does not run its close handling.
-        window.shutdown();
-    });
-    // Logging out: the session asks first (the state is written, the server keeps running in
-    // case the logout is cancelled), then ends the program.
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &closer,
+                     &ProgramCloser::closeProgram);
+    // Logging out: the session asks first (open questions are cancelled, the state is written,
+    // the server keeps running in case the logout is cancelled), then ends the program.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
-                     [&window](QSessionManager&) { window.saveNow(); });
+                     [&window](QSessionManager&) {
+                         cancelOpenDialogs();
+                         window.saveNow();
+                     });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &window,
                      [&window] { window.shutdown(); });
     QObject::connect(&window, &MainWindow::finished, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 
     window.start();
+    // Stopped while starting (a message box of the start was open): nothing more to run.
+    if (closer.closing())
+        return window.saved() ? 0 : 1;
     if (settingsFile.access == SettingsAccess::ReadOnly)
         QtDialogs(state, &window)
             .message(MessageKind::Information,

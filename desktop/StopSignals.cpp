@@ -1,5 +1,11 @@
 #include "desktop/StopSignals.h"
 
+#include "desktop/MainWindow.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QEvent>
+#include <QPointer>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -14,6 +20,14 @@ namespace {
 int pipeFds[2] = {-1, -1};
 struct sigaction previousTerm {};
 struct sigaction previousInt {};
+
+void cancelDialog(QDialog& dialog) {
+    // close() is what Escape does to a message box (its Escape button counts as clicked) and,
+    // for any other dialog, a reject. A box without an Escape button refuses to close: rejected.
+    dialog.close();
+    if (dialog.isVisible())
+        dialog.reject();
+}
 
 void onSignal(int signal) {
     const int saved = errno;
@@ -48,6 +62,42 @@ StopSignals::~StopSignals() {
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
     pipeFds[0] = pipeFds[1] = -1;
+}
+
+void cancelOpenDialogs() {
+    // Every top-level widget, not only the active modal one: a dialog under another one has its
+    // own loop further down the stack, which must end as well.
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible())
+            cancelDialog(*dialog);
+}
+
+ProgramCloser::ProgramCloser(MainWindow& window, QObject* parent)
+    : QObject(parent), window_(window) {}
+
+void ProgramCloser::closeProgram() {
+    if (closing_)
+        return;
+    closing_ = true;
+    qApp->installEventFilter(this);
+    cancelOpenDialogs();
+    window_.close();
+    // A window that never was shown does not run its close handling.
+    window_.shutdown();
+}
+
+bool ProgramCloser::eventFilter(QObject* watched, QEvent* event) {
+    // A dialog that the code after a cancelled one opens: cancelled once its loop runs.
+    if (event->type() == QEvent::Show)
+        if (auto* dialog = qobject_cast<QDialog*>(watched); dialog && dialog->isWindow())
+            QMetaObject::invokeMethod(
+                dialog,
+                [shown = QPointer<QDialog>(dialog)] {
+                    if (shown && shown->isVisible())
+                        cancelDialog(*shown);
+                },
+                Qt::QueuedConnection);
+    return QObject::eventFilter(watched, event);
 }
 
 void StopSignals::readSignal() {

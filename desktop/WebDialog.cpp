@@ -523,6 +523,9 @@ bool WebDialog::download(const QUrl& address, const QString& name) {
         if (total >= 0)
             progressBar_->setValue(static_cast<int>(received));
     });
+    // Closing the dialog (Escape, or the program being stopped) ends the download too, so that
+    // its loop does not keep the dialog's own loop, below it, from ending.
+    connect(this, &QDialog::rejected, reply, &QNetworkReply::abort);
     QEventLoop loop;
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     loop.exec();

@@ -11,6 +11,7 @@
 #include "state/VariableSort.h"
 
 #include <string>
+#include <vector>
 
 namespace pelotest {
 namespace {
@@ -59,8 +60,9 @@ bool performAction(Exchange& ex, const VarListRequest& req) REQUIRES(ex.state.mu
     }
     if (!req.COLUMN.empty()) {
         if (req.COLUMN == "1" || req.COLUMN == "2") {
-            sortVariablesByColumn(ex.state,
-                                  req.COLUMN == "1" ? VariableColumn::Name : VariableColumn::Value);
+            // Other requests go on while the rows are ordered.
+            sortVariablesReleasingLock(ex.state, req.COLUMN == "1" ? VariableColumn::Name
+                                                                   : VariableColumn::Value);
             ex.host.variablesChanged();
         }
         return true;
@@ -140,7 +142,47 @@ int markNumber(Mark mark) {
     return 5;
 }
 
-std::string innerPage(const Exchange& ex) REQUIRES(ex.state.mutex) {
+// One row of the list: the mark's picture and the name, then the value, each a link that edits
+// the variable.
+void appendRow(std::string& page, const Variable& row, const std::string& face,
+               const std::string& width) {
+    const std::string name = shownText(row.name);
+    const std::string value = shownText(row.value);
+    const std::string link = "<a class=\"file\" href=\"JavaScript:EditVar('" +
+                             scriptLinkString(name) + "','" + scriptLinkString(value) + "');\">";
+    page += " <tr>\r";
+    page += "  <td style=\"border-bottom:1px solid " + face + ";border-right:1px solid " + face +
+            ";\" width=\"" + width + "\">" + link + "<img src=\"/$int/Img" +
+            std::to_string(markNumber(row.mark)) +
+            ".gif\" border=\"0\" alt=\"\" width=\"16\" height=\"16\">&nbsp;" + htmlEscape(name) +
+            "</a></td>\r";
+    page += "  <td style=\"border-bottom:1px solid " + face + ";\">" + link + htmlEscape(value) +
+            "</a>&nbsp;</td>\r";
+    page += " </tr>\r";
+}
+
+// The rows the list can show, copied so that the page is built without the lock: the rows stop
+// where the page would pass kListedBytes even if no text needed escaping (a row takes at least
+// the markup of an empty row and its shown texts), so the page never asks for more.
+struct ListedRows {
+    std::vector<Variable> rows;
+    std::size_t total = 0;
+};
+
+ListedRows copyListedRows(const VariableTable& table, std::size_t emptyRowBytes) {
+    ListedRows listed;
+    listed.total = table.size();
+    std::size_t bytes = 0;
+    for (const Variable& row : table.rows()) {
+        if (bytes > kListedBytes)
+            break;
+        listed.rows.push_back(Variable{shownText(row.name), shownText(row.value), row.mark});
+        bytes += emptyRowBytes + listed.rows.back().name.size() + listed.rows.back().value.size();
+    }
+    return listed;
+}
+
+std::string innerPage(Exchange& ex) REQUIRES(ex.state.mutex) {
     const std::string face = htmlColor(ex.host, ColorRole::ButtonFace);
     const std::string shadow = htmlColor(ex.host, ColorRole::ButtonShadow);
     // Names and answers travel in the query of the address: the characters that would end or
@@ -194,29 +236,22 @@ std::string innerPage(const Exchange& ex) REQUIRES(ex.state.mutex) {
     page += " </tr>\r";
 
     const std::string width = std::to_string(ex.host.variableColumnWidth());
-    std::size_t listed = 0;
-    for (const Variable& row : ex.state.variables.rows()) {
-        if (page.size() > kListedBytes)
-            break;
-        ++listed;
-        const std::string name = shownText(row.name);
-        const std::string value = shownText(row.value);
-        const std::string link = "<a class=\"file\" href=\"JavaScript:EditVar('" +
-                                 scriptLinkString(name) + "','" + scriptLinkString(value) +
-                                 "');\">";
-        page += " <tr>\r";
-        page += "  <td style=\"border-bottom:1px solid " + face + ";border-right:1px solid " +
-                face + ";\" width=\"" + width + "\">" + link + "<img src=\"/$int/Img" +
-                std::to_string(markNumber(row.mark)) +
-                ".gif\" border=\"0\" alt=\"\" width=\"16\" height=\"16\">&nbsp;" +
-                htmlEscape(name) + "</a></td>\r";
-        page += "  <td style=\"border-bottom:1px solid " + face + ";\">" + link +
-                htmlEscape(value) + "</a>&nbsp;</td>\r";
-        page += " </tr>\r";
-    }
-    if (listed < ex.state.variables.size())
-        page += " <tr>\r  <td colspan=\"2\">&hellip; (+" +
-                std::to_string(ex.state.variables.size() - listed) + ")</td>\r </tr>\r";
+    std::string emptyRow;
+    appendRow(emptyRow, Variable{}, face, width);
+    const ListedRows listed = copyListedRows(ex.state.variables, emptyRow.size());
+    // Requests go on while the rows are turned into markup.
+    runUnlocked(ex.state.mutex, [&] {
+        std::size_t shown = 0;
+        for (const Variable& row : listed.rows) {
+            if (page.size() > kListedBytes)
+                break;
+            ++shown;
+            appendRow(page, row, face, width);
+        }
+        if (shown < listed.total)
+            page += " <tr>\r  <td colspan=\"2\">&hellip; (+" +
+                    std::to_string(listed.total - shown) + ")</td>\r </tr>\r";
+    });
     page += "</table>\r";
     return page;
 }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -35,18 +36,44 @@
 
 namespace pelotest {
 
+// The longest time a StateMutex was held, for benchmarks that show how long requests may have to
+// wait for the state (a mutex records only while one is attached; unit tests never attach one).
+class LockHoldRecorder {
+  public:
+    void note(std::chrono::steady_clock::duration held) {
+        const std::int64_t ns = std::chrono::nanoseconds(held).count();
+        std::int64_t longest = longestNs_.load(std::memory_order_relaxed);
+        while (ns > longest && !longestNs_.compare_exchange_weak(longest, ns))
+            ;
+    }
+    // The longest hold since the last call, and starts again from nothing.
+    std::chrono::nanoseconds takeLongest() {
+        return std::chrono::nanoseconds(longestNs_.exchange(0));
+    }
+
+  private:
+    std::atomic<std::int64_t> longestNs_{0};
+};
+
 // The state's mutex: a timed mutex, so that the shutdown can give up on a request that is stuck
 // while it holds the state.
 class CAPABILITY("mutex") StateMutex {
   public:
     void lock() ACQUIRE() {
         mutex_.lock();
-        owner_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+        noteOwner(true);
     }
     void unlock() RELEASE() {
         owner_.store(std::thread::id(), std::memory_order_relaxed);
+        if (LockHoldRecorder* recorder = recorder_.load(std::memory_order_relaxed);
+            recorder && heldSince_ != std::chrono::steady_clock::time_point{}) {
+            recorder->note(std::chrono::steady_clock::now() - heldSince_);
+            heldSince_ = {};
+        }
         mutex_.unlock();
     }
+    // From now on every hold's length goes to recorder (null: no longer recorded).
+    void recordHoldsIn(LockHoldRecorder* recorder) { recorder_.store(recorder); }
     bool try_lock() TRY_ACQUIRE(true) { return noteOwner(mutex_.try_lock()); }
     // Whether the calling thread holds the mutex (no other thread can make this true or false).
     bool heldByCurrentThread() const {
@@ -74,13 +101,19 @@ class CAPABILITY("mutex") StateMutex {
 
   private:
     bool noteOwner(bool locked) {
-        if (locked)
-            owner_.store(std::this_thread::get_id(), std::memory_order_relaxed);
-        return locked;
+        if (!locked)
+            return false;
+        owner_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+        if (recorder_.load(std::memory_order_relaxed))
+            heldSince_ = std::chrono::steady_clock::now();
+        return true;
     }
 
     std::timed_mutex mutex_;
     std::atomic<std::thread::id> owner_{};
+    std::atomic<LockHoldRecorder*> recorder_{nullptr};
+    // When the current hold began, while holds are recorded (written only by the holder).
+    std::chrono::steady_clock::time_point heldSince_{};
 };
 
 // Holds a StateMutex for its lifetime.

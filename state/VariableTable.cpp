@@ -347,6 +347,22 @@ void VariableTable::assign(std::vector<Variable> rows) {
     }
 }
 
+void VariableTable::reorder(const std::vector<std::size_t>& order) {
+    placeUsedRows();
+    rowsChanged();
+    std::vector<Variable> rows;
+    std::vector<std::uint32_t> ids;
+    rows.reserve(order.size());
+    ids.reserve(order.size());
+    for (const std::size_t from : order) {
+        rows.push_back(std::move(rows_[from]));
+        ids.push_back(ids_[from]);
+    }
+    rows_ = std::move(rows);
+    ids_ = std::move(ids);
+    renumber(0, rows_.size());
+}
+
 namespace {
 
 // The parameters grouped by name ignoring case, each group once, in the order of first

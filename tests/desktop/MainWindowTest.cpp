@@ -1,11 +1,14 @@
 // The main window on the offscreen platform: start-up from the settings file, the server's
 // button and notification menu, a port that cannot be bound, hiding to the notification area,
 // the bounds written at close, the settings tab's defaults and live binding, the start pages,
-// and the whole program ending on SIGTERM/SIGINT and handing over to a running one.
+// and the whole program ending on SIGTERM/SIGINT, whatever dialog is open, and handing over to a
+// running one.
 
 #include "desktop/MainWindow.h"
 #include "DesktopFixture.h"
+#include "desktop/FileDialogs.h"
 #include "desktop/SingleInstance.h"
+#include "desktop/StopSignals.h"
 #include "language/UiTexts.h"
 #include "state/ProfileFile.h"
 #include "support/Unprivileged.h"
@@ -131,6 +134,8 @@ class MainWindowTest : public QObject {
     void clearingStartPageDisablesRemoteEditor();
     void folderChoosers_data();
     void folderChoosers();
+    void stopSignalCancelsDialogs_data();
+    void stopSignalCancelsDialogs();
     void stopSignalSavesState_data();
     void stopSignalSavesState();
     void secondProgramHandsOver();
@@ -481,17 +486,146 @@ void MainWindowTest::folderChoosers() {
 // ---------------------------------------------------------------------------------------------
 // The program as a whole (the built executable, on the offscreen platform).
 
+// Each kind of dialog the window opens, opened as the window opens it; returns the answer the
+// code that opened it got, once every dialog it opened is gone.
+struct DialogKind {
+    const char* name;
+    int dialogs; // how many are open at once before the signal comes
+    std::function<QString(desktop::QtDialogs&, QWidget*, const QString& file)> open;
+    QString answer;
+};
+
+QString answerText(const std::optional<QString>& answer) {
+    return answer ? QStringLiteral("given") : QStringLiteral("cancelled");
+}
+QString answerText(bool accepted) {
+    return accepted ? QStringLiteral("accepted") : QStringLiteral("refused");
+}
+
+const std::vector<DialogKind>& dialogKinds() {
+    using desktop::QtDialogs;
+    static const std::vector<DialogKind> kinds = {
+        // Escape on a box with one button is its OK.
+        {"message box", 1,
+         [](QtDialogs& d, QWidget*, const QString&) {
+             return answerText(d.message(MessageKind::Error, QStringLiteral("x")));
+         },
+         QStringLiteral("accepted")},
+        {"yes/no box", 1,
+         [](QtDialogs& d, QWidget*, const QString&) {
+             return answerText(d.message(MessageKind::Confirmation, QStringLiteral("x")));
+         },
+         QStringLiteral("refused")},
+        {"input box", 1,
+         [](QtDialogs& d, QWidget*, const QString&) {
+             return answerText(
+                 d.input(QStringLiteral("v"), QStringLiteral("p"), QStringLiteral("1")));
+         },
+         QStringLiteral("cancelled")},
+        {"folder chooser", 1,
+         [](QtDialogs& d, QWidget*, const QString& file) {
+             return answerText(d.chooseFolder(QStringLiteral("t"), QFileInfo(file).path()));
+         },
+         QStringLiteral("cancelled")},
+        {"template selection", 1,
+         [](QtDialogs& d, QWidget* parent, const QString&) {
+             desktop::SelectPageDialog dialog(parent);
+             dialog.setNames({QStringLiteral("a.htm")});
+             return answerText(d.showModal(dialog));
+         },
+         QStringLiteral("refused")},
+        {"file properties", 1,
+         [](QtDialogs& d, QWidget* parent, const QString& file) {
+             desktop::FilePropertiesDialog dialog(file, QStringLiteral("OK"), parent);
+             return answerText(d.showModal(dialog));
+         },
+         QStringLiteral("refused")},
+        {"a box opened over an input box", 2,
+         [](QtDialogs& d, QWidget*, const QString&) {
+             QString inner;
+             QTimer::singleShot(0, [&] {
+                 inner = answerText(d.message(MessageKind::Confirmation, QStringLiteral("x")));
+             });
+             return inner + QLatin1Char(' ') +
+                    answerText(d.input(QStringLiteral("v"), QStringLiteral("p"), QString()));
+         },
+         QStringLiteral("refused cancelled")},
+        {"a box opened after a cancelled one", 1,
+         [](QtDialogs& d, QWidget*, const QString&) {
+             const QString first =
+                 answerText(d.input(QStringLiteral("v"), QStringLiteral("p"), {}));
+             return first + QLatin1Char(' ') +
+                    answerText(d.message(MessageKind::Confirmation, QStringLiteral("x")));
+         },
+         QStringLiteral("cancelled refused")},
+    };
+    return kinds;
+}
+
+int openDialogs() {
+    int open = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        open += qobject_cast<QDialog*>(widget) && widget->isVisible();
+    return open;
+}
+
+void MainWindowTest::stopSignalCancelsDialogs_data() {
+    QTest::addColumn<int>("kind");
+    for (std::size_t i = 0; i < dialogKinds().size(); ++i)
+        QTest::newRow(dialogKinds()[i].name) << int(i);
+}
+
+void MainWindowTest::stopSignalCancelsDialogs() {
+    QFETCH(int, kind);
+    const DialogKind& dialog = dialogKinds()[static_cast<std::size_t>(kind)];
+    Fixture f;
+    f.start(QStringLiteral("[Settings]\nPort=%1\n").arg(freePort()).toLatin1());
+    desktop::ProgramCloser closer(*f.window);
+    desktop::StopSignals stopSignals;
+    connect(&stopSignals, &desktop::StopSignals::stopRequested, &closer,
+            &desktop::ProgramCloser::closeProgram);
+    // The signal comes once the dialogs are open; a dialog that stays open fails the test
+    // instead of hanging it.
+    QTimer signalWhenOpen;
+    connect(&signalWhenOpen, &QTimer::timeout, this, [&] {
+        if (openDialogs() >= dialog.dialogs) {
+            signalWhenOpen.stop();
+            ::raise(SIGTERM);
+        }
+    });
+    signalWhenOpen.start(10);
+    QTimer stuck;
+    stuck.setSingleShot(true);
+    connect(&stuck, &QTimer::timeout, this, [] { qFatal("a dialog stayed open after SIGTERM"); });
+    stuck.start(20000);
+
+    desktop::QtDialogs dialogs(f.state, f.window.get());
+    QCOMPARE(dialog.open(dialogs, f.window.get(), f.settingsFile()), dialog.answer);
+    stuck.stop();
+    QCOMPARE(openDialogs(), 0);
+    QVERIFY(closer.closing());
+    QVERIFY(f.window->saved());
+    QCOMPARE(readKey(f.settingsFile(), "WindowState"), "normal");
+}
+
 void MainWindowTest::stopSignalSavesState_data() {
     QTest::addColumn<int>("signal");
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::addColumn<bool>("portHeld");
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+    QTest::newRow("SIGINT") << int(SIGINT) << false;
+    // The start then shows a message box, and the signal comes while it is open.
+    QTest::newRow("SIGTERM, message box open") << int(SIGTERM) << true;
 }
 
 void MainWindowTest::stopSignalSavesState() {
     QFETCH(int, signal);
+    QFETCH(bool, portHeld);
     QTemporaryDir dir;
     const QString settings = dir.filePath(QStringLiteral("pelotest.ini"));
     const int port = freePort();
+    QTcpServer holder;
+    if (portHeld)
+        QVERIFY(holder.listen(QHostAddress::LocalHost, static_cast<quint16>(port)));
     {
         QFile file(settings);
         file.open(QIODevice::WriteOnly);
@@ -502,17 +636,25 @@ void MainWindowTest::stopSignalSavesState() {
     QProcess program;
     program.start(QStringLiteral(PELOTEST_PROGRAM), {QStringLiteral("--settings"), settings});
     QVERIFY(program.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(!statusLine(port).isEmpty(), 10000);
+    if (portHeld)
+        QTest::qWait(3000); // nothing to ask: the box waits for a person
+    else
+        QTRY_VERIFY_WITH_TIMEOUT(!statusLine(port).isEmpty(), 10000);
     QCOMPARE(readKey(settings, "WindowState"), "<absent>");
 
     ::kill(static_cast<pid_t>(program.processId()), signal);
-    QVERIFY(program.waitForFinished(10000));
+    const bool ended = program.waitForFinished(5000);
+    if (!ended)
+        program.kill();
+    QVERIFY(ended);
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
     QCOMPARE(readKey(settings, "WindowState"), "normal");
     QCOMPARE(readKey(settings, "PageIndex"), "2");
-    QCOMPARE(readKey(settings, "ServerActive"), "1");
-    QVERIFY(statusLine(port).isEmpty());
+    // The server that could not start counts as stopped.
+    QCOMPARE(readKey(settings, "ServerActive"), portHeld ? "0" : "1");
+    if (!portHeld)
+        QVERIFY(statusLine(port).isEmpty());
 }
 
 void MainWindowTest::secondProgramHandsOver() {
