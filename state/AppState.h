@@ -39,6 +39,8 @@ struct AppState {
     // settings file's path, and the folders searched for language libraries, in order.
     std::filesystem::path settingsPath;
     std::vector<std::filesystem::path> languageFolders;
+    // Live reload for this run whatever the key LiveReload says (--live-reload); never saved.
+    bool liveReloadForRun = false;
 };
 
 } // namespace pelotest

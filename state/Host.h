@@ -5,6 +5,7 @@
 // block on the user interface (queue the notification instead).
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -70,6 +71,9 @@ class Host {
     virtual void treeChanged() {}
     virtual void variablesChanged() {}
     virtual void logChanged() {}
+    // The number of pages listening for live reload changed (called from any thread, without the
+    // state lock).
+    virtual void liveStreamsChanged(std::size_t open) { (void)open; }
 };
 
 } // namespace pelotest

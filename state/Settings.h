@@ -23,6 +23,8 @@ struct Settings {
     bool variablesAutoSort = true;
     bool remoteEdit = true;
     bool saveLog = false;
+    // Open pages reload when a file of the site changes.
+    bool liveReload = false;
     int port = 80;
     int maxLog = 100;
     int remoteEditReload = 2;
