@@ -179,6 +179,7 @@ constexpr std::array<std::string_view, kUiTextCount + 1> kBuiltInTexts{
     /* 132 */
     "Bitte warten...#13#13Achtung: Zum Anzeigen dieser Seite ben\xF6tigen Sie eine Verbindung zum "
     "Internet!",
+    /* 133 */ "Offene Seiten bei Datei\xE4nderungen sofort neu laden (Live-Reload)",
 };
 
 // One looked-up text holds at most this many characters; longer library strings are cut.
