@@ -125,6 +125,11 @@ void LiveReload::watchFolders(const std::string& staticRoot, const std::string& 
     watcher_->watch({staticRoot_, templateFolder_});
 }
 
+bool LiveReload::watches(const std::string& staticRoot, const std::string& templateFolder) const {
+    std::lock_guard lock(mutex_);
+    return watcher_ && staticRoot == staticRoot_ && templateFolder == templateFolder_;
+}
+
 void LiveReload::switchOff() {
     if (!active_.exchange(false))
         return;

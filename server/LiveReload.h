@@ -55,6 +55,8 @@ class LiveReload {
     // Watches the static folder and the (expanded) template folder of the latest request; nothing
     // is done while they stay the same. Starts the watcher at the first call.
     void watchFolders(const std::string& staticRoot, const std::string& templateFolder);
+    // Whether these are the folders watched now (so that watchFolders would do nothing).
+    bool watches(const std::string& staticRoot, const std::string& templateFolder) const;
     // Live reload was switched off: stops the watcher and closes every stream.
     void switchOff();
     // A file the server wrote itself (the browser editor): announced like a change on disk, in

@@ -176,10 +176,11 @@ void RequestHandler::route(const HttpRequest& request, HttpResponse& response) {
     if (liveReloadOn(state_)) {
         ex.live = &live_;
         // The folders of the latest request are the ones the open pages come from. Looking
-        // through them needs no state.
-        runUnlocked(state_.mutex, [this, &ex] {
-            live_.watchFolders(ex.paths.staticRoot, ex.paths.templateFolder);
-        });
+        // through new ones needs no state.
+        if (!live_.watches(ex.paths.staticRoot, ex.paths.templateFolder))
+            runUnlocked(state_.mutex, [this, &ex] {
+                live_.watchFolders(ex.paths.staticRoot, ex.paths.templateFolder);
+            });
     } else {
         live_.switchOff();
     }
