@@ -4,12 +4,13 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdirSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { launchBrowser, startPelotest, tempDir } from '../lib.mjs';
+import { freePort, launchBrowser, startPelotest, tempDir } from '../lib.mjs';
 
 let server;
 let browser;
 let site;
 let templates;
+let settingsText;
 
 before(async () => {
   const dir = tempDir();
@@ -28,9 +29,9 @@ before(async () => {
 </html>
 `);
   writeFileSync(join(site, 'style.css'), 'h1 { color: rgb(200, 0, 0); }\n');
-  server = await startPelotest(
-    `[Settings]\nStaticPath=${site}/\nDynamicPath=${templates}\nVirtualPath=app\nRemoteEdit=0\nLiveReload=1\n`
-    + '[Tree]\nNode0=page.htm\n', dir);
+  settingsText = `[Settings]\nPort=${await freePort()}\nStaticPath=${site}/\nDynamicPath=${templates}\n`
+    + 'VirtualPath=app\nRemoteEdit=0\nLiveReload=1\n[Tree]\nNode0=page.htm\n';
+  server = await startPelotest(settingsText, dir);
   browser = await launchBrowser();
 });
 
@@ -69,5 +70,15 @@ test('a changed style sheet applies in place and a typed value stays', async () 
     null, { timeout: 1000 });
   assert.equal(await page.inputValue('#field'), 'typed text');
   assert.equal(await page.evaluate(() => window.sameDocument), true);
+  await page.close();
+});
+
+test('an open page reloads once the server it listens to has been restarted', async () => {
+  const page = await openListening(`${server.url}/app/`);
+  await server.stop();
+  writeFileSync(join(templates, 'page.htm'), '<html><body><p id="text">after restart</p></body></html>\n');
+  server = await startPelotest(settingsText, server.dir);
+  await page.waitForFunction(() => document.getElementById('text')?.textContent === 'after restart',
+    null, { timeout: 5000 });
   await page.close();
 });
