@@ -26,7 +26,7 @@ const std::string_view kUsage =
     "  --templates DIR        take the templates from folder DIR\n"
     "  --virtual NAME         use NAME as the virtual folder\n"
     "  --open                 open the start page in the browser (--headless)\n"
-    "  --live-reload          reload pages on changes (accepted, not active yet)\n"
+    "  --live-reload          reload open pages when their files change\n"
     "For translators:\n"
     "  --list-languages       print the languages: file name, a tab, display name\n"
     "  --export-language DIR  write the translator's template into DIR\n"

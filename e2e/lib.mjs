@@ -24,10 +24,11 @@ export function tempDir() {
   return mkdtempSync(join(tmpdir(), 'pelotest-e2e-'));
 }
 
-// Starts `pelotest --headless` with an INI text (a "[Settings]" Port line is added when absent).
+// Starts `pelotest --headless` with an INI text (a "[Settings]" Port line is added when absent;
+// one that is there is the port served).
 // Resolves once it prints its "Listening on" line.
 export async function startPelotest(iniText, dir = tempDir()) {
-  const port = await freePort();
+  const port = Number(/\bPort=(\d+)/i.exec(iniText)?.[1] ?? await freePort());
   const ini = /\bPort=/i.test(iniText)
     ? iniText
     : iniText.replace(/\[Settings\]\r?\n/i, `[Settings]\nPort=${port}\n`);

@@ -185,6 +185,7 @@ constexpr std::array<std::string_view, kUiTextCount + 1> kBuiltInTexts{
     /* 134 */
     "Die Einstellungsdatei %1 ist schreibgesch\xFCtzt (%2): \xC4nderungen werden nicht "
     "gespeichert.",
+    /* 135 */ "Offene Seiten bei Datei\xE4nderungen sofort neu laden (Live-Reload)",
 };
 
 // One looked-up text holds at most this many characters; longer library strings are cut.

@@ -16,7 +16,7 @@
 
 namespace pelotest {
 
-inline constexpr int kUiTextCount = 134;
+inline constexpr int kUiTextCount = 135;
 
 // What each UI text is for. The values are the ids that language libraries carry (their string
 // table uses the same numbers), so they never change; id 47 is not used.
@@ -165,6 +165,8 @@ enum class UiText : int {
     // The settings file at start: %1 its path, %2 why.
     SettingsFileUnusable = 133,
     SettingsFileReadOnly = 134,
+    // The settings tab: live reload.
+    LiveReloadOption = 135,
 };
 
 // The number of a text in the built-in table and in language libraries.

@@ -1,6 +1,7 @@
 #include "pages/Routes.h"
 
 #include "pages/Pages.h"
+#include "server/LiveReload.h"
 #include "server/OrdinaryRequest.h"
 #include "state/TextCase.h"
 
@@ -77,6 +78,10 @@ RouteChoice chooseRoute(std::string_view document, const std::string& staticRoot
         return RouteChoice{Route::SiteEdit, {}, MessageIcon::Warning};
     if (document == "/$int/SiteSave.html")
         return RouteChoice{Route::SiteSave, {}, MessageIcon::Warning};
+    if (document == "/$int/live")
+        return RouteChoice{Route::LiveStream, {}, MessageIcon::Warning};
+    if (document == "/$int/live.js")
+        return RouteChoice{Route::LiveScript, {}, MessageIcon::Warning};
     return RouteChoice{Route::Ordinary, {}, MessageIcon::Warning};
 }
 
@@ -105,6 +110,10 @@ void routeRequest(Exchange& ex) {
         return answerSiteEdit(ex);
     case Route::SiteSave:
         return answerSiteSave(ex);
+    case Route::LiveStream:
+        return ex.live ? answerLiveStream(ex) : answerOrdinaryRequest(ex);
+    case Route::LiveScript:
+        return ex.live ? answerLiveScript(ex) : answerOrdinaryRequest(ex);
     case Route::Ordinary:
         return answerOrdinaryRequest(ex);
     }

@@ -25,6 +25,8 @@ enum class Route {
     FileList,
     SiteEdit,
     SiteSave,
+    LiveStream, // while live reload is on; otherwise an ordinary request
+    LiveScript, // the same
     Ordinary,
 };
 struct RouteChoice {

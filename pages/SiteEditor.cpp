@@ -10,6 +10,7 @@
 #include "server/Encoders.h"
 #include "server/FileInfoText.h"
 #include "server/HttpServer.h"
+#include "server/LiveReload.h"
 #include "server/PageSkeleton.h"
 #include "server/PageText.h"
 #include "server/RequestSafety.h"
@@ -281,6 +282,8 @@ void answerSiteSave(Exchange& ex) {
     const std::string text = lastParam(ex.request, "SITE").value_or("");
     if (const auto failure = replaceFileAt(folder->fd(), folder->name(), withCrLfLineEnds(text)))
         return answerFailure(ex, 500, path, "Not saved: " + *failure);
+    if (ex.live)
+        ex.live->fileWritten(file->string());
 
     ex.response.contentType = "text/html";
     ex.response.body = confirmationPage(ex, path);

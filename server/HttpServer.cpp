@@ -25,6 +25,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
@@ -62,6 +63,8 @@ constexpr std::size_t kLingerBytes = 1024 * 1024;
 // A full server makes room for a new connection by closing the one that has waited longest for
 // its next request; this many closings may be under way at once before it refuses with 503.
 constexpr std::size_t kEvictionsInFlight = 16;
+// Events not yet taken by the client of a stream; a client that falls this far behind is dropped.
+constexpr std::size_t kStreamBacklog = 64 * 1024;
 
 using Clock = std::chrono::steady_clock;
 
@@ -183,6 +186,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
             });
     }
 
+    // Whether the connection carries an endless answer (an event stream). It holds its place
+    // among the connections, but is never the idle one closed to make room.
+    bool streaming() const { return streaming_; }
+
+    // From any thread: what the sink of a stream does (see EventSink).
+    static void queueEvent(std::shared_ptr<Connection> self, std::string text);
+    static void closeStream(std::shared_ptr<Connection> self);
+
     // From another thread: closes the socket on the connection's strand as soon as it waits for
     // the network, which ends any read or write in progress.
     void abort() {
@@ -229,6 +240,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void setCorked(bool corked);
     void onWritable(beast::error_code ec);
 
+    // An endless answer: the header, then what its sink is given, until either side closes.
+    void startStream(unsigned version, bool headOnly);
+    void afterStreamHead(bool written);
+    void watchStreamEnd();
+    void writeEvents();
+    void endStream();
+
     void refuse(http::status status, std::string message, unsigned version);
     void afterRefusal(bool written);
     void lingeringClose();
@@ -244,6 +262,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // registration.
     std::atomic<std::int64_t> waitingSince_{0};
     std::atomic<std::int64_t> deadline_{0};
+    std::atomic<bool> streaming_{false};
     // Removes the connection from the server when it is gone; declared before the other members,
     // so that it runs after they (the socket above all) have been destroyed. Armed only once the
     // connection is built whole.
@@ -279,7 +298,38 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::uint64_t fileLeft_ = 0;
     std::unique_ptr<std::array<char, 16 * 1024>> sink_;
     std::size_t drained_ = 0;
+    // The stream being answered: where its end is reported, the sink handed out for it, and the
+    // events queued (the first is being written).
+    std::shared_ptr<const EventStream> stream_;
+    std::shared_ptr<EventSink> eventSink_;
+    std::deque<std::string> events_;
+    std::size_t eventBytes_ = 0;
+    bool writingEvent_ = false;
+    bool closingStream_ = false;
+    bool streamEnded_ = false;
 };
+
+namespace {
+
+// What a stream's owner holds: it reaches the connection only while the connection lives.
+class ConnectionSink final : public EventSink {
+  public:
+    explicit ConnectionSink(std::weak_ptr<Connection> connection)
+        : connection_(std::move(connection)) {}
+    void send(std::string text) override {
+        if (auto connection = connection_.lock())
+            Connection::queueEvent(std::move(connection), std::move(text));
+    }
+    void close() override {
+        if (auto connection = connection_.lock())
+            Connection::closeStream(std::move(connection));
+    }
+
+  private:
+    std::weak_ptr<Connection> connection_;
+};
+
+} // namespace
 
 // What the server and its connections share.
 struct ServerCore {
@@ -475,6 +525,8 @@ void Connection::answer() {
     LanePool::leaveHandler(lane_);
 
     const bool headOnly = method == http::verb::head;
+    if (response_.stream)
+        return startStream(version, headOnly);
     if (response_.file)
         writeFile(response_, version, keepAlive_, headOnly, &Connection::afterAnswer);
     else
@@ -720,6 +772,93 @@ void Connection::onWritable(beast::error_code ec) {
     sendFileSteps();
 }
 
+void Connection::startStream(unsigned version, bool headOnly) {
+    // The answer ends when the connection closes, so it carries no length.
+    keepAlive_ = false;
+    composeHead(response_, version, false, std::nullopt);
+    if (headOnly)
+        return sendHead({}, &Connection::afterAnswer);
+    stream_ = std::move(response_.stream);
+    streaming_ = true;
+    sendHead({}, &Connection::afterStreamHead);
+}
+
+void Connection::afterStreamHead(bool written) {
+    if (!written) {
+        streamEnded_ = true;
+        return finish();
+    }
+    eventSink_ = std::make_shared<ConnectionSink>(weak_from_this());
+    stream_->opened(eventSink_);
+    sink_ = std::make_unique<std::array<char, 16 * 1024>>();
+    watchStreamEnd();
+}
+
+// The client sends nothing more on a stream; a read that ends tells that it has gone.
+void Connection::watchStreamEnd() {
+    socket_.async_read_some(net::buffer(*sink_),
+                            [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                if (ec)
+                                    return self->endStream();
+                                self->watchStreamEnd();
+                            });
+}
+
+void Connection::queueEvent(std::shared_ptr<Connection> self, std::string text) {
+    const auto executor = self->socket_.get_executor();
+    net::post(executor, [self = std::move(self), text = std::move(text)]() mutable {
+        if (self->streamEnded_ || self->closingStream_)
+            return;
+        if (self->eventBytes_ + text.size() > kStreamBacklog)
+            return self->endStream(); // the client does not take what it is sent
+        self->eventBytes_ += text.size();
+        self->events_.push_back(std::move(text));
+        if (!self->writingEvent_)
+            self->writeEvents();
+    });
+}
+
+void Connection::closeStream(std::shared_ptr<Connection> self) {
+    const auto executor = self->socket_.get_executor();
+    net::post(executor, [self = std::move(self)] {
+        self->closingStream_ = true;
+        if (!self->writingEvent_)
+            self->endStream();
+    });
+}
+
+void Connection::writeEvents() {
+    if (events_.empty()) {
+        writingEvent_ = false;
+        if (closingStream_)
+            endStream();
+        return;
+    }
+    writingEvent_ = true;
+    deadlineIn(limits_.idleTimeout);
+    net::async_write(socket_, net::buffer(events_.front()),
+                     [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                         self->deadline_ = 0;
+                         if (ec)
+                             return self->endStream();
+                         self->eventBytes_ -= self->events_.front().size();
+                         self->events_.pop_front();
+                         self->writeEvents();
+                     });
+}
+
+void Connection::endStream() {
+    if (streamEnded_)
+        return;
+    streamEnded_ = true;
+    writingEvent_ = false;
+    events_.clear();
+    closeSocket();
+    if (eventSink_)
+        stream_->closed(eventSink_.get());
+    eventSink_.reset();
+}
+
 void Connection::refuse(http::status status, std::string message, unsigned version) {
     keepAlive_ = false;
     response_ = errorResponse(static_cast<int>(status), std::move(message));
@@ -863,6 +1002,8 @@ bool ServerCore::evictLongestWaiting() {
     std::int64_t oldestSince = 0;
     const std::int64_t now = steadyNow();
     for (const auto& [id, connection] : connections) {
+        if (connection->streaming())
+            continue;
         const std::int64_t since = connection->waitingSince();
         if (since != 0 && since <= now && (!oldest || since < oldestSince)) {
             oldest = connection;
@@ -877,14 +1018,17 @@ bool ServerCore::evictLongestWaiting() {
 
 struct HttpServer::Impl : ServerCore {
     using ServerCore::ServerCore;
+    std::shared_ptr<const RequestHandler> requestHandler; // when serving the request handler
 };
 
 HttpServer::HttpServer(std::shared_ptr<RequestHandler> handler, ServerLimits limits)
     : impl_(std::make_unique<Impl>(
-          [handler = std::move(handler)](const HttpRequest& request, HttpResponse& response) {
+          [handler](const HttpRequest& request, HttpResponse& response) {
               handler->handle(request, response);
           },
-          limits)) {}
+          limits)) {
+    impl_->requestHandler = std::move(handler);
+}
 
 HttpServer::HttpServer(Handler handler, ServerLimits limits)
     : impl_(std::make_unique<Impl>(
@@ -984,6 +1128,10 @@ bool HttpServer::running() const {
 
 std::uint16_t HttpServer::port() const {
     return impl_->boundPort;
+}
+
+std::size_t HttpServer::liveStreamCount() const {
+    return impl_->requestHandler ? impl_->requestHandler->liveReload().streamCount() : 0;
 }
 
 } // namespace pelotest

@@ -83,6 +83,8 @@ class HttpServer {
     bool running() const;
     // The bound port (meaningful while running).
     std::uint16_t port() const;
+    // The pages listening for live reload now (their event streams are open).
+    std::size_t liveStreamCount() const;
 
   private:
     struct Impl;

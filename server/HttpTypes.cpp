@@ -26,6 +26,7 @@ void HttpResponse::clear() {
     contentType.assign(kDefaultContentType);
     body.clear();
     file.reset();
+    stream.reset();
     headers.clear();
 }
 

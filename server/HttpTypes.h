@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,6 +37,25 @@ struct FileBody {
     std::shared_ptr<const std::string> bytes{};
 };
 
+// The writing end of an endless answer (HttpResponse::stream), held by whoever has something to
+// send on it; every call may come from any thread and returns at once.
+class EventSink {
+  public:
+    virtual ~EventSink() = default;
+    // Queues text to be written after what was queued before.
+    virtual void send(std::string text) = 0;
+    // Ends the answer once what was queued has been written.
+    virtual void close() = 0;
+};
+
+// What an endless answer is connected to. The listener writes the header (no length; the answer
+// ends when the connection closes), then calls opened with the sink that writes to it, and once,
+// when the connection has ended for whatever reason, closed with the same sink.
+struct EventStream {
+    std::function<void(std::shared_ptr<EventSink>)> opened;
+    std::function<void(const EventSink*)> closed;
+};
+
 struct HttpResponse {
     // What a response starts as (clear() returns to it).
     static constexpr int kDefaultStatus = 200;
@@ -44,7 +64,8 @@ struct HttpResponse {
     int status = kDefaultStatus;
     std::string contentType{kDefaultContentType};
     std::string body;
-    std::optional<FileBody> file; // when set, body is ignored
+    std::optional<FileBody> file;              // when set, body is ignored
+    std::shared_ptr<const EventStream> stream; // when set, body and file are ignored
     // Extra headers (Cache-Control, ETag, Location, ...).
     std::vector<std::pair<std::string, std::string>> headers;
 

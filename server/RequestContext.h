@@ -16,6 +16,8 @@
 
 namespace pelotest {
 
+class LiveReload;
+
 struct RequestPaths {
     std::string staticRoot;
     std::string templateFolder;
@@ -40,6 +42,8 @@ struct Exchange {
     // settings file. Nothing outlives the request, so a change on disk shows at the next one.
     LanguageTexts texts{state};
     PopupOffsets popupOffsets{state};
+    // The open pages' event streams while live reload is on; null while it is off.
+    LiveReload* live = nullptr;
 };
 
 // The request context of one request (StaticRoot, TemplateFolder with references expanded,

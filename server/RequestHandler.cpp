@@ -172,10 +172,25 @@ void RequestHandler::handle(const HttpRequest& request, HttpResponse& response) 
 void RequestHandler::route(const HttpRequest& request, HttpResponse& response) {
     Exchange ex{request, response, state_, host_, {}, {}};
     ex.paths = computeRequestPaths(state_, &host_, request.document);
+    const bool builtIn = isBuiltInPage(request.document);
+    if (liveReloadOn(state_)) {
+        ex.live = &live_;
+        // The folders of the latest request are the ones the open pages come from. Looking
+        // through new ones needs no state.
+        if (!live_.watches(ex.paths.staticRoot, ex.paths.templateFolder))
+            runUnlocked(state_.mutex, [this, &ex] {
+                live_.watchFolders(ex.paths.staticRoot, ex.paths.templateFolder);
+            });
+    } else {
+        live_.switchOff();
+    }
     router_(ex);
     // The built-in pages (the editor above all) may be shown in frames of this server only.
-    if (isBuiltInPage(request.document))
+    if (builtIn)
         addFrameGuard(response);
+    else if (ex.live && !response.file && !response.body.empty() &&
+             startsWithIgnoreCase(response.contentType, "text/html"))
+        injectLiveScript(response.body);
 }
 
 } // namespace pelotest

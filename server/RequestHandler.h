@@ -4,6 +4,7 @@
 // request gets is not decided here: the program hands the handler its route table (pages/Routes.h).
 
 #include "server/HttpTypes.h"
+#include "server/LiveReload.h"
 #include "server/RequestContext.h"
 #include "state/AppState.h"
 #include "state/Host.h"
@@ -48,13 +49,16 @@ using Router = std::function<void(Exchange&)>;
 
 class RequestHandler {
   public:
-    RequestHandler(AppState& state, Host& host, Router router)
-        : state_(state), host_(host), router_(std::move(router)) {}
+    RequestHandler(AppState& state, Host& host, Router router, LiveReload::Options live = {})
+        : state_(state), host_(host), router_(std::move(router)), live_(host, live) {}
 
     // Answers one request. Exceptions propagate: the listener answers them with 500.
     HttpResponse handle(const HttpRequest& request);
     // The same into response, which is cleared first (keeping its room).
     void handle(const HttpRequest& request, HttpResponse& response);
+
+    // The event streams of live reload (the number of open pages, for the window).
+    const LiveReload& liveReload() const { return live_; }
 
   private:
     // The route table's answer, with the guard entered and the state locked.
@@ -64,6 +68,7 @@ class RequestHandler {
     Host& host_;
     Router router_;
     RequestBusy busy_;
+    LiveReload live_;
 };
 
 } // namespace pelotest

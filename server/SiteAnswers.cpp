@@ -5,6 +5,7 @@
 
 #include "language/UiTexts.h"
 #include "server/FileCache.h"
+#include "server/LiveReload.h"
 #include "server/PageText.h"
 #include "server/RequestLogging.h"
 #include "server/RequestSafety.h"
@@ -13,6 +14,8 @@
 #include "state/RegularFile.h"
 #include "state/TextCase.h"
 
+#include <fcntl.h>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 
@@ -96,6 +99,45 @@ void answerWithFile(Exchange& ex, std::string file) REQUIRES(ex.state.mutex) {
                      cached ? std::shared_ptr<const std::string>(cached, &cached->bytes) : nullptr};
 }
 
+// The largest page that live reload sends from memory (to put its script in); a larger one is
+// sent as it is.
+constexpr std::uint64_t kLivePageLimit = 16 * 1024 * 1024;
+
+// The whole file, or nullopt when it cannot be read.
+std::optional<std::string> readWholeFile(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::string bytes;
+    char block[64 * 1024];
+    while (in.read(block, sizeof block) || in.gcount() > 0)
+        bytes.append(block, static_cast<std::size_t>(in.gcount()));
+    if (in.bad())
+        return std::nullopt;
+    return bytes;
+}
+
+// While live reload is on, a page goes out from memory so that the request handler can put the
+// script in, and as a generated page: a copy cached while it was off must not stand in for it.
+// False (nothing answered) for a page too large to be read whole.
+bool answerPageFromMemory(Exchange& ex, const std::string& file) REQUIRES(ex.state.mutex) {
+    std::optional<std::string> bytes;
+    if (ex.servableBytes) {
+        bytes = ex.servableBytes->bytes;
+    } else {
+        const std::optional<FileStamp> stamp = stampOf(file);
+        if (stamp && stamp->size > kLivePageLimit)
+            return false;
+        runUnlocked(ex.state.mutex, [&bytes, &file] { bytes = readWholeFile(file); });
+    }
+    if (!bytes)
+        throw std::runtime_error("Cannot read file " + ex.paths.filePath);
+    ex.response.contentType = "text/html";
+    ex.response.body = std::move(*bytes);
+    markGenerated(ex.response);
+    return true;
+}
+
 // The start page while the remote editor is on: rebuilt as lines, the first line holding
 // "</title>" gets the script that opens the recent-sites popup.
 void answerStartPage(Exchange& ex, const std::string& file) REQUIRES(ex.state.mutex) {
@@ -149,6 +191,8 @@ void answerStaticFile(Exchange& ex) {
             return;
         }
     }
+    if (ex.live && contentTypeFor(filePath) == "text/html" && answerPageFromMemory(ex, *file))
+        return;
     answerWithFile(ex, std::move(*file));
 }
 

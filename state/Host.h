@@ -7,6 +7,7 @@
 #include "state/Settings.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -61,6 +62,9 @@ class Host {
     virtual void treeChanged() {}
     virtual void variablesChanged() {}
     virtual void logChanged() {}
+    // The number of pages listening for live reload changed (called from any thread, without the
+    // state lock).
+    virtual void liveStreamsChanged(std::size_t open) { (void)open; }
 };
 
 } // namespace pelotest

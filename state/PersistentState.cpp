@@ -259,6 +259,10 @@ void writeSettings(AppState& state, const WindowPlacement& placement) REQUIRES(s
     writeBoolean(state.profile, "VariablesAutoSort", s.variablesAutoSort);
     writeBoolean(state.profile, "RemoteEdit", s.remoteEdit);
     writeBoolean(state.profile, "SaveLog", s.saveLog);
+    // Written once it has been switched on, so that the files of those who never use it stay as
+    // they were.
+    if (s.liveReload || state.profile.readString(kSettings, "LiveReload"))
+        writeBoolean(state.profile, "LiveReload", s.liveReload);
     writeBoolean(state.profile, "ServerActive", s.serverActive);
     writeNumber(state.profile, "PageIndex", placement.pageIndex);
 }
@@ -423,6 +427,7 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
     s.variablesAutoSort = readBoolean(state.profile, "VariablesAutoSort", true);
     s.remoteEdit = readBoolean(state.profile, "RemoteEdit", true);
     s.saveLog = readBoolean(state.profile, "SaveLog", false);
+    s.liveReload = readBoolean(state.profile, "LiveReload", false);
     s.port = readInteger(state.profile, "Port", 80);
     s.maxLog = clampToField(readInteger(state.profile, "MaxLog", 100));
     s.remoteEditReload = clampToField(readInteger(state.profile, "RemoteEditReload", 2));

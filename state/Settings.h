@@ -33,6 +33,8 @@ struct Settings {
     bool variablesAutoSort = true;
     bool remoteEdit = true;
     bool saveLog = false;
+    // Open pages reload when a file of the site changes.
+    bool liveReload = false;
     int port = 80;
     int maxLog = 100;
     int remoteEditReload = 2;
@@ -59,8 +61,7 @@ struct RunOverrides {
     std::optional<std::string> staticPath;
     std::optional<std::string> templateFolder; // the DynamicPath key
     std::optional<std::string> virtualPath;
-    // Asks for pages to reload when their files change. Only carried for now: nothing acts on it
-    // yet, and it is never stored in the file.
+    // Live reload for this run whatever the key LiveReload says (--live-reload); never stored.
     bool liveReload = false;
 };
 

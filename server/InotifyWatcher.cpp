@@ -1,0 +1,361 @@
+// The file watcher of Linux: one inotify watch per folder below the watched ones, read by a
+// thread of its own that collects a burst of changes before it reports them.
+
+#include "server/FileWatcher.h"
+
+#include "state/TextCase.h"
+
+#include <dirent.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <thread>
+#include <unordered_map>
+
+namespace pelotest {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Folders watched at most (each costs a watch of the user's system-wide allowance) and changed
+// paths collected in one burst at most (beyond it the burst counts as "everything changed").
+constexpr std::size_t kMaxFolders = 8192;
+constexpr std::size_t kMaxBurst = 4096;
+// How often a folder that does not exist (yet) is looked for.
+constexpr std::chrono::milliseconds kMissingLook{200};
+
+constexpr std::uint32_t kChanges = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB |
+                                   IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
+
+// The folder as written, without a trailing separator and dot segments, so that the same folder
+// given twice is watched once.
+std::string normalFolder(const std::string& folder) {
+    std::string normal = std::filesystem::path(folder).lexically_normal().string();
+    while (normal.size() > 1 && normal.back() == '/')
+        normal.pop_back();
+    return normal;
+}
+
+bool isBelowOrSame(std::string_view folder, std::string_view path) {
+    return path == folder || (path.size() > folder.size() && path.starts_with(folder) &&
+                              (folder == "/" || path[folder.size()] == '/'));
+}
+
+bool isFolder(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+class InotifyWatcher final : public FileWatcher {
+  public:
+    InotifyWatcher(Listener listener, BurstTiming timing)
+        : listener_(std::move(listener)), timing_(timing) {
+        inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (inotify_ < 0 || wake_ < 0) {
+            closeDescriptors();
+            throw std::runtime_error("Cannot watch files: inotify is not available");
+        }
+        thread_ = std::thread([this] { run(); });
+    }
+
+    ~InotifyWatcher() override {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake();
+        thread_.join();
+        closeDescriptors();
+    }
+
+    void watch(std::vector<std::string> folders) override {
+        std::vector<std::string> roots;
+        for (const std::string& folder : folders)
+            if (!folder.empty())
+                roots.push_back(normalFolder(folder));
+        std::sort(roots.begin(), roots.end());
+        // A folder inside another watched one is watched with it.
+        std::vector<std::string> outer;
+        for (const std::string& root : roots)
+            if (outer.empty() || !isBelowOrSame(outer.back(), root))
+                outer.push_back(root);
+        std::lock_guard lock(mutex_);
+        if (outer == roots_)
+            return;
+        for (const auto& [wd, folder] : folders_)
+            ::inotify_rm_watch(inotify_, wd);
+        folders_.clear();
+        roots_ = std::move(outer);
+        rootWatches_.assign(roots_.size(), -1);
+        for (std::size_t i = 0; i < roots_.size(); ++i)
+            rootWatches_[i] = addTree(roots_[i], false);
+        wake(); // the thread's wait may change (a missing folder is looked for)
+    }
+
+    void report(std::string path) override {
+        {
+            std::lock_guard lock(mutex_);
+            note(std::move(path));
+        }
+        wake();
+    }
+
+  private:
+    void closeDescriptors() {
+        if (inotify_ >= 0)
+            ::close(inotify_);
+        if (wake_ >= 0)
+            ::close(wake_);
+        inotify_ = wake_ = -1;
+    }
+
+    void wake() {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto written = ::write(wake_, &one, sizeof one);
+    }
+
+    // With mutex_ held.
+    void note(std::string path) {
+        const auto now = Clock::now();
+        if (burst_.empty() && !lost_)
+            burstStart_ = now;
+        lastChange_ = now;
+        if (burst_.size() < kMaxBurst)
+            burst_.insert(std::move(path));
+        else
+            lost_ = true;
+    }
+
+    // Watches folder and the folders below it (links are not followed); with reportFiles, what
+    // they hold counts as changed (a folder created or moved in, a folder that reappeared). The
+    // watch of folder itself, or -1. With mutex_ held.
+    int addTree(const std::string& folder, bool reportFiles) {
+        int top = -1;
+        std::vector<std::string> pending{folder};
+        while (!pending.empty()) {
+            std::string current = std::move(pending.back());
+            pending.pop_back();
+            if (folders_.size() >= kMaxFolders)
+                break;
+            // Only the watched folder itself may be a link (the user chose it); below it, a link
+            // to a folder is never entered.
+            const std::uint32_t mask =
+                kChanges | IN_ONLYDIR | IN_EXCL_UNLINK | (current == folder ? 0 : IN_DONT_FOLLOW);
+            const int wd = ::inotify_add_watch(inotify_, current.c_str(), mask);
+            if (wd < 0)
+                continue;
+            if (current == folder)
+                top = wd;
+            folders_[wd] = current;
+            DIR* dir = ::opendir(current.c_str());
+            if (!dir)
+                continue;
+            while (const dirent* entry = ::readdir(dir)) {
+                const std::string_view name = entry->d_name;
+                if (name == "." || name == "..")
+                    continue;
+                std::string path = current + (current == "/" ? "" : "/") + std::string(name);
+                unsigned char type = entry->d_type;
+                if (type == DT_UNKNOWN) {
+                    struct stat info {};
+                    if (::lstat(path.c_str(), &info) == 0)
+                        type = S_ISDIR(info.st_mode)   ? DT_DIR
+                               : S_ISLNK(info.st_mode) ? DT_LNK
+                                                       : DT_REG;
+                }
+                if (type == DT_DIR)
+                    pending.push_back(std::move(path));
+                else if (reportFiles)
+                    note(std::move(path));
+            }
+            ::closedir(dir);
+        }
+        return top;
+    }
+
+    // Forgets the watches of folder and of everything below it. With mutex_ held.
+    void removeTree(const std::string& folder) {
+        for (auto it = folders_.begin(); it != folders_.end();) {
+            if (isBelowOrSame(folder, it->second)) {
+                ::inotify_rm_watch(inotify_, it->first);
+                it = folders_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    // With mutex_ held.
+    void handle(const inotify_event& event) {
+        if (event.mask & IN_Q_OVERFLOW) {
+            lost_ = true;
+            if (burst_.empty())
+                burstStart_ = Clock::now();
+            lastChange_ = Clock::now();
+            return;
+        }
+        const auto found = folders_.find(event.wd);
+        if (event.mask & IN_IGNORED) {
+            // The folder is gone (or its watch was removed): a watched folder is looked for again.
+            if (found != folders_.end())
+                folders_.erase(found);
+            for (int& root : rootWatches_)
+                if (root == event.wd)
+                    root = -1;
+            return;
+        }
+        if (found == folders_.end())
+            return;
+        const std::string folder = found->second;
+        if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
+            const auto root = std::find(rootWatches_.begin(), rootWatches_.end(), event.wd);
+            if (root != rootWatches_.end()) {
+                // The watched folder itself went away or moved: its watches follow it no longer.
+                removeTree(folder);
+                *root = -1;
+                note(folder);
+            }
+            return;
+        }
+        if (event.len == 0 || event.name[0] == '\0')
+            return;
+        std::string path = folder + (folder == "/" ? "" : "/") + event.name;
+        if (event.mask & IN_ISDIR) {
+            if (event.mask & IN_MOVED_FROM)
+                removeTree(path);
+            else if (event.mask & (IN_CREATE | IN_MOVED_TO))
+                addTree(path, true);
+        }
+        note(std::move(path));
+    }
+
+    void readEvents() {
+        alignas(inotify_event) std::array<char, 64 * 1024> buffer;
+        for (;;) {
+            const ssize_t got = ::read(inotify_, buffer.data(), buffer.size());
+            if (got <= 0)
+                return;
+            std::lock_guard lock(mutex_);
+            for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer.data() + at);
+                handle(*event);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+    }
+
+    // A watched folder that has (re)appeared is watched again, and all it holds counts as changed.
+    // With mutex_ held.
+    void lookForMissing() {
+        for (std::size_t i = 0; i < roots_.size(); ++i) {
+            if (rootWatches_[i] >= 0 || !isFolder(roots_[i]))
+                continue;
+            rootWatches_[i] = addTree(roots_[i], true);
+            note(roots_[i]);
+        }
+    }
+
+    // How long the thread may wait for the next event; -1 for as long as it takes.
+    int waitMillis() {
+        std::lock_guard lock(mutex_);
+        std::chrono::milliseconds wait{-1};
+        if (!burst_.empty() || lost_) {
+            const auto due = std::min(lastChange_ + timing_.quiet, burstStart_ + timing_.longest);
+            wait = std::max(std::chrono::milliseconds(0),
+                            std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()));
+        }
+        if (std::find(rootWatches_.begin(), rootWatches_.end(), -1) != rootWatches_.end())
+            wait = wait.count() < 0 ? kMissingLook : std::min(wait, kMissingLook);
+        return static_cast<int>(wait.count());
+    }
+
+    void run() {
+        for (;;) {
+            std::array<pollfd, 2> fds{pollfd{inotify_, POLLIN, 0}, pollfd{wake_, POLLIN, 0}};
+            const int ready = ::poll(fds.data(), fds.size(), waitMillis());
+            if (ready < 0 && errno != EINTR)
+                return;
+            if (fds[1].revents & POLLIN) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] const auto read = ::read(wake_, &count, sizeof count);
+            }
+            if (fds[0].revents & POLLIN)
+                readEvents();
+            std::vector<std::string> changed;
+            bool due = false;
+            {
+                std::lock_guard lock(mutex_);
+                if (stop_)
+                    return;
+                lookForMissing();
+                const auto now = Clock::now();
+                due = (!burst_.empty() || lost_) &&
+                      (now >= lastChange_ + timing_.quiet || now >= burstStart_ + timing_.longest);
+                if (due) {
+                    if (!lost_)
+                        changed.assign(std::make_move_iterator(burst_.begin()),
+                                       std::make_move_iterator(burst_.end()));
+                    burst_.clear();
+                    lost_ = false;
+                }
+            }
+            if (due)
+                listener_(std::move(changed));
+        }
+    }
+
+    const Listener listener_;
+    const BurstTiming timing_;
+    int inotify_ = -1;
+    int wake_ = -1; // an eventfd that ends the thread's wait
+
+    std::mutex mutex_; // guards what follows
+    bool stop_ = false;
+    std::vector<std::string> roots_;
+    std::vector<int> rootWatches_;                 // the watch of each root, -1 while it is missing
+    std::unordered_map<int, std::string> folders_; // watch -> folder
+    std::set<std::string> burst_;
+    bool lost_ = false;
+    Clock::time_point burstStart_{};
+    Clock::time_point lastChange_{};
+
+    std::thread thread_; // last, so that it starts after everything above is made
+};
+
+} // namespace
+
+std::unique_ptr<FileWatcher> makeFileWatcher(FileWatcher::Listener listener, BurstTiming timing) {
+    return std::make_unique<InotifyWatcher>(std::move(listener), timing);
+}
+
+LiveChange classifyChanges(const std::vector<std::string>& changed, std::string_view staticRoot) {
+    LiveChange change;
+    if (changed.empty() || staticRoot.empty())
+        return change;
+    const std::string root = normalFolder(std::string(staticRoot));
+    for (const std::string& path : changed) {
+        const bool styleSheet =
+            path.size() > 4 &&
+            equalsIgnoreCase(std::string_view(path).substr(path.size() - 4), ".css");
+        if (!styleSheet || !isBelowOrSame(root, path) || path == root) {
+            change.styleSheets.clear();
+            return change;
+        }
+        change.styleSheets.push_back(root == "/" ? path : path.substr(root.size()));
+    }
+    return change;
+}
+
+} // namespace pelotest

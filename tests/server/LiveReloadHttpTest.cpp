@@ -1,0 +1,334 @@
+// Live reload over HTTP against the real server: the script in HTML answers only while it is on,
+// every other answer unchanged, the event stream's framing and events, and how streams are
+// counted among the connections.
+
+#include "pages/Routes.h"
+#include "server/HttpServer.h"
+#include "server/LiveReload.h"
+#include "support/FakeHost.h"
+#include "support/HttpTestClient.h"
+#include "support/TempDir.h"
+#include "support/TestData.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+namespace pelotest {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::HttpResult;
+using test::TempDir;
+
+class StreamCountingHost : public test::FakeHost {
+  public:
+    void liveStreamsChanged(std::size_t open) override { streams = open; }
+    std::atomic<std::size_t> streams{0};
+};
+
+// A connection that sends one request and then reads what arrives, for as long as it is open.
+class Client {
+  public:
+    Client(std::uint16_t port, std::string_view request) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+            ::send(fd_, request.data(), request.size(), MSG_NOSIGNAL) !=
+                static_cast<ssize_t>(request.size()))
+            throw std::runtime_error("cannot reach the server");
+    }
+    static std::string get(std::string_view target, std::string_view host = "127.0.0.1") {
+        return "GET " + std::string(target) + " HTTP/1.1\r\nHost: " + std::string(host) +
+               "\r\n\r\n";
+    }
+    ~Client() { ::close(fd_); }
+
+    // Reads until what arrived after the last text waited for holds text; false when it does not
+    // within the time given (or the connection closes first).
+    bool waitFor(std::string_view text, std::chrono::milliseconds within = 3000ms) {
+        const auto until = std::chrono::steady_clock::now() + within;
+        for (;;) {
+            if (const auto at = received.find(text, seen_); at != std::string::npos) {
+                seen_ = at + text.size();
+                return true;
+            }
+            if (!readSome(until))
+                return false;
+        }
+    }
+    // Whether the server closes the connection within the time given.
+    bool closes(std::chrono::milliseconds within = 3000ms) {
+        const auto until = std::chrono::steady_clock::now() + within;
+        while (readSome(until)) {
+        }
+        return closed_;
+    }
+
+    std::string received;
+
+  private:
+    bool readSome(std::chrono::steady_clock::time_point until) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        pollfd ready{fd_, POLLIN, 0};
+        if (closed_ || left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0)
+            return false;
+        char buffer[4096];
+        const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (got <= 0) {
+            closed_ = true;
+            return false;
+        }
+        received.append(buffer, static_cast<std::size_t>(got));
+        return true;
+    }
+
+    int fd_ = -1;
+    std::size_t seen_ = 0;
+    bool closed_ = false;
+};
+
+std::size_t count(const std::string& text, std::string_view piece) {
+    std::size_t n = 0;
+    for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+        ++n;
+    return n;
+}
+
+class LiveReloadHttp : public ::testing::Test {
+  protected:
+    LiveReloadHttp() {
+        site = dir.path() / "site";
+        dir.write("site/page.htm", "<html><BODY>a</body><p>x</BODY>\n</html>\n");
+        dir.write("site/big.html", "<html><body>" + std::string(200'000, 'x') + "</body></html>");
+        dir.write("site/nobody.htm", "<p>no end");
+        dir.write("site/start.htm", "<html><head><title>S</title></head><body>s</body></html>");
+        dir.write("site/style.css", "body { color: red; }\n");
+        dir.write("site/css/more.css", "p { color: red; }\n");
+        dir.write("site/app.js", "document.title = '</body>';\n");
+        dir.write("site/pic.png", std::string("\x89PNG\r\n\x1a\n\0\0</body>", 18));
+        dir.write("tmpl/index.htm", "<html><body>T</body></html>");
+        state.settings.staticPath = site.string() + "/";
+        state.settings.dynamicPath = (dir.path() / "tmpl").string();
+        state.settings.virtualPath = "app";
+        state.settings.remoteEdit = false;
+        state.settingsPath = dir.path() / "pelotest.ini";
+        state.tree.appendRoot("index.htm");
+    }
+
+    void switchLiveReload(bool on) {
+        std::lock_guard lock(state.mutex);
+        state.settings.liveReload = on;
+    }
+
+    std::unique_ptr<HttpServer> serve(ServerLimits limits = {}) {
+        auto server = std::make_unique<HttpServer>(std::make_shared<RequestHandler>(state, host, routeRequest), limits);
+        server->start("127.0.0.1", 0);
+        return server;
+    }
+
+    TempDir dir;
+    fs::path site;
+    AppState state;
+    StreamCountingHost host;
+};
+
+TEST_F(LiveReloadHttp, ScriptGoesIntoHtmlAnswersOnlyAndOnlyWhileOn) {
+    const std::string tag(kLiveScriptTag);
+    struct Case {
+        std::string target;
+        std::string withScript; // the body while on; empty: the answer stays as it is
+    };
+    const Case cases[] = {
+        {"/page.htm", "<html><BODY>a</body><p>x" + tag + "</BODY>\n</html>\n"},
+        {"/big.html", "<html><body>" + std::string(200'000, 'x') + tag + "</body></html>"},
+        {"/nobody.htm", "<p>no end" + tag},
+        {"/app/", "<html><body>T" + tag + "</body></html>\r\n"},
+        {"/style.css", ""},
+        {"/app.js", ""},
+        {"/pic.png", ""},
+        {"/$int/", ""}, // the built-in pages never
+        {"/$int/styles.css", ""},
+    };
+    auto server = serve();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        switchLiveReload(false);
+        const std::string request =
+            "GET " + c.target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        const std::string off = test::rawExchange(server->port(), request);
+        const HttpResult offResult = test::httpGet(server->port(), c.target);
+        switchLiveReload(true);
+        const HttpResult on = test::httpGet(server->port(), c.target);
+        if (c.withScript.empty()) {
+            EXPECT_EQ(test::rawExchange(server->port(), request), off);
+            continue;
+        }
+        EXPECT_EQ(on.status, 200);
+        EXPECT_EQ(on.body, c.withScript);
+        std::string withoutScript = on.body;
+        withoutScript.erase(withoutScript.find(tag), tag.size());
+        EXPECT_EQ(withoutScript, offResult.body);
+        // A HEAD answer announces the length of the page with the script.
+        const HttpResult head = test::httpRequest(server->port(), "HEAD", c.target);
+        EXPECT_EQ(head.header("Content-Length"), std::to_string(c.withScript.size()));
+    }
+
+    // The start page (generated by the server) carries it once, before its end.
+    {
+        std::lock_guard lock(state.mutex);
+        state.settings.remoteEdit = true;
+        state.settings.staticSite = "start.htm";
+    }
+    const HttpResult start = test::httpGet(server->port(), "/start.htm");
+    EXPECT_EQ(count(start.body, tag), 1u);
+    EXPECT_NE(start.body.find(tag + "</body>"), std::string::npos) << start.body;
+}
+
+TEST_F(LiveReloadHttp, StreamAndScriptCarryTheFramingOfBuiltInPagesAndFollowTheHostRule) {
+    auto server = serve();
+    switchLiveReload(false);
+    const HttpResult offStream = test::httpGet(server->port(), "/$int/live");
+    EXPECT_EQ(offStream.status, 404); // no such page while live reload is off
+    switchLiveReload(true);
+
+    const HttpResult script = test::httpGet(server->port(), "/$int/live.js");
+    EXPECT_EQ(script.status, 200);
+    EXPECT_EQ(script.header("Content-Type"), "text/javascript");
+    EXPECT_EQ(script.header("X-Frame-Options"), "SAMEORIGIN");
+    EXPECT_EQ(script.header("Access-Control-Allow-Origin"), std::nullopt);
+    EXPECT_EQ(script.body, test::loadTestData("scripts/live-reload.js"));
+    EXPECT_EQ(test::httpGet(server->port(), "/$int/live.js", {{"Host", "evil.example"}}).status,
+              403);
+    Client foreign(server->port(), Client::get("/$int/live", "evil.example"));
+    EXPECT_TRUE(foreign.waitFor("HTTP/1.1 403 "));
+
+    Client stream(server->port(), Client::get("/$int/live"));
+    ASSERT_TRUE(stream.waitFor("\r\n\r\nretry: 1000\nevent: hello\ndata: "));
+    ASSERT_TRUE(stream.waitFor("\n\n"));
+    EXPECT_EQ(stream.received.substr(0, stream.received.find("\r\n\r\n") + 4),
+              "HTTP/1.1 200 OK\r\n"
+              "Content-Type: text/event-stream\r\n"
+              "Cache-Control: no-cache\r\n"
+              "X-Frame-Options: SAMEORIGIN\r\n"
+              "Content-Security-Policy: frame-ancestors 'self'\r\n"
+              "Connection: close\r\n\r\n");
+    EXPECT_EQ(host.streams, 1u);
+
+    // A template, a page and a style sheet in a folder below the static one.
+    dir.write("tmpl/index.htm", "<html><body>changed</body></html>");
+    EXPECT_TRUE(stream.waitFor("event: reload\ndata:\n\n"));
+    dir.write("site/css/more.css", "p { color: blue; }\n");
+    EXPECT_TRUE(stream.waitFor("event: css\ndata: /css/more.css\n\n"));
+    dir.write("site/page.htm", "<html><body>new</body></html>");
+    EXPECT_TRUE(stream.waitFor("event: reload\ndata:\n\n"));
+
+    // A page saved by the browser editor, once, however many ways the change is seen.
+    const std::string form = "FILE=" + (site / "page.htm").string() + "&SITE=saved";
+    const HttpResult saved =
+        test::httpRequest(server->port(), "POST", "/$int/SiteSave.html", form,
+                          {{"Content-Type", "application/x-www-form-urlencoded"},
+                           {"Origin", "http://127.0.0.1:" + std::to_string(server->port())}});
+    EXPECT_EQ(saved.status, 200) << saved.body;
+    EXPECT_TRUE(stream.waitFor("event: reload\ndata:\n\n"));
+    EXPECT_FALSE(stream.waitFor("event:", 500ms));
+
+    // Switched off: the streams end at the next request.
+    switchLiveReload(false);
+    test::httpGet(server->port(), "/page.htm");
+    EXPECT_TRUE(stream.waitFor("event: bye\n"));
+    EXPECT_TRUE(stream.closes());
+    EXPECT_EQ(host.streams, 0u);
+}
+
+TEST_F(LiveReloadHttp, AtMost32StreamsAreHeldAndTheOldestIsClosedFirst) {
+    switchLiveReload(true);
+    auto server = serve();
+    std::vector<std::unique_ptr<Client>> streams;
+    for (int i = 0; i < 33; ++i) {
+        streams.push_back(std::make_unique<Client>(server->port(), Client::get("/$int/live")));
+        ASSERT_TRUE(streams.back()->waitFor("event: hello")) << i;
+    }
+    EXPECT_TRUE(streams[0]->waitFor("event: bye\ndata:\n\n"));
+    EXPECT_TRUE(streams[0]->closes());
+    EXPECT_EQ(server->liveStreamCount(), 32u);
+    EXPECT_EQ(host.streams, 32u);
+    dir.write("site/page.htm", "changed");
+    for (std::size_t i = 1; i < streams.size(); ++i)
+        EXPECT_TRUE(streams[i]->waitFor("event: reload")) << i;
+    // A stream whose client leaves is no longer counted.
+    streams.pop_back();
+    for (int i = 0; i < 100 && server->liveStreamCount() != 31; ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(server->liveStreamCount(), 31u);
+}
+
+TEST_F(LiveReloadHttp, StreamsCountAgainstTheConnectionLimitButAreNeverClosedAsIdle) {
+    switchLiveReload(true);
+    ServerLimits limits;
+    limits.maxConnections = 3;
+    auto server = serve(limits);
+    std::vector<std::unique_ptr<Client>> streams;
+    for (int i = 0; i < 2; ++i) {
+        streams.push_back(std::make_unique<Client>(server->port(), Client::get("/$int/live")));
+        ASSERT_TRUE(streams.back()->waitFor("event: hello"));
+    }
+    // The third connection waits for its next request: it makes room for a newcomer.
+    Client idle(server->port(), Client::get("/style.css"));
+    ASSERT_TRUE(idle.waitFor("color: red"));
+    EXPECT_EQ(test::httpGet(server->port(), "/style.css").status, 200);
+    EXPECT_TRUE(idle.closes());
+
+    // With streams alone at the limit there is no idle connection to close: a newcomer is refused.
+    streams.push_back(std::make_unique<Client>(server->port(), Client::get("/$int/live")));
+    ASSERT_TRUE(streams.back()->waitFor("event: hello"));
+    EXPECT_NE(test::rawExchange(server->port(), Client::get("/style.css")).find("503"),
+              std::string::npos);
+    dir.write("site/page.htm", "changed");
+    for (const auto& stream : streams)
+        EXPECT_TRUE(stream->waitFor("event: reload"));
+}
+
+// A sink that records what it is sent.
+class RecordingSink : public EventSink {
+  public:
+    void send(std::string text) override {
+        std::lock_guard lock(mutex);
+        sent += text;
+    }
+    void close() override {}
+    std::string text() {
+        std::lock_guard lock(mutex);
+        return sent;
+    }
+    std::mutex mutex;
+    std::string sent;
+};
+
+TEST(LiveReload, AnIdleStreamGetsAKeepAliveComment) {
+    test::FakeHost host;
+    LiveReload live(host, LiveReload::Options{32, 20ms, {}});
+    auto sink = std::make_shared<RecordingSink>();
+    live.stream()->opened(sink);
+    for (int i = 0; i < 200 && sink->text().find(": keep-alive\n\n") == std::string::npos; ++i)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_TRUE(sink->text().starts_with("retry: 1000\nevent: hello\ndata: ")) << sink->text();
+    EXPECT_NE(sink->text().find("\n\n: keep-alive\n\n"), std::string::npos) << sink->text();
+}
+
+} // namespace
+} // namespace pelotest
