@@ -11,8 +11,8 @@
 #include "desktop/StopSignals.h"
 #include "language/UiTexts.h"
 #include "state/ProfileFile.h"
-#include "support/Unprivileged.h"
 #include "support/HttpTestClient.h"
+#include "support/Unprivileged.h"
 
 #include <QAction>
 #include <QCheckBox>

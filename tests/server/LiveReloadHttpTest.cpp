@@ -136,7 +136,8 @@ class LiveReloadHttp : public ::testing::Test {
     }
 
     std::unique_ptr<HttpServer> serve(ServerLimits limits = {}) {
-        auto server = std::make_unique<HttpServer>(std::make_shared<RequestHandler>(state, host, routeRequest), limits);
+        auto server = std::make_unique<HttpServer>(
+            std::make_shared<RequestHandler>(state, host, routeRequest), limits);
         server->start("127.0.0.1", 0);
         return server;
     }
