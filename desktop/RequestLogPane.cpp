@@ -60,10 +60,7 @@ std::optional<LogEntry> RequestLogPane::selectedEntry() {
     const QModelIndexList rows = view_->selectionModel()->selectedRows();
     if (rows.isEmpty())
         return std::nullopt;
-    const auto row = static_cast<std::size_t>(rows.front().row());
-    if (row >= context_.state.log.size())
-        return std::nullopt;
-    return context_.state.log.rows()[row];
+    return model_->entryAt(rows.front().row());
 }
 
 void RequestLogPane::enableMenuForSelection() {

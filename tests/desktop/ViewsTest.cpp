@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
@@ -206,6 +207,7 @@ class ViewsTest : public QObject {
     void clearingTheLog();
 
     void requestsWhileTheViewsAreUsed();
+    void listsShowOneMomentBetweenSyncs();
     void closingRepaintsTheViewsWhileSaving();
 };
 
@@ -760,6 +762,57 @@ void ViewsTest::requestsWhileTheViewsAreUsed() {
     QCOMPARE(f.treeLines().size(), nodes);
     QVERIFY(f.value("Keep").startsWith(QLatin1String("user")) ||
             f.value("Keep").contains(QLatin1Char('_')));
+}
+
+void ViewsTest::listsShowOneMomentBetweenSyncs() {
+    // One client adds v<k> with the event E<k> and deletes v<k-20>: at every moment the variables
+    // are a run of consecutive numbers upwards, the log's events one downwards (newest first).
+    // Between two notifications the views read every row while the requests go on; each read
+    // must show one such run, no name twice and none left out.
+    Fixture f("VariablesAutoSort=0\nMaxLog=30\n");
+    constexpr int kKept = 20;
+    std::atomic<bool> stop{false};
+    std::thread client([&] {
+        for (int k = 0; !stop && k < 100000; ++k) {
+            const std::string n = std::to_string(k);
+            httpGet(f.port, "/app/?PELO_EVENT=E" + n + "&v" + n + "=1");
+            if (k >= kKept)
+                httpGet(f.port, "/$int/VarList.html?DELETE=v" + std::to_string(k - kKept));
+        }
+    });
+    struct Shown {
+        QTableView* view;
+        int column;
+        QLatin1Char prefix;
+        int step;
+    };
+    const Shown lists[] = {{f.variables(), 0, QLatin1Char('v'), 1},
+                           {f.log(), 1, QLatin1Char('E'), -1}};
+    int reads = 0;
+    QStringList broken;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 1500 && broken.size() < 5) {
+        QCoreApplication::processEvents(); // the notifications: the views sync
+        for (const Shown& list : lists) {
+            std::vector<int> numbers;
+            const QStringList names = f.column(list.view, list.column);
+            for (const QString& name : names)
+                if (name.startsWith(list.prefix))
+                    numbers.push_back(name.mid(1).toInt());
+            for (std::size_t i = 1; i < numbers.size(); ++i) {
+                if (numbers[i] != numbers[i - 1] + list.step) {
+                    broken << names.join(QLatin1Char(' '));
+                    break;
+                }
+            }
+            reads += numbers.size() > 1;
+        }
+    }
+    stop = true;
+    client.join();
+    QVERIFY2(broken.isEmpty(), qPrintable(broken.join(QLatin1Char('\n'))));
+    QVERIFY(reads > 10);
 }
 
 void ViewsTest::closingRepaintsTheViewsWhileSaving() {
