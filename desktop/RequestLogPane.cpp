@@ -72,7 +72,7 @@ void RequestLogPane::enableMenuForSelection() {
 
 void RequestLogPane::editLoggedFile() {
     if (const std::optional<LogEntry> entry = selectedEntry())
-        context_.opener.edit(fromPathBytes(entry->filePath));
+        openInEditor(context_, fromPathBytes(entry->filePath));
 }
 
 void RequestLogPane::showLoggedFileProperties() {

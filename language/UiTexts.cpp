@@ -179,6 +179,10 @@ constexpr std::array<std::string_view, kUiTextCount + 1> kBuiltInTexts{
     /* 132 */
     "Bitte warten...#13#13Achtung: Zum Anzeigen dieser Seite ben\xF6tigen Sie eine Verbindung zum "
     "Internet!",
+    /* 133 */
+    "Die Datei#13%1#13konnte nicht ge\xF6"
+    "ffnet werden: Der Desktop hat kein Programm f\xFC"
+    "r diesen Dateityp.",
 };
 
 // One looked-up text holds at most this many characters; longer library strings are cut.

@@ -16,7 +16,7 @@
 
 namespace pelotest {
 
-inline constexpr int kUiTextCount = 132;
+inline constexpr int kUiTextCount = 133;
 
 // What each UI text is for. The values are the ids that language libraries carry (their string
 // table uses the same numbers), so they never change; id 47 is not used.
@@ -162,6 +162,8 @@ enum class UiText : int {
     OverwriteFileQuestion = 130,
     FileSavedMessage = 131,
     LanguageDownloadWait = 132,
+    // The desktop has no program for a file the window hands it.
+    FileNotOpened = 133,
 };
 
 // The number of a text in the built-in table and in language libraries.

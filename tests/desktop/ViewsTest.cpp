@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
@@ -61,9 +62,10 @@ class RecordingOpener : public desktop::FileOpener {
   public:
     bool edit(const QString& path) override {
         opened.push_back(path);
-        return true;
+        return desktopOpens;
     }
     std::vector<QString> opened;
+    bool desktopOpens = true;
 };
 
 // A window on its own settings file, templates folder (tpl/) and static folder (site/), with its
@@ -191,6 +193,9 @@ class ViewsTest : public QObject {
     void templatesFolderWithAVariableAsksForThisTimeOnly();
     void editTemplateOfNode_data();
     void editTemplateOfNode();
+    void filesGoToTheDesktopAsAbsoluteAddresses();
+    void filesTheDesktopCannotOpenAreReported_data();
+    void filesTheDesktopCannotOpenAreReported();
     void deletingNodes();
     void treeMenuFollowsSelection();
 
@@ -380,6 +385,53 @@ void ViewsTest::editTemplateOfNode() {
         QCOMPARE(f.dialogs.messages[0].kind, MessageKind::Error);
         QCOMPARE(f.dialogs.messages[0].text, shown(97, path));
     }
+}
+
+void ViewsTest::filesGoToTheDesktopAsAbsoluteAddresses() {
+    QTemporaryDir dir;
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    std::vector<QUrl> handed;
+    desktop::DesktopFileOpener opener([&](const QUrl& url) {
+        handed.push_back(url);
+        return false;
+    });
+    QVERIFY(!opener.edit(QStringLiteral("tpl/item.htm"))); // the desktop's answer comes back
+    QDir::setCurrent(before);
+    const QUrl expected = QUrl::fromLocalFile(QDir(dir.path()).filePath("tpl/item.htm"));
+    QCOMPARE(handed, std::vector<QUrl>{expected});
+    QVERIFY(handed[0].toString().startsWith(QLatin1String("file:///")));
+}
+
+void ViewsTest::filesTheDesktopCannotOpenAreReported_data() {
+    QTest::addColumn<QString>("action"); // on the tree's root node or the log's only row
+    QTest::addColumn<QString>("file");
+    QTest::newRow("tree: edit") << "Bearbeiten1"
+                                << "tpl/index.htm";
+    QTest::newRow("log: edit") << "Bearbeiten3"
+                               << "site/page.htm";
+    QTest::newRow("log: double click") << "double click"
+                                       << "site/page.htm";
+}
+
+void ViewsTest::filesTheDesktopCannotOpenAreReported() {
+    QFETCH(QString, action);
+    QFETCH(QString, file);
+    Fixture f("[Tree]\nNode0=index.htm\n");
+    f.opener.desktopOpens = false;
+    QCOMPARE(f.get("/page.htm"), 200);
+    QTRY_COMPARE(f.log()->model()->rowCount(), 1);
+    f.selectNode(QStringLiteral("index.htm"));
+    f.selectRow(f.log(), 0);
+    if (action == QLatin1String("double click"))
+        emit f.log()->doubleClicked(f.log()->model()->index(0, 0));
+    else
+        f.trigger(action.toLatin1().constData());
+    const QString path = f.path(file);
+    QCOMPARE(f.opener.opened, std::vector<QString>{path});
+    QCOMPARE(f.dialogs.messages.size(), std::size_t(1));
+    QCOMPARE(f.dialogs.messages[0].kind, MessageKind::Error);
+    QCOMPARE(f.dialogs.messages[0].text, shown(133, path));
 }
 
 void ViewsTest::deletingNodes() {
