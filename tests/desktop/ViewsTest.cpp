@@ -13,11 +13,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTcpServer>
@@ -210,6 +212,10 @@ class ViewsTest : public QObject {
     void logRowsOpenAndReport_data();
     void logRowsOpenAndReport();
     void clearingTheLog();
+
+    void fitOntoScreen_data();
+    void fitOntoScreen();
+    void windowOpensOnTheScreenAndKeepsWhereItWas();
 
     void requestsWhileTheViewsAreUsed();
     void listsShowOneMomentBetweenSyncs();
@@ -725,6 +731,49 @@ void ViewsTest::clearingTheLog() {
 
 // ---------------------------------------------------------------------------------------------
 // All three at once
+
+// ---------------------------------------------------------------------------------------------
+// Placement
+
+void ViewsTest::fitOntoScreen_data() {
+    QTest::addColumn<QRect>("stored");
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QRect>("shown");
+    const QRect screen(0, 0, 1400, 900);
+    QTest::newRow("fits") << QRect(100, 100, 800, 600) << screen << QRect(100, 100, 800, 600);
+    QTest::newRow("beyond the right and bottom")
+        << QRect(3000, 2000, 1000, 700) << screen << QRect(400, 200, 1000, 700);
+    QTest::newRow("above and left of it")
+        << QRect(-500, -300, 400, 300) << QRect(0, 30, 1400, 870) << QRect(0, 30, 400, 300);
+    QTest::newRow("larger (scale 2)")
+        << QRect(10, 10, 1000, 700) << QRect(0, 0, 700, 450) << QRect(0, 0, 700, 450);
+    QTest::newRow("second screen")
+        << QRect(1500, 100, 800, 600) << QRect(1400, 0, 1920, 1080) << QRect(1500, 100, 800, 600);
+    QTest::newRow("partly off the second screen")
+        << QRect(3000, 900, 800, 600) << QRect(1400, 0, 1920, 1080) << QRect(2520, 480, 800, 600);
+}
+
+void ViewsTest::fitOntoScreen() {
+    QFETCH(QRect, stored);
+    QFETCH(QRect, available);
+    QFETCH(QRect, shown);
+    QCOMPARE(desktop::fitOntoScreen(stored, available), shown);
+}
+
+void ViewsTest::windowOpensOnTheScreenAndKeepsWhereItWas() {
+    Fixture f("Left=3000\nTop=2000\nWidth=5000\nHeight=700\n", false);
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    WindowPlacement p = f.window->host().placement();
+    const QRect stored(p.left, p.top, p.width, p.height);
+    QVERIFY2(available.contains(stored),
+             qPrintable(
+                 QStringLiteral("%1,%2 %3x%4").arg(p.left).arg(p.top).arg(p.width).arg(p.height)));
+    QCOMPARE(p.width, available.width());
+    // Moved by the user: the file keeps where it really was.
+    f.window->move(available.left() + 20, available.top() + 10);
+    p = f.window->host().placement();
+    QCOMPARE(QPoint(p.left, p.top), f.window->pos());
+}
 
 void ViewsTest::requestsWhileTheViewsAreUsed() {
     Fixture f("VariablesAutoSort=0\nMaxLog=50\n[Tree]\nNode0=index.htm\nNode1=#Menu.htm (Menu)\n"
