@@ -304,7 +304,7 @@ void MainWindow::followStartStopButton() {
     std::string address;
     int port = 0;
     {
-        std::lock_guard lock(state_.mutex);
+        const StateLock lock(state_.mutex);
         address = state_.settings.bindAddress;
         port = state_.settings.port;
     }
