@@ -168,9 +168,11 @@ void EventTreePane::editTemplateOfSelectedNode() {
     }
     std::replace(file.begin(), file.end(), '\\', '/');
     const std::string path = folder.folder + "/" + file;
-    if (!isRegularFile(path) || !context_.opener.edit(fromPathBytes(path)))
+    if (!isRegularFile(path))
         context_.dialogs.message(MessageKind::Error,
                                  uiTextWith(state, UiText::TreeFileNotFound, fromPathBytes(path)));
+    else
+        openInEditor(context_, fromPathBytes(path));
 }
 
 void EventTreePane::deleteSelectedNode() {

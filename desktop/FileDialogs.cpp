@@ -22,8 +22,12 @@
 
 namespace pelotest::desktop {
 
+DesktopFileOpener::DesktopFileOpener(OpenUrl openUrl)
+    : openUrl_(openUrl ? std::move(openUrl)
+                       : OpenUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); })) {}
+
 bool DesktopFileOpener::edit(const QString& path) {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    return openUrl_(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
 }
 
 // ---------------------------------------------------------------------------------------------

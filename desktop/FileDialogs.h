@@ -5,6 +5,9 @@
 #include <QDialog>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
+
+#include <functional>
 
 class QComboBox;
 class QLabel;
@@ -20,10 +23,18 @@ class FileOpener {
     virtual bool edit(const QString& path) = 0;
 };
 
-// QDesktopServices: the application the desktop associates with the file's type.
+// QDesktopServices: the application the desktop associates with the file's type. The file goes
+// to the desktop as an absolute file:// address: a relative path in an address (file:tpl/a.htm)
+// is one that desktops such as GNOME's refuse to open.
 class DesktopFileOpener : public FileOpener {
   public:
+    // Hands an address to the desktop; false when it cannot open it. Tests replace it.
+    using OpenUrl = std::function<bool(const QUrl&)>;
+    explicit DesktopFileOpener(OpenUrl openUrl = {});
     bool edit(const QString& path) override;
+
+  private:
+    OpenUrl openUrl_;
 };
 
 // The small dialog that offers the files of the templates folder for one event node. It labels

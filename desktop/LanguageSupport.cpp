@@ -40,9 +40,16 @@ QIcon flagIcon(std::string_view bitmap) {
     return QIcon(pixmap);
 }
 
+// The settings file's download address, read under the state lock (which the caller may hold).
+static std::string storedDownloadHost(const AppState& state) NO_THREAD_SAFETY_ANALYSIS {
+    if (state.mutex.heldByCurrentThread())
+        return state.profile.readString("Const", "DownloadURL", kDefaultDownloadUrl);
+    const StateLock lock(state.mutex);
+    return state.profile.readString("Const", "DownloadURL", kDefaultDownloadUrl);
+}
+
 QString downloadHost(const AppState& state) {
-    QString host = QString::fromStdString(
-        state.profile.readString("Const", "DownloadURL", kDefaultDownloadUrl));
+    QString host = QString::fromStdString(storedDownloadHost(state));
     if (host.isEmpty())
         host = QString::fromLatin1(kDefaultDownloadUrl.data(),
                                    static_cast<qsizetype>(kDefaultDownloadUrl.size()));

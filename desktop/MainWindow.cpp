@@ -13,8 +13,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMoveEvent>
+#include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
@@ -273,7 +276,7 @@ void MainWindow::followStartStopButton() {
     std::string address;
     int port = 0;
     {
-        std::lock_guard lock(state_.mutex);
+        const StateLock lock(state_.mutex);
         address = state_.settings.bindAddress;
         port = state_.settings.port;
     }
@@ -374,8 +377,25 @@ void MainWindow::changeEvent(QEvent* event) {
 // ---------------------------------------------------------------------------------------------
 // Placement, start and close.
 
+QRect fitOntoScreen(QRect stored, QRect available) {
+    if (available.isEmpty())
+        return stored;
+    const int width = std::min(stored.width(), available.width());
+    const int height = std::min(stored.height(), available.height());
+    const int left = std::clamp(stored.left(), available.left(), available.right() + 1 - width);
+    const int top = std::clamp(stored.top(), available.top(), available.bottom() + 1 - height);
+    return QRect(left, top, width, height);
+}
+
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
+    if (isVisible() && windowState() == Qt::WindowNoState)
+        bounds_ = QRect(pos(), size());
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    // Where the user moved it is what the file keeps.
     if (isVisible() && windowState() == Qt::WindowNoState)
         bounds_ = QRect(pos(), size());
 }
@@ -403,6 +423,11 @@ void MainWindow::applyPlacement(const WindowPlacement& stored) {
         bounds.setWidth(*stored.width);
     if (stored.height.value_or(0) > 0)
         bounds.setHeight(*stored.height);
+    const QScreen* screen = QGuiApplication::screenAt(bounds.center());
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    if (screen != nullptr)
+        bounds = fitOntoScreen(bounds, screen->availableGeometry());
     move(bounds.topLeft());
     resize(bounds.size());
     bounds_ = QRect(pos(), size());

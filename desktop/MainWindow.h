@@ -45,6 +45,11 @@ struct MainWindowOptions {
     FileOpener* opener = nullptr;
 };
 
+// Bounds stored in the settings moved and shrunk onto a screen's available area (all of it shown,
+// at the screen's scale): a file written on a larger screen, or by hand, never opens the window
+// off the screen or with its status line cut off.
+QRect fitOntoScreen(QRect stored, QRect available);
+
 class MainWindow : public QMainWindow, private HostWindow {
     Q_OBJECT
 
@@ -102,6 +107,7 @@ class MainWindow : public QMainWindow, private HostWindow {
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
   private:

@@ -1,5 +1,6 @@
 #include "desktop/PaneSupport.h"
 
+#include "desktop/Text.h"
 #include "state/TextCase.h"
 
 #include <QHeaderView>
@@ -57,6 +58,12 @@ std::vector<std::string> filesIn(const std::string& folder) {
 bool isRegularFile(const std::string& path) {
     std::error_code ec;
     return !path.empty() && fs::is_regular_file(path, ec);
+}
+
+void openInEditor(const PaneContext& context, const QString& path) {
+    if (!context.opener.edit(path))
+        context.dialogs.message(MessageKind::Error,
+                                uiTextWith(context.state, UiText::FileNotOpened, path));
 }
 
 } // namespace pelotest::desktop

@@ -52,4 +52,8 @@ std::vector<std::string> filesIn(const std::string& folder);
 
 bool isRegularFile(const std::string& path);
 
+// Opens the file in the desktop's editor for its type; says so in a message box when the desktop
+// cannot (no program for the type), instead of leaving the user's click without an answer.
+void openInEditor(const PaneContext& context, const QString& path);
+
 } // namespace pelotest::desktop

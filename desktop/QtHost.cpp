@@ -110,11 +110,14 @@ void QtHost::post(Change change) {
     // Already waiting: the window will read the state as it is then, this change included.
     if (pending_[static_cast<std::size_t>(change)].exchange(true))
         return;
-    QMetaObject::invokeMethod(
-        this, [this, change] { deliver(change); }, Qt::QueuedConnection);
+    // Posted by name with a plain number: Qt builds and reads the queued call itself, rather than
+    // a closure of this file that the poster's thread writes and the window's thread reads.
+    QMetaObject::invokeMethod(this, "deliver", Qt::QueuedConnection,
+                              Q_ARG(int, static_cast<int>(change)));
 }
 
-void QtHost::deliver(Change change) {
+void QtHost::deliver(int number) {
+    const auto change = static_cast<Change>(number);
     pending_[static_cast<std::size_t>(change)] = false;
     switch (change) {
     case Change::Settings:

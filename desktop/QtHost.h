@@ -73,7 +73,8 @@ class QtHost : public QObject, public Host {
   private:
     enum class Change { Settings, Tree, Variables, Log };
     void post(Change change);
-    void deliver(Change change);
+    // Run on the user-interface thread for a posted change (its number).
+    Q_INVOKABLE void deliver(int change);
 
     HostWindow& window_;
     mutable std::mutex mutex_; // guards the copies below

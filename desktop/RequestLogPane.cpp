@@ -58,10 +58,7 @@ std::optional<LogEntry> RequestLogPane::selectedEntry() {
     const QModelIndexList rows = view_->selectionModel()->selectedRows();
     if (rows.isEmpty())
         return std::nullopt;
-    const auto row = static_cast<std::size_t>(rows.front().row());
-    if (row >= context_.state.log.size())
-        return std::nullopt;
-    return context_.state.log.rows()[row];
+    return model_->entryAt(rows.front().row());
 }
 
 void RequestLogPane::enableMenuForSelection() {
@@ -73,7 +70,7 @@ void RequestLogPane::enableMenuForSelection() {
 
 void RequestLogPane::editLoggedFile() {
     if (const std::optional<LogEntry> entry = selectedEntry())
-        context_.opener.edit(fromPathBytes(entry->filePath));
+        openInEditor(context_, fromPathBytes(entry->filePath));
 }
 
 void RequestLogPane::showLoggedFileProperties() {

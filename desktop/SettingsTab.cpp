@@ -194,7 +194,7 @@ template <class Change>
 void SettingsTab::updateSettings(Change change) {
     if (filling_)
         return;
-    std::lock_guard lock(context_.state.mutex);
+    const StateLock lock(context_.state.mutex);
     change(context_.state.settings);
 }
 
@@ -258,7 +258,7 @@ void SettingsTab::showSettings() {
 void SettingsTab::followRequestSettings() {
     std::string site, parameter;
     {
-        std::lock_guard lock(context_.state.mutex);
+        const StateLock lock(context_.state.mutex);
         site = context_.state.settings.staticSite;
         parameter = context_.state.settings.staticParameter;
     }
@@ -312,7 +312,7 @@ void SettingsTab::chooseTemplateFolder() {
     AppState& state = context_.state;
     ExpandedFolder expanded;
     {
-        std::lock_guard lock(state.mutex);
+        const StateLock lock(state.mutex);
         expanded = expandFolderVariables(state, context_.host, coreTexts(state),
                                          state.settings.dynamicPath, false);
     }
@@ -391,7 +391,7 @@ void SettingsTab::chooseLanguage(int index) {
         return;
     const std::string& chosen = languages_[static_cast<std::size_t>(index)].fileName;
     {
-        std::lock_guard lock(context_.state.mutex);
+        const StateLock lock(context_.state.mutex);
         if (chosen == context_.state.settings.languageDll)
             return;
         context_.state.settings.languageDll = chosen;
@@ -403,7 +403,7 @@ void SettingsTab::rescanLanguages() {
     languageBox_->setEnabled(false);
     discoverLanguageBox();
     if (!findLanguage(languages_, context_.state.settings.languageDll)) {
-        std::lock_guard lock(context_.state.mutex);
+        const StateLock lock(context_.state.mutex);
         context_.state.settings.languageDll.clear();
     }
     languageBox_->setEnabled(true);
@@ -438,7 +438,7 @@ bool SettingsTab::exportLanguage() {
     {
         // Kept at once, also in the file: the next export starts there even if the program
         // ends without saving.
-        std::lock_guard lock(state.mutex);
+        const StateLock lock(state.mutex);
         state.settings.lastLangugeResPath = folder;
         state.profile.writeString("Settings", "LastLangugeResPath", folder);
         // A failure (or a read-only settings file) only loses the remembered folder.
@@ -447,7 +447,7 @@ bool SettingsTab::exportLanguage() {
 
     std::string languageDll;
     {
-        std::lock_guard lock(state.mutex);
+        const StateLock lock(state.mutex);
         languageDll = state.settings.languageDll;
     }
     const auto failure = writeLanguageExport(

@@ -1,6 +1,7 @@
 #include "desktop/StateModels.h"
 
 #include "desktop/Text.h"
+#include "state/TextCase.h"
 
 #include <algorithm>
 #include <mutex>
@@ -34,42 +35,43 @@ TreeModel::TreeModel(AppState& state, UiStateLock& lock, const ImageList& images
     : QAbstractItemModel(parent), state_(state), lock_(lock), images_(images) {}
 
 int TreeModel::known(const TreeNode* parent) const {
-    const auto it = known_.find(parent);
-    return it == known_.end() ? 0 : it->second;
+    const auto it = shown_.find(parent);
+    return it == shown_.end() ? 0 : static_cast<int>(it->second.children.size());
 }
 
 int TreeModel::rowIn(const TreeNode* node) const {
-    const auto& siblings = node->parent ? node->parent->children : state_.tree.roots();
-    const auto it =
-        std::find_if(siblings.begin(), siblings.end(),
-                     [&](const std::unique_ptr<TreeNode>& n) { return n.get() == node; });
-    return static_cast<int>(it - siblings.begin());
+    const auto self = shown_.find(node);
+    if (self == shown_.end())
+        return -1;
+    const auto siblings = shown_.find(self->second.parent);
+    if (siblings == shown_.end())
+        return -1;
+    const auto& children = siblings->second.children;
+    const auto it = std::find(children.begin(), children.end(), node);
+    return it == children.end() ? -1 : static_cast<int>(it - children.begin());
 }
 
 QModelIndex TreeModel::indexOf(const TreeNode* node) const {
-    if (node == nullptr)
+    const int row = node == nullptr ? -1 : rowIn(node);
+    if (row < 0)
         return {};
-    return createIndex(rowIn(node), 0, const_cast<TreeNode*>(node));
+    return createIndex(row, 0, const_cast<TreeNode*>(node));
 }
 
 QModelIndex TreeModel::index(int row, int column, const QModelIndex& parent) const {
     if (column != 0 || row < 0 || parent.column() > 0)
         return {};
-    const TreeNode* owner = nodeOf(parent);
-    if (row >= known(owner))
+    const auto owner = shown_.find(nodeOf(parent));
+    if (owner == shown_.end() || row >= static_cast<int>(owner->second.children.size()))
         return {};
-    std::lock_guard hold(lock_);
-    const auto& children = owner ? owner->children : state_.tree.roots();
-    if (static_cast<std::size_t>(row) >= children.size())
-        return {};
-    return createIndex(row, 0, children[static_cast<std::size_t>(row)].get());
+    return createIndex(row, 0, owner->second.children[static_cast<std::size_t>(row)]);
 }
 
 QModelIndex TreeModel::parent(const QModelIndex& child) const {
     if (!child.isValid())
         return {};
-    std::lock_guard hold(lock_);
-    return indexOf(nodeOf(child)->parent);
+    const auto self = shown_.find(nodeOf(child));
+    return self == shown_.end() ? QModelIndex() : indexOf(self->second.parent);
 }
 
 int TreeModel::rowCount(const QModelIndex& parent) const {
@@ -84,60 +86,99 @@ QVariant TreeModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() ||
         (role != Qt::DisplayRole && role != Qt::DecorationRole && role != Qt::ToolTipRole))
         return {};
-    std::lock_guard hold(lock_);
     const TreeNode* node = nodeOf(index);
-    const bool entryNode = node == state_.tree.first();
+    const auto self = shown_.find(node);
+    if (self == shown_.end())
+        return {};
+    const std::string& text = self->second.text;
+    const bool entryNode = node == entryNode_;
     if (role == Qt::DecorationRole) {
         if (entryNode)
             return images_.icon(rootImage_);
-        return images_.icon(node->text.find(kAssignedSeparator) == std::string::npos ? 2 : 3);
+        return images_.icon(text.find(kAssignedSeparator) == std::string::npos ? 2 : 3);
     }
-    return nodeDisplayText(node->text, entryNode);
+    return nodeDisplayText(text, entryNode);
 }
 
-void TreeModel::announceRows(TreeNode* parent, QList<QPersistentModelIndex>& grown) {
-    const auto& children = parent ? parent->children : state_.tree.roots();
+void TreeModel::announceRows(const TreeNode* parent, const Shown& next,
+                             QList<QPersistentModelIndex>& grown) {
+    const auto fresh = next.find(parent);
+    const auto shown = shown_.find(parent);
+    if (fresh == next.end() || (parent != nullptr && shown == shown_.end()))
+        return;
     const int have = known(parent);
+    const auto& children = fresh->second.children;
     const int now = static_cast<int>(children.size());
     if (now <= have)
         return;
     const QModelIndex at = indexOf(parent);
     beginInsertRows(at, have, now - 1);
-    known_[parent] = now;
+    // The new rows come with their texts; their own children are announced after them.
+    for (int row = have; row < now; ++row) {
+        TreeNode* child = children[static_cast<std::size_t>(row)];
+        const ShownNode& copy = next.at(child);
+        shown_[child] = ShownNode{copy.parent, copy.text, {}};
+    }
+    shown_[parent].children = children;
     endInsertRows();
     grown.append(QPersistentModelIndex(at));
 }
 
 QList<QPersistentModelIndex> TreeModel::sync() {
-    std::lock_guard hold(lock_);
-    QList<QPersistentModelIndex> grown;
-    const std::vector<TreeNode*> nodes = state_.tree.flatten();
-    // Requests only add nodes and the window removes them through removeNode(): rows announced
-    // for a node that is gone, or more than it has, mean the tree was replaced as a whole.
-    bool consistent = static_cast<int>(state_.tree.roots().size()) >= known(nullptr);
-    if (consistent && known_.size() > 1) {
-        const std::unordered_set<const TreeNode*> live(nodes.begin(), nodes.end());
-        for (const auto& [node, rows] : known_) {
-            if (node && (!live.contains(node) || static_cast<int>(node->children.size()) < rows)) {
-                consistent = false;
-                break;
+    Shown next;
+    std::vector<const TreeNode*> order{nullptr};
+    bool consistent = true;
+    {
+        std::lock_guard hold(lock_);
+        const std::vector<TreeNode*> nodes = state_.tree.flatten();
+        // Requests only add nodes and the window removes them through removeNode(): rows
+        // announced for a node that is gone, or more than it has, mean the tree was replaced as
+        // a whole.
+        consistent = static_cast<int>(state_.tree.roots().size()) >= known(nullptr);
+        if (consistent && shown_.size() > 1) {
+            const std::unordered_set<const TreeNode*> live(nodes.begin(), nodes.end());
+            for (const auto& [node, copy] : shown_) {
+                if (node &&
+                    (!live.contains(node) || node->children.size() < copy.children.size())) {
+                    consistent = false;
+                    break;
+                }
             }
         }
+        ShownNode& top = next[nullptr];
+        for (const auto& root : state_.tree.roots())
+            top.children.push_back(root.get());
+        next.reserve(nodes.size() + 1);
+        order.reserve(nodes.size() + 1);
+        for (TreeNode* node : nodes) {
+            ShownNode& copy = next[node];
+            copy.parent = node->parent;
+            copy.text = node->text.str();
+            copy.children.reserve(node->children.size());
+            for (const auto& child : node->children)
+                copy.children.push_back(child.get());
+            order.push_back(node);
+        }
+        entryNode_ = state_.tree.first();
     }
     if (!consistent) {
         beginResetModel();
-        known_.clear();
+        shown_.clear();
         endResetModel();
     }
+    shown_.try_emplace(nullptr);
     // Tree order: a parent's new rows are announced before their own children.
-    announceRows(nullptr, grown);
-    for (TreeNode* node : nodes)
-        announceRows(node, grown);
-    // Texts may have changed anywhere (an assignment from the browser).
-    for (const auto& [node, rows] : known_) {
-        if (rows > 0) {
+    QList<QPersistentModelIndex> grown;
+    for (const TreeNode* node : order)
+        announceRows(node, next, grown);
+    // Every row is announced now: the copy takes the place of the old one as a whole, and the
+    // texts may have changed anywhere (an assignment from the browser).
+    shown_ = std::move(next);
+    for (const auto& [node, copy] : shown_) {
+        if (!copy.children.empty()) {
             const QModelIndex parent = indexOf(node);
-            emit dataChanged(index(0, 0, parent), index(rows - 1, 0, parent));
+            emit dataChanged(index(0, 0, parent),
+                             index(static_cast<int>(copy.children.size()) - 1, 0, parent));
         }
     }
     return grown;
@@ -145,7 +186,7 @@ QList<QPersistentModelIndex> TreeModel::sync() {
 
 void TreeModel::reload() {
     beginResetModel();
-    known_.clear();
+    shown_.clear();
     endResetModel();
     sync();
 }
@@ -155,9 +196,12 @@ void TreeModel::forgetSubtree(const TreeNode* node) {
     while (!pending.empty()) {
         const TreeNode* next = pending.back();
         pending.pop_back();
-        known_.erase(next);
-        for (const auto& child : next->children)
-            pending.push_back(child.get());
+        const auto it = shown_.find(next);
+        if (it == shown_.end())
+            continue;
+        for (const TreeNode* child : it->second.children)
+            pending.push_back(child);
+        shown_.erase(it);
     }
 }
 
@@ -165,17 +209,20 @@ bool TreeModel::removeNode(const TreeNode* node) {
     std::lock_guard hold(lock_);
     if (!state_.tree.contains(node))
         return false;
-    const TreeNode* parent = node->parent;
     const int row = rowIn(node);
-    const bool shown = row < known(parent);
-    if (shown)
+    if (row >= 0) {
+        const TreeNode* parent = shown_.at(node).parent;
         beginRemoveRows(indexOf(parent), row, row);
-    forgetSubtree(node);
-    state_.tree.remove(node);
-    if (shown) {
-        --known_[parent];
+        forgetSubtree(node);
+        auto& siblings = shown_[parent].children;
+        siblings.erase(siblings.begin() + row);
+        state_.tree.remove(node);
         endRemoveRows();
+    } else {
+        state_.tree.remove(node);
     }
+    if (entryNode_ == node)
+        entryNode_ = state_.tree.first();
     return true;
 }
 
@@ -212,15 +259,20 @@ void StateTableModel::setHeaders(const QStringList& headers) {
     emit headerDataChanged(Qt::Horizontal, 0, static_cast<int>(headers_.size()) - 1);
 }
 
-void StateTableModel::catchUpRows(int rows) {
+template <typename Replace>
+void StateTableModel::catchUpRows(int rows, Replace&& replace) {
     if (rows > known_) {
         beginInsertRows({}, known_, rows - 1);
+        replace();
         known_ = rows;
         endInsertRows();
     } else if (rows < known_) {
         beginRemoveRows({}, rows, known_ - 1);
+        replace();
         known_ = rows;
         endRemoveRows();
+    } else {
+        replace();
     }
     if (known_ > 0)
         emit dataChanged(index(0, 0), index(known_ - 1, columnCount() - 1));
@@ -238,22 +290,66 @@ QVariant VariablesModel::data(const QModelIndex& index, int role) const {
         return {};
     if (role == Qt::DecorationRole && index.column() != 0)
         return {};
-    std::lock_guard hold(lock_);
     const auto row = static_cast<std::size_t>(index.row());
-    // A request may have removed rows that this view has not been told about yet.
-    if (row >= state_.variables.size())
+    if (row >= rows_.size())
         return {};
-    const Variable& variable = state_.variables[row];
+    const ShownVariable& variable = rows_[row];
     if (role == Qt::DecorationRole)
         return images_.icon(kMarkImage[static_cast<int>(variable.mark)]);
     if (index.column() == 0)
-        return fromWindows1252(variable.name);
-    return fromWindows1252(std::string_view(variable.value).substr(0, kShownValueBytes));
+        return fromWindows1252(name(variable));
+    return fromWindows1252(std::string_view(texts_).substr(variable.valueAt, variable.valueSize));
+}
+
+std::string VariablesModel::nameAt(int row) const {
+    return row >= 0 && static_cast<std::size_t>(row) < rows_.size()
+               ? std::string(name(rows_[static_cast<std::size_t>(row)]))
+               : std::string();
+}
+
+int VariablesModel::rowOf(std::string_view wanted) const {
+    for (std::size_t row = 0; row < rows_.size(); ++row)
+        if (equalsIgnoreCase(name(rows_[row]), wanted))
+            return static_cast<int>(row);
+    return -1;
 }
 
 void VariablesModel::sync() {
-    std::lock_guard hold(lock_);
-    catchUpRows(static_cast<int>(state_.variables.size()));
+    std::string texts;
+    std::vector<ShownVariable> next;
+    bool copied = false;
+    {
+        std::lock_guard hold(lock_);
+        const VariableTable& table = state_.variables;
+        if (table.generation() == rowsGeneration_ &&
+            table.valuesGeneration() == valuesGeneration_) {
+            // Same rows in the same order with the same values: only the marks may differ, and
+            // they are copied in place (a request that changes nothing costs no copy of texts).
+            for (std::size_t row = 0; row < rows_.size(); ++row)
+                rows_[row].mark = table[row].mark;
+        } else {
+            texts.reserve(table.bytes());
+            next.reserve(table.size());
+            for (const Variable& variable : table.rows()) {
+                const std::string_view value =
+                    std::string_view(variable.value).substr(0, kShownValueBytes);
+                next.push_back({texts.size(), variable.name.size(),
+                                texts.size() + variable.name.size(), value.size(), variable.mark});
+                texts.append(variable.name).append(value);
+            }
+            copied = true;
+            rowsGeneration_ = table.generation();
+            valuesGeneration_ = table.valuesGeneration();
+        }
+    }
+    if (!copied) {
+        catchUpRows(static_cast<int>(rows_.size()), [] {});
+        return;
+    }
+    catchUpRows(static_cast<int>(next.size()), [&] {
+        texts_ = std::move(texts);
+        rows_ = std::move(next);
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -268,11 +364,10 @@ QVariant LogModel::data(const QModelIndex& index, int role) const {
         return {};
     if (role != Qt::DisplayRole && index.column() != 0)
         return {};
-    std::lock_guard hold(lock_);
     const auto row = static_cast<std::size_t>(index.row());
-    if (row >= state_.log.size())
+    if (row >= rows_.size())
         return {};
-    const LogEntry& entry = state_.log.rows()[row];
+    const LogEntry& entry = rows_[row];
     switch (role) {
     case Qt::DecorationRole:
         return images_.icon(entry.kind);
@@ -291,20 +386,34 @@ QVariant LogModel::data(const QModelIndex& index, int role) const {
     }
 }
 
+std::optional<LogEntry> LogModel::entryAt(int row) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= rows_.size())
+        return std::nullopt;
+    return rows_[static_cast<std::size_t>(row)];
+}
+
 void LogModel::sync() {
-    std::lock_guard hold(lock_);
-    const int now = static_cast<int>(state_.log.size());
-    const std::uint64_t insertions = state_.log.insertions();
+    std::deque<LogEntry> next;
+    std::uint64_t insertions = 0;
+    {
+        std::lock_guard hold(lock_);
+        next = state_.log.rows();
+        insertions = state_.log.insertions();
+    }
+    const int now = static_cast<int>(next.size());
     const auto fresh = static_cast<int>(std::min<std::uint64_t>(
         insertions - std::min(insertions, seenInsertions_), static_cast<std::uint64_t>(now)));
     seenInsertions_ = insertions;
     if (fresh > 0) {
+        // The rows that came in at the top; the rows below keep their texts until the copy
+        // takes their place as a whole.
         beginInsertRows({}, 0, fresh - 1);
+        rows_.insert(rows_.begin(), next.begin(), next.begin() + fresh);
         known_ += fresh;
         endInsertRows();
     }
     // What the limit or clearing took away goes at the bottom; loading appends there.
-    catchUpRows(now);
+    catchUpRows(now, [&] { rows_ = std::move(next); });
 }
 
 } // namespace pelotest::desktop

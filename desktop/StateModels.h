@@ -1,10 +1,10 @@
 #pragma once
-// Qt item models over the core's tree, variables and log. They hold no copy of the data: every
-// text and picture is read from the state under its lock when a view asks. What a model does
-// remember is how many rows it has announced to its views (per tree node), because Qt requires
-// a model's shape to change only together with its signals: requests change the state at any
-// moment on their own threads, and sync() (run on the queued change notification, or before a
-// command acts) announces what has come since.
+// Qt item models over the core's tree, variables and log. Each serves its views from a copy of
+// the shown texts taken under the state lock at sync() (run on the queued change notification,
+// or before a command acts), never from the live state: requests change the state at any moment
+// on their own threads, and Qt requires a model's rows to change only together with its signals.
+// A view that reads rows between two syncs therefore sees one moment of the state, each name
+// once, as announced. The copies hold only what the views show.
 //
 // Everything here runs on the user-interface thread.
 
@@ -17,10 +17,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace pelotest::desktop {
 
@@ -81,9 +83,10 @@ class UiStateLock {
 // part Windows-1252 bytes.
 QString nodeDisplayText(std::string_view text, bool entryNode);
 
-// The events/templates tree. An index points at its TreeNode; nodes leave the tree only through
-// removeNode() (requests add nodes and change texts, they never remove one), so a pointer
-// handed to a view stays valid while the view may use it.
+// The events/templates tree. An index carries its TreeNode's address as its identity (commands
+// find the node again under the lock); the model itself never follows it, it reads the copy of
+// each node's parent, children and text taken at sync(). Nodes leave the tree only through
+// removeNode() (requests add nodes and change texts, they never remove one).
 class TreeModel : public QAbstractItemModel {
     Q_OBJECT
 
@@ -110,25 +113,34 @@ class TreeModel : public QAbstractItemModel {
     static TreeNode* nodeOf(const QModelIndex& index) {
         return static_cast<TreeNode*>(index.internalPointer());
     }
-    // The index of node (the lock is held; null gives the invalid index).
+    // The index of node as last synced (null, or a node not shown, gives the invalid index).
     QModelIndex indexOf(const TreeNode* node) const;
 
   private:
+    // A node as shown: its parent, its text and the children announced (key null: the top level).
+    struct ShownNode {
+        const TreeNode* parent = nullptr;
+        std::string text;
+        std::vector<TreeNode*> children;
+    };
+    using Shown = std::unordered_map<const TreeNode*, ShownNode>;
+
     int known(const TreeNode* parent) const;
     int rowIn(const TreeNode* node) const;
-    void announceRows(TreeNode* parent, QList<QPersistentModelIndex>& grown);
+    void announceRows(const TreeNode* parent, const Shown& next,
+                      QList<QPersistentModelIndex>& grown);
     void forgetSubtree(const TreeNode* node);
 
     AppState& state_;
     UiStateLock& lock_;
     const ImageList& images_;
     int rootImage_ = ImageList::kRootStopped;
-    // Rows announced per node (null: the top level).
-    std::unordered_map<const TreeNode*, int> known_;
+    Shown shown_;
+    const TreeNode* entryNode_ = nullptr;
 };
 
-// A list of the state shown as rows and columns (the variables, the log): the header texts, and
-// the rows announced so far, which the views read while requests change the data.
+// A list of the state shown as rows and columns (the variables, the log): the header texts and
+// the number of rows announced so far.
 class StateTableModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -142,8 +154,11 @@ class StateTableModel : public QAbstractTableModel {
   protected:
     StateTableModel(AppState& state, UiStateLock& lock, const ImageList& images, int columns,
                     QObject* parent);
-    // Brings the rows announced up to (or down to) rows at the bottom and repaints every row.
-    void catchUpRows(int rows);
+    // Brings the rows announced up to (or down to) rows at the bottom, with replace() (which
+    // puts the new copy in place) called where Qt expects the rows to change, and repaints every
+    // row.
+    template <typename Replace>
+    void catchUpRows(int rows, Replace&& replace);
 
     AppState& state_;
     UiStateLock& lock_;
@@ -163,8 +178,30 @@ class VariablesModel : public StateTableModel {
                    QObject* parent = nullptr);
 
     QVariant data(const QModelIndex& index, int role) const override;
-    // Announces the current number of rows and repaints every row.
+    // Copies the list under the lock, announces its number of rows and repaints every row.
     void sync();
+    // The name shown in row (empty past the end).
+    std::string nameAt(int row) const;
+    // The first row whose name equals name ignoring case, as the table's lookup gives it; -1
+    // when no row has it.
+    int rowOf(std::string_view name) const;
+
+  private:
+    struct ShownVariable {
+        std::size_t nameAt = 0, nameSize = 0;
+        std::size_t valueAt = 0, valueSize = 0; // the value cut to what the list shows
+        Mark mark = Mark::Plain;
+    };
+    std::string_view name(const ShownVariable& row) const {
+        return std::string_view(texts_).substr(row.nameAt, row.nameSize);
+    }
+    // The names and values of all rows in one block: a copy of 100,000 rows under the lock
+    // makes one allocation, not two per row.
+    std::string texts_;
+    std::vector<ShownVariable> rows_;
+    // The table's generations of the copy: while both stay, only marks can have changed.
+    std::uint64_t rowsGeneration_ = 0;
+    std::uint64_t valuesGeneration_ = 0;
 };
 
 // The request log, newest row first: the kind's picture before the file name, event, title.
@@ -179,8 +216,11 @@ class LogModel : public StateTableModel {
     // Announces the rows that came in at the top since the last call (so a selected row stays
     // on its entry) and those the limit or clearing took away at the bottom.
     void sync();
+    // The entry shown in row.
+    std::optional<LogEntry> entryAt(int row) const;
 
   private:
+    std::deque<LogEntry> rows_;
     std::uint64_t seenInsertions_ = 0;
 };
 

@@ -31,8 +31,22 @@ std::string toPathBytes(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
+namespace {
+
+// The language library chosen, read under the state lock: requests may change the settings. The
+// window's own lock may already hold it on this thread (texts are looked up inside commands and
+// while loading), and then it is read as it stands.
+std::string chosenLanguage(const AppState& state) NO_THREAD_SAFETY_ANALYSIS {
+    if (state.mutex.heldByCurrentThread())
+        return state.settings.languageDll;
+    const StateLock lock(state.mutex);
+    return state.settings.languageDll;
+}
+
+} // namespace
+
 QString uiText(const AppState& state, UiText id) {
-    return fromWindows1252(loadUiText(state, id));
+    return fromWindows1252(loadUiText(state.languageFolders, chosenLanguage(state), id));
 }
 
 QString withLineBreaks(QString text) {
@@ -46,7 +60,9 @@ QString uiTextWith(const AppState& state, UiText id, const QString& arg) {
 }
 
 TextLookup coreTexts(const AppState& state) {
-    return [&state](int id) { return loadUiText(state, UiText{id}); };
+    return [&state](int id) {
+        return loadUiText(state.languageFolders, chosenLanguage(state), UiText{id});
+    };
 }
 
 QString bindFailureText(BindFailure failure, int port, const QString& detail) {

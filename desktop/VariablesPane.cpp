@@ -69,35 +69,34 @@ void VariablesPane::rememberSelectedVariable() {
     AppState& state = context_.state;
     std::lock_guard lock(context_.uiLock);
     state.variablesChanged = true; // another row is the selected one
-    const auto row = rows.isEmpty() ? state.variables.size() : std::size_t(rows.front().row());
-    if (row < state.variables.size())
-        selectedVariable_ = state.variables[row].name;
+    // The row's name as the list shows it: the table may have changed since the last sync.
+    if (!rows.isEmpty() && rows.front().row() < model_->rowCount())
+        selectedVariable_ = model_->nameAt(rows.front().row());
     else
         selectedVariable_.reset();
 }
 
 void VariablesPane::followRequests() {
-    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-    AppState& state = context_.state;
-    std::lock_guard lock(context_.uiLock);
+    // The list is copied under the lock; the selection follows its variable in that copy, so
+    // the lock is not held while the views take the news.
     const std::optional<std::string> wanted = selectedVariable_;
     model_->sync();
-    const std::size_t row = wanted ? state.variables.find(*wanted).value_or(kNone) : kNone;
+    const int row = wanted ? model_->rowOf(*wanted) : -1;
     QItemSelectionModel* selection = view_->selectionModel();
     const QModelIndexList rows = selection->selectedRows();
     const int shown = rows.isEmpty() ? -1 : rows.front().row();
-    if (row == kNone) {
+    if (row < 0) {
         if (shown >= 0)
             selection->clearSelection();
         selectedVariable_.reset();
         return;
     }
-    if (shown != static_cast<int>(row)) {
-        const QModelIndex index = model_->index(static_cast<int>(row), 0);
+    if (shown != row) {
+        const QModelIndex index = model_->index(row, 0);
         selection->setCurrentIndex(index,
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
-    selectedVariable_ = state.variables[row].name;
+    selectedVariable_ = model_->nameAt(row);
 }
 
 void VariablesPane::editSelectedVariable() {

@@ -186,6 +186,10 @@ constexpr std::array<std::string_view, kUiTextCount + 1> kBuiltInTexts{
     "Die Einstellungsdatei %1 ist schreibgesch\xFCtzt (%2): \xC4nderungen werden nicht "
     "gespeichert.",
     /* 135 */ "Offene Seiten bei Datei\xE4nderungen sofort neu laden (Live-Reload)",
+    /* 136 */
+    "Die Datei#13%1#13konnte nicht ge\xF6"
+    "ffnet werden: Der Desktop hat kein Programm f\xFC"
+    "r diesen Dateityp.",
 };
 
 // One looked-up text holds at most this many characters; longer library strings are cut.

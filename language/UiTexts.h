@@ -16,7 +16,7 @@
 
 namespace pelotest {
 
-inline constexpr int kUiTextCount = 135;
+inline constexpr int kUiTextCount = 136;
 
 // What each UI text is for. The values are the ids that language libraries carry (their string
 // table uses the same numbers), so they never change; id 47 is not used.
@@ -167,6 +167,8 @@ enum class UiText : int {
     SettingsFileReadOnly = 134,
     // The settings tab: live reload.
     LiveReloadOption = 135,
+    // The desktop has no program for a file the window hands it.
+    FileNotOpened = 136,
 };
 
 // The number of a text in the built-in table and in language libraries.

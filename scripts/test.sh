@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the unit and HTTP tests, the Debian package's test, the same under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the server and load tests under ThreadSanitizer,
-# a short run of each fuzzer, and the browser tests.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the server and load tests and the window's views
+# under ThreadSanitizer, a short run of each fuzzer, and the browser tests.
 # Set QUICK=1 to run only the plain build's tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -51,6 +51,15 @@ BUILD_TYPE=Debug BUILD_TARGETS="test_server pelotest" ./scripts/build.sh build-t
 # thread at that point).
 TSAN_OPTIONS=halt_on_error=1 PELOTEST_LOAD_REQUESTS=20000 build-tsan/tests/test_server \
     --gtest_filter=-Headless.SigtermWhileLoadingEndsCleanlyAndKeepsTheFile
+
+echo "== the window's views under ThreadSanitizer"
+# Requests while the window sorts, edits, deletes, assigns and clears, on Qt's offscreen platform.
+# Only this test program is built with the sanitizer; Qt itself is not, and the suppressions
+# leave out its own hand-overs between threads (each entry says why).
+BUILD_TYPE=Debug BUILD_TARGETS="test_desktop_views" ./scripts/build.sh build-tsan -DPELOTEST_TSAN=ON
+QT_QPA_PLATFORM=offscreen \
+    TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/desktop/tsan-qt.supp" \
+    build-tsan/tests/test_desktop_views
 
 if [ -d fuzz ] && ls fuzz/*.cpp >/dev/null 2>&1; then
     echo "== fuzzers (short runs)"

@@ -46,9 +46,10 @@ class RecordingOpener : public desktop::FileOpener {
   public:
     bool edit(const QString& path) override {
         opened.push_back(path);
-        return true;
+        return desktopOpens;
     }
     std::vector<QString> opened;
+    bool desktopOpens = true; // false: the desktop has no program for the file
 };
 
 struct DesktopFixture {

@@ -127,7 +127,7 @@ class MainWindowTest : public QObject {
     void portThatCannotBeBound();
     void minimiseAndRestore_data();
     void minimiseAndRestore();
-    void boundsOfLastNormalResizeAreWritten();
+    void boundsOfTheLastNormalPlacementAreWritten();
     void emptySettingsFileShowsDefaults();
     void controlsWriteSettingsLive();
     void startPagesFollowStaticFolder();
@@ -310,14 +310,14 @@ void MainWindowTest::minimiseAndRestore() {
     QCOMPARE(readKey(f.settingsFile(), "WindowState"), "normal");
 }
 
-void MainWindowTest::boundsOfLastNormalResizeAreWritten() {
+void MainWindowTest::boundsOfTheLastNormalPlacementAreWritten() {
     Fixture f;
     MainWindow& window = f.start(QByteArray());
     window.move(33, 44);
     QTRY_COMPARE(window.pos(), QPoint(33, 44));
     window.resize(760, 620);
     QTRY_COMPARE(window.size(), QSize(760, 620));
-    window.move(120, 130); // moved without a resize: not recorded
+    window.move(120, 130); // moved without a resize: where it really was is recorded
     QTRY_COMPARE(window.pos(), QPoint(120, 130));
     window.showMaximized(); // resized while maximised: not recorded either
     QTRY_VERIFY(window.isMaximized());
@@ -326,8 +326,8 @@ void MainWindowTest::boundsOfLastNormalResizeAreWritten() {
     const struct {
         const char* key;
         std::string value;
-    } expected[] = {{"Left", "33"},
-                    {"Top", "44"},
+    } expected[] = {{"Left", "120"},
+                    {"Top", "130"},
                     {"Width", "760"},
                     {"Height", "620"},
                     {"TreeWidth", "345"},

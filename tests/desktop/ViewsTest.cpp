@@ -9,12 +9,16 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTcpServer>
@@ -144,6 +148,9 @@ class ViewsTest : public QObject {
     void templatesFolderWithAVariableAsksForThisTimeOnly();
     void editTemplateOfNode_data();
     void editTemplateOfNode();
+    void filesGoToTheDesktopAsAbsoluteAddresses();
+    void filesTheDesktopCannotOpenAreReported_data();
+    void filesTheDesktopCannotOpenAreReported();
     void deletingNodes();
     void treeMenuFollowsSelection();
 
@@ -159,7 +166,12 @@ class ViewsTest : public QObject {
     void logRowsOpenAndReport();
     void clearingTheLog();
 
+    void fitOntoScreen_data();
+    void fitOntoScreen();
+    void windowOpensOnTheScreenAndKeepsWhereItWas();
+
     void requestsWhileTheViewsAreUsed();
+    void listsShowOneMomentBetweenSyncs();
     void closingRepaintsTheViewsWhileSaving();
 };
 
@@ -333,6 +345,53 @@ void ViewsTest::editTemplateOfNode() {
         QCOMPARE(f.dialogs.messages[0].kind, MessageKind::Error);
         QCOMPARE(f.dialogs.messages[0].text, shown(97, path));
     }
+}
+
+void ViewsTest::filesGoToTheDesktopAsAbsoluteAddresses() {
+    QTemporaryDir dir;
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    std::vector<QUrl> handed;
+    desktop::DesktopFileOpener opener([&](const QUrl& url) {
+        handed.push_back(url);
+        return false;
+    });
+    QVERIFY(!opener.edit(QStringLiteral("tpl/item.htm"))); // the desktop's answer comes back
+    QDir::setCurrent(before);
+    const QUrl expected = QUrl::fromLocalFile(QDir(dir.path()).filePath("tpl/item.htm"));
+    QCOMPARE(handed, std::vector<QUrl>{expected});
+    QVERIFY(handed[0].toString().startsWith(QLatin1String("file:///")));
+}
+
+void ViewsTest::filesTheDesktopCannotOpenAreReported_data() {
+    QTest::addColumn<QString>("action"); // on the tree's root node or the log's only row
+    QTest::addColumn<QString>("file");
+    QTest::newRow("tree: edit") << "Bearbeiten1"
+                                << "tpl/index.htm";
+    QTest::newRow("log: edit") << "Bearbeiten3"
+                               << "site/page.htm";
+    QTest::newRow("log: double click") << "double click"
+                                       << "site/page.htm";
+}
+
+void ViewsTest::filesTheDesktopCannotOpenAreReported() {
+    QFETCH(QString, action);
+    QFETCH(QString, file);
+    Fixture f("[Tree]\nNode0=index.htm\n");
+    f.opener.desktopOpens = false;
+    QCOMPARE(f.get("/page.htm"), 200);
+    QTRY_COMPARE(f.log()->model()->rowCount(), 1);
+    f.selectNode(QStringLiteral("index.htm"));
+    f.selectRow(f.log(), 0);
+    if (action == QLatin1String("double click"))
+        emit f.log()->doubleClicked(f.log()->model()->index(0, 0));
+    else
+        f.trigger(action.toLatin1().constData());
+    const QString path = f.path(file);
+    QCOMPARE(f.opener.opened, std::vector<QString>{path});
+    QCOMPARE(f.dialogs.messages.size(), std::size_t(1));
+    QCOMPARE(f.dialogs.messages[0].kind, MessageKind::Error);
+    QCOMPARE(f.dialogs.messages[0].text, shown(uiTextId(UiText::FileNotOpened), path));
 }
 
 void ViewsTest::deletingNodes() {
@@ -627,6 +686,52 @@ void ViewsTest::clearingTheLog() {
 // ---------------------------------------------------------------------------------------------
 // All three at once
 
+// ---------------------------------------------------------------------------------------------
+// Placement
+
+void ViewsTest::fitOntoScreen_data() {
+    QTest::addColumn<QRect>("stored");
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QRect>("shown");
+    const QRect screen(0, 0, 1400, 900);
+    QTest::newRow("fits") << QRect(100, 100, 800, 600) << screen << QRect(100, 100, 800, 600);
+    QTest::newRow("beyond the right and bottom")
+        << QRect(3000, 2000, 1000, 700) << screen << QRect(400, 200, 1000, 700);
+    QTest::newRow("above and left of it")
+        << QRect(-500, -300, 400, 300) << QRect(0, 30, 1400, 870) << QRect(0, 30, 400, 300);
+    QTest::newRow("larger (scale 2)")
+        << QRect(10, 10, 1000, 700) << QRect(0, 0, 700, 450) << QRect(0, 0, 700, 450);
+    QTest::newRow("second screen")
+        << QRect(1500, 100, 800, 600) << QRect(1400, 0, 1920, 1080) << QRect(1500, 100, 800, 600);
+    QTest::newRow("partly off the second screen")
+        << QRect(3000, 900, 800, 600) << QRect(1400, 0, 1920, 1080) << QRect(2520, 480, 800, 600);
+}
+
+void ViewsTest::fitOntoScreen() {
+    QFETCH(QRect, stored);
+    QFETCH(QRect, available);
+    QFETCH(QRect, shown);
+    QCOMPARE(desktop::fitOntoScreen(stored, available), shown);
+}
+
+void ViewsTest::windowOpensOnTheScreenAndKeepsWhereItWas() {
+    Fixture f("Left=3000\nTop=2000\nWidth=5000\nHeight=700\n", false);
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    WindowPlacement p = f.window->host().placement();
+    const QRect stored(p.left.value_or(-1), p.top.value_or(-1), p.width.value_or(0),
+                       p.height.value_or(0));
+    QVERIFY2(available.contains(stored), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                        .arg(stored.left())
+                                                        .arg(stored.top())
+                                                        .arg(stored.width())
+                                                        .arg(stored.height())));
+    QCOMPARE(stored.width(), available.width());
+    // Moved by the user: the file keeps where it really was.
+    f.window->move(available.left() + 20, available.top() + 10);
+    p = f.window->host().placement();
+    QCOMPARE(QPoint(p.left.value_or(-1), p.top.value_or(-1)), f.window->pos());
+}
+
 void ViewsTest::requestsWhileTheViewsAreUsed() {
     Fixture f("VariablesAutoSort=0\nMaxLog=50\n[Tree]\nNode0=index.htm\nNode1=#Menu.htm (Menu)\n"
               "[Variables]\nKeep=0\n");
@@ -715,6 +820,57 @@ void ViewsTest::requestsWhileTheViewsAreUsed() {
     QCOMPARE(f.treeLines().size(), nodes);
     QVERIFY(f.value("Keep").startsWith(QLatin1String("user")) ||
             f.value("Keep").contains(QLatin1Char('_')));
+}
+
+void ViewsTest::listsShowOneMomentBetweenSyncs() {
+    // One client adds v<k> with the event E<k> and deletes v<k-20>: at every moment the variables
+    // are a run of consecutive numbers upwards, the log's events one downwards (newest first).
+    // Between two notifications the views read every row while the requests go on; each read
+    // must show one such run, no name twice and none left out.
+    Fixture f("VariablesAutoSort=0\nMaxLog=30\n");
+    constexpr int kKept = 20;
+    std::atomic<bool> stop{false};
+    std::thread client([&] {
+        for (int k = 0; !stop && k < 100000; ++k) {
+            const std::string n = std::to_string(k);
+            httpGet(f.port, "/app/?PELO_EVENT=E" + n + "&v" + n + "=1");
+            if (k >= kKept)
+                httpGet(f.port, "/$int/VarList.html?DELETE=v" + std::to_string(k - kKept));
+        }
+    });
+    struct Shown {
+        QTableView* view;
+        int column;
+        QLatin1Char prefix;
+        int step;
+    };
+    const Shown lists[] = {{f.variables(), 0, QLatin1Char('v'), 1},
+                           {f.log(), 1, QLatin1Char('E'), -1}};
+    int reads = 0;
+    QStringList broken;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 1500 && broken.size() < 5) {
+        QCoreApplication::processEvents(); // the notifications: the views sync
+        for (const Shown& list : lists) {
+            std::vector<int> numbers;
+            const QStringList names = f.column(list.view, list.column);
+            for (const QString& name : names)
+                if (name.startsWith(list.prefix))
+                    numbers.push_back(name.mid(1).toInt());
+            for (std::size_t i = 1; i < numbers.size(); ++i) {
+                if (numbers[i] != numbers[i - 1] + list.step) {
+                    broken << names.join(QLatin1Char(' '));
+                    break;
+                }
+            }
+            reads += numbers.size() > 1;
+        }
+    }
+    stop = true;
+    client.join();
+    QVERIFY2(broken.isEmpty(), qPrintable(broken.join(QLatin1Char('\n'))));
+    QVERIFY(reads > 10);
 }
 
 void ViewsTest::closingRepaintsTheViewsWhileSaving() {
