@@ -43,8 +43,9 @@ using namespace pelotest;
 
 namespace {
 
-// Where the window program lies in an installed tree, relative to the folder of pelotest.
-constexpr std::string_view kInstalledWindowFolder = "../libexec/pelotest";
+// Where the window program lies in an installed tree, relative to the folder of pelotest (the
+// window program itself, and a build without it, never look there).
+[[maybe_unused]] constexpr std::string_view kInstalledWindowFolder = "../libexec/pelotest";
 
 // The folder of the pelotest executable. The window program reports the folder of the pelotest
 // that started it when it lies in the installed tree's program folder, so that both find the
