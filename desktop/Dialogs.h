@@ -6,7 +6,9 @@
 #include "language/UiTexts.h"
 #include "state/AppState.h"
 
+#include <QFlags>
 #include <QString>
+#include <Qt>
 
 #include <optional>
 #include <string>
@@ -18,6 +20,12 @@ class QWidget;
 namespace pelotest::desktop {
 
 // The four kinds of message box: the first three have one button OK, Confirmation has Yes and No.
+// The frame of every dialog of the program: a title, the system menu and a close button, no
+// minimise and no maximise, and no resizing where the platform honours the hint.
+inline constexpr Qt::WindowFlags kFixedDialogFlags =
+    Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    Qt::WindowCloseButtonHint;
+
 enum class MessageKind { Warning, Error, Information, Confirmation };
 
 class Dialogs {

@@ -37,6 +37,7 @@ EventTreePane::EventTreePane(const PaneContext& context, QWidget* parent)
     assignAction_ = named(menu_->addAction(QString()), "Zuordnen1");
     menu_->addSeparator();
     deleteAction_ = named(menu_->addAction(QString()), "Lschen2");
+    deleteAction_->setShortcut(QKeySequence::Delete);
     menu_->addSeparator();
     expandAllAction_ = named(menu_->addAction(QString()), "Alleausklappen1");
     collapseAllAction_ = named(menu_->addAction(QString()), "Allezuklappen1");
@@ -46,6 +47,7 @@ EventTreePane::EventTreePane(const PaneContext& context, QWidget* parent)
     connect(deleteAction_, &QAction::triggered, this, &EventTreePane::deleteSelectedNode);
     connect(expandAllAction_, &QAction::triggered, this, &EventTreePane::expandAllNodes);
     connect(collapseAllAction_, &QAction::triggered, this, &EventTreePane::collapseAllNodes);
+    enableListKeyboard(view_, {deleteAction_});
     connect(view_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { menu_->popup(view_->viewport()->mapToGlobal(at)); });
     connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {

@@ -1,5 +1,6 @@
 #include "desktop/FileDialogs.h"
 
+#include "desktop/Dialogs.h"
 #include "desktop/Text.h"
 #include "language/UiTexts.h"
 
@@ -38,8 +39,7 @@ QString builtIn(UiText id) {
 
 SelectPageDialog::SelectPageDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("SelectPage"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(kFixedDialogFlags);
     question_ = new QLabel(this);
     question_->setObjectName(QStringLiteral("Label1"));
     question_->setWordWrap(true);
@@ -133,6 +133,7 @@ FilePropertiesDialog::FilePropertiesDialog(const QString& path, const QString& o
                                            QWidget* parent)
     : QDialog(parent) {
     setObjectName(QStringLiteral("FileProperties"));
+    setWindowFlags(kFixedDialogFlags);
     const QFileInfo info(path);
     const QLocale locale;
     setWindowTitle(info.fileName().isEmpty() ? path : info.fileName());

@@ -11,9 +11,12 @@
 
 #include <QString>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
+class QAbstractItemView;
+class QAction;
 class QTableView;
 
 namespace pelotest::desktop {
@@ -39,6 +42,11 @@ T* named(T* widget, const char* name) {
 // A list of rows with columns: grid lines, whole rows selected one at a time, no editing in
 // place, rows of one height (so that 100,000 of them lay out at once).
 QTableView* reportList(const char* name);
+
+// The keyboard of a list: Tab enters and leaves it (the arrows move inside), Shift+F10 and the
+// menu key open its context menu at the current row, and each action given answers its own
+// shortcut while the list has the focus (Delete, Ctrl+C), as the menu's entry does.
+void enableListKeyboard(QAbstractItemView* view, std::initializer_list<QAction*> actions);
 
 // The names of the files in a folder (every entry that is not a folder), in the order of a
 // listing: case ignored, as the file browser lists them.

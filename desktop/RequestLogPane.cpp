@@ -30,6 +30,7 @@ RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
     connect(propertiesAction_, &QAction::triggered, this,
             &RequestLogPane::showLoggedFileProperties);
     connect(clearAction_, &QAction::triggered, this, &RequestLogPane::clearLog);
+    enableListKeyboard(view_, {});
     connect(view_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { menu_->popup(view_->viewport()->mapToGlobal(at)); });
     connect(view_, &QAbstractItemView::doubleClicked, this, &RequestLogPane::openLoggedEntry);
@@ -95,7 +96,7 @@ void RequestLogPane::showLoggedFileProperties() {
     } else {
         context_.dialogs.message(
             MessageKind::Information,
-            uiTextWith(state, UiText::LogEventWithoutTemplate, fromWindows1252(entry->event)));
+            uiTextWith(state, UiText::LogEventWithoutTemplate, fromSiteBytes(entry->event)));
     }
 }
 

@@ -50,6 +50,22 @@ std::string toWindows1252(const QString& text) {
     return bytes;
 }
 
+QString fromSiteBytes(std::string_view bytes, std::size_t limit) {
+    if (bytes.size() > limit) {
+        std::size_t end = limit;
+        // A valid UTF-8 text is cut before a character's lead byte, so that it stays valid.
+        if (isValidUtf8(bytes))
+            while (end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80)
+                --end;
+        bytes = bytes.substr(0, end);
+    }
+    return QString::fromStdString(displayText(bytes));
+}
+
+std::string toSiteBytes(const QString& text, SiteEncoding encoding) {
+    return siteBytes(text.toStdString(), encoding);
+}
+
 QString fromPathBytes(const std::string& bytes) {
     return QFile::decodeName(QByteArray::fromStdString(bytes));
 }
@@ -59,7 +75,7 @@ std::string toPathBytes(const QString& path) {
 }
 
 QString uiText(const AppState& state, UiText id) {
-    return fromWindows1252(loadUiText(state, id));
+    return withLineBreaks(fromWindows1252(loadUiText(state, id)));
 }
 
 QString withLineBreaks(QString text) {

@@ -5,6 +5,7 @@
 
 #include "language/UiTexts.h"
 #include "state/AppState.h"
+#include "state/DisplayText.h"
 #include "state/PersistentState.h"
 
 #include <QString>
@@ -19,12 +20,18 @@ QString fromWindows1252(std::string_view bytes);
 // Text typed by the user as bytes; a character without a Windows-1252 byte becomes '?'.
 std::string toWindows1252(const QString& text);
 
+// Bytes of the site (titles, events, variables) as text: valid UTF-8 as UTF-8, anything else as
+// Windows-1252. With a limit, at most that many bytes are shown, cut between two characters.
+QString fromSiteBytes(std::string_view bytes, std::size_t limit = std::string_view::npos);
+// Text typed by the user as bytes in the site's encoding (see siteBytes).
+std::string toSiteBytes(const QString& text, SiteEncoding encoding);
+
 // File system paths use the file system's encoding, not Windows-1252.
 QString fromPathBytes(const std::string& bytes);
 std::string toPathBytes(const QString& path);
 
-// A UI text in the current language, as text. Call on the user-interface thread (the only one
-// that changes the language).
+// A UI text in the current language, as text, its line-break markers as line breaks. Call on the
+// user-interface thread (the only one that changes the language).
 QString uiText(const AppState& state, UiText id);
 // A UI text with its %1 filled in and its line-break markers shown as line breaks, as a message
 // box shows it.
