@@ -174,8 +174,8 @@ void EventTreePane::editTemplateOfSelectedNode() {
     std::replace(file.begin(), file.end(), '\\', '/');
     const std::string path = folder.folder + "/" + file;
     if (!isRegularFile(path) || !context_.opener.edit(fromPathBytes(path)))
-        context_.dialogs.message(MessageKind::Error,
-                                 uiTextWith(state, UiText::TreeFileNotFound, fromPathBytes(path)));
+        context_.dialogs.message(MessageKind::Error, uiTextWith(state, UiText::TreeFileNotFound,
+                                                                absolutePath(fromPathBytes(path))));
 }
 
 void EventTreePane::deleteSelectedNode() {

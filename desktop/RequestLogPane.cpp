@@ -92,7 +92,7 @@ void RequestLogPane::showLoggedFileProperties() {
         context_.dialogs.showModal(dialog);
     } else if (!entry->filePath.empty()) {
         context_.dialogs.message(MessageKind::Warning,
-                                 uiTextWith(state, UiText::LogFileNotFound, path));
+                                 uiTextWith(state, UiText::LogFileNotFound, absolutePath(path)));
     } else {
         context_.dialogs.message(
             MessageKind::Information,

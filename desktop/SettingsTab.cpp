@@ -221,9 +221,9 @@ void SettingsTab::markFolder(QLineEdit* field, QAction* missing) {
         missing->setVisible(false);
         return;
     }
-    const QString absolute = QDir::cleanPath(QDir::current().absoluteFilePath(folder));
-    field->setToolTip(QDir::toNativeSeparators(absolute));
-    missing->setToolTip(QDir::toNativeSeparators(absolute));
+    const QString absolute = absolutePath(folder);
+    field->setToolTip(absolute);
+    missing->setToolTip(absolute);
     missing->setVisible(!QFileInfo(absolute).isDir());
 }
 

@@ -2,6 +2,7 @@
 
 #include "language/UiTexts.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <array>
@@ -72,6 +73,10 @@ QString fromPathBytes(const std::string& bytes) {
 
 std::string toPathBytes(const QString& path) {
     return QFile::encodeName(path).toStdString();
+}
+
+QString absolutePath(const QString& path) {
+    return QDir::toNativeSeparators(QDir::current().absoluteFilePath(path));
 }
 
 QString uiText(const AppState& state, UiText id) {

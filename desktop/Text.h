@@ -29,6 +29,9 @@ std::string toSiteBytes(const QString& text, SiteEncoding encoding);
 // File system paths use the file system's encoding, not Windows-1252.
 QString fromPathBytes(const std::string& bytes);
 std::string toPathBytes(const QString& path);
+// A path as the server uses it and as messages name it: absolute (a relative path is taken from
+// the working folder), with the platform's separators.
+QString absolutePath(const QString& path);
 
 // A UI text in the current language, as text, its line-break markers as line breaks. Call on the
 // user-interface thread (the only one that changes the language).
