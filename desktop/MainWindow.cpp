@@ -370,7 +370,7 @@ void MainWindow::followStartStopButton() {
 void MainWindow::reportStartFailure(const std::string& address, int port, const QString& detail) {
     const BindFailure why =
         port < 1 || port > 65535 ? BindFailure::Other : probeBindFailure(address, port);
-    dialogs_->message(MessageKind::Error, bindFailureText(why, port, detail));
+    dialogs_->message(MessageKind::Error, bindFailureText(state_, why, port, detail));
 }
 
 void MainWindow::toggleServerFromTray() {

@@ -87,7 +87,8 @@ void RequestLogPane::showLoggedFileProperties() {
     const QString path = fromPathBytes(entry->filePath);
     if (isRegularFile(entry->filePath)) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        FilePropertiesDialog dialog(path, uiText(state, UiText::MessageOk), this);
+        FilePropertiesDialog dialog(
+            path, [&state](UiText id) { return uiText(state, id); }, this);
         QApplication::restoreOverrideCursor();
         context_.dialogs.showModal(dialog);
     } else if (!entry->filePath.empty()) {

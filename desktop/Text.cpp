@@ -97,23 +97,12 @@ TextLookup coreTexts(const AppState& state) {
     return [&state](int id) { return loadUiText(state, UiText{id}); };
 }
 
-QString bindFailureText(BindFailure failure, int port, const QString& detail) {
-    QString why;
-    switch (failure) {
-    case BindFailure::InUse:
-        why = QStringLiteral("Der Port %1 wird schon von einem anderen Programm benutzt. Beenden "
-                             "Sie es oder wählen Sie einen anderen Port.")
-                  .arg(port);
-        break;
-    case BindFailure::Privileged:
-        why = QStringLiteral("Ports unter 1024 darf nur ein Programm mit Administratorrechten "
-                             "öffnen. Wählen Sie einen Port ab 1024, z.B. 8080.");
-        break;
-    case BindFailure::Other:
-        why = QStringLiteral("Der Server kann auf Port %1 nicht gestartet werden.").arg(port);
-        break;
-    }
-    return why + QStringLiteral("\n\n") + detail;
+QString bindFailureText(const AppState& state, BindFailure failure, int port,
+                        const QString& detail) {
+    const UiText why = failure == BindFailure::InUse        ? UiText::PortInUse
+                       : failure == BindFailure::Privileged ? UiText::PortPrivileged
+                                                            : UiText::PortNotServed;
+    return uiTextWith(state, why, QString::number(port)) + QStringLiteral("\n\n") + detail;
 }
 
 } // namespace pelotest::desktop

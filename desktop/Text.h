@@ -49,9 +49,9 @@ constexpr int textNumber(UiText id) {
 // The lookup the core's load, save and folder expansion use (Windows-1252 bytes).
 TextLookup coreTexts(const AppState& state);
 
-// Why a port cannot be served, for the message box after a failed start. No UI text exists for
-// these yet; they are German like the built-in texts.
+// Why a port cannot be served, for the message box after a failed start.
 enum class BindFailure { InUse, Privileged, Other };
-QString bindFailureText(BindFailure failure, int port, const QString& detail);
+QString bindFailureText(const AppState& state, BindFailure failure, int port,
+                        const QString& detail);
 
 } // namespace pelotest::desktop

@@ -179,6 +179,28 @@ constexpr std::array<std::string_view, kUiTextCount + 1> kBuiltInTexts{
     /* 132 */
     "Bitte warten...#13#13Achtung: Zum Anzeigen dieser Seite ben\xF6tigen Sie eine Verbindung zum "
     "Internet!",
+    /* 133 */
+    "Der Port %1 wird schon von einem anderen Programm benutzt. Beenden Sie es oder w\xE4"
+    "hlen Sie einen anderen Port.",
+    /* 134 */
+    "Ports unter 1024 darf nur ein Programm mit Administratorrechten \xF6"
+    "ffnen. W\xE4"
+    "hlen Sie einen Port ab 1024, z.B. 8080.",
+    /* 135 */ "Der Server kann auf Port %1 nicht gestartet werden.",
+    /* 136 */ "Pfad",
+    /* 137 */
+    "Gr\xF6"
+    "\xDF"
+    "e",
+    /* 138 */ "Typ",
+    /* 139 */ "Rechte",
+    /* 140 */ "Verweis auf",
+    /* 141 */ "Erstellt",
+    /* 142 */
+    "Ge\xE4"
+    "ndert",
+    /* 143 */ "Gelesen",
+    /* 144 */ "%1 (%2 Bytes)",
 };
 
 // One looked-up text holds at most this many characters; longer library strings are cut.

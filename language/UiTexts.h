@@ -16,7 +16,7 @@
 
 namespace pelotest {
 
-inline constexpr int kUiTextCount = 132;
+inline constexpr int kUiTextCount = 144;
 
 // What each UI text is for. The values are the ids that language libraries carry (their string
 // table uses the same numbers), so they never change; id 47 is not used.
@@ -162,6 +162,20 @@ enum class UiText : int {
     OverwriteFileQuestion = 130,
     FileSavedMessage = 131,
     LanguageDownloadWait = 132,
+    // Why a port cannot be served (after a failed start of the server).
+    PortInUse = 133,
+    PortPrivileged = 134,
+    PortNotServed = 135,
+    // The labels of the properties dialog of a logged file.
+    PropertiesPath = 136,
+    PropertiesSize = 137,
+    PropertiesType = 138,
+    PropertiesPermissions = 139,
+    PropertiesLinkTarget = 140,
+    PropertiesCreated = 141,
+    PropertiesModified = 142,
+    PropertiesRead = 143,
+    PropertiesSizeBytes = 144,
 };
 
 // The number of a text in the built-in table and in language libraries.

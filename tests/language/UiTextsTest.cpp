@@ -67,7 +67,7 @@ TEST(UiTexts, BuiltInTextsAreWindows1252Bytes) {
 
 TEST(UiTexts, IdsWithoutTextAreEmptyUnlessALibrarySuppliesThem) {
     const auto folders = libraryFolder();
-    for (int id : {47, 0, -1, 133, 1000, 65536, 1 << 30}) {
+    for (int id : {47, 0, -1, kUiTextCount + 1, 1000, 65536, 1 << 30}) {
         EXPECT_EQ(loadBuiltInUiText(UiText{id}), "") << id;
         EXPECT_EQ(loadUiText(folders, "", UiText{id}), "") << id;
         EXPECT_EQ(loadUiText(folders, "lang_only1.dll", UiText{id}), "") << id;
