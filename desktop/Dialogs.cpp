@@ -12,6 +12,12 @@
 #include <QPushButton>
 
 namespace pelotest::desktop {
+namespace {
+
+// From this many characters on, a value is edited in a box of several lines.
+constexpr qsizetype kLongValue = 60;
+
+} // namespace
 
 bool Dialogs::showModal(QDialog& dialog) {
     return dialog.exec() == QDialog::Accepted;
@@ -29,6 +35,7 @@ QString QtDialogs::text(UiText id) const {
 
 bool QtDialogs::message(MessageKind kind, const QString& shown) {
     QMessageBox box(parent_);
+    box.setWindowFlags(kFixedDialogFlags);
     box.setText(shown);
     switch (kind) {
     case MessageKind::Warning:
@@ -66,7 +73,13 @@ bool QtDialogs::message(MessageKind kind, const QString& shown) {
 std::optional<QString> QtDialogs::input(const QString& caption, const QString& prompt,
                                         const QString& preset) {
     QInputDialog dialog(parent_);
+    dialog.setWindowFlags(kFixedDialogFlags);
     dialog.setWindowTitle(caption);
+    // A long or multi-line value gets a box of several lines, wide enough to read it.
+    if (preset.size() > kLongValue || preset.contains(QLatin1Char('\n'))) {
+        dialog.setOption(QInputDialog::UsePlainTextEditForTextInput);
+        dialog.resize(480, 280);
+    }
     dialog.setLabelText(prompt);
     dialog.setTextValue(preset);
     dialog.setOkButtonText(text(UiText::MessageOk));
@@ -79,11 +92,16 @@ std::optional<QString> QtDialogs::input(const QString& caption, const QString& p
 std::optional<QString> QtDialogs::chooseFolder(const QString& title, const QString& initial) {
     // A folder that does not exist is no starting point; the dialog then opens where it likes.
     const QString start = !initial.isEmpty() && QDir(initial).exists() ? initial : QString();
-    const QString chosen =
-        QFileDialog::getExistingDirectory(parent_, title, start, QFileDialog::ShowDirsOnly);
-    if (chosen.isEmpty())
+    // The program's own chooser: it picks a folder and makes none (read-only, no "new folder").
+    QFileDialog dialog(parent_, title, start);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog |
+                      QFileDialog::ReadOnly);
+    if (auto* newFolder = dialog.findChild<QWidget*>(QStringLiteral("newFolderButton")))
+        newFolder->hide();
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
-    return QDir::toNativeSeparators(chosen);
+    return QDir::toNativeSeparators(dialog.selectedFiles().front());
 }
 
 } // namespace pelotest::desktop

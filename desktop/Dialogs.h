@@ -6,7 +6,9 @@
 #include "language/UiTexts.h"
 #include "state/AppState.h"
 
+#include <QFlags>
 #include <QString>
+#include <Qt>
 
 #include <optional>
 #include <string>
@@ -16,6 +18,12 @@ class QUrl;
 class QWidget;
 
 namespace pelotest::desktop {
+
+// The frame of every dialog of the program: a title, the system menu and a close button, no
+// minimise and no maximise, and no resizing where the platform honours the hint.
+inline constexpr Qt::WindowFlags kFixedDialogFlags =
+    Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    Qt::WindowCloseButtonHint;
 
 // The kinds of message box: the first three have one button OK; the two confirmations have Yes
 // and No, and differ in the button that Enter presses: Yes, or No for a question whose Yes

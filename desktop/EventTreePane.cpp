@@ -36,6 +36,7 @@ EventTreePane::EventTreePane(const PaneContext& context, QWidget* parent)
     assignAction_ = named(menu_->addAction(QString()), "Zuordnen1");
     menu_->addSeparator();
     deleteAction_ = named(menu_->addAction(QString()), "Lschen2");
+    deleteAction_->setShortcut(QKeySequence::Delete);
     menu_->addSeparator();
     expandAllAction_ = named(menu_->addAction(QString()), "Alleausklappen1");
     collapseAllAction_ = named(menu_->addAction(QString()), "Allezuklappen1");
@@ -45,6 +46,7 @@ EventTreePane::EventTreePane(const PaneContext& context, QWidget* parent)
     connect(deleteAction_, &QAction::triggered, this, &EventTreePane::deleteSelectedNode);
     connect(expandAllAction_, &QAction::triggered, this, &EventTreePane::expandAllNodes);
     connect(collapseAllAction_, &QAction::triggered, this, &EventTreePane::collapseAllNodes);
+    enableListKeyboard(view_, {deleteAction_});
     connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
         // Another node is the selected one.
         std::lock_guard lock(context_.uiLock);
@@ -169,8 +171,8 @@ void EventTreePane::editTemplateOfSelectedNode() {
     std::replace(file.begin(), file.end(), '\\', '/');
     const std::string path = folder.folder + "/" + file;
     if (!isRegularFile(path))
-        context_.dialogs.message(MessageKind::Error,
-                                 uiTextWith(state, UiText::TreeFileNotFound, fromPathBytes(path)));
+        context_.dialogs.message(MessageKind::Error, uiTextWith(state, UiText::TreeFileNotFound,
+                                                                absolutePath(fromPathBytes(path))));
     else
         openInEditor(context_, fromPathBytes(path));
 }

@@ -1,5 +1,6 @@
 #include "desktop/FileDialogs.h"
 
+#include "desktop/Dialogs.h"
 #include "desktop/Text.h"
 #include "language/UiTexts.h"
 
@@ -42,8 +43,7 @@ QString builtIn(UiText id) {
 
 SelectPageDialog::SelectPageDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("SelectPage"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(kFixedDialogFlags);
     question_ = new QLabel(this);
     question_->setObjectName(QStringLiteral("Label1"));
     question_->setWordWrap(true);
@@ -133,35 +133,36 @@ QString timeText(const QDateTime& time) {
 
 } // namespace
 
-FilePropertiesDialog::FilePropertiesDialog(const QString& path, const QString& okText,
+FilePropertiesDialog::FilePropertiesDialog(const QString& path,
+                                           const std::function<QString(UiText)>& text,
                                            QWidget* parent)
     : QDialog(parent) {
     setObjectName(QStringLiteral("FileProperties"));
+    setWindowFlags(kFixedDialogFlags);
     const QFileInfo info(path);
     const QLocale locale;
     setWindowTitle(info.fileName().isEmpty() ? path : info.fileName());
 
-    // No UI texts exist for these labels yet; they are German like the built-in texts.
     const QMimeType type = QMimeDatabase().mimeTypeForFile(info);
     const auto add = [this](const QString& label, const QString& value) {
         labels_ << label;
         values_ << value;
     };
-    add(QStringLiteral("Pfad"), QDir::toNativeSeparators(info.absoluteFilePath()));
-    add(QStringLiteral("Größe"),
-        QStringLiteral("%1 (%2 Bytes)")
+    add(text(UiText::PropertiesPath), QDir::toNativeSeparators(info.absoluteFilePath()));
+    add(text(UiText::PropertiesSize),
+        text(UiText::PropertiesSizeBytes)
             .arg(locale.formattedDataSize(info.size()), locale.toString(info.size())));
-    add(QStringLiteral("Typ"), type.comment().isEmpty()
-                                   ? type.name()
-                                   : QStringLiteral("%1 (%2)").arg(type.comment(), type.name()));
-    add(QStringLiteral("Rechte"),
+    add(text(UiText::PropertiesType),
+        type.comment().isEmpty() ? type.name()
+                                 : QStringLiteral("%1 (%2)").arg(type.comment(), type.name()));
+    add(text(UiText::PropertiesPermissions),
         QStringLiteral("%1  %2:%3")
             .arg(permissionText(info.permissions()), info.owner(), info.group()));
     if (info.isSymLink())
-        add(QStringLiteral("Verweis auf"), info.symLinkTarget());
-    add(QStringLiteral("Erstellt"), timeText(info.birthTime()));
-    add(QStringLiteral("Geändert"), timeText(info.lastModified()));
-    add(QStringLiteral("Gelesen"), timeText(info.lastRead()));
+        add(text(UiText::PropertiesLinkTarget), info.symLinkTarget());
+    add(text(UiText::PropertiesCreated), timeText(info.birthTime()));
+    add(text(UiText::PropertiesModified), timeText(info.lastModified()));
+    add(text(UiText::PropertiesRead), timeText(info.lastRead()));
 
     auto* form = new QFormLayout;
     for (int i = 0; i < labels_.size(); ++i) {
@@ -174,7 +175,7 @@ FilePropertiesDialog::FilePropertiesDialog(const QString& path, const QString& o
         form->addRow(labels_[i] + QLatin1Char(':'), value);
     }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
-    buttons->button(QDialogButtonBox::Ok)->setText(okText);
+    buttons->button(QDialogButtonBox::Ok)->setText(text(UiText::MessageOk));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     auto* column = new QVBoxLayout(this);
     column->addLayout(form);

@@ -2,10 +2,14 @@
 // Files the window opens for the user: the editor the desktop registers for a file's type, the
 // selection of a template for an event, and the properties of a logged file.
 
+#include "language/UiTexts.h"
+
 #include <QDialog>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+
+#include <functional>
 
 #include <functional>
 
@@ -74,7 +78,9 @@ class FilePropertiesDialog : public QDialog {
 
   public:
     // okText: the button that closes it, in the current language.
-    FilePropertiesDialog(const QString& path, const QString& okText, QWidget* parent = nullptr);
+    // text gives the UI texts of the labels and the button in the current language.
+    FilePropertiesDialog(const QString& path, const std::function<QString(UiText)>& text,
+                         QWidget* parent = nullptr);
     // The shown value of a field by its German label ("Pfad", "Größe", "Typ", "Rechte",
     // "Geändert", ...), empty when the dialog has no such field.
     QString field(const QString& label) const;

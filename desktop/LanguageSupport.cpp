@@ -1,14 +1,17 @@
 #include "desktop/LanguageSupport.h"
 
+#include "desktop/Text.h"
 #include "language/UiTexts.h"
 #include "server/Encoders.h"
 
 #include <QApplication>
 #include <QBitmap>
 #include <QImage>
+#include <QLibraryInfo>
 #include <QPalette>
 #include <QPixmap>
 #include <QStringList>
+#include <QTranslator>
 
 #ifndef PELOTEST_VERSION
 #define PELOTEST_VERSION "0.0.0"
@@ -56,6 +59,20 @@ QString downloadHost(const AppState& state) {
     while (host.endsWith(QLatin1Char('/')))
         host.chop(1);
     return host;
+}
+
+void followLanguageInQtTexts(const AppState& state) {
+    auto* translator = qApp->findChild<QTranslator*>(QStringLiteral("QtTexts"));
+    if (translator) {
+        QCoreApplication::removeTranslator(translator);
+    } else {
+        translator = new QTranslator(qApp);
+        translator->setObjectName(QStringLiteral("QtTexts"));
+    }
+    const QString code = uiText(state, UiText::LanguageCode).trimmed().toLower();
+    if (!code.isEmpty() && translator->load(QStringLiteral("qtbase_") + code,
+                                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
 }
 
 QString fileVersion() {

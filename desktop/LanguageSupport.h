@@ -23,6 +23,11 @@ QIcon flagIcon(std::string_view bitmap);
 // [Const] DownloadURL of the settings file, or kDefaultDownloadUrl; without a trailing '/'.
 QString downloadHost(const AppState& state);
 
+// Qt's own texts (standard dialogs, the text fields' menus) in the current language: the Qt
+// translation named by UI text 129 (qtbase_de for "DE") from Qt's translations folder, when it is
+// installed; otherwise Qt's English.
+void followLanguageInQtTexts(const AppState& state);
+
 // The program's file version as four numbers ("0.1.0.0").
 QString fileVersion();
 

@@ -120,9 +120,26 @@ void MainWindow::buildWindow() {
     helpButton_->setAutoRaise(true);
     tabs_->setCornerWidget(helpButton_, Qt::TopRightCorner);
     connect(helpButton_, &QToolButton::clicked, this, &MainWindow::showHelp);
-    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
-    help->setContext(Qt::WindowShortcut);
-    connect(help, &QShortcut::activated, this, &MainWindow::showHelp);
+    // The window's keys work wherever the focus is, also inside a list: a shortcut is offered
+    // the key before the focused control.
+    const auto shortcut = [this](const QKeySequence& keys, auto slot) {
+        auto* key = new QShortcut(keys, this);
+        key->setContext(Qt::WindowShortcut);
+        connect(key, &QShortcut::activated, this, slot);
+    };
+    shortcut(QKeySequence(Qt::Key_F1), &MainWindow::showHelp);
+    shortcut(QKeySequence(Qt::Key_F5), &MainWindow::toggleServerFromTray);
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), &MainWindow::quitFromTray);
+    const auto switchTab = [this](int step) {
+        tabs_->setCurrentIndex((tabs_->currentIndex() + step + tabs_->count()) % tabs_->count());
+    };
+    for (const QKeySequence& next :
+         {QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)})
+        shortcut(next, [switchTab] { switchTab(1); });
+    for (const QKeySequence& previous :
+         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+          QKeySequence(Qt::CTRL | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)})
+        shortcut(previous, [switchTab] { switchTab(-1); });
 
     statusText_ = named(new QLabel, "StatusPanel1");
     serverLink_ = named(new QLabel, "StatusPanel2");
@@ -193,10 +210,11 @@ void MainWindow::connectPanes() {
 // Every label, caption and menu text of the window, in the current language.
 void MainWindow::applyTexts() {
     const auto text = [this](UiText id) { return uiText(state_, id); };
+    followLanguageInQtTexts(state_);
     setWindowTitle(text(UiText::WindowTitle));
     host_.setCaption(toWindows1252(windowTitle()));
-    if (tray_)
-        tray_->setToolTip(windowTitle().left(kTrayTipLength));
+    showTrayTip();
+    helpButton_->setToolTip(text(UiText::InfoCaption) + QStringLiteral(" (F1)"));
     tabs_->setTabText(0, text(UiText::TabGeneral));
     tabs_->setTabText(1, text(UiText::TabLog));
     tabs_->setTabText(2, text(UiText::TabSettings));
@@ -259,8 +277,25 @@ void MainWindow::showServerState(bool running) {
     startStopAction_->setText(uiText(state_, running ? UiText::ServerStop : UiText::ServerStart));
     rootImage_ = running ? ImageList::kRootRunning : ImageList::kRootStopped;
     emit rootImageChanged(rootImage_);
+    const QIcon icon = images_.icon(running ? ImageList::kTrayRunning : ImageList::kTrayStopped);
+    setWindowIcon(icon);
     if (tray_)
-        tray_->setIcon(images_.icon(running ? ImageList::kTrayRunning : ImageList::kTrayStopped));
+        tray_->setIcon(icon);
+    if (!running)
+        serverUrl_.clear();
+    showTrayTip();
+}
+
+// The tray's tip: the program, whether the server runs, and where.
+void MainWindow::showTrayTip() {
+    if (!tray_)
+        return;
+    QString tip =
+        windowTitle().left(kTrayTipLength) + QLatin1Char('\n') +
+        uiText(state_, settingsTab_->serverWanted() ? UiText::StatusActive : UiText::StatusReady);
+    if (!serverUrl_.isEmpty())
+        tip += QLatin1Char(' ') + serverUrl_;
+    tray_->setToolTip(tip);
 }
 
 void MainWindow::followStartStopButton() {
@@ -308,10 +343,12 @@ void MainWindow::followStartStopButton() {
     }
     const QString url = serverAddress(address, server_->port());
     serverLink_->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(url.toHtmlEscaped()));
+    serverUrl_ = url;
+    showTrayTip();
 }
 
 void MainWindow::reportStartFailure(BindFailure why, int port, const QString& detail) {
-    dialogs_->message(MessageKind::Error, bindFailureText(why, port, detail));
+    dialogs_->message(MessageKind::Error, bindFailureText(state_, why, port, detail));
 }
 
 void MainWindow::toggleServerFromTray() {

@@ -125,6 +125,7 @@ class MainWindow : public QMainWindow, private HostWindow {
     void applyTexts();
     void setStatusText(const QString& text);
     void showServerState(bool running);
+    void showTrayTip();
     void reportStartFailure(BindFailure why, int port, const QString& detail);
 
     AppState& state_;
@@ -157,6 +158,7 @@ class MainWindow : public QMainWindow, private HostWindow {
     QToolButton* helpButton_ = nullptr;
     QLabel* statusText_ = nullptr;
     QLabel* serverLink_ = nullptr; // the server's address as a link
+    QString serverUrl_;            // the running server's address, empty when stopped
 
     QSystemTrayIcon* tray_ = nullptr;
     QMenu* trayMenu_ = nullptr;

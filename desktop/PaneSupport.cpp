@@ -3,7 +3,9 @@
 #include "desktop/Text.h"
 #include "state/TextCase.h"
 
+#include <QAction>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QTableView>
 
@@ -39,6 +41,44 @@ QMenu* contextMenuOf(QAbstractItemView* view, const char* name) {
         view, &QWidget::customContextMenuRequested, menu,
         [view, menu](const QPoint& at) { menu->popup(view->viewport()->mapToGlobal(at)); });
     return menu;
+}
+
+namespace {
+
+// Turns Shift+F10 and the menu key into the list's context menu request, at the current row
+// (or the top left corner when no row is current), as a right click there would.
+class ContextMenuKeys : public QObject {
+  public:
+    explicit ContextMenuKeys(QAbstractItemView* view) : QObject(view), view_(view) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != view_ || event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool menuKey = key->key() == Qt::Key_Menu ||
+                             (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
+        if (!menuKey)
+            return false;
+        const QModelIndex current = view_->currentIndex();
+        const QPoint at = current.isValid() ? view_->visualRect(current).center() : QPoint(4, 4);
+        emit view_->customContextMenuRequested(at);
+        return true;
+    }
+
+  private:
+    QAbstractItemView* view_;
+};
+
+} // namespace
+
+void enableListKeyboard(QAbstractItemView* view, std::initializer_list<QAction*> actions) {
+    view->setTabKeyNavigation(false);
+    view->installEventFilter(new ContextMenuKeys(view));
+    for (QAction* action : actions) {
+        action->setShortcutContext(Qt::WidgetShortcut);
+        view->addAction(action);
+    }
 }
 
 std::vector<std::string> filesIn(const std::string& folder) {

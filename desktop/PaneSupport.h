@@ -11,11 +11,13 @@
 
 #include <QString>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 class QAbstractItemView;
 class QMenu;
+class QAction;
 class QTableView;
 
 namespace pelotest::desktop {
@@ -45,6 +47,10 @@ QTableView* reportList(const char* name);
 // A context menu of view's own, named name, that opens where the view is right-clicked; the
 // caller adds its actions.
 QMenu* contextMenuOf(QAbstractItemView* view, const char* name);
+// The keyboard of a list: Tab enters and leaves it (the arrows move inside), Shift+F10 and the
+// menu key open its context menu at the current row, and each action given answers its own
+// shortcut while the list has the focus (Delete, Ctrl+C), as the menu's entry does.
+void enableListKeyboard(QAbstractItemView* view, std::initializer_list<QAction*> actions);
 
 // The names of the files in a folder (every entry that is not a folder), in the order of a
 // listing: case ignored, as the file browser lists them.

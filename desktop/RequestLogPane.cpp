@@ -30,6 +30,7 @@ RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
     connect(propertiesAction_, &QAction::triggered, this,
             &RequestLogPane::showLoggedFileProperties);
     connect(clearAction_, &QAction::triggered, this, &RequestLogPane::clearLog);
+    enableListKeyboard(view_, {});
     connect(view_, &QAbstractItemView::doubleClicked, this, &RequestLogPane::openLoggedEntry);
     connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         std::lock_guard lock(context_.uiLock);
@@ -81,16 +82,17 @@ void RequestLogPane::showLoggedFileProperties() {
     const QString path = fromPathBytes(entry->filePath);
     if (isRegularFile(entry->filePath)) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
-        FilePropertiesDialog dialog(path, uiText(state, UiText::MessageOk), this);
+        FilePropertiesDialog dialog(
+            path, [&state](UiText id) { return uiText(state, id); }, this);
         QApplication::restoreOverrideCursor();
         context_.dialogs.showModal(dialog);
     } else if (!entry->filePath.empty()) {
         context_.dialogs.message(MessageKind::Warning,
-                                 uiTextWith(state, UiText::LogFileNotFound, path));
+                                 uiTextWith(state, UiText::LogFileNotFound, absolutePath(path)));
     } else {
         context_.dialogs.message(
             MessageKind::Information,
-            uiTextWith(state, UiText::LogEventWithoutTemplate, fromWindows1252(entry->event)));
+            uiTextWith(state, UiText::LogEventWithoutTemplate, fromSiteBytes(entry->event)));
     }
 }
 

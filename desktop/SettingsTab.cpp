@@ -6,15 +6,19 @@
 #include "state/PersistentState.h"
 #include "state/ProfileFile.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
+#include <QStyle>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -57,6 +61,11 @@ QGroupBox* SettingsTab::buildTemplatesGroup() {
     templateFolderField_ = named(new QLineEdit, "Edit1");
     templateFolderButton_ =
         pictureButton("SpeedButton1", ImageList::button(QStringLiteral("btn1")));
+    templateFolderMissing_ =
+        named(templateFolderField_->addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning),
+                                              QLineEdit::TrailingPosition),
+              "Edit1Missing");
+    templateFolderMissing_->setVisible(false);
     virtualFolderLabel_ = named(new QLabel, "Label2");
     virtualFolderField_ = named(new QLineEdit, "Edit3");
     templateFolderLabel_->setBuddy(templateFolderField_);
@@ -77,6 +86,11 @@ QGroupBox* SettingsTab::buildStaticPagesGroup() {
     staticFolderLabel_ = named(new QLabel, "Label3");
     staticFolderField_ = named(new QLineEdit, "Edit2");
     staticFolderButton_ = pictureButton("SpeedButton2", ImageList::button(QStringLiteral("btn1")));
+    staticFolderMissing_ =
+        named(staticFolderField_->addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning),
+                                            QLineEdit::TrailingPosition),
+              "Edit2Missing");
+    staticFolderMissing_->setVisible(false);
     startPageLabel_ = named(new QLabel, "Label4");
     startPageBox_ = named(new QComboBox, "ComboBox1");
     startPageBox_->setEditable(true);
@@ -185,6 +199,32 @@ void SettingsTab::applyTexts() {
         languageBox_->setItemText(0, text(UiText::BuiltInLanguageName));
     startStopButton_->setToolTip(
         text(startStopButton_->isChecked() ? UiText::ServerStop : UiText::ServerStart));
+    templateFolderButton_->setToolTip(text(UiText::ChooseTemplateFolder));
+    staticFolderButton_->setToolTip(text(UiText::ChooseStaticFolder));
+    languageButton_->setToolTip(text(UiText::LanguageDownloadCaption));
+}
+
+// A folder field's tip is the absolute folder the server uses (a relative folder is taken from
+// the working folder), and a warning picture marks a folder that does not exist. A folder with
+// variables is only known once a request expands it: it gets neither.
+void SettingsTab::markFolder(QLineEdit* field, QAction* missing) {
+    std::string varBefore;
+    if (filling_) { // the settings are being shown: whoever shows them holds the lock
+        varBefore = context_.state.settings.varBefore;
+    } else {
+        std::lock_guard lock(context_.state.mutex);
+        varBefore = context_.state.settings.varBefore;
+    }
+    const QString folder = field->text();
+    if (folder.isEmpty() || folder.contains(fromWindows1252(varBefore))) {
+        field->setToolTip(QString());
+        missing->setVisible(false);
+        return;
+    }
+    const QString absolute = absolutePath(folder);
+    field->setToolTip(absolute);
+    missing->setToolTip(absolute);
+    missing->setVisible(!QFileInfo(absolute).isDir());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -199,6 +239,10 @@ void SettingsTab::updateSettings(Change change) {
 }
 
 void SettingsTab::bindSettings() {
+    connect(templateFolderField_, &QLineEdit::textChanged, this,
+            [this] { markFolder(templateFolderField_, templateFolderMissing_); });
+    connect(staticFolderField_, &QLineEdit::textChanged, this,
+            [this] { markFolder(staticFolderField_, staticFolderMissing_); });
     connect(templateFolderField_, &QLineEdit::textChanged, this, [this](const QString& text) {
         updateSettings([&](Settings& s) { s.dynamicPath = toPathBytes(text); });
     });

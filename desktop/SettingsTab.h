@@ -12,6 +12,7 @@
 
 #include <vector>
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -77,6 +78,7 @@ class SettingsTab : public QWidget {
     void offerStartPages();
     void enableRemoteEditor();
     void chooseTemplateFolder();
+    void markFolder(QLineEdit* field, QAction* missing);
     void chooseStaticFolder();
     // Fills the language box from a fresh discovery and selects the current language.
     void discoverLanguageBox();
@@ -89,6 +91,7 @@ class SettingsTab : public QWidget {
     QLabel* templateFolderLabel_ = nullptr;
     QLineEdit* templateFolderField_ = nullptr;
     QToolButton* templateFolderButton_ = nullptr;
+    QAction* templateFolderMissing_ = nullptr; // the warning picture of a missing folder
     QLabel* virtualFolderLabel_ = nullptr;
     QLineEdit* virtualFolderField_ = nullptr;
 
@@ -96,6 +99,7 @@ class SettingsTab : public QWidget {
     QLabel* staticFolderLabel_ = nullptr;
     QLineEdit* staticFolderField_ = nullptr;
     QToolButton* staticFolderButton_ = nullptr;
+    QAction* staticFolderMissing_ = nullptr;
     QLabel* startPageLabel_ = nullptr;
     QComboBox* startPageBox_ = nullptr;
     QLabel* startParametersLabel_ = nullptr;

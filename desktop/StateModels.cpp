@@ -23,9 +23,9 @@ QString nodeDisplayText(std::string_view text, bool entryNode) {
         return fromPathBytes(std::string(text));
     const std::size_t separator = text.find(kAssignedSeparator);
     if (separator == std::string_view::npos)
-        return fromWindows1252(text);
+        return fromSiteBytes(text);
     return fromPathBytes(std::string(text.substr(0, separator))) +
-           fromWindows1252(text.substr(separator));
+           fromSiteBytes(text.substr(separator));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -286,9 +286,10 @@ VariablesModel::VariablesModel(AppState& state, UiStateLock& lock, const ImageLi
     : StateTableModel(state, lock, images, 2, parent) {}
 
 QVariant VariablesModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::DecorationRole))
+    if (!index.isValid() ||
+        (role != Qt::DisplayRole && role != Qt::DecorationRole && role != Qt::ToolTipRole))
         return {};
-    if (role == Qt::DecorationRole && index.column() != 0)
+    if (role != Qt::DisplayRole && index.column() != (role == Qt::DecorationRole ? 0 : 1))
         return {};
     const auto row = static_cast<std::size_t>(index.row());
     if (row >= rows_.size())
@@ -297,8 +298,13 @@ QVariant VariablesModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DecorationRole)
         return images_.icon(kMarkImage[static_cast<int>(variable.mark)]);
     if (index.column() == 0)
-        return fromWindows1252(name(variable));
-    return fromWindows1252(std::string_view(texts_).substr(variable.valueAt, variable.valueSize));
+        return fromSiteBytes(name(variable));
+    const std::string_view value =
+        std::string_view(texts_).substr(variable.valueAt, variable.valueSize);
+    if (role == Qt::ToolTipRole) // the value wrapped, as plain text even when it holds markup
+        return QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>")
+            .arg(fromSiteBytes(value, kShownValueBytes).toHtmlEscaped());
+    return fromSiteBytes(value, kShownValueBytes);
 }
 
 std::string VariablesModel::nameAt(int row) const {
@@ -380,9 +386,9 @@ QVariant LogModel::data(const QModelIndex& index, int role) const {
     case 0:
         return fromPathBytes(entry.fileName);
     case 1:
-        return fromWindows1252(entry.event);
+        return fromSiteBytes(entry.event);
     default:
-        return fromWindows1252(entry.title);
+        return fromSiteBytes(entry.title);
     }
 }
 

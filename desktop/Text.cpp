@@ -3,6 +3,7 @@
 #include "language/UiTexts.h"
 #include "state/TextCase.h"
 
+#include <QDir>
 #include <QFile>
 
 namespace pelotest::desktop {
@@ -21,6 +22,22 @@ std::string toWindows1252(const QString& text) {
     for (const QChar c : text)
         bytes += windows1252FromUtf16Unit(c.unicode()).value_or('?');
     return bytes;
+}
+
+QString fromSiteBytes(std::string_view bytes, std::size_t limit) {
+    if (bytes.size() > limit) {
+        std::size_t end = limit;
+        // A valid UTF-8 text is cut before a character's lead byte, so that it stays valid.
+        if (isValidUtf8(bytes))
+            while (end > 0 && (static_cast<unsigned char>(bytes[end]) & 0xC0) == 0x80)
+                --end;
+        bytes = bytes.substr(0, end);
+    }
+    return QString::fromStdString(displayText(bytes));
+}
+
+std::string toSiteBytes(const QString& text, SiteEncoding encoding) {
+    return siteBytes(text.toStdString(), encoding);
 }
 
 QString fromPathBytes(const std::string& bytes) {
@@ -45,8 +62,13 @@ std::string chosenLanguage(const AppState& state) NO_THREAD_SAFETY_ANALYSIS {
 
 } // namespace
 
+QString absolutePath(const QString& path) {
+    return QDir::toNativeSeparators(QDir::current().absoluteFilePath(path));
+}
+
 QString uiText(const AppState& state, UiText id) {
-    return fromWindows1252(loadUiText(state.languageFolders, chosenLanguage(state), id));
+    return withLineBreaks(
+        fromWindows1252(loadUiText(state.languageFolders, chosenLanguage(state), id)));
 }
 
 QString withLineBreaks(QString text) {
@@ -65,23 +87,12 @@ TextLookup coreTexts(const AppState& state) {
     };
 }
 
-QString bindFailureText(BindFailure failure, int port, const QString& detail) {
-    QString why;
-    switch (failure) {
-    case BindFailure::InUse:
-        why = QStringLiteral("Der Port %1 wird schon von einem anderen Programm benutzt. Beenden "
-                             "Sie es oder wählen Sie einen anderen Port.")
-                  .arg(port);
-        break;
-    case BindFailure::Privileged:
-        why = QStringLiteral("Ports unter 1024 darf nur ein Programm mit Administratorrechten "
-                             "öffnen. Wählen Sie einen Port ab 1024, z.B. 8080.");
-        break;
-    case BindFailure::Other:
-        why = QStringLiteral("Der Server kann auf Port %1 nicht gestartet werden.").arg(port);
-        break;
-    }
-    return why + QStringLiteral("\n\n") + detail;
+QString bindFailureText(const AppState& state, BindFailure failure, int port,
+                        const QString& detail) {
+    const UiText why = failure == BindFailure::InUse        ? UiText::PortInUse
+                       : failure == BindFailure::Privileged ? UiText::PortPrivileged
+                                                            : UiText::PortNotServed;
+    return uiTextWith(state, why, QString::number(port)) + QStringLiteral("\n\n") + detail;
 }
 
 } // namespace pelotest::desktop

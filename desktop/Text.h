@@ -5,6 +5,7 @@
 
 #include "language/UiTexts.h"
 #include "state/AppState.h"
+#include "state/DisplayText.h"
 #include "state/PersistentState.h"
 
 #include <QString>
@@ -19,12 +20,21 @@ QString fromWindows1252(std::string_view bytes);
 // Text typed by the user as bytes; a character without a Windows-1252 byte becomes '?'.
 std::string toWindows1252(const QString& text);
 
+// Bytes of the site (titles, events, variables) as text: valid UTF-8 as UTF-8, anything else as
+// Windows-1252. With a limit, at most that many bytes are shown, cut between two characters.
+QString fromSiteBytes(std::string_view bytes, std::size_t limit = std::string_view::npos);
+// Text typed by the user as bytes in the site's encoding (see siteBytes).
+std::string toSiteBytes(const QString& text, SiteEncoding encoding);
+
 // File system paths use the file system's encoding, not Windows-1252.
 QString fromPathBytes(const std::string& bytes);
 std::string toPathBytes(const QString& path);
+// A path as the server uses it and as messages name it: absolute (a relative path is taken from
+// the working folder), with the platform's separators.
+QString absolutePath(const QString& path);
 
-// A UI text in the current language, as text. Call on the user-interface thread (the only one
-// that changes the language).
+// A UI text in the current language, as text, its line-break markers as line breaks. Call on the
+// user-interface thread (the only one that changes the language).
 QString uiText(const AppState& state, UiText id);
 // A UI text with its %1 filled in and its line-break markers shown as line breaks, as a message
 // box shows it.
@@ -39,9 +49,9 @@ constexpr int textNumber(UiText id) {
 // The lookup the core's load, save and folder expansion use (Windows-1252 bytes).
 TextLookup coreTexts(const AppState& state);
 
-// Why a port cannot be served, for the message box after a failed start. No UI text exists for
-// these yet; they are German like the built-in texts.
+// Why a port cannot be served, for the message box after a failed start.
 enum class BindFailure { InUse, Privileged, Other };
-QString bindFailureText(BindFailure failure, int port, const QString& detail);
+QString bindFailureText(const AppState& state, BindFailure failure, int port,
+                        const QString& detail);
 
 } // namespace pelotest::desktop

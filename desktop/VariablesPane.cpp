@@ -4,6 +4,8 @@
 #include "state/VariableSort.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
@@ -31,6 +33,12 @@ VariablesPane::VariablesPane(const PaneContext& context, QWidget* parent)
     editAction_ = named(menu_->addAction(QString()), "Bearbeiten2");
     menu_->addSeparator();
     deleteAction_ = named(menu_->addAction(QString()), "Lschen1");
+    deleteAction_->setShortcut(QKeySequence::Delete);
+    // Ctrl+C copies the whole value of the selected row, not the cell's shortened text.
+    copyAction_ = named(new QAction(this), "CopyValue");
+    copyAction_->setShortcut(QKeySequence::Copy);
+    connect(copyAction_, &QAction::triggered, this, &VariablesPane::copySelectedValue);
+    enableListKeyboard(view_, {deleteAction_, copyAction_});
     connect(editAction_, &QAction::triggered, this, &VariablesPane::editSelectedVariable);
     connect(deleteAction_, &QAction::triggered, this, &VariablesPane::deleteSelectedVariable);
     connect(view_, &QAbstractItemView::doubleClicked, this, &VariablesPane::editSelectedVariable);
@@ -81,6 +89,18 @@ void VariablesPane::followRequests() {
     // the lock is not held while the views take the news.
     const std::optional<std::string> wanted = selectedVariable_;
     model_->sync();
+    // The heading of the sort column carries the arrow of its direction.
+    int sortColumn = -1;
+    bool descending = false;
+    {
+        std::lock_guard lock(context_.uiLock);
+        sortColumn = static_cast<int>(context_.state.variablesSort.column);
+        descending = context_.state.variablesSort.descending;
+    }
+    QHeaderView* header = view_->horizontalHeader();
+    header->setSortIndicatorShown(sortColumn >= 0);
+    if (sortColumn >= 0)
+        header->setSortIndicator(sortColumn, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
     const int row = wanted ? model_->rowOf(*wanted) : -1;
     QItemSelectionModel* selection = view_->selectionModel();
     const QModelIndexList rows = selection->selectedRows();
@@ -104,31 +124,41 @@ void VariablesPane::editSelectedVariable() {
     if (!name)
         return;
     AppState& state = context_.state;
-    std::string value;
+    QString shownValue;
     {
         std::lock_guard lock(context_.uiLock);
         const auto row = state.variables.find(*name);
         if (!row)
             return;
-        value = state.variables[*row].value;
+        shownValue = fromSiteBytes(state.variables[*row].value);
     }
-    const auto answer = context_.dialogs.input(
-        fromWindows1252(*name), uiText(state, UiText::NewValuePrompt), fromWindows1252(value));
-    // Cancelled, or given back unchanged: nothing to store, and a value that a request set
-    // while the box was open stays.
-    if (!answer || toWindows1252(*answer) == value)
+    const auto answer = context_.dialogs.input(fromSiteBytes(*name),
+                                               uiText(state, UiText::NewValuePrompt), shownValue);
+    // Cancelled, or given back unchanged: nothing to store, the bytes stay as they were, and a
+    // value that a request set while the box was open stays.
+    if (!answer || *answer == shownValue)
         return;
     {
         std::lock_guard lock(context_.uiLock);
+        const std::string typed = toSiteBytes(*answer, state.settings.siteEncoding);
         // Found again by name: requests move rows while the box is open. A variable that a
         // request removed meanwhile comes back with the value typed, at the end of the list.
         if (const auto row = state.variables.find(*name))
-            state.variables.setValue(*row, toWindows1252(*answer));
+            state.variables.setValue(*row, typed);
         else
-            state.variables.add(*name, toWindows1252(*answer));
+            state.variables.add(*name, typed);
         state.variablesChanged = true;
     }
     followRequests();
+}
+
+void VariablesPane::copySelectedValue() {
+    const std::optional<std::string> name = selectedVariable_;
+    if (!name)
+        return;
+    std::lock_guard lock(context_.uiLock);
+    if (const auto row = context_.state.variables.find(*name))
+        QGuiApplication::clipboard()->setText(fromSiteBytes(context_.state.variables[*row].value));
 }
 
 void VariablesPane::deleteSelectedVariable() {

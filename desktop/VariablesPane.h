@@ -30,6 +30,7 @@ class VariablesPane : public QGroupBox {
     // The commands, on the selected row.
     void editSelectedVariable();
     void deleteSelectedVariable();
+    void copySelectedValue();
     void sortByColumn(int column);
     // The auto-sort switch was clicked. Off: no row keeps a mark. On: nothing changes until the
     // next request.
@@ -47,6 +48,7 @@ class VariablesPane : public QGroupBox {
     QMenu* menu_ = nullptr;
     QAction* editAction_ = nullptr;
     QAction* deleteAction_ = nullptr;
+    QAction* copyAction_ = nullptr;
     // The variable of the selected row, by name: requests move and remove rows.
     std::optional<std::string> selectedVariable_;
 };

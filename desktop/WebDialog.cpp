@@ -24,6 +24,7 @@
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -139,7 +140,7 @@ WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString
     // The browser's own widget takes the input, and may be replaced while pages load: every
     // input event is looked at, and those for the browser are noted.
     QApplication::instance()->installEventFilter(this);
-    connect(browser_, &QWebEngineView::loadFinished, this, &WebDialog::pageLoaded);
+    connect(browser_->page(), &QWebEnginePage::loadingChanged, this, &WebDialog::pageLoaded);
 
     waitingPanel_ = new QWidget;
     waitingPanel_->setObjectName(QStringLiteral("Panel2"));
@@ -274,12 +275,24 @@ void WebDialog::loadPage() {
     browser_->load(pageAddress());
 }
 
-void WebDialog::pageLoaded(bool ok) {
+// A navigation the dialog refused ends as a stopped load, which may come only after the dialog
+// has asked for its next page (a download in between): only a load that failed shows the page
+// built in.
+void WebDialog::pageLoaded(const QWebEngineLoadingInfo& loading) {
     if (!loading_)
         return;
-    loading_ = false;
-    if (!ok)
+    switch (loading.status()) {
+    case QWebEngineLoadingInfo::LoadSucceededStatus:
+        loading_ = false;
+        return;
+    case QWebEngineLoadingInfo::LoadFailedStatus:
+        loading_ = false;
         showBuiltInPage();
+        return;
+    case QWebEngineLoadingInfo::LoadStartedStatus:
+    case QWebEngineLoadingInfo::LoadStoppedStatus:
+        return;
+    }
 }
 
 // The page shown when the maker's page cannot be reached: what the dialog offers, built from the

@@ -24,6 +24,7 @@ class QLabel;
 class QNetworkAccessManager;
 class QProgressBar;
 class QPushButton;
+class QWebEngineLoadingInfo;
 class QWebEngineView;
 class QWidget;
 
@@ -89,7 +90,7 @@ class WebDialog : public QDialog {
     QString text(UiText id) const;
     void relabel();
     void loadPage();
-    void pageLoaded(bool ok);
+    void pageLoaded(const QWebEngineLoadingInfo& loading);
     void showBuiltInPage();
     void languagePackage(const QString& address);
     bool download(const QUrl& address, const QString& fileName);

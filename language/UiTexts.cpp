@@ -190,6 +190,27 @@ constexpr std::array<std::string_view, kUiTextCount + 1> kBuiltInTexts{
     "Die Datei#13%1#13konnte nicht ge\xF6"
     "ffnet werden: Der Desktop hat kein Programm f\xFC"
     "r diesen Dateityp.",
+    "Der Port %1 wird schon von einem anderen Programm benutzt. Beenden Sie es oder w\xE4"
+    "hlen Sie einen anderen Port.",
+    /* 138 */
+    "Ports unter 1024 darf nur ein Programm mit Administratorrechten \xF6"
+    "ffnen. W\xE4"
+    "hlen Sie einen Port ab 1024, z.B. 8080.",
+    /* 139 */ "Der Server kann auf Port %1 nicht gestartet werden.",
+    /* 140 */ "Pfad",
+    /* 141 */
+    "Gr\xF6"
+    "\xDF"
+    "e",
+    /* 142 */ "Typ",
+    /* 143 */ "Rechte",
+    /* 144 */ "Verweis auf",
+    /* 145 */ "Erstellt",
+    /* 146 */
+    "Ge\xE4"
+    "ndert",
+    /* 147 */ "Gelesen",
+    /* 148 */ "%1 (%2 Bytes)",
 };
 
 // One looked-up text holds at most this many characters; longer library strings are cut.

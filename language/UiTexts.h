@@ -16,7 +16,7 @@
 
 namespace pelotest {
 
-inline constexpr int kUiTextCount = 136;
+inline constexpr int kUiTextCount = 148;
 
 // What each UI text is for. The values are the ids that language libraries carry (their string
 // table uses the same numbers), so they never change; id 47 is not used.
@@ -169,6 +169,20 @@ enum class UiText : int {
     LiveReloadOption = 135,
     // The desktop has no program for a file the window hands it.
     FileNotOpened = 136,
+    // Why a port cannot be served (after a failed start of the server).
+    PortInUse = 137,
+    PortPrivileged = 138,
+    PortNotServed = 139,
+    // The labels of the properties dialog of a logged file.
+    PropertiesPath = 140,
+    PropertiesSize = 141,
+    PropertiesType = 142,
+    PropertiesPermissions = 143,
+    PropertiesLinkTarget = 144,
+    PropertiesCreated = 145,
+    PropertiesModified = 146,
+    PropertiesRead = 147,
+    PropertiesSizeBytes = 148,
 };
 
 // The number of a text in the built-in table and in language libraries.

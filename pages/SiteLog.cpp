@@ -8,6 +8,7 @@
 #include "server/Encoders.h"
 #include "server/PageSkeleton.h"
 #include "server/ServerPages.h"
+#include "state/DisplayText.h"
 
 #include <string>
 
@@ -71,7 +72,7 @@ std::string logLines(const AppState& state, const std::string& shadow) REQUIRES(
                                  "');\"><img src=\"/$int/Img" + std::to_string(row.kind) +
                                  ".gif\" border=\"0\" alt=\"\" width=\"16\" height=\"16\" "
                                  "align=\"top\">&nbsp;" +
-                                 htmlEscape(row.fileName) + "</a></td>\r";
+                                 windows1252PageText(htmlEscape(row.fileName)) + "</a></td>\r";
         lines += framedRow("16", shadow, cell);
     }
     const std::string empty = "  <td><img src=\"/$int/blank.gif\" width=\"16\" height=\"16\" "

@@ -8,6 +8,7 @@
 #include "server/Encoders.h"
 #include "server/PageSkeleton.h"
 #include "server/RequestSafety.h"
+#include "state/DisplayText.h"
 #include "state/VariableSort.h"
 
 #include <string>
@@ -20,17 +21,23 @@ struct VarListRequest {
     std::string INT, DELETE, NAME, VALUE, CHECK, COLUMN;
 };
 
-VarListRequest readRequest(const HttpRequest& request) {
+// The page sends names and values UTF-8 encoded (encodeURIComponent); a value is stored in the
+// site's encoding.
+VarListRequest readRequest(const HttpRequest& request, SiteEncoding encoding) {
     auto value = [&](std::string_view key) { return lastParam(request, key).value_or(""); };
-    return {value("INT"),   value("DELETE"), value("NAME"),
-            value("VALUE"), value("CHECK"),  value("COLUMN")};
+    return {value("INT"),   value("DELETE"), value("NAME"), siteBytes(value("VALUE"), encoding),
+            value("CHECK"), value("COLUMN")};
 }
 
-// The first row named exactly name (with case: this page tells "a" from "A").
-std::optional<std::size_t> findExactly(const VariableTable& table, std::string_view name) {
-    for (std::size_t i = 0; i < table.size(); ++i)
-        if (table[i].name == name)
-            return i;
+// The first row named exactly name (with case: this page tells "a" from "A"). The name comes as
+// UTF-8; a row whose name is in the site's Windows-1252 is found by that form of it.
+std::optional<std::size_t> findExactly(const VariableTable& table, std::string_view name,
+                                       SiteEncoding encoding) {
+    const std::string inSiteBytes = siteBytes(name, encoding);
+    for (const std::string_view wanted : {name, std::string_view(inSiteBytes)})
+        for (std::size_t i = 0; i < table.size(); ++i)
+            if (table[i].name == wanted)
+                return i;
     return std::nullopt;
 }
 
@@ -38,7 +45,8 @@ std::optional<std::size_t> findExactly(const VariableTable& table, std::string_v
 // when a new value would pass the size limit of the list (nothing is changed then).
 bool performAction(Exchange& ex, const VarListRequest& req) REQUIRES(ex.state.mutex) {
     if (!req.DELETE.empty()) {
-        if (const auto row = findExactly(ex.state.variables, req.DELETE)) {
+        if (const auto row =
+                findExactly(ex.state.variables, req.DELETE, ex.state.settings.siteEncoding)) {
             ex.state.variables.remove(*row);
             ex.state.variablesChanged = true;
             ex.host.variablesChanged();
@@ -46,7 +54,8 @@ bool performAction(Exchange& ex, const VarListRequest& req) REQUIRES(ex.state.mu
         return true;
     }
     if (!req.NAME.empty()) {
-        if (const auto row = findExactly(ex.state.variables, req.NAME)) {
+        if (const auto row =
+                findExactly(ex.state.variables, req.NAME, ex.state.settings.siteEncoding)) {
             const std::size_t old = ex.state.variables[*row].value.size();
             if (req.VALUE.size() > old &&
                 !ex.state.variables.withinLimits(
@@ -127,7 +136,12 @@ constexpr std::size_t kListedBytes = 4 * 1024 * 1024;
 std::string shownText(const std::string& text) {
     if (text.size() <= kShownBytes)
         return text;
-    return text.substr(0, kShownBytes) + "...";
+    std::size_t end = kShownBytes;
+    // A UTF-8 text is cut before a character's lead byte, so that it stays UTF-8.
+    if (isValidUtf8(text))
+        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+            --end;
+    return text.substr(0, end) + "...";
 }
 
 int markNumber(Mark mark) {
@@ -149,15 +163,16 @@ void appendRow(std::string& page, const Variable& row, const std::string& face,
     const std::string name = shownText(row.name);
     const std::string value = shownText(row.value);
     const std::string link = "<a class=\"file\" href=\"JavaScript:EditVar('" +
-                             scriptLinkString(name) + "','" + scriptLinkString(value) + "');\">";
+                             windows1252PageText(scriptLinkString(name)) + "','" +
+                             windows1252PageText(scriptLinkString(value)) + "');\">";
     page += " <tr>\r";
     page += "  <td style=\"border-bottom:1px solid " + face + ";border-right:1px solid " + face +
             ";\" width=\"" + width + "\">" + link + "<img src=\"/$int/Img" +
             std::to_string(markNumber(row.mark)) +
-            ".gif\" border=\"0\" alt=\"\" width=\"16\" height=\"16\">&nbsp;" + htmlEscape(name) +
-            "</a></td>\r";
-    page += "  <td style=\"border-bottom:1px solid " + face + ";\">" + link + htmlEscape(value) +
-            "</a>&nbsp;</td>\r";
+            ".gif\" border=\"0\" alt=\"\" width=\"16\" height=\"16\">&nbsp;" +
+            windows1252PageText(htmlEscape(name)) + "</a></td>\r";
+    page += "  <td style=\"border-bottom:1px solid " + face + ";\">" + link +
+            windows1252PageText(htmlEscape(value)) + "</a>&nbsp;</td>\r";
     page += " </tr>\r";
 }
 
@@ -185,13 +200,12 @@ ListedRows copyListedRows(const VariableTable& table, std::size_t emptyRowBytes)
 std::string innerPage(Exchange& ex) REQUIRES(ex.state.mutex) {
     const std::string face = htmlColor(ex.host, ColorRole::ButtonFace);
     const std::string shadow = htmlColor(ex.host, ColorRole::ButtonShadow);
-    // Names and answers travel in the query of the address: the characters that would end or
-    // change a query value are percent-encoded there, so "a&b" arrives as "a&b".
+    // Names and answers travel in the query of the address, percent-encoded as UTF-8 whatever
+    // the page's encoding, so "a&b" arrives as "a&b" and "日本" as its UTF-8 bytes.
     std::string page = "<script language=\"JavaScript\">\r"
                        "function QueryValue(text)\r"
                        "{\r"
-                       "return String(text).replace(/%/g,\"%25\").replace(/&/g,\"%26\")"
-                       ".replace(/\\+/g,\"%2B\").replace(/#/g,\"%23\");\r"
+                       "return encodeURIComponent(String(text));\r"
                        "}\r"
                        "function EditVar(name,wert)\r"
                        "{\r";
@@ -259,7 +273,7 @@ std::string innerPage(Exchange& ex) REQUIRES(ex.state.mutex) {
 } // namespace
 
 void answerVarList(Exchange& ex) {
-    const VarListRequest req = readRequest(ex.request);
+    const VarListRequest req = readRequest(ex.request, ex.state.settings.siteEncoding);
     // Editing, deleting, sorting and the auto-sort switch change the state: only this server's
     // own pages may ask for them (a listing alone is harmless and cannot be framed elsewhere).
     const bool asksForChange =

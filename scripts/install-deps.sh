@@ -6,7 +6,7 @@ packages=(
     libboost1.81-dev libjpeg62-turbo-dev libgif-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-    qt6-base-dev qt6-webengine-dev xvfb xauth trayer imagemagick
+    qt6-base-dev qt6-webengine-dev qt6-translations-l10n xvfb xauth trayer imagemagick
     chromium
     wrk nginx-light php-cli python3 curl
     file lintian desktop-file-utils appstream man-db

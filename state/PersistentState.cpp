@@ -201,6 +201,7 @@ void readConstants(AppState& state) REQUIRES(state.mutex) {
     s.event = constant("Event", "PELO_EVENT");
     s.bindAddress = constant("BindAddress", "127.0.0.1");
     s.allowedHosts = state.profile.readString(kConst, "AllowedHosts", "");
+    s.siteEncoding = parseSiteEncoding(state.profile.readString(kConst, "SiteEncoding", ""));
     // Bounds of the variables list; a missing, invalid or non-positive value keeps the default.
     VariableLimits limits;
     if (const int rows = state.profile.readInt(kConst, "MaxVariables", 0); rows > 0)

@@ -1,6 +1,8 @@
 #pragma once
 // The user's settings and the constants of the settings file, one field per key.
 
+#include "state/DisplayText.h"
+
 #include <optional>
 #include <string>
 
@@ -50,6 +52,9 @@ struct Settings {
     // extra host names it answers (comma-separated).
     std::string bindAddress = "127.0.0.1";
     std::string allowedHosts;
+    // Also in "Const": the encoding of the site's templates, which text typed in the window or
+    // on the variables page is stored in (SiteEncoding=utf-8; absent: Windows-1252).
+    SiteEncoding siteEncoding = SiteEncoding::Windows1252;
 };
 
 // Values given on the command line for one run. They replace what the settings file says while

@@ -536,7 +536,8 @@ const std::vector<DialogKind>& dialogKinds() {
          QStringLiteral("refused")},
         {"file properties", 1,
          [](QtDialogs& d, QWidget* parent, const QString& file) {
-             desktop::FilePropertiesDialog dialog(file, QStringLiteral("OK"), parent);
+             desktop::FilePropertiesDialog dialog(
+                 file, [](UiText id) { return builtInText(uiTextId(id)); }, parent);
              return answerText(d.showModal(dialog));
          },
          QStringLiteral("refused")},

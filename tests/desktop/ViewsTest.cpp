@@ -173,6 +173,14 @@ class ViewsTest : public QObject {
     void requestsWhileTheViewsAreUsed();
     void listsShowOneMomentBetweenSyncs();
     void closingRepaintsTheViewsWhileSaving();
+
+    void utf8SiteRoundTripsThroughServerWindowAndPage();
+
+    void keyboard_data();
+    void keyboard();
+
+    void missingFoldersAreMarked_data();
+    void missingFoldersAreMarked();
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -887,7 +895,166 @@ void ViewsTest::closingRepaintsTheViewsWhileSaving() {
     QVERIFY(file.readAll().contains("Ort=Bonn"));
 }
 
+// ---------------------------------------------------------------------------------------------
+// Text of a UTF-8 site
+
+// A UTF-8 site's title and variable show as their characters in the window, a value typed in the
+// window reaches the template as UTF-8, and the variables page lists it as character references.
+void ViewsTest::utf8SiteRoundTripsThroughServerWindowAndPage() {
+    Fixture f("[Tree]\nNode0=index.htm\n[Const]\nSiteEncoding=utf-8\n");
+    writeFile(f.templates() + QStringLiteral("/index.htm"),
+              "<title>\xC3\x9C"
+              "bersicht \xE2\x80\x93 Gr\xC3\xB6\xC3\x9F"
+              "en</title>\r\n"
+              "[/(Wort)]\r\n");
+    const HttpResult first = httpGet(f.port, "/app/?Wort=%E6%97%A5");
+    QCOMPARE(first.status, 200);
+    QVERIFY2(first.body.find("[\xE6\x97\xA5]") != std::string::npos, first.body.c_str());
+    QTRY_COMPARE(f.log()->model()->rowCount(), 1);
+    QCOMPARE(f.column(f.log(), 2),
+             QStringList{QStringLiteral("\u00dcbersicht \u2013 Gr\u00f6\u00dfen")});
+    QTRY_COMPARE(f.column(f.variables(), 1), QStringList{QStringLiteral("\u65e5")});
+
+    f.selectVariable(QStringLiteral("Wort"));
+    f.dialogs.inputs = {QStringLiteral("\u65e5\u672c\u8a9e")};
+    f.trigger("Bearbeiten2");
+    QCOMPARE(f.column(f.variables(), 1), QStringList{QStringLiteral("\u65e5\u672c\u8a9e")});
+    QVERIFY(httpGet(f.port, "/app/").body.find("[\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E]") !=
+            std::string::npos);
+    QVERIFY(httpGet(f.port, "/$int/VarList.html?INT=true").body.find("&#26085;&#26412;&#35486;") !=
+            std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keyboard
+
+void ViewsTest::keyboard_data() {
+    QTest::addColumn<QString>("focus"); // the control that has the focus
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("outcome"); // "focus left", "tab N", "menu NAME", "variables A|B",
+                                          // "tree A|B", "server stopped", "closed"
+    const int none = Qt::NoModifier;
+    const int ctrl = Qt::ControlModifier;
+    QTest::newRow("Tab leaves the variables")
+        << "ListView1" << int(Qt::Key_Tab) << none << "focus left";
+    QTest::newRow("Tab leaves the log") << "ListView2" << int(Qt::Key_Tab) << none << "focus left";
+    QTest::newRow("Ctrl+Tab in the variables")
+        << "ListView1" << int(Qt::Key_Tab) << ctrl << "tab 1";
+    QTest::newRow("Ctrl+PgDn in the variables")
+        << "ListView1" << int(Qt::Key_PageDown) << ctrl << "tab 1";
+    QTest::newRow("Ctrl+PgUp in the tree") << "TreeView1" << int(Qt::Key_PageUp) << ctrl << "tab 2";
+    QTest::newRow("Ctrl+PgDn in the log")
+        << "ListView2" << int(Qt::Key_PageDown) << ctrl << "tab 2";
+    QTest::newRow("Shift+F10 in the variables")
+        << "ListView1" << int(Qt::Key_F10) << int(Qt::ShiftModifier) << "menu PopupMenu1";
+    QTest::newRow("menu key in the tree")
+        << "TreeView1" << int(Qt::Key_Menu) << none << "menu PopupMenu2";
+    QTest::newRow("menu key in the log")
+        << "ListView2" << int(Qt::Key_Menu) << none << "menu PopupMenu3";
+    QTest::newRow("Delete in the variables")
+        << "ListView1" << int(Qt::Key_Delete) << none << "variables Ort";
+    QTest::newRow("Delete in the tree")
+        << "TreeView1" << int(Qt::Key_Delete) << none << "tree index.htm";
+    QTest::newRow("F5 in the variables")
+        << "ListView1" << int(Qt::Key_F5) << none << "server stopped";
+    QTest::newRow("Ctrl+Q in the tree") << "TreeView1" << int(Qt::Key_Q) << ctrl << "closed";
+}
+
+// Whether the fixture's server answers (a stopped one refuses the connection).
+bool serving(const Fixture& f) {
+    try {
+        return f.get("/page.htm") == 200;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void ViewsTest::keyboard() {
+    QFETCH(QString, focus);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, outcome);
+    Fixture f("[Tree]\nNode0=index.htm\nNode1=#Login\n[Variables]\nKunde=4711\nOrt=Bonn\n");
+    QCOMPARE(f.get("/page.htm"), 200);
+    QTRY_COMPARE(f.log()->model()->rowCount(), 1);
+    f.window->show();
+    f.window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+    auto* view = f.child<QAbstractItemView>(focus.toLatin1().constData());
+    f.child<QTabWidget>("PageControl1")->setCurrentIndex(view == f.log() ? 1 : 0);
+    view->setFocus();
+    view->setCurrentIndex(view->model()->index(0, 0));
+    if (view == f.tree())
+        f.selectNode(QStringLiteral("Login"));
+    QVERIFY(view->hasFocus());
+
+    QTest::keyClick(view, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    const QString what = outcome.section(QLatin1Char(' '), 0, 0);
+    const QString detail = outcome.section(QLatin1Char(' '), 1);
+    if (what == QLatin1String("focus")) {
+        QVERIFY(!view->hasFocus());
+    } else if (what == QLatin1String("tab")) {
+        QCOMPARE(f.child<QTabWidget>("PageControl1")->currentIndex(), detail.toInt());
+    } else if (what == QLatin1String("menu")) {
+        auto* menu = f.child<QMenu>(detail.toLatin1().constData());
+        QTRY_VERIFY(menu->isVisible());
+        menu->hide();
+    } else if (what == QLatin1String("variables")) {
+        QCOMPARE(f.column(f.variables(), 0), detail.split(QLatin1Char('|')));
+    } else if (what == QLatin1String("tree")) {
+        QCOMPARE(f.treeLines(), detail.split(QLatin1Char('|')));
+    } else if (what == QLatin1String("server")) {
+        QVERIFY(!serving(f));
+    } else {
+        QVERIFY(!f.window->isVisible());
+        QVERIFY(f.window->saved());
+        QVERIFY(!serving(f));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Folders of the settings tab
+
+void ViewsTest::missingFoldersAreMarked_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("folder"); // relative to the test's folder, the working folder
+    QTest::addColumn<bool>("marked");
+    QTest::addColumn<bool>("tip"); // the tip names the absolute folder
+    QTest::newRow("templates there") << "Edit1"
+                                     << "tpl" << false << true;
+    QTest::newRow("templates missing") << "Edit1"
+                                       << "gone" << true << true;
+    QTest::newRow("templates with a variable") << "Edit1"
+                                               << "/(Test)/tpl" << false << false;
+    QTest::newRow("static missing") << "Edit2"
+                                    << "gone/site" << true << true;
+    QTest::newRow("static a file") << "Edit2"
+                                   << "pelotest.ini" << true << true;
+    QTest::newRow("static empty") << "Edit2"
+                                  << "" << false << false;
+}
+
+void ViewsTest::missingFoldersAreMarked() {
+    QFETCH(QString, field);
+    QFETCH(QString, folder);
+    QFETCH(bool, marked);
+    QFETCH(bool, tip);
+    Fixture f({}, false);
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(f.dir.path());
+    auto* edit = f.child<QLineEdit>(field.toLatin1().constData());
+    edit->setText(folder);
+    const QString absolute = QDir::toNativeSeparators(f.path(folder));
+    QCOMPARE(
+        f.child<QAction>((field + QStringLiteral("Missing")).toLatin1().constData())->isVisible(),
+        marked);
+    QCOMPARE(edit->toolTip(), tip ? absolute : QString());
+    QDir::setCurrent(before);
+}
+
 } // namespace pelotest::test
 
 QTEST_MAIN(pelotest::test::ViewsTest)
+
 #include "ViewsTest.moc"

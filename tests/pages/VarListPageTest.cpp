@@ -3,6 +3,8 @@
 
 #include "PopupPagesTestSupport.h"
 
+#include "pages/PopupPages.h"
+#include "state/DisplayText.h"
 #include "state/VariableSort.h"
 
 #include <string>
@@ -151,6 +153,59 @@ TEST(VarListPage, PerformsExactlyOneActionInOrderOfPrecedence) {
         EXPECT_EQ(rowsOf(server), c.after);
         EXPECT_EQ(server.withState([](AppState& s) { return s.variablesChanged; }), c.changed);
         EXPECT_EQ(server.withState([](AppState& s) { return s.settings.variablesAutoSort; }), true);
+    }
+}
+
+// A UTF-8 value is listed as character references (the page stays Windows-1252 for Windows-1252
+// values), and what the browser sends back as UTF-8 is stored in the site's encoding.
+TEST(VarListPage, ShowsAndStoresTextInTheSitesEncoding) {
+    struct Case {
+        SiteEncoding encoding;
+        Rows before;
+        const char* query;
+        Rows after;
+        const char* shownValue;
+    };
+    const std::vector<Case> cases = {
+        {SiteEncoding::Utf8,
+         {{"gr\xC3\xB6\xC3\x9F"
+           "e",
+           "x"}},
+         "NAME=gr%C3%B6%C3%9Fe&VALUE=%E6%97%A5%E6%9C%AC",
+         {{"gr\xC3\xB6\xC3\x9F"
+           "e",
+           "\xE6\x97\xA5\xE6\x9C\xAC"}},
+         "&#26085;&#26412;"},
+        {SiteEncoding::Windows1252,
+         {{"gr\xF6\xDF"
+           "e",
+           "x"}},
+         "NAME=gr%C3%B6%C3%9Fe&VALUE=%C3%BC%E6%97%A5",
+         {{"gr\xF6\xDF"
+           "e",
+           "\xFC&#26085;"}},
+         "\xFC&amp;#26085;"},
+        {SiteEncoding::Windows1252,
+         {{"a", "\xE4\x80"}},
+         "COLUMN=3",
+         {{"a", "\xE4\x80"}},
+         "\xE4\x80"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.query);
+        PageServer server;
+        server.state.settings.siteEncoding = c.encoding;
+        fill(server.state, c.before);
+        server.start();
+        const HttpResult result = server.get(std::string("/$int/VarList.html?INT=true&") + c.query);
+        EXPECT_EQ(result.status, 200);
+        EXPECT_EQ(rowsOf(server), c.after);
+        EXPECT_NE(result.body.find(std::string("<a class=\"file\" href=\"JavaScript:EditVar('") +
+                                   windows1252PageText(scriptLinkString(c.after[0].first)) + "','" +
+                                   windows1252PageText(scriptLinkString(c.after[0].second)) +
+                                   "');\">" + c.shownValue + "</a>"),
+                  std::string::npos)
+            << result.body;
     }
 }
 
