@@ -211,6 +211,12 @@ constexpr std::array<std::string_view, kUiTextCount + 1> kBuiltInTexts{
     "ndert",
     /* 147 */ "Gelesen",
     /* 148 */ "%1 (%2 Bytes)",
+    /* 149 */
+    "F\xFCr diesen Lauf mit --live-reload eingeschaltet; die gespeicherte Einstellung bleibt, "
+    "wie sie ist.",
+    /* 150 */ "Live-Reload: %1 Browser verbunden",
+    /* 151 */ "Mit meiner Desktop-Sitzung starten",
+    /* 152 */ "Der Port wird von %1 belegt.",
 };
 
 // One looked-up text holds at most this many characters; longer library strings are cut.

@@ -16,7 +16,7 @@
 
 namespace pelotest {
 
-inline constexpr int kUiTextCount = 148;
+inline constexpr int kUiTextCount = 152;
 
 // What each UI text is for. The values are the ids that language libraries carry (their string
 // table uses the same numbers), so they never change; id 47 is not used.
@@ -183,6 +183,14 @@ enum class UiText : int {
     PropertiesModified = 146,
     PropertiesRead = 147,
     PropertiesSizeBytes = 148,
+    // The settings tab's live reload box while --live-reload holds it on for this run.
+    LiveReloadForThisRun = 149,
+    // The status line while live reload is on: %1 the browsers listening.
+    LiveReloadStatus = 150,
+    // The settings tab: the desktop session starts the program (hidden, the server running).
+    StartWithSessionOption = 151,
+    // After PortInUse, when the system tells which program holds the port: %1 that program.
+    PortHolder = 152,
 };
 
 // The number of a text in the built-in table and in language libraries.

@@ -45,7 +45,7 @@ inline std::string latin1FromUtf8(const std::string& text) {
 }
 
 // ui_texts_de.tsv: "id<TAB>text" per line in UTF-8, the German defaults exactly as published
-// (the raw markers "#13" and "%1" included), and after them the texts added since (133 to 135).
+// (the raw markers "#13" and "%1" included), and after them the texts added since (133 to 152).
 inline std::map<int, std::string> germanTable() {
     std::ifstream in(languageData("ui_texts_de.tsv"), std::ios::binary);
     std::map<int, std::string> table;
@@ -53,7 +53,7 @@ inline std::map<int, std::string> germanTable() {
         const auto tab = line.find('\t');
         table[std::stoi(line.substr(0, tab))] = latin1FromUtf8(line.substr(tab + 1));
     }
-    if (table.size() != 147) // ids 1 to 148 but 47
+    if (table.size() != 151) // ids 1 to 152 but 47
         throw std::runtime_error("ui_texts_de.tsv is incomplete");
     return table;
 }
