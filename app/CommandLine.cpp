@@ -11,6 +11,7 @@ namespace fs = std::filesystem;
 
 const std::string_view kUsage =
     "Usage: pelotest [--headless] [--settings FILE]\n"
+    "       pelotest --tray [--settings FILE]\n"
     "       pelotest --headless --static DIR [--port N] [--bind ADDRESS] [--open]\n"
     "       pelotest --list-languages [--settings FILE]\n"
     "       pelotest --export-language DIR [--language FILE] [--settings FILE]\n"
@@ -18,6 +19,7 @@ const std::string_view kUsage =
     "\n"
     "  (no option)            open the window on the settings file\n"
     "  --headless             serve without a window until SIGINT or SIGTERM\n"
+    "  --tray                 open the window hidden in the notification area, server on\n"
     "  --settings FILE        use FILE as the settings file\n"
     "For this run only (never written into the settings file):\n"
     "  --port N               listen on port N (1 to 65535)\n"
@@ -90,6 +92,8 @@ std::variant<Options, std::string> parseCommandLine(int argc, char** argv) {
             options.version = true;
         } else if (arg == "--list-languages") {
             options.listLanguages = true;
+        } else if (arg == "--tray") {
+            options.tray = true;
         } else if (arg == "--open") {
             options.openBrowser = true;
         } else if (arg == "--live-reload") {
@@ -145,6 +149,9 @@ std::variant<Options, std::string> parseCommandLine(int argc, char** argv) {
         return "--language goes with --export-language";
     if (options.listLanguages + options.exportFolder.has_value() + options.headless > 1)
         return "--headless, --list-languages and --export-language exclude each other";
+    if (options.tray && (options.headless || options.listLanguages || options.exportFolder))
+        return "--tray goes with the window, not with --headless, --list-languages or "
+               "--export-language";
     if (options.openBrowser && !options.headless)
         return "--open goes with --headless";
     return options;

@@ -19,6 +19,9 @@ struct Options {
     bool listLanguages = false;
     // Open the start page in the default browser once the server listens.
     bool openBrowser = false;
+    // The window starts hidden in the notification area with the server running (the desktop
+    // session's autostart entry starts it so).
+    bool tray = false;
     std::optional<std::filesystem::path> exportFolder;
     std::optional<std::string> language;
     std::optional<std::filesystem::path> settings;

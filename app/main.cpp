@@ -337,6 +337,8 @@ int runWindow(const Options& options, int& argc, char** argv) {
     desktop.settingsPath = settingsPathOf(options, exeFolder);
     desktop.languageFolders = languageFolders(exeFolder);
     desktop.overrides = options.overrides;
+    desktop.startInTray = options.tray;
+    desktop.program = exeFolder / "pelotest";
     return desktop::runDesktop(argc, argv, desktop);
 #else
     // The window lives in its own executable beside this one: the server alone starts without

@@ -67,7 +67,10 @@ int runDesktop(int& argc, char** argv, const DesktopOptions& options) {
         const std::lock_guard lock(state.mutex);
         state.settingsReadOnly = settingsFile.access == SettingsAccess::ReadOnly;
     }
-    MainWindow window(state);
+    MainWindowOptions windowOptions;
+    windowOptions.startInTray = options.startInTray;
+    windowOptions.program = options.program.string();
+    MainWindow window(state, windowOptions);
     QApplication::setWindowIcon(window.images().icon(ImageList::kTrayRunning));
 
     QObject::connect(&instance, &SingleInstance::activationRequested, &window,

@@ -14,6 +14,10 @@ struct DesktopOptions {
     std::vector<std::filesystem::path> languageFolders;
     // The command line's values for this run (never written into the settings file).
     RunOverrides overrides;
+    // --tray: hidden in the notification area with the server running.
+    bool startInTray = false;
+    // The program the desktop session's autostart entry runs (pelotest, not the window program).
+    std::filesystem::path program;
 };
 
 // Runs the window until it closes; the exit code (0, or 1 when the state could not be written).

@@ -8,6 +8,7 @@
 #include "desktop/VariablesPane.h"
 #include "desktop/WebDialog.h"
 #include "pages/Routes.h"
+#include "server/PortOwner.h"
 #include "state/PersistentState.h"
 
 #include <QAction>
@@ -71,7 +72,7 @@ QString serverAddress(const std::string& bindAddress, int port) {
 
 MainWindow::MainWindow(AppState& state, MainWindowOptions options, QWidget* parent)
     : QMainWindow(parent), state_(state), uiLock_(state), host_(*this, this),
-      treeWidth_(EventTreePane::kMinWidth) {
+      startInTray_(options.startInTray), treeWidth_(EventTreePane::kMinWidth) {
     if (options.dialogs) {
         dialogs_ = options.dialogs;
     } else {
@@ -87,6 +88,9 @@ MainWindow::MainWindow(AppState& state, MainWindowOptions options, QWidget* pare
     trayAvailable_ = options.trayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
     setObjectName(QStringLiteral("Main"));
     buildWindow();
+    settingsTab_->setAutostartCommand(
+        {options.program.empty() ? std::string("pelotest") : options.program, "--settings",
+         state_.settingsPath.string()});
     buildTray();
     connectPanes();
     applyTexts();
@@ -146,7 +150,10 @@ void MainWindow::buildWindow() {
     serverLink_->setTextFormat(Qt::RichText);
     serverLink_->setOpenExternalLinks(true);
     serverLink_->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    liveStatus_ = named(new QLabel, "StatusPanel3");
+    liveStatus_->hide();
     statusBar()->addWidget(statusText_, 1);
+    statusBar()->addPermanentWidget(liveStatus_);
     statusBar()->addPermanentWidget(serverLink_);
 }
 
@@ -201,7 +208,18 @@ void MainWindow::connectPanes() {
             &SettingsTab::followAutoSortSetting);
     connect(&host_, &QtHost::logChangedQueued, logPane_, &RequestLogPane::followRequests);
     connect(this, &MainWindow::rootImageChanged, treePane_, &EventTreePane::setRootImage);
-    connect(settingsTab_, &SettingsTab::startStopClicked, this, &MainWindow::followStartStopButton);
+    connect(&host_, &QtHost::liveStreamsChangedQueued, this, &MainWindow::showLiveStatus);
+    connect(settingsTab_, &SettingsTab::startStopClicked, this, [this] {
+        serverSwitchedByUser();
+        followStartStopButton();
+    });
+    // Every request asks whether live reload is on: switched on, the next page carries the
+    // script; switched off, the open pages stop listening at once.
+    connect(settingsTab_, &SettingsTab::liveReloadSwitched, this, [this](bool on) {
+        if (!on && handler_)
+            handler_->switchLiveReloadOff();
+        showLiveStatus();
+    });
     connect(settingsTab_, &SettingsTab::autoSortClicked, variablesPane_,
             &VariablesPane::autoSortSwitched);
     connect(settingsTab_, &SettingsTab::languageChanged, this, [this] { applyLanguage(false); });
@@ -226,6 +244,7 @@ void MainWindow::applyTexts() {
     quitAction_->setText(text(UiText::MenuQuit));
     startStopAction_->setText(
         text(settingsTab_->serverWanted() ? UiText::ServerStop : UiText::ServerStart));
+    showLiveStatus();
 }
 
 void MainWindow::showHelp() {
@@ -284,6 +303,18 @@ void MainWindow::showServerState(bool running) {
     if (!running)
         serverUrl_.clear();
     showTrayTip();
+    showLiveStatus();
+}
+
+void MainWindow::showLiveStatus() {
+    if (!settingsTab_->liveReloadOn()) {
+        liveStatus_->clear();
+        liveStatus_->hide();
+        return;
+    }
+    const std::size_t listening = serverRunning() ? server_->liveStreamCount() : 0;
+    liveStatus_->setText(uiTextWith(state_, UiText::LiveReloadStatus, QString::number(listening)));
+    liveStatus_->show();
 }
 
 // The tray's tip: the program, whether the server runs, and where.
@@ -304,7 +335,9 @@ void MainWindow::followStartStopButton() {
         if (server_)
             server_->stop();
         server_.reset();
+        handler_.reset();
         serverLink_->clear();
+        showLiveStatus();
         return;
     }
 
@@ -321,11 +354,12 @@ void MainWindow::followStartStopButton() {
     if (port < 1 || port > 65535) {
         failure = QStringLiteral("Port %1 (1 - 65535)").arg(port);
     } else {
-        auto server = std::make_unique<HttpServer>(
-            std::make_shared<RequestHandler>(state_, host_, routeRequest));
+        auto handler = std::make_shared<RequestHandler>(state_, host_, routeRequest);
+        auto server = std::make_unique<HttpServer>(handler);
         try {
             server->start(address, static_cast<std::uint16_t>(port));
             server_ = std::move(server);
+            handler_ = std::move(handler);
         } catch (const std::system_error& e) {
             failure = QString::fromLocal8Bit(e.what());
             why = bindFailureOf(e.code());
@@ -345,13 +379,26 @@ void MainWindow::followStartStopButton() {
     serverLink_->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(url.toHtmlEscaped()));
     serverUrl_ = url;
     showTrayTip();
+    showLiveStatus();
 }
 
 void MainWindow::reportStartFailure(BindFailure why, int port, const QString& detail) {
-    dialogs_->message(MessageKind::Error, bindFailureText(state_, why, port, detail));
+    // The program that holds the port tells the user what to stop, when the system says.
+    QString holder;
+    if (why == BindFailure::InUse)
+        if (const auto owner = findPortOwner(static_cast<std::uint16_t>(port)))
+            holder = QStringLiteral("%1 (PID %2)")
+                         .arg(QString::fromLocal8Bit(owner->command))
+                         .arg(owner->pid);
+    dialogs_->message(MessageKind::Error, bindFailureText(state_, why, port, detail, holder));
+}
+
+void MainWindow::serverSwitchedByUser() {
+    storedServerActive_.reset();
 }
 
 void MainWindow::toggleServerFromTray() {
+    serverSwitchedByUser();
     settingsTab_->setServerWanted(!settingsTab_->serverWanted());
     followStartStopButton();
 }
@@ -374,6 +421,7 @@ void MainWindow::showFromTray() {
     if (tray_)
         tray_->hide();
     hiddenToTray_ = false;
+    storedWindowState_.reset();
     if (restoreMaximized_)
         showMaximized();
     else
@@ -471,7 +519,13 @@ void MainWindow::applyPlacement(const WindowPlacement& stored) {
     if (stored.treeWidth)
         treeWidth_ = std::max(*stored.treeWidth, static_cast<int>(EventTreePane::kMinWidth));
 
-    if (stored.windowState == "maximized") {
+    if (startInTray_) {
+        // Started with the desktop session: out of sight until the user asks for the window,
+        // which then comes back as it was left.
+        storedWindowState_ = stored.windowState;
+        restoreMaximized_ = stored.windowState == "maximized";
+        hideToTray();
+    } else if (stored.windowState == "maximized") {
         showMaximized();
     } else if (stored.windowState == "minimized") {
         if (trayAvailable_)
@@ -497,6 +551,8 @@ WindowPlacement MainWindow::placement() const {
         p.windowState = "minimized";
     else
         p.windowState = "normal";
+    if (storedWindowState_)
+        p.windowState = *storedWindowState_;
     return p;
 }
 
@@ -527,6 +583,10 @@ void MainWindow::start() {
             applyLanguage(false);
         });
         runServer = state_.settings.serverActive;
+        if (startInTray_) {
+            storedServerActive_ = runServer;
+            runServer = true;
+        }
     }
     treePane_->showLoadedTree();
     variablesPane_->followRequests();
@@ -545,7 +605,7 @@ bool MainWindow::saveNow() {
     // Through the window's own lock: the status texts of saving repaint the window, and the
     // views read the state while they paint.
     std::lock_guard lock(uiLock_);
-    state_.settings.serverActive = settingsTab_->serverWanted();
+    state_.settings.serverActive = storedServerActive_.value_or(settingsTab_->serverWanted());
     saved_ = pelotest::saveState(state_, host_, coreTexts(state_));
     return saved_;
 }
@@ -567,7 +627,7 @@ bool MainWindow::shutdown() {
     {
         std::unique_lock lock(uiLock_, std::defer_lock);
         if (lock.try_lock_for(stopped ? kStopDeadline : kLockGrace)) {
-            state_.settings.serverActive = wasRunning;
+            state_.settings.serverActive = storedServerActive_.value_or(wasRunning);
             saved_ = pelotest::saveState(state_, host_, coreTexts(state_));
         } else {
             std::cerr << "pelotest: a request was still running when the program closed; the "

@@ -43,6 +43,10 @@ struct MainWindowOptions {
     std::optional<bool> trayAvailable;
     // Opens files in the desktop's editor (null: the desktop's own association).
     FileOpener* opener = nullptr;
+    // --tray: start hidden in the notification area with the server running.
+    bool startInTray = false;
+    // The program the desktop session's autostart entry runs (empty: pelotest from the PATH).
+    std::string program;
 };
 
 // Bounds stored in the settings moved and shrunk onto a screen's available area (all of it shown,
@@ -127,6 +131,11 @@ class MainWindow : public QMainWindow, private HostWindow {
     void showServerState(bool running);
     void showTrayTip();
     void reportStartFailure(BindFailure why, int port, const QString& detail);
+    // The status line's live reload part: shown while live reload is on, with the browsers
+    // listening.
+    void showLiveStatus();
+    // The user started or stopped the server: from now on the file keeps what the user chose.
+    void serverSwitchedByUser();
 
     AppState& state_;
     // The state lock as this thread takes it (the views read through it).
@@ -137,10 +146,17 @@ class MainWindow : public QMainWindow, private HostWindow {
     FileOpener* opener_;
     QtHost host_;
     ImageList images_;
+    // The running server's request handler (live reload is switched off through it).
+    std::shared_ptr<RequestHandler> handler_;
     std::unique_ptr<HttpServer> server_;
     bool trayAvailable_;
 
     bool hiddenToTray_ = false;
+    const bool startInTray_;
+    // Started by --tray: ServerActive as the file had it, kept until the user starts or stops
+    // the server, and the stored window state, kept until the window is first shown.
+    std::optional<bool> storedServerActive_;
+    std::optional<std::string> storedWindowState_;
     bool restoreMaximized_ = false;
     bool shutDown_ = false;
     bool saved_ = false;
@@ -158,6 +174,7 @@ class MainWindow : public QMainWindow, private HostWindow {
     QToolButton* helpButton_ = nullptr;
     QLabel* statusText_ = nullptr;
     QLabel* serverLink_ = nullptr; // the server's address as a link
+    QLabel* liveStatus_ = nullptr; // live reload and the browsers listening
     QString serverUrl_;            // the running server's address, empty when stopped
 
     QSystemTrayIcon* tray_ = nullptr;

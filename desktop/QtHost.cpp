@@ -132,6 +132,9 @@ void QtHost::deliver(int number) {
     case Change::Log:
         emit logChangedQueued();
         break;
+    case Change::LiveStreams:
+        emit liveStreamsChangedQueued();
+        break;
     }
 }
 

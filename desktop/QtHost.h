@@ -54,6 +54,7 @@ class QtHost : public QObject, public Host {
     void treeChanged() override { post(Change::Tree); }
     void variablesChanged() override { post(Change::Variables); }
     void logChanged() override { post(Change::Log); }
+    void liveStreamsChanged(std::size_t) override { post(Change::LiveStreams); }
 
     // The window's caption (Windows-1252) and the width of the variables list's first column.
     void setCaption(std::string caption);
@@ -66,12 +67,14 @@ class QtHost : public QObject, public Host {
     void treeChangedQueued();
     void variablesChangedQueued();
     void logChangedQueued();
+    // The server counts the browsers listening for live reload anew (it knows their number).
+    void liveStreamsChangedQueued();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    enum class Change { Settings, Tree, Variables, Log };
+    enum class Change { Settings, Tree, Variables, Log, LiveStreams };
     void post(Change change);
     // Run on the user-interface thread for a posted change (its number).
     Q_INVOKABLE void deliver(int change);
@@ -83,7 +86,7 @@ class QtHost : public QObject, public Host {
     std::string caption_;
     int columnWidth_ = 150;
     // A notification is waiting in the event queue.
-    std::array<std::atomic<bool>, 4> pending_{};
+    std::array<std::atomic<bool>, 5> pending_{};
 };
 
 } // namespace pelotest::desktop

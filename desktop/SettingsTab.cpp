@@ -1,5 +1,6 @@
 #include "desktop/SettingsTab.h"
 
+#include "desktop/Autostart.h"
 #include "desktop/LanguageSupport.h"
 #include "desktop/Text.h"
 #include "desktop/WebDialog.h"
@@ -24,6 +25,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace pelotest::desktop {
 namespace {
@@ -146,6 +148,8 @@ QGroupBox* SettingsTab::buildGeneralGroup() {
     remoteEditorHint_->setWordWrap(true);
     remoteEditorHint_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     remoteEditorHint_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    liveReloadBox_ = named(new QCheckBox, "CheckBox4");
+    autostartBox_ = named(new QCheckBox, "CheckBox5");
     portLabel_->setBuddy(portField_);
     languageLabel_->setBuddy(languageBox_);
     logLimitLabel_->setBuddy(logLimitField_);
@@ -171,6 +175,8 @@ QGroupBox* SettingsTab::buildGeneralGroup() {
     grid->addWidget(reloadTimeLabel_, 3, 2);
     grid->addWidget(reloadTimeField_, 3, 3, Qt::AlignLeft);
     grid->addWidget(remoteEditorHint_, 4, 0, 1, 4);
+    grid->addWidget(liveReloadBox_, 5, 0, 1, 4);
+    grid->addWidget(autostartBox_, 6, 0, 1, 4);
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(3, 1);
     return generalGroup_;
@@ -194,6 +200,11 @@ void SettingsTab::applyTexts() {
     remoteEditorBox_->setText(text(UiText::RemoteEditorOption));
     reloadTimeLabel_->setText(text(UiText::ReloadTimeLabel));
     remoteEditorHint_->setText(text(UiText::RemoteEditorHint));
+    liveReloadBox_->setText(text(UiText::LiveReloadOption));
+    // Held on by --live-reload: the box says why it cannot be switched off in this run.
+    liveReloadBox_->setToolTip(liveReloadBox_->isEnabled() ? QString()
+                                                           : text(UiText::LiveReloadForThisRun));
+    autostartBox_->setText(text(UiText::StartWithSessionOption));
     languageLabel_->setText(text(UiText::ChooseLanguage));
     if (languageBox_->count() > 0)
         languageBox_->setItemText(0, text(UiText::BuiltInLanguageName));
@@ -273,6 +284,13 @@ void SettingsTab::bindSettings() {
             [this](bool on) { updateSettings([&](Settings& s) { s.saveLog = on; }); });
     connect(remoteEditorBox_, &QCheckBox::toggled, this,
             [this](bool on) { updateSettings([&](Settings& s) { s.remoteEdit = on; }); });
+    connect(liveReloadBox_, &QCheckBox::toggled, this, [this](bool on) {
+        if (filling_)
+            return;
+        updateSettings([&](Settings& s) { s.liveReload = on; });
+        emit liveReloadSwitched(on);
+    });
+    connect(autostartBox_, &QCheckBox::clicked, this, &SettingsTab::switchAutostart);
     connect(autoSortBox_, &QCheckBox::clicked, this, &SettingsTab::autoSortClicked);
     connect(startStopButton_, &QToolButton::clicked, this, &SettingsTab::startStopClicked);
     connect(templateFolderButton_, &QToolButton::clicked, this, &SettingsTab::chooseTemplateFolder);
@@ -295,8 +313,31 @@ void SettingsTab::showSettings() {
     portField_->setValue(s.port);
     logLimitField_->setValue(s.maxLog);
     reloadTimeField_->setValue(s.remoteEditReload);
+    // --live-reload holds live reload on for this run and never changes the key: the box shows
+    // it on and cannot be switched, so that nothing the user clicks is silently not stored.
+    const bool heldOn = context_.state.runOverrides.liveReload;
+    liveReloadBox_->setChecked(s.liveReload || heldOn);
+    liveReloadBox_->setEnabled(!heldOn);
+    liveReloadBox_->setToolTip(heldOn ? uiText(context_.state, UiText::LiveReloadForThisRun)
+                                      : QString());
+    autostartBox_->setChecked(autostartEntryExists());
     filling_ = false;
     enableRemoteEditor();
+}
+
+bool SettingsTab::liveReloadOn() const {
+    return liveReloadBox_->isChecked();
+}
+
+void SettingsTab::setAutostartCommand(std::vector<std::string> command) {
+    autostartCommand_ = std::move(command);
+}
+
+void SettingsTab::switchAutostart(bool on) {
+    const auto failure = on ? writeAutostartEntry(autostartCommand_) : removeAutostartEntry();
+    if (failure)
+        context_.dialogs.message(MessageKind::Error, fromPathBytes(*failure));
+    autostartBox_->setChecked(autostartEntryExists());
 }
 
 void SettingsTab::followRequestSettings() {

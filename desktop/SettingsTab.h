@@ -10,6 +10,7 @@
 
 #include <QWidget>
 
+#include <string>
 #include <vector>
 
 class QAction;
@@ -36,6 +37,11 @@ class SettingsTab : public QWidget {
     void followRequestSettings();
     // The variables page switches auto-sort from the browser too.
     void followAutoSortSetting();
+
+    // Whether live reload is on for this run (the box shows the key, or --live-reload).
+    bool liveReloadOn() const;
+    // The program and arguments the desktop session's autostart entry runs (without --tray).
+    void setAutostartCommand(std::vector<std::string> command);
 
     // The server's start/stop button: its down state is the wanted server state.
     bool serverWanted() const;
@@ -65,6 +71,8 @@ class SettingsTab : public QWidget {
   signals:
     void startStopClicked();
     void autoSortClicked(bool on);
+    // The user switched live reload (the setting is written already).
+    void liveReloadSwitched(bool on);
     // Another language is the current one: every text of the window is to be set again.
     void languageChanged();
 
@@ -80,12 +88,16 @@ class SettingsTab : public QWidget {
     void chooseTemplateFolder();
     void markFolder(QLineEdit* field, QAction* missing);
     void chooseStaticFolder();
+    // The desktop session box was clicked: writes or removes the entry, then shows whether it
+    // is there.
+    void switchAutostart(bool on);
     // Fills the language box from a fresh discovery and selects the current language.
     void discoverLanguageBox();
 
     PaneContext context_;
     bool filling_ = false; // controls are being filled from the state: do not write back
     std::vector<LanguageEntry> languages_;
+    std::vector<std::string> autostartCommand_{"pelotest"};
 
     QGroupBox* templatesGroup_ = nullptr;
     QLabel* templateFolderLabel_ = nullptr;
@@ -120,6 +132,8 @@ class SettingsTab : public QWidget {
     QLabel* reloadTimeLabel_ = nullptr;
     QSpinBox* reloadTimeField_ = nullptr;
     QLabel* remoteEditorHint_ = nullptr;
+    QCheckBox* liveReloadBox_ = nullptr;
+    QCheckBox* autostartBox_ = nullptr;
 };
 
 } // namespace pelotest::desktop

@@ -87,12 +87,17 @@ TextLookup coreTexts(const AppState& state) {
     };
 }
 
-QString bindFailureText(const AppState& state, BindFailure failure, int port,
-                        const QString& detail) {
+QString bindFailureText(const AppState& state, BindFailure failure, int port, const QString& detail,
+                        const QString& holder) {
     const UiText why = failure == BindFailure::InUse        ? UiText::PortInUse
                        : failure == BindFailure::Privileged ? UiText::PortPrivileged
                                                             : UiText::PortNotServed;
-    return uiTextWith(state, why, QString::number(port)) + QStringLiteral("\n\n") + detail;
+    QString text = uiTextWith(state, why, QString::number(port));
+    // A text of its own rather than a second placeholder in the first, so that a library whose
+    // text for the port in use knows only the port still reads whole.
+    if (!holder.isEmpty())
+        text += QLatin1Char(' ') + uiTextWith(state, UiText::PortHolder, holder);
+    return text + QStringLiteral("\n\n") + detail;
 }
 
 } // namespace pelotest::desktop

@@ -49,9 +49,10 @@ constexpr int textNumber(UiText id) {
 // The lookup the core's load, save and folder expansion use (Windows-1252 bytes).
 TextLookup coreTexts(const AppState& state);
 
-// Why a port cannot be served, for the message box after a failed start.
+// Why a port cannot be served, for the message box after a failed start; holder names the
+// program that holds a port in use, when the system told (empty: it did not).
 enum class BindFailure { InUse, Privileged, Other };
-QString bindFailureText(const AppState& state, BindFailure failure, int port,
-                        const QString& detail);
+QString bindFailureText(const AppState& state, BindFailure failure, int port, const QString& detail,
+                        const QString& holder = {});
 
 } // namespace pelotest::desktop

@@ -59,6 +59,9 @@ class RequestHandler {
 
     // The event streams of live reload (the number of open pages, for the window).
     const LiveReload& liveReload() const { return live_; }
+    // Live reload was switched off while the server runs: the open pages stop listening now,
+    // not at the next request.
+    void switchLiveReloadOff() { live_.switchOff(); }
 
   private:
     // The route table's answer, with the guard entered and the state locked.

@@ -63,13 +63,14 @@ struct DesktopFixture {
     QString settingsFile() const { return path(QStringLiteral("pelotest.ini")); }
 
     // Writes settings into the settings file (a null array leaves the file absent) and starts a
-    // window on it, with the language folders set in state.
-    desktop::MainWindow& start(const QByteArray& settings, bool tray = false) {
+    // window on it, with the language folders set in state (startInTray: as --tray does).
+    desktop::MainWindow& start(const QByteArray& settings, bool tray = false,
+                               bool startInTray = false) {
         if (!settings.isNull())
             writeFile(settingsFile(), settings);
         state.settingsPath = settingsFile().toStdString();
         window = std::make_unique<desktop::MainWindow>(
-            state, desktop::MainWindowOptions{&dialogs, tray, &opener});
+            state, desktop::MainWindowOptions{&dialogs, tray, &opener, startInTray, {}});
         window->start();
         return *window;
     }

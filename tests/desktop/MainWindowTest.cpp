@@ -6,6 +6,7 @@
 
 #include "desktop/MainWindow.h"
 #include "DesktopFixture.h"
+#include "desktop/Autostart.h"
 #include "desktop/FileDialogs.h"
 #include "desktop/SingleInstance.h"
 #include "desktop/StopSignals.h"
@@ -17,14 +18,17 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -143,6 +147,13 @@ class MainWindowTest : public QObject {
     void socketFolderMustBePrivate();
     void anotherUsersSocketIsNotBelieved();
     void anotherUserCannotKeepTheWindowFromStarting();
+    void liveReloadBox_data();
+    void liveReloadBox();
+    void liveStatusCountsBrowsersAndSwitchesOffAtOnce();
+    void autostartBox_data();
+    void autostartBox();
+    void autostartExecLineQuotes();
+    void trayStartServesHiddenAndKeepsTheFile();
 };
 
 void MainWindowTest::picturesAreTransparentWhereMagenta() {
@@ -232,13 +243,21 @@ void MainWindowTest::startAndStop() {
 void MainWindowTest::portThatCannotBeBound_data() {
     QTest::addColumn<bool>("privileged");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("in use") << false << QStringLiteral("schon von einem anderen Programm");
-    QTest::newRow("below 1024") << true << QStringLiteral("Administratorrechte");
+    QTest::addColumn<bool>("holderNamed");
+    QTest::newRow("in use") << false << QStringLiteral("schon von einem anderen Programm") << true;
+    QTest::newRow("below 1024") << true << QStringLiteral("Administratorrechte") << false;
 }
 
 void MainWindowTest::portThatCannotBeBound() {
     QFETCH(bool, privileged);
     QFETCH(QString, reason);
+    QFETCH(bool, holderNamed);
+    // This test program holds the port: the message names it as /proc does.
+    QFile comm(QStringLiteral("/proc/self/comm"));
+    QVERIFY(comm.open(QIODevice::ReadOnly));
+    const QString self = QStringLiteral("%1 (PID %2)")
+                             .arg(QString::fromLocal8Bit(comm.readAll().trimmed()))
+                             .arg(::getpid());
     QTcpServer holder;
     int port = 1;
     if (!privileged) {
@@ -254,6 +273,8 @@ void MainWindowTest::portThatCannotBeBound() {
         QCOMPARE(f.dialogs.messages[0].kind, MessageKind::Error);
         QVERIFY2(f.dialogs.messages[0].text.contains(reason),
                  qPrintable(f.dialogs.messages[0].text));
+        QCOMPARE(f.dialogs.messages[0].text.contains(builtInText(152).replace("%1", self)),
+                 holderNamed);
         QVERIFY(!f.child<QToolButton>("ToolButton1")->isChecked());
         QCOMPARE(f.status(), builtInText(40));
         QCOMPARE(f.action("Aktiv1")->text(), builtInText(37));
@@ -779,6 +800,151 @@ void MainWindowTest::anotherUserCannotKeepTheWindowFromStarting() {
     QCOMPARE(program.exitCode(), 0);
     QVERIFY2(program.readAllStandardError().contains("belongs to another user"),
              "the program says why a second start goes unnoticed");
+}
+
+// The live reload box shows the key, or --live-reload, which holds it on for the run and never
+// reaches the file; the status line says whether live reload is on.
+void MainWindowTest::liveReloadBox_data() {
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<bool>("heldOn");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<bool>("onAfterClick");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::newRow("ticked") << QByteArray() << false << false << true << QByteArray("1");
+    QTest::newRow("unticked") << QByteArray("LiveReload=1\n") << false << true << false
+                              << QByteArray("0");
+    QTest::newRow("--live-reload")
+        << QByteArray() << true << true << true << QByteArray("<absent>");
+}
+
+void MainWindowTest::liveReloadBox() {
+    QFETCH(QByteArray, key);
+    QFETCH(bool, heldOn);
+    QFETCH(bool, shown);
+    QFETCH(bool, onAfterClick);
+    QFETCH(QByteArray, stored);
+    Fixture f;
+    f.state.runOverrides.liveReload = heldOn;
+    f.start("[Settings]\n" + key);
+    auto* box = f.child<QCheckBox>("CheckBox4");
+    auto* line = f.child<QLabel>("StatusPanel3");
+    QCOMPARE(box->text(), builtInText(135));
+    QCOMPARE(box->isChecked(), shown);
+    QCOMPARE(box->isEnabled(), !heldOn);
+    QCOMPARE(box->toolTip(), heldOn ? builtInText(149) : QString());
+    QTest::mouseClick(box, Qt::LeftButton);
+    QCOMPARE(box->isChecked(), onAfterClick);
+    QCOMPARE(line->text(), onAfterClick ? builtInText(150).replace("%1", "0") : QString());
+    QCOMPARE(line->isHidden(), !onAfterClick);
+    f.window->shutdown();
+    QCOMPARE(QByteArray::fromStdString(readKey(f.settingsFile(), "LiveReload")), stored);
+}
+
+// An open page counts in the status line; switching live reload off ends its stream at once.
+void MainWindowTest::liveStatusCountsBrowsersAndSwitchesOffAtOnce() {
+    Fixture f;
+    const int port = freePort();
+    f.start(
+        QStringLiteral("[Settings]\nPort=%1\nServerActive=1\nLiveReload=1\n").arg(port).toLatin1());
+    auto* line = f.child<QLabel>("StatusPanel3");
+    QCOMPARE(line->text(), builtInText(150).replace("%1", "0"));
+    QTcpSocket page;
+    page.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+    QVERIFY(page.waitForConnected(5000));
+    page.write("GET /$int/live HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    QTRY_COMPARE(line->text(), builtInText(150).replace("%1", "1"));
+    f.child<QCheckBox>("CheckBox4")->click();
+    QVERIFY(line->isHidden());
+    QTRY_COMPARE(page.state(), QAbstractSocket::UnconnectedState);
+}
+
+// The desktop session box writes and removes the autostart entry, and shows whether it is
+// there; an entry that cannot be written is said and not shown as there.
+void MainWindowTest::autostartBox_data() {
+    QTest::addColumn<bool>("entryBefore");
+    QTest::addColumn<bool>("configIsAFile");
+    QTest::newRow("ticked writes the entry") << false << false;
+    QTest::newRow("unticked removes it") << true << false;
+    QTest::newRow("folder that cannot be made") << false << true;
+}
+
+void MainWindowTest::autostartBox() {
+    QFETCH(bool, entryBefore);
+    QFETCH(bool, configIsAFile);
+    Fixture f;
+    const QString config = f.path(QStringLiteral("config"));
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+    const auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", oldConfig); });
+    const QString entry = config + QStringLiteral("/autostart/pelotest.desktop");
+    QVERIFY(QDir().mkpath(config + QStringLiteral("/autostart")));
+    if (entryBefore)
+        writeFile(entry, "[Desktop Entry]\n");
+    if (configIsAFile) {
+        QVERIFY(QDir(config).removeRecursively());
+        writeFile(config);
+    }
+    f.start(QByteArray());
+    auto* box = f.child<QCheckBox>("CheckBox5");
+    QCOMPARE(box->text(), builtInText(151));
+    QCOMPARE(box->isChecked(), entryBefore);
+    box->click();
+    const bool written = !entryBefore && !configIsAFile;
+    QCOMPARE(QFileInfo::exists(entry), written);
+    QCOMPARE(box->isChecked(), written);
+    QCOMPARE(f.dialogs.messages.size(), std::size_t(configIsAFile ? 1 : 0));
+    if (!written)
+        return;
+    // Named and pictured as the installed entry, so that the session lists it as PeloTest.
+    ProfileFile installed, autostart;
+    installed.load(PELOTEST_SOURCE_DIR "/packaging/pelotest.desktop");
+    autostart.load(entry.toStdString());
+    for (const char* key : {"Name", "Icon", "Type"}) {
+        QVERIFY(installed.readString("Desktop Entry", key));
+        QCOMPARE(autostart.readString("Desktop Entry", key),
+                 installed.readString("Desktop Entry", key));
+    }
+    QCOMPARE(autostart.readString("Desktop Entry", "Exec"),
+             "pelotest --settings " + f.settingsFile().toStdString() + " --tray");
+}
+
+void MainWindowTest::autostartExecLineQuotes() {
+    const struct {
+        std::vector<std::string> command;
+        std::optional<std::string> exec;
+    } cases[] = {
+        {{"/usr/bin/pelotest"}, "/usr/bin/pelotest --tray"},
+        {{"/opt/my apps/pelotest"}, R"("/opt/my apps/pelotest" --tray)"},
+        {{"p", "--settings", "/h/50%.ini"}, "p --settings /h/50%%.ini --tray"},
+        {{"p", "--settings", "/h/a\"$b.ini"}, R"(p --settings "/h/a\\"\\$b.ini" --tray)"},
+        {{"p", "--settings", "/h/a\nb.ini"}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto text = desktop::autostartEntryText(c.command);
+        QCOMPARE(text.has_value(), c.exec.has_value());
+        if (text)
+            QVERIFY2(text->find("\nExec=" + *c.exec + "\n") != std::string::npos, text->c_str());
+    }
+}
+
+// --tray: hidden in the notification area with the server running; the file keeps the
+// server's and the window's stored state, as the user left them.
+void MainWindowTest::trayStartServesHiddenAndKeepsTheFile() {
+    Fixture f;
+    const int port = freePort();
+    MainWindow& window =
+        f.start(QStringLiteral("[Settings]\nPort=%1\nServerActive=0\nWindowState=maximized\n")
+                    .arg(port)
+                    .toLatin1(),
+                /*tray=*/true, /*startInTray=*/true);
+    QVERIFY(window.hiddenToTray());
+    QVERIFY(!window.isVisible());
+    QVERIFY(window.serverRunning());
+    QVERIFY(!statusLine(port).isEmpty());
+    QVERIFY(f.dialogs.messages.empty());
+    QVERIFY(window.shutdown());
+    QCOMPARE(readKey(f.settingsFile(), "ServerActive"), "0");
+    QCOMPARE(readKey(f.settingsFile(), "WindowState"), "maximized");
 }
 
 } // namespace pelotest::test

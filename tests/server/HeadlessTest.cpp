@@ -390,6 +390,7 @@ TEST_F(Headless, AWrongCommandLineEndsWithCode2AndOneLine) {
         {{"--static"}, "--static needs a folder"},
         {{"--virtual="}, "--virtual needs a folder name"},
         {{"--settings"}, "--settings needs a file name"},
+        {{"--tray"}, "--tray goes with the window, not with --headless"},
     };
     for (const auto& [arguments, message] : cases) {
         SCOPED_TRACE(arguments.front());
