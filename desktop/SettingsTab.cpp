@@ -171,12 +171,12 @@ QGroupBox* SettingsTab::buildGeneralGroup() {
     grid->addWidget(logLimitLabel_, 1, 2);
     grid->addWidget(logLimitField_, 1, 3, Qt::AlignLeft);
     grid->addWidget(saveLogBox_, 2, 0, 1, 2);
+    grid->addWidget(autostartBox_, 2, 2, 1, 2);
     grid->addWidget(remoteEditorBox_, 3, 0, 1, 2);
     grid->addWidget(reloadTimeLabel_, 3, 2);
     grid->addWidget(reloadTimeField_, 3, 3, Qt::AlignLeft);
     grid->addWidget(remoteEditorHint_, 4, 0, 1, 4);
     grid->addWidget(liveReloadBox_, 5, 0, 1, 4);
-    grid->addWidget(autostartBox_, 6, 0, 1, 4);
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(3, 1);
     return generalGroup_;
