@@ -126,6 +126,7 @@ class MainWindow : public QMainWindow, private HostWindow {
     void setStatusText(const QString& text);
     void showServerState(bool running);
     void showTrayTip();
+    void showFirstRunHint();
     void reportStartFailure(BindFailure why, int port, const QString& detail);
 
     AppState& state_;
@@ -151,6 +152,7 @@ class MainWindow : public QMainWindow, private HostWindow {
 
     QTabWidget* tabs_ = nullptr;
     QSplitter* generalSplitter_ = nullptr;
+    QLabel* firstRunHint_ = nullptr; // shown while nothing is set up
     EventTreePane* treePane_ = nullptr;
     VariablesPane* variablesPane_ = nullptr;
     RequestLogPane* logPane_ = nullptr;

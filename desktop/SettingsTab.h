@@ -67,6 +67,8 @@ class SettingsTab : public QWidget {
     void autoSortClicked(bool on);
     // Another language is the current one: every text of the window is to be set again.
     void languageChanged();
+    // The templates or the static folder was edited (the settings hold the new one).
+    void foldersEdited();
 
   private:
     QGroupBox* buildTemplatesGroup();

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -181,6 +182,15 @@ class ViewsTest : public QObject {
 
     void missingFoldersAreMarked_data();
     void missingFoldersAreMarked();
+
+    void firstRunHint_data();
+    void firstRunHint();
+    void filtersKeepTheKeyboard_data();
+    void filtersKeepTheKeyboard();
+    void pagesOpenInTheBrowser_data();
+    void pagesOpenInTheBrowser();
+    void logTimeAndQueryColumns_data();
+    void logTimeAndQueryColumns();
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -1051,6 +1061,197 @@ void ViewsTest::missingFoldersAreMarked() {
         marked);
     QCOMPARE(edit->toolTip(), tip ? absolute : QString());
     QDir::setCurrent(before);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Comforts: the first-run hint, the filters, the browser, the log's extra columns
+
+void ViewsTest::firstRunHint_data() {
+    QTest::addColumn<QByteArray>("tree");
+    QTest::addColumn<bool>("folders"); // false: the user empties both folder fields
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<bool>("hint");
+    const QByteArray entry = "[Tree]\nNode0=index.htm\n";
+    const QByteArray events = entry + "Node1=#Login\n";
+    QTest::newRow("nothing set up") << QByteArray() << false << "" << true;
+    QTest::newRow("events, no folders") << events << false << "" << true;
+    QTest::newRow("folders, no event yet") << entry << true << "" << true;
+    QTest::newRow("an event learnt") << entry << true << "/app/" << false;
+    QTest::newRow("folders and events") << events << true << "" << false;
+}
+
+void ViewsTest::firstRunHint() {
+    QFETCH(QByteArray, tree);
+    QFETCH(bool, folders);
+    QFETCH(QString, request);
+    QFETCH(bool, hint);
+    Fixture f(tree);
+    if (!folders)
+        for (const char* field : {"Edit1", "Edit2"})
+            f.child<QLineEdit>(field)->clear();
+    if (!request.isEmpty())
+        QCOMPARE(f.get(request.toStdString()), 200);
+    auto* label = f.child<QLabel>("FirstRunHint");
+    QTRY_COMPARE(!label->isHidden(), hint);
+    QCOMPARE(label->text(), shown(153));
+}
+
+void ViewsTest::filtersKeepTheKeyboard_data() {
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<int>("key"); // 0: none
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("outcome"); // "rows A|B" (shown), "variables A|B" (all),
+                                          // "clipboard X", "focus left"
+    const int none = Qt::NoModifier;
+    QTest::newRow("variables filtered") << "ListView1"
+                                        << "D" << 0 << none << "rows Kunde|Land";
+    QTest::newRow("Delete through the filter")
+        << "ListView1"
+        << "d" << int(Qt::Key_Delete) << none << "variables Kunde|Ort";
+    QTest::newRow("Ctrl+C through the filter")
+        << "ListView1"
+        << "d" << int(Qt::Key_C) << int(Qt::ControlModifier) << "clipboard DE";
+    QTest::newRow("Tab leaves the filtered variables")
+        << "ListView1"
+        << "d" << int(Qt::Key_Tab) << none << "focus left";
+    QTest::newRow("log filtered by title") << "ListView2"
+                                           << "seite" << 0 << none << "rows page.htm";
+    QTest::newRow("Tab leaves the filtered log")
+        << "ListView2"
+        << "seite" << int(Qt::Key_Tab) << none << "focus left";
+}
+
+void ViewsTest::filtersKeepTheKeyboard() {
+    QFETCH(QString, list);
+    QFETCH(QString, filter);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, outcome);
+    Fixture f("[Tree]\nNode0=index.htm\n[Variables]\nKunde=4711\nOrt=Bonn\nLand=DE\n");
+    QCOMPARE(f.get("/page.htm"), 200);
+    QCOMPARE(f.get("/app/"), 200);
+    QTRY_COMPARE(f.log()->model()->rowCount(), 2);
+    f.window->show();
+    f.window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+    auto* view = f.child<QTableView>(list.toLatin1().constData());
+    const bool variables = view == f.variables();
+    f.child<QTabWidget>("PageControl1")->setCurrentIndex(variables ? 0 : 1);
+    auto* field = f.child<QLineEdit>(variables ? "VariablesFilter" : "LogFilter");
+    QCOMPARE(field->placeholderText(), shown(154));
+    field->setText(filter);
+    view->setFocus();
+    f.selectRow(view, view->model()->rowCount() - 1);
+    if (key != 0)
+        QTest::keyClick(view, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    const QString what = outcome.section(QLatin1Char(' '), 0, 0);
+    const QString detail = outcome.section(QLatin1Char(' '), 1);
+    if (what == QLatin1String("rows")) {
+        QCOMPARE(f.column(view, 0), detail.split(QLatin1Char('|')));
+    } else if (what == QLatin1String("variables")) {
+        field->clear();
+        QCOMPARE(f.column(view, 0), detail.split(QLatin1Char('|')));
+    } else if (what == QLatin1String("clipboard")) {
+        QCOMPARE(QGuiApplication::clipboard()->text(), detail);
+    } else {
+        QVERIFY(!view->hasFocus());
+    }
+}
+
+void ViewsTest::pagesOpenInTheBrowser_data() {
+    QTest::addColumn<QString>("list");    // "tree" or "log"
+    QTest::addColumn<QString>("request"); // made first; the log's row
+    QTest::addColumn<QString>("select");  // the tree's node
+    QTest::addColumn<bool>("serving");
+    QTest::addColumn<QString>("opened"); // the address after the server's, "" for none
+    QTest::newRow("entry template") << "tree"
+                                    << ""
+                                    << "index.htm" << true << "app";
+    QTest::newRow("event") << "tree"
+                           << ""
+                           << "Login" << true << "app?PELO_EVENT=Login";
+    QTest::newRow("assigned event") << "tree"
+                                    << ""
+                                    << "menu.htm (Men\u00FC)" << true << "app?PELO_EVENT=Men%FC";
+    QTest::newRow("server stopped") << "tree"
+                                    << ""
+                                    << "Login" << false << "";
+    QTest::newRow("log row: the request as made") << "log"
+                                                  << "/app/?PELO_EVENT=Login&x=a%20b"
+                                                  << "" << true << "app/?PELO_EVENT=Login&x=a%20b";
+    QTest::newRow("log row loaded: its event") << "log"
+                                               << ""
+                                               << "" << true << "app?PELO_EVENT=Show";
+}
+
+void ViewsTest::pagesOpenInTheBrowser() {
+    QFETCH(QString, list);
+    QFETCH(QString, request);
+    QFETCH(QString, select);
+    QFETCH(bool, serving);
+    QFETCH(QString, opened);
+    Fixture f("[Tree]\nNode0=index.htm\nNode1=#Login\nNode2=#menu.htm (Men\xFC)\n");
+    if (!request.isEmpty())
+        QCOMPARE(f.get(request.toStdString()), 200);
+    if (list == QLatin1String("log") && request.isEmpty()) {
+        // A row as the settings file gives it back: no request, only its event.
+        std::lock_guard lock(f.state.mutex);
+        f.state.log.appendLoaded(LogEntry{3, "b.htm", "Show", "B", ""}, 100);
+        f.state.logChanged = true;
+    }
+    if (!serving)
+        f.child<QToolButton>("ToolButton1")->click();
+    QMenu* menu = nullptr;
+    if (list == QLatin1String("tree")) {
+        f.selectNode(select);
+        menu = f.child<QMenu>("PopupMenu2");
+    } else {
+        f.window->host().logChanged();
+        QTRY_VERIFY(f.log()->model()->rowCount() > 0);
+        f.selectRow(f.log(), 0);
+        menu = f.child<QMenu>("PopupMenu3");
+    }
+    const char* name = list == QLatin1String("tree") ? "OpenTreeInBrowser" : "OpenLogInBrowser";
+    emit menu->aboutToShow();
+    QCOMPARE(f.action(name)->text(), shown(155));
+    QCOMPARE(f.action(name)->isEnabled(), !opened.isEmpty());
+    f.trigger(name);
+    const std::vector<QUrl> expected =
+        opened.isEmpty()
+            ? std::vector<QUrl>{}
+            : std::vector<QUrl>{QUrl::fromEncoded(
+                  QStringLiteral("http://localhost:%1/%2").arg(f.port).arg(opened).toLatin1())};
+    QCOMPARE(f.dialogs.opened, expected);
+}
+
+void ViewsTest::logTimeAndQueryColumns_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("text");
+    QTest::addColumn<QString>("shown"); // a pattern
+    QTest::newRow("time") << "ShowTimeColumn" << 3 << 156
+                          << "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}$";
+    QTest::newRow("query") << "ShowQueryColumn" << 4 << 157 << "^PELO_EVENT=Login&x=a b c$";
+}
+
+void ViewsTest::logTimeAndQueryColumns() {
+    QFETCH(QString, action);
+    QFETCH(int, column);
+    QFETCH(int, text);
+    QFETCH(QString, shown);
+    Fixture f;
+    QCOMPARE(f.get("/app/?PELO_EVENT=Login&x=a%20b+c"), 200);
+    QTRY_COMPARE(f.log()->model()->rowCount(), 1);
+    // Hidden at first, so the log looks as it always did; the headings' menu shows it.
+    QVERIFY(f.log()->isColumnHidden(column));
+    QCOMPARE(f.child<QMenu>("LogColumnsMenu")->actions().size(), 2);
+    QCOMPARE(f.action(action.toLatin1().constData())->text(), builtInText(text));
+    QCOMPARE(f.log()->model()->headerData(column, Qt::Horizontal).toString(), builtInText(text));
+    f.trigger(action.toLatin1().constData());
+    QVERIFY(!f.log()->isColumnHidden(column));
+    const QString cell = f.log()->model()->index(0, column).data().toString();
+    QVERIFY2(QRegularExpression(shown).match(cell).hasMatch(), qPrintable(cell));
 }
 
 } // namespace pelotest::test
