@@ -132,7 +132,9 @@ QUrl eventPageUrl(const PaneContext& context, std::string_view event) {
             folder.remove_prefix(1);
         while (!folder.empty() && (folder.back() == '/' || folder.back() == '\\'))
             folder.remove_suffix(1);
-        document += folder;
+        // Ending in '/', so that the template's relative links stay inside the virtual folder.
+        if (!folder.empty())
+            document.append(folder).append(1, '/');
         std::replace(document.begin(), document.end(), '\\', '/');
         if (!event.empty())
             query = settings.event + '=' +

@@ -94,6 +94,12 @@ std::optional<LogEntry> RequestLogPane::selectedEntry() {
 }
 
 QUrl RequestLogPane::pageOf(const LogEntry& entry) const {
+    // The rows of the pages that assign a template or set the start page: asking for them again
+    // would change the settings once more, so their result is opened instead.
+    if (entry.kind == LogKind::Assigned)
+        return eventPageUrl(context_, entry.event);
+    if (entry.kind == LogKind::StartSite)
+        return serverPageUrl(context_, "/", {});
     if (!entry.document.empty())
         return serverPageUrl(context_, entry.document, entry.query);
     if (!entry.event.empty())

@@ -39,7 +39,8 @@ class RequestLogPane : public QWidget {
   private:
     std::optional<LogEntry> selectedEntry();
     // The page of entry on the running server: the request as it was made, or for a row loaded
-    // from the settings file (which keeps no request) the template page of its event.
+    // from the settings file (which keeps no request) the template page of its event; for an
+    // assignment the event's page, for a start page set the site's root.
     QUrl pageOf(const LogEntry& entry) const;
 
     PaneContext context_;

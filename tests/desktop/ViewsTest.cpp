@@ -1167,22 +1167,26 @@ void ViewsTest::pagesOpenInTheBrowser_data() {
     QTest::addColumn<QString>("opened"); // the address after the server's, "" for none
     QTest::newRow("entry template") << "tree"
                                     << ""
-                                    << "index.htm" << true << "app";
+                                    << "index.htm" << true << "app/";
     QTest::newRow("event") << "tree"
                            << ""
-                           << "Login" << true << "app?PELO_EVENT=Login";
+                           << "Login" << true << "app/?PELO_EVENT=Login";
     QTest::newRow("assigned event") << "tree"
                                     << ""
-                                    << "menu.htm (Men\u00FC)" << true << "app?PELO_EVENT=Men%FC";
+                                    << "menu.htm (Men\u00FC)" << true << "app/?PELO_EVENT=Men%FC";
     QTest::newRow("server stopped") << "tree"
                                     << ""
                                     << "Login" << false << "";
     QTest::newRow("log row: the request as made") << "log"
                                                   << "/app/?PELO_EVENT=Login&x=a%20b"
                                                   << "" << true << "app/?PELO_EVENT=Login&x=a%20b";
+    QTest::newRow("log row of an assignment: the event's page, not the assignment again")
+        << "log"
+        << "/$int/SetTemplate.html?EVENT=Login&TEMPLATE=b.htm"
+        << "" << true << "app/?PELO_EVENT=Login";
     QTest::newRow("log row loaded: its event") << "log"
                                                << ""
-                                               << "" << true << "app?PELO_EVENT=Show";
+                                               << "" << true << "app/?PELO_EVENT=Show";
 }
 
 void ViewsTest::pagesOpenInTheBrowser() {
