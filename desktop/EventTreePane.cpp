@@ -212,9 +212,13 @@ void EventTreePane::deleteSelectedNode() {
     if (!context_.dialogs.message(MessageKind::Confirmation,
                                   uiTextWith(state, UiText::TreeDeleteEntryQuestion, text)))
         return;
-    std::lock_guard lock(context_.uiLock);
-    if (model_->removeNode(node))
+    {
+        std::lock_guard lock(context_.uiLock);
+        if (!model_->removeNode(node))
+            return;
         state.treeChanged = true;
+    }
+    emit nodeRemoved();
 }
 
 void EventTreePane::expandAllNodes() {

@@ -40,6 +40,10 @@ class EventTreePane : public QGroupBox {
     void expandAllNodes();
     void collapseAllNodes();
 
+  signals:
+    // The user removed a node (requests never do).
+    void nodeRemoved();
+
   private:
     TreeNode* selectedNode() const;
     // The templates folder with its variables filled in, asking the user about each (the lock

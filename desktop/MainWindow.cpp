@@ -215,6 +215,7 @@ void MainWindow::connectPanes() {
     connect(settingsTab_, &SettingsTab::languageChanged, this, [this] { applyLanguage(false); });
     connect(settingsTab_, &SettingsTab::foldersEdited, this, &MainWindow::showFirstRunHint);
     connect(&host_, &QtHost::treeChangedQueued, this, &MainWindow::showFirstRunHint);
+    connect(treePane_, &EventTreePane::nodeRemoved, this, &MainWindow::showFirstRunHint);
     connect(&host_, &QtHost::settingsChangedQueued, this, &MainWindow::showFirstRunHint);
 }
 

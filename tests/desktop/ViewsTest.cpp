@@ -1068,8 +1068,8 @@ void ViewsTest::missingFoldersAreMarked() {
 
 void ViewsTest::firstRunHint_data() {
     QTest::addColumn<QByteArray>("tree");
-    QTest::addColumn<bool>("folders"); // false: the user empties both folder fields
-    QTest::addColumn<QString>("request");
+    QTest::addColumn<bool>("folders");    // false: the user empties both folder fields
+    QTest::addColumn<QString>("request"); // or the node the user deletes
     QTest::addColumn<bool>("hint");
     const QByteArray entry = "[Tree]\nNode0=index.htm\n", events = entry + "Node1=#Login\n";
     const auto row = [](const char* name, const QByteArray& tree, bool folders, const char* request,
@@ -1079,6 +1079,7 @@ void ViewsTest::firstRunHint_data() {
     row("folders, no event yet", entry, true, "", true);
     row("an event learnt", entry, true, "/app/", false);
     row("folders and events", events, true, "", false);
+    row("the only event deleted", events, true, "Login", true);
 }
 
 void ViewsTest::firstRunHint() {
@@ -1087,11 +1088,16 @@ void ViewsTest::firstRunHint() {
     QFETCH(QString, request);
     QFETCH(bool, hint);
     Fixture f(tree);
+    f.settle(); // the notifications of loading are taken
     for (const char* field : {"Edit1", "Edit2"})
         if (!folders)
             f.child<QLineEdit>(field)->clear();
-    if (!request.isEmpty())
+    if (request.startsWith(QLatin1Char('/'))) {
         QCOMPARE(f.get(request.toStdString()), 200);
+    } else if (!request.isEmpty()) {
+        f.selectNode(request);
+        f.trigger("Lschen2");
+    }
     auto* label = f.child<QLabel>("FirstRunHint");
     QTRY_COMPARE(!label->isHidden(), hint);
     QCOMPARE(label->text(), shown(153));
