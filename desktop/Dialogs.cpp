@@ -29,7 +29,7 @@ void Dialogs::openUrl(const QUrl& url) {
 
 QString QtDialogs::text(UiText id) const {
     if (language_)
-        return fromWindows1252(loadUiText(state_.languageFolders, *language_, id));
+        return withLineBreaks(fromWindows1252(loadUiText(state_.languageFolders, *language_, id)));
     return uiText(state_, id);
 }
 

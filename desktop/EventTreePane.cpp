@@ -34,6 +34,7 @@ EventTreePane::EventTreePane(const PaneContext& context, QWidget* parent)
     menu_ = contextMenuOf(view_, "PopupMenu2");
     editAction_ = named(menu_->addAction(QString()), "Bearbeiten1");
     assignAction_ = named(menu_->addAction(QString()), "Zuordnen1");
+    browserAction_ = named(menu_->addAction(QString()), "OpenTreeInBrowser");
     menu_->addSeparator();
     deleteAction_ = named(menu_->addAction(QString()), "Lschen2");
     deleteAction_->setShortcut(QKeySequence::Delete);
@@ -43,6 +44,7 @@ EventTreePane::EventTreePane(const PaneContext& context, QWidget* parent)
     connect(menu_, &QMenu::aboutToShow, this, &EventTreePane::enableMenuForSelection);
     connect(editAction_, &QAction::triggered, this, &EventTreePane::editTemplateOfSelectedNode);
     connect(assignAction_, &QAction::triggered, this, &EventTreePane::assignTemplateToSelectedNode);
+    connect(browserAction_, &QAction::triggered, this, &EventTreePane::openSelectedNodeInBrowser);
     connect(deleteAction_, &QAction::triggered, this, &EventTreePane::deleteSelectedNode);
     connect(expandAllAction_, &QAction::triggered, this, &EventTreePane::expandAllNodes);
     connect(collapseAllAction_, &QAction::triggered, this, &EventTreePane::collapseAllNodes);
@@ -59,6 +61,7 @@ void EventTreePane::applyTexts() {
     setTitle(uiText(state, UiText::TabEventsTemplates));
     editAction_->setText(uiText(state, UiText::MenuEdit));
     assignAction_->setText(uiText(state, UiText::MenuAssign));
+    browserAction_->setText(uiText(state, UiText::MenuOpenInBrowser));
     deleteAction_->setText(uiText(state, UiText::MenuDelete));
     expandAllAction_->setText(uiText(state, UiText::MenuExpandAll));
     collapseAllAction_->setText(uiText(state, UiText::MenuCollapseAll));
@@ -101,6 +104,7 @@ void EventTreePane::enableMenuForSelection() {
     const bool selected = selectedNode() != nullptr;
     editAction_->setEnabled(selected);
     assignAction_->setEnabled(selected);
+    browserAction_->setEnabled(selected && !context_.serverUrl.isEmpty());
 }
 
 void EventTreePane::assignTemplateToSelectedNode() {
@@ -177,6 +181,22 @@ void EventTreePane::editTemplateOfSelectedNode() {
         openInEditor(context_, fromPathBytes(path));
 }
 
+// The entry template's page for the entry node, the page of its event for any other.
+void EventTreePane::openSelectedNodeInBrowser() {
+    TreeNode* node = selectedNode();
+    if (!node)
+        return;
+    std::string event;
+    {
+        std::lock_guard lock(context_.uiLock);
+        if (!context_.state.tree.contains(node))
+            return;
+        if (node != context_.state.tree.first())
+            event = eventOfNode(node->text);
+    }
+    openInBrowser(context_, eventPageUrl(context_, event));
+}
+
 void EventTreePane::deleteSelectedNode() {
     TreeNode* node = selectedNode();
     if (!node)
@@ -192,9 +212,13 @@ void EventTreePane::deleteSelectedNode() {
     if (!context_.dialogs.message(MessageKind::Confirmation,
                                   uiTextWith(state, UiText::TreeDeleteEntryQuestion, text)))
         return;
-    std::lock_guard lock(context_.uiLock);
-    if (model_->removeNode(node))
+    {
+        std::lock_guard lock(context_.uiLock);
+        if (!model_->removeNode(node))
+            return;
         state.treeChanged = true;
+    }
+    emit nodeRemoved();
 }
 
 void EventTreePane::expandAllNodes() {

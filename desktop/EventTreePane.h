@@ -1,7 +1,7 @@
 #pragma once
 // The events/templates tree of the general tab: the tree the requests grow, with its menu to
-// assign a template to an event, open a node's template in the editor, delete a node, and
-// expand or collapse every node.
+// assign a template to an event, open a node's template in the editor or its page in the
+// browser, delete a node, and expand or collapse every node.
 
 #include "desktop/PaneSupport.h"
 #include "state/PersistentState.h"
@@ -35,9 +35,14 @@ class EventTreePane : public QGroupBox {
     void enableMenuForSelection();
     void assignTemplateToSelectedNode();
     void editTemplateOfSelectedNode();
+    void openSelectedNodeInBrowser();
     void deleteSelectedNode();
     void expandAllNodes();
     void collapseAllNodes();
+
+  signals:
+    // The user removed a node (requests never do).
+    void nodeRemoved();
 
   private:
     TreeNode* selectedNode() const;
@@ -51,6 +56,7 @@ class EventTreePane : public QGroupBox {
     QMenu* menu_ = nullptr;
     QAction* editAction_ = nullptr;
     QAction* assignAction_ = nullptr;
+    QAction* browserAction_ = nullptr;
     QAction* deleteAction_ = nullptr;
     QAction* expandAllAction_ = nullptr;
     QAction* collapseAllAction_ = nullptr;

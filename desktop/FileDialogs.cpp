@@ -36,7 +36,7 @@ bool DesktopFileOpener::edit(const QString& path) {
 namespace {
 
 QString builtIn(UiText id) {
-    return fromWindows1252(loadBuiltInUiText(id));
+    return withLineBreaks(fromWindows1252(loadBuiltInUiText(id)));
 }
 
 } // namespace

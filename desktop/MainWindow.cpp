@@ -107,7 +107,7 @@ MainWindow::~MainWindow() {
 // The window's parts.
 
 void MainWindow::buildWindow() {
-    const PaneContext context{state_, uiLock_, *dialogs_, *opener_, host_, images_};
+    const PaneContext context{state_, uiLock_, *dialogs_, *opener_, host_, images_, serverUrl_};
     treePane_ = new EventTreePane(context);
     variablesPane_ = new VariablesPane(context);
     logPane_ = new RequestLogPane(context);
@@ -168,7 +168,15 @@ QWidget* MainWindow::buildGeneralTab() {
     generalSplitter_->setStretchFactor(1, 1);
     connect(generalSplitter_, &QSplitter::splitterMoved, this,
             [this] { treeWidth_ = generalSplitter_->sizes().value(0, treeWidth_); });
-    (new QVBoxLayout(page))->addWidget(generalSplitter_);
+    firstRunHint_ = named(new QLabel, "FirstRunHint");
+    firstRunHint_->setTextFormat(Qt::PlainText);
+    firstRunHint_->setWordWrap(true);
+    firstRunHint_->setFrameShape(QFrame::StyledPanel);
+    firstRunHint_->setMargin(8);
+    firstRunHint_->hide();
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(firstRunHint_);
+    layout->addWidget(generalSplitter_);
     return page;
 }
 
@@ -223,6 +231,25 @@ void MainWindow::connectPanes() {
     connect(settingsTab_, &SettingsTab::autoSortClicked, variablesPane_,
             &VariablesPane::autoSortSwitched);
     connect(settingsTab_, &SettingsTab::languageChanged, this, [this] { applyLanguage(false); });
+    connect(settingsTab_, &SettingsTab::foldersEdited, this, &MainWindow::showFirstRunHint);
+    connect(&host_, &QtHost::treeChangedQueued, this, &MainWindow::showFirstRunHint);
+    connect(treePane_, &EventTreePane::nodeRemoved, this, &MainWindow::showFirstRunHint);
+    connect(&host_, &QtHost::settingsChangedQueued, this, &MainWindow::showFirstRunHint);
+}
+
+// While nothing is set up (no folder chosen, or no event in the tree yet), the general tab says
+// what to do first instead of showing two empty lists.
+void MainWindow::showFirstRunHint() {
+    bool setUp = false;
+    {
+        std::lock_guard lock(uiLock_);
+        const Settings& settings = state_.settings;
+        const auto& roots = state_.tree.roots();
+        const bool events =
+            roots.size() > 1 || (!roots.empty() && !roots.front()->children.empty());
+        setUp = !settings.dynamicPath.empty() && !settings.staticPath.empty() && events;
+    }
+    firstRunHint_->setVisible(!setUp);
 }
 
 // Every label, caption and menu text of the window, in the current language.
@@ -236,6 +263,7 @@ void MainWindow::applyTexts() {
     tabs_->setTabText(0, text(UiText::TabGeneral));
     tabs_->setTabText(1, text(UiText::TabLog));
     tabs_->setTabText(2, text(UiText::TabSettings));
+    firstRunHint_->setText(text(UiText::FirstRunHint));
     treePane_->applyTexts();
     variablesPane_->applyTexts();
     logPane_->applyTexts();
@@ -589,6 +617,7 @@ void MainWindow::start() {
         }
     }
     treePane_->showLoadedTree();
+    showFirstRunHint();
     variablesPane_->followRequests();
     logPane_->followRequests();
     if (runServer) {

@@ -130,6 +130,7 @@ class MainWindow : public QMainWindow, private HostWindow {
     void setStatusText(const QString& text);
     void showServerState(bool running);
     void showTrayTip();
+    void showFirstRunHint();
     void reportStartFailure(BindFailure why, int port, const QString& detail);
     // The status line's live reload part: shown while live reload is on, with the browsers
     // listening.
@@ -167,6 +168,7 @@ class MainWindow : public QMainWindow, private HostWindow {
 
     QTabWidget* tabs_ = nullptr;
     QSplitter* generalSplitter_ = nullptr;
+    QLabel* firstRunHint_ = nullptr; // shown while nothing is set up
     EventTreePane* treePane_ = nullptr;
     VariablesPane* variablesPane_ = nullptr;
     RequestLogPane* logPane_ = nullptr;

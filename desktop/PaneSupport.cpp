@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTableView>
 
@@ -79,6 +80,74 @@ void enableListKeyboard(QAbstractItemView* view, std::initializer_list<QAction*>
         action->setShortcutContext(Qt::WidgetShortcut);
         view->addAction(action);
     }
+}
+
+RowFilter::RowFilter(QAbstractItemModel* source, QObject* parent) : QSortFilterProxyModel(parent) {
+    setSourceModel(source);
+    setFilterKeyColumn(-1);
+    setFilterCaseSensitivity(Qt::CaseInsensitive);
+    setDynamicSortFilter(false);
+}
+
+void RowFilter::setText(const QString& text) {
+    // Only a filter that hides rows looks at the rows again when they change.
+    setDynamicSortFilter(!text.isEmpty());
+    setFilterFixedString(text);
+}
+
+bool RowFilter::filterAcceptsRow(int row, const QModelIndex& parent) const {
+    return filterRegularExpression().pattern().isEmpty() ||
+           QSortFilterProxyModel::filterAcceptsRow(row, parent);
+}
+
+QLineEdit* filterFieldFor(RowFilter* filter, const char* name) {
+    auto* field = named(new QLineEdit, name);
+    field->setClearButtonEnabled(true);
+    QObject::connect(field, &QLineEdit::textChanged, filter, &RowFilter::setText);
+    return field;
+}
+
+QUrl serverPageUrl(const PaneContext& context, std::string_view document, std::string_view query) {
+    if (context.serverUrl.isEmpty())
+        return {};
+    QByteArray address = context.serverUrl.toUtf8();
+    address.chop(1); // the server's address ends with the root's '/'
+    // The path's bytes as the server decodes them again; '/' stays a separator.
+    address +=
+        QByteArray(document.data(), static_cast<qsizetype>(document.size())).toPercentEncoding("/");
+    if (!query.empty())
+        address += '?' + QByteArray(query.data(), static_cast<qsizetype>(query.size()));
+    return QUrl::fromEncoded(address, QUrl::TolerantMode);
+}
+
+QUrl eventPageUrl(const PaneContext& context, std::string_view event) {
+    std::string document = "/";
+    std::string query;
+    {
+        std::lock_guard lock(context.uiLock);
+        const Settings& settings = context.state.settings;
+        // The virtual folder as the server reads it: either separator, none at its ends.
+        std::string_view folder = settings.virtualPath;
+        while (!folder.empty() && (folder.front() == '/' || folder.front() == '\\'))
+            folder.remove_prefix(1);
+        while (!folder.empty() && (folder.back() == '/' || folder.back() == '\\'))
+            folder.remove_suffix(1);
+        // Ending in '/', so that the template's relative links stay inside the virtual folder.
+        if (!folder.empty())
+            document.append(folder).append(1, '/');
+        std::replace(document.begin(), document.end(), '\\', '/');
+        if (!event.empty())
+            query = settings.event + '=' +
+                    QByteArray(event.data(), static_cast<qsizetype>(event.size()))
+                        .toPercentEncoding()
+                        .toStdString();
+    }
+    return serverPageUrl(context, document, query);
+}
+
+void openInBrowser(const PaneContext& context, const QUrl& url) {
+    if (url.isValid())
+        context.dialogs.openUrl(url);
 }
 
 std::vector<std::string> filesIn(const std::string& folder) {

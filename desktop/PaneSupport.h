@@ -9,13 +9,17 @@
 #include "desktop/StateModels.h"
 #include "state/AppState.h"
 
+#include <QSortFilterProxyModel>
 #include <QString>
+#include <QUrl>
 
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class QAbstractItemView;
+class QLineEdit;
 class QMenu;
 class QAction;
 class QTableView;
@@ -31,6 +35,8 @@ struct PaneContext {
     FileOpener& opener;
     QtHost& host;
     const ImageList& images;
+    // The running server's address ("http://localhost:8080/"); empty while it is stopped.
+    const QString& serverUrl;
 };
 
 // Names a widget as the tests and style sheets look for it.
@@ -51,6 +57,30 @@ QMenu* contextMenuOf(QAbstractItemView* view, const char* name);
 // menu key open its context menu at the current row, and each action given answers its own
 // shortcut while the list has the focus (Delete, Ctrl+C), as the menu's entry does.
 void enableListKeyboard(QAbstractItemView* view, std::initializer_list<QAction*> actions);
+
+// The rows of a list that hold a text (ignoring case) in any column, in the list's order. With
+// no text every row passes as it is, and nothing is read again when rows change, so that a
+// long list costs no more than without the filter.
+class RowFilter : public QSortFilterProxyModel {
+  public:
+    RowFilter(QAbstractItemModel* source, QObject* parent);
+    void setText(const QString& text);
+
+  protected:
+    bool filterAcceptsRow(int row, const QModelIndex& parent) const override;
+};
+
+// The filter field above a list: typing filters its rows; the placeholder is set by the pane.
+QLineEdit* filterFieldFor(RowFilter* filter, const char* name);
+
+// The address of a page of the running server (invalid while it is stopped): document is the
+// path as the server decodes it, query as sent.
+QUrl serverPageUrl(const PaneContext& context, std::string_view document, std::string_view query);
+// The template page that answers event, with the event parameter (the entry template's page
+// for an empty event). Reads the settings under the lock.
+QUrl eventPageUrl(const PaneContext& context, std::string_view event);
+// Hands url to the desktop's browser; an invalid one (server stopped) does nothing.
+void openInBrowser(const PaneContext& context, const QUrl& url);
 
 // The names of the files in a folder (every entry that is not a folder), in the order of a
 // listing: case ignored, as the file browser lists them.

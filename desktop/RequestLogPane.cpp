@@ -4,6 +4,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -14,21 +16,45 @@ RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
     : QWidget(parent), context_(context) {
     setObjectName(QStringLiteral("TabSheet2"));
     model_ = new LogModel(context_.state, context_.uiLock, context_.images, this);
+    filter_ = new RowFilter(model_, this);
+    filterField_ = filterFieldFor(filter_, "LogFilter");
     view_ = reportList("ListView2");
-    view_->setModel(model_);
+    view_->setModel(filter_);
     view_->setColumnWidth(0, 180);
     view_->setColumnWidth(1, 140);
-    (new QVBoxLayout(this))->addWidget(view_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(filterField_);
+    layout->addWidget(view_);
+
+    // The time and the query: hidden until the user asks for them in the headings' menu, the
+    // time then first.
+    QHeaderView* header = view_->horizontalHeader();
+    header->moveSection(LogModel::kTimeColumn, 0);
+    columnsMenu_ = named(new QMenu(header), "LogColumnsMenu");
+    timeColumnAction_ = named(columnsMenu_->addAction(QString()), "ShowTimeColumn");
+    queryColumnAction_ = named(columnsMenu_->addAction(QString()), "ShowQueryColumn");
+    for (const auto& [action, column] : {std::pair{timeColumnAction_, LogModel::kTimeColumn},
+                                         std::pair{queryColumnAction_, LogModel::kQueryColumn}}) {
+        view_->setColumnHidden(column, true);
+        action->setCheckable(true);
+        connect(action, &QAction::toggled, this,
+                [this, column](bool shown) { view_->setColumnHidden(column, !shown); });
+    }
+    header->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(header, &QWidget::customContextMenuRequested, columnsMenu_,
+            [this, header](const QPoint& at) { columnsMenu_->popup(header->mapToGlobal(at)); });
 
     menu_ = contextMenuOf(view_, "PopupMenu3");
     editAction_ = named(menu_->addAction(QString()), "Bearbeiten3");
     propertiesAction_ = named(menu_->addAction(QString()), "Eigenschaften1");
+    browserAction_ = named(menu_->addAction(QString()), "OpenLogInBrowser");
     menu_->addSeparator();
     clearAction_ = named(menu_->addAction(QString()), "Lschen3");
     connect(menu_, &QMenu::aboutToShow, this, &RequestLogPane::enableMenuForSelection);
     connect(editAction_, &QAction::triggered, this, &RequestLogPane::editLoggedFile);
     connect(propertiesAction_, &QAction::triggered, this,
             &RequestLogPane::showLoggedFileProperties);
+    connect(browserAction_, &QAction::triggered, this, &RequestLogPane::openLoggedPageInBrowser);
     connect(clearAction_, &QAction::triggered, this, &RequestLogPane::clearLog);
     enableListKeyboard(view_, {});
     connect(view_, &QAbstractItemView::doubleClicked, this, &RequestLogPane::openLoggedEntry);
@@ -41,9 +67,14 @@ RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
 void RequestLogPane::applyTexts() {
     const AppState& state = context_.state;
     model_->setHeaders({uiText(state, UiText::ColumnFile), uiText(state, UiText::ColumnEvent),
-                        uiText(state, UiText::ColumnTitle)});
+                        uiText(state, UiText::ColumnTitle), uiText(state, UiText::ColumnTime),
+                        uiText(state, UiText::ColumnQuery)});
+    filterField_->setPlaceholderText(uiText(state, UiText::FilterPlaceholder));
+    timeColumnAction_->setText(uiText(state, UiText::ColumnTime));
+    queryColumnAction_->setText(uiText(state, UiText::ColumnQuery));
     editAction_->setText(uiText(state, UiText::MenuEdit));
     propertiesAction_->setText(uiText(state, UiText::MenuProperties));
+    browserAction_->setText(uiText(state, UiText::MenuOpenInBrowser));
     clearAction_->setText(uiText(state, UiText::MenuClearLog));
 }
 
@@ -59,13 +90,28 @@ std::optional<LogEntry> RequestLogPane::selectedEntry() {
     const QModelIndexList rows = view_->selectionModel()->selectedRows();
     if (rows.isEmpty())
         return std::nullopt;
-    return model_->entryAt(rows.front().row());
+    return model_->entryAt(filter_->mapToSource(rows.front()).row());
+}
+
+QUrl RequestLogPane::pageOf(const LogEntry& entry) const {
+    // The rows of the pages that assign a template or set the start page: asking for them again
+    // would change the settings once more, so their result is opened instead.
+    if (entry.kind == LogKind::Assigned)
+        return eventPageUrl(context_, entry.event);
+    if (entry.kind == LogKind::StartSite)
+        return serverPageUrl(context_, "/", {});
+    if (!entry.document.empty())
+        return serverPageUrl(context_, entry.document, entry.query);
+    if (!entry.event.empty())
+        return eventPageUrl(context_, entry.event);
+    return {};
 }
 
 void RequestLogPane::enableMenuForSelection() {
     const std::optional<LogEntry> entry = selectedEntry();
     editAction_->setEnabled(entry && isRegularFile(entry->filePath));
     propertiesAction_->setEnabled(entry.has_value());
+    browserAction_->setEnabled(entry && pageOf(*entry).isValid());
     clearAction_->setEnabled(true);
 }
 
@@ -94,6 +140,11 @@ void RequestLogPane::showLoggedFileProperties() {
             MessageKind::Information,
             uiTextWith(state, UiText::LogEventWithoutTemplate, fromSiteBytes(entry->event)));
     }
+}
+
+void RequestLogPane::openLoggedPageInBrowser() {
+    if (const std::optional<LogEntry> entry = selectedEntry())
+        openInBrowser(context_, pageOf(*entry));
 }
 
 void RequestLogPane::openLoggedEntry() {

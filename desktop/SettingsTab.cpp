@@ -264,6 +264,8 @@ void SettingsTab::bindSettings() {
         updateSettings([&](Settings& s) { s.staticPath = toPathBytes(text); });
         offerStartPages();
     });
+    for (QLineEdit* folder : {templateFolderField_, staticFolderField_})
+        connect(folder, &QLineEdit::textChanged, this, &SettingsTab::foldersEdited);
     connect(startPageBox_, &QComboBox::currentTextChanged, this, [this](const QString& text) {
         updateSettings([&](Settings& s) { s.staticSite = toPathBytes(text); });
         enableRemoteEditor();

@@ -75,6 +75,8 @@ class SettingsTab : public QWidget {
     void liveReloadSwitched(bool on);
     // Another language is the current one: every text of the window is to be set again.
     void languageChanged();
+    // The templates or the static folder was edited (the settings hold the new one).
+    void foldersEdited();
 
   private:
     QGroupBox* buildTemplatesGroup();

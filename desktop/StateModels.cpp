@@ -3,6 +3,8 @@
 #include "desktop/Text.h"
 #include "state/TextCase.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 #include <mutex>
 #include <unordered_set>
@@ -362,7 +364,7 @@ void VariablesModel::sync() {
 // Log
 
 LogModel::LogModel(AppState& state, UiStateLock& lock, const ImageList& images, QObject* parent)
-    : StateTableModel(state, lock, images, 3, parent) {}
+    : StateTableModel(state, lock, images, 5, parent) {}
 
 QVariant LogModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() ||
@@ -387,8 +389,17 @@ QVariant LogModel::data(const QModelIndex& index, int role) const {
         return fromPathBytes(entry.fileName);
     case 1:
         return fromSiteBytes(entry.event);
-    default:
+    case 2:
         return fromSiteBytes(entry.title);
+    case kTimeColumn: // local time, to the millisecond: identical rows follow one another fast
+        return entry.loggedAt == 0 ? QString()
+                                   : QDateTime::fromMSecsSinceEpoch(entry.loggedAt)
+                                         .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    default: { // the query's values as they read, in the site's encoding
+        QByteArray query(entry.query.data(), static_cast<qsizetype>(entry.query.size()));
+        query.replace('+', ' ');
+        return fromSiteBytes(QByteArray::fromPercentEncoding(query).toStdString());
+    }
     }
 }
 

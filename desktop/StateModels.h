@@ -204,11 +204,15 @@ class VariablesModel : public StateTableModel {
     std::uint64_t valuesGeneration_ = 0;
 };
 
-// The request log, newest row first: the kind's picture before the file name, event, title.
+// The request log, newest row first: the kind's picture before the file name, event, title,
+// and the request's time and query.
 class LogModel : public StateTableModel {
     Q_OBJECT
 
   public:
+    static constexpr int kTimeColumn = 3;
+    static constexpr int kQueryColumn = 4;
+
     LogModel(AppState& state, UiStateLock& lock, const ImageList& images,
              QObject* parent = nullptr);
 

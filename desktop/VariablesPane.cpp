@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -22,12 +23,16 @@ VariablesPane::VariablesPane(const PaneContext& context, QWidget* parent)
     : QGroupBox(parent), context_(context) {
     setObjectName(QStringLiteral("GroupBox2"));
     model_ = new VariablesModel(context_.state, context_.uiLock, context_.images, this);
+    filter_ = new RowFilter(model_, this);
+    filterField_ = filterFieldFor(filter_, "VariablesFilter");
     view_ = reportList("ListView1");
-    view_->setModel(model_);
+    view_->setModel(filter_);
     view_->horizontalHeader()->setSectionsClickable(true);
     view_->setColumnWidth(0, context_.host.variableColumnWidth());
     view_->installEventFilter(this);
-    (new QVBoxLayout(this))->addWidget(view_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(filterField_);
+    layout->addWidget(view_);
 
     menu_ = contextMenuOf(view_, "PopupMenu1");
     editAction_ = named(menu_->addAction(QString()), "Bearbeiten2");
@@ -56,6 +61,7 @@ VariablesPane::VariablesPane(const PaneContext& context, QWidget* parent)
 void VariablesPane::applyTexts() {
     const AppState& state = context_.state;
     setTitle(uiText(state, UiText::TabVariables));
+    filterField_->setPlaceholderText(uiText(state, UiText::FilterPlaceholder));
     model_->setHeaders({uiText(state, UiText::ColumnVariable), uiText(state, UiText::ColumnValue)});
     editAction_->setText(uiText(state, UiText::MenuEdit));
     deleteAction_->setText(uiText(state, UiText::MenuDelete));
@@ -78,8 +84,9 @@ void VariablesPane::rememberSelectedVariable() {
     std::lock_guard lock(context_.uiLock);
     state.variablesChanged = true; // another row is the selected one
     // The row's name as the list shows it: the table may have changed since the last sync.
-    if (!rows.isEmpty() && rows.front().row() < model_->rowCount())
-        selectedVariable_ = model_->nameAt(rows.front().row());
+    const int row = rows.isEmpty() ? -1 : filter_->mapToSource(rows.front()).row();
+    if (row >= 0 && row < model_->rowCount())
+        selectedVariable_ = model_->nameAt(row);
     else
         selectedVariable_.reset();
 }
@@ -102,17 +109,19 @@ void VariablesPane::followRequests() {
     if (sortColumn >= 0)
         header->setSortIndicator(sortColumn, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
     const int row = wanted ? model_->rowOf(*wanted) : -1;
+    // Where the variable stands in the view: a row the filter hides cannot stay selected.
+    const QModelIndex index =
+        row < 0 ? QModelIndex() : filter_->mapFromSource(model_->index(row, 0));
     QItemSelectionModel* selection = view_->selectionModel();
     const QModelIndexList rows = selection->selectedRows();
     const int shown = rows.isEmpty() ? -1 : rows.front().row();
-    if (row < 0) {
+    if (!index.isValid()) {
         if (shown >= 0)
             selection->clearSelection();
         selectedVariable_.reset();
         return;
     }
-    if (shown != row) {
-        const QModelIndex index = model_->index(row, 0);
+    if (shown != index.row()) {
         selection->setCurrentIndex(index,
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }

@@ -1,7 +1,7 @@
 #pragma once
 // The variables list of the general tab: the variables the requests set, with their marks; its
 // menu, a double click and Enter edit the selected variable, the menu deletes it, and a click on
-// a column's header sorts by that column.
+// a column's header sorts by that column. A field above it filters its rows.
 
 #include "desktop/PaneSupport.h"
 
@@ -11,6 +11,7 @@
 #include <string>
 
 class QAction;
+class QLineEdit;
 class QMenu;
 class QTableView;
 
@@ -44,6 +45,9 @@ class VariablesPane : public QGroupBox {
 
     PaneContext context_;
     VariablesModel* model_ = nullptr;
+    // The view shows model_'s rows through the filter: view rows map to model rows through it.
+    RowFilter* filter_ = nullptr;
+    QLineEdit* filterField_ = nullptr;
     QTableView* view_ = nullptr;
     QMenu* menu_ = nullptr;
     QAction* editAction_ = nullptr;

@@ -232,7 +232,7 @@ WebDialog::~WebDialog() {
 }
 
 QString WebDialog::text(UiText id) const {
-    return fromWindows1252(loadUiText(state_.languageFolders, language_, id));
+    return withLineBreaks(fromWindows1252(loadUiText(state_.languageFolders, language_, id)));
 }
 
 // Captions in the dialog's language; each button as wide as its caption plus 30.

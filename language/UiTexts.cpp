@@ -217,6 +217,16 @@ constexpr std::array<std::string_view, kUiTextCount + 1> kBuiltInTexts{
     /* 150 */ "Live-Reload: %1 Browser verbunden",
     /* 151 */ "Mit meiner Desktop-Sitzung starten",
     /* 152 */ "Der Port wird von %1 belegt.",
+    /* 153 */
+    "So fangen Sie an:#13Tragen Sie im Register Einstellungen den Ordner der Vorlagen und den "
+    "Ordner der Site ein, starten Sie den Server (F5) und rufen Sie die Site im Browser auf. Die "
+    "Events der Vorlagen erscheinen dann hier.",
+    /* 154 */ "Filtern",
+    /* 155 */
+    "Im Browser \xF6"
+    "ffnen",
+    /* 156 */ "Zeit",
+    /* 157 */ "Abfrage",
 };
 
 // One looked-up text holds at most this many characters; longer library strings are cut.

@@ -16,7 +16,7 @@
 
 namespace pelotest {
 
-inline constexpr int kUiTextCount = 152;
+inline constexpr int kUiTextCount = 157;
 
 // What each UI text is for. The values are the ids that language libraries carry (their string
 // table uses the same numbers), so they never change; id 47 is not used.
@@ -191,6 +191,15 @@ enum class UiText : int {
     StartWithSessionOption = 151,
     // After PortInUse, when the system tells which program holds the port: %1 that program.
     PortHolder = 152,
+    // What to do first, shown in the window while nothing is set up (no folders, no events).
+    FirstRunHint = 153,
+    // The placeholder of the filter fields above the variables and the log.
+    FilterPlaceholder = 154,
+    // The entry of the tree's and the log's menus that opens the page in the browser.
+    MenuOpenInBrowser = 155,
+    // The log's columns hidden by default: when the request came, and its query.
+    ColumnTime = 156,
+    ColumnQuery = 157,
 };
 
 // The number of a text in the built-in table and in language libraries.

@@ -80,9 +80,8 @@ void answerSetTemplate(Exchange& ex) {
 
     if (!templateName.empty()) {
         const std::string path = ex.paths.templateFolder + "/" + templateName;
-        addLogEntry(ex.state, ex.host,
-                    LogEntry{LogKind::Assigned, std::string(fileNamePart(templateName)), event,
-                             titleOf(ex.paths.templateFolder, path), path});
+        addLogEntry(ex, LogEntry{LogKind::Assigned, std::string(fileNamePart(templateName)), event,
+                                 titleOf(ex.paths.templateFolder, path), path});
         if (assignTemplate(ex.state.tree, event, templateName)) {
             ex.state.treeChanged = true;
             ex.host.treeChanged();
@@ -117,9 +116,8 @@ void answerSetStartSite(Exchange& ex) {
 
     if (!site.empty()) {
         const std::string path = ex.paths.staticRoot + "/" + site;
-        addLogEntry(ex.state, ex.host,
-                    LogEntry{LogKind::StartSite, std::string(fileNamePart(site)), "",
-                             titleOf(ex.paths.staticRoot, path), path});
+        addLogEntry(ex, LogEntry{LogKind::StartSite, std::string(fileNamePart(site)), "",
+                                 titleOf(ex.paths.staticRoot, path), path});
     }
 }
 

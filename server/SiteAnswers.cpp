@@ -182,9 +182,8 @@ void answerStaticFile(Exchange& ex) {
     if (isPageFile(filePath)) {
         // The title of the bytes that are sent, when they have been read already.
         std::string title = ex.servableBytes ? ex.servableBytes->title : pageTitle(filePath);
-        addLogEntry(ex.state, ex.host,
-                    LogEntry{LogKind::StaticPage, std::string(fileNamePart(filePath)), "",
-                             std::move(title), filePath});
+        addLogEntry(ex, LogEntry{LogKind::StaticPage, std::string(fileNamePart(filePath)), "",
+                                 std::move(title), filePath});
         if (ex.state.settings.remoteEdit &&
             equalsIgnoreCase(filePath, ex.paths.staticRoot + "/" + ex.state.settings.staticSite)) {
             answerStartPage(ex, *file);
@@ -214,9 +213,8 @@ void answerNotFound(Exchange& ex) {
     ex.response.body = notFoundPage(ex.texts, ex.host, filePath);
     markGenerated(ex.response);
     addFrameGuard(ex.response); // like every page this server builds with a form
-    addLogEntry(ex.state, ex.host,
-                LogEntry{LogKind::NotFound, std::string(fileNamePart(filePath)), "",
-                         ex.texts.text(UiText::NotFoundTitle), filePath});
+    addLogEntry(ex, LogEntry{LogKind::NotFound, std::string(fileNamePart(filePath)), "",
+                             ex.texts.text(UiText::NotFoundTitle), filePath});
 }
 
 } // namespace pelotest

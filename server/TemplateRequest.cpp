@@ -236,9 +236,8 @@ void answerTemplateRequest(Exchange& ex) {
         ex.response.body = unassignedEventPage(ex);
         // Its form assigns a template: no other site may frame it to catch clicks.
         addFrameGuard(ex.response);
-        addLogEntry(
-            ex.state, ex.host,
-            {LogKind::Unassigned, "", ex.event, ex.texts.text(UiText::LogNoTemplateAssigned), ""});
+        addLogEntry(ex, {LogKind::Unassigned, "", ex.event,
+                         ex.texts.text(UiText::LogNoTemplateAssigned), ""});
         return;
     }
 
@@ -255,9 +254,8 @@ void answerTemplateRequest(Exchange& ex) {
         renderTemplate(ex.state, ex.host, *match.node, path, &match.identity);
     ex.response.contentType = "text/html";
     ex.response.body = std::move(rendered.body);
-    addLogEntry(ex.state, ex.host,
-                {LogKind::Template, std::string(fileNamePart(path)), ex.event,
-                 std::move(rendered.title), path});
+    addLogEntry(ex, {LogKind::Template, std::string(fileNamePart(path)), ex.event,
+                     std::move(rendered.title), path});
 }
 
 } // namespace pelotest

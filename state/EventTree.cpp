@@ -31,6 +31,16 @@ std::string assignedNodeText(std::string_view templateName, std::string_view eve
     return text;
 }
 
+std::string_view eventOfNode(std::string_view nodeText) {
+    const std::size_t separator = nodeText.find(kAssignedSeparator);
+    if (separator == std::string_view::npos)
+        return nodeText;
+    std::string_view event = nodeText.substr(separator + kAssignedSeparator.size());
+    if (!event.empty() && event.back() == ')')
+        event.remove_suffix(1);
+    return event;
+}
+
 std::string nodeTextForChoice(std::string_view text, bool isEntryNode, std::string_view entry) {
     if (isEntryNode)
         return std::string(entry);

@@ -29,6 +29,9 @@ bool nodeStandsForEvent(std::string_view nodeText, std::string_view event);
 inline constexpr std::string_view kAssignedSeparator = " (";
 // The text of a node whose event is answered by templateName: "login.htm (Login)".
 std::string assignedNodeText(std::string_view templateName, std::string_view event);
+// The event an event node stands for: the event part of an assigned node ("Login" of
+// "login.htm (Login)"), the whole text of an unassigned one.
+std::string_view eventOfNode(std::string_view nodeText);
 // The text a node gets when the user picks entry for it from the templates folder (entry may be
 // empty). The entry node takes the entry as it is, an empty one included. An unassigned event
 // gets the entry assigned, and stays as it is when the entry is empty. An assigned event keeps

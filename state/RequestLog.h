@@ -23,7 +23,18 @@ struct LogEntry {
     std::string event;
     std::string title;
     std::string filePath;
-    bool operator==(const LogEntry&) const = default;
+    // The request behind the row, so that identical rows can be told apart and the page asked
+    // for again: when it came (milliseconds since 1970, UTC), its path as decoded and its query
+    // as sent (without '?'). The settings file keeps none of them: a loaded row has 0 and empty.
+    std::int64_t loggedAt = 0;
+    std::string document{};
+    std::string query{};
+    // Rows compare by what they say about the file and the event, not by when or how they were
+    // asked for (the settings file keeps only that, and a row reads the same when loaded).
+    bool operator==(const LogEntry& other) const {
+        return kind == other.kind && fileName == other.fileName && event == other.event &&
+               title == other.title && filePath == other.filePath;
+    }
 };
 
 class RequestLog {

@@ -423,6 +423,9 @@ void LanguageWindowTest::pageAddressCarriesLanguageVersionColoursAndFont() {
 void LanguageWindowTest::packageLinkDownloadsWithProgress() {
     WebFixture f;
     auto dialog = f.open();
+    // The waiting text's two line-break markers are line breaks on screen.
+    QCOMPARE(dialog->findChild<QLabel*>("Label2")->text(),
+             builtInText(132).replace(QLatin1Char('\r'), QLatin1Char('\n')));
     QSignalSpy finished(dialog.get(), &WebDialog::downloadFinished);
     click(*dialog, "pkg");
     QVERIFY(signalled(finished));

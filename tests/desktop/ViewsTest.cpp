@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -181,6 +182,15 @@ class ViewsTest : public QObject {
 
     void missingFoldersAreMarked_data();
     void missingFoldersAreMarked();
+
+    void firstRunHint_data();
+    void firstRunHint();
+    void filtersKeepTheKeyboard_data();
+    void filtersKeepTheKeyboard();
+    void pagesOpenInTheBrowser_data();
+    void pagesOpenInTheBrowser();
+    void logTimeAndQueryColumns_data();
+    void logTimeAndQueryColumns();
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -1051,6 +1061,186 @@ void ViewsTest::missingFoldersAreMarked() {
         marked);
     QCOMPARE(edit->toolTip(), tip ? absolute : QString());
     QDir::setCurrent(before);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Comforts: the first-run hint, the filters, the browser, the log's extra columns
+
+void ViewsTest::firstRunHint_data() {
+    QTest::addColumn<QByteArray>("tree");
+    QTest::addColumn<bool>("folders");    // false: the user empties both folder fields
+    QTest::addColumn<QString>("request"); // or the node the user deletes
+    QTest::addColumn<bool>("hint");
+    const QByteArray entry = "[Tree]\nNode0=index.htm\n", events = entry + "Node1=#Login\n";
+    const auto row = [](const char* name, const QByteArray& tree, bool folders, const char* request,
+                        bool hint) { QTest::newRow(name) << tree << folders << request << hint; };
+    row("nothing set up", {}, false, "", true);
+    row("events, no folders", events, false, "", true);
+    row("folders, no event yet", entry, true, "", true);
+    row("an event learnt", entry, true, "/app/", false);
+    row("folders and events", events, true, "", false);
+    row("the only event deleted", events, true, "Login", true);
+}
+
+void ViewsTest::firstRunHint() {
+    QFETCH(QByteArray, tree);
+    QFETCH(bool, folders);
+    QFETCH(QString, request);
+    QFETCH(bool, hint);
+    Fixture f(tree);
+    f.settle(); // the notifications of loading are taken
+    for (const char* field : {"Edit1", "Edit2"})
+        if (!folders)
+            f.child<QLineEdit>(field)->clear();
+    if (request.startsWith(QLatin1Char('/'))) {
+        QCOMPARE(f.get(request.toStdString()), 200);
+    } else if (!request.isEmpty()) {
+        f.selectNode(request);
+        f.trigger("Lschen2");
+    }
+    auto* label = f.child<QLabel>("FirstRunHint");
+    QTRY_COMPARE(!label->isHidden(), hint);
+    QCOMPARE(label->text(), shown(153));
+}
+
+void ViewsTest::filtersKeepTheKeyboard_data() {
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<int>("key"); // 0: none
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("outcome"); // "rows A|B" (shown), "variables A|B" (all),
+                                          // "clipboard X", "focus left"
+    const auto row = [](const char* name, const char* list, const char* filter, int key,
+                        int modifiers, const char* outcome) {
+        QTest::newRow(name) << list << filter << key << modifiers << outcome;
+    };
+    row("variables filtered", "ListView1", "D", 0, 0, "rows Kunde|Land");
+    row("Delete through the filter", "ListView1", "d", Qt::Key_Delete, 0, "variables Kunde|Ort");
+    row("Ctrl+C through the filter", "ListView1", "d", Qt::Key_C, Qt::ControlModifier,
+        "clipboard DE");
+    row("Tab leaves the filtered variables", "ListView1", "d", Qt::Key_Tab, 0, "focus left");
+    row("log filtered by title", "ListView2", "seite", 0, 0, "rows page.htm");
+    row("Tab leaves the filtered log", "ListView2", "seite", Qt::Key_Tab, 0, "focus left");
+}
+
+void ViewsTest::filtersKeepTheKeyboard() {
+    QFETCH(QString, list);
+    QFETCH(QString, filter);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, outcome);
+    Fixture f("[Tree]\nNode0=index.htm\n[Variables]\nKunde=4711\nOrt=Bonn\nLand=DE\n");
+    QCOMPARE(f.get("/page.htm"), 200);
+    QCOMPARE(f.get("/app/"), 200);
+    QTRY_COMPARE(f.log()->model()->rowCount(), 2);
+    f.window->show();
+    f.window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+    auto* view = f.child<QTableView>(list.toLatin1().constData());
+    const bool variables = view == f.variables();
+    f.child<QTabWidget>("PageControl1")->setCurrentIndex(variables ? 0 : 1);
+    auto* field = f.child<QLineEdit>(variables ? "VariablesFilter" : "LogFilter");
+    QCOMPARE(field->placeholderText(), shown(154));
+    field->setText(filter);
+    view->setFocus();
+    f.selectRow(view, view->model()->rowCount() - 1);
+    if (key != 0)
+        QTest::keyClick(view, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    const QString what = outcome.section(QLatin1Char(' '), 0, 0);
+    const QString detail = outcome.section(QLatin1Char(' '), 1);
+    if (what == QLatin1String("variables"))
+        field->clear();
+    if (what == QLatin1String("clipboard"))
+        QCOMPARE(QGuiApplication::clipboard()->text(), detail);
+    else if (what == QLatin1String("focus"))
+        QVERIFY(!view->hasFocus());
+    else
+        QCOMPARE(f.column(view, 0), detail.split(QLatin1Char('|')));
+}
+
+void ViewsTest::pagesOpenInTheBrowser_data() {
+    QTest::addColumn<QString>("list");    // "tree" or "log"
+    QTest::addColumn<QString>("request"); // made first; the log's row
+    QTest::addColumn<QString>("select");  // the tree's node
+    QTest::addColumn<bool>("serving");
+    QTest::addColumn<QString>("opened"); // the address after the server's, "" for none
+    const auto row = [](const char* name, const char* list, const char* request, const char* select,
+                        bool serving, const char* opened) {
+        QTest::newRow(name) << list << request << select << serving << opened;
+    };
+    row("entry template", "tree", "", "index.htm", true, "app/");
+    row("event", "tree", "", "Login", true, "app/?PELO_EVENT=Login");
+    row("assigned event", "tree", "", "menu.htm (Men\u00FC)", true, "app/?PELO_EVENT=Men%FC");
+    row("server stopped", "tree", "", "Login", false, "");
+    row("log row: the request as made", "log", "/app/?PELO_EVENT=Login&x=a%20b", "", true,
+        "app/?PELO_EVENT=Login&x=a%20b");
+    row("log row of an assignment: its event's page, not the assignment again", "log",
+        "/$int/SetTemplate.html?EVENT=Login&TEMPLATE=b.htm", "", true, "app/?PELO_EVENT=Login");
+    row("log row loaded: its event", "log", "", "", true, "app/?PELO_EVENT=Show");
+}
+
+void ViewsTest::pagesOpenInTheBrowser() {
+    QFETCH(QString, list);
+    QFETCH(QString, request);
+    QFETCH(QString, select);
+    QFETCH(bool, serving);
+    QFETCH(QString, opened);
+    Fixture f("[Tree]\nNode0=index.htm\nNode1=#Login\nNode2=#menu.htm (Men\xFC)\n");
+    const bool tree = list == QLatin1String("tree");
+    if (!request.isEmpty())
+        QCOMPARE(f.get(request.toStdString()), 200);
+    if (!tree && request.isEmpty()) {
+        // A row as the settings file gives it back: no request, only its event.
+        std::lock_guard lock(f.state.mutex);
+        f.state.log.appendLoaded(LogEntry{3, "b.htm", "Show", "B", ""}, 100);
+    }
+    if (!serving)
+        f.child<QToolButton>("ToolButton1")->click();
+    if (tree) {
+        f.selectNode(select);
+    } else {
+        f.window->host().logChanged();
+        QTRY_VERIFY(f.log()->model()->rowCount() > 0);
+        f.selectRow(f.log(), 0);
+    }
+    const char* name = tree ? "OpenTreeInBrowser" : "OpenLogInBrowser";
+    emit f.child<QMenu>(tree ? "PopupMenu2" : "PopupMenu3")->aboutToShow();
+    QCOMPARE(f.action(name)->text(), shown(155));
+    QCOMPARE(f.action(name)->isEnabled(), !opened.isEmpty());
+    f.trigger(name);
+    std::vector<QUrl> expected;
+    if (!opened.isEmpty())
+        expected.push_back(QUrl::fromEncoded(
+            QStringLiteral("http://localhost:%1/%2").arg(f.port).arg(opened).toLatin1()));
+    QCOMPARE(f.dialogs.opened, expected);
+}
+
+void ViewsTest::logTimeAndQueryColumns_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("text");
+    QTest::addColumn<QString>("shown"); // a pattern
+    QTest::newRow("time") << "ShowTimeColumn" << 3 << 156
+                          << R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}$)";
+    QTest::newRow("query") << "ShowQueryColumn" << 4 << 157 << "^PELO_EVENT=Login&x=a b c$";
+}
+
+void ViewsTest::logTimeAndQueryColumns() {
+    QFETCH(QString, action);
+    QFETCH(int, column);
+    QFETCH(int, text);
+    QFETCH(QString, shown);
+    Fixture f;
+    QCOMPARE(f.get("/app/?PELO_EVENT=Login&x=a%20b+c"), 200);
+    QTRY_COMPARE(f.log()->model()->rowCount(), 1);
+    // Hidden at first, so the log looks as it always did; the headings' menu shows it.
+    QVERIFY(f.log()->isColumnHidden(column));
+    QCOMPARE(f.log()->model()->headerData(column, Qt::Horizontal).toString(), builtInText(text));
+    QCOMPARE(f.action(action.toLatin1().constData())->text(), builtInText(text));
+    f.trigger(action.toLatin1().constData());
+    QVERIFY(!f.log()->isColumnHidden(column));
+    const QString cell = f.log()->model()->index(0, column).data().toString();
+    QVERIFY2(QRegularExpression(shown).match(cell).hasMatch(), qPrintable(cell));
 }
 
 } // namespace pelotest::test
