@@ -20,7 +20,7 @@ EventTreePane::EventTreePane(const PaneContext& context, QWidget* parent)
     : QGroupBox(parent), context_(context) {
     setObjectName(QStringLiteral("GroupBox1"));
     setMinimumWidth(kMinWidth);
-    model_ = new TreeModel(context_.state, context_.uiLock, context_.images, this);
+    model_ = new TreeModel(context_.state, context_.images, this);
     view_ = named(new QTreeView, "TreeView1");
     view_->setModel(model_);
     view_->setHeaderHidden(true);
@@ -49,7 +49,7 @@ EventTreePane::EventTreePane(const PaneContext& context, QWidget* parent)
     enableListKeyboard(view_, {deleteAction_});
     connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
         // Another node is the selected one.
-        std::lock_guard lock(context_.uiLock);
+        const StateLock lock(context_.state.mutex);
         context_.state.treeChanged = true;
     });
 }
@@ -86,7 +86,8 @@ void EventTreePane::setRootImage(int image) {
 }
 
 ExpandedFolder EventTreePane::templatesFolder(UiText caption, UiText prompt) {
-    std::lock_guard lock(context_.uiLock);
+    // A question for a folder's variable releases the lock while it is open (askValue).
+    const StateLock lock(context_.state.mutex);
     const std::string folder = context_.state.settings.dynamicPath;
     return expandFolderVariables(context_.state, context_.host, coreTexts(context_.state), folder,
                                  true, textNumber(caption), textNumber(prompt));
@@ -113,7 +114,7 @@ void EventTreePane::assignTemplateToSelectedNode() {
     std::string text;
     bool entryNode = false;
     {
-        std::lock_guard lock(context_.uiLock);
+        const StateLock lock(state.mutex);
         if (!state.tree.contains(node))
             return;
         text = node->text;
@@ -138,7 +139,7 @@ void EventTreePane::assignTemplateToSelectedNode() {
 
     const std::string entry = toPathBytes(dialog.entry());
     {
-        std::lock_guard lock(context_.uiLock);
+        const StateLock lock(state.mutex);
         // The node as it is now: a request may have assigned it meanwhile; one that was removed
         // takes nothing.
         if (!state.tree.contains(node))
@@ -158,7 +159,7 @@ void EventTreePane::editTemplateOfSelectedNode() {
         templatesFolder(UiText::DynamicPathCaption, UiText::DynamicPathPrompt);
     std::string file;
     {
-        std::lock_guard lock(context_.uiLock);
+        const StateLock lock(state.mutex);
         if (!state.tree.contains(node))
             return;
         if (node == state.tree.first()) {
@@ -184,7 +185,7 @@ void EventTreePane::deleteSelectedNode() {
     AppState& state = context_.state;
     QString text;
     {
-        std::lock_guard lock(context_.uiLock);
+        const StateLock lock(state.mutex);
         if (!state.tree.contains(node))
             return;
         text = nodeDisplayText(node->text, node == state.tree.first());
@@ -192,9 +193,7 @@ void EventTreePane::deleteSelectedNode() {
     if (!context_.dialogs.message(MessageKind::Confirmation,
                                   uiTextWith(state, UiText::TreeDeleteEntryQuestion, text)))
         return;
-    std::lock_guard lock(context_.uiLock);
-    if (model_->removeNode(node))
-        state.treeChanged = true;
+    model_->removeNode(node);
 }
 
 void EventTreePane::expandAllNodes() {

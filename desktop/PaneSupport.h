@@ -24,9 +24,8 @@ namespace pelotest::desktop {
 
 // The window's parts every pane works with; the window owns them and outlives its panes.
 struct PaneContext {
+    // Locked with StateLock, once, by the outermost command or slot that touches it.
     AppState& state;
-    // The state lock as the user-interface thread takes it (the views read through it).
-    UiStateLock& uiLock;
     Dialogs& dialogs;
     FileOpener& opener;
     QtHost& host;

@@ -13,7 +13,7 @@ namespace pelotest::desktop {
 RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
     : QWidget(parent), context_(context) {
     setObjectName(QStringLiteral("TabSheet2"));
-    model_ = new LogModel(context_.state, context_.uiLock, context_.images, this);
+    model_ = new LogModel(context_.state, context_.images, this);
     view_ = reportList("ListView2");
     view_->setModel(model_);
     view_->setColumnWidth(0, 180);
@@ -33,7 +33,7 @@ RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
     enableListKeyboard(view_, {});
     connect(view_, &QAbstractItemView::doubleClicked, this, &RequestLogPane::openLoggedEntry);
     connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        std::lock_guard lock(context_.uiLock);
+        const StateLock lock(context_.state.mutex);
         context_.state.logChanged = true;
     });
 }
@@ -54,7 +54,6 @@ void RequestLogPane::followRequests() {
 std::optional<LogEntry> RequestLogPane::selectedEntry() {
     // Rows a request added since the last notification are announced first, so that the
     // selection stands on the entry the user chose.
-    std::lock_guard lock(context_.uiLock);
     model_->sync();
     const QModelIndexList rows = view_->selectionModel()->selectedRows();
     if (rows.isEmpty())
@@ -110,9 +109,11 @@ void RequestLogPane::clearLog() {
     if (!context_.dialogs.message(MessageKind::Confirmation,
                                   withLineBreaks(uiText(context_.state, UiText::ClearLogQuestion))))
         return;
-    std::lock_guard lock(context_.uiLock);
-    context_.state.log.clear();
-    context_.state.logChanged = true;
+    {
+        const StateLock lock(context_.state.mutex);
+        context_.state.log.clear();
+        context_.state.logChanged = true;
+    }
     model_->sync();
 }
 
