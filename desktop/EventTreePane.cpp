@@ -28,6 +28,10 @@ EventTreePane::EventTreePane(const PaneContext& context, QWidget* parent)
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view_->setSelectionMode(QAbstractItemView::SingleSelection);
     view_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // The column's width is measured on 100 rows around the visible ones, not on 1,000: every
+    // layout of a large expanded tree measured the texts of a thousand rows, which took most of
+    // the window's start with 10,000 nodes (0.7 s of 0.8 s).
+    view_->header()->setResizeContentsPrecision(100);
     view_->header()->setStretchLastSection(false);
     (new QVBoxLayout(this))->addWidget(view_);
 
