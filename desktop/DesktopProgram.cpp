@@ -64,7 +64,7 @@ int runDesktop(int& argc, char** argv, const DesktopOptions& options) {
         return 1;
     }
     {
-        const std::lock_guard lock(state.mutex);
+        const StateLock lock(state.mutex);
         state.settingsReadOnly = settingsFile.access == SettingsAccess::ReadOnly;
     }
     MainWindowOptions windowOptions;

@@ -43,10 +43,8 @@ QIcon flagIcon(std::string_view bitmap) {
     return QIcon(pixmap);
 }
 
-// The settings file's download address, read under the state lock (which the caller may hold).
-static std::string storedDownloadHost(const AppState& state) NO_THREAD_SAFETY_ANALYSIS {
-    if (state.mutex.heldByCurrentThread())
-        return state.profile.readString("Const", "DownloadURL", kDefaultDownloadUrl);
+// The settings file's download address, read under the state lock.
+static std::string storedDownloadHost(const AppState& state) EXCLUDES(state.mutex) {
     const StateLock lock(state.mutex);
     return state.profile.readString("Const", "DownloadURL", kDefaultDownloadUrl);
 }

@@ -21,12 +21,12 @@ inline constexpr std::string_view kDefaultDownloadUrl = "https://www.dunmere.exa
 QIcon flagIcon(std::string_view bitmap);
 
 // [Const] DownloadURL of the settings file, or kDefaultDownloadUrl; without a trailing '/'.
-QString downloadHost(const AppState& state);
+QString downloadHost(const AppState& state) EXCLUDES(state.mutex);
 
 // Qt's own texts (standard dialogs, the text fields' menus) in the current language: the Qt
 // translation named by UI text 129 (qtbase_de for "DE") from Qt's translations folder, when it is
 // installed; otherwise Qt's English.
-void followLanguageInQtTexts(const AppState& state);
+void followLanguageInQtTexts(const AppState& state) EXCLUDES(state.mutex);
 
 // The program's file version as four numbers ("0.1.0.0").
 QString fileVersion();

@@ -71,8 +71,8 @@ QString serverAddress(const std::string& bindAddress, int port) {
 } // namespace
 
 MainWindow::MainWindow(AppState& state, MainWindowOptions options, QWidget* parent)
-    : QMainWindow(parent), state_(state), uiLock_(state), host_(*this, this),
-      startInTray_(options.startInTray), treeWidth_(EventTreePane::kMinWidth) {
+    : QMainWindow(parent), state_(state), host_(*this, this), startInTray_(options.startInTray),
+      treeWidth_(EventTreePane::kMinWidth) {
     if (options.dialogs) {
         dialogs_ = options.dialogs;
     } else {
@@ -107,7 +107,7 @@ MainWindow::~MainWindow() {
 // The window's parts.
 
 void MainWindow::buildWindow() {
-    const PaneContext context{state_, uiLock_, *dialogs_, *opener_, host_, images_, serverUrl_};
+    const PaneContext context{state_, *dialogs_, *opener_, host_, images_, serverUrl_};
     treePane_ = new EventTreePane(context);
     variablesPane_ = new VariablesPane(context);
     logPane_ = new RequestLogPane(context);
@@ -231,7 +231,10 @@ void MainWindow::connectPanes() {
     connect(settingsTab_, &SettingsTab::autoSortClicked, variablesPane_,
             &VariablesPane::autoSortSwitched);
     connect(settingsTab_, &SettingsTab::languageChanged, this, [this] { applyLanguage(false); });
-    connect(settingsTab_, &SettingsTab::foldersEdited, this, &MainWindow::showFirstRunHint);
+    // Queued: the folder fields also change while the settings are shown under the state lock,
+    // which the hint takes.
+    connect(settingsTab_, &SettingsTab::foldersEdited, this, &MainWindow::showFirstRunHint,
+            Qt::QueuedConnection);
     connect(&host_, &QtHost::treeChangedQueued, this, &MainWindow::showFirstRunHint);
     connect(treePane_, &EventTreePane::nodeRemoved, this, &MainWindow::showFirstRunHint);
     connect(&host_, &QtHost::settingsChangedQueued, this, &MainWindow::showFirstRunHint);
@@ -242,12 +245,12 @@ void MainWindow::connectPanes() {
 void MainWindow::showFirstRunHint() {
     bool setUp = false;
     {
-        std::lock_guard lock(uiLock_);
-        const Settings& settings = state_.settings;
+        const StateLock lock(state_.mutex);
         const auto& roots = state_.tree.roots();
         const bool events =
             roots.size() > 1 || (!roots.empty() && !roots.front()->children.empty());
-        setUp = !settings.dynamicPath.empty() && !settings.staticPath.empty() && events;
+        setUp =
+            !state_.settings.dynamicPath.empty() && !state_.settings.staticPath.empty() && events;
     }
     firstRunHint_->setVisible(!setUp);
 }
@@ -525,7 +528,7 @@ void MainWindow::showEvent(QShowEvent* event) {
 
 void MainWindow::applyPlacement(const WindowPlacement& stored) {
     // The settings are read by now: the controls show them before the window appears.
-    settingsTab_->showSettings();
+    settingsTab_->showSettings(state_.settings);
     tabs_->setCurrentIndex(std::clamp(stored.pageIndex, 0, tabs_->count() - 1));
     QRect bounds(pos(), size());
     if (stored.left)
@@ -592,9 +595,11 @@ std::optional<std::string> MainWindow::askValue(const std::string& caption,
                                                 const std::string& prompt,
                                                 const std::string& preset) {
     // Requests and the views go on while the box is open.
-    const UiStateLock::Released open(uiLock_);
-    const auto answer =
-        dialogs_->input(fromWindows1252(caption), fromWindows1252(prompt), fromWindows1252(preset));
+    std::optional<QString> answer;
+    runUnlocked(state_.mutex, [&] {
+        answer = dialogs_->input(fromWindows1252(caption), fromWindows1252(prompt),
+                                 fromWindows1252(preset));
+    });
     if (!answer)
         return std::nullopt;
     return toWindows1252(*answer);
@@ -605,11 +610,13 @@ void MainWindow::start() {
     bool runServer = false;
     {
         // No server runs yet; the lock keeps the rule that the state is read under it.
-        std::lock_guard lock(uiLock_);
-        treeError = pelotest::loadState(state_, host_, coreTexts(state_), [this](AppState&) {
-            settingsTab_->adoptStoredLanguage();
-            applyLanguage(false);
-        });
+        const StateLock lock(state_.mutex);
+        treeError = pelotest::loadState(
+            state_, host_, coreTexts(state_), [this](AppState& loaded) REQUIRES(loaded.mutex) {
+                settingsTab_->adoptStoredLanguage(loaded.settings.languageDll);
+                // The window's texts look the language up under the lock themselves.
+                runUnlocked(loaded.mutex, [this] { applyLanguage(false); });
+            });
         runServer = state_.settings.serverActive;
         if (startInTray_) {
             storedServerActive_ = runServer;
@@ -631,9 +638,8 @@ void MainWindow::start() {
 }
 
 bool MainWindow::saveNow() {
-    // Through the window's own lock: the status texts of saving repaint the window, and the
-    // views read the state while they paint.
-    std::lock_guard lock(uiLock_);
+    // The status texts of saving repaint the window; the views paint from their own copies.
+    const StateLock lock(state_.mutex);
     state_.settings.serverActive = storedServerActive_.value_or(settingsTab_->serverWanted());
     saved_ = pelotest::saveState(state_, host_, coreTexts(state_));
     return saved_;
@@ -654,8 +660,8 @@ bool MainWindow::shutdown() {
         server_.reset();
     }
     {
-        std::unique_lock lock(uiLock_, std::defer_lock);
-        if (lock.try_lock_for(stopped ? kStopDeadline : kLockGrace)) {
+        StateLock lock(state_.mutex, std::defer_lock);
+        if (lock.tryLockFor(stopped ? kStopDeadline : kLockGrace)) {
             state_.settings.serverActive = storedServerActive_.value_or(wasRunning);
             saved_ = pelotest::saveState(state_, host_, coreTexts(state_));
         } else {

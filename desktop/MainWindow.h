@@ -116,11 +116,13 @@ class MainWindow : public QMainWindow, private HostWindow {
 
   private:
     // HostWindow
-    void applyPlacement(const WindowPlacement& stored) override;
+    // Called by the load, which holds the state lock.
+    void applyPlacement(const WindowPlacement& stored) override REQUIRES(state_.mutex);
     WindowPlacement placement() const override;
     void showStatus(const std::string& text) override;
+    // Called by the folder expansion, which holds the state lock; the box is open without it.
     std::optional<std::string> askValue(const std::string& caption, const std::string& prompt,
-                                        const std::string& preset) override;
+                                        const std::string& preset) override REQUIRES(state_.mutex);
 
     void buildWindow();
     QWidget* buildGeneralTab();
@@ -130,7 +132,7 @@ class MainWindow : public QMainWindow, private HostWindow {
     void setStatusText(const QString& text);
     void showServerState(bool running);
     void showTrayTip();
-    void showFirstRunHint();
+    void showFirstRunHint() EXCLUDES(state_.mutex);
     void reportStartFailure(BindFailure why, int port, const QString& detail);
     // The status line's live reload part: shown while live reload is on, with the browsers
     // listening.
@@ -139,8 +141,6 @@ class MainWindow : public QMainWindow, private HostWindow {
     void serverSwitchedByUser();
 
     AppState& state_;
-    // The state lock as this thread takes it (the views read through it).
-    UiStateLock uiLock_;
     std::unique_ptr<Dialogs> ownDialogs_;
     Dialogs* dialogs_;
     std::unique_ptr<FileOpener> ownOpener_;

@@ -28,9 +28,8 @@ namespace pelotest::desktop {
 
 // The window's parts every pane works with; the window owns them and outlives its panes.
 struct PaneContext {
+    // Locked with StateLock, once, by the outermost command or slot that touches it.
     AppState& state;
-    // The state lock as the user-interface thread takes it (the views read through it).
-    UiStateLock& uiLock;
     Dialogs& dialogs;
     FileOpener& opener;
     QtHost& host;
@@ -78,7 +77,7 @@ QLineEdit* filterFieldFor(RowFilter* filter, const char* name);
 QUrl serverPageUrl(const PaneContext& context, std::string_view document, std::string_view query);
 // The template page that answers event, with the event parameter (the entry template's page
 // for an empty event). Reads the settings under the lock.
-QUrl eventPageUrl(const PaneContext& context, std::string_view event);
+QUrl eventPageUrl(const PaneContext& context, std::string_view event) EXCLUDES(context.state.mutex);
 // Hands url to the desktop's browser; an invalid one (server stopped) does nothing.
 void openInBrowser(const PaneContext& context, const QUrl& url);
 

@@ -15,7 +15,7 @@ namespace pelotest::desktop {
 RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
     : QWidget(parent), context_(context) {
     setObjectName(QStringLiteral("TabSheet2"));
-    model_ = new LogModel(context_.state, context_.uiLock, context_.images, this);
+    model_ = new LogModel(context_.state, context_.images, this);
     filter_ = new RowFilter(model_, this);
     filterField_ = filterFieldFor(filter_, "LogFilter");
     view_ = reportList("ListView2");
@@ -38,7 +38,7 @@ RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
         view_->setColumnHidden(column, true);
         action->setCheckable(true);
         connect(action, &QAction::toggled, this,
-                [this, column](bool shown) { view_->setColumnHidden(column, !shown); });
+                [this, hidden = column](bool shown) { view_->setColumnHidden(hidden, !shown); });
     }
     header->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(header, &QWidget::customContextMenuRequested, columnsMenu_,
@@ -59,7 +59,7 @@ RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
     enableListKeyboard(view_, {});
     connect(view_, &QAbstractItemView::doubleClicked, this, &RequestLogPane::openLoggedEntry);
     connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        std::lock_guard lock(context_.uiLock);
+        const StateLock lock(context_.state.mutex);
         context_.state.logChanged = true;
     });
 }
@@ -85,7 +85,6 @@ void RequestLogPane::followRequests() {
 std::optional<LogEntry> RequestLogPane::selectedEntry() {
     // Rows a request added since the last notification are announced first, so that the
     // selection stands on the entry the user chose.
-    std::lock_guard lock(context_.uiLock);
     model_->sync();
     const QModelIndexList rows = view_->selectionModel()->selectedRows();
     if (rows.isEmpty())
@@ -161,9 +160,11 @@ void RequestLogPane::clearLog() {
     if (!context_.dialogs.message(MessageKind::Confirmation,
                                   withLineBreaks(uiText(context_.state, UiText::ClearLogQuestion))))
         return;
-    std::lock_guard lock(context_.uiLock);
-    context_.state.log.clear();
-    context_.state.logChanged = true;
+    {
+        const StateLock lock(context_.state.mutex);
+        context_.state.log.clear();
+        context_.state.logChanged = true;
+    }
     model_->sync();
 }
 

@@ -202,8 +202,8 @@ void SettingsTab::applyTexts() {
     remoteEditorHint_->setText(text(UiText::RemoteEditorHint));
     liveReloadBox_->setText(text(UiText::LiveReloadOption));
     // Held on by --live-reload: the box says why it cannot be switched off in this run.
-    liveReloadBox_->setToolTip(liveReloadBox_->isEnabled() ? QString()
-                                                           : text(UiText::LiveReloadForThisRun));
+    liveReloadHeldTip_ = text(UiText::LiveReloadForThisRun);
+    liveReloadBox_->setToolTip(liveReloadBox_->isEnabled() ? QString() : liveReloadHeldTip_);
     autostartBox_->setText(text(UiText::StartWithSessionOption));
     languageLabel_->setText(text(UiText::ChooseLanguage));
     if (languageBox_->count() > 0)
@@ -219,15 +219,9 @@ void SettingsTab::applyTexts() {
 // the working folder), and a warning picture marks a folder that does not exist. A folder with
 // variables is only known once a request expands it: it gets neither.
 void SettingsTab::markFolder(QLineEdit* field, QAction* missing) {
-    std::string varBefore;
-    if (filling_) { // the settings are being shown: whoever shows them holds the lock
-        varBefore = context_.state.settings.varBefore;
-    } else {
-        std::lock_guard lock(context_.state.mutex);
-        varBefore = context_.state.settings.varBefore;
-    }
+    // Runs while the settings are shown, under the caller's lock, too: it reads no state.
     const QString folder = field->text();
-    if (folder.isEmpty() || folder.contains(fromWindows1252(varBefore))) {
+    if (folder.isEmpty() || folder.contains(fromWindows1252(folderVariableStart_))) {
         field->setToolTip(QString());
         missing->setVisible(false);
         return;
@@ -301,8 +295,8 @@ void SettingsTab::bindSettings() {
     connect(languageButton_, &QToolButton::clicked, this, &SettingsTab::openLanguageDialog);
 }
 
-void SettingsTab::showSettings() {
-    const Settings& s = context_.state.settings;
+void SettingsTab::showSettings(const Settings& s) {
+    folderVariableStart_ = s.varBefore;
     filling_ = true;
     templateFolderField_->setText(fromPathBytes(s.dynamicPath));
     virtualFolderField_->setText(fromWindows1252(s.virtualPath));
@@ -320,8 +314,8 @@ void SettingsTab::showSettings() {
     const bool heldOn = context_.state.runOverrides.liveReload;
     liveReloadBox_->setChecked(s.liveReload || heldOn);
     liveReloadBox_->setEnabled(!heldOn);
-    liveReloadBox_->setToolTip(heldOn ? uiText(context_.state, UiText::LiveReloadForThisRun)
-                                      : QString());
+    // The tip's text was taken with the others: the texts are not looked up under the lock.
+    liveReloadBox_->setToolTip(heldOn ? liveReloadHeldTip_ : QString());
     autostartBox_->setChecked(autostartEntryExists());
     filling_ = false;
     enableRemoteEditor();
@@ -359,7 +353,7 @@ void SettingsTab::followRequestSettings() {
 void SettingsTab::followAutoSortSetting() {
     bool autoSort = true;
     {
-        std::lock_guard lock(context_.uiLock);
+        const StateLock lock(context_.state.mutex);
         autoSort = context_.state.settings.variablesAutoSort;
     }
     if (autoSortBox_->isChecked() != autoSort) {
@@ -442,28 +436,26 @@ void SettingsTab::showServerState(bool running) {
 // ---------------------------------------------------------------------------------------------
 // Languages.
 
-void SettingsTab::discoverLanguageBox() {
+void SettingsTab::discoverLanguageBox(const std::string& chosen) {
     const AppState& state = context_.state;
-    languages_ = discoverLanguages(state.languageFolders, state.settings.languageDll);
+    languages_ = discoverLanguages(state.languageFolders, chosen);
     const bool wasFilling = filling_;
     filling_ = true;
     languageBox_->clear();
     for (const LanguageEntry& entry : languages_)
         languageBox_->addItem(flagIcon(entry.flag), fromWindows1252(entry.displayName),
                               fromPathBytes(entry.fileName));
-    languageBox_->setCurrentIndex(
-        static_cast<int>(findLanguage(languages_, state.settings.languageDll).value_or(0)));
+    languageBox_->setCurrentIndex(static_cast<int>(findLanguage(languages_, chosen).value_or(0)));
     filling_ = wasFilling;
 }
 
-void SettingsTab::adoptStoredLanguage() {
-    std::string& stored = context_.state.settings.languageDll;
-    discoverLanguageBox();
+void SettingsTab::adoptStoredLanguage(std::string& stored) {
+    discoverLanguageBox(stored);
     const auto offered = findLanguage(languages_, stored);
     const std::string name = offered ? languages_[*offered].fileName : std::string();
     if (name != stored) {
         stored = name;
-        discoverLanguageBox();
+        discoverLanguageBox(stored);
     }
 }
 
@@ -488,8 +480,15 @@ void SettingsTab::chooseLanguage(int index) {
 
 void SettingsTab::rescanLanguages() {
     languageBox_->setEnabled(false);
-    discoverLanguageBox();
-    if (!findLanguage(languages_, context_.state.settings.languageDll)) {
+    std::string chosen;
+    {
+        const StateLock lock(context_.state.mutex);
+        chosen = context_.state.settings.languageDll;
+    }
+    // The libraries are read without the lock; a language that is gone falls back to the
+    // built-in one.
+    discoverLanguageBox(chosen);
+    if (!findLanguage(languages_, chosen)) {
         const StateLock lock(context_.state.mutex);
         context_.state.settings.languageDll.clear();
     }
@@ -514,7 +513,11 @@ void SettingsTab::openLanguageDialog() {
 
 bool SettingsTab::exportLanguage() {
     AppState& state = context_.state;
-    const std::string stored = state.settings.lastLangugeResPath;
+    std::string stored;
+    {
+        const StateLock lock(state.mutex);
+        stored = state.settings.lastLangugeResPath;
+    }
     const auto chosen = context_.dialogs.chooseFolder(
         uiText(state, UiText::ExportLanguageFolderPrompt), fromPathBytes(stored));
     if (!chosen)

@@ -31,8 +31,8 @@ class SettingsTab : public QWidget {
     explicit SettingsTab(const PaneContext& context, QWidget* parent = nullptr);
 
     void applyTexts();
-    // The controls show the settings (the caller holds the state lock or no server runs).
-    void showSettings();
+    // The controls show settings (the state's, read by a caller that holds the state lock).
+    void showSettings(const Settings& settings);
     // The start page and its parameters were set from the browser.
     void followRequestSettings();
     // The variables page switches auto-sort from the browser too.
@@ -51,11 +51,11 @@ class SettingsTab : public QWidget {
 
     // Languages. The entries of the language box, in its order (entry 0: built-in German).
     const std::vector<LanguageEntry>& languageList() const { return languages_; }
-    // At start-up (the state lock held): fills the language box; a stored language that is no
-    // longer offered falls back to the built-in one, and one that is offered is named as its
-    // file is (the name may have been stored in another case, and file names here are
-    // case-sensitive).
-    void adoptStoredLanguage();
+    // At start-up, given the stored language of the settings (the caller holds the state lock):
+    // fills the language box; a stored language that is no longer offered falls back to the
+    // built-in one, and one that is offered is named as its file is (the name may have been
+    // stored in another case, and file names here are case-sensitive).
+    void adoptStoredLanguage(std::string& stored);
     // The language box and its button, disabled until the first language is applied.
     void enableLanguageChoice();
     // The language box's entry index was chosen: switches the language when it is another one.
@@ -93,11 +93,13 @@ class SettingsTab : public QWidget {
     // The desktop session box was clicked: writes or removes the entry, then shows whether it
     // is there.
     void switchAutostart(bool on);
-    // Fills the language box from a fresh discovery and selects the current language.
-    void discoverLanguageBox();
+    // Fills the language box from a fresh discovery and selects the current language, chosen.
+    void discoverLanguageBox(const std::string& chosen);
 
     PaneContext context_;
     bool filling_ = false; // controls are being filled from the state: do not write back
+    // What starts a variable in a folder (set when the settings are loaded, never changed after).
+    std::string folderVariableStart_;
     std::vector<LanguageEntry> languages_;
     std::vector<std::string> autostartCommand_{"pelotest"};
 
@@ -135,6 +137,7 @@ class SettingsTab : public QWidget {
     QSpinBox* reloadTimeField_ = nullptr;
     QLabel* remoteEditorHint_ = nullptr;
     QCheckBox* liveReloadBox_ = nullptr;
+    QString liveReloadHeldTip_; // the box's tip while --live-reload holds it on
     QCheckBox* autostartBox_ = nullptr;
 };
 

@@ -6,7 +6,6 @@
 #include <QDateTime>
 
 #include <algorithm>
-#include <mutex>
 #include <unordered_set>
 
 namespace pelotest::desktop {
@@ -33,8 +32,8 @@ QString nodeDisplayText(std::string_view text, bool entryNode) {
 // ---------------------------------------------------------------------------------------------
 // Tree
 
-TreeModel::TreeModel(AppState& state, UiStateLock& lock, const ImageList& images, QObject* parent)
-    : QAbstractItemModel(parent), state_(state), lock_(lock), images_(images) {}
+TreeModel::TreeModel(AppState& state, const ImageList& images, QObject* parent)
+    : QAbstractItemModel(parent), state_(state), images_(images) {}
 
 int TreeModel::known(const TreeNode* parent) const {
     const auto it = shown_.find(parent);
@@ -131,7 +130,7 @@ QList<QPersistentModelIndex> TreeModel::sync() {
     std::vector<const TreeNode*> order{nullptr};
     bool consistent = true;
     {
-        std::lock_guard hold(lock_);
+        const StateLock hold(state_.mutex);
         const std::vector<TreeNode*> nodes = state_.tree.flatten();
         // Requests only add nodes and the window removes them through removeNode(): rows
         // announced for a node that is gone, or more than it has, mean the tree was replaced as
@@ -208,23 +207,27 @@ void TreeModel::forgetSubtree(const TreeNode* node) {
 }
 
 bool TreeModel::removeNode(const TreeNode* node) {
-    std::lock_guard hold(lock_);
-    if (!state_.tree.contains(node))
-        return false;
-    const int row = rowIn(node);
-    if (row >= 0) {
+    const TreeNode* entry = nullptr;
+    {
+        const StateLock hold(state_.mutex);
+        if (!state_.tree.contains(node))
+            return false;
+        state_.tree.remove(node);
+        state_.treeChanged = true;
+        entry = state_.tree.first();
+    }
+    // The model never follows the node's address, so its rows can go after the lock is released
+    // (the views move their selection, whose slot takes the lock).
+    if (const int row = rowIn(node); row >= 0) {
         const TreeNode* parent = shown_.at(node).parent;
         beginRemoveRows(indexOf(parent), row, row);
         forgetSubtree(node);
         auto& siblings = shown_[parent].children;
         siblings.erase(siblings.begin() + row);
-        state_.tree.remove(node);
         endRemoveRows();
-    } else {
-        state_.tree.remove(node);
     }
     if (entryNode_ == node)
-        entryNode_ = state_.tree.first();
+        entryNode_ = entry;
     return true;
 }
 
@@ -237,10 +240,9 @@ void TreeModel::setRootImage(int image) {
 // ---------------------------------------------------------------------------------------------
 // Lists
 
-StateTableModel::StateTableModel(AppState& state, UiStateLock& lock, const ImageList& images,
-                                 int columns, QObject* parent)
-    : QAbstractTableModel(parent), state_(state), lock_(lock), images_(images),
-      headers_(columns, QString()) {}
+StateTableModel::StateTableModel(AppState& state, const ImageList& images, int columns,
+                                 QObject* parent)
+    : QAbstractTableModel(parent), state_(state), images_(images), headers_(columns, QString()) {}
 
 int StateTableModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : known_;
@@ -283,9 +285,8 @@ void StateTableModel::catchUpRows(int rows, Replace&& replace) {
 // ---------------------------------------------------------------------------------------------
 // Variables
 
-VariablesModel::VariablesModel(AppState& state, UiStateLock& lock, const ImageList& images,
-                               QObject* parent)
-    : StateTableModel(state, lock, images, 2, parent) {}
+VariablesModel::VariablesModel(AppState& state, const ImageList& images, QObject* parent)
+    : StateTableModel(state, images, 2, parent) {}
 
 QVariant VariablesModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() ||
@@ -327,18 +328,17 @@ void VariablesModel::sync() {
     std::vector<ShownVariable> next;
     bool copied = false;
     {
-        std::lock_guard hold(lock_);
-        const VariableTable& table = state_.variables;
-        if (table.generation() == rowsGeneration_ &&
-            table.valuesGeneration() == valuesGeneration_) {
+        const StateLock hold(state_.mutex);
+        if (state_.variables.generation() == rowsGeneration_ &&
+            state_.variables.valuesGeneration() == valuesGeneration_) {
             // Same rows in the same order with the same values: only the marks may differ, and
             // they are copied in place (a request that changes nothing costs no copy of texts).
             for (std::size_t row = 0; row < rows_.size(); ++row)
-                rows_[row].mark = table[row].mark;
+                rows_[row].mark = state_.variables[row].mark;
         } else {
-            texts.reserve(table.bytes());
-            next.reserve(table.size());
-            for (const Variable& variable : table.rows()) {
+            texts.reserve(state_.variables.bytes());
+            next.reserve(state_.variables.size());
+            for (const Variable& variable : state_.variables.rows()) {
                 const std::string_view value =
                     std::string_view(variable.value).substr(0, kShownValueBytes);
                 next.push_back({texts.size(), variable.name.size(),
@@ -346,8 +346,8 @@ void VariablesModel::sync() {
                 texts.append(variable.name).append(value);
             }
             copied = true;
-            rowsGeneration_ = table.generation();
-            valuesGeneration_ = table.valuesGeneration();
+            rowsGeneration_ = state_.variables.generation();
+            valuesGeneration_ = state_.variables.valuesGeneration();
         }
     }
     if (!copied) {
@@ -363,8 +363,8 @@ void VariablesModel::sync() {
 // ---------------------------------------------------------------------------------------------
 // Log
 
-LogModel::LogModel(AppState& state, UiStateLock& lock, const ImageList& images, QObject* parent)
-    : StateTableModel(state, lock, images, 5, parent) {}
+LogModel::LogModel(AppState& state, const ImageList& images, QObject* parent)
+    : StateTableModel(state, images, 5, parent) {}
 
 QVariant LogModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() ||
@@ -413,7 +413,7 @@ void LogModel::sync() {
     std::deque<LogEntry> next;
     std::uint64_t insertions = 0;
     {
-        std::lock_guard hold(lock_);
+        const StateLock hold(state_.mutex);
         next = state_.log.rows();
         insertions = state_.log.insertions();
     }

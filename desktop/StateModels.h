@@ -6,7 +6,9 @@
 // A view that reads rows between two syncs therefore sees one moment of the state, each name
 // once, as announced. The copies hold only what the views show.
 //
-// Everything here runs on the user-interface thread.
+// Everything here runs on the user-interface thread. A model takes the state lock itself, only
+// for the copy, and announces the rows after releasing it: the views' signals reach slots that
+// take the lock in turn (a changed selection is saved), and the lock is not re-entrant.
 
 #include "desktop/Pictures.h"
 #include "state/AppState.h"
@@ -15,7 +17,6 @@
 #include <QAbstractTableModel>
 #include <QStringList>
 
-#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -25,59 +26,6 @@
 #include <vector>
 
 namespace pelotest::desktop {
-
-// The state lock as the user-interface thread takes it. It may be taken again while held (a
-// command that holds it lets its models' signals reach the views, which read through it), and a
-// question to the user releases it for as long as the box is open, so that requests and the
-// views go on meanwhile. Meets BasicLockable (std::lock_guard).
-class UiStateLock {
-  public:
-    explicit UiStateLock(AppState& state) : state_(state) {}
-    UiStateLock(const UiStateLock&) = delete;
-    UiStateLock& operator=(const UiStateLock&) = delete;
-
-    void lock() {
-        if (depth_++ == 0)
-            state_.mutex.lock();
-    }
-    void unlock() {
-        if (--depth_ == 0)
-            state_.mutex.unlock();
-    }
-    template <class Rep, class Period>
-    bool try_lock_for(const std::chrono::duration<Rep, Period>& wait) {
-        if (depth_ == 0 && !state_.mutex.try_lock_for(wait))
-            return false;
-        ++depth_;
-        return true;
-    }
-    bool held() const { return depth_ > 0; }
-
-    // Releases the lock entirely for its lifetime and takes it back as deep as it was held.
-    class Released {
-      public:
-        explicit Released(UiStateLock& lock) : lock_(lock), depth_(lock.depth_) {
-            if (depth_ > 0)
-                lock_.state_.mutex.unlock();
-            lock_.depth_ = 0;
-        }
-        ~Released() {
-            if (depth_ > 0)
-                lock_.state_.mutex.lock();
-            lock_.depth_ = depth_;
-        }
-        Released(const Released&) = delete;
-        Released& operator=(const Released&) = delete;
-
-      private:
-        UiStateLock& lock_;
-        int depth_;
-    };
-
-  private:
-    AppState& state_;
-    int depth_ = 0;
-};
 
 // The text a node shows: the template part is a file name (file system encoding), the event
 // part Windows-1252 bytes.
@@ -91,8 +39,7 @@ class TreeModel : public QAbstractItemModel {
     Q_OBJECT
 
   public:
-    TreeModel(AppState& state, UiStateLock& lock, const ImageList& images,
-              QObject* parent = nullptr);
+    TreeModel(AppState& state, const ImageList& images, QObject* parent = nullptr);
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -102,11 +49,12 @@ class TreeModel : public QAbstractItemModel {
 
     // Announces the nodes added since the last call and repaints the texts. Returns the nodes
     // that got new rows (the invalid index for the top level), to be expanded.
-    QList<QPersistentModelIndex> sync();
+    QList<QPersistentModelIndex> sync() EXCLUDES(state_.mutex);
     // Forgets every row and announces the tree anew (after it was replaced as a whole).
-    void reload();
-    // Removes node with its descendants from the tree; false when it is no longer there.
-    bool removeNode(const TreeNode* node);
+    void reload() EXCLUDES(state_.mutex);
+    // Removes node with its descendants from the tree and marks the tree changed; false when it
+    // is no longer there. The rows leave the view after the lock is released.
+    bool removeNode(const TreeNode* node) EXCLUDES(state_.mutex);
     // The root node's picture (server stopped or running).
     void setRootImage(int image);
 
@@ -132,7 +80,6 @@ class TreeModel : public QAbstractItemModel {
     void forgetSubtree(const TreeNode* node);
 
     AppState& state_;
-    UiStateLock& lock_;
     const ImageList& images_;
     int rootImage_ = ImageList::kRootStopped;
     Shown shown_;
@@ -152,8 +99,7 @@ class StateTableModel : public QAbstractTableModel {
     void setHeaders(const QStringList& headers);
 
   protected:
-    StateTableModel(AppState& state, UiStateLock& lock, const ImageList& images, int columns,
-                    QObject* parent);
+    StateTableModel(AppState& state, const ImageList& images, int columns, QObject* parent);
     // Brings the rows announced up to (or down to) rows at the bottom, with replace() (which
     // puts the new copy in place) called where Qt expects the rows to change, and repaints every
     // row.
@@ -161,7 +107,6 @@ class StateTableModel : public QAbstractTableModel {
     void catchUpRows(int rows, Replace&& replace);
 
     AppState& state_;
-    UiStateLock& lock_;
     const ImageList& images_;
     int known_ = 0;
 
@@ -174,12 +119,11 @@ class VariablesModel : public StateTableModel {
     Q_OBJECT
 
   public:
-    VariablesModel(AppState& state, UiStateLock& lock, const ImageList& images,
-                   QObject* parent = nullptr);
+    VariablesModel(AppState& state, const ImageList& images, QObject* parent = nullptr);
 
     QVariant data(const QModelIndex& index, int role) const override;
     // Copies the list under the lock, announces its number of rows and repaints every row.
-    void sync();
+    void sync() EXCLUDES(state_.mutex);
     // The name shown in row (empty past the end).
     std::string nameAt(int row) const;
     // The first row whose name equals name ignoring case, as the table's lookup gives it; -1
@@ -213,13 +157,12 @@ class LogModel : public StateTableModel {
     static constexpr int kTimeColumn = 3;
     static constexpr int kQueryColumn = 4;
 
-    LogModel(AppState& state, UiStateLock& lock, const ImageList& images,
-             QObject* parent = nullptr);
+    LogModel(AppState& state, const ImageList& images, QObject* parent = nullptr);
 
     QVariant data(const QModelIndex& index, int role) const override;
     // Announces the rows that came in at the top since the last call (so a selected row stays
     // on its entry) and those the limit or clearing took away at the bottom.
-    void sync();
+    void sync() EXCLUDES(state_.mutex);
     // The entry shown in row.
     std::optional<LogEntry> entryAt(int row) const;
 

@@ -50,12 +50,8 @@ std::string toPathBytes(const QString& path) {
 
 namespace {
 
-// The language library chosen, read under the state lock: requests may change the settings. The
-// window's own lock may already hold it on this thread (texts are looked up inside commands and
-// while loading), and then it is read as it stands.
-std::string chosenLanguage(const AppState& state) NO_THREAD_SAFETY_ANALYSIS {
-    if (state.mutex.heldByCurrentThread())
-        return state.settings.languageDll;
+// The language library chosen, read under the state lock: requests may change the settings.
+std::string chosenLanguage(const AppState& state) EXCLUDES(state.mutex) {
     const StateLock lock(state.mutex);
     return state.settings.languageDll;
 }
@@ -82,9 +78,7 @@ QString uiTextWith(const AppState& state, UiText id, const QString& arg) {
 }
 
 TextLookup coreTexts(const AppState& state) {
-    return [&state](int id) {
-        return loadUiText(state.languageFolders, chosenLanguage(state), UiText{id});
-    };
+    return [&state](int id) REQUIRES(state.mutex) { return loadUiText(state, UiText{id}); };
 }
 
 QString bindFailureText(const AppState& state, BindFailure failure, int port, const QString& detail,

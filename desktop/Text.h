@@ -34,11 +34,12 @@ std::string toPathBytes(const QString& path);
 QString absolutePath(const QString& path);
 
 // A UI text in the current language, as text, its line-break markers as line breaks. Call on the
-// user-interface thread (the only one that changes the language).
-QString uiText(const AppState& state, UiText id);
+// user-interface thread (the only one that changes the language), without the state lock: the
+// language is read under it.
+QString uiText(const AppState& state, UiText id) EXCLUDES(state.mutex);
 // A UI text with its %1 filled in and its line-break markers shown as line breaks, as a message
 // box shows it.
-QString uiTextWith(const AppState& state, UiText id, const QString& arg);
+QString uiTextWith(const AppState& state, UiText id, const QString& arg) EXCLUDES(state.mutex);
 // A text whose line-break markers (CR LF, CR) are shown as line breaks.
 QString withLineBreaks(QString text);
 // The number a UI text goes by in the core's lookups.
@@ -46,13 +47,14 @@ constexpr int textNumber(UiText id) {
     return static_cast<int>(id);
 }
 
-// The lookup the core's load, save and folder expansion use (Windows-1252 bytes).
+// The lookup the core's load, save and folder expansion use (Windows-1252 bytes): called by
+// them with the state lock held, it reads the language as it stands.
 TextLookup coreTexts(const AppState& state);
 
 // Why a port cannot be served, for the message box after a failed start; holder names the
 // program that holds a port in use, when the system told (empty: it did not).
 enum class BindFailure { InUse, Privileged, Other };
 QString bindFailureText(const AppState& state, BindFailure failure, int port, const QString& detail,
-                        const QString& holder = {});
+                        const QString& holder = {}) EXCLUDES(state.mutex);
 
 } // namespace pelotest::desktop

@@ -22,7 +22,7 @@ namespace pelotest::desktop {
 VariablesPane::VariablesPane(const PaneContext& context, QWidget* parent)
     : QGroupBox(parent), context_(context) {
     setObjectName(QStringLiteral("GroupBox2"));
-    model_ = new VariablesModel(context_.state, context_.uiLock, context_.images, this);
+    model_ = new VariablesModel(context_.state, context_.images, this);
     filter_ = new RowFilter(model_, this);
     filterField_ = filterFieldFor(filter_, "VariablesFilter");
     view_ = reportList("ListView1");
@@ -81,7 +81,7 @@ bool VariablesPane::eventFilter(QObject* watched, QEvent* event) {
 void VariablesPane::rememberSelectedVariable() {
     const QModelIndexList rows = view_->selectionModel()->selectedRows();
     AppState& state = context_.state;
-    std::lock_guard lock(context_.uiLock);
+    const StateLock lock(state.mutex);
     state.variablesChanged = true; // another row is the selected one
     // The row's name as the list shows it: the table may have changed since the last sync.
     const int row = rows.isEmpty() ? -1 : filter_->mapToSource(rows.front()).row();
@@ -100,7 +100,7 @@ void VariablesPane::followRequests() {
     int sortColumn = -1;
     bool descending = false;
     {
-        std::lock_guard lock(context_.uiLock);
+        const StateLock lock(context_.state.mutex);
         sortColumn = static_cast<int>(context_.state.variablesSort.column);
         descending = context_.state.variablesSort.descending;
     }
@@ -135,7 +135,7 @@ void VariablesPane::editSelectedVariable() {
     AppState& state = context_.state;
     QString shownValue;
     {
-        std::lock_guard lock(context_.uiLock);
+        const StateLock lock(state.mutex);
         const auto row = state.variables.find(*name);
         if (!row)
             return;
@@ -148,7 +148,7 @@ void VariablesPane::editSelectedVariable() {
     if (!answer || *answer == shownValue)
         return;
     {
-        std::lock_guard lock(context_.uiLock);
+        const StateLock lock(state.mutex);
         const std::string typed = toSiteBytes(*answer, state.settings.siteEncoding);
         // Found again by name: requests move rows while the box is open. A variable that a
         // request removed meanwhile comes back with the value typed, at the end of the list.
@@ -165,9 +165,15 @@ void VariablesPane::copySelectedValue() {
     const std::optional<std::string> name = selectedVariable_;
     if (!name)
         return;
-    std::lock_guard lock(context_.uiLock);
-    if (const auto row = context_.state.variables.find(*name))
-        QGuiApplication::clipboard()->setText(fromSiteBytes(context_.state.variables[*row].value));
+    std::optional<std::string> value;
+    {
+        const StateLock lock(context_.state.mutex);
+        if (const auto row = context_.state.variables.find(*name))
+            value = context_.state.variables[*row].value;
+    }
+    // The clipboard is told after the lock is released: it may wait for the desktop.
+    if (value)
+        QGuiApplication::clipboard()->setText(fromSiteBytes(*value));
 }
 
 void VariablesPane::deleteSelectedVariable() {
@@ -176,7 +182,7 @@ void VariablesPane::deleteSelectedVariable() {
         return;
     AppState& state = context_.state;
     {
-        std::lock_guard lock(context_.uiLock);
+        const StateLock lock(state.mutex);
         if (const auto row = state.variables.find(*name)) {
             state.variables.remove(*row);
             state.variablesChanged = true;
@@ -189,7 +195,7 @@ void VariablesPane::autoSortSwitched(bool on) {
     if (on)
         return;
     {
-        std::lock_guard lock(context_.uiLock);
+        const StateLock lock(context_.state.mutex);
         context_.state.variables.resetMarks();
         context_.state.variablesChanged = true;
     }
@@ -197,11 +203,10 @@ void VariablesPane::autoSortSwitched(bool on) {
 }
 
 void VariablesPane::sortByColumn(int column) {
-    {
-        std::lock_guard lock(context_.uiLock);
-        sortVariablesByColumn(context_.state,
-                              column == 0 ? VariableColumn::Name : VariableColumn::Value);
-    }
+    // The rows are ordered on a copy while requests go on; the lock is held only to copy the
+    // column and to put the rows in their new order.
+    sortVariablesOutsideLock(context_.state,
+                             column == 0 ? VariableColumn::Name : VariableColumn::Value);
     followRequests();
     if (const QModelIndexList rows = view_->selectionModel()->selectedRows(); !rows.isEmpty())
         view_->scrollTo(rows.front());

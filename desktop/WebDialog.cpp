@@ -129,7 +129,7 @@ WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString
       network_(new QNetworkAccessManager(this)) {
     setObjectName(QStringLiteral("Web"));
     {
-        std::lock_guard lock(state_.mutex);
+        const StateLock lock(state_.mutex);
         language_ = state_.settings.languageDll;
     }
 
@@ -337,7 +337,7 @@ void WebDialog::showBuiltInPage() {
                     .arg(ui(UiText::ChooseLanguage), ui(UiText::LanguageDownloadCaption));
         int port = 0;
         {
-            std::lock_guard lock(state_.mutex);
+            const StateLock lock(state_.mutex);
             port = state_.settings.port;
         }
         html += QStringLiteral("</ul><p>http://localhost:%1/$int</p>").arg(port);

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -116,32 +117,47 @@ class CAPABILITY("mutex") StateMutex {
     std::chrono::steady_clock::time_point heldSince_{};
 };
 
-// Holds a StateMutex for its lifetime.
+// Holds a StateMutex for its lifetime; or, made with std::defer_lock, once tryLockFor has taken it
+// (a caller that may give up waiting, as the window's close does for a request that is stuck).
 class SCOPED_CAPABILITY StateLock {
   public:
-    explicit StateLock(StateMutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
-    ~StateLock() RELEASE() { mutex_.unlock(); }
+    explicit StateLock(StateMutex& mutex) ACQUIRE(mutex) : mutex_(mutex), held_(true) {
+        mutex_.lock();
+    }
+    StateLock(StateMutex& mutex, std::defer_lock_t) EXCLUDES(mutex) : mutex_(mutex) {}
+    ~StateLock() RELEASE() {
+        if (held_)
+            mutex_.unlock();
+    }
     StateLock(const StateLock&) = delete;
     StateLock& operator=(const StateLock&) = delete;
 
+    // Takes the mutex unless another thread holds it for longer than wait; true when taken.
+    template <typename Rep, typename Period>
+    bool tryLockFor(const std::chrono::duration<Rep, Period>& wait) TRY_ACQUIRE(true) {
+        held_ = mutex_.try_lock_for(wait);
+        return held_;
+    }
+
   private:
     StateMutex& mutex_;
+    bool held_ = false;
 };
 
 // Runs work with mutex released and takes it back afterwards, also when work throws: for work in
-// the middle of a request that needs no state (looking up files). The caller holds mutex before
-// and after; work must not touch what mutex guards (the analysis cannot see inside this helper,
-// but it checks that every caller holds the mutex).
+// the middle of a request or a command that needs no state (looking up files, sorting a copy, a
+// question to the user). Only a caller that holds mutex may call it (the analysis checks that
+// every caller holds the mutex; it cannot see inside this helper, so work must not touch what
+// mutex guards). A caller that does not hold it is a programming error that would unlock a free
+// mutex: the program stops there instead.
 template <typename Work>
 void runUnlocked(StateMutex& mutex, Work&& work) REQUIRES(mutex) NO_THREAD_SAFETY_ANALYSIS {
     struct Relock {
         StateMutex& mutex;
         ~Relock() { mutex.lock(); }
     };
-    if (!mutex.heldByCurrentThread()) { // a route driven directly, without the handler's lock
-        work();
-        return;
-    }
+    if (!mutex.heldByCurrentThread())
+        std::abort();
     mutex.unlock();
     const Relock relock{mutex};
     work();

@@ -61,8 +61,13 @@ void expectDispatch(const std::vector<DispatchCase>& cases, const test::TempDir&
         ASSERT_TRUE(request);
         HttpResponse expected;
         Exchange ex{*request, expected, direct, directHost, {}, {}};
-        ex.paths = computeRequestPaths(direct, request->document);
-        c.branch(ex);
+        {
+            // As the request handler runs a branch: with the state locked (a branch may release
+            // it while it reads a file).
+            std::lock_guard lock(direct.mutex);
+            ex.paths = computeRequestPaths(direct, request->document);
+            c.branch(ex);
+        }
 
         EXPECT_EQ(result.status, expected.status);
         EXPECT_EQ(result.header("Content-Type"), expected.contentType);

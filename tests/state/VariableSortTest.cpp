@@ -146,5 +146,14 @@ TEST(VariableSort, AStaleOrderIsNotApplied) {
     EXPECT_EQ(state.variablesSort, VariableSortState{});
 }
 
+// The sort that releases the caller's lock would unlock a mutex nobody holds: a caller without
+// the lock is stopped instead of sorting as if it held it.
+TEST(VariableSortDeathTest, ReleasingALockThatIsNotHeldStops) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    AppState state;
+    fill(state, {{"b", "1"}, {"a", "2"}});
+    EXPECT_DEATH(sortVariablesReleasingLock(state, VariableColumn::Name), "");
+}
+
 } // namespace
 } // namespace pelotest
