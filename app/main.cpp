@@ -435,7 +435,8 @@ int runHeadless(const Options& options) {
     // Every change of a request happens under the state lock: once it is ours, the state is
     // consistent. If a stuck request still holds it, the state may be half changed, and the file
     // keeps what the last save wrote.
-    if (!state.mutex.try_lock_until(deadline + kLockGrace)) {
+    StateLock lock(state.mutex, std::defer_lock);
+    if (!lock.tryLockFor(deadline + kLockGrace - std::chrono::steady_clock::now())) {
         std::cerr << "pelotest: a request was still running "
                   << std::chrono::duration_cast<std::chrono::seconds>(kShutdownDeadline).count()
                   << " s after the stop signal; the state was not saved\n";
@@ -452,7 +453,6 @@ int runHeadless(const Options& options) {
                   << ": " << failure << "\n";
     if (!stopped)
         finishNow(saved ? 0 : 1);
-    state.mutex.unlock();
     if (!saved)
         return 1;
     return 0;
