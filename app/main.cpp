@@ -364,7 +364,7 @@ int runHeadless(const Options& options) {
     state.languageFolders = languageFolders(exeFolder);
     state.runOverrides = options.overrides;
     HeadlessHost host(state);
-    // Looked up by loadState and saveState, which run with the state lock held.
+    // Looked up by loadState and saveState with the state lock held.
     const TextLookup text = [&state](int id)
                                 REQUIRES(state.mutex) { return loadUiText(state, UiText{id}); };
 
@@ -391,11 +391,10 @@ int runHeadless(const Options& options) {
     {
         const StateLock lock(state.mutex);
         state.settingsReadOnly = settingsFile.access == SettingsAccess::ReadOnly;
-        const std::string treeError = loadState(state, host, text);
-        if (!treeError.empty())
-            std::cerr << "pelotest: " << state.settingsPath.string() << ": [Tree]: " << treeError
-                      << "\n";
     }
+    if (const std::string treeError = loadState(state, host, text); !treeError.empty())
+        std::cerr << "pelotest: " << state.settingsPath.string() << ": [Tree]: " << treeError
+                  << "\n";
     std::string address;
     int port = 0;
     {

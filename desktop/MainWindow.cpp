@@ -449,17 +449,16 @@ std::optional<std::string> MainWindow::askValue(const std::string& caption,
 }
 
 void MainWindow::start() {
-    std::string treeError;
+    // Takes the state lock itself, briefly: the file is read with the state free.
+    const std::string treeError = pelotest::loadState(
+        state_, host_, coreTexts(state_), [this](AppState& loaded) REQUIRES(loaded.mutex) {
+            settingsTab_->adoptStoredLanguage(loaded.settings.languageDll);
+            // The window's texts look the language up under the lock themselves.
+            runUnlocked(loaded.mutex, [this] { applyLanguage(false); });
+        });
     bool runServer = false;
     {
-        // No server runs yet; the lock keeps the rule that the state is read under it.
         const StateLock lock(state_.mutex);
-        treeError = pelotest::loadState(
-            state_, host_, coreTexts(state_), [this](AppState& loaded) REQUIRES(loaded.mutex) {
-                settingsTab_->adoptStoredLanguage(loaded.settings.languageDll);
-                // The window's texts look the language up under the lock themselves.
-                runUnlocked(loaded.mutex, [this] { applyLanguage(false); });
-            });
         runServer = state_.settings.serverActive;
         if (startInTray_) {
             storedServerActive_ = runServer;

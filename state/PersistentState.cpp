@@ -174,62 +174,72 @@ constexpr ConstKey kConstKeys[] = {{"VarBefore", "/("},
                                    {"SiteLogHorizontal", "10"},
                                    {"SiteLogVertical", "58"}};
 
+// What the settings file holds, read into objects of its own without the state lock; they take
+// the state's place in one short step.
+struct StoredState {
+    ProfileFile profile;
+    Settings settings;
+    EventTree tree;
+    VariableTable variables;
+    RequestLog log;
+};
+
 // A "Const" key present with an empty value gets its default written into the file, once, as a
 // visible hint of what can be set there; an absent key stays absent.
-void repairConstants(AppState& state) REQUIRES(state.mutex) {
+void repairConstants(ProfileFile& profile, bool readOnly, const std::filesystem::path& path) {
     bool repaired = false;
     for (const ConstKey& c : kConstKeys) {
-        const auto value = state.profile.readString(kConst, c.key);
+        const auto value = profile.readString(kConst, c.key);
         if (value && value->empty()) {
-            state.profile.writeString(kConst, c.key, c.fallback);
+            profile.writeString(kConst, c.key, c.fallback);
             repaired = true;
         }
     }
-    if (repaired && !state.settingsReadOnly)
-        (void)state.profile.save(state.settingsPath); // a failed repair only loses the hint
+    if (repaired && !readOnly)
+        (void)profile.save(path); // a failed repair only loses the hint
 }
 
-void readConstants(AppState& state) REQUIRES(state.mutex) {
-    Settings& s = state.settings;
-    const auto constant = [&](std::string_view key,
-                              std::string_view fallback) REQUIRES(state.mutex) {
-        std::string value = state.profile.readString(kConst, key, fallback);
+void readConstants(StoredState& stored) {
+    const ProfileFile& profile = stored.profile;
+    Settings& s = stored.settings;
+    const auto constant = [&](std::string_view key, std::string_view fallback) {
+        std::string value = profile.readString(kConst, key, fallback);
         return value.empty() ? std::string(fallback) : value;
     };
     s.varBefore = constant("VarBefore", "/(");
     s.varAfter = constant("VarAfter", ")");
     s.event = constant("Event", "PELO_EVENT");
     s.bindAddress = constant("BindAddress", "127.0.0.1");
-    s.allowedHosts = state.profile.readString(kConst, "AllowedHosts", "");
-    s.siteEncoding = parseSiteEncoding(state.profile.readString(kConst, "SiteEncoding", ""));
+    s.allowedHosts = profile.readString(kConst, "AllowedHosts", "");
+    s.siteEncoding = parseSiteEncoding(profile.readString(kConst, "SiteEncoding", ""));
     // Bounds of the variables list; a missing, invalid or non-positive value keeps the default.
     VariableLimits limits;
-    if (const int rows = state.profile.readInt(kConst, "MaxVariables", 0); rows > 0)
+    if (const int rows = profile.readInt(kConst, "MaxVariables", 0); rows > 0)
         limits.maxRows = static_cast<std::size_t>(rows);
-    if (const int bytes = state.profile.readInt(kConst, "MaxVariableBytes", 0); bytes > 0)
+    if (const int bytes = profile.readInt(kConst, "MaxVariableBytes", 0); bytes > 0)
         limits.maxBytes = static_cast<std::size_t>(bytes);
-    state.variables.setLimits(limits);
+    stored.variables.setLimits(limits);
     // Bounds of the tree, the same way.
     TreeLimits treeLimits;
-    if (const int nodes = state.profile.readInt(kConst, "MaxTreeNodes", 0); nodes > 0)
+    if (const int nodes = profile.readInt(kConst, "MaxTreeNodes", 0); nodes > 0)
         treeLimits.maxNodes = static_cast<std::size_t>(nodes);
-    if (const int bytes = state.profile.readInt(kConst, "MaxTreeBytes", 0); bytes > 0)
+    if (const int bytes = profile.readInt(kConst, "MaxTreeBytes", 0); bytes > 0)
         treeLimits.maxBytes = static_cast<std::size_t>(bytes);
-    if (const int bytes = state.profile.readInt(kConst, "MaxTreeNodeBytes", 0); bytes > 0)
+    if (const int bytes = profile.readInt(kConst, "MaxTreeNodeBytes", 0); bytes > 0)
         treeLimits.maxNodeBytes = static_cast<std::size_t>(bytes);
-    state.tree.setLimits(treeLimits);
+    stored.tree.setLimits(treeLimits);
 }
 
-void readPlacement(AppState& state, Host& host) REQUIRES(state.mutex) {
-    WindowPlacement& p = state.settings.placement;
-    p.left = readInteger(state.profile, "Left");
-    p.top = readInteger(state.profile, "Top");
-    p.width = readInteger(state.profile, "Width");
-    p.height = readInteger(state.profile, "Height");
-    p.treeWidth = readInteger(state.profile, "TreeWidth");
-    p.windowState = readText(state.profile, kSettings, "WindowState", "normal");
-    p.pageIndex = readInteger(state.profile, "PageIndex", 0);
-    host.applyPlacement(p);
+WindowPlacement readPlacement(const ProfileFile& profile) {
+    WindowPlacement p;
+    p.left = readInteger(profile, "Left");
+    p.top = readInteger(profile, "Top");
+    p.width = readInteger(profile, "Width");
+    p.height = readInteger(profile, "Height");
+    p.treeWidth = readInteger(profile, "TreeWidth");
+    p.windowState = readText(profile, kSettings, "WindowState", "normal");
+    p.pageIndex = readInteger(profile, "PageIndex", 0);
+    return p;
 }
 
 void writeNumberIfKnown(ProfileFile& file, std::string_view key, const std::optional<int>& value) {
@@ -268,9 +278,7 @@ void writeSettings(AppState& state, const WindowPlacement& placement) REQUIRES(s
     writeNumber(state.profile, "PageIndex", placement.pageIndex);
 }
 
-void applyRunOverrides(AppState& state) REQUIRES(state.mutex) {
-    const RunOverrides& o = state.runOverrides;
-    Settings& s = state.settings;
+void applyRunOverrides(const RunOverrides& o, Settings& s) {
     if (o.port)
         s.port = *o.port;
     if (o.bindAddress)
@@ -370,19 +378,24 @@ LogEntry parseLogLine(std::string_view value) {
     return entry;
 }
 
-std::string readTreeSection(AppState& state, std::string_view section, bool expandRoot) {
+std::string readTreeSection(const ProfileFile& profile, EventTree& tree, std::string_view section,
+                            bool expandRoot) {
     std::vector<std::string> lines;
-    state.profile.forEachEntry(section, [&](std::string_view, std::string_view value) {
+    profile.forEachEntry(section, [&](std::string_view, std::string_view value) {
         std::string& line = lines.emplace_back(value);
         std::replace(line.begin(), line.end(), '#', '\t');
     });
-    std::string error = state.tree.fromIndentedLines(lines);
-    for (TreeNode* node : state.tree.flatten())
+    std::string error = tree.fromIndentedLines(lines);
+    for (TreeNode* node : tree.flatten())
         if (node->text.find(kEscape) != std::string::npos)
             node->text = unescapeBytes(node->text);
-    if (expandRoot && !state.tree.empty())
-        state.tree.expandAll(*state.tree.first());
+    if (expandRoot && !tree.empty())
+        tree.expandAll(*tree.first());
     return error;
+}
+
+std::string readTreeSection(AppState& state, std::string_view section, bool expandRoot) {
+    return readTreeSection(state.profile, state.tree, section, expandRoot);
 }
 
 void writeTreeSection(AppState& state, std::string_view section) {
@@ -402,77 +415,103 @@ void writeTreeSection(AppState& state, std::string_view section) {
 
 std::string loadState(AppState& state, Host& host, const TextLookup& text,
                       const std::function<void(AppState&)>& languageStartUp) {
-    Settings& s = state.settings;
+    // The file is read into objects of its own with the state free: a file with 100,000
+    // variables takes tens of milliseconds to read, and nobody should wait for the state that
+    // long (the window's views, a server already started). The lock is taken twice, briefly: for
+    // the language, and to put what was read in the state's place.
+    StoredState stored;
     // Missing: every default. Unreadable (checkSettingsFile let it pass, and then it changed):
     // every default too, and the file is never written, so nothing in it is lost.
     std::string refusal;
-    if (!state.profile.load(state.settingsPath, &refusal) && !refusal.empty())
-        state.settingsReadOnly = true;
+    const bool refused = !stored.profile.load(state.settingsPath, &refusal) && !refusal.empty();
 
     // The language first, so that every status text below is in it.
-    s.languageDll = readText(state.profile, kSettings, "LanguageDll", "");
-    if (languageStartUp)
-        languageStartUp(state);
+    std::string settingsText, treeText, logText, variablesText;
+    bool readOnly = false;
+    {
+        const StateLock lock(state.mutex);
+        if (refused)
+            state.settingsReadOnly = true;
+        readOnly = state.settingsReadOnly;
+        state.settings.languageDll = readText(stored.profile, kSettings, "LanguageDll", "");
+        if (languageStartUp)
+            languageStartUp(state);
+        stored.settings = state.settings;
+        settingsText = text(84);
+        treeText = text(48);
+        logText = text(49);
+        variablesText = text(50);
+    }
 
     // Constants.
-    repairConstants(state);
-    readConstants(state);
+    repairConstants(stored.profile, readOnly, state.settingsPath);
+    readConstants(stored);
 
     // Settings and window.
-    host.status(text(84));
-    s.dynamicPath = readText(state.profile, kSettings, "DynamicPath", "");
-    s.virtualPath = readText(state.profile, kSettings, "VirtualPath", "");
-    s.staticPath = readText(state.profile, kSettings, "StaticPath", "");
-    s.staticSite = readText(state.profile, kSettings, "StaticSite", "");
-    s.staticParameter = readText(state.profile, kSettings, "StaticParameter", "");
-    s.variablesAutoSort = readBoolean(state.profile, "VariablesAutoSort", true);
-    s.remoteEdit = readBoolean(state.profile, "RemoteEdit", true);
-    s.saveLog = readBoolean(state.profile, "SaveLog", false);
-    s.liveReload = readBoolean(state.profile, "LiveReload", false);
-    s.port = readInteger(state.profile, "Port", 80);
-    s.maxLog = clampToField(readInteger(state.profile, "MaxLog", 100));
-    s.remoteEditReload = clampToField(readInteger(state.profile, "RemoteEditReload", 2));
-    s.lastLangugeResPath = readText(state.profile, kSettings, "LastLangugeResPath", "");
-    applyRunOverrides(state);
-    readPlacement(state, host);
+    host.status(settingsText);
+    const ProfileFile& profile = stored.profile;
+    Settings& s = stored.settings;
+    s.dynamicPath = readText(profile, kSettings, "DynamicPath", "");
+    s.virtualPath = readText(profile, kSettings, "VirtualPath", "");
+    s.staticPath = readText(profile, kSettings, "StaticPath", "");
+    s.staticSite = readText(profile, kSettings, "StaticSite", "");
+    s.staticParameter = readText(profile, kSettings, "StaticParameter", "");
+    s.variablesAutoSort = readBoolean(profile, "VariablesAutoSort", true);
+    s.remoteEdit = readBoolean(profile, "RemoteEdit", true);
+    s.saveLog = readBoolean(profile, "SaveLog", false);
+    s.liveReload = readBoolean(profile, "LiveReload", false);
+    s.port = readInteger(profile, "Port", 80);
+    s.maxLog = clampToField(readInteger(profile, "MaxLog", 100));
+    s.remoteEditReload = clampToField(readInteger(profile, "RemoteEditReload", 2));
+    s.lastLangugeResPath = readText(profile, kSettings, "LastLangugeResPath", "");
+    applyRunOverrides(state.runOverrides, s);
+    s.placement = readPlacement(profile);
 
     // Tree. A bad line ends the tree there; the rest of the settings file still loads and the
     // message goes back to the caller to show.
-    host.status(text(48));
-    std::string treeError = readTreeSection(state, kTree, true);
+    host.status(treeText);
+    std::string treeError = readTreeSection(profile, stored.tree, kTree, true);
 
     // Log, only when it is kept between runs.
-    state.log.clear();
     if (s.saveLog) {
-        host.status(text(49));
-        state.profile.forEachEntry(
-            kLog, [&](std::string_view, std::string_view value) REQUIRES(state.mutex) {
-                state.log.appendLoaded(parseLogLine(value), s.maxLog);
-            });
+        host.status(logText);
+        profile.forEachEntry(kLog, [&](std::string_view, std::string_view value) {
+            stored.log.appendLoaded(parseLogLine(value), s.maxLog);
+        });
     }
 
     // Variables. Each line keeps its own value, also when two names differ only in case.
-    host.status(text(50));
+    host.status(variablesText);
     std::vector<Variable> variables;
     // Grown step by step, a list of 100,000 rows would take and free twice its size on the way.
-    variables.reserve(state.profile.sectionLines(kVariables));
-    state.profile.forEachEntry(kVariables, [&](std::string_view key, std::string_view value) {
+    variables.reserve(profile.sectionLines(kVariables));
+    profile.forEachEntry(kVariables, [&](std::string_view key, std::string_view value) {
         variables.push_back({unescapeBytes(key), unescapeBytes(value), Mark::Plain});
     });
-    state.variables.assignLoaded(std::move(variables));
+    stored.variables.assignLoaded(std::move(variables));
 
     // Whether to start the server is the caller's next step.
-    host.status("");
-    s.serverActive = readBoolean(state.profile, "ServerActive", false);
+    s.serverActive = readBoolean(profile, "ServerActive", false);
 
-    // Nothing has changed yet, and no column of the variables list is the sort column.
-    state.treeChanged = false;
-    state.variablesChanged = false;
-    state.logChanged = false;
-    state.variablesSort = {};
-    host.treeChanged();
-    host.variablesChanged();
-    host.logChanged();
+    {
+        const StateLock lock(state.mutex);
+        // Swapped, not assigned: what the state held before goes with `stored`, after the lock.
+        std::swap(state.profile, stored.profile);
+        std::swap(state.settings, stored.settings);
+        std::swap(state.tree, stored.tree);
+        std::swap(state.variables, stored.variables);
+        state.log.replaceRows(stored.log);
+        // Nothing has changed yet, and no column of the variables list is the sort column.
+        state.treeChanged = false;
+        state.variablesChanged = false;
+        state.logChanged = false;
+        state.variablesSort = {};
+        host.applyPlacement(state.settings.placement);
+        host.status("");
+        host.treeChanged();
+        host.variablesChanged();
+        host.logChanged();
+    }
     return treeError;
 }
 

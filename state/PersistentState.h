@@ -29,14 +29,16 @@ struct SettingsFileCheck {
 };
 SettingsFileCheck checkSettingsFile(const std::filesystem::path& path);
 
-// Reads settingsPath into state (holding state.mutex is the caller's business: it
-// runs before the server starts). Returns the tree error text, if any ("" when none): the nodes
-// read before the bad line stay, everything after the tree still loads.
-// languageStartUp, when given, runs right after LanguageDll is read and before any status text
-// is looked up (it may drop a LanguageDll that is not installed).
+// Reads settingsPath into state. The file is read and parsed with the state lock free, and what
+// was read takes the state's place in one short locked step; so the caller must not hold
+// state.mutex. Returns the tree error text, if any ("" when none): the nodes read before the bad
+// line stay, everything after the tree still loads. The host's status texts are shown without
+// the lock, its placement and change notifications come with it held.
+// languageStartUp, when given, runs with the lock held, right after LanguageDll is read and
+// before any status text is looked up (it may drop a LanguageDll that is not installed).
 std::string loadState(AppState& state, Host& host, const TextLookup& text,
                       const std::function<void(AppState&)>& languageStartUp = {})
-    REQUIRES(state.mutex);
+    EXCLUDES(state.mutex);
 // Writes settings always, variables/tree/log when changed; atomically, as one write
 // of the whole file, merged into the file as it is on disk now (so hand edits made while the
 // program ran survive). The caller holds state.mutex, after the server has stopped taking
@@ -55,6 +57,8 @@ bool writeSettingsKey(AppState& state, std::string_view section, std::string_vie
                       std::string_view value) REQUIRES(state.mutex);
 
 // Tree section format (keys Node0.., '#' per level).
+std::string readTreeSection(const ProfileFile& profile, EventTree& tree, std::string_view section,
+                            bool expandRoot);
 std::string readTreeSection(AppState& state, std::string_view section, bool expandRoot)
     REQUIRES(state.mutex);
 void writeTreeSection(AppState& state, std::string_view section) REQUIRES(state.mutex);

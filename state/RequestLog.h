@@ -45,6 +45,9 @@ class RequestLog {
     void appendLoaded(LogEntry entry, int maxLog);
     void remove(std::size_t index);
     void clear() { rows_.clear(); }
+    // Takes other's rows (a log read from the settings file) and gives it these; the count of
+    // insertions stays this log's, so views that follow it see a replacement, not new rows.
+    void replaceRows(RequestLog& other) { rows_.swap(other.rows_); }
 
     const std::deque<LogEntry>& rows() const { return rows_; }
     std::size_t size() const { return rows_.size(); }

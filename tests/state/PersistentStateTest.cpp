@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace pelotest {
@@ -113,6 +115,48 @@ TEST(PersistentState, LoadingLeavesNoColumnTheSortColumn) {
     EXPECT_EQ(state.variablesSort.column, -1);
     EXPECT_FALSE(state.variablesSort.descending);
     EXPECT_EQ(variableNames(state), (Strings{"b=1", "a=2"}));
+}
+
+// The file is read with the state free, and whoever takes the state meanwhile (a request, the
+// window's views) finds it whole as it was, never half loaded.
+TEST(PersistentState, StateStaysFreeAndWholeWhileTheFileIsRead) {
+    struct WatchingHost : FakeHost {
+        AppState* state = nullptr;
+        Strings seen; // at each loading text: what another thread found in the state
+        void status(const std::string& text) override {
+            FakeHost::status(text);
+            if (text.empty())
+                return;
+            std::thread([&] {
+                StateLock lock(state->mutex, std::defer_lock);
+                if (!lock.tryLockFor(std::chrono::seconds(5))) {
+                    seen.push_back(text + " locked");
+                    return;
+                }
+                std::string found = text;
+                for (const std::string& line : state->tree.toIndentedLines())
+                    found += " " + line;
+                for (const Variable& row : state->variables.rows())
+                    found += " " + row.name;
+                seen.push_back(found + " log " + std::to_string(state->log.size()));
+            }).join();
+        }
+    };
+    TempDir dir;
+    AppState state;
+    WatchingHost host;
+    host.state = &state;
+    state.settingsPath = dir.write("p.ini", "[Tree]\r\nNode0=old.htm\r\n[Variables]\r\nold=1\r\n");
+    loadState(state, host, uiText);
+    dir.write("p.ini", "[Settings]\r\nSaveLog=1\r\n[Tree]\r\nNode0=new.htm\r\n[Log]\r\n"
+                       "Line0=3;a.htm;E;T;/a.htm\r\n[Variables]\r\nnew=2\r\n");
+    host.seen.clear();
+    loadState(state, host, uiText);
+    EXPECT_EQ(host.seen, (Strings{"<84> old.htm old log 0", "<48> old.htm old log 0",
+                                  "<49> old.htm old log 0", "<50> old.htm old log 0"}));
+    EXPECT_EQ(state.tree.toIndentedLines(), (Strings{"new.htm"}));
+    EXPECT_EQ(variableNames(state), (Strings{"new=2"}));
+    EXPECT_EQ(state.log.size(), 1u);
 }
 
 TEST(PersistentState, ConstantsRepairedOnlyWhenPresentAndEmpty) {
