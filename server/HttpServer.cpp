@@ -1,7 +1,10 @@
-// The listener and the life of one connection (see HttpServer.h for how threads are used).
+// The listener and the life of one connection: reading its requests, handling them and writing
+// the answers (see HttpServer.h for how threads are used). The connection's event stream is in
+// ConnectionStream.cpp.
 
 #include "server/HttpServer.h"
 
+#include "server/Connection.h"
 #include "server/LanePool.h"
 #include "server/PageSkeleton.h"
 #include "server/RequestHandler.h"
@@ -12,20 +15,15 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
-#include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/read.hpp>
-#include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
-#include <deque>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
@@ -35,18 +33,8 @@
 #include <sys/sendfile.h>
 #include <system_error>
 #include <unistd.h>
-#include <variant>
 
 namespace pelotest {
-
-namespace net = boost::asio;
-namespace beast = boost::beast;
-namespace http = beast::http;
-using tcp = net::ip::tcp;
-// A connection's socket, bound to the strand of its lane by type: its operations call the strand
-// directly instead of through a type-erased executor.
-using Strand = net::strand<net::io_context::executor_type>;
-using Socket = net::basic_stream_socket<tcp, Strand>;
 
 namespace {
 
@@ -63,14 +51,6 @@ constexpr std::size_t kLingerBytes = 1024 * 1024;
 // A full server makes room for a new connection by closing the one that has waited longest for
 // its next request; this many closings may be under way at once before it refuses with 503.
 constexpr std::size_t kEvictionsInFlight = 16;
-// Events not yet taken by the client of a stream; a client that falls this far behind is dropped.
-constexpr std::size_t kStreamBacklog = 64 * 1024;
-
-using Clock = std::chrono::steady_clock;
-
-std::int64_t steadyNow() {
-    return Clock::now().time_since_epoch().count();
-}
 
 // A body or a client taking an answer that has lagged behind its minimum rate for this long (or
 // half the grace, when that is shorter) counts as stalled: its connection may be closed to make
@@ -116,218 +96,6 @@ std::optional<std::pair<http::status, std::string>> checkFraming(const Header& h
     }
     return std::nullopt;
 }
-
-// A file descriptor closed with its owner.
-class FileHandle {
-  public:
-    FileHandle() = default;
-    explicit FileHandle(int fd) : fd_(fd) {}
-    FileHandle(FileHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileHandle& operator=(FileHandle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    ~FileHandle() { reset(); }
-    void reset() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-    int get() const { return fd_; }
-
-  private:
-    int fd_ = -1;
-};
-
-} // namespace
-
-struct ServerCore;
-
-// One connection: reads requests, lets the handler answer them and writes the answers, until the
-// client or an error ends it, the idle time passes or the server stops. Every step runs on the
-// connection's strand; other threads reach it only through evict() and abort().
-class Connection : public std::enable_shared_from_this<Connection> {
-  public:
-    Connection(ServerCore& core, Lane& lane, std::uint64_t id, Socket socket);
-
-    void start();
-
-    // Since when the connection has been waiting for (the header of) its next request, or its
-    // body or the client taking its answer has been lagging behind the minimum rate, in
-    // steady-clock ticks (a later time while they keep up); 0 while it answers or has been told
-    // to close.
-    std::int64_t waitingSince() const { return waitingSince_; }
-
-    // From another thread, with the server's mutex held: closes a connection that waits for a
-    // request (or lags) to make room for a new one.
-    void evict() {
-        waitingSince_ = 0;
-        abort();
-    }
-
-    // When the read or write under way must have ended, in steady-clock ticks; 0 while none is
-    // under way (a handler may take as long as it takes).
-    std::int64_t deadline() const { return deadline_; }
-
-    // From another thread, with the server's mutex held: closes the connection when its deadline
-    // has still passed once its strand runs, which ends the read or write in progress as a
-    // timeout would.
-    void expire() {
-        if (auto self = weak_from_this().lock())
-            net::post(socket_.get_executor(), [self = std::move(self)] {
-                const std::int64_t due = self->deadline_;
-                if (due != 0 && due <= steadyNow()) {
-                    self->deadline_ = 0;
-                    self->closeSocket();
-                }
-            });
-    }
-
-    // Whether the connection carries an endless answer (an event stream). It holds its place
-    // among the connections, but is never the idle one closed to make room.
-    bool streaming() const { return streaming_; }
-
-    // From any thread: what the sink of a stream does (see EventSink).
-    static void queueEvent(std::shared_ptr<Connection> self, std::string text);
-    static void closeStream(std::shared_ptr<Connection> self);
-
-    // From another thread: closes the socket on the connection's strand as soon as it waits for
-    // the network, which ends any read or write in progress.
-    void abort() {
-        // The reference moves into the posted step, so that the connection never ends here, where
-        // the server's mutex may be held.
-        if (auto self = weak_from_this().lock())
-            net::post(socket_.get_executor(), [self = std::move(self)] { self->closeSocket(); });
-    }
-
-  private:
-    using EmptyMessage = http::response<http::empty_body>;
-    using Done = void (Connection::*)(bool written);
-
-    void readHeader();
-    void onHeader(beast::error_code ec);
-    void readBody();
-    void onBody(beast::error_code ec, std::size_t got);
-    void onRequest(beast::error_code ec);
-    void answer();
-    void afterAnswer(bool written);
-
-    // Each sends one answer and then calls done with whether it was written whole. Text and
-    // file responses take what they send from response (a large page is not copied once more).
-    void writeText(HttpResponse& response, unsigned version, bool keepAlive, bool headOnly,
-                   Done done);
-    void writeFile(HttpResponse& response, unsigned version, bool keepAlive, bool headOnly,
-                   Done done);
-    template <typename Message>
-    void send(Message message, Done done);
-    void composeHead(const HttpResponse& response, unsigned version, bool keepAlive,
-                     std::optional<std::uint64_t> contentLength);
-    void sendHead(std::string_view body, Done done);
-    void sendRest();
-    void onSent(beast::error_code ec, std::size_t sent);
-    // The client took sent bytes of the answer: they earn time against the minimum rate.
-    void creditSent(std::size_t sent);
-    // Waiting for the client to take more of the answer: the connection counts as idle from the
-    // moment it lags behind the minimum rate.
-    void awaitClient();
-    void afterFileHead(bool written);
-    void sendFileSteps();
-    // Whether the socket holds back short segments (the connection ends, and so sends them, on
-    // every failure).
-    void setCorked(bool corked);
-    void onWritable(beast::error_code ec);
-
-    // An endless answer: the header, then what its sink is given, until either side closes.
-    void startStream(unsigned version, bool headOnly);
-    void afterStreamHead(bool written);
-    void watchStreamEnd();
-    void writeEvents();
-    void endStream();
-
-    void refuse(http::status status, std::string message, unsigned version);
-    void afterRefusal(bool written);
-    void lingeringClose();
-    void lingerStep();
-    void finish();
-    void closeSocket();
-    // The read or write that starts now must have ended within this time.
-    void deadlineIn(Clock::duration within) {
-        deadline_ = (Clock::now() + within).time_since_epoch().count();
-    }
-
-    // Read by the accepting side as long as the connection is registered, so it outlives the
-    // registration.
-    std::atomic<std::int64_t> waitingSince_{0};
-    std::atomic<std::int64_t> deadline_{0};
-    std::atomic<bool> streaming_{false};
-    // Removes the connection from the server when it is gone; declared before the other members,
-    // so that it runs after they (the socket above all) have been destroyed. Armed only once the
-    // connection is built whole.
-    struct Registration {
-        ServerCore& core;
-        std::uint64_t id;
-        bool armed = false;
-        ~Registration();
-    } registration_;
-    ServerCore& core_;
-    Lane& lane_;
-    const ServerLimits& limits_;
-    Socket socket_;
-    beast::flat_buffer buffer_;
-    std::optional<http::request_parser<http::string_body>> parser_;
-    Clock::time_point bodyDue_{};
-    Clock::time_point sendDue_{};
-    // What sendRest still has to write: the rest of head_, then of the body.
-    std::size_t headLeft_ = 0;
-    std::string_view bodyLeft_;
-    bool keepAlive_ = false;
-    // What is being written: one of the messages, what the handler gave (its body bytes stay
-    // alive here), and for a large file its descriptor and what is left of it.
-    std::variant<std::monostate, EmptyMessage> message_;
-    std::string head_;
-    std::string piece_;   // a small file read now
-    HttpRequest request_; // the request being answered, kept for its room
-    Done fileDone_ = nullptr;
-    HttpResponse response_;
-    Done done_ = nullptr;
-    FileHandle file_;
-    off_t fileOffset_ = 0;
-    std::uint64_t fileLeft_ = 0;
-    std::unique_ptr<std::array<char, 16 * 1024>> sink_;
-    std::size_t drained_ = 0;
-    // The stream being answered: where its end is reported, the sink handed out for it, and the
-    // events queued (the first is being written).
-    std::shared_ptr<const EventStream> stream_;
-    std::shared_ptr<EventSink> eventSink_;
-    std::deque<std::string> events_;
-    std::size_t eventBytes_ = 0;
-    bool writingEvent_ = false;
-    bool closingStream_ = false;
-    bool streamEnded_ = false;
-};
-
-namespace {
-
-// What a stream's owner holds: it reaches the connection only while the connection lives.
-class ConnectionSink final : public EventSink {
-  public:
-    explicit ConnectionSink(std::weak_ptr<Connection> connection)
-        : connection_(std::move(connection)) {}
-    void send(std::string text) override {
-        if (auto connection = connection_.lock())
-            Connection::queueEvent(std::move(connection), std::move(text));
-    }
-    void close() override {
-        if (auto connection = connection_.lock())
-            Connection::closeStream(std::move(connection));
-    }
-
-  private:
-    std::weak_ptr<Connection> connection_;
-};
 
 } // namespace
 
@@ -770,93 +538,6 @@ void Connection::onWritable(beast::error_code ec) {
     if (ec)
         return (this->*done_)(false);
     sendFileSteps();
-}
-
-void Connection::startStream(unsigned version, bool headOnly) {
-    // The answer ends when the connection closes, so it carries no length.
-    keepAlive_ = false;
-    composeHead(response_, version, false, std::nullopt);
-    if (headOnly)
-        return sendHead({}, &Connection::afterAnswer);
-    stream_ = std::move(response_.stream);
-    streaming_ = true;
-    sendHead({}, &Connection::afterStreamHead);
-}
-
-void Connection::afterStreamHead(bool written) {
-    if (!written) {
-        streamEnded_ = true;
-        return finish();
-    }
-    eventSink_ = std::make_shared<ConnectionSink>(weak_from_this());
-    stream_->opened(eventSink_);
-    sink_ = std::make_unique<std::array<char, 16 * 1024>>();
-    watchStreamEnd();
-}
-
-// The client sends nothing more on a stream; a read that ends tells that it has gone.
-void Connection::watchStreamEnd() {
-    socket_.async_read_some(net::buffer(*sink_),
-                            [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                                if (ec)
-                                    return self->endStream();
-                                self->watchStreamEnd();
-                            });
-}
-
-void Connection::queueEvent(std::shared_ptr<Connection> self, std::string text) {
-    const auto executor = self->socket_.get_executor();
-    net::post(executor, [self = std::move(self), text = std::move(text)]() mutable {
-        if (self->streamEnded_ || self->closingStream_)
-            return;
-        if (self->eventBytes_ + text.size() > kStreamBacklog)
-            return self->endStream(); // the client does not take what it is sent
-        self->eventBytes_ += text.size();
-        self->events_.push_back(std::move(text));
-        if (!self->writingEvent_)
-            self->writeEvents();
-    });
-}
-
-void Connection::closeStream(std::shared_ptr<Connection> self) {
-    const auto executor = self->socket_.get_executor();
-    net::post(executor, [self = std::move(self)] {
-        self->closingStream_ = true;
-        if (!self->writingEvent_)
-            self->endStream();
-    });
-}
-
-void Connection::writeEvents() {
-    if (events_.empty()) {
-        writingEvent_ = false;
-        if (closingStream_)
-            endStream();
-        return;
-    }
-    writingEvent_ = true;
-    deadlineIn(limits_.idleTimeout);
-    net::async_write(socket_, net::buffer(events_.front()),
-                     [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                         self->deadline_ = 0;
-                         if (ec)
-                             return self->endStream();
-                         self->eventBytes_ -= self->events_.front().size();
-                         self->events_.pop_front();
-                         self->writeEvents();
-                     });
-}
-
-void Connection::endStream() {
-    if (streamEnded_)
-        return;
-    streamEnded_ = true;
-    writingEvent_ = false;
-    events_.clear();
-    closeSocket();
-    if (eventSink_)
-        stream_->closed(eventSink_.get());
-    eventSink_.reset();
 }
 
 void Connection::refuse(http::status status, std::string message, unsigned version) {
