@@ -469,6 +469,7 @@ void MainWindow::start() {
     showFirstRunHint();
     variablesPane_->followRequests();
     logPane_->followRequests();
+    logPane_->showStoredColumns();
     if (runServer) {
         settingsTab_->setServerWanted(true);
         followStartStopButton();

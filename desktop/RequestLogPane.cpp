@@ -37,8 +37,14 @@ RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
                                          std::pair{queryColumnAction_, LogModel::kQueryColumn}}) {
         view_->setColumnHidden(column, true);
         action->setCheckable(true);
-        connect(action, &QAction::toggled, this,
-                [this, hidden = column](bool shown) { view_->setColumnHidden(hidden, !shown); });
+        connect(action, &QAction::toggled, this, [this, hidden = column](bool shown) {
+            view_->setColumnHidden(hidden, !shown);
+            const StateLock lock(context_.state.mutex);
+            if (hidden == LogModel::kTimeColumn)
+                context_.state.settings.logTimeColumn = shown;
+            else
+                context_.state.settings.logQueryColumn = shown;
+        });
     }
     header->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(header, &QWidget::customContextMenuRequested, columnsMenu_,
@@ -62,6 +68,19 @@ RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
         const StateLock lock(context_.state.mutex);
         context_.state.logChanged = true;
     });
+}
+
+void RequestLogPane::showStoredColumns() {
+    bool time = false;
+    bool query = false;
+    {
+        const StateLock lock(context_.state.mutex);
+        time = context_.state.settings.logTimeColumn;
+        query = context_.state.settings.logQueryColumn;
+    }
+    // Outside the lock: the actions' signals store the choice again, under it.
+    timeColumnAction_->setChecked(time);
+    queryColumnAction_->setChecked(query);
 }
 
 void RequestLogPane::applyTexts() {

@@ -2,7 +2,7 @@
 // The log tab: the requests served, newest first; its menu and a double click open the file of
 // the selected row in the editor or show its properties, the menu opens the row's page in the
 // browser and clears the log. A field above it filters its rows; the time and the query of each
-// request are columns the menu of the headings shows (hidden at first).
+// request are columns the menu of the headings shows (hidden until shown once; remembered).
 
 #include "desktop/PaneSupport.h"
 
@@ -24,6 +24,8 @@ class RequestLogPane : public QWidget {
     explicit RequestLogPane(const PaneContext& context, QWidget* parent = nullptr);
 
     void applyTexts();
+    // Shows the time and query columns that the settings file says were shown last time.
+    void showStoredColumns();
     // Shows the rows that requests added or the limit took away since the last call.
     void followRequests();
 

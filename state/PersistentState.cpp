@@ -270,10 +270,15 @@ void writeSettings(AppState& state, const WindowPlacement& placement) REQUIRES(s
     writeBoolean(state.profile, "VariablesAutoSort", s.variablesAutoSort);
     writeBoolean(state.profile, "RemoteEdit", s.remoteEdit);
     writeBoolean(state.profile, "SaveLog", s.saveLog);
-    // Written once it has been switched on, so that the files of those who never use it stay as
-    // they were.
-    if (s.liveReload || state.profile.readString(kSettings, "LiveReload"))
-        writeBoolean(state.profile, "LiveReload", s.liveReload);
+    // Written once they have been switched on, so that the files of those who never use them
+    // stay as they were.
+    const auto writeOnceOn = [&](std::string_view key, bool on) REQUIRES(state.mutex) {
+        if (on || state.profile.readString(kSettings, key))
+            writeBoolean(state.profile, key, on);
+    };
+    writeOnceOn("LiveReload", s.liveReload);
+    writeOnceOn("LogTimeColumn", s.logTimeColumn);
+    writeOnceOn("LogQueryColumn", s.logQueryColumn);
     writeBoolean(state.profile, "ServerActive", s.serverActive);
     writeNumber(state.profile, "PageIndex", placement.pageIndex);
 }
@@ -460,6 +465,8 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
     s.remoteEdit = readBoolean(profile, "RemoteEdit", true);
     s.saveLog = readBoolean(profile, "SaveLog", false);
     s.liveReload = readBoolean(profile, "LiveReload", false);
+    s.logTimeColumn = readBoolean(profile, "LogTimeColumn", false);
+    s.logQueryColumn = readBoolean(profile, "LogQueryColumn", false);
     s.port = readInteger(profile, "Port", 80);
     s.maxLog = clampToField(readInteger(profile, "MaxLog", 100));
     s.remoteEditReload = clampToField(readInteger(profile, "RemoteEditReload", 2));

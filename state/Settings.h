@@ -37,6 +37,9 @@ struct Settings {
     bool saveLog = false;
     // Open pages reload when a file of the site changes.
     bool liveReload = false;
+    // The log's time and query columns are shown (the window's headings menu).
+    bool logTimeColumn = false;
+    bool logQueryColumn = false;
     int port = 80;
     int maxLog = 100;
     int remoteEditReload = 2;

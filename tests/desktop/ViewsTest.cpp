@@ -1241,6 +1241,12 @@ void ViewsTest::logTimeAndQueryColumns() {
     QVERIFY(!f.log()->isColumnHidden(column));
     const QString cell = f.log()->model()->index(0, column).data().toString();
     QVERIFY2(QRegularExpression(shown).match(cell).hasMatch(), qPrintable(cell));
+    // The next run shows it again, and only it.
+    QVERIFY(f.window->shutdown());
+    f.start(QByteArray());
+    QVERIFY(!f.log()->isColumnHidden(column));
+    QVERIFY(f.log()->isColumnHidden(desktop::LogModel::kTimeColumn +
+                                    desktop::LogModel::kQueryColumn - column));
 }
 
 } // namespace pelotest::test
