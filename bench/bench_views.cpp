@@ -1,10 +1,10 @@
 // How the window's views cope with large data: a settings file with 100,000 variables, a tree of
 // 10,000 nodes and a full log is loaded into the main window, then the lists are scrolled,
 // sorted and redrawn, and requests' changes are taken in; then the built-in pages that show the
-// same data are asked for. Prints one line per step with the time it took on the
-// user-interface thread (the window is frozen for that long) and the longest time the state
-// lock was held meanwhile, by anyone (requests wait for that long). Runs on any Qt platform;
-// bench/run does not run it:
+// same data are asked for, and the pages that list a folder of 10,000 files. Prints one line per
+// step with the time it took on the user-interface thread (the window is frozen for that long) and
+// the longest time the state lock was held meanwhile, by anyone (requests wait for that long). Runs
+// on any Qt platform; bench/run does not run it:
 //   QT_QPA_PLATFORM=offscreen build-release/bench/bench_views [VARIABLES NODES]
 
 #include "desktop/MainWindow.h"
@@ -22,6 +22,7 @@
 #include <QTreeView>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -188,6 +189,27 @@ int main(int argc, char** argv) {
     });
     step("page: pages served last", [&] { ask("/$int/SiteLog.html", {}); });
     step("page: control page", [&] { ask("/$int/", {}); });
+
+    // The pages that list a folder, over one of 10,000 files that serves as the static and the
+    // template folder, with no start page set.
+    const std::string site = dir.filePath(QStringLiteral("site")).toStdString();
+    std::filesystem::create_directory(site);
+    for (int i = 0; i < 10'000; ++i)
+        std::ofstream(site + "/page" + std::to_string(100'000 + i) + ".htm");
+    {
+        const pelotest::StateLock lock(state.mutex);
+        state.settings.staticPath = site;
+        state.settings.dynamicPath = site;
+        state.settings.virtualPath = "dyn";
+        state.settings.staticSite.clear();
+    }
+    step("page: welcome page, 10,000 start pages offered", [&] { ask("/", {}); });
+    step("page: control page, 10,000 start pages offered", [&] { ask("/$int/", {}); });
+    step("page: file list of 10,000 files", [&] {
+        ask("/$int/FileList.html", {"PATH=" + site, "TYPE=1"});
+    });
+    // The tree's first node names no file of the folder: the page offers them all.
+    step("page: no template assigned, 10,000 offered", [&] { ask("/dyn/", {}); });
     step("log: cleared (as the window clears it)", [&] {
         const pelotest::StateLock lock(state.mutex);
         state.log.clear();
