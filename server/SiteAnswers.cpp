@@ -18,6 +18,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace pelotest {
 namespace {
@@ -197,10 +198,16 @@ void answerStaticFile(Exchange& ex) {
 
 void answerSiteRoot(Exchange& ex) {
     ex.response.contentType = "text/html";
-    ex.response.body =
-        ex.state.settings.staticSite.empty()
-            ? startSitePage(ex.texts, ex.state.settings, ex.host, ex.paths.staticRoot)
-            : redirectPage(ex.state.settings);
+    if (ex.state.settings.staticSite.empty()) {
+        // A large static folder takes a while to read: other requests and the window go on
+        // meanwhile. The folder is the request's own copy.
+        std::vector<std::string> startPages;
+        runUnlocked(ex.state.mutex,
+                    [&startPages, &ex] { startPages = startPageChoices(ex.paths.staticRoot); });
+        ex.response.body = startSitePage(ex.texts, ex.state.settings, ex.host, startPages);
+    } else {
+        ex.response.body = redirectPage(ex.state.settings);
+    }
     markGenerated(ex.response);
     // The welcome page's form sets the start page: no other site may frame it to catch clicks.
     addFrameGuard(ex.response);
