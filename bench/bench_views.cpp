@@ -1,14 +1,17 @@
 // How the window's views cope with large data: a settings file with 100,000 variables, a tree of
 // 10,000 nodes and a full log is loaded into the main window, then the lists are scrolled,
 // sorted and redrawn, and requests' changes are taken in; then the built-in pages that show the
-// same data are asked for. Prints one line per step with the time it took on the
-// user-interface thread (the window is frozen for that long) and the longest time the state
-// lock was held meanwhile, by anyone (requests wait for that long). Runs on any Qt platform;
-// bench/run does not run it:
+// same data are asked for, the pages that list a folder of 10,000 files, and the pages of large
+// files. Prints one line per step with the time it took on the user-interface thread (the window
+// is frozen for that long) and the longest time the state lock was held meanwhile, by anyone
+// (requests wait for that long). Runs on any Qt platform; bench/run does not run it:
 //   QT_QPA_PLATFORM=offscreen build-release/bench/bench_views [VARIABLES NODES]
 
 #include "desktop/MainWindow.h"
+#include "pages/EditorPath.h"
 #include "pages/Routes.h"
+#include "server/Encoders.h"
+#include "server/HttpServer.h"
 #include "server/RequestHandler.h"
 #include "server/RequestLogging.h"
 
@@ -22,6 +25,7 @@
 #include <QTreeView>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -188,6 +192,58 @@ int main(int argc, char** argv) {
     });
     step("page: pages served last", [&] { ask("/$int/SiteLog.html", {}); });
     step("page: control page", [&] { ask("/$int/", {}); });
+
+    // The pages that list a folder, over one of 10,000 files that serves as the static and the
+    // template folder, with no start page set.
+    const std::string site = dir.filePath(QStringLiteral("site")).toStdString();
+    std::filesystem::create_directory(site);
+    for (int i = 0; i < 10'000; ++i)
+        std::ofstream(site + "/page" + std::to_string(100'000 + i) + ".htm");
+    {
+        const pelotest::StateLock lock(state.mutex);
+        state.settings.staticPath = site;
+        state.settings.dynamicPath = site;
+        state.settings.virtualPath = "dyn";
+        state.settings.staticSite.clear();
+    }
+    step("page: welcome page, 10,000 start pages offered", [&] { ask("/", {}); });
+    step("page: control page, 10,000 start pages offered", [&] { ask("/$int/", {}); });
+    step("page: file list of 10,000 files", [&] {
+        ask("/$int/FileList.html", {"PATH=" + site, "TYPE=1"});
+    });
+    // The tree's first node names no file of the folder: the page offers them all.
+    step("page: no template assigned, 10,000 offered", [&] { ask("/dyn/", {}); });
+
+    // Large files: a page of 8 MiB opened in the browser's editor and saved back, and a static
+    // page of 32 MiB served (its title goes into the log).
+    const auto pageOf = [](std::size_t bytes) {
+        std::string text = "<html><title>Gross</title>\r\n";
+        while (text.size() < bytes)
+            text += "<p>Eine Zeile der Seite, " + std::to_string(text.size()) + "</p>\r\n";
+        text.resize(bytes);
+        return text;
+    };
+    const std::string edited = site + "/edited.htm";
+    const std::string editedText = pageOf(pelotest::PageLimits::editorFileBytes);
+    std::ofstream(edited, std::ios::binary) << editedText;
+    std::ofstream(site + "/large.htm", std::ios::binary) << pageOf(32 << 20);
+    const auto send = [&pages](const std::string& method, const std::string& target,
+                               const std::string& body) {
+        const auto request = pelotest::makeHttpRequest(
+            method, target, body,
+            {{"Host", "localhost"}, {"Content-Type", "application/x-www-form-urlencoded"}});
+        const pelotest::HttpResponse answer = pages.handle(*request);
+        if (answer.status != 200)
+            std::printf("status %d\n", answer.status);
+    };
+    step("page: editor opens a page of 8 MiB", [&] {
+        send("GET", "/$int/SiteEdit.html?site=" + pelotest::editorFormOfPath(edited), "");
+    });
+    step("page: editor saves a page of 8 MiB", [&] {
+        send("POST", "/$int/SiteSave.html",
+             "FILE=" + pelotest::urlEncode(edited) + "&SITE=" + pelotest::urlEncode(editedText));
+    });
+    step("page: a static page of 32 MiB", [&] { send("GET", "/large.htm", ""); });
     step("log: cleared (as the window clears it)", [&] {
         const pelotest::StateLock lock(state.mutex);
         state.log.clear();

@@ -11,6 +11,7 @@
 #include "state/TextCase.h"
 
 #include <string>
+#include <vector>
 
 namespace pelotest {
 namespace {
@@ -72,8 +73,17 @@ bool templateFolderDiffers(const std::string& templateFolder, const std::string&
 } // namespace
 
 void answerControlPage(Exchange& ex) {
+    // The settings the page shows, copied: the static folder is listed without the lock, and the
+    // page shows them as they were when its paths were computed, whatever changes meanwhile.
     const bool withSiteList = ex.state.settings.staticSite.empty();
+    const std::string staticPath = ex.state.settings.staticPath;
+    const std::string dynamicPath = ex.state.settings.dynamicPath;
     const std::string& templateFolder = ex.paths.templateFolder;
+    std::vector<std::string> startPages;
+    // A large static folder takes a while to read: other requests and the window go on meanwhile.
+    if (withSiteList)
+        runUnlocked(ex.state.mutex,
+                    [&startPages, &staticPath] { startPages = startPageChoices(staticPath); });
 
     std::string page = controlPageHead();
     page += "<title>" + ex.host.caption() + "</title>\r";
@@ -93,7 +103,7 @@ void answerControlPage(Exchange& ex) {
     if (withSiteList) {
         page += blankImage(5, 1);
         page += "<SELECT NAME=\"SITES\">";
-        for (const std::string& name : startPageChoices(ex.state.settings.staticPath)) {
+        for (const std::string& name : startPages) {
             const std::string escaped = htmlEscape(name);
             page += "<OPTION VALUE=\"" + escaped + "\">" + escaped + "</OPTION>";
         }
@@ -105,7 +115,7 @@ void answerControlPage(Exchange& ex) {
     page += separatorRows(ex.host);
     page += " <tr>\r  <td><b>" + ex.texts.text(UiText::ControlDynamicSites) + "</b> " +
             htmlEscape(templateFolder);
-    if (templateFolderDiffers(templateFolder, ex.state.settings.dynamicPath))
+    if (templateFolderDiffers(templateFolder, dynamicPath))
         page += "&nbsp;<a href=\"JavaScript:alert('" + ex.texts.text(UiText::DynamicPathNotice) +
                 "');\"><img src=\"/$int/info.gif\" width=\"11\" height=\"11\" border=\"0\" alt=\"" +
                 ex.texts.text(UiText::InfoCaption) + "\"></a>";
@@ -114,9 +124,8 @@ void answerControlPage(Exchange& ex) {
 
     page += separatorRows(ex.host);
     page += " <tr>\r  <td><b>" + ex.texts.text(UiText::ControlStaticSites) +
-            "</b> <span id=\"path\">" + htmlEscape(ex.state.settings.staticPath) +
-            "</span></td>\r </tr>\r";
-    page += folderBrowserRow(ex.state.settings.staticPath, 1);
+            "</b> <span id=\"path\">" + htmlEscape(staticPath) + "</span></td>\r </tr>\r";
+    page += folderBrowserRow(staticPath, 1);
 
     page += "</table></FORM>\r</body>\r</html>";
     ex.response.contentType = "text/html";

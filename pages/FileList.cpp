@@ -105,6 +105,34 @@ std::string pageHead(const Exchange& ex) REQUIRES(ex.state.mutex) {
     return page;
 }
 
+// The list's rows for folder: "..", subfolders and editable files, then a line that counts the
+// entries left out. Needs nothing of the state: it runs without the lock.
+std::string folderRows(const std::string& path, const std::string& type,
+                       const RequestPaths& paths) {
+    const bool templates = type == "0";
+    std::size_t leftOut = 0;
+    const std::vector<FolderEntry> entries = folderEntries(path, leftOut);
+    std::string rows;
+    for (std::size_t number = 0; number < entries.size(); ++number) {
+        const FolderEntry& entry = entries[number];
+        if (entry.name == ".")
+            continue;
+        if (entry.name == "..") {
+            if (const auto parent = parentEntry(path, paths))
+                rows += folderRow(*parent, type, "back.gif", "..");
+            continue;
+        }
+        const std::string full = path + "/" + entry.name;
+        if (entry.isFolder)
+            rows += folderRow(full, type, "folder.gif", entry.name);
+        else if (isPageFile(entry.name))
+            rows += fileRow(full, number, templates, entry.name);
+    }
+    if (leftOut > 0)
+        rows += " <tr>\r  <td>&hellip; (+" + std::to_string(leftOut) + ")</td>\r </tr>\r";
+    return rows;
+}
+
 } // namespace
 
 void answerFileList(Exchange& ex) {
@@ -112,30 +140,15 @@ void answerFileList(Exchange& ex) {
     if (!path.empty() && path.back() == '/')
         path.pop_back();
     const std::string type = lastParam(ex.request, "TYPE").value_or("");
-    const bool templates = type == "0";
 
     std::string page = pageHead(ex);
-    std::size_t leftOut = 0;
-    std::vector<FolderEntry> entries;
-    // A large folder takes a while to read: other requests and the window go on meanwhile.
-    runUnlocked(ex.state.mutex, [&] { entries = folderEntries(path, leftOut); });
-    for (std::size_t number = 0; number < entries.size(); ++number) {
-        const FolderEntry& entry = entries[number];
-        if (entry.name == ".")
-            continue;
-        if (entry.name == "..") {
-            if (const auto parent = parentEntry(path, ex.paths))
-                page += folderRow(*parent, type, "back.gif", "..");
-            continue;
-        }
-        const std::string full = path + "/" + entry.name;
-        if (entry.isFolder)
-            page += folderRow(full, type, "folder.gif", entry.name);
-        else if (isPageFile(entry.name))
-            page += fileRow(full, number, templates, entry.name);
-    }
-    if (leftOut > 0)
-        page += " <tr>\r  <td>&hellip; (+" + std::to_string(leftOut) + ")</td>\r </tr>\r";
+    std::string rows;
+    // A large folder takes a while to read and to make rows of, and on a slow disk even the look
+    // at its parent does: other requests and the window go on meanwhile. The paths are the
+    // request's own.
+    runUnlocked(ex.state.mutex,
+                [&rows, &path, &type, &ex] { rows = folderRows(path, type, ex.paths); });
+    page += rows;
     page += "</table>\r</body>\r</html>";
     ex.response.contentType = "text/html";
     ex.response.body = std::move(page);

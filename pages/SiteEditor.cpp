@@ -152,8 +152,8 @@ std::string textAreaContent(std::string_view bytes) {
     return content;
 }
 
-std::string editorPage(const Exchange& ex, const std::string& path, const fs::path& file,
-                       std::string_view bytes) REQUIRES(ex.state.mutex) {
+// The editor's page up to its body tag: made while the state is held, for the host's colours.
+std::string editorPageStart(const Exchange& ex, const std::string& path) REQUIRES(ex.state.mutex) {
     const LanguageTexts& texts = ex.texts;
     const bool staticPage = startsWithIgnoreCase(path, ex.paths.staticRoot);
     std::string page = controlPageHead();
@@ -163,6 +163,21 @@ std::string editorPage(const Exchange& ex, const std::string& path, const fs::pa
     page += editorScript(texts);
     page += "</head>";
     page += controlPageBody(ex.host, "onLoad=\"Start(document.forms[0].SITE);\"");
+    return page;
+}
+
+// Opens and reads the file at path and, when it could be read, adds the rest of the editor's page
+// to page: the form with the file's date, size and text. Needs nothing of the state, so that a
+// large file is read and escaped while other requests go on.
+EditorFolder::Reading addEditedFile(std::string& page, const std::string& path,
+                                    const RequestPaths& paths, const LanguageTexts& texts) {
+    const auto folder = EditorFolder::open(path, paths.staticRoot, paths.templateFolder);
+    std::string bytes;
+    const EditorFolder::Reading reading = folder
+                                              ? folder->readFile(bytes, PageLimits::editorFileBytes)
+                                              : EditorFolder::Reading::NotAFile;
+    if (reading != EditorFolder::Reading::Read)
+        return reading;
     page += "<FORM NAME=\"EDITOR\" ACTION=\"/$int/SiteSave.html\" METHOD=\"POST\" "
             "onSubmit=\"return ChkSave();\"><table border=\"0\" cellspacing=\"0\" "
             "cellpadding=\"0\" width=\"100%\" height=\"100%\">\r";
@@ -176,7 +191,7 @@ std::string editorPage(const Exchange& ex, const std::string& path, const fs::pa
     page += "<INPUT TYPE=\"HIDDEN\" NAME=\"FILE\" VALUE=\"" + htmlEscape(path) + "\">";
     page += "</NOBR></td>\r";
     page += "  <td align=\"right\" width=\"100%\"><span class=note>" +
-            fileInfoText(texts, file.string()) + "</span></td>\r </tr>\r";
+            fileInfoText(texts, folder->file().string()) + "</span></td>\r </tr>\r";
     page += " <tr height=\"2\">\r  <td colspan=\"2\"><img src=\"/$int/blank.gif\" width=\"2\" "
             "height=\"1\"></td>\r </tr>\r";
     page += " <tr height=\"100%\">\r  <td colspan=\"2\">";
@@ -187,7 +202,7 @@ std::string editorPage(const Exchange& ex, const std::string& path, const fs::pa
     page += textAreaContent(bytes);
     page += "</TEXTAREA></td>\r </tr>\r";
     page += "</table>\r</FORM>\r</body>\r</html>";
-    return page;
+    return reading;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -208,6 +223,39 @@ void answerFailure(Exchange& ex, int status, const std::string& path, const std:
     ex.response.status = status;
     ex.response.contentType = "text/html";
     ex.response.body = failurePage(ex, path, reason);
+}
+
+// The saved file, or the status and the reason of a save that did not happen.
+struct SavedFile {
+    std::string file;
+    int failureStatus = 0;
+    std::string failure;
+};
+
+// Writes the posted text to the file at path, which must lie inside one of the two roots; the old
+// file is replaced atomically. Needs nothing of the state.
+SavedFile saveEditedFile(const HttpRequest& request, const RequestPaths& paths,
+                         const std::string& path) {
+    const auto file = confinedEditorFile(path, paths.staticRoot, paths.templateFolder);
+    if (!file)
+        return {{},
+                403,
+                "Not saved: only files inside the static folder or the template folder can be "
+                "saved."};
+    std::error_code ec;
+    if (!fs::is_directory(file->parent_path(), ec))
+        return {{}, 500, "Not saved: the folder does not exist."};
+    const auto folder = EditorFolder::open(path, paths.staticRoot, paths.templateFolder);
+    if (!folder)
+        return {{}, 500, "Not saved: the folder changed while saving."};
+    struct stat info {};
+    if (::fstatat(folder->fd(), folder->name().c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(info.st_mode))
+        return {{}, 500, "Not saved: this is not a file."};
+    const std::string text = lastParam(request, "SITE").value_or("");
+    if (const auto failure = replaceFileAt(folder->fd(), folder->name(), withCrLfLineEnds(text)))
+        return {{}, 500, "Not saved: " + *failure};
+    return {file->string(), 0, {}};
 }
 
 std::string confirmationPage(const Exchange& ex, const std::string& path) REQUIRES(ex.state.mutex) {
@@ -238,11 +286,13 @@ std::string confirmationPage(const Exchange& ex, const std::string& path) REQUIR
 
 void answerSiteEdit(Exchange& ex) {
     const std::string path = pathFromEditorForm(firstParam(ex.request, "site").value_or(""));
-    const auto folder = EditorFolder::open(path, ex.paths.staticRoot, ex.paths.templateFolder);
-    std::string bytes;
-    const EditorFolder::Reading reading = folder
-                                              ? folder->readFile(bytes, PageLimits::editorFileBytes)
-                                              : EditorFolder::Reading::NotAFile;
+    std::string page = editorPageStart(ex, path);
+    EditorFolder::Reading reading = EditorFolder::Reading::NotAFile;
+    // Other requests and the window go on while the file is read and its part of the page made;
+    // the paths are the request's own.
+    runUnlocked(ex.state.mutex, [&page, &reading, &path, &ex] {
+        reading = addEditedFile(page, path, ex.paths, ex.texts);
+    });
     ex.response.contentType = "text/html";
     switch (reading) {
     case EditorFolder::Reading::NotAFile:
@@ -254,7 +304,7 @@ void answerSiteEdit(Exchange& ex) {
     case EditorFolder::Reading::Read:
         break;
     }
-    ex.response.body = editorPage(ex, path, folder->file(), bytes);
+    ex.response.body = std::move(page);
 }
 
 void answerSiteSave(Exchange& ex) {
@@ -263,27 +313,15 @@ void answerSiteSave(Exchange& ex) {
         return answerFailure(ex, 405, path, "Only the editor's form (method POST) can save.");
     if (fromAnotherSite(ex.request))
         return answerFailure(ex, 403, path, "Refused: the form was sent from another site.");
-    const auto file = confinedEditorFile(path, ex.paths.staticRoot, ex.paths.templateFolder);
-    if (!file)
-        return answerFailure(ex, 403, path,
-                             "Not saved: only files inside the static folder or the template "
-                             "folder can be saved.");
-    std::error_code ec;
-    if (!fs::is_directory(file->parent_path(), ec))
-        return answerFailure(ex, 500, path, "Not saved: the folder does not exist.");
-    const auto folder = EditorFolder::open(path, ex.paths.staticRoot, ex.paths.templateFolder);
-    if (!folder)
-        return answerFailure(ex, 500, path, "Not saved: the folder changed while saving.");
-    struct stat info {};
-    if (::fstatat(folder->fd(), folder->name().c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-        !S_ISREG(info.st_mode))
-        return answerFailure(ex, 500, path, "Not saved: this is not a file.");
-
-    const std::string text = lastParam(ex.request, "SITE").value_or("");
-    if (const auto failure = replaceFileAt(folder->fd(), folder->name(), withCrLfLineEnds(text)))
-        return answerFailure(ex, 500, path, "Not saved: " + *failure);
+    SavedFile saved;
+    // The checks of the path and the write wait for the disk (the write until the data is on
+    // it): other requests and the window go on meanwhile. The paths are the request's own.
+    runUnlocked(ex.state.mutex,
+                [&saved, &path, &ex] { saved = saveEditedFile(ex.request, ex.paths, path); });
+    if (saved.failureStatus != 0)
+        return answerFailure(ex, saved.failureStatus, path, saved.failure);
     if (ex.live)
-        ex.live->fileWritten(file->string());
+        ex.live->fileWritten(saved.file);
 
     ex.response.contentType = "text/html";
     ex.response.body = confirmationPage(ex, path);

@@ -80,8 +80,12 @@ void answerSetTemplate(Exchange& ex) {
 
     if (!templateName.empty()) {
         const std::string path = ex.paths.templateFolder + "/" + templateName;
+        std::string title;
+        // The title is read from the whole file: other requests and the window go on meanwhile.
+        runUnlocked(ex.state.mutex,
+                    [&title, &ex, &path] { title = titleOf(ex.paths.templateFolder, path); });
         addLogEntry(ex, LogEntry{LogKind::Assigned, std::string(fileNamePart(templateName)), event,
-                                 titleOf(ex.paths.templateFolder, path), path});
+                                 std::move(title), path});
         if (assignTemplate(ex.state.tree, event, templateName)) {
             ex.state.treeChanged = true;
             ex.host.treeChanged();
@@ -103,6 +107,13 @@ void answerSetStartSite(Exchange& ex) {
         return answerCrossSiteRefused(ex.response);
     const std::string site = parameter(ex.request, "SITE");
     const std::string siteParameters = parameter(ex.request, "PARMS");
+    const std::string path = ex.paths.staticRoot + "/" + site;
+    std::string title;
+    // The title for the log is read from the whole file, before anything changes: other requests
+    // and the window go on meanwhile.
+    if (!site.empty())
+        runUnlocked(ex.state.mutex,
+                    [&title, &ex, &path] { title = titleOf(ex.paths.staticRoot, path); });
 
     ex.state.settings.staticSite = site;
     ex.state.settings.staticParameter = siteParameters;
@@ -114,11 +125,9 @@ void answerSetStartSite(Exchange& ex) {
     ex.response.contentType = "text/html";
     ex.response.body = refreshPage(address);
 
-    if (!site.empty()) {
-        const std::string path = ex.paths.staticRoot + "/" + site;
+    if (!site.empty())
         addLogEntry(ex, LogEntry{LogKind::StartSite, std::string(fileNamePart(site)), "",
-                                 titleOf(ex.paths.staticRoot, path), path});
-    }
+                                 std::move(title), path});
 }
 
 } // namespace pelotest

@@ -80,6 +80,8 @@ void answerOrdinaryRequest(Exchange& ex) {
         ex.servableFile = resolveServableFile(ex.paths, &identity);
         if (ex.servableFile)
             ex.servableBytes = readSmallFile(*ex.servableFile, &identity);
+        if (ex.servableFile && !ex.servableBytes && identity.size > kSmallFile)
+            ex.servableLargeFile = lookAtLargeFile(*ex.servableFile, ex.paths.filePath);
     });
     if (!ex.request.params.empty() && !parametersFit(ex))
         return answerTooLarge(ex);

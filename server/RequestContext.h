@@ -18,6 +18,13 @@ namespace pelotest {
 
 class LiveReload;
 
+// A file too large to be answered from memory, as an ordinary request found it while the state
+// was free: opened (as the listener will open it), and a page's title (read from the whole file).
+struct LargeServableFile {
+    FileIdentity identity;
+    std::optional<std::string> title; // none: no page, or one that could not be read
+};
+
 struct RequestPaths {
     std::string staticRoot;
     std::string templateFolder;
@@ -37,6 +44,8 @@ struct Exchange {
     std::optional<std::string> servableFile{};
     // That file as read (a small one), looked up together with it while the state was free.
     std::shared_ptr<const CachedFile> servableBytes{};
+    // Or, for a larger file, what was looked up of it meanwhile.
+    std::optional<LargeServableFile> servableLargeFile{};
     // What a page reads from disk besides its own files, read at most once per request and at
     // its first use: the language library behind the UI texts and the pop-up offsets of the
     // settings file. Nothing outlives the request, so a change on disk shows at the next one.

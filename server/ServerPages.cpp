@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace pelotest {
 namespace {
@@ -80,7 +82,7 @@ std::string pageHead(std::string_view title) {
 
 // The welcome page of the site root while no start page is set.
 std::string startSitePage(const LanguageTexts& texts, const Settings& settings, const Host& host,
-                          const std::string& staticRoot) {
+                          const std::vector<std::string>& startPages) {
     std::string page = pageHead(host.caption()) + controlPageBody(host);
     page += "<FORM ACTION=\"/$int/SetStartSite.html\" NAME=\"SetStartSite\" METHOD=\"GET\">"
             "<table border=\"0\" cellspacing=\"0\" cellpadding=\"0\" width=\"100%\">\r";
@@ -98,7 +100,7 @@ std::string startSitePage(const LanguageTexts& texts, const Settings& settings, 
             "  <td><img src=\"/$int/run.gif\" border=\"0\" alt=\"\" width=\"16\"></td>"
             "  <td colspan=\"2\">" +
             texts.text(UiText::WelcomeChooseStartPage) + "<br>\r<Select name=\"SITE\">\r";
-    for (const std::string& name : startPageChoices(staticRoot)) {
+    for (const std::string& name : startPages) {
         const std::string shown = htmlEscape(name);
         page += "<OPTION VALUE=\"" + shown + "\">" + shown + "</OPTION>\r";
     }
@@ -158,6 +160,11 @@ std::string notFoundPage(const LanguageTexts& texts, const Host& host,
 }
 
 std::string unassignedEventPage(const Exchange& ex) {
+    // A large templates folder takes a while to read: other requests and the window go on
+    // meanwhile. The folder is the request's own copy.
+    std::vector<std::string> templates;
+    runUnlocked(ex.state.mutex,
+                [&templates, &ex] { templates = sortedFileNames(ex.paths.templateFolder); });
     const LanguageTexts& texts = ex.texts;
     std::string page = pageHead("kein Template zugeordnet");
     page += controlPageBody(ex.host, {}, {.background = ColorRole::WindowBackground});
@@ -173,7 +180,7 @@ std::string unassignedEventPage(const Exchange& ex) {
             "\">\r";
     page += "<INPUT TYPE=\"HIDDEN\" NAME=\"EVENT\" VALUE=\"" + htmlEscape(ex.event) + "\">\r";
     page += "<Select name=\"TEMPLATE\">\r";
-    for (const std::string& name : sortedFileNames(ex.paths.templateFolder)) {
+    for (const std::string& name : templates) {
         const std::string escaped = htmlEscape(name);
         page += "<OPTION VALUE=\"" + escaped + "\">" + escaped + "</OPTION>\r";
     }

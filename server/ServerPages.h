@@ -12,13 +12,14 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pelotest {
 
-// The welcome page of the site root while no start page is set; offers the pages
-// of staticRoot.
+// The welcome page of the site root while no start page is set; offers startPages (the pages of
+// the static folder, as startPageChoices lists them).
 std::string startSitePage(const LanguageTexts& texts, const Settings& settings, const Host& host,
-                          const std::string& staticRoot);
+                          const std::vector<std::string>& startPages);
 // The page that sends the browser on to the start page (with its parameters), always to a page
 // of this server.
 std::string redirectPage(const Settings& settings);

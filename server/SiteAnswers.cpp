@@ -18,6 +18,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace pelotest {
 namespace {
@@ -44,9 +45,10 @@ void answerWithFile(Exchange& ex, std::string file) REQUIRES(ex.state.mutex) {
     // Small files are answered from memory; the bytes and the validators come from the same
     // reading of the file.
     std::shared_ptr<const CachedFile> cached = ex.servableBytes;
+    const std::optional<LargeServableFile>& large = ex.servableLargeFile;
     std::optional<FileStamp> stamp;
     if (!cached) {
-        stamp = stampOf(file);
+        stamp = large ? stampOf(large->identity) : stampOf(file);
         if (!stamp)
             throw std::runtime_error("Cannot read file " + ex.paths.filePath);
         if (stamp->size <= kSmallFile) {
@@ -57,7 +59,7 @@ void answerWithFile(Exchange& ex, std::string file) REQUIRES(ex.state.mutex) {
     }
     if (cached)
         stamp = stampOf(cached->identity);
-    else
+    else if (!large)
         ensureReadable(file, ex.paths.filePath);
     std::string madeTag;
     const std::string& etag = cached ? cached->entityTag : (madeTag = entityTag(*stamp));
@@ -125,10 +127,15 @@ bool answerPageFromMemory(Exchange& ex, const std::string& file) REQUIRES(ex.sta
     if (ex.servableBytes) {
         bytes = ex.servableBytes->bytes;
     } else {
-        const std::optional<FileStamp> stamp = stampOf(file);
-        if (stamp && stamp->size > kLivePageLimit)
+        bool tooLarge = false;
+        runUnlocked(ex.state.mutex, [&bytes, &tooLarge, &file] {
+            const std::optional<FileStamp> stamp = stampOf(file);
+            tooLarge = stamp && stamp->size > kLivePageLimit;
+            if (!tooLarge)
+                bytes = readWholeFile(file);
+        });
+        if (tooLarge)
             return false;
-        runUnlocked(ex.state.mutex, [&bytes, &file] { bytes = readWholeFile(file); });
     }
     if (!bytes)
         throw std::runtime_error("Cannot read file " + ex.paths.filePath);
@@ -141,7 +148,8 @@ bool answerPageFromMemory(Exchange& ex, const std::string& file) REQUIRES(ex.sta
 // The start page while the remote editor is on: rebuilt as lines, the first line holding
 // "</title>" gets the script that opens the recent-sites popup.
 void answerStartPage(Exchange& ex, const std::string& file) REQUIRES(ex.state.mutex) {
-    std::vector<std::string> lines = readLines(file);
+    std::vector<std::string> lines;
+    runUnlocked(ex.state.mutex, [&lines, &file] { lines = readLines(file); });
     for (std::string& line : lines) {
         std::string injected = injectSiteLogScript(ex.popupOffsets, line);
         if (injected != line) {
@@ -167,6 +175,22 @@ std::shared_ptr<const CachedFile> readSmallFile(const std::string& file,
     }
 }
 
+std::optional<LargeServableFile> lookAtLargeFile(const std::string& file,
+                                                 const std::string& filePath) {
+    const RegularFile opened(file);
+    if (!opened.isOpen())
+        return std::nullopt;
+    LargeServableFile large{opened.identity(), std::nullopt};
+    // A page that cannot be read keeps no title here: the answer reads it again and reports it.
+    if (isPageFile(filePath)) {
+        try {
+            large.title = pageTitle(filePath);
+        } catch (const std::runtime_error&) {
+        }
+    }
+    return large;
+}
+
 void answerStaticFile(Exchange& ex) {
     // The caller has found an existing file (and resolved it, under the same lock); a caller
     // that has not is resolved here, so that nothing outside the static folder is ever sent.
@@ -181,7 +205,10 @@ void answerStaticFile(Exchange& ex) {
     const std::string& filePath = ex.paths.filePath;
     if (isPageFile(filePath)) {
         // The title of the bytes that are sent, when they have been read already.
-        std::string title = ex.servableBytes ? ex.servableBytes->title : pageTitle(filePath);
+        const std::optional<LargeServableFile>& large = ex.servableLargeFile;
+        std::string title = ex.servableBytes        ? ex.servableBytes->title
+                            : large && large->title ? *large->title
+                                                    : pageTitle(filePath);
         addLogEntry(ex, LogEntry{LogKind::StaticPage, std::string(fileNamePart(filePath)), "",
                                  std::move(title), filePath});
         if (ex.state.settings.remoteEdit &&
@@ -197,10 +224,16 @@ void answerStaticFile(Exchange& ex) {
 
 void answerSiteRoot(Exchange& ex) {
     ex.response.contentType = "text/html";
-    ex.response.body =
-        ex.state.settings.staticSite.empty()
-            ? startSitePage(ex.texts, ex.state.settings, ex.host, ex.paths.staticRoot)
-            : redirectPage(ex.state.settings);
+    if (ex.state.settings.staticSite.empty()) {
+        // A large static folder takes a while to read: other requests and the window go on
+        // meanwhile. The folder is the request's own copy.
+        std::vector<std::string> startPages;
+        runUnlocked(ex.state.mutex,
+                    [&startPages, &ex] { startPages = startPageChoices(ex.paths.staticRoot); });
+        ex.response.body = startSitePage(ex.texts, ex.state.settings, ex.host, startPages);
+    } else {
+        ex.response.body = redirectPage(ex.state.settings);
+    }
     markGenerated(ex.response);
     // The welcome page's form sets the start page: no other site may frame it to catch clicks.
     addFrameGuard(ex.response);

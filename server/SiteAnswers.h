@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace pelotest {
 
@@ -17,6 +19,11 @@ inline constexpr std::uint64_t kSmallFile = 64 * 1024;
 // identity, when given, is the file's as it was just looked up.
 std::shared_ptr<const CachedFile> readSmallFile(const std::string& file,
                                                 const FileIdentity* identity = nullptr);
+
+// A file of more than kSmallFile bytes: opened, and a page's title read; nullopt when it cannot be
+// opened (the answer then reports it). Needs no state.
+std::optional<LargeServableFile> lookAtLargeFile(const std::string& file,
+                                                 const std::string& filePath);
 
 void answerStaticFile(Exchange& ex) REQUIRES(ex.state.mutex); // FilePath is an existing file
 void answerSiteRoot(Exchange& ex) REQUIRES(ex.state.mutex);   // FilePath == StaticRoot + "/"

@@ -200,6 +200,12 @@ class TemplateRequest : public TemplateFolder {
                                      (dir.path() / "static").string(), ""},
                         event};
     }
+    // Answers as the request handler does, with the state lock held (a page may release it while
+    // it reads a folder).
+    void answer(Exchange& ex) {
+        const StateLock lock(state.mutex);
+        answerTemplateRequest(ex);
+    }
 };
 
 TEST_F(TemplateRequest, RendersLineByLineAndLearnsEvents) {
@@ -219,7 +225,7 @@ TEST_F(TemplateRequest, RendersLineByLineAndLearnsEvents) {
     request.document = "/liste";
 
     Exchange ex = exchange("Show");
-    answerTemplateRequest(ex);
+    answer(ex);
 
     EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.contentType, "text/html");
@@ -256,7 +262,7 @@ TEST_F(TemplateRequest, EventsNamedThroughValuesAreLearnt) {
     state.variables.add("x", "y");
     for (int request = 0; request < 2; ++request) {
         Exchange ex = exchange("Show");
-        answerTemplateRequest(ex);
+        answer(ex);
         EXPECT_EQ(response.body, "<a href=\"?PELO_EVENT=FromValue\">\r\n"
                                  "<a href=\"?PELO_EVENT=Spanned\">\r\n"
                                  "PELO_EVENT=Joined\r\n"
@@ -274,12 +280,12 @@ TEST_F(TemplateRequest, TemplateWithoutPageExtensionHasNoTitleAndEmptyFileRender
     state.tree.first()->appendChild("empty.htm (E)");
 
     Exchange plain = exchange("P");
-    answerTemplateRequest(plain);
+    answer(plain);
     EXPECT_EQ(response.body, "<title>Not a page</title>\r\n");
     EXPECT_EQ(state.log.rows().at(0).title, "");
 
     Exchange empty = exchange("E");
-    answerTemplateRequest(empty);
+    answer(empty);
     EXPECT_EQ(response.body, "");
     EXPECT_EQ(state.log.rows().at(0).fileName, "empty.htm");
 }
@@ -312,7 +318,7 @@ TEST_F(TemplateRequest, UnassignedEventPageListsTheTemplatesAndLogsKindTwo) {
     request.rawQuery = "PELO_EVENT=Save&x=%3C1%3E";
 
     Exchange ex = exchange("Save");
-    answerTemplateRequest(ex);
+    answer(ex);
 
     EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.contentType, "text/html");
@@ -332,7 +338,7 @@ TEST_F(TemplateRequest, UnassignedEventPageEscapesReflectedValues) {
     request.document = "/app/<b>.htm";
     request.rawQuery = "PELO_EVENT=<i>\"";
     Exchange ex = exchange("<i>\"");
-    answerTemplateRequest(ex); // empty tree: no node at all
+    answer(ex); // empty tree: no node at all
 
     EXPECT_EQ(response.body,
               expectedUnassignedPage(
@@ -346,7 +352,7 @@ TEST_F(TemplateRequest, MissingEntryTemplateGivesTheEntryMessage) {
     state.tree.appendRoot("start.htm"); // the file does not exist
     std::filesystem::create_directories(folder);
     Exchange ex = exchange("");
-    answerTemplateRequest(ex);
+    answer(ex);
     EXPECT_EQ(response.body, expectedUnassignedPage("Es ist kein Einstiegstemplate zugeordnet!", "",
                                                     "", "", "", {}));
     EXPECT_EQ(state.tree.first()->text, "start.htm");
@@ -361,7 +367,7 @@ TEST_F(TemplateRequest, UnreadableTemplateThrowsWithoutALogRow) {
     const auto throwsWithoutALogRow = [&] {
         Exchange ex = exchange("");
         try {
-            answerTemplateRequest(ex);
+            answer(ex);
             return false;
         } catch (const std::runtime_error&) {
         }
