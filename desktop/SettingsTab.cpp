@@ -213,6 +213,7 @@ void SettingsTab::applyTexts() {
     templateFolderButton_->setToolTip(text(UiText::ChooseTemplateFolder));
     staticFolderButton_->setToolTip(text(UiText::ChooseStaticFolder));
     languageButton_->setToolTip(text(UiText::LanguageDownloadCaption));
+    showLanguageTips();
 }
 
 // A folder field's tip is the absolute folder the server uses (a relative folder is taken from
@@ -292,6 +293,8 @@ void SettingsTab::bindSettings() {
     connect(templateFolderButton_, &QToolButton::clicked, this, &SettingsTab::chooseTemplateFolder);
     connect(staticFolderButton_, &QToolButton::clicked, this, &SettingsTab::chooseStaticFolder);
     connect(languageBox_, &QComboBox::activated, this, &SettingsTab::chooseLanguage);
+    connect(languageBox_, &QComboBox::currentIndexChanged, this,
+            &SettingsTab::showChosenLanguageTip);
     connect(languageButton_, &QToolButton::clicked, this, &SettingsTab::openLanguageDialog);
 }
 
@@ -449,6 +452,22 @@ void SettingsTab::discoverLanguageBox(const std::string& chosen) {
     filling_ = wasFilling;
 }
 
+void SettingsTab::showLanguageTips() {
+    for (std::size_t i = 0; i < languages_.size(); ++i) {
+        const std::vector<int>& notUsed = languages_[i].textsNotUsed;
+        const QVariant tip =
+            notUsed.empty() ? QVariant()
+                            : QVariant(uiTextWith(context_.state, UiText::LanguageTextsNotUsed,
+                                                  QString::fromStdString(textIdList(notUsed))));
+        languageBox_->setItemData(static_cast<int>(i), tip, Qt::ToolTipRole);
+    }
+    showChosenLanguageTip();
+}
+
+void SettingsTab::showChosenLanguageTip() {
+    languageBox_->setToolTip(languageBox_->currentData(Qt::ToolTipRole).toString());
+}
+
 void SettingsTab::adoptStoredLanguage(std::string& stored) {
     discoverLanguageBox(stored);
     const auto offered = findLanguage(languages_, stored);
@@ -492,6 +511,7 @@ void SettingsTab::rescanLanguages() {
         const StateLock lock(context_.state.mutex);
         context_.state.settings.languageDll.clear();
     }
+    showLanguageTips();
     languageBox_->setEnabled(true);
 }
 

@@ -95,6 +95,11 @@ class SettingsTab : public QWidget {
     void switchAutostart(bool on);
     // Fills the language box from a fresh discovery and selects the current language, chosen.
     void discoverLanguageBox(const std::string& chosen);
+    // The tips of the language box's entries whose libraries have texts that are not used, in
+    // the current language (looked up here: call without the state lock), and the box's tip.
+    void showLanguageTips();
+    // The box's tip is the chosen entry's: a translator sees why some texts stay German.
+    void showChosenLanguageTip();
 
     PaneContext context_;
     bool filling_ = false; // controls are being filled from the state: do not write back

@@ -78,6 +78,13 @@ std::string_view languageReadme() {
     return programResource("lang_readme.txt");
 }
 
+std::string textIdList(std::span<const int> ids) {
+    std::string list;
+    for (const int id : ids)
+        list += (list.empty() ? "" : ", ") + std::to_string(id);
+    return list;
+}
+
 std::vector<LanguageEntry> discoverLanguages(std::span<const fs::path> folders,
                                              std::string_view currentLanguageDll) {
     std::vector<LanguageEntry> entries;
@@ -103,14 +110,11 @@ std::vector<LanguageEntry> discoverLanguages(std::span<const fs::path> folders,
             if (entry->displayName.empty())
                 entry->displayName = name;
             entry->path = file;
-            if (const std::vector<int> ids = textsWithAddedMarkup(*library); !ids.empty()) {
-                std::string list;
-                for (const int id : ids)
-                    list += (list.empty() ? "" : ", ") + std::to_string(id);
-                entry->problem = "texts " + list +
+            entry->textsNotUsed = textsWithAddedMarkup(*library);
+            if (!entry->textsNotUsed.empty())
+                entry->problem = "texts " + textIdList(entry->textsNotUsed) +
                                  " carry markup that the built-in texts do not; the built-in "
                                  "texts are used in their place";
-            }
             entries.push_back(std::move(*entry));
         }
     }

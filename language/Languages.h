@@ -28,10 +28,15 @@ struct LanguageEntry {
     std::string flag;
     // Where the library lies (empty for the built-in language).
     std::filesystem::path path;
-    // Why some of its texts are not used (they add markup to the built-in texts, which stand in
-    // their place); empty when every text is used.
+    // The ids of its texts that are not used (they add markup to the built-in texts, which stand
+    // in their place), ascending; empty when every text is used.
+    std::vector<int> textsNotUsed;
+    // The same in an English sentence for the command line; empty when every text is used.
     std::string problem;
 };
+
+// Text ids as the listing and the window name them: "67, 94, 96".
+std::string textIdList(std::span<const int> ids);
 
 // The built-in language's flag and the export's read-me, as compiled into the program.
 std::string_view builtInFlag();

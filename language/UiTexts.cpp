@@ -227,6 +227,9 @@ constexpr std::array<std::string_view, kUiTextCount + 1> kBuiltInTexts{
     "ffnen",
     /* 156 */ "Zeit",
     /* 157 */ "Abfrage",
+    /* 158 */
+    "Die Texte %1 dieser Sprachbibliothek enthalten Auszeichnungen, die den eingebauten Texten "
+    "fehlen; an ihrer Stelle stehen die eingebauten Texte.",
 };
 
 // One looked-up text holds at most this many characters; longer library strings are cut.

@@ -16,7 +16,7 @@
 
 namespace pelotest {
 
-inline constexpr int kUiTextCount = 157;
+inline constexpr int kUiTextCount = 158;
 
 // What each UI text is for. The values are the ids that language libraries carry (their string
 // table uses the same numbers), so they never change; id 47 is not used.
@@ -200,6 +200,9 @@ enum class UiText : int {
     // The log's columns hidden by default: when the request came, and its query.
     ColumnTime = 156,
     ColumnQuery = 157,
+    // The tip of a language library in the language box whose texts %1 (their ids) add markup and
+    // so are not used.
+    LanguageTextsNotUsed = 158,
 };
 
 // The number of a text in the built-in table and in language libraries.

@@ -240,6 +240,7 @@ class LanguageWindowTest : public QObject {
     void boxListsFlagsAndSwitchesAndBack();
     void storedLanguageThatIsGoneFallsBack_data();
     void storedLanguageThatIsGoneFallsBack();
+    void libraryWithTextsNotUsedNamesThemInItsTip();
     void exportFromTheWindow();
     void pageAddressCarriesLanguageVersionColoursAndFont();
     void packageLinkDownloadsWithProgress();
@@ -319,6 +320,31 @@ void LanguageWindowTest::storedLanguageThatIsGoneFallsBack() {
     QCOMPARE(QString::fromStdString(f.state.settings.languageDll), kept);
     QCOMPARE(f.child<QComboBox>("ComboBox2")->currentIndex(), selected);
     QCOMPARE(f.window->windowTitle().startsWith(QStringLiteral("EN 1: ")), selected == 1);
+}
+
+// A library whose texts add markup names them in its entry's tip, in the language in use, and
+// the box shows that tip while the library is the chosen one.
+void LanguageWindowTest::libraryWithTextsNotUsedNamesThemInItsTip() {
+    Fixture f;
+    fs::create_directories(f.folder());
+    fs::copy_file(library("lang_hostile.dll"), f.folder() / "lang_hostile.dll");
+    f.start("[Settings]\r\n");
+    auto* box = f.child<QComboBox>("ComboBox2");
+    QCOMPARE(box->count(), 3);
+    const QString german = builtInText(158).replace(QStringLiteral("%1"), "67, 94, 96");
+    const auto tips = [box] {
+        QStringList tips{box->toolTip()};
+        for (int i = 0; i < box->count(); ++i)
+            tips << box->itemData(i, Qt::ToolTipRole).toString();
+        return tips;
+    };
+    QCOMPARE(tips(), (QStringList{"", "", "", german}));
+    QTest::keyClick(box, Qt::Key_Down); // lang_full.dll: its text 158
+    QCOMPARE(f.state.settings.languageDll, std::string("lang_full.dll"));
+    QCOMPARE(tips(), (QStringList{"", "", "", "EN 158: " + german}));
+    QTest::keyClick(box, Qt::Key_Down); // lang_hostile.dll lacks text 158: the German one
+    QCOMPARE(f.state.settings.languageDll, std::string("lang_hostile.dll"));
+    QCOMPARE(tips(), (QStringList{german, "", "", german}));
 }
 
 void LanguageWindowTest::exportFromTheWindow() {
