@@ -456,9 +456,10 @@ void SettingsTab::showLanguageTips() {
     for (std::size_t i = 0; i < languages_.size(); ++i) {
         const std::vector<int>& notUsed = languages_[i].textsNotUsed;
         const QVariant tip =
-            notUsed.empty() ? QVariant()
-                            : QVariant(uiTextWith(context_.state, UiText::LanguageTextsNotUsed,
-                                                  QString::fromStdString(textIdList(notUsed))));
+            notUsed.empty()
+                ? QVariant()
+                : QVariant(wrappedTip(uiTextWith(context_.state, UiText::LanguageTextsNotUsed,
+                                                 QString::fromStdString(textIdList(notUsed)))));
         languageBox_->setItemData(static_cast<int>(i), tip, Qt::ToolTipRole);
     }
     showChosenLanguageTip();

@@ -305,8 +305,7 @@ QVariant VariablesModel::data(const QModelIndex& index, int role) const {
     const std::string_view value =
         std::string_view(texts_).substr(variable.valueAt, variable.valueSize);
     if (role == Qt::ToolTipRole) // the value wrapped, as plain text even when it holds markup
-        return QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>")
-            .arg(fromSiteBytes(value, kShownValueBytes).toHtmlEscaped());
+        return wrappedTip(fromSiteBytes(value, kShownValueBytes));
     return fromSiteBytes(value, kShownValueBytes);
 }
 

@@ -77,6 +77,10 @@ QString uiTextWith(const AppState& state, UiText id, const QString& arg) {
     return withLineBreaks(uiText(state, id).replace(QLatin1String("%1"), arg));
 }
 
+QString wrappedTip(const QString& text) {
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(text.toHtmlEscaped());
+}
+
 TextLookup coreTexts(const AppState& state) {
     return [&state](int id) REQUIRES(state.mutex) { return loadUiText(state, UiText{id}); };
 }

@@ -42,6 +42,9 @@ QString uiText(const AppState& state, UiText id) EXCLUDES(state.mutex);
 QString uiTextWith(const AppState& state, UiText id, const QString& arg) EXCLUDES(state.mutex);
 // A text whose line-break markers (CR LF, CR) are shown as line breaks.
 QString withLineBreaks(QString text);
+// A tooltip that shows text as it is, markup included, wrapped to the tip's width instead of one
+// line as wide as the screen.
+QString wrappedTip(const QString& text);
 // The number a UI text goes by in the core's lookups.
 constexpr int textNumber(UiText id) {
     return static_cast<int>(id);

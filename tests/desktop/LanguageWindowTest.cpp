@@ -331,7 +331,12 @@ void LanguageWindowTest::libraryWithTextsNotUsedNamesThemInItsTip() {
     f.start("[Settings]\r\n");
     auto* box = f.child<QComboBox>("ComboBox2");
     QCOMPARE(box->count(), 3);
-    const QString german = builtInText(158).replace(QStringLiteral("%1"), "67, 94, 96");
+    // Wrapped to the tip's width.
+    const auto tip = [](const QString& text) {
+        return QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(text);
+    };
+    const QString text = builtInText(158).replace(QStringLiteral("%1"), "67, 94, 96");
+    const QString german = tip(text);
     const auto tips = [box] {
         QStringList tips{box->toolTip()};
         for (int i = 0; i < box->count(); ++i)
@@ -341,7 +346,7 @@ void LanguageWindowTest::libraryWithTextsNotUsedNamesThemInItsTip() {
     QCOMPARE(tips(), (QStringList{"", "", "", german}));
     QTest::keyClick(box, Qt::Key_Down); // lang_full.dll: its text 158
     QCOMPARE(f.state.settings.languageDll, std::string("lang_full.dll"));
-    QCOMPARE(tips(), (QStringList{"", "", "", "EN 158: " + german}));
+    QCOMPARE(tips(), (QStringList{"", "", "", tip("EN 158: " + text)}));
     QTest::keyClick(box, Qt::Key_Down); // lang_hostile.dll lacks text 158: the German one
     QCOMPARE(f.state.settings.languageDll, std::string("lang_hostile.dll"));
     QCOMPARE(tips(), (QStringList{german, "", "", german}));
