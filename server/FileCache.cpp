@@ -41,7 +41,7 @@ std::shared_ptr<CachedFile> readFile(const std::string& path) {
     std::string& bytes = file->bytes;
     bytes = std::move(*read);
     file->lines = splitLines(bytes);
-    file->title = titleFromLines(file->lines);
+    file->title = titleOfText(bytes);
     const FileStamp stamp = stampOf(file->identity);
     file->entityTag = entityTag(stamp);
     file->lastModified = httpDate(stamp.modifiedSeconds);

@@ -26,7 +26,7 @@ struct CachedFile {
     FileIdentity identity;
     std::string bytes;
     std::vector<std::string> lines; // as readLines gives them
-    std::string title;              // titleFromLines of lines
+    std::string title;              // titleOfText of bytes
     // The validators of these bytes when sent as a file, made once.
     std::string entityTag;
     std::string lastModified;
@@ -54,6 +54,9 @@ class FileCache {
     // known is not null; with null the identity is looked up here.
     std::shared_ptr<const CachedFile> get(const std::string& path, const FileIdentity* known,
                                           std::uint64_t largest = UINT64_MAX);
+
+    // The largest file kept (a larger one is read at every get).
+    std::size_t largestKept() const { return maxFileBytes_; }
 
     // The cache the server's pages and templates share.
     static FileCache& shared();

@@ -65,12 +65,18 @@ std::string joinLinesCrLf(const std::vector<std::string>& lines) {
     return out;
 }
 
-std::string titleFromLines(const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) {
+std::string titleOfText(std::string_view text) {
+    const std::size_t nul = text.find('\0');
+    if (nul != std::string_view::npos)
+        text = text.substr(0, nul);
+    for (std::size_t start = 0; start < text.size();) {
+        const LineEnd end = findLineEnd(text, start);
+        const std::string_view line = text.substr(start, end.at - start);
+        start = end.at + end.length;
         const std::size_t open = findIgnoreCase(line, "<title>");
-        if (open == std::string::npos)
+        if (open == std::string_view::npos)
             continue;
-        std::string_view title = std::string_view(line).substr(open + 7);
+        std::string_view title = line.substr(open + 7);
         const std::size_t close = findIgnoreCase(title, "</title>");
         if (close == std::string_view::npos)
             return {};
@@ -89,8 +95,24 @@ std::string titleFromLines(const std::vector<std::string>& lines) {
 std::string pageTitle(const std::string& filePath) {
     if (!isPageFile(filePath))
         return {};
-    const std::shared_ptr<const CachedFile> file = FileCache::shared().get(filePath);
-    return file ? file->title : std::string();
+    FileCache& cache = FileCache::shared();
+    const std::optional<FileIdentity> identity = regularFileIdentity(filePath);
+    if (!identity)
+        return {};
+    if (identity->size <= cache.largestKept()) {
+        const std::shared_ptr<const CachedFile> file = cache.get(filePath, &*identity);
+        return file ? file->title : std::string();
+    }
+    // Too large to be kept: read for its title alone, without a string for each of its lines.
+    const RegularFile opened(filePath);
+    if (opened.status() == RegularFile::Status::Unreadable)
+        throw std::runtime_error("Cannot open file " + filePath);
+    if (!opened.isOpen())
+        return {};
+    const std::optional<std::string> bytes = opened.readAll();
+    if (!bytes)
+        throw std::runtime_error("Cannot read file " + filePath);
+    return titleOfText(*bytes);
 }
 
 } // namespace pelotest

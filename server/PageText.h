@@ -17,9 +17,10 @@ std::string pageTitle(const std::string& filePath);
 // regular file (a FIFO is refused without waiting for a writer) or unreadable.
 std::vector<std::string> readLines(const std::string& filePath);
 std::vector<std::string> splitLines(std::string_view text);
-// The title of a page given as lines (first line holding "<title>", "</title>" on the same
-// line, the German entities decoded); pageTitle applies it to a file of a page extension.
-std::string titleFromLines(const std::vector<std::string>& lines);
+// The title of a page's text: the first line (split as splitLines does) holding "<title>", up to
+// "</title>" on the same line (none there: no title), the German entities decoded; pageTitle
+// applies it to a file of a page extension.
+std::string titleOfText(std::string_view text);
 // Every line followed by CR LF.
 std::string joinLinesCrLf(const std::vector<std::string>& lines);
 // The text as lines (split at CR LF, CR or LF, NUL bytes kept), every line followed by CR LF.

@@ -61,6 +61,8 @@ TEST(PageTitle, TakesTheFirstTitleLineAndDecodesGermanEntities) {
         {"s.css", "/* <title>Style</title> */", "Style"},
         {"t.txt", "<title>Text</title>", ""},
         {"t.html.bak", "<title>Backup</title>", ""},
+        // Larger than the file cache keeps: read for the title alone.
+        {"large.htm", std::string(5 << 20, '\n') + "<title>Gro&szlig;</title>\r\n", "Gro\xDF"},
     };
     TempDir dir;
     for (const Case& c : cases)
