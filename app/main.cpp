@@ -261,9 +261,11 @@ int listLanguages(const Options& options) {
     for (const LanguageEntry& entry : discoverLanguages(folders, current)) {
         std::cout << terminalFileName(entry.fileName) << '\t' << terminalText(entry.displayName)
                   << '\n';
-        if (!entry.problem.empty())
-            std::cerr << "pelotest: " << terminalFileName(entry.fileName) << ": " << entry.problem
-                      << "\n";
+        if (!entry.textsNotUsed.empty())
+            std::cerr << "pelotest: " << terminalFileName(entry.fileName) << ": texts "
+                      << textIdList(entry.textsNotUsed)
+                      << " carry markup that the built-in texts do not; the built-in texts are "
+                         "used in their place\n";
     }
     return 0;
 }

@@ -111,10 +111,6 @@ std::vector<LanguageEntry> discoverLanguages(std::span<const fs::path> folders,
                 entry->displayName = name;
             entry->path = file;
             entry->textsNotUsed = textsWithAddedMarkup(*library);
-            if (!entry->textsNotUsed.empty())
-                entry->problem = "texts " + textIdList(entry->textsNotUsed) +
-                                 " carry markup that the built-in texts do not; the built-in "
-                                 "texts are used in their place";
             entries.push_back(std::move(*entry));
         }
     }

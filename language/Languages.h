@@ -31,8 +31,6 @@ struct LanguageEntry {
     // The ids of its texts that are not used (they add markup to the built-in texts, which stand
     // in their place), ascending; empty when every text is used.
     std::vector<int> textsNotUsed;
-    // The same in an English sentence for the command line; empty when every text is used.
-    std::string problem;
 };
 
 // Text ids as the listing and the window name them: "67, 94, 96".
