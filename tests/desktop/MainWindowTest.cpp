@@ -905,6 +905,12 @@ void MainWindowTest::autostartExecLineQuotes() {
         if (text)
             QVERIFY2(text->find("\nExec=" + *c.exec + "\n") != std::string::npos, text->c_str());
     }
+    // The whole entry as the session reads it.
+    QCOMPARE(desktop::autostartEntryText({"/usr/bin/pelotest"}).value_or(""),
+             std::string("[Desktop Entry]\nType=Application\nName=PeloTest\n"
+                         "Comment=Start PeloTest hidden in the notification area with its server "
+                         "running\nExec=/usr/bin/pelotest --tray\nIcon=pelotest\nTerminal=false\n"
+                         "X-GNOME-Autostart-enabled=true\n"));
 }
 
 // --tray: hidden in the notification area with the server running; the file keeps the
