@@ -218,9 +218,9 @@ constexpr std::array<std::string_view, kUiTextCount + 1> kBuiltInTexts{
     /* 151 */ "Mit meiner Desktop-Sitzung starten",
     /* 152 */ "Der Port wird von %1 belegt.",
     /* 153 */
-    "So fangen Sie an:#13Tragen Sie im Register Einstellungen den Ordner der Vorlagen und den "
+    "So fangen Sie an:#13Tragen Sie im Register Einstellungen den Ordner der Templates und den "
     "Ordner der Site ein, starten Sie den Server (F5) und rufen Sie die Site im Browser auf. Die "
-    "Events der Vorlagen erscheinen dann hier.",
+    "Events der Templates erscheinen dann hier.",
     /* 154 */ "Filtern",
     /* 155 */
     "Im Browser \xF6"
@@ -230,6 +230,24 @@ constexpr std::array<std::string_view, kUiTextCount + 1> kBuiltInTexts{
     /* 158 */
     "Die Texte %1 dieser Sprachbibliothek enthalten Auszeichnungen, die den eingebauten Texten "
     "fehlen; an ihrer Stelle stehen die eingebauten Texte.",
+    /* 159 */
+    "Die Liste h\xE4lt still, solange der Mauszeiger darauf ruht oder ein Wert bearbeitet wird; "
+    "neue Anfragen erscheinen danach.",
+    /* 160 */
+    "L\xF6schen r\xFC"
+    "ckg\xE4ngig machen",
+    /* 161 */
+    "Es wurde kein Browser gestartet. \xD6"
+    "ffnen Sie %1 bitte selbst im Browser.",
+    /* 162 */
+    "Der Ordner %1 existiert nicht.",
+    /* 163 */
+    "Was hinter dem ? steht, wird an die Adresse der Startseite angeh\xE4ngt, z.B. Kunde=4711.",
+    /* 164 */
+    "Einstellungsdatei: %1",
+    /* 165 */
+    "Die eingebaute Browseransicht konnte nicht gestartet werden (%1). Die Seite im Browser \xF6"
+    "ffnen?",
 };
 
 // One looked-up text holds at most this many characters; longer library strings are cut.

@@ -16,7 +16,7 @@
 
 namespace pelotest {
 
-inline constexpr int kUiTextCount = 158;
+inline constexpr int kUiTextCount = 165;
 
 // What each UI text is for. The values are the ids that language libraries carry (their string
 // table uses the same numbers), so they never change; id 47 is not used.
@@ -203,6 +203,20 @@ enum class UiText : int {
     // The tip of a language library in the language box whose texts %1 (their ids) add markup and
     // so are not used.
     LanguageTextsNotUsed = 158,
+    // The variables list while it holds its rows still under the pointer or during an edit.
+    VariablesHolding = 159,
+    // The variables list's menu entry (Ctrl+Z) that brings the variable deleted last back.
+    MenuUndoDelete = 160,
+    // No browser started for a page the program opens (%1 its address).
+    NoBrowserStarted = 161,
+    // The tip of a folder field's warning picture (%1 the folder).
+    FolderDoesNotExist = 162,
+    // The tip of the "?" between the start page and its parameters.
+    StartParametersTip = 163,
+    // The window's settings file (%1 its path), in the status line's tip and the window title.
+    SettingsFileTip = 164,
+    // The help or language dialog when its web view cannot start (%1 why).
+    WebViewFailed = 165,
 };
 
 // The number of a text in the built-in table and in language libraries.

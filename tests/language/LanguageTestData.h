@@ -53,7 +53,7 @@ inline std::map<int, std::string> germanTable() {
         const auto tab = line.find('\t');
         table[std::stoi(line.substr(0, tab))] = latin1FromUtf8(line.substr(tab + 1));
     }
-    if (table.size() != 157) // ids 1 to 158 but 47
+    if (table.size() != 164) // ids 1 to 165 but 47
         throw std::runtime_error("ui_texts_de.tsv is incomplete");
     return table;
 }

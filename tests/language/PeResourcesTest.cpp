@@ -146,7 +146,7 @@ TEST(PeResources, ReadsStringTablesOfBothImageFormats) {
         EXPECT_EQ(pe.string(16), kFullText16); // first of the second block
         EXPECT_EQ(pe.string(132), u"EN 132: Bitte warten...#13#13Achtung: Zum Anzeigen dieser "
                                   u"Seite ben\u00F6tigen Sie eine Verbindung zum Internet!");
-        for (std::uint32_t missing : {0u, 159u, 160u, 0xFFFFu})
+        for (std::uint32_t missing : {0u, 166u, 167u, 0xFFFFu})
             EXPECT_EQ(pe.string(missing), u"") << missing;
     }
     // A German table without a neutral or US English entry is found through its first language.
