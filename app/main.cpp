@@ -8,6 +8,7 @@
 #include "language/UiTexts.h"
 #include "pages/Routes.h"
 #include "server/HttpServer.h"
+#include "server/OrdinaryRequest.h"
 #include "server/PortOwner.h"
 #include "state/PersistentState.h"
 #include "state/ProfileFile.h"
@@ -30,6 +31,7 @@
 #include <string>
 #include <string_view>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <variant>
 #include <vector>
@@ -117,6 +119,9 @@ std::string startPageUrl(const std::string& address, int port) {
 // Opens url in the desktop's default browser without waiting for it: the opener (xdg-open, or
 // the command PELOTEST_OPENER names) runs detached, its output discarded, so the server neither
 // waits for the browser nor ends it at exit.
+// Starts the desktop's opener on url and says so on standard error when no browser started: a
+// missing opener, or one that ends with an error (xdg-open without a browser). The opener is
+// waited for on a thread of its own, since some run as long as the browser does.
 void openInBrowser(const std::string& url) {
     const char* named = std::getenv("PELOTEST_OPENER");
     const std::string opener = named && *named ? named : "xdg-open";
@@ -127,10 +132,7 @@ void openInBrowser(const std::string& url) {
         return;
     }
     if (child == 0) {
-        // A grandchild runs the opener, so that nobody has to wait for it.
         ::setsid();
-        if (::fork() != 0)
-            ::_exit(0);
         const int null = ::open("/dev/null", O_RDWR);
         if (null >= 0) {
             ::dup2(null, 0);
@@ -144,7 +146,17 @@ void openInBrowser(const std::string& url) {
         ::execlp(opener.c_str(), opener.c_str(), url.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    ::waitpid(child, nullptr, 0);
+    std::thread([child, url, opener] {
+        int status = 0;
+        if (::waitpid(child, &status, 0) != child)
+            return;
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            return;
+        std::cerr << "pelotest: no browser was started for " << url << " ("
+                  << (WIFEXITED(status) && WEXITSTATUS(status) == 127 ? opener + " was not found"
+                                                                      : opener + " failed")
+                  << "); open it in your browser yourself\n";
+    }).detach();
 }
 
 fs::path languageDataFolder() {
@@ -341,6 +353,7 @@ int runWindow(const Options& options, int& argc, char** argv) {
     desktop.overrides = options.overrides;
     desktop.startInTray = options.tray;
     desktop.program = exeFolder / "pelotest";
+    desktop.settingsFileNamed = options.settings.has_value();
     return desktop::runDesktop(argc, argv, desktop);
 #else
     // The window lives in its own executable beside this one: the server alone starts without
@@ -401,6 +414,10 @@ int runHeadless(const Options& options) {
     int port = 0;
     {
         const StateLock lock(state.mutex);
+        // Serving a folder for a moment leaves the settings file as it was: nothing of this run
+        // is the user's settings.
+        if (servesStaticFolderOnly(state))
+            state.settingsReadOnly = true;
         address = state.settings.bindAddress;
         port = state.settings.port;
     }

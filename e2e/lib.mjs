@@ -27,14 +27,19 @@ export function tempDir() {
 // Starts `pelotest --headless` with an INI text (a "[Settings]" Port line is added when absent;
 // one that is there is the port served).
 // Resolves once it prints its "Listening on" line.
-export async function startPelotest(iniText, dir = tempDir()) {
-  const port = Number(/\bPort=(\d+)/i.exec(iniText)?.[1] ?? await freePort());
-  const ini = /\bPort=/i.test(iniText)
-    ? iniText
-    : iniText.replace(/\[Settings\]\r?\n/i, `[Settings]\nPort=${port}\n`);
+// With iniText null no settings file is written (the run's options must give the port), and
+// options are added to the command line.
+export async function startPelotest(iniText, dir = tempDir(), options = []) {
   const settings = join(dir, 'pelotest.ini');
-  writeFileSync(settings, ini.includes('[Settings]') ? ini : `[Settings]\nPort=${port}\n${ini}`);
-  const child = spawn(pelotestBin, ['--headless', '--settings', settings], { stdio: ['ignore', 'pipe', 'pipe'] });
+  let port = Number(options[options.indexOf('--port') + 1]);
+  if (iniText !== null) {
+    port = Number(/\bPort=(\d+)/i.exec(iniText)?.[1] ?? await freePort());
+    const ini = /\bPort=/i.test(iniText)
+      ? iniText
+      : iniText.replace(/\[Settings\]\r?\n/i, `[Settings]\nPort=${port}\n`);
+    writeFileSync(settings, ini.includes('[Settings]') ? ini : `[Settings]\nPort=${port}\n${ini}`);
+  }
+  const child = spawn(pelotestBin, ['--headless', '--settings', settings, ...options], { stdio: ['ignore', 'pipe', 'pipe'] });
   let output = '';
   await new Promise((ok, fail) => {
     const timer = setTimeout(() => fail(new Error(`no "Listening on" line: ${output}`)), 10000);

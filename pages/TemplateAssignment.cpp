@@ -68,6 +68,23 @@ bool assignTemplate(EventTree& tree, const std::string& event, const std::string
     return true;
 }
 
+// The entries of a raw query ("a=1&b=2") whose decoded name is not name (ignoring case), in
+// their order and as they were written.
+std::string withoutEntriesNamed(std::string_view query, std::string_view name) {
+    std::string kept;
+    while (!query.empty()) {
+        const std::size_t amp = query.find('&');
+        const std::string_view entry = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view{} : query.substr(amp + 1);
+        if (equalsIgnoreCase(urlDecodePath(entry.substr(0, entry.find('='))), name))
+            continue;
+        if (!kept.empty())
+            kept += '&';
+        kept += entry;
+    }
+    return kept;
+}
+
 } // namespace
 
 void answerSetTemplate(Exchange& ex) {
@@ -93,11 +110,14 @@ void answerSetTemplate(Exchange& ex) {
     }
 
     // The values go into an attribute: escaped there, the browser still follows the same address,
-    // and the page it names is one of this server.
-    std::string address =
-        htmlEscape(sameServerTarget(url)) + "?" + ex.state.settings.event + "=" + htmlEscape(event);
-    if (!query.empty())
-        address += "&" + htmlEscape(query);
+    // and the page it names is one of this server. The event is encoded, so that the browser
+    // sends its bytes back as they are (a UTF-8 event read as Windows-1252 would come back
+    // changed), and it stands once: the query's own event entries are left out.
+    std::string address = htmlEscape(sameServerTarget(url)) + "?" + ex.state.settings.event + "=" +
+                          percentEncode(event);
+    const std::string otherEntries = withoutEntriesNamed(query, ex.state.settings.event);
+    if (!otherEntries.empty())
+        address += "&" + htmlEscape(otherEntries);
     ex.response.contentType = "text/html";
     ex.response.body = refreshPage(address);
 }

@@ -79,6 +79,23 @@ std::string urlEncode(std::string_view text) {
     return out;
 }
 
+std::string percentEncode(std::string_view text, std::string_view keep) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
+            (byte >= 'a' && byte <= 'z') || byte == '-' || byte == '.' || byte == '_' ||
+            byte == '~' || keep.find(c) != std::string_view::npos) {
+            out += c;
+        } else {
+            out += '%';
+            appendHexByte(out, byte);
+        }
+    }
+    return out;
+}
+
 std::string urlDecodePath(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -15,6 +15,9 @@ std::string htmlEscape(std::string_view text);
 // as \x3C); safe characters come out unchanged.
 std::string scriptStringEscape(std::string_view text);
 std::string urlEncode(std::string_view text);
+// Every byte but letters, digits, "-._~" and those in keep as "%XX" (RFC 3986): a path or query
+// value that a browser reads back as the same bytes, whatever the page's encoding.
+std::string percentEncode(std::string_view text, std::string_view keep = {});
 // UrlDecodePath: '+' to blank, '%XX' to the byte (14 when XX is not hexadecimal), each input
 // position visited once ("%2B" gives "+"); a '%' without two characters after it stays. A '/'
 // stays '/': it is the native separator, which UrlEncode also makes of a backslash. (The editor

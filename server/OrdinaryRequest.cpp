@@ -5,6 +5,7 @@
 #include "server/OrdinaryRequest.h"
 #include "server/PageSkeleton.h"
 
+#include "server/Encoders.h"
 #include "server/SiteAnswers.h"
 #include "server/StaticFiles.h"
 #include "server/TemplateRequest.h"
@@ -45,7 +46,65 @@ void answerTooLarge(Exchange& ex) REQUIRES(ex.state.mutex) {
                    "the settings file). Nothing was changed.");
 }
 
+// The index page of the folder that filePath names ("/site/sub/" or "/site/sub"): index.htm, else
+// index.html, confined to the static folder like every other file; nullopt when it has neither.
+std::optional<std::string> folderIndexPath(const RequestPaths& paths) {
+    std::string folder = paths.filePath;
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    for (const char* name : {"index.htm", "index.html"})
+        if (resolveFileInside(paths.staticRoot, folder + name))
+            return folder + name;
+    return std::nullopt;
+}
+
+// A folder asked for without its closing '/' goes to the address with it, so that the index
+// page's relative links resolve inside the folder. Only a plain path of this server is sent on:
+// a document starting "//" or holding a backslash would name another host.
+bool redirectToFolder(Exchange& ex) {
+    const std::string& document = ex.request.document;
+    if (document.empty() || document.front() != '/' || document.back() == '/' ||
+        (document.size() > 1 && document[1] == '/') || document.find('\\') != std::string::npos)
+        return false;
+    std::string location = percentEncode(document, "/");
+    location += '/';
+    if (!ex.request.rawQuery.empty())
+        location += "?" + ex.request.rawQuery;
+    ex.response.status = 301;
+    ex.response.contentType = "text/html";
+    ex.response.setHeader("Location", location);
+    ex.response.body = refreshPage(htmlEscape(location));
+    return true;
+}
+
+// A run that names only a static folder serves it as a plain file server: folders answer with
+// their index page, a missing file is not found, and requests set no variables (nothing of the
+// settings file changes).
+void answerStaticServerRequest(Exchange& ex) REQUIRES(ex.state.mutex) {
+    if (ex.servableFile)
+        return answerStaticFile(ex);
+    std::optional<std::string> index;
+    runUnlocked(ex.state.mutex, [&ex, &index] {
+        index = folderIndexPath(ex.paths);
+        FileIdentity identity;
+        if (index)
+            ex.servableFile = resolveFileInside(ex.paths.staticRoot, *index, &identity);
+        if (ex.servableFile)
+            ex.servableBytes = readSmallFile(*ex.servableFile, &identity);
+    });
+    if (!ex.servableFile)
+        return answerNotFound(ex);
+    if (ex.paths.filePath.back() != '/' && redirectToFolder(ex))
+        return;
+    ex.paths.filePath = *index;
+    answerStaticFile(ex);
+}
+
 } // namespace
+
+bool servesStaticFolderOnly(const AppState& state) {
+    return state.runOverrides.staticPath.has_value() && state.settings.dynamicPath.empty();
+}
 
 // The event parameter, whatever its letter case, sets the request's event (a later one wins)
 // and is stored as a variable like any other parameter.
@@ -83,6 +142,8 @@ void answerOrdinaryRequest(Exchange& ex) {
         if (ex.servableFile && !ex.servableBytes && identity.size > kSmallFile)
             ex.servableLargeFile = lookAtLargeFile(*ex.servableFile, ex.paths.filePath);
     });
+    if (servesStaticFolderOnly(ex.state))
+        return answerStaticServerRequest(ex);
     if (!ex.request.params.empty() && !parametersFit(ex))
         return answerTooLarge(ex);
     const bool isFile = ex.servableFile.has_value();

@@ -10,6 +10,10 @@ namespace pelotest {
 // Parameter capture, then one of the server's answers (server/SiteAnswers.h, TemplateRequest.h).
 void answerOrdinaryRequest(Exchange& ex) REQUIRES(ex.state.mutex);
 
+// Whether this run names a static folder on the command line and no templates folder (neither
+// there nor in the settings): the folder is then served as a plain file server would.
+bool servesStaticFolderOnly(const AppState& state) REQUIRES(state.mutex);
+
 // Which answer an ordinary request gets once its parameters are applied.
 enum class OrdinaryRoute { StaticFile, Template, SiteRoot, NotFound };
 OrdinaryRoute chooseOrdinaryRoute(const RequestPaths& paths, bool isExistingFile);

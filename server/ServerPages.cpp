@@ -10,6 +10,7 @@
 #include "server/PageSkeleton.h"
 #include "server/RequestSafety.h"
 #include "server/StaticFiles.h"
+#include "state/DisplayText.h"
 #include "state/PersistentState.h"
 #include "state/TextCase.h"
 
@@ -102,7 +103,7 @@ std::string startSitePage(const LanguageTexts& texts, const Settings& settings, 
             texts.text(UiText::WelcomeChooseStartPage) + "<br>\r<Select name=\"SITE\">\r";
     for (const std::string& name : startPages) {
         const std::string shown = htmlEscape(name);
-        page += "<OPTION VALUE=\"" + shown + "\">" + shown + "</OPTION>\r";
+        page += "<OPTION VALUE=\"" + shown + "\">" + windows1252PageText(shown) + "</OPTION>\r";
     }
     page += "</Select>?<INPUT TYPE=\"TEXT\" NAME=\"PARMS\" VALUE=\"" +
             htmlEscape(settings.staticParameter) +
@@ -149,7 +150,9 @@ std::string notFoundPage(const LanguageTexts& texts, const Host& host,
             htmlColor(host, ColorRole::WindowBackground) + "\">\r";
     page += "  <td width=\"36\"><img src=\"/$int/warning.jpg\" border=\"0\" alt=\"\" width=\"32\" "
             "height=\"32\"></td>\r";
-    page += "  <td>" + texts.format(UiText::NotFoundMessage, htmlEscape(filePath)) + "</td>\r";
+    page += "  <td>" +
+            texts.format(UiText::NotFoundMessage, windows1252PageText(htmlEscape(filePath))) +
+            "</td>\r";
     page += " </tr>\r <tr>\r  <td colspan=\"2\" align=\"center\" valign=\"top\">";
     page += "<FORM><INPUT CLASS=\"btn\" TYPE=\"BUTTON\" VALUE=\" " +
             texts.text(UiText::ButtonBack) +
@@ -166,11 +169,13 @@ std::string unassignedEventPage(const Exchange& ex) {
     runUnlocked(ex.state.mutex,
                 [&templates, &ex] { templates = sortedFileNames(ex.paths.templateFolder); });
     const LanguageTexts& texts = ex.texts;
-    std::string page = pageHead("kein Template zugeordnet");
+    // The title in the chosen language: the log row of this answer carries the same text.
+    std::string page = pageHead(texts.text(UiText::LogNoTemplateAssigned));
     page += controlPageBody(ex.host, {}, {.background = ColorRole::WindowBackground});
     page += "<FORM ACTION=\"/$int/SetTemplate.html\" NAME=\"SetTemplate\" METHOD=\"GET\">\r";
     page += ex.event.empty() ? texts.text(UiText::NoEntryTemplate)
-                             : texts.format(UiText::EventWithoutTemplate, htmlEscape(ex.event));
+                             : texts.format(UiText::EventWithoutTemplate,
+                                            windows1252PageText(htmlEscape(ex.event)));
     page += "<br>\r";
     page +=
         "<INPUT TYPE=\"HIDDEN\" NAME=\"REF\" VALUE=\"" + htmlEscape(ex.request.referer) + "\">\r";
@@ -180,9 +185,11 @@ std::string unassignedEventPage(const Exchange& ex) {
             "\">\r";
     page += "<INPUT TYPE=\"HIDDEN\" NAME=\"EVENT\" VALUE=\"" + htmlEscape(ex.event) + "\">\r";
     page += "<Select name=\"TEMPLATE\">\r";
+    // The page goes out as Windows-1252: a UTF-8 site's names are shown as character references,
+    // while the form's values keep the site's own bytes (the browser sends back what it read).
     for (const std::string& name : templates) {
         const std::string escaped = htmlEscape(name);
-        page += "<OPTION VALUE=\"" + escaped + "\">" + escaped + "</OPTION>\r";
+        page += "<OPTION VALUE=\"" + escaped + "\">" + windows1252PageText(escaped) + "</OPTION>\r";
     }
     page += "</Select>\r";
     page += "<INPUT CLASS=\"btn\" TYPE=\"SUBMIT\" VALUE=\"" + texts.text(UiText::AssignButton) +

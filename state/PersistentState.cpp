@@ -467,7 +467,7 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
     s.liveReload = readBoolean(profile, "LiveReload", false);
     s.logTimeColumn = readBoolean(profile, "LogTimeColumn", false);
     s.logQueryColumn = readBoolean(profile, "LogQueryColumn", false);
-    s.port = readInteger(profile, "Port", 80);
+    s.port = readInteger(profile, "Port", kDefaultPort);
     s.maxLog = clampToField(readInteger(profile, "MaxLog", 100));
     s.remoteEditReload = clampToField(readInteger(profile, "RemoteEditReload", 2));
     s.lastLangugeResPath = readText(profile, kSettings, "LastLangugeResPath", "");

@@ -24,6 +24,14 @@ struct WindowPlacement {
     int pageIndex = 0;
 };
 
+// The port of a settings file that names none (a new one above all). On Linux a port below 1024
+// needs administrator rights, so a newcomer's first start would fail there with 80.
+#ifdef _WIN32
+inline constexpr int kDefaultPort = 80;
+#else
+inline constexpr int kDefaultPort = 8080;
+#endif
+
 struct Settings {
     // Section "Settings".
     std::string languageDll;
@@ -40,7 +48,7 @@ struct Settings {
     // The log's time and query columns are shown (the window's headings menu).
     bool logTimeColumn = false;
     bool logQueryColumn = false;
-    int port = 80;
+    int port = kDefaultPort;
     int maxLog = 100;
     int remoteEditReload = 2;
     WindowPlacement placement;

@@ -131,9 +131,15 @@ TEST(AssignmentSetTemplate, RefreshesToThePageThatAskedForTheEvent) {
         {"EVENT=Login&TEMPLATE=login.htm&URL=/shop/index.htm", "/shop/index.htm?PELO_EVENT=Login"},
         // Missing values: a relative address that begins with "?".
         {"", "?PELO_EVENT="},
-        // Values reflected into the attribute are escaped; the browser follows the same address.
+        // Values reflected into the attribute are escaped; the browser follows the same address,
+        // which carries the event once (the query's own event entry, in any case, is left out).
         {"EVENT=a%22b&URL=/x%3Cy%3E.htm&QUERY=PELO_EVENT%3Da%2522b%26n%3D1&REF=ignored",
-         "/x&lt;y&gt;.htm?PELO_EVENT=a&quot;b&PELO_EVENT=a%22b&amp;n=1"},
+         "/x&lt;y&gt;.htm?PELO_EVENT=a%22b&n=1"},
+        {"EVENT=x&URL=/a.htm&QUERY=a%3D1%26pelo_event%3Dx%26b%3D2",
+         "/a.htm?PELO_EVENT=x&a=1&amp;b=2"},
+        // A UTF-8 event comes back as the same bytes, whatever encoding the page was read in.
+        {"EVENT=Gr%C3%B6%C3%9Fe&URL=/app/&QUERY=PELO_EVENT%3DGr%25C3%25B6%25C3%259Fe",
+         "/app/?PELO_EVENT=Gr%C3%B6%C3%9Fe"},
     };
     for (const Case& c : cases) {
         PagesServer s;

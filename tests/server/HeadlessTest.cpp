@@ -472,25 +472,84 @@ TEST_F(Headless, RunOptionsApplyAndAreNeverWrittenBack) {
     }
 }
 
-// --open hands the start page to the opener once the server listens.
+// --open hands the start page to the opener once the server listens, and says so when no
+// browser started (the opener failed or is missing).
 TEST_F(Headless, OpenHandsTheStartPageToTheBrowser) {
-    const auto opened = dir.path() / "opened";
-    const auto opener =
-        dir.write("opener.sh", "#!/bin/sh\necho \"$1\" > " + opened.string() + "\n");
-    std::filesystem::permissions(opener, std::filesystem::perms::owner_exec,
-                                 std::filesystem::perm_options::add);
-    ::setenv("PELOTEST_OPENER", opener.c_str(), 1);
-    const std::uint16_t port = PortHolder().port();
-    const auto file = dir.write("s.ini", settings(port));
-    Program program({"--headless", "--open", "--settings", file.string()});
-    ::unsetenv("PELOTEST_OPENER");
-    ASSERT_FALSE(program.firstLine(10s).empty()) << program.err();
-    const auto end = std::chrono::steady_clock::now() + 10s;
-    while (TempDir::read(opened).empty() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(TempDir::read(opened), "http://127.0.0.1:" + std::to_string(port) + "/\n");
-    program.signal(SIGTERM);
-    EXPECT_EQ(program.wait(10s), 0) << program.err();
+    struct Case {
+        const char* what;
+        const char* exitCode; // of the opener script; null: no opener at all
+        const char* err;      // what standard error says after "no browser was started for URL"
+    };
+    const Case cases[] = {
+        {"a browser started", "0", nullptr},
+        {"the opener failed", "3", "opener.sh failed); open it in your browser yourself\n"},
+        {"no opener", nullptr, "no-opener was not found); open it in your browser yourself\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto opened = dir.path() / "opened";
+        std::filesystem::remove(opened);
+        const auto opener =
+            dir.write("opener.sh", "#!/bin/sh\necho \"$1\" > " + opened.string() + "\nexit " +
+                                       (c.exitCode ? c.exitCode : "0") + "\n");
+        std::filesystem::permissions(opener, std::filesystem::perms::owner_exec,
+                                     std::filesystem::perm_options::add);
+        ::setenv("PELOTEST_OPENER", c.exitCode ? opener.c_str() : "no-opener", 1);
+        const std::uint16_t port = PortHolder().port();
+        const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
+        const auto file = dir.write("s.ini", settings(port));
+        Program program({"--headless", "--open", "--settings", file.string()});
+        ::unsetenv("PELOTEST_OPENER");
+        ASSERT_FALSE(program.firstLine(10s).empty()) << program.err();
+        if (c.exitCode) {
+            const auto end = std::chrono::steady_clock::now() + 10s;
+            while (TempDir::read(opened).empty() && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(20ms);
+            EXPECT_EQ(TempDir::read(opened), url + "\n");
+        }
+        std::this_thread::sleep_for(300ms); // the opener's end is noticed
+        program.signal(SIGTERM);
+        EXPECT_EQ(program.wait(10s), 0) << program.err();
+        EXPECT_EQ(program.err(),
+                  c.err ? "pelotest: no browser was started for " + url + " (" +
+                              (c.exitCode
+                                   ? opener.string().substr(0, opener.string().size() -
+                                                                   std::string("opener.sh").size())
+                                   : "") +
+                              c.err
+                        : "");
+    }
+}
+
+// Only a static folder named (no templates folder anywhere): the quick start serves the folder's
+// index, and the settings file stays as it was, byte for byte, also when it did not exist.
+TEST_F(Headless, AStaticFolderAloneIsServedAndTheSettingsFileLeftAsItWas) {
+    dir.write("site/index.htm", "<title>Start</title>index");
+    dir.write("site/sub/index.html", "sub");
+    const std::string site = (dir.path() / "site").string();
+    for (const bool fileExists : {true, false}) {
+        SCOPED_TRACE(fileExists ? "settings file" : "no settings file");
+        const std::uint16_t port = PortHolder().port();
+        const auto file = dir.path() / "s.ini";
+        std::filesystem::remove(file);
+        if (fileExists)
+            dir.write("s.ini", settings(port) + "[Variables]\r\nAlpha=a\r\n");
+        const std::string before = fileExists ? TempDir::read(file) : "";
+        Program program({"--headless", "--static", site, "--port", std::to_string(port),
+                         "--settings", file.string()});
+        ASSERT_EQ(program.firstLine(10s),
+                  "Listening on http://127.0.0.1:" + std::to_string(port) + "/\n")
+            << program.err();
+        EXPECT_EQ(bodyFrom("127.0.0.1", port, "/?Kunde=4711&PELO_EVENT=Login"),
+                  "<title>Start</title>index");
+        EXPECT_EQ(bodyFrom("127.0.0.1", port, "/sub/"), "sub");
+        program.signal(SIGTERM);
+        ASSERT_EQ(program.wait(10s), 0) << program.err();
+        EXPECT_EQ(std::filesystem::exists(file), fileExists);
+        if (fileExists) {
+            EXPECT_EQ(TempDir::read(file), before);
+        }
+    }
 }
 
 // A settings file that cannot be read, or is no regular file, stops the start with one line and

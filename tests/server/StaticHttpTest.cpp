@@ -409,3 +409,92 @@ TEST_F(StaticHttp, LargeFilesKeepTheirSizeAndRangesAndHeadSendsNoBody) {
 
 } // namespace
 } // namespace pelotest
+
+namespace pelotest {
+namespace {
+
+// A run that names only a static folder (--static, no templates folder anywhere): the folder is
+// served as a plain file server serves it.
+class StaticServerHttp : public StaticHttp {
+  protected:
+    void SetUp() override {
+        host.setColor(ColorRole::ButtonShadow, {0x80, 0x80, 0x81});
+        host.setColor(ColorRole::ButtonHighlight, {0xFE, 0xFF, 0xFF});
+        host.setColor(ColorRole::WindowBackground, {0xFF, 0xFF, 0xFE});
+        host.setColor(ColorRole::ButtonText, {0x04, 0x05, 0x06});
+        host.setColor(ColorRole::GrayText, {0x70, 0x71, 0x72});
+        root = dir.path() / "site";
+        fs::create_directories(root / "sub");
+        fs::create_directories(root / "html");
+        fs::create_directories(root / "empty");
+        fs::create_directories(dir.path() / "outside");
+        dir.write("site/index.htm", "<title>Start</title>root\n");
+        dir.write("site/sub/index.htm", "<title>Unter</title>sub\n");
+        dir.write("site/sub/index.html", "second\n");
+        dir.write("site/html/index.html", "<title>H</title>html\n");
+        dir.write("outside/index.htm", "secret\n");
+        fs::create_directory_symlink(dir.path() / "outside", root / "out");
+        state.settings.staticPath = root.string();
+        state.runOverrides.staticPath = root.string();
+        state.settingsPath = dir.path() / "pelotest.ini";
+        server = std::make_unique<TestServer>(state, host);
+    }
+    std::vector<std::string> variables() {
+        std::lock_guard lock(state.mutex);
+        std::vector<std::string> names;
+        for (const Variable& row : state.variables.rows())
+            names.push_back(row.name);
+        return names;
+    }
+};
+
+TEST_F(StaticServerHttp, FoldersAnswerWithTheirIndexAndMissingFilesAreNotFound) {
+    struct Case {
+        std::string target;
+        int status;
+        std::string type, body, location;
+    };
+    const std::string notFound = "text/html";
+    const std::vector<Case> cases{
+        {"/", 200, "text/html", "<title>Start</title>root\n", ""},
+        {"/?PELO_EVENT=x&Kunde=1", 200, "text/html", "<title>Start</title>root\n", ""},
+        // index.htm before index.html, as the template folders of a site have it.
+        {"/sub/", 200, "text/html", "<title>Unter</title>sub\n", ""},
+        {"/html/", 200, "text/html", "<title>H</title>html\n", ""},
+        // A folder without its '/' is sent on to the address with it (query kept, name encoded).
+        {"/sub?a=1", 301, "text/html", "", "/sub/?a=1"},
+        {"/index.htm", 200, "text/html", "<title>Start</title>root\n", ""},
+        // Missing files, a folder without an index and a link out of the folder: not found.
+        {"/missing.htm", 404, notFound, expectedNotFoundPage(path("/missing.htm")), ""},
+        {"/empty/", 404, notFound, expectedNotFoundPage(path("/empty/")), ""},
+        {"/out/", 404, notFound, expectedNotFoundPage(path("/out/")), ""},
+        {"/app/x.htm", 404, notFound, expectedNotFoundPage(path("/app/x.htm")), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        const HttpResult r = get(c.target);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.header("Content-Type").value_or(""), c.type);
+        if (c.status == 301) {
+            EXPECT_EQ(r.header("Location").value_or(""), c.location);
+        } else {
+            EXPECT_EQ(r.body, c.body);
+        }
+    }
+    // Parameters set no variables: nothing of the settings file changes.
+    EXPECT_EQ(variables(), std::vector<std::string>{});
+}
+
+TEST_F(StaticServerHttp, AFolderWithATemplatesFolderBehavesAsAlways) {
+    // A templates folder given in the settings during the run: "/" is the virtual root again,
+    // whose event nobody has assigned, and parameters set variables.
+    changeSettings([&](Settings& s) { s.dynamicPath = (dir.path() / "tmpl").string(); });
+    fs::create_directories(dir.path() / "tmpl");
+    const HttpResult r = get("/?Kunde=1");
+    EXPECT_EQ(r.status, 200);
+    EXPECT_NE(r.body, "<title>Start</title>root\n");
+    EXPECT_EQ(variables(), std::vector<std::string>{"Kunde"});
+}
+
+} // namespace
+} // namespace pelotest

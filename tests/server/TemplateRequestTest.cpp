@@ -290,14 +290,15 @@ TEST_F(TemplateRequest, TemplateWithoutPageExtensionHasNoTitleAndEmptyFileRender
     EXPECT_EQ(state.log.rows().at(0).fileName, "empty.htm");
 }
 
-// The unassigned-event page (tests/data/pages/unassigned-event.html).
-std::string expectedUnassignedPage(const std::string& message, const std::string& ref,
-                                   const std::string& url, const std::string& query,
-                                   const std::string& event,
-                                   const std::vector<std::string>& options) {
+// The unassigned-event page (tests/data/pages/unassigned-event.html); options as value and
+// shown text.
+std::string
+expectedUnassignedPage(const std::string& message, const std::string& ref, const std::string& url,
+                       const std::string& query, const std::string& event,
+                       const std::vector<std::pair<std::string, std::string>>& options) {
     std::string optionLines;
-    for (const std::string& name : options)
-        optionLines += "<OPTION VALUE=\"" + name + "\">" + name + "</OPTION>\r";
+    for (const auto& [value, shown] : options)
+        optionLines += "<OPTION VALUE=\"" + value + "\">" + shown + "</OPTION>\r";
     return test::loadTestData("pages/unassigned-event.html", {{"MESSAGE", message},
                                                               {"REF", ref},
                                                               {"URL", url},
@@ -326,7 +327,10 @@ TEST_F(TemplateRequest, UnassignedEventPageListsTheTemplatesAndLogsKindTwo) {
               expectedUnassignedPage("Dem Event <b>Save</b> ist kein Template zugeordnet!",
                                      "http://localhost/app/x.htm?a=1&amp;b=2", "/app/liste.htm",
                                      "PELO_EVENT=Save&amp;x=%3C1%3E", "Save",
-                                     {".hidden.htm", "a&amp;b&quot;.htm", "A.htm", "b.htm"}));
+                                     {{".hidden.htm", ".hidden.htm"},
+                                      {"a&amp;b&quot;.htm", "a&amp;b&quot;.htm"},
+                                      {"A.htm", "A.htm"},
+                                      {"b.htm", "b.htm"}}));
     ASSERT_EQ(state.log.size(), 1u);
     EXPECT_EQ(state.log.rows()[0],
               (LogEntry{LogKind::Unassigned, "", "Save", "kein Template zugeordnet", ""}));
@@ -346,6 +350,27 @@ TEST_F(TemplateRequest, UnassignedEventPageEscapesReflectedValues) {
                   "&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;", "/app/&lt;b&gt;.htm",
                   "PELO_EVENT=&lt;i&gt;&quot;", "&lt;i&gt;&quot;", {}));
     EXPECT_EQ(state.log.rows().at(0).event, "<i>\"") << "the log keeps the value as sent";
+}
+
+TEST_F(TemplateRequest, UnassignedEventPageShowsAUtf8SitesTextAsCharacters) {
+    // The page goes out as Windows-1252: UTF-8 text is shown through character references,
+    // while the form's values keep the site's bytes, which the browser sends back unchanged.
+    file("\xC3\x9C"
+         "bersicht.htm");
+    request.document = "/app/";
+    request.rawQuery = "PELO_EVENT=Gr%C3%B6%C3%9Fe";
+    Exchange ex = exchange("Gr\xC3\xB6\xC3\x9F"
+                           "e");
+    answer(ex);
+
+    EXPECT_EQ(response.body, expectedUnassignedPage(
+                                 "Dem Event <b>Gr&#246;&#223;e</b> ist kein Template zugeordnet!",
+                                 "", "/app/", "PELO_EVENT=Gr%C3%B6%C3%9Fe",
+                                 "Gr\xC3\xB6\xC3\x9F"
+                                 "e",
+                                 {{"\xC3\x9C"
+                                   "bersicht.htm",
+                                   "&#220;bersicht.htm"}}));
 }
 
 TEST_F(TemplateRequest, MissingEntryTemplateGivesTheEntryMessage) {

@@ -58,7 +58,7 @@ Strings variableNames(const AppState& state) {
 // The settings section as SaveState writes it for a state with every default.
 std::string defaultSettings(const std::string& windowState = "normal") {
     return "[Settings]\r\nLanguageDll=\r\nDynamicPath=\r\nVirtualPath=\r\nStaticPath=\r\n"
-           "StaticSite=\r\nStaticParameter=\r\nPort=80\r\nMaxLog=100\r\nRemoteEditReload=2\r\n"
+           "StaticSite=\r\nStaticParameter=\r\nPort=8080\r\nMaxLog=100\r\nRemoteEditReload=2\r\n"
            "WindowState=" +
            windowState +
            "\r\nVariablesAutoSort=1\r\nRemoteEdit=1\r\nSaveLog=0\r\nServerActive=0\r\n"
@@ -69,7 +69,7 @@ TEST(PersistentState, MissingOrEmptyFileGivesEveryDefault) {
     for (const std::optional<std::string>& content : {std::optional<std::string>{}, {""}}) {
         Fixture f(content);
         const Settings& s = f.state.settings;
-        EXPECT_EQ(s.port, 80);
+        EXPECT_EQ(s.port, 8080); // a port that needs no administrator rights
         EXPECT_EQ(s.maxLog, 100);
         EXPECT_EQ(s.remoteEditReload, 2);
         EXPECT_TRUE(s.variablesAutoSort);
@@ -201,15 +201,16 @@ TEST(PersistentState, SettingsFollowTheIntegerAndBooleanRules) {
         bool autoSort, saveLog;
     };
     const Case cases[] = {
-        {"Port=8080\r\nMaxLog=5\r\nVariablesAutoSort=0\r\nSaveLog=1", 8080, 5, false, true},
+        // A file that names a port keeps it, 80 too.
+        {"Port=80\r\nMaxLog=5\r\nVariablesAutoSort=0\r\nSaveLog=1", 80, 5, false, true},
         {"Port= 81 \r\nMaxLog=\"7\"\r\nVariablesAutoSort=2\r\nSaveLog=-1", 81, 7, true, true},
         // Not an integer: the default (an empty value too).
-        {"Port=abc\r\nMaxLog=12x\r\nVariablesAutoSort=yes\r\nSaveLog=", 80, 100, true, false},
-        {"Port=0x50\r\nMaxLog=1e3\r\nVariablesAutoSort=\r\nSaveLog=1.0", 80, 100, true, false},
-        {"Port=99999999999\r\nMaxLog=+-3", 80, 100, true, false},
+        {"Port=abc\r\nMaxLog=12x\r\nVariablesAutoSort=yes\r\nSaveLog=", 8080, 100, true, false},
+        {"Port=0x50\r\nMaxLog=1e3\r\nVariablesAutoSort=\r\nSaveLog=1.0", 8080, 100, true, false},
+        {"Port=99999999999\r\nMaxLog=+-3", 8080, 100, true, false},
         // The log limit stays inside the range of its field.
-        {"MaxLog=1", 80, 2, true, false},
-        {"MaxLog=123456", 80, 9999, true, false},
+        {"MaxLog=1", 8080, 2, true, false},
+        {"MaxLog=123456", 8080, 9999, true, false},
     };
     for (const Case& c : cases) {
         Fixture f("[Settings]\r\n" + c.line + "\r\n");
