@@ -70,6 +70,7 @@ int runDesktop(int& argc, char** argv, const DesktopOptions& options) {
     MainWindowOptions windowOptions;
     windowOptions.startInTray = options.startInTray;
     windowOptions.program = options.program.string();
+    windowOptions.settingsFileNamed = options.settingsFileNamed;
     MainWindow window(state, windowOptions);
     QApplication::setWindowIcon(window.images().icon(ImageList::kTrayRunning));
 

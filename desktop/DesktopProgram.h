@@ -18,6 +18,8 @@ struct DesktopOptions {
     bool startInTray = false;
     // The program the desktop session's autostart entry runs (pelotest, not the window program).
     std::filesystem::path program;
+    // --settings named the settings file (the window's title then names it).
+    bool settingsFileNamed = false;
 };
 
 // Runs the window until it closes; the exit code (0, or 1 when the state could not be written).

@@ -23,8 +23,8 @@ bool Dialogs::showModal(QDialog& dialog) {
     return dialog.exec() == QDialog::Accepted;
 }
 
-void Dialogs::openUrl(const QUrl& url) {
-    QDesktopServices::openUrl(url);
+bool Dialogs::openUrl(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
 }
 
 QString QtDialogs::text(UiText id) const {

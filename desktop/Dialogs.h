@@ -48,8 +48,9 @@ class Dialogs {
     // library languageDll instead of the current language; nullopt returns to the current one.
     // The shared LanguageDll stays untouched, so pages served meanwhile keep their language.
     virtual void setMessageLanguage(std::optional<std::string> languageDll) { (void)languageDll; }
-    // Opens an address (a web page, a folder) in the desktop's default application.
-    virtual void openUrl(const QUrl& url);
+    // Opens an address (a web page, a folder) in the desktop's default application; false when
+    // the desktop started none.
+    virtual bool openUrl(const QUrl& url);
 };
 
 // The real dialogs: QMessageBox, QInputDialog and QFileDialog, modal to parent, with the

@@ -19,7 +19,7 @@ namespace pelotest::desktop {
 EventTreePane::EventTreePane(const PaneContext& context, QWidget* parent)
     : QGroupBox(parent), context_(context) {
     setObjectName(QStringLiteral("GroupBox1"));
-    setMinimumWidth(kMinWidth);
+    setMinimumWidth(kLeastWidth);
     model_ = new TreeModel(context_.state, context_.images, this);
     view_ = named(new QTreeView, "TreeView1");
     view_->setModel(model_);
@@ -63,6 +63,8 @@ EventTreePane::EventTreePane(const PaneContext& context, QWidget* parent)
 void EventTreePane::applyTexts() {
     const AppState& state = context_.state;
     setTitle(uiText(state, UiText::TabEventsTemplates));
+    model_->setHeading(title());
+    view_->setAccessibleName(title());
     editAction_->setText(uiText(state, UiText::MenuEdit));
     assignAction_->setText(uiText(state, UiText::MenuAssign));
     browserAction_->setText(uiText(state, UiText::MenuOpenInBrowser));

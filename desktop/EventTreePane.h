@@ -18,8 +18,10 @@ class EventTreePane : public QGroupBox {
     Q_OBJECT
 
   public:
-    // The design width of the pane, also its smallest.
-    static constexpr int kMinWidth = 345;
+    // The design width of the pane.
+    static constexpr int kDesignWidth = 345;
+    // Its smallest: a narrow window takes from the tree before it takes from the values.
+    static constexpr int kLeastWidth = 180;
 
     explicit EventTreePane(const PaneContext& context, QWidget* parent = nullptr);
 

@@ -149,9 +149,12 @@ FilePropertiesDialog::FilePropertiesDialog(const QString& path,
         values_ << value;
     };
     add(text(UiText::PropertiesPath), QDir::toNativeSeparators(info.absoluteFilePath()));
+    // Below a kilobyte the short form is the number of bytes itself: said once.
     add(text(UiText::PropertiesSize),
-        text(UiText::PropertiesSizeBytes)
-            .arg(locale.formattedDataSize(info.size()), locale.toString(info.size())));
+        info.size() < 1024
+            ? locale.formattedDataSize(info.size())
+            : text(UiText::PropertiesSizeBytes)
+                  .arg(locale.formattedDataSize(info.size()), locale.toString(info.size())));
     add(text(UiText::PropertiesType),
         type.comment().isEmpty() ? type.name()
                                  : QStringLiteral("%1 (%2)").arg(type.comment(), type.name()));

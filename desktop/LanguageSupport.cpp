@@ -8,6 +8,7 @@
 #include <QBitmap>
 #include <QImage>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QPalette>
 #include <QPixmap>
 #include <QStringList>
@@ -68,6 +69,11 @@ void followLanguageInQtTexts(const AppState& state) {
         translator->setObjectName(QStringLiteral("QtTexts"));
     }
     const QString code = uiText(state, UiText::LanguageCode).trimmed().toLower();
+    // Dates, sizes and file types (the properties dialog, Qt's file dialog) in the chosen
+    // language too, not in the system's.
+    const QLocale chosen(code);
+    QLocale::setDefault(code.isEmpty() || chosen.language() == QLocale::C ? QLocale::system()
+                                                                          : chosen);
     if (!code.isEmpty() && translator->load(QStringLiteral("qtbase_") + code,
                                             QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(translator);

@@ -12,14 +12,20 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMoveEvent>
 #include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
@@ -42,12 +48,14 @@ constexpr std::chrono::seconds kStopDeadline{5};
 constexpr std::chrono::seconds kLockGrace{1};
 
 constexpr QSize kDefaultSize{780, 560};
+// The variables pane's least width: the name column and room for a value beside it.
+constexpr int kVariablesMinWidth = 260;
 
 } // namespace
 
 MainWindow::MainWindow(AppState& state, MainWindowOptions options, QWidget* parent)
     : QMainWindow(parent), state_(state), host_(*this, this), startInTray_(options.startInTray),
-      treeWidth_(EventTreePane::kMinWidth) {
+      settingsFileNamed_(options.settingsFileNamed), treeWidth_(EventTreePane::kDesignWidth) {
     if (options.dialogs) {
         dialogs_ = options.dialogs;
     } else {
@@ -91,12 +99,19 @@ void MainWindow::buildWindow() {
     tabs_ = named(new QTabWidget, "PageControl1");
     tabs_->addTab(buildGeneralTab(), images_.icon(ImageList::kTabGeneral), QString());
     tabs_->addTab(logPane_, images_.icon(ImageList::kTabLog), QString());
-    tabs_->addTab(settingsTab_, images_.icon(ImageList::kTabSettings), QString());
+    // The settings scroll in a window too small for them (a small screen, 200 %, a large
+    // font) instead of setting the window's least height: every text keeps its lines.
+    auto* settingsScroll = named(new QScrollArea, "SettingsScroll");
+    settingsScroll->setWidget(settingsTab_);
+    settingsScroll->setWidgetResizable(true);
+    settingsScroll->setFrameShape(QFrame::NoFrame);
+    tabs_->addTab(settingsScroll, images_.icon(ImageList::kTabSettings), QString());
     setCentralWidget(tabs_);
 
     helpButton_ = named(new QToolButton, "HelpButton");
     helpButton_->setIcon(ImageList::button(QStringLiteral("infosm")));
     helpButton_->setAutoRaise(true);
+    nameByToolTip(helpButton_);
     tabs_->setCornerWidget(helpButton_, Qt::TopRightCorner);
     connect(helpButton_, &QToolButton::clicked, this, &MainWindow::showHelp);
     // The window's keys work wherever the focus is, also inside a list: a shortcut is offered
@@ -124,7 +139,10 @@ void MainWindow::buildWindow() {
     serverLink_ = named(new QLabel, "StatusPanel2");
     serverLink_->setTextFormat(Qt::RichText);
     serverLink_->setOpenExternalLinks(true);
-    serverLink_->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    // A link for the pointer only: as a Tab stop it took the focus out of sight while the
+    // server was stopped (no link shown); the address opens from the tree's menu by keyboard.
+    serverLink_->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    serverLink_->setFocusPolicy(Qt::NoFocus);
     liveStatus_ = named(new QLabel, "StatusPanel3");
     liveStatus_->hide();
     statusBar()->addWidget(statusText_, 1);
@@ -139,18 +157,33 @@ QWidget* MainWindow::buildGeneralTab() {
     generalSplitter_->addWidget(treePane_);
     generalSplitter_->addWidget(variablesPane_);
     generalSplitter_->setChildrenCollapsible(false);
+    // In a narrow window the tree gives way before the values are squeezed to nothing.
+    variablesPane_->setMinimumWidth(kVariablesMinWidth);
     generalSplitter_->setStretchFactor(0, 0);
     generalSplitter_->setStretchFactor(1, 1);
     connect(generalSplitter_, &QSplitter::splitterMoved, this,
             [this] { treeWidth_ = generalSplitter_->sizes().value(0, treeWidth_); });
+    firstRunHintBox_ = named(new QFrame, "FirstRunHintBox");
+    firstRunHintBox_->setFrameShape(QFrame::StyledPanel);
     firstRunHint_ = named(new QLabel, "FirstRunHint");
     firstRunHint_->setTextFormat(Qt::PlainText);
     firstRunHint_->setWordWrap(true);
-    firstRunHint_->setFrameShape(QFrame::StyledPanel);
-    firstRunHint_->setMargin(8);
-    firstRunHint_->hide();
+    firstRunHint_->setMargin(4);
+    closeHintButton_ = named(new QToolButton, "CloseFirstRunHint");
+    closeHintButton_->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
+    closeHintButton_->setAutoRaise(true);
+    nameByToolTip(closeHintButton_);
+    connect(closeHintButton_, &QToolButton::clicked, this, [this] {
+        hintDone_ = true;
+        showFirstRunHint();
+    });
+    auto* hintLayout = new QHBoxLayout(firstRunHintBox_);
+    hintLayout->setContentsMargins(4, 4, 4, 4);
+    hintLayout->addWidget(firstRunHint_, 1);
+    hintLayout->addWidget(closeHintButton_, 0, Qt::AlignTop);
+    firstRunHintBox_->hide();
     auto* layout = new QVBoxLayout(page);
-    layout->addWidget(firstRunHint_);
+    layout->addWidget(firstRunHintBox_);
     layout->addWidget(generalSplitter_);
     return page;
 }
@@ -190,6 +223,11 @@ void MainWindow::connectPanes() {
     connect(&host_, &QtHost::variablesChangedQueued, settingsTab_,
             &SettingsTab::followAutoSortSetting);
     connect(&host_, &QtHost::logChangedQueued, logPane_, &RequestLogPane::followRequests);
+    connect(logPane_, &RequestLogPane::rowCountChanged, this, [this](int shown, int total) {
+        logRowsShown_ = shown;
+        logRowsHeld_ = total;
+        showLogTabText();
+    });
     connect(this, &MainWindow::rootImageChanged, treePane_, &EventTreePane::setRootImage);
     connect(&host_, &QtHost::liveStreamsChangedQueued, this, &MainWindow::showLiveStatus);
     connect(settingsTab_, &SettingsTab::startStopClicked, this, [this] {
@@ -213,6 +251,20 @@ void MainWindow::connectPanes() {
     connect(&host_, &QtHost::treeChangedQueued, this, &MainWindow::showFirstRunHint);
     connect(treePane_, &EventTreePane::nodeRemoved, this, &MainWindow::showFirstRunHint);
     connect(&host_, &QtHost::settingsChangedQueued, this, &MainWindow::showFirstRunHint);
+    // A request the server answered (every page, found or not, leaves a log row): the user has
+    // found the way, the hint has done its work.
+    // Rows loaded from the settings file carry no time; a row of this run is a request.
+    connect(&host_, &QtHost::logChangedQueued, this, [this] {
+        if (hintDone_)
+            return;
+        {
+            const StateLock lock(state_.mutex);
+            const auto& rows = state_.log.rows();
+            hintDone_ = !rows.empty() && rows.front().loggedAt != 0;
+        }
+        if (hintDone_)
+            showFirstRunHint();
+    });
 }
 
 // While nothing is set up (no folder chosen, or no event in the tree yet), the general tab says
@@ -227,21 +279,29 @@ void MainWindow::showFirstRunHint() {
         setUp =
             !state_.settings.dynamicPath.empty() && !state_.settings.staticPath.empty() && events;
     }
-    firstRunHint_->setVisible(!setUp);
+    firstRunHintBox_->setVisible(!setUp && !hintDone_);
 }
 
 // Every label, caption and menu text of the window, in the current language.
 void MainWindow::applyTexts() {
     const auto text = [this](UiText id) { return uiText(state_, id); };
     followLanguageInQtTexts(state_);
-    setWindowTitle(text(UiText::WindowTitle));
-    host_.setCaption(toWindows1252(windowTitle()));
+    // The pages' caption is the program's name alone; the window names a settings file of the
+    // user's choice, and its status line's tip says where the settings are, whichever file.
+    const QString settingsFile = QDir::toNativeSeparators(
+        QFile::decodeName(QByteArray::fromStdString(state_.settingsPath.string())));
+    host_.setCaption(toWindows1252(text(UiText::WindowTitle)));
+    setWindowTitle(settingsFileNamed_ ? text(UiText::WindowTitle) + QStringLiteral(" \u2013 ") +
+                                            QFileInfo(settingsFile).fileName()
+                                      : text(UiText::WindowTitle));
+    statusText_->setToolTip(text(UiText::SettingsFileTip).arg(settingsFile));
     showTrayTip();
     helpButton_->setToolTip(text(UiText::InfoCaption) + QStringLiteral(" (F1)"));
     tabs_->setTabText(0, text(UiText::TabGeneral));
-    tabs_->setTabText(1, text(UiText::TabLog));
+    showLogTabText();
     tabs_->setTabText(2, text(UiText::TabSettings));
     firstRunHint_->setText(text(UiText::FirstRunHint));
+    closeHintButton_->setToolTip(text(UiText::EditorClose));
     treePane_->applyTexts();
     variablesPane_->applyTexts();
     logPane_->applyTexts();
@@ -253,10 +313,18 @@ void MainWindow::applyTexts() {
     showLiveStatus();
 }
 
+// The log's tab names the rows it holds, and those the filter shows when it hides some.
+void MainWindow::showLogTabText() {
+    QString count = QString::number(logRowsHeld_);
+    if (logRowsShown_ != logRowsHeld_)
+        count = QString::number(logRowsShown_) + QLatin1Char('/') + count;
+    tabs_->setTabText(1, uiText(state_, UiText::TabLog) + QStringLiteral(" (") + count +
+                             QLatin1Char(')'));
+}
+
 void MainWindow::showHelp() {
     emit helpRequested();
-    WebDialog dialog(state_, *dialogs_, WebDialog::Mode::Help, downloadHost(state_), this);
-    dialog.exec();
+    WebDialog::run(state_, *dialogs_, WebDialog::Mode::Help, downloadHost(state_), this);
     // Links of the help page may save a library or ask for the export; closing the help dialog
     // starts neither the export nor the rescan.
 }
@@ -385,13 +453,25 @@ void MainWindow::applyPlacement(const WindowPlacement& stored) {
     const QScreen* screen = QGuiApplication::screenAt(bounds.center());
     if (screen == nullptr)
         screen = QGuiApplication::primaryScreen();
-    if (screen != nullptr)
-        bounds = fitOntoScreen(bounds, screen->availableGeometry());
+    if (screen != nullptr) {
+        // The bounds are the inside of the window; its frame (title bar, borders) must fit on
+        // the screen too. Known once it was shown; before, the style's title bar and borders.
+        QMargins frame(frameGeometry().left() - geometry().left(),
+                       geometry().top() - frameGeometry().top(),
+                       frameGeometry().right() - geometry().right(),
+                       frameGeometry().bottom() - geometry().bottom());
+        if (frame.isNull()) {
+            const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
+            frame = QMargins(border, style()->pixelMetric(QStyle::PM_TitleBarHeight) + border,
+                             border, border);
+        }
+        bounds = fitOntoScreen(bounds, screen->availableGeometry().marginsRemoved(frame));
+    }
     move(bounds.topLeft());
     resize(bounds.size());
     bounds_ = QRect(pos(), size());
     if (stored.treeWidth)
-        treeWidth_ = std::max(*stored.treeWidth, static_cast<int>(EventTreePane::kMinWidth));
+        treeWidth_ = std::max(*stored.treeWidth, static_cast<int>(EventTreePane::kLeastWidth));
 
     if (startInTray_) {
         // Started with the desktop session: out of sight until the user asks for the window,

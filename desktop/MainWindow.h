@@ -22,6 +22,7 @@
 #include <string>
 
 class QAction;
+class QFrame;
 class QLabel;
 class QMenu;
 class QSplitter;
@@ -47,6 +48,9 @@ struct MainWindowOptions {
     bool startInTray = false;
     // The program the desktop session's autostart entry runs (empty: pelotest from the PATH).
     std::string program;
+    // The settings file was named on the command line: the title names it, so that two windows
+    // on two files can be told apart.
+    bool settingsFileNamed = false;
 };
 
 // Bounds stored in the settings moved and shrunk onto a screen's available area (all of it shown,
@@ -133,6 +137,7 @@ class MainWindow : public QMainWindow, private HostWindow {
     void showServerState(bool running);
     void showTrayTip();
     void showFirstRunHint() EXCLUDES(state_.mutex);
+    void showLogTabText();
     void reportStartFailure(BindFailure why, int port, const QString& detail);
     // The status line's live reload part: shown while live reload is on, with the browsers
     // listening.
@@ -154,6 +159,7 @@ class MainWindow : public QMainWindow, private HostWindow {
 
     bool hiddenToTray_ = false;
     const bool startInTray_;
+    const bool settingsFileNamed_;
     // Started by --tray: ServerActive as the file had it, kept until the user starts or stops
     // the server, and the stored window state, kept until the window is first shown.
     std::optional<bool> storedServerActive_;
@@ -168,7 +174,13 @@ class MainWindow : public QMainWindow, private HostWindow {
 
     QTabWidget* tabs_ = nullptr;
     QSplitter* generalSplitter_ = nullptr;
-    QLabel* firstRunHint_ = nullptr; // shown while nothing is set up
+    QLabel* firstRunHint_ = nullptr;    // shown while nothing is set up
+    QFrame* firstRunHintBox_ = nullptr; // the hint with its close button
+    QToolButton* closeHintButton_ = nullptr;
+    // The hint has done its work once the server has answered a request, or the user closed it.
+    bool hintDone_ = false;
+    int logRowsShown_ = 0;
+    int logRowsHeld_ = 0;
     EventTreePane* treePane_ = nullptr;
     VariablesPane* variablesPane_ = nullptr;
     RequestLogPane* logPane_ = nullptr;

@@ -3,12 +3,16 @@
 #include "desktop/Text.h"
 #include "state/TextCase.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTableView>
+#include <QWidget>
 
 #include <algorithm>
 #include <filesystem>
@@ -145,9 +149,74 @@ QUrl eventPageUrl(const PaneContext& context, std::string_view event) {
     return serverPageUrl(context, document, query);
 }
 
+namespace {
+
+class ToolTipName : public QObject {
+  public:
+    explicit ToolTipName(QWidget* control) : QObject(control), control_(control) {
+        control->installEventFilter(this);
+        control->setAccessibleName(control->toolTip());
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == control_ && event->type() == QEvent::ToolTipChange)
+            control_->setAccessibleName(control_->toolTip());
+        return false;
+    }
+
+  private:
+    QWidget* control_;
+};
+
+} // namespace
+
+void nameByToolTip(QWidget* control) {
+    new ToolTipName(control);
+}
+
+void assignMnemonics(std::initializer_list<QWidget*> controls) {
+    QString taken;
+    for (QWidget* control : controls) {
+        auto* label = qobject_cast<QLabel*>(control);
+        auto* button = qobject_cast<QAbstractButton*>(control);
+        if (!label && !button)
+            continue;
+        // The UI texts are written for controls with keys already: "&&" shows one '&', and a
+        // text that marks its own letter keeps it.
+        QString marked = label ? label->text() : button->text();
+        qsizetype candidate = -1;
+        bool ownKey = false;
+        for (qsizetype i = 0; i < marked.size(); ++i) {
+            if (marked[i] == QLatin1Char('&')) {
+                if (i + 1 < marked.size() && marked[i + 1] != QLatin1Char('&')) {
+                    ownKey = true;
+                    taken += marked[i + 1].toLower();
+                    break;
+                }
+                ++i; // "&&"
+                continue;
+            }
+            const QChar c = marked[i].toLower();
+            if (candidate < 0 && c.isLetter() && !taken.contains(c))
+                candidate = i;
+        }
+        if (ownKey || candidate < 0)
+            continue;
+        taken += marked[candidate].toLower();
+        marked.insert(candidate, QLatin1Char('&'));
+        if (label)
+            label->setText(marked);
+        else
+            button->setText(marked);
+    }
+}
+
 void openInBrowser(const PaneContext& context, const QUrl& url) {
-    if (url.isValid())
-        context.dialogs.openUrl(url);
+    // A desktop without a browser (or one that refuses the address) leaves the user with the
+    // address to open by hand.
+    if (url.isValid() && !context.dialogs.openUrl(url))
+        context.dialogs.message(
+            MessageKind::Warning,
+            uiTextWith(context.state, UiText::NoBrowserStarted, url.toDisplayString()));
 }
 
 std::vector<std::string> filesIn(const std::string& folder) {

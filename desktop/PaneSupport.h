@@ -23,6 +23,7 @@ class QLineEdit;
 class QMenu;
 class QAction;
 class QTableView;
+class QWidget;
 
 namespace pelotest::desktop {
 
@@ -37,6 +38,14 @@ struct PaneContext {
     // The running server's address ("http://localhost:8080/"); empty while it is stopped.
     const QString& serverUrl;
 };
+
+// A control that shows a picture only (a tool button, the "?") is named for screen readers by
+// its tip, now and whenever the tip changes (start and stop share a button).
+void nameByToolTip(QWidget* control);
+
+// Gives each label (with a buddy) and button of controls an Alt+letter key: the first letter of
+// its text that no control before it took. Run once on texts just set (another language).
+void assignMnemonics(std::initializer_list<QWidget*> controls);
 
 // Names a widget as the tests and style sheets look for it.
 template <class T>

@@ -22,6 +22,10 @@ RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
     view_->setModel(filter_);
     view_->setColumnWidth(0, 180);
     view_->setColumnWidth(1, 140);
+    // Room for the time of day to the millisecond and a date, in the list's own font.
+    view_->setColumnWidth(
+        LogModel::kTimeColumn,
+        view_->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000 0000-00-00")) + 24);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(filterField_);
     layout->addWidget(view_);
@@ -64,6 +68,12 @@ RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
     connect(clearAction_, &QAction::triggered, this, &RequestLogPane::clearLog);
     enableListKeyboard(view_, {});
     connect(view_, &QAbstractItemView::doubleClicked, this, &RequestLogPane::openLoggedEntry);
+    for (auto* model : {static_cast<QAbstractItemModel*>(filter_)}) {
+        connect(model, &QAbstractItemModel::rowsInserted, this, &RequestLogPane::countRows);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, &RequestLogPane::countRows);
+        connect(model, &QAbstractItemModel::modelReset, this, &RequestLogPane::countRows);
+        connect(model, &QAbstractItemModel::layoutChanged, this, &RequestLogPane::countRows);
+    }
     connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         const StateLock lock(context_.state.mutex);
         context_.state.logChanged = true;
@@ -99,6 +109,11 @@ void RequestLogPane::applyTexts() {
 
 void RequestLogPane::followRequests() {
     model_->sync();
+    countRows();
+}
+
+void RequestLogPane::countRows() {
+    emit rowCountChanged(filter_->rowCount(), model_->rowCount());
 }
 
 std::optional<LogEntry> RequestLogPane::selectedEntry() {

@@ -38,7 +38,13 @@ class RequestLogPane : public QWidget {
     void openLoggedEntry();
     void clearLog();
 
+  signals:
+    // The rows the log shows (through the filter) and holds changed.
+    void rowCountChanged(int shown, int total);
+
   private:
+    void countRows();
+
     std::optional<LogEntry> selectedEntry();
     // The page of entry on the running server: the request as it was made, or for a row loaded
     // from the settings file (which keeps no request) the template page of its event; for an

@@ -133,7 +133,9 @@ void MainWindow::followStartStopButton() {
             server_ = std::move(server);
             handler_ = std::move(handler);
         } catch (const std::system_error& e) {
-            failure = QString::fromLocal8Bit(e.what());
+            // The system's own words, below the translated sentence: the program's sentence
+            // around them is in English.
+            failure = QString::fromLocal8Bit(e.code().message());
             why = bindFailureOf(e.code());
         } catch (const std::exception& e) {
             failure = QString::fromLocal8Bit(e.what());

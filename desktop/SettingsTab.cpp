@@ -40,6 +40,7 @@ QSpinBox* numberField(const char* name, int minimum, int maximum) {
 QToolButton* pictureButton(const char* name, const QIcon& picture) {
     auto* button = named(new QToolButton, name);
     button->setIcon(picture);
+    nameByToolTip(button);
     return button;
 }
 
@@ -100,6 +101,8 @@ QGroupBox* SettingsTab::buildStaticPagesGroup() {
     startPageBox_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     startPageBox_->setMinimumContentsLength(12);
     auto* questionMark = named(new QLabel(QStringLiteral("?")), "Label5");
+    startParametersMark_ = questionMark;
+    nameByToolTip(questionMark);
     startParametersLabel_ = named(new QLabel, "Label6");
     startParametersField_ = named(new QLineEdit, "Edit4");
     staticFolderLabel_->setBuddy(staticFolderField_);
@@ -213,6 +216,15 @@ void SettingsTab::applyTexts() {
     templateFolderButton_->setToolTip(text(UiText::ChooseTemplateFolder));
     staticFolderButton_->setToolTip(text(UiText::ChooseStaticFolder));
     languageButton_->setToolTip(text(UiText::LanguageDownloadCaption));
+    startParametersMark_->setToolTip(text(UiText::StartParametersTip));
+    folderMissingTip_ = text(UiText::FolderDoesNotExist);
+    markFolder(templateFolderField_, templateFolderMissing_);
+    markFolder(staticFolderField_, staticFolderMissing_);
+    // Alt+letter reaches every field and box of the tab, in the order a reader meets them.
+    assignMnemonics({templateFolderLabel_, virtualFolderLabel_, staticFolderLabel_, startPageLabel_,
+                     startParametersLabel_, portLabel_, languageLabel_, autoSortBox_,
+                     logLimitLabel_, saveLogBox_, autostartBox_, remoteEditorBox_, reloadTimeLabel_,
+                     liveReloadBox_});
     showLanguageTips();
 }
 
@@ -229,7 +241,7 @@ void SettingsTab::markFolder(QLineEdit* field, QAction* missing) {
     }
     const QString absolute = absolutePath(folder);
     field->setToolTip(absolute);
-    missing->setToolTip(absolute);
+    missing->setToolTip(folderMissingTip_.isEmpty() ? absolute : folderMissingTip_.arg(absolute));
     missing->setVisible(!QFileInfo(absolute).isDir());
 }
 
@@ -519,12 +531,9 @@ void SettingsTab::rescanLanguages() {
 void SettingsTab::openLanguageDialog() {
     bool exportWanted = false;
     bool downloaded = false;
-    {
-        WebDialog dialog(context_.state, context_.dialogs, WebDialog::Mode::Language,
-                         downloadHost(context_.state), this);
-        exportWanted = dialog.exec() == QDialog::Accepted;
-        downloaded = dialog.languagePackageDownloaded();
-    }
+    exportWanted =
+        WebDialog::run(context_.state, context_.dialogs, WebDialog::Mode::Language,
+                       downloadHost(context_.state), this, &downloaded) == QDialog::Accepted;
     // A failed export skips the rescan, as any error ends the work there.
     if (exportWanted && !exportLanguage())
         return;

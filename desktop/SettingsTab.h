@@ -142,7 +142,9 @@ class SettingsTab : public QWidget {
     QSpinBox* reloadTimeField_ = nullptr;
     QLabel* remoteEditorHint_ = nullptr;
     QCheckBox* liveReloadBox_ = nullptr;
-    QString liveReloadHeldTip_; // the box's tip while --live-reload holds it on
+    QString liveReloadHeldTip_;             // the box's tip while --live-reload holds it on
+    QString folderMissingTip_;              // the warning picture's tip, %1 the folder
+    QLabel* startParametersMark_ = nullptr; // the "?" between start page and parameters
     QCheckBox* autostartBox_ = nullptr;
 };
 

@@ -237,6 +237,17 @@ void TreeModel::setRootImage(int image) {
         emit dataChanged(index(0, 0), index(0, 0), {Qt::DecorationRole});
 }
 
+QVariant TreeModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole)
+        return heading_;
+    return QAbstractItemModel::headerData(section, orientation, role);
+}
+
+void TreeModel::setHeading(const QString& heading) {
+    heading_ = heading;
+    emit headerDataChanged(Qt::Horizontal, 0, 0);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Lists
 
@@ -390,16 +401,22 @@ QVariant LogModel::data(const QModelIndex& index, int role) const {
         return fromSiteBytes(entry.event);
     case 2:
         return fromSiteBytes(entry.title);
-    case kTimeColumn: // local time, to the millisecond: identical rows follow one another fast
-        return entry.loggedAt == 0 ? QString()
-                                   : QDateTime::fromMSecsSinceEpoch(entry.loggedAt)
-                                         .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    case kTimeColumn:
+        return entry.loggedAt == 0 ? QString() : logTimeText(entry.loggedAt, QDate::currentDate());
     default: { // the query's values as they read, in the site's encoding
         QByteArray query(entry.query.data(), static_cast<qsizetype>(entry.query.size()));
         query.replace('+', ' ');
         return fromSiteBytes(QByteArray::fromPercentEncoding(query).toStdString());
     }
     }
+}
+
+QString logTimeText(qint64 msecsSinceEpoch, const QDate& today) {
+    const QDateTime at = QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch);
+    const QString time = at.toString(QStringLiteral("HH:mm:ss.zzz"));
+    if (at.date() == today)
+        return time;
+    return time + QLatin1Char(' ') + at.toString(QStringLiteral("yyyy-MM-dd"));
 }
 
 std::optional<LogEntry> LogModel::entryAt(int row) const {

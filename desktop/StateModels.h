@@ -15,6 +15,7 @@
 
 #include <QAbstractItemModel>
 #include <QAbstractTableModel>
+#include <QDate>
 #include <QStringList>
 
 #include <cstdint>
@@ -57,6 +58,9 @@ class TreeModel : public QAbstractItemModel {
     bool removeNode(const TreeNode* node) EXCLUDES(state_.mutex);
     // The root node's picture (server stopped or running).
     void setRootImage(int image);
+    // The column's heading: hidden on screen, but what a screen reader names the column by.
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    void setHeading(const QString& heading);
 
     static TreeNode* nodeOf(const QModelIndex& index) {
         return static_cast<TreeNode*>(index.internalPointer());
@@ -82,6 +86,7 @@ class TreeModel : public QAbstractItemModel {
     AppState& state_;
     const ImageList& images_;
     int rootImage_ = ImageList::kRootStopped;
+    QString heading_;
     Shown shown_;
     const TreeNode* entryNode_ = nullptr;
 };
@@ -147,6 +152,10 @@ class VariablesModel : public StateTableModel {
     std::uint64_t rowsGeneration_ = 0;
     std::uint64_t valuesGeneration_ = 0;
 };
+
+// The time of a log row as the log shows it: the time of day to the millisecond first (rows of
+// one moment follow one another fast), the date after it only for a day other than today.
+QString logTimeText(qint64 msecsSinceEpoch, const QDate& today);
 
 // The request log, newest row first: the kind's picture before the file name, event, title,
 // and the request's time and query.

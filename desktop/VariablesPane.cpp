@@ -8,16 +8,25 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 // Requests change the variables on their own threads; their queued notifications bring the list
 // up to date, and every command finds its variable again by name under the lock when it acts,
 // because a request may have moved or removed it while a box was open.
 
 namespace pelotest::desktop {
+
+namespace {
+// How long the pointer rests over the list before the news of the requests are shown under it.
+constexpr int kPointerPause = 1500; // milliseconds
+} // namespace
 
 VariablesPane::VariablesPane(const PaneContext& context, QWidget* parent)
     : QGroupBox(parent), context_(context) {
@@ -30,6 +39,22 @@ VariablesPane::VariablesPane(const PaneContext& context, QWidget* parent)
     view_->horizontalHeader()->setSectionsClickable(true);
     view_->setColumnWidth(0, context_.host.variableColumnWidth());
     view_->installEventFilter(this);
+    view_->viewport()->installEventFilter(this);
+    view_->viewport()->setMouseTracking(true); // the pointer's moves restart the pause
+    pauseTimer_ = new QTimer(this);
+    pauseTimer_->setSingleShot(true);
+    pauseTimer_->setInterval(kPointerPause);
+    connect(pauseTimer_, &QTimer::timeout, this, &VariablesPane::releaseHeldRows);
+    // Laid over the foot of the list rather than above it: a note that pushed the rows down
+    // would move them under the pointer itself. Clicks go through it to the rows.
+    holdingNote_ = named(new QLabel(view_), "VariablesHolding");
+    holdingNote_->setWordWrap(true);
+    holdingNote_->setMargin(4);
+    holdingNote_->setAutoFillBackground(true);
+    holdingNote_->setBackgroundRole(QPalette::ToolTipBase);
+    holdingNote_->setForegroundRole(QPalette::ToolTipText);
+    holdingNote_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    holdingNote_->hide();
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(filterField_);
     layout->addWidget(view_);
@@ -43,10 +68,15 @@ VariablesPane::VariablesPane(const PaneContext& context, QWidget* parent)
     copyAction_ = named(new QAction(this), "CopyValue");
     copyAction_->setShortcut(QKeySequence::Copy);
     connect(copyAction_, &QAction::triggered, this, &VariablesPane::copySelectedValue);
-    enableListKeyboard(view_, {deleteAction_, copyAction_});
+    // Ctrl+Z brings the variable deleted last back to its place.
+    undoAction_ = named(menu_->addAction(QString()), "UndoDelete");
+    undoAction_->setShortcut(QKeySequence::Undo);
+    undoAction_->setEnabled(false);
+    connect(undoAction_, &QAction::triggered, this, &VariablesPane::undoDelete);
+    enableListKeyboard(view_, {deleteAction_, copyAction_, undoAction_});
     connect(editAction_, &QAction::triggered, this, &VariablesPane::editSelectedVariable);
     connect(deleteAction_, &QAction::triggered, this, &VariablesPane::deleteSelectedVariable);
-    connect(view_, &QAbstractItemView::doubleClicked, this, &VariablesPane::editSelectedVariable);
+    connect(view_, &QAbstractItemView::doubleClicked, this, &VariablesPane::editVariableAt);
     connect(view_->horizontalHeader(), &QHeaderView::sectionClicked, this,
             &VariablesPane::sortByColumn);
     connect(view_->horizontalHeader(), &QHeaderView::sectionResized, this,
@@ -65,17 +95,48 @@ void VariablesPane::applyTexts() {
     model_->setHeaders({uiText(state, UiText::ColumnVariable), uiText(state, UiText::ColumnValue)});
     editAction_->setText(uiText(state, UiText::MenuEdit));
     deleteAction_->setText(uiText(state, UiText::MenuDelete));
+    holdingNote_->setText(uiText(state, UiText::VariablesHolding));
+    undoAction_->setText(uiText(state, UiText::MenuUndoDelete));
 }
 
 bool VariablesPane::eventFilter(QObject* watched, QEvent* event) {
     if (watched == view_ && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            editSelectedVariable(); // does nothing without a selected row
+            editVariableAt(view_->currentIndex()); // does nothing without a current row
             return true;
         }
     }
+    if (watched == view_->viewport()) {
+        switch (event->type()) {
+        case QEvent::Enter:
+        case QEvent::MouseMove:
+        case QEvent::MouseButtonPress:
+        case QEvent::Wheel:
+            // The user is aiming at a row: the rows hold still until the pointer rests.
+            pointerInside_ = true;
+            pauseTimer_->start();
+            break;
+        case QEvent::Leave:
+            pointerInside_ = false;
+            pauseTimer_->stop();
+            releaseHeldRows();
+            break;
+        default:
+            break;
+        }
+    }
     return QGroupBox::eventFilter(watched, event);
+}
+
+bool VariablesPane::holdsRows() const {
+    return editing_ || (pointerInside_ && pauseTimer_->isActive());
+}
+
+void VariablesPane::releaseHeldRows() {
+    if (!newsWaiting_ || holdsRows())
+        return;
+    showRequests();
 }
 
 void VariablesPane::rememberSelectedVariable() {
@@ -92,6 +153,22 @@ void VariablesPane::rememberSelectedVariable() {
 }
 
 void VariablesPane::followRequests() {
+    if (holdsRows()) {
+        // A row that moved under the pointer would take the click meant for another.
+        newsWaiting_ = true;
+        const QRect area = view_->viewport()->geometry();
+        const int height = std::min(holdingNote_->heightForWidth(area.width()), area.height());
+        holdingNote_->setGeometry(area.left(), area.bottom() + 1 - height, area.width(), height);
+        holdingNote_->show();
+        holdingNote_->raise();
+        return;
+    }
+    showRequests();
+}
+
+void VariablesPane::showRequests() {
+    newsWaiting_ = false;
+    holdingNote_->hide();
     // The list is copied under the lock; the selection follows its variable in that copy, so
     // the lock is not held while the views take the news.
     const std::optional<std::string> wanted = selectedVariable_;
@@ -128,10 +205,29 @@ void VariablesPane::followRequests() {
     selectedVariable_ = model_->nameAt(row);
 }
 
+void VariablesPane::editVariableAt(const QModelIndex& viewIndex) {
+    // The row as the list shows it: the model changes only with the view, so the row's name is
+    // the one the user saw there.
+    const int row = viewIndex.isValid() ? filter_->mapToSource(viewIndex).row() : -1;
+    if (row < 0 || row >= model_->rowCount())
+        return;
+    selectedVariable_ = model_->nameAt(row);
+    editSelectedVariable();
+}
+
 void VariablesPane::editSelectedVariable() {
     const std::optional<std::string> name = selectedVariable_;
     if (!name)
         return;
+    // The rows hold still while the box is open, and take the news once it is closed.
+    editing_ = true;
+    struct EditEnds {
+        VariablesPane* pane;
+        ~EditEnds() {
+            pane->editing_ = false;
+            pane->releaseHeldRows();
+        }
+    } editEnds{this};
     AppState& state = context_.state;
     QString shownValue;
     {
@@ -181,14 +277,46 @@ void VariablesPane::deleteSelectedVariable() {
     if (!name)
         return;
     AppState& state = context_.state;
+    const QModelIndexList shown = view_->selectionModel()->selectedRows();
+    const int shownRow = shown.isEmpty() ? -1 : shown.front().row();
     {
         const StateLock lock(state.mutex);
         if (const auto row = state.variables.find(*name)) {
+            const Variable& removed = state.variables[*row];
+            deleted_ = DeletedVariable{removed.name, removed.value, *row};
             state.variables.remove(*row);
             state.variablesChanged = true;
         }
     }
-    followRequests();
+    undoAction_->setEnabled(deleted_.has_value());
+    showRequests();
+    // The row that took the deleted one's place is selected, so that Delete or Enter go on
+    // with it.
+    const int rows = filter_->rowCount();
+    if (shownRow >= 0 && rows > 0)
+        view_->selectionModel()->setCurrentIndex(filter_->index(std::min(shownRow, rows - 1), 0),
+                                                 QItemSelectionModel::ClearAndSelect |
+                                                     QItemSelectionModel::Rows);
+}
+
+void VariablesPane::undoDelete() {
+    if (!deleted_)
+        return;
+    const DeletedVariable restored = std::move(*deleted_);
+    deleted_.reset();
+    undoAction_->setEnabled(false);
+    {
+        AppState& state = context_.state;
+        const StateLock lock(state.mutex);
+        // A request may have set the name again meanwhile: its value is the newer one.
+        if (!state.variables.find(restored.name)) {
+            const std::size_t added = state.variables.add(restored.name, restored.value);
+            state.variables.move(added, std::min(restored.row, state.variables.size() - 1));
+            state.variablesChanged = true;
+        }
+    }
+    selectedVariable_ = restored.name;
+    showRequests();
 }
 
 void VariablesPane::autoSortSwitched(bool on) {
@@ -199,7 +327,7 @@ void VariablesPane::autoSortSwitched(bool on) {
         context_.state.variables.resetMarks();
         context_.state.variablesChanged = true;
     }
-    followRequests();
+    showRequests();
 }
 
 void VariablesPane::sortByColumn(int column) {
@@ -207,7 +335,7 @@ void VariablesPane::sortByColumn(int column) {
     // column and to put the rows in their new order.
     sortVariablesOutsideLock(context_.state,
                              column == 0 ? VariableColumn::Name : VariableColumn::Value);
-    followRequests();
+    showRequests();
     if (const QModelIndexList rows = view_->selectionModel()->selectedRows(); !rows.isEmpty())
         view_->scrollTo(rows.front());
 }

@@ -11,6 +11,9 @@
 #include <string>
 
 class QAction;
+class QLabel;
+class QModelIndex;
+class QTimer;
 class QLineEdit;
 class QMenu;
 class QTableView;
@@ -25,13 +28,19 @@ class VariablesPane : public QGroupBox {
 
     void applyTexts();
     // Brings the list up to the table and keeps the selection on its variable, wherever the
-    // rows went; a variable that is gone leaves no row selected.
+    // rows went; a variable that is gone leaves no row selected. While the pointer is over the
+    // list or a value is being edited, the rows hold still and the news wait (see holdsRows).
     void followRequests();
+    // Whether the list holds its rows now: the pointer is over it and has moved within the last
+    // pause, or a value is being edited.
+    bool holdsRows() const;
 
     // The commands, on the selected row.
     void editSelectedVariable();
     void deleteSelectedVariable();
     void copySelectedValue();
+    // Puts the variable deleted last back where it stood (Ctrl+Z).
+    void undoDelete();
     void sortByColumn(int column);
     // The auto-sort switch was clicked. Off: no row keeps a mark. On: nothing changes until the
     // next request.
@@ -42,6 +51,11 @@ class VariablesPane : public QGroupBox {
 
   private:
     void rememberSelectedVariable();
+    // The news of the requests, taken now whatever the pointer does.
+    void showRequests();
+    void releaseHeldRows();
+    // Edits the variable of a row of the view (the one clicked, or the current one for Enter).
+    void editVariableAt(const QModelIndex& viewIndex);
 
     PaneContext context_;
     VariablesModel* model_ = nullptr;
@@ -53,8 +67,22 @@ class VariablesPane : public QGroupBox {
     QAction* editAction_ = nullptr;
     QAction* deleteAction_ = nullptr;
     QAction* copyAction_ = nullptr;
+    QAction* undoAction_ = nullptr;
+    struct DeletedVariable {
+        std::string name, value;
+        std::size_t row = 0;
+    };
+    std::optional<DeletedVariable> deleted_;
     // The variable of the selected row, by name: requests move and remove rows.
     std::optional<std::string> selectedVariable_;
+    // Rows held still: the pointer is inside the list, a value is being edited, news wait.
+    bool pointerInside_ = false;
+    bool editing_ = false;
+    bool newsWaiting_ = false;
+    // Runs while the pointer moves over the list; when it ends (the pointer rested), the news
+    // that waited are shown.
+    QTimer* pauseTimer_ = nullptr;
+    QLabel* holdingNote_ = nullptr;
 };
 
 } // namespace pelotest::desktop

@@ -10,10 +10,13 @@
 #include "state/TextCase.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QEvent>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMouseEvent>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -122,6 +125,48 @@ QString htmlText(const std::string& bytes) {
 }
 
 } // namespace
+
+std::optional<QString> webViewUnavailable() {
+    const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX") &&
+        !flags.contains("--no-sandbox"))
+        return QStringLiteral("running as root needs QTWEBENGINE_DISABLE_SANDBOX=1");
+    QString helper = qEnvironmentVariable("QTWEBENGINEPROCESS_PATH");
+    if (helper.isEmpty())
+        helper = QLibraryInfo::path(QLibraryInfo::LibraryExecutablesPath) +
+                 QStringLiteral("/QtWebEngineProcess");
+    if (!QFileInfo(helper).isExecutable())
+        return QStringLiteral("%1 is missing").arg(QDir::toNativeSeparators(helper));
+    return std::nullopt;
+}
+
+int WebDialog::run(AppState& state, Dialogs& dialogs, Mode mode, const QString& host,
+                   QWidget* parent, bool* languagePackageDownloaded) {
+    if (languagePackageDownloaded)
+        *languagePackageDownloaded = false;
+    if (const std::optional<QString> why = webViewUnavailable()) {
+        QString language;
+        {
+            const StateLock lock(state.mutex);
+            language = QString::fromStdString(state.settings.languageDll);
+        }
+        const QFont font = parent ? parent->font() : QApplication::font();
+        const QUrl page = desktop::pageAddress(
+            state, host, mode == Mode::Help ? QStringLiteral("help") : QStringLiteral("language"),
+            language.toStdString(), font.family(), font.pointSize());
+        if (dialogs.message(MessageKind::Confirmation,
+                            uiTextWith(state, UiText::WebViewFailed, *why)) &&
+            !dialogs.openUrl(page))
+            dialogs.message(MessageKind::Warning,
+                            uiTextWith(state, UiText::NoBrowserStarted, page.toDisplayString()));
+        return QDialog::Rejected;
+    }
+    WebDialog dialog(state, dialogs, mode, host, parent);
+    const int answer = dialog.exec();
+    if (languagePackageDownloaded)
+        *languagePackageDownloaded = dialog.languagePackageDownloaded();
+    return answer;
+}
 
 WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString& host,
                      QWidget* parent)

@@ -48,6 +48,11 @@ enum class NavigationAnswer {
 NavigationAnswer answerNavigation(const QUrl& url, QWebEnginePage::NavigationType type,
                                   bool mainFrame, bool clicked, const QUrl& downloadOrigin);
 
+// Why the embedded browser cannot run in this process, or nullopt when it can. Its engine ends
+// the whole program when it starts as root with its sandbox on (a container, a test machine),
+// and cannot show anything without its helper program; both are known before it starts.
+std::optional<QString> webViewUnavailable();
+
 class WebDialog : public QDialog {
     Q_OBJECT
 
@@ -58,6 +63,12 @@ class WebDialog : public QDialog {
     WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString& host,
               QWidget* parent = nullptr);
     ~WebDialog() override;
+
+    // Shows the dialog modally (QDialog::exec) where the embedded browser can run; where it
+    // cannot, nothing of it is created: a box says why and offers the page in the desktop's
+    // browser instead, and the answer is Rejected. The window and its state stay as they are.
+    static int run(AppState& state, Dialogs& dialogs, Mode mode, const QString& host,
+                   QWidget* parent, bool* languagePackageDownloaded = nullptr);
 
     // Whether a language library was saved while the dialog was open.
     bool languagePackageDownloaded() const { return downloaded_; }

@@ -25,6 +25,20 @@ inline QString builtInText(int id) {
 }
 
 // A port of 127.0.0.1 that nobody listened on a moment ago.
+// A control's text without the Alt+letter mark the window added (a UI text's own "&&" stays).
+inline QString withoutMnemonic(const QString& text) {
+    QString plain;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == QLatin1Char('&') && i + 1 < text.size() && text[i + 1] == QLatin1Char('&')) {
+            plain += QStringLiteral("&&");
+            ++i;
+        } else if (text[i] != QLatin1Char('&')) {
+            plain += text[i];
+        }
+    }
+    return plain;
+}
+
 inline int freePort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);

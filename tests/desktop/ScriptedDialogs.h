@@ -52,7 +52,12 @@ class ScriptedDialogs : public desktop::Dialogs {
     void setMessageLanguage(std::optional<std::string> languageDll) override {
         language = std::move(languageDll);
     }
-    void openUrl(const QUrl& url) override { opened.push_back(url); }
+    bool openUrl(const QUrl& url) override {
+        opened.push_back(url);
+        return browserStarts;
+    }
+    // Whether the desktop starts a program for an address handed to it.
+    bool browserStarts = true;
     std::optional<QString> input(const QString& caption, const QString& prompt,
                                  const QString& preset) override {
         prompts.push_back(prompt + QLatin1Char('|') + preset);
