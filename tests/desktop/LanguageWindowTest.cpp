@@ -202,12 +202,15 @@ QVariant evaluate(WebDialog& dialog, const QString& script) {
 
 // Clicks the element of that id with the mouse, as the user does. A loaded page may not take
 // input yet while its renderer is still starting, and then drops the click; the page counts the
-// presses it sees, and a click it did not see is made again.
+// presses it sees (a frame of the page tells of its own with a message "press"), and a click it
+// did not see is made again.
 void click(WebDialog& dialog, const char* id) {
     const QVariantList centre =
         evaluate(dialog,
                  QStringLiteral("(function(){window.pelotestPresses=0;document.addEventListener("
                                 "'mousedown',function(){++window.pelotestPresses},true);"
+                                "window.addEventListener('message',function(m){"
+                                "if(m.data==='press')++window.pelotestPresses});"
                                 "var e=document.getElementById('%1');e.scrollIntoView();"
                                 "var r=e.getBoundingClientRect();return [r.left+r.width/2,r.top+r."
                                 "height/2]})()")
@@ -250,8 +253,6 @@ class LanguageWindowTest : public QObject {
     void extractLinkClosesWithOk();
     void overwriteQuestionAnswersNoOnEnter_data();
     void overwriteQuestionAnswersNoOnEnter();
-    void navigationAnswers_data();
-    void navigationAnswers();
     void onlyAClickInTheTopFrameToTheMakerActs_data();
     void onlyAClickInTheTopFrameToTheMakerActs();
     void unreachableHostShowsTheBuiltInPage_data();
@@ -586,61 +587,9 @@ void LanguageWindowTest::overwriteQuestionAnswersNoOnEnter() {
     QCOMPARE(pressed, builtInText(answer ? 114 : 115));
 }
 
-void LanguageWindowTest::navigationAnswers_data() {
-    using Type = QWebEnginePage::NavigationType;
-    using desktop::NavigationAnswer;
-    QTest::addColumn<QString>("url");
-    QTest::addColumn<Type>("type");
-    QTest::addColumn<bool>("mainFrame");
-    QTest::addColumn<bool>("clicked");
-    QTest::addColumn<NavigationAnswer>("answer");
-    const QString package = QStringLiteral("http://maker.example/files/a.dll?IsLangFile=true");
-    const Type link = QWebEnginePage::NavigationTypeLinkClicked;
-    QTest::newRow("clicked package")
-        << package << link << true << true << NavigationAnswer::DownloadPackage;
-    QTest::newRow("submitted form") << package << QWebEnginePage::NavigationTypeFormSubmitted
-                                    << true << true << NavigationAnswer::DownloadPackage;
-    QTest::newRow("scheme's port written out")
-        << "http://MAKER.example:80/files/a.dll?IsLangFile=true" << link << true << true
-        << NavigationAnswer::DownloadPackage;
-    QTest::newRow("clicked export") << "http://maker.example/?ExtractRes=true" << link << true
-                                    << true << NavigationAnswer::Export;
-    QTest::newRow("script") << package << link << true << false << NavigationAnswer::Refuse;
-    QTest::newRow("redirect") << package << QWebEnginePage::NavigationTypeRedirect << true << true
-                              << NavigationAnswer::Refuse;
-    QTest::newRow("frame") << package << link << false << true << NavigationAnswer::Refuse;
-    QTest::newRow("other host") << "http://evil.example/files/a.dll?IsLangFile=true" << link << true
-                                << true << NavigationAnswer::Refuse;
-    QTest::newRow("other port") << "http://maker.example:8080/files/a.dll?IsLangFile=true" << link
-                                << true << true << NavigationAnswer::Refuse;
-    QTest::newRow("other scheme") << "https://maker.example/files/a.dll?IsLangFile=true" << link
-                                  << true << true << NavigationAnswer::Refuse;
-    QTest::newRow("maker's page") << "http://maker.example/about" << link << true << false
-                                  << NavigationAnswer::Follow;
-    QTest::newRow("clicked other site")
-        << "https://other.example/" << link << true << true << NavigationAnswer::OpenOutside;
-    QTest::newRow("script to other site")
-        << "https://other.example/" << link << true << false << NavigationAnswer::Refuse;
-    QTest::newRow("clicked local file")
-        << "file:///etc/passwd" << link << true << true << NavigationAnswer::Refuse;
-    QTest::newRow("other site in a frame")
-        << "https://other.example/" << link << false << false << NavigationAnswer::Follow;
-}
-
-void LanguageWindowTest::navigationAnswers() {
-    QFETCH(QString, url);
-    QFETCH(QWebEnginePage::NavigationType, type);
-    QFETCH(bool, mainFrame);
-    QFETCH(bool, clicked);
-    QFETCH(desktop::NavigationAnswer, answer);
-    QCOMPARE(desktop::answerNavigation(QUrl(url), type, mainFrame, clicked,
-                                       QUrl(QStringLiteral("http://maker.example"))),
-             answer);
-}
-
 void LanguageWindowTest::onlyAClickInTheTopFrameToTheMakerActs_data() {
     // In the pages, SELF is the maker's site and OTHER another one; the element "a" is clicked
-    // with the mouse, or by a script of the page.
+    // with the mouse, or by a script of the page, or a key is pressed in the page.
     QTest::addColumn<QByteArray>("page");
     QTest::addColumn<QString>("how");
     QTest::addColumn<bool>("downloads");
@@ -671,6 +620,22 @@ void LanguageWindowTest::onlyAClickInTheTopFrameToTheMakerActs_data() {
     QTest::newRow("window after a click")
         << "<a id=a target=_blank href=\"OTHER/page\"" + block + ">x</a>"
         << "mouse" << false << "OTHER/page";
+    // A frame of another site leads the top frame to a package: when the user clicks in the frame
+    // (its script sets top.location, or its link has target=_top), or by its timer just after the
+    // user clicked the top page beside any link or pressed a key there.
+    const QByteArray frame = "<iframe id=a style=\"border:0;display:block;width:300px;"
+                             "height:100px\" src=\"OTHER/";
+    QTest::newRow("frame's script sets top.location on a click")
+        << frame + "frame-click\"></iframe>"
+        << "mouse" << false << "";
+    QTest::newRow("frame's target=_top link") << frame + "frame-top-link\"></iframe>"
+                                              << "mouse" << false << "";
+    QTest::newRow("frame's timer after a click beside the links")
+        << "<div id=a" + block + ">text</div><iframe src=\"OTHER/frame-timer\"></iframe>"
+        << "mouse" << false << "";
+    QTest::newRow("frame's timer after a key press")
+        << "<div id=a" + block + ">text</div><iframe src=\"OTHER/frame-timer\"></iframe>"
+        << "key" << false << "";
 }
 
 void LanguageWindowTest::onlyAClickInTheTopFrameToTheMakerActs() {
@@ -691,6 +656,21 @@ void LanguageWindowTest::onlyAClickInTheTopFrameToTheMakerActs() {
                                    f.server.host().toLatin1() +
                                    "/files/lang_full.dll?IsLangFile=true'},800)</script>"};
     other.answers["/files/lang_full.dll"] = f.server.answers["/files/lang_full.dll"];
+    // The frames that lead the top frame to the maker's package; a press in them is told to the
+    // page, so that click() sees it.
+    const QByteArray topPackage = "top.location.href='" + f.server.host().toLatin1() +
+                                  "/files/lang_full.dll?IsLangFile=true'";
+    const QByteArray press = " onmousedown=\"parent.postMessage('press','*')\"";
+    const QByteArray area = " style=\"display:block;width:300px;height:100px\"";
+    other.answers["/frame-click"] = {200, "text/html",
+                                     "<body style=\"margin:0\"><div" + area + press +
+                                         " onclick=\"" + topPackage + "\">x</div></body>"};
+    other.answers["/frame-top-link"] = {
+        200, "text/html",
+        "<body style=\"margin:0\"><a target=_top href=\"" + f.server.host().toLatin1() +
+            "/files/lang_full.dll?IsLangFile=true\"" + area + press + ">x</a></body>"};
+    other.answers["/frame-timer"] = {
+        200, "text/html", "<script>setTimeout(function(){" + topPackage + "},1500)</script>"};
     auto dialog = f.open();
     QSignalSpy finished(dialog.get(), &WebDialog::downloadFinished);
     if (how == QLatin1String("mouse")) {
@@ -699,13 +679,16 @@ void LanguageWindowTest::onlyAClickInTheTopFrameToTheMakerActs() {
         click(*dialog, "a");
     } else if (how == QLatin1String("script")) {
         scriptClick(*dialog, "a");
+    } else if (how == QLatin1String("key")) {
+        QTest::qWait(300);
+        QTest::keyClick(dialog->browser()->focusProxy(), Qt::Key_Space);
     }
     if (downloads) {
         QVERIFY(signalled(finished));
         QVERIFY(fs::exists(f.downloaded("lang_full.dll")));
         return;
     }
-    QTest::qWait(1500);
+    QTest::qWait(2500);
     QCOMPARE(finished.size(), 0);
     QVERIFY(!fs::exists(f.downloaded("lang_full.dll")));
     QVERIFY(!f.server.requests.contains("/files/lang_full.dll"));
