@@ -2,6 +2,7 @@
 
 #include "state/AtomicFile.h"
 #include "state/References.h"
+#include "state/SettingsEscapes.h"
 #include "state/TextCase.h"
 
 #include <algorithm>
@@ -15,103 +16,6 @@
 namespace pelotest {
 
 namespace {
-
-// ---------------------------------------------------------------------------------------------
-// Escapes of the stored values.
-//
-// The profile-file format cannot hold a line break, drops blanks around a value and one pair of
-// quotes enclosing it, and gives ';' and '#' a meaning in the log and tree values. Bytes that
-// would be changed are written as ESC (0x1B) followed by two upper-case hex digits. Files
-// written before this escape existed never contain ESC (it cannot be typed and no request value
-// in practice carries it), so they read exactly as before; values that need no escape are
-// written exactly as before too. A value that begins or ends with a blank, or that begins and
-// ends with the same quote, is enclosed in one more pair of double quotes, which every profile
-// reader removes again.
-// ---------------------------------------------------------------------------------------------
-
-constexpr char kEscape = '\x1B';
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\v';
-}
-
-void appendEscaped(std::string& out, char c) {
-    out += kEscape;
-    appendHexByte(out, static_cast<unsigned char>(c));
-}
-
-// Escapes ESC, CR, LF and every byte of `special`.
-std::string escapeBytes(std::string_view text, std::string_view special = {}) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        if (c == kEscape || c == '\r' || c == '\n' || special.find(c) != std::string_view::npos)
-            appendEscaped(out, c);
-        else
-            out += c;
-    }
-    return out;
-}
-
-// The reverse of escapeBytes; an ESC not followed by two hex digits stands for itself.
-std::string unescapeBytes(std::string_view text) {
-    if (text.find(kEscape) == std::string_view::npos)
-        return std::string(text);
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == kEscape && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 &&
-            hexDigit(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
-// Encloses a value that a profile reader would trim or unquote in one more pair of quotes.
-std::string protectValue(std::string value) {
-    const bool outerBlank = !value.empty() && (isBlank(value.front()) || isBlank(value.back()));
-    const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-                        value.back() == value.front();
-    if (outerBlank || quoted)
-        return '"' + value + '"';
-    return value;
-}
-
-std::string encodeValue(std::string_view value) {
-    return protectValue(escapeBytes(value));
-}
-
-// A variable's name is a key: no '=', no leading ';' or '[', no blanks around it.
-std::string encodeKey(std::string_view name) {
-    std::string out = escapeBytes(name, "=");
-    if (!out.empty() && (out.front() == ';' || out.front() == '[' || isBlank(out.front()))) {
-        const char first = out.front();
-        out.erase(0, 1);
-        std::string head;
-        appendEscaped(head, first);
-        out.insert(0, head);
-    }
-    if (!out.empty() && isBlank(out.back())) {
-        const char last = out.back();
-        out.pop_back();
-        appendEscaped(out, last);
-    }
-    return out;
-}
-
-// A tree node's text: its own '#' and leading blanks would read back as levels.
-std::string encodeNodeText(std::string_view text) {
-    std::string out;
-    std::size_t i = 0;
-    for (; i < text.size() && (text[i] == ' ' || text[i] == '\t'); ++i)
-        appendEscaped(out, text[i]);
-    out += escapeBytes(text.substr(i), "#");
-    return out;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Reading with the rules of the settings file.
