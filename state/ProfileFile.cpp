@@ -1,6 +1,7 @@
 #include "state/ProfileFile.h"
 
 #include "state/AtomicFile.h"
+#include "state/RegularFile.h"
 #include "state/TextCase.h"
 
 #include <algorithm>
