@@ -7,7 +7,6 @@
 #include "language/UiTexts.h"
 #include "resources/DesktopPictures.h"
 #include "state/AtomicFile.h"
-#include "state/TextCase.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -12,6 +12,7 @@
 #include "server/StaticFiles.h"
 #include "state/PersistentState.h"
 #include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <algorithm>
 #include <mutex>

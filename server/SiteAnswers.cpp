@@ -11,6 +11,7 @@
 #include "server/RequestSafety.h"
 #include "server/ServerPages.h"
 #include "server/StaticFiles.h"
+#include "state/PathText.h"
 #include "state/RegularFile.h"
 #include "state/TextCase.h"
 

@@ -12,8 +12,9 @@
 #include "server/RequestSafety.h"
 #include "server/ServerPages.h"
 #include "server/StaticFiles.h"
+#include "state/PathText.h"
 #include "state/References.h"
-#include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <algorithm>
 #include <cstdint>

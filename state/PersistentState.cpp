@@ -3,6 +3,7 @@
 #include "state/AtomicFile.h"
 #include "state/References.h"
 #include "state/SettingsEscapes.h"
+#include "state/TextEdits.h"
 
 #include <algorithm>
 #include <cerrno>
