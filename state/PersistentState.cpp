@@ -1,7 +1,7 @@
 #include "state/PersistentState.h"
 
 #include "state/AtomicFile.h"
-#include "state/References.h"
+#include "state/VariableReferences.h"
 #include "state/SettingsEscapes.h"
 #include "state/TextEdits.h"
 
