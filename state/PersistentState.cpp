@@ -1,9 +1,9 @@
 #include "state/PersistentState.h"
 
 #include "state/AtomicFile.h"
-#include "state/VariableReferences.h"
 #include "state/SettingsEscapes.h"
 #include "state/TextEdits.h"
+#include "state/VariableReferences.h"
 
 #include <algorithm>
 #include <cerrno>

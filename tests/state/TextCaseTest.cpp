@@ -1,5 +1,5 @@
-#include "state/PathText.h"
 #include "state/TextCase.h"
+#include "state/PathText.h"
 #include "state/TextEdits.h"
 
 #include <gtest/gtest.h>
