@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QSortFilterProxyModel>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTcpServer>
@@ -173,6 +174,8 @@ class ViewsTest : public QObject {
 
     void requestsWhileTheViewsAreUsed();
     void listsShowOneMomentBetweenSyncs();
+    void syncsRepaintOnlyWhatChanged_data();
+    void syncsRepaintOnlyWhatChanged();
     void closingRepaintsTheViewsWhileSaving();
 
     void utf8SiteRoundTripsThroughServerWindowAndPage();
@@ -838,6 +841,52 @@ void ViewsTest::requestsWhileTheViewsAreUsed() {
     QCOMPARE(f.treeLines().size(), nodes);
     QVERIFY(f.value("Keep").startsWith(QLatin1String("user")) ||
             f.value("Keep").contains(QLatin1Char('_')));
+}
+
+void ViewsTest::syncsRepaintOnlyWhatChanged_data() {
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QString>("request"); // empty: a change notification alone
+    QTest::addColumn<QString>("view");
+    QTest::addColumn<QStringList>("repainted"); // the first column of each row repainted
+    const QByteArray four = "[Variables]\nA=1\nB=2\nC=3\nD=4\n";
+    const QByteArray off = "VariablesAutoSort=0\n" + four;
+    QTest::newRow("a value set in place") << off << "/x.htm?C=neu"
+                                          << "variables" << QStringList{"C"};
+    QTest::newRow("a row added at the bottom") << off << "/x.htm?E=5"
+                                               << "variables" << QStringList{};
+    QTest::newRow("the first row marked") << four << "/x.htm?A=1"
+                                          << "variables" << QStringList{"A"};
+    QTest::newRow("nothing changed") << four << ""
+                                     << "variables" << QStringList{};
+    QTest::newRow("an event learnt") << QByteArray("[Tree]\nNode0=index.htm\n") << "/app/"
+                                     << "tree" << QStringList{};
+}
+
+// A filter looks at every row a sync repaints again, and so does a screen reader: a request
+// that changes one row repaints that row, not the list.
+void ViewsTest::syncsRepaintOnlyWhatChanged() {
+    QFETCH(QByteArray, settings);
+    QFETCH(QString, request);
+    QFETCH(QString, view);
+    QFETCH(QStringList, repainted);
+    Fixture f(settings);
+    f.settle();
+    QAbstractItemModel* model =
+        view == QLatin1String("tree")
+            ? f.tree()->model()
+            : qobject_cast<QSortFilterProxyModel*>(f.variables()->model())->sourceModel();
+    QStringList rows;
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [&](const QModelIndex& top, const QModelIndex& bottom) {
+                for (int row = top.row(); row <= bottom.row(); ++row)
+                    rows << model->index(row, 0, top.parent()).data().toString();
+            });
+    if (request.isEmpty())
+        f.window->host().variablesChanged();
+    else
+        f.get(request.toStdString());
+    f.settle();
+    QCOMPARE(rows, repainted);
 }
 
 void ViewsTest::listsShowOneMomentBetweenSyncs() {
