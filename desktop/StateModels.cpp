@@ -15,7 +15,17 @@ namespace {
 // would otherwise lay out megabytes of text per row.
 constexpr std::size_t kShownValueBytes = 4096;
 
-constexpr int kMarkImage[] = {5, 6, 7}; // Plain, Passed, Used
+int markPicture(Mark mark) {
+    switch (mark) {
+    case Mark::Passed:
+        return ImageList::kMarkPassed;
+    case Mark::Used:
+        return ImageList::kMarkUsed;
+    case Mark::Plain:
+        break;
+    }
+    return ImageList::kMarkPlain;
+}
 
 // Whether two log rows show the same in every column (rows compare equal by what the settings
 // file keeps, without the time and query the list shows).
@@ -95,7 +105,9 @@ QVariant TreeModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DecorationRole) {
         if (entryNode)
             return images_.icon(rootImage_);
-        return images_.icon(text.find(kAssignedSeparator) == std::string::npos ? 2 : 3);
+        return images_.icon(text.find(kAssignedSeparator) == std::string::npos
+                                ? ImageList::kEventNode
+                                : ImageList::kTemplateNode);
     }
     return nodeDisplayText(text, entryNode);
 }
@@ -342,7 +354,7 @@ QVariant VariablesModel::data(const QModelIndex& index, int role) const {
         return {};
     const ShownVariable& variable = rows_[row];
     if (role == Qt::DecorationRole)
-        return images_.icon(kMarkImage[static_cast<int>(variable.mark)]);
+        return images_.icon(markPicture(variable.mark));
     if (index.column() == 0)
         return fromSiteBytes(name(variable));
     const std::string_view value =

@@ -179,7 +179,8 @@ void MainWindowTest::picturesAreTransparentWhereMagenta() {
             QVERIFY2(magenta == 0, qPrintable(name));
         }
     }
-    QVERIFY(images.icon(ImageList::kWarning).cacheKey() != images.icon(2).cacheKey());
+    QVERIFY(images.icon(ImageList::kWarning).cacheKey() !=
+            images.icon(ImageList::kEventNode).cacheKey());
     QVERIFY(!images.icon(ImageList::kWarning).isNull());
 }
 

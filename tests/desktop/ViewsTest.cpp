@@ -208,7 +208,7 @@ void ViewsTest::requestsGrowTheTreeExpanded() {
     QTRY_COMPARE(f.treeLines(), (QStringList{"index.htm", "\tLogin"}));
     QVERIFY(f.tree()->isExpanded(f.node("index.htm")));
     QVERIFY(sameIcon(f.node("Login").data(Qt::DecorationRole).value<QIcon>(),
-                     f.window->images().icon(2)));
+                     f.window->images().icon(ImageList::kEventNode)));
 
     // Stopping the server turns the root's picture.
     f.child<QToolButton>("ToolButton1")->click();
@@ -226,28 +226,33 @@ void ViewsTest::assignmentRules_data() {
     QTest::newRow("unassigned gets the entry")
         << "Login"
         << ""
-        << "menu.htm" << QStringList{"index.htm", "\tmenu.htm (Login)", "\tmenu.htm (Menu)"} << 3;
-    QTest::newRow("unassigned, empty entry: unchanged") << "Login"
-                                                        << ""
-                                                        << "" << untouched << 2;
+        << "menu.htm" << QStringList{"index.htm", "\tmenu.htm (Login)", "\tmenu.htm (Menu)"}
+        << int(ImageList::kTemplateNode);
+    QTest::newRow("unassigned, empty entry: unchanged")
+        << "Login"
+        << ""
+        << "" << untouched << int(ImageList::kEventNode);
     QTest::newRow("assigned, empty entry: unassigned")
         << "menu.htm (Menu)"
         << "Menu.htm"
-        << "" << QStringList{"index.htm", "\tLogin", "\tMenu"} << 2;
+        << "" << QStringList{"index.htm", "\tLogin", "\tMenu"} << int(ImageList::kEventNode);
     QTest::newRow("assigned, another template")
         << "menu.htm (Menu)"
         << "Menu.htm"
-        << "b.htm" << QStringList{"index.htm", "\tLogin", "\tb.htm (Menu)"} << 3;
+        << "b.htm" << QStringList{"index.htm", "\tLogin", "\tb.htm (Menu)"}
+        << int(ImageList::kTemplateNode);
     QTest::newRow("root takes the entry")
         << "index.htm"
         << "index.htm"
-        << "b.htm" << QStringList{"b.htm", "\tLogin", "\tmenu.htm (Menu)"} << 0;
+        << "b.htm" << QStringList{"b.htm", "\tLogin", "\tmenu.htm (Menu)"}
+        << int(ImageList::kRootStopped);
     QTest::newRow("root takes an empty entry")
         << "index.htm"
         << "index.htm"
-        << "" << QStringList{"", "\tLogin", "\tmenu.htm (Menu)"} << 0;
+        << "" << QStringList{"", "\tLogin", "\tmenu.htm (Menu)"} << int(ImageList::kRootStopped);
     QTest::newRow("cancelled") << "menu.htm (Menu)"
-                               << "Menu.htm" << QString() << untouched << 3;
+                               << "Menu.htm" << QString() << untouched
+                               << int(ImageList::kTemplateNode);
 }
 
 void ViewsTest::assignmentRules() {
@@ -479,10 +484,12 @@ void ViewsTest::uncheckingAutoSortClearsMarksKeepingOrder() {
         return keys;
     };
     const auto image = [&](int i) { return f.window->images().icon(i).cacheKey(); };
-    QCOMPARE(images(), (std::vector<qint64>{image(6), image(7), image(5), image(5)}));
+    QCOMPARE(images(),
+             (std::vector<qint64>{image(ImageList::kMarkPassed), image(ImageList::kMarkUsed),
+                                  image(ImageList::kMarkPlain), image(ImageList::kMarkPlain)}));
 
     f.child<QCheckBox>("CheckBox1")->click();
-    QCOMPARE(images(), (std::vector<qint64>{image(5), image(5), image(5), image(5)}));
+    QCOMPARE(images(), std::vector<qint64>(4, image(ImageList::kMarkPlain)));
     QCOMPARE(f.column(f.variables(), 0), (QStringList{"Beta", "Delta", "Alpha", "Gamma"}));
     std::lock_guard lock(f.state.mutex);
     QVERIFY(!f.state.settings.variablesAutoSort);
