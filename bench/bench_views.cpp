@@ -173,7 +173,7 @@ int staticWhileSorting(double seconds) {
     window->start();
     window->show();
     QApplication::processEvents();
-    auto* list = window->findChild<QTableView*>(QStringLiteral("ListView1"));
+    auto* list = window->findChild<QTableView*>(QStringLiteral("VariablesList"));
 
     std::atomic<bool> sorting{true};
     std::vector<double> waits;
@@ -260,10 +260,10 @@ int main(int argc, char** argv) {
         window->start();
         window->show();
     });
-    auto* tree = window->findChild<QTreeView*>(QStringLiteral("TreeView1"));
-    auto* list = window->findChild<QTableView*>(QStringLiteral("ListView1"));
-    auto* log = window->findChild<QTableView*>(QStringLiteral("ListView2"));
-    auto* tabs = window->findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+    auto* tree = window->findChild<QTreeView*>(QStringLiteral("EventTree"));
+    auto* list = window->findChild<QTableView*>(QStringLiteral("VariablesList"));
+    auto* log = window->findChild<QTableView*>(QStringLiteral("LogList"));
+    auto* tabs = window->findChild<QTabWidget*>(QStringLiteral("Tabs"));
 
     step("variables: scroll through, 50 pages painted", [&] { scrollThrough(list, 50); });
     step("variables: sort by name (header click)",
@@ -330,8 +330,8 @@ int main(int argc, char** argv) {
         requests.join();
     }
     // The tree's menu commands, as the user picks them.
-    auto* collapseAll = window->findChild<QAction*>(QStringLiteral("Allezuklappen1"));
-    auto* expandAll = window->findChild<QAction*>(QStringLiteral("Alleausklappen1"));
+    auto* collapseAll = window->findChild<QAction*>(QStringLiteral("CollapseAll"));
+    auto* expandAll = window->findChild<QAction*>(QStringLiteral("ExpandAll"));
     step("tree: collapse all", [&] {
         collapseAll->trigger();
         tree->viewport()->repaint();
