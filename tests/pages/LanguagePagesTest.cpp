@@ -5,7 +5,7 @@
 #include "PopupPagesTestSupport.h"
 
 #include "language/UiTexts.h"
-#include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <gtest/gtest.h>
 
