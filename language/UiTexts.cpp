@@ -1,6 +1,7 @@
 #include "language/UiTexts.h"
 
 #include "state/FileIdentity.h"
+#include "state/TextCase.h"
 #include "state/TextEdits.h"
 
 #include <algorithm>
