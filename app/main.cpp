@@ -422,6 +422,8 @@ int runHeadless(const Options& options) {
         return 1;
     }
     std::cout << "Listening on " << listeningUrl(address, server.port()) << std::endl;
+    if (const auto warning = openToTheNetworkWarning(address))
+        std::cerr << "pelotest: " << *warning << std::endl;
     if (options.openBrowser)
         openInBrowser(startPageUrl(address, server.port()));
 

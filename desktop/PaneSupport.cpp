@@ -1,6 +1,7 @@
 #include "desktop/PaneSupport.h"
 
 #include "desktop/Text.h"
+#include "server/RequestContext.h"
 #include "state/TextCase.h"
 
 #include <QAction>
@@ -134,12 +135,8 @@ QUrl eventPageUrl(const PaneContext& context, std::string_view event) {
     {
         const AppState& state = context.state;
         const StateLock lock(state.mutex);
-        // The virtual folder as the server reads it: either separator, none at its ends.
-        std::string_view folder = state.settings.virtualPath;
-        while (!folder.empty() && (folder.front() == '/' || folder.front() == '\\'))
-            folder.remove_prefix(1);
-        while (!folder.empty() && (folder.back() == '/' || folder.back() == '\\'))
-            folder.remove_suffix(1);
+        // The virtual folder as the server reads it.
+        const std::string_view folder = virtualFolderOf(state.settings.virtualPath);
         // Ending in '/', so that the template's relative links stay inside the virtual folder.
         if (!folder.empty())
             document.append(folder).append(1, '/');

@@ -7,12 +7,14 @@
 #include "desktop/SettingsTab.h"
 #include "desktop/Text.h"
 #include "pages/Routes.h"
+#include "server/HttpServer.h"
 #include "server/PortOwner.h"
 
 #include <QLabel>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 
+#include <iostream>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -109,6 +111,7 @@ void MainWindow::followStartStopButton() {
         server_.reset();
         handler_.reset();
         serverLink_->clear();
+        serverLink_->setToolTip({});
         showLiveStatus();
         return;
     }
@@ -144,11 +147,17 @@ void MainWindow::followStartStopButton() {
         settingsTab_->setServerWanted(false);
         showServerState(false);
         serverLink_->clear();
+        serverLink_->setToolTip({});
         reportStartFailure(why, port, failure);
         return;
     }
     const QString url = serverAddress(address, server_->port());
     serverLink_->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(url.toHtmlEscaped()));
+    // Listening beyond this computer is said where the address is shown, and once on stderr.
+    const auto warning = openToTheNetworkWarning(address);
+    serverLink_->setToolTip(warning ? QString::fromStdString(*warning) : QString());
+    if (warning)
+        std::cerr << "pelotest: " << *warning << std::endl;
     serverUrl_ = url;
     showTrayTip();
     showLiveStatus();

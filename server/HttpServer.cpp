@@ -83,12 +83,15 @@ HttpResponse errorResponse(int status, std::string message) {
     return response;
 }
 
-// Requests whose framing the server does not take: HTTP/1.1 requires a Host field, and a body
-// in any transfer coding but chunked could not be read correctly.
+// Requests whose framing the server does not take: HTTP/1.1 requires a Host field, no request
+// may have two (the Host check and a proxy in front could each read another one), and a body in
+// any transfer coding but chunked could not be read correctly.
 template <typename Header>
 std::optional<std::pair<http::status, std::string>> checkFraming(const Header& header) {
     if (header.version() >= 11 && header.find(http::field::host) == header.end())
         return std::pair{http::status::bad_request, std::string("Missing Host header\n")};
+    if (header.count(http::field::host) > 1)
+        return std::pair{http::status::bad_request, std::string("More than one Host header\n")};
     if (const auto coding = header.find(http::field::transfer_encoding); coding != header.end()) {
         if (!beast::iequals(trimBlanks(coding->value()), "chunked"))
             return std::pair{http::status::not_implemented,
@@ -720,6 +723,20 @@ HttpServer::HttpServer(Handler handler, ServerLimits limits)
 
 HttpServer::~HttpServer() {
     stop();
+}
+
+std::optional<std::string> openToTheNetworkWarning(const std::string& bindAddress) {
+    beast::error_code ec;
+    auto ip = net::ip::make_address(bindAddress, ec);
+    if (ec)
+        return std::nullopt;
+    if (ip.is_v6() && ip.to_v6().is_v4_mapped())
+        ip = net::ip::make_address_v4(net::ip::v4_mapped, ip.to_v6());
+    if (ip.is_loopback())
+        return std::nullopt;
+    return "warning: listening on " + bindAddress +
+           ", not on loopback only: the control pages (/$int, with the editor and the file "
+           "lists) are open to anyone on the network who can reach this computer";
 }
 
 void HttpServer::start(const std::string& address, std::uint16_t port) {

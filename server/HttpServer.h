@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace pelotest {
@@ -57,6 +58,12 @@ struct PageLimits {
     // Entries of one folder that the file list shows; a line counts the rest.
     static constexpr std::size_t fileListEntries = 10'000;
 };
+
+// The line that warns of a server listening on an address that is not loopback (0.0.0.0, ::,
+// an address on the network): the control pages, with the editor and the file lists, then answer
+// anyone who can reach it. nullopt for a loopback address (127.0.0.0/8, ::1) and for what is no
+// IP address (the server does not start there).
+std::optional<std::string> openToTheNetworkWarning(const std::string& bindAddress);
 
 class HttpServer {
   public:

@@ -55,6 +55,12 @@ struct Exchange {
     LiveReload* live = nullptr;
 };
 
+// The virtual folder that a VirtualPath setting names, as the server reads it and the window
+// builds its addresses: one separator ('/' or '\\') removed at each end, no more. So "app" and
+// "/app/" are the folder "app", whose pages lie at "/app/…", and "//app" is "/app", whose pages
+// lie at "//app/…". Backslashes in the result still stand for '/'.
+std::string_view virtualFolderOf(std::string_view virtualPath);
+
 // The request context of one request (StaticRoot, TemplateFolder with references expanded,
 // VirtualRoot, FilePath), in that order; expanding TemplateFolder may re-mark variables.
 RequestPaths computeRequestPaths(AppState& state, std::string_view document) REQUIRES(state.mutex);

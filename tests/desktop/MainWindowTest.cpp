@@ -22,6 +22,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSpinBox>
@@ -151,6 +152,8 @@ class MainWindowTest : public QObject {
     void liveStatusCountsBrowsersAndSwitchesOffAtOnce();
     void autostartBox();
     void autostartExecLineQuotes();
+    void autostartEntryGoesOnlyToItsOwnFolder();
+    void messageBoxShowsPlainText();
     void trayStartServesHiddenAndKeepsTheFile();
 };
 
@@ -915,6 +918,87 @@ void MainWindowTest::autostartExecLineQuotes() {
                          "Comment=Start PeloTest hidden in the notification area with its server "
                          "running\nExec=/usr/bin/pelotest --tray\nIcon=pelotest\nTerminal=false\n"
                          "X-GNOME-Autostart-enabled=true\n"));
+}
+
+// The entry goes below an absolute XDG_CONFIG_HOME or HOME only (never below the folder the
+// program was started in), and never through an autostart folder that is a link.
+void MainWindowTest::autostartEntryGoesOnlyToItsOwnFolder() {
+    const struct {
+        const char* what;
+        const char* config; // XDG_CONFIG_HOME, "DIR/" replaced by the test folder; null: unset
+        const char* home;
+        bool linkedFolder;
+        const char* entry; // where it is written, below the test folder; null: refused
+    } cases[] = {
+        {"XDG_CONFIG_HOME", "DIR/cfg", "DIR/home", false, "cfg/autostart/pelotest.desktop"},
+        {"a relative XDG_CONFIG_HOME counts as unset", "cfg", "DIR/home", false,
+         "home/.config/autostart/pelotest.desktop"},
+        {"neither set", nullptr, nullptr, false, nullptr},
+        {"a relative HOME", nullptr, "home", false, nullptr},
+        {"an empty HOME", "", "", false, nullptr},
+        {"a linked autostart folder", "DIR/cfg", nullptr, true, nullptr},
+    };
+    const auto setOrUnset = [](const char* name, const char* value, const QString& dir) {
+        if (value)
+            qputenv(name, QFile::encodeName(QString::fromUtf8(value).replace(
+                              QStringLiteral("DIR/"), dir + QLatin1Char('/'))));
+        else
+            qunsetenv(name);
+    };
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME"), oldHome = qgetenv("HOME");
+    const QString oldCurrent = QDir::currentPath();
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_CONFIG_HOME", oldConfig);
+        qputenv("HOME", oldHome);
+        QDir::setCurrent(oldCurrent);
+    });
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        const QString base = dir.path();
+        QVERIFY(QDir(base).mkpath(QStringLiteral("run")));
+        QVERIFY(QDir::setCurrent(base + QStringLiteral("/run"))); // where relative paths lead
+        setOrUnset("XDG_CONFIG_HOME", c.config, base);
+        setOrUnset("HOME", c.home, base);
+        if (c.linkedFolder) {
+            QVERIFY(QDir(base).mkpath(QStringLiteral("cfg")));
+            QVERIFY(QDir(base).mkpath(QStringLiteral("elsewhere")));
+            QVERIFY(QFile::link(base + QStringLiteral("/elsewhere"),
+                                base + QStringLiteral("/cfg/autostart")));
+        }
+        const auto failure = desktop::writeAutostartEntry({"pelotest"});
+        QVERIFY2(failure.has_value() == (c.entry == nullptr), c.what);
+        QCOMPARE(desktop::autostartEntryExists(), c.entry != nullptr);
+        if (c.entry)
+            QVERIFY2(QFileInfo(base + QLatin1Char('/') + QLatin1String(c.entry)).isFile(), c.what);
+        QVERIFY2(QDir(base + QStringLiteral("/run"))
+                     .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 c.what);
+        QVERIFY2(!c.linkedFolder || QDir(base + QStringLiteral("/elsewhere")).isEmpty(), c.what);
+        QCOMPARE(desktop::removeAutostartEntry(), std::nullopt);
+        QVERIFY(!desktop::autostartEntryExists());
+    }
+}
+
+// A message box shows its text as plain text: a name from outside (the program that holds the
+// port) such as <b>x</b> is never rendered as markup.
+void MainWindowTest::messageBoxShowsPlainText() {
+    Fixture f;
+    f.start(QByteArray());
+    desktop::QtDialogs dialogs(f.state, f.window.get());
+    const QString text = QStringLiteral("Port 1 is in use by <b>x</b> (PID 2)");
+    Qt::TextFormat format = Qt::AutoText;
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                format = box->textFormat();
+                shown = box->text();
+                box->reject();
+            }
+    });
+    dialogs.message(MessageKind::Error, text);
+    QCOMPARE(format, Qt::PlainText);
+    QCOMPARE(shown, text);
 }
 
 // --tray: hidden in the notification area with the server running; the file keeps the

@@ -1222,10 +1222,11 @@ void ViewsTest::pagesOpenInTheBrowser_data() {
     QTest::addColumn<QString>("request"); // made first; the log's row
     QTest::addColumn<QString>("select");  // the tree's node
     QTest::addColumn<bool>("serving");
-    QTest::addColumn<QString>("opened"); // the address after the server's, "" for none
+    QTest::addColumn<QString>("virtualFolder"); // the field "Virtueller Ordner"
+    QTest::addColumn<QString>("opened");        // the address after the server's, "" for none
     const auto row = [](const char* name, const char* list, const char* request, const char* select,
-                        bool serving, const char* opened) {
-        QTest::newRow(name) << list << request << select << serving << opened;
+                        bool serving, const char* opened, const char* virtualFolder = "app") {
+        QTest::newRow(name) << list << request << select << serving << virtualFolder << opened;
     };
     row("entry template", "tree", "", "index.htm", true, "app/");
     row("event", "tree", "", "Login", true, "app/?PELO_EVENT=Login");
@@ -1236,6 +1237,13 @@ void ViewsTest::pagesOpenInTheBrowser_data() {
     row("log row of an assignment: its event's page, not the assignment again", "log",
         "/$int/SetTemplate.html?EVENT=Login&TEMPLATE=b.htm", "", true, "app/?PELO_EVENT=Login");
     row("log row loaded: its event", "log", "", "", true, "app/?PELO_EVENT=Show");
+    // The virtual folder is read as the server reads it: one separator off at each end.
+    row("virtual folder with separators", "tree", "", "Login", true, "app/?PELO_EVENT=Login",
+        "\\app/");
+    row("virtual folder with two leading separators", "tree", "", "Login", true,
+        "/app/?PELO_EVENT=Login", "//app");
+    row("virtual folder of two levels", "tree", "", "index.htm", true, "a/b/", "a\\b");
+    row("no virtual folder", "tree", "", "index.htm", true, "", "");
 }
 
 void ViewsTest::pagesOpenInTheBrowser() {
@@ -1243,8 +1251,10 @@ void ViewsTest::pagesOpenInTheBrowser() {
     QFETCH(QString, request);
     QFETCH(QString, select);
     QFETCH(bool, serving);
+    QFETCH(QString, virtualFolder);
     QFETCH(QString, opened);
     Fixture f("[Tree]\nNode0=index.htm\nNode1=#Login\nNode2=#menu.htm (Men\xFC)\n");
+    f.child<QLineEdit>("VirtualFolderField")->setText(virtualFolder);
     const bool tree = list == QLatin1String("tree");
     if (!request.isEmpty())
         QCOMPARE(f.get(request.toStdString()), 200);
@@ -1265,13 +1275,19 @@ void ViewsTest::pagesOpenInTheBrowser() {
     const char* name = tree ? "OpenTreeInBrowser" : "OpenLogInBrowser";
     emit f.child<QMenu>(tree ? "TreeMenu" : "LogMenu")->aboutToShow();
     QCOMPARE(f.action(name)->text(), shown(155));
-    QCOMPARE(f.action(name)->isEnabled(), !opened.isEmpty());
+    QCOMPARE(f.action(name)->isEnabled(), serving);
     f.trigger(name);
     std::vector<QUrl> expected;
-    if (!opened.isEmpty())
+    if (serving)
         expected.push_back(QUrl::fromEncoded(
             QStringLiteral("http://localhost:%1/%2").arg(f.port).arg(opened).toLatin1()));
     QCOMPARE(f.dialogs.opened, expected);
+    // And the server answers that address with the template, not with the not-found page.
+    if (serving)
+        QCOMPARE(f.get(expected.front()
+                           .toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority)
+                           .toStdString()),
+                 200);
 }
 
 void ViewsTest::logTimeAndQueryColumns_data() {

@@ -737,7 +737,7 @@ TEST(Listener, PipelinedRequestsAreAnsweredInOrder) {
 }
 
 // Framing the server does not take is refused before the handler runs: HTTP/1.1 without Host,
-// a transfer coding other than chunked. HTTP/1.0 needs no Host.
+// two Host fields, a transfer coding other than chunked. HTTP/1.0 needs no Host.
 TEST(Listener, RefusesRequestsWithoutHostOrWithAnUnknownTransferCoding) {
     std::atomic<int> calls = 0;
     HttpServer server([&](const HttpRequest&) {
@@ -756,6 +756,9 @@ TEST(Listener, RefusesRequestsWithoutHostOrWithAnUnknownTransferCoding) {
         {"POST / HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: gzip, chunked\r\n\r\n"
          "1\r\na\r\n0\r\n\r\n",
          false},
+        {"GET / HTTP/1.1\r\nHost: localhost\r\nHost: evil.example\r\n\r\n", false},
+        {"GET / HTTP/1.1\r\nHost: evil.example\r\nhost: localhost\r\n\r\n", false},
+        {"GET / HTTP/1.0\r\nHost: localhost\r\nHost: localhost\r\n\r\n", false},
         {"GET / HTTP/1.0\r\n\r\n", true},
         {"POST / HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: Chunked\r\n"
          "Connection: close\r\n\r\n1\r\na\r\n0\r\n\r\n",
@@ -769,9 +772,37 @@ TEST(Listener, RefusesRequestsWithoutHostOrWithAnUnknownTransferCoding) {
             EXPECT_NE(raw.find(" 200 OK\r\n"), std::string::npos) << raw;
             EXPECT_EQ(calls, before + 1);
         } else {
-            EXPECT_TRUE(raw.starts_with("HTTP/1.1 400 ") || raw.starts_with("HTTP/1.1 501 "))
+            // The answer's version is the request's ("HTTP/1.0 400 ...").
+            EXPECT_TRUE(raw.starts_with("HTTP/1.") &&
+                        (raw.substr(8, 5) == " 400 " || raw.substr(8, 5) == " 501 "))
                 << raw;
             EXPECT_EQ(calls, before);
+        }
+    }
+}
+
+// Listening on an address other than loopback is warned of (the server itself is not started
+// here: tests listen on 127.0.0.1 only).
+TEST(Listener, WarnsOfAddressesOpenToTheNetwork) {
+    struct Case {
+        const char* address;
+        bool warned;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", false},        {"127.1.2.3", false},      {"::1", false},
+        {"::ffff:127.0.0.1", false}, {"0.0.0.0", true},         {"::", true},
+        {"192.168.1.20", true},      {"::ffff:10.0.0.1", true}, {"fe80::1", true},
+        {"localhost", false}, // no IP address: the server does not start
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        const auto warning = openToTheNetworkWarning(c.address);
+        EXPECT_EQ(warning.has_value(), c.warned);
+        if (warning) {
+            EXPECT_EQ(*warning, "warning: listening on " + std::string(c.address) +
+                                    ", not on loopback only: the control pages (/$int, with the "
+                                    "editor and the file lists) are open to anyone on the "
+                                    "network who can reach this computer");
         }
     }
 }
