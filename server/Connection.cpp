@@ -6,7 +6,7 @@
 #include "server/LanePool.h"
 #include "server/PageSkeleton.h"
 #include "server/ResponseHead.h"
-#include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/post.hpp>
