@@ -46,6 +46,9 @@ struct ServerLimits {
     // keeps its connection: only the idle time ends a pause in reading.)
     std::uint64_t minSendRate = 16 * 1024; // bytes per second
     std::chrono::milliseconds sendGrace{10'000};
+    // Events of a stream (live reload) that its client has not taken yet; a client that falls this
+    // far behind is dropped.
+    std::size_t maxStreamBacklog = 64 * 1024;
     // Parameters (query and form entries) of one request; more is answered with 413 before the
     // request is handled, so that no request can keep the state busy for long.
     std::size_t maxParameters = 10'000;

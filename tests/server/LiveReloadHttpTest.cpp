@@ -18,10 +18,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <random>
+#include <thread>
+#include <vector>
 
 namespace pelotest {
 namespace {
@@ -37,11 +42,14 @@ class StreamCountingHost : public test::FakeHost {
     std::atomic<std::size_t> streams{0};
 };
 
-// A connection that sends one request and then reads what arrives, for as long as it is open.
+// A connection that sends one request and then reads what arrives, for as long as it is open;
+// receiveBuffer (bytes) makes its receive buffer small.
 class Client {
   public:
-    Client(std::uint16_t port, std::string_view request) {
+    Client(std::uint16_t port, std::string_view request, int receiveBuffer = 0) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (receiveBuffer > 0)
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
@@ -56,6 +64,20 @@ class Client {
                "\r\n\r\n";
     }
     ~Client() { ::close(fd_); }
+
+    // Sends nothing more (the server reads the end of the stream).
+    void halfClose() { ::shutdown(fd_, SHUT_WR); }
+    // Closes with a reset instead of an orderly end.
+    void reset() {
+        const linger now{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+        ::close(fd_);
+        fd_ = -1;
+    }
+    // Takes what has arrived, waiting at most within for the first bytes.
+    void readArrived(std::chrono::milliseconds within = 0ms) {
+        readSome(std::chrono::steady_clock::now() + within);
+    }
 
     // Reads until what arrived after the last text waited for holds text; false when it does not
     // within the time given (or the connection closes first).
@@ -85,7 +107,8 @@ class Client {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             until - std::chrono::steady_clock::now());
         pollfd ready{fd_, POLLIN, 0};
-        if (closed_ || left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0)
+        if (closed_ || fd_ < 0 ||
+            ::poll(&ready, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0))) <= 0)
             return false;
         char buffer[4096];
         const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
@@ -302,6 +325,86 @@ TEST_F(LiveReloadHttp, StreamsCountAgainstTheConnectionLimitButAreNeverClosedAsI
     dir.write("site/page.htm", "changed");
     for (const auto& stream : streams)
         EXPECT_TRUE(stream->waitFor("event: reload"));
+}
+
+// How many actions the stress of streams takes; PELOTEST_STREAM_ACTIONS scales it (the sanitizer
+// runs take fewer).
+std::size_t streamActions() {
+    if (const char* text = std::getenv("PELOTEST_STREAM_ACTIONS"))
+        return std::max<std::size_t>(1, std::strtoull(text, nullptr, 10));
+    return 4000;
+}
+
+// Clients open, half-close, reset, stop reading and reconnect streams at random (seeded, so that a
+// failing run can be repeated) while files change and every stream is sent events: whatever order
+// a stream's end, its writes and its events come in, the server ends each stream once and goes
+// on serving.
+TEST_F(LiveReloadHttp, StreamsOpenedAndDroppedAtRandomWhileFilesChangeLeaveTheServerServing) {
+    switchLiveReload(true);
+    auto server = serve();
+    const std::uint16_t port = server->port();
+    std::atomic<bool> stressing{true};
+    std::thread changes([&] {
+        for (int i = 0; stressing; ++i) {
+            dir.write(i % 3 ? "site/page.htm" : "site/style.css", std::to_string(i));
+            std::this_thread::sleep_for(3ms);
+        }
+    });
+    std::mt19937 random(31);
+    std::vector<std::unique_ptr<Client>> slots(48); // more than the streams held at once
+    const auto open = [&] {
+        const int receiveBuffer = random() % 4 == 0 ? 2048 : 0;
+        return std::make_unique<Client>(port, Client::get("/$int/live"), receiveBuffer);
+    };
+    const auto until = std::chrono::steady_clock::now() + 30s;
+    const std::size_t actions = streamActions();
+    std::size_t done = 0;
+    for (; done < actions && std::chrono::steady_clock::now() < until; ++done) {
+        std::unique_ptr<Client>& slot = slots[random() % slots.size()];
+        switch (random() % 8) {
+        case 0: // a page that opens its stream and leaves it (reading or not)
+            slot = open();
+            break;
+        case 1: // asks, shuts its sending side, reads once and closes (the most common fault)
+        case 6:
+        case 7: {
+            auto client = open();
+            client->halfClose();
+            client->readArrived(std::chrono::milliseconds(random() % 3));
+            break;
+        }
+        case 2: // leaves with a reset
+            if (slot)
+                slot->reset();
+            slot.reset();
+            break;
+        case 3: // closes in order
+            slot.reset();
+            break;
+        case 4: // reads what has come
+            if (slot)
+                slot->readArrived();
+            break;
+        case 5: // reconnects at once, as a page does
+            if (slot)
+                slot->halfClose();
+            slot = open();
+            break;
+        }
+    }
+    stressing = false;
+    changes.join();
+    slots.clear();
+    EXPECT_EQ(done, actions) << "the time ran out first";
+
+    // Still serving, and every stream it counted has ended.
+    EXPECT_EQ(test::httpGet(port, "/page.htm").status, 200);
+    for (int i = 0; i < 300 && (server->liveStreamCount() != 0 || host.streams != 0); ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(server->liveStreamCount(), 0u);
+    EXPECT_EQ(host.streams, 0u);
+    Client last(port, Client::get("/$int/live"));
+    EXPECT_TRUE(last.waitFor("event: hello"));
 }
 
 // A sink that records what it is sent.
