@@ -12,6 +12,7 @@
 
 #include <QLabel>
 #include <QStatusBar>
+#include <QStringList>
 #include <QSystemTrayIcon>
 
 #include <iostream>
@@ -87,7 +88,17 @@ void MainWindow::showLiveStatus() {
         return;
     }
     const std::size_t listening = serverRunning() ? server_->liveStreamCount() : 0;
-    liveStatus_->setText(uiTextWith(state_, UiText::LiveReloadStatus, QString::number(listening)));
+    QString text = uiTextWith(state_, UiText::LiveReloadStatus, QString::number(listening));
+    // A folder the system refuses to watch reloads no page: the status line says which, each with
+    // the system's reason, until it is watched again.
+    QStringList unwatched;
+    if (serverRunning() && handler_)
+        for (const std::string& folder : handler_->liveReload().unwatchedFolders())
+            unwatched << QString::fromLocal8Bit(folder);
+    if (!unwatched.isEmpty())
+        text += QStringLiteral(" \u26A0 ") + unwatched.join(QStringLiteral(", "));
+    liveStatus_->setText(text);
+    liveStatus_->setToolTip(unwatched.join(QLatin1Char('\n')));
     liveStatus_->show();
 }
 

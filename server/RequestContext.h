@@ -53,6 +53,12 @@ struct Exchange {
     PopupOffsets popupOffsets{state};
     // The open pages' event streams while live reload is on; null while it is off.
     LiveReload* live = nullptr;
+    // The page or template file the answer was made from, when it is one (whether the live script
+    // goes into it depends on its extension).
+    std::string answerSource{};
+    // The request is the live script asking for a changed style sheet again: it sets no variable
+    // and adds no row to the log.
+    bool styleSheetSwap = false;
 };
 
 // The virtual folder that a VirtualPath setting names, as the server reads it and the window

@@ -255,6 +255,7 @@ void answerTemplateRequest(Exchange& ex) {
         renderTemplate(ex.state, ex.host, *match.node, path, &match.identity);
     ex.response.contentType = "text/html";
     ex.response.body = std::move(rendered.body);
+    ex.answerSource = path;
     addLogEntry(ex, {LogKind::Template, std::string(fileNamePart(path)), ex.event,
                      std::move(rendered.title), path});
 }

@@ -5,6 +5,7 @@
 #include "pages/Routes.h"
 #include "server/HttpServer.h"
 #include "server/LiveReload.h"
+#include "server/ServerTestSupport.h"
 #include "support/FakeHost.h"
 #include "support/HttpTestClient.h"
 #include "support/TempDir.h"
@@ -159,16 +160,21 @@ class LiveReloadHttp : public ::testing::Test {
     }
 
     std::unique_ptr<HttpServer> serve(ServerLimits limits = {}) {
-        auto server = std::make_unique<HttpServer>(
-            std::make_shared<RequestHandler>(state, host, routeRequest), limits);
+        handler = std::make_shared<RequestHandler>(state, host, routeRequest);
+        auto server = std::make_unique<HttpServer>(handler, limits);
         server->start("127.0.0.1", 0);
         return server;
     }
+
+    // The folders of the latest request are walked on the watcher's thread: a change made before
+    // that ends would not be seen.
+    void awaitWatcher() { ASSERT_TRUE(handler->liveReload().awaitWatches(3000ms)); }
 
     TempDir dir;
     fs::path site;
     AppState state;
     StreamCountingHost host;
+    std::shared_ptr<RequestHandler> handler;
 };
 
 TEST_F(LiveReloadHttp, ScriptGoesIntoHtmlAnswersOnlyAndOnlyWhileOn) {
@@ -252,6 +258,7 @@ TEST_F(LiveReloadHttp, StreamAndScriptCarryTheFramingOfBuiltInPagesAndFollowTheH
               "Content-Security-Policy: frame-ancestors 'self'\r\n"
               "Connection: close\r\n\r\n");
     EXPECT_EQ(host.streams, 1u);
+    awaitWatcher();
 
     // A template, a page and a style sheet in a folder below the static one.
     dir.write("tmpl/index.htm", "<html><body>changed</body></html>");
@@ -291,6 +298,7 @@ TEST_F(LiveReloadHttp, AtMost32StreamsAreHeldAndTheOldestIsClosedFirst) {
     EXPECT_TRUE(streams[0]->closes());
     EXPECT_EQ(server->liveStreamCount(), 32u);
     EXPECT_EQ(host.streams, 32u);
+    awaitWatcher();
     dir.write("site/page.htm", "changed");
     for (std::size_t i = 1; i < streams.size(); ++i)
         EXPECT_TRUE(streams[i]->waitFor("event: reload")) << i;
@@ -322,6 +330,7 @@ TEST_F(LiveReloadHttp, StreamsCountAgainstTheConnectionLimitButAreNeverClosedAsI
     ASSERT_TRUE(streams.back()->waitFor("event: hello"));
     EXPECT_NE(test::rawExchange(server->port(), Client::get("/style.css")).find("503"),
               std::string::npos);
+    awaitWatcher();
     dir.write("site/page.htm", "changed");
     for (const auto& stream : streams)
         EXPECT_TRUE(stream->waitFor("event: reload"));
@@ -405,6 +414,209 @@ TEST_F(LiveReloadHttp, StreamsOpenedAndDroppedAtRandomWhileFilesChangeLeaveTheSe
     EXPECT_EQ(host.streams, 0u);
     Client last(port, Client::get("/$int/live"));
     EXPECT_TRUE(last.waitFor("event: hello"));
+}
+
+TEST_F(LiveReloadHttp, OnlyTemplatesThatRenderHtmlGetTheScript) {
+    struct Case {
+        const char* templateName;
+        std::string text;
+        bool script;
+    };
+    const Case cases[] = {
+        {"data.json", "{\"a\": 1, \"b\": \"</body>\"}\n", false},
+        {"list.txt", "plain text\n", false},
+        {"feed.xml", "<?xml version=\"1.0\"?><feed></feed>\n", false},
+        {"blank.tpl", "\n", false},
+        {"page.tpl", "<!DOCTYPE html><p>x</p>\n", true},
+        {"part.tpl", " \t\r\n<div>x</div>\n", true},
+        {"bom.tpl", "\xEF\xBB\xBF<html><body>x</body></html>\n", true},
+        {"comment.tpl", "<!-- generated --><p>x</p>\n", true},
+        {"json.HTM", "{\"a\": 1}\n", true}, // the extension says it is a page
+    };
+    auto server = serve();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.templateName);
+        dir.write(std::string("tmpl/") + c.templateName, c.text);
+        {
+            std::lock_guard lock(state.mutex);
+            state.tree.roots().front()->text = c.templateName;
+        }
+        switchLiveReload(false);
+        const HttpResult off = test::httpGet(server->port(), "/app/");
+        switchLiveReload(true);
+        const HttpResult on = test::httpGet(server->port(), "/app/");
+        ASSERT_EQ(off.status, 200);
+        std::string expected = off.body;
+        if (c.script)
+            injectLiveScript(expected);
+        EXPECT_EQ(on.body, expected);
+    }
+}
+
+TEST_F(LiveReloadHttp, TheStreamRefusesOtherSitesWhichCannotPushTheDevelopersPageOut) {
+    switchLiveReload(true);
+    auto server = serve();
+    const std::string self = "http://127.0.0.1:" + std::to_string(server->port());
+    const std::string otherPort = "http://127.0.0.1:" + std::to_string(server->port() + 1);
+    struct Case {
+        std::string headers;
+        bool answered;
+    };
+    const Case cases[] = {
+        {"Origin: http://evil.example\r\n", false},
+        {"Origin: " + otherPort + "\r\n", false},
+        {"Origin: null\r\n", false},
+        {"Sec-Fetch-Site: cross-site\r\n", false},
+        {"Sec-Fetch-Site: same-site\r\n", false},
+        {"Origin: " + self + "\r\n", true},
+        {"Sec-Fetch-Site: same-origin\r\n", true},
+        {"", true}, // neither header: a client that is no browser
+    };
+    Client developer(server->port(), Client::get("/$int/live"));
+    ASSERT_TRUE(developer.waitFor("event: hello"));
+    awaitWatcher();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.headers);
+        const std::string request =
+            "GET /$int/live HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->port()) +
+            "\r\n" + c.headers + "\r\n";
+        Client stream(server->port(), request);
+        if (c.answered) {
+            EXPECT_TRUE(stream.waitFor("HTTP/1.1 200 OK\r\n"));
+            EXPECT_TRUE(stream.waitFor("event: hello"));
+        } else {
+            EXPECT_TRUE(stream.waitFor("HTTP/1.1 403 "));
+        }
+    }
+    // More pages of another site than streams are held: the developer's stream stays.
+    std::vector<std::unique_ptr<Client>> foreign;
+    for (int i = 0; i < 40; ++i) {
+        foreign.push_back(std::make_unique<Client>(
+            server->port(), "GET /$int/live HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: "
+                            "http://evil.example\r\nSec-Fetch-Site: cross-site\r\n\r\n"));
+        EXPECT_TRUE(foreign.back()->waitFor("HTTP/1.1 403 ")) << i;
+    }
+    EXPECT_FALSE(developer.waitFor("event: bye", 300ms));
+    dir.write("site/page.htm", "changed");
+    EXPECT_TRUE(developer.waitFor("event: reload\ndata:\n\n"));
+}
+
+// A style sheet's name may hold a line break, which would end the event's data field early: the
+// page reloads instead, and the stream stays whole for the next event.
+TEST_F(LiveReloadHttp, AStyleSheetNamedWithALineBreakReloadsThePage) {
+    switchLiveReload(true);
+    auto server = serve();
+    const char* breaks[] = {"\n", "\r", "\r\n"};
+    for (const char* lineBreak : breaks) {
+        SCOPED_TRACE(testing::PrintToString(std::string(lineBreak)));
+        Client stream(server->port(), Client::get("/$int/live"));
+        ASSERT_TRUE(stream.waitFor("event: hello"));
+        ASSERT_TRUE(stream.waitFor("\n\n"));
+        awaitWatcher();
+        dir.write("site/a" + std::string(lineBreak) + "b.css", "p { color: red; }\n");
+        ASSERT_TRUE(stream.waitFor("\n\n"));
+        const std::size_t start = stream.received.rfind("event: ");
+        EXPECT_EQ(stream.received.substr(start), "event: reload\ndata:\n\n");
+        dir.write("site/style.css", std::string("body { color: blue; }") + lineBreak);
+        ASSERT_TRUE(stream.waitFor("\n\n"));
+        EXPECT_EQ(stream.received.substr(stream.received.rfind("event: ")),
+                  "event: css\ndata: /style.css\n\n");
+    }
+}
+
+// The live script asks for a changed style sheet again with its own parameter: the site's
+// variables (one named like it included) and its log stay as they are.
+TEST_F(LiveReloadHttp, TheStyleSheetSwapSetsNoVariableAndLeavesNoLogRow) {
+    switchLiveReload(true);
+    {
+        std::lock_guard lock(state.mutex);
+        test::addVariables(state, {{"v", "site's v"}, {"$live", "site's $live"}});
+    }
+    auto server = serve();
+    const auto variables = [this] {
+        std::lock_guard lock(state.mutex);
+        return test::describeVariables(state.variables);
+    };
+    const auto logRows = [this] {
+        std::lock_guard lock(state.mutex);
+        return state.log.size();
+    };
+    const std::vector<std::string> before = variables();
+    const std::size_t rowsBefore = logRows();
+    struct Case {
+        std::string target;
+        int status;
+        std::vector<std::string> variables; // those the request adds or changes
+        std::size_t logRows;                // the rows it adds
+    };
+    const Case cases[] = {
+        {"/style.css?%24live=1765000000000", 200, {}, 0},
+        {"/style.css?v=3&%24live=1765000000001", 200, {}, 0},
+        {"/css/more.css?%24LIVE=2", 200, {}, 0},
+        // Not a file of the site: its other parameters count, the script's one never.
+        {"/gone.css?%24live=3&w=new", 404, {"w=new"}, 1},
+        // Without the script's parameter the request is an ordinary one.
+        {"/style.css?v=4", 200, {"v=4"}, 1},
+    };
+    std::vector<std::string> expected = before;
+    std::size_t expectedRows = rowsBefore;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        const HttpResult answer = test::httpGet(server->port(), c.target);
+        EXPECT_EQ(answer.status, c.status);
+        if (c.status == 200) {
+            EXPECT_NE(answer.body.find("color: red"), std::string::npos);
+        }
+        for (const std::string& row : c.variables) {
+            const std::string name = row.substr(0, row.find('='));
+            const auto at = std::find_if(expected.begin(), expected.end(), [&name](auto& held) {
+                return held.starts_with(name + "=");
+            });
+            if (at != expected.end())
+                *at = row;
+            else
+                expected.push_back(row);
+        }
+        std::vector<std::string> now = variables();
+        for (std::string& row : now)
+            row = row.substr(0, row.find('|')); // the marks of the last request do not matter
+        std::sort(now.begin(), now.end());
+        std::vector<std::string> sortedExpected = expected;
+        std::sort(sortedExpected.begin(), sortedExpected.end());
+        EXPECT_EQ(now, sortedExpected);
+        expectedRows += c.logRows;
+        EXPECT_EQ(logRows(), expectedRows);
+    }
+}
+
+TEST_F(LiveReloadHttp, ALargePageIsAnsweredWithTheScriptOfItsCurrentVersion) {
+    switchLiveReload(true);
+    auto server = serve();
+    const std::string tag(kLiveScriptTag);
+    for (const char letter : {'a', 'b', 'c'}) {
+        SCOPED_TRACE(letter);
+        const std::string page = "<html><body>" + std::string(300'000, letter) + "</body></html>";
+        dir.write("site/big.html", page);
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ(test::httpGet(server->port(), "/big.html").body,
+                      "<html><body>" + std::string(300'000, letter) + tag + "</body></html>");
+    }
+}
+
+TEST(LiveReload, ARequestThatSawItOnCannotStartTheWatcherAfterSwitchOff) {
+    test::TempDir dir;
+    fs::create_directories(dir.path() / "site");
+    test::FakeHost host;
+    LiveReload live(host, {});
+    const std::string site = (dir.path() / "site").string();
+    // Read by the request together with the setting, before live reload is switched off.
+    const std::uint64_t seen = live.generation();
+    live.switchOff();
+    live.watchFolders(site, "", seen);
+    EXPECT_FALSE(live.watches(site, ""));
+    // A request after switching on again watches.
+    live.watchFolders(site, "", live.generation());
+    EXPECT_TRUE(live.watches(site, ""));
 }
 
 // A sink that records what it is sent.
