@@ -9,6 +9,21 @@
 
 namespace pelotest {
 
+void HeadlessHost::liveFoldersUnwatched(const std::vector<std::string>& folders) {
+    std::lock_guard lock(unwatchedMutex_);
+    std::string lines;
+    for (const std::string& folder : folders)
+        if (std::find(unwatched_.begin(), unwatched_.end(), folder) == unwatched_.end())
+            lines += "pelotest: live reload cannot watch " + folder +
+                     "; its changes reload no page until it can\n";
+    for (const std::string& folder : unwatched_)
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+            lines += "pelotest: live reload watches " + folder.substr(0, folder.rfind(" (")) +
+                     " again\n";
+    unwatched_ = folders;
+    notices_ << lines << std::flush;
+}
+
 Rgb HeadlessHost::color(ColorRole role) const {
     switch (role) {
     case ColorRole::ButtonFace:

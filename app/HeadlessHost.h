@@ -6,12 +6,19 @@
 #include "state/AppState.h"
 #include "state/Host.h"
 
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <vector>
+
 namespace pelotest {
 
 class HeadlessHost : public Host {
   public:
     // state gives the caption its language; it is read with the state lock held by the caller.
-    explicit HeadlessHost(const AppState& state) : state_(state) {}
+    // Live reload's notices go to notices.
+    explicit HeadlessHost(const AppState& state, std::ostream& notices = std::cerr)
+        : state_(state), notices_(notices) {}
 
     Rgb color(ColorRole role) const override;
     // Built-in 32x32 pictures, embedded with the other built-in pictures.
@@ -28,9 +35,15 @@ class HeadlessHost : public Host {
         return std::nullopt;
     }
 
+    // One line for each folder live reload stops watching, and one when it watches it again.
+    void liveFoldersUnwatched(const std::vector<std::string>& folders) override;
+
   private:
     const AppState& state_;
     WindowPlacement placement_;
+    std::ostream& notices_;
+    std::mutex unwatchedMutex_; // guards unwatched_
+    std::vector<std::string> unwatched_;
 };
 
 } // namespace pelotest

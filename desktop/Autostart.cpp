@@ -2,9 +2,14 @@
 
 #include "state/AtomicFile.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace pelotest::desktop {
 namespace fs = std::filesystem;
@@ -41,24 +46,69 @@ std::optional<std::string> execArgument(const std::string& argument) {
     return escaped;
 }
 
+constexpr const char* kEntryName = "pelotest.desktop";
+
+// The autostart folder, opened without following a link there (the configuration folder above
+// it may be one, as dotfile managers make it); made when asked and missing. fd is -1 and failure
+// says why when it cannot be opened.
+struct AutostartFolder {
+    int fd = -1;
+    std::string path;
+    std::string failure;
+
+    explicit AutostartFolder(bool make) {
+        const auto config = autostartConfigFolder();
+        if (!config) {
+            failure = "neither XDG_CONFIG_HOME nor HOME is set to an absolute folder";
+            return;
+        }
+        path = (*config / "autostart").string();
+        std::error_code ec;
+        if (make)
+            fs::create_directories(*config, ec);
+        const int configFd = ::open(config->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (configFd < 0) {
+            failure = config->string() + ": " + std::strerror(errno);
+            return;
+        }
+        if (make && ::mkdirat(configFd, "autostart", 0700) != 0 && errno != EEXIST) {
+            failure = path + ": " + std::strerror(errno);
+            ::close(configFd);
+            return;
+        }
+        fd = ::openat(configFd, "autostart", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int error = errno;
+        ::close(configFd);
+        if (fd < 0)
+            failure = path + ": " +
+                      (error == ELOOP ? std::string("it is a link, which is not followed")
+                                      : std::string(std::strerror(error)));
+    }
+    ~AutostartFolder() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    AutostartFolder(const AutostartFolder&) = delete;
+    AutostartFolder& operator=(const AutostartFolder&) = delete;
+};
+
 } // namespace
 
-fs::path autostartEntryPath() {
+std::optional<fs::path> autostartConfigFolder() {
     // A relative $XDG_CONFIG_HOME is invalid and ignored, as the base directory rules ask.
     const char* config = std::getenv("XDG_CONFIG_HOME");
-    fs::path folder;
-    if (config && fs::path(config).is_absolute()) {
-        folder = config;
-    } else {
-        const char* home = std::getenv("HOME");
-        folder = fs::path(home ? home : "") / ".config";
-    }
-    return folder / "autostart" / "pelotest.desktop";
+    if (config && fs::path(config).is_absolute())
+        return fs::path(config);
+    const char* home = std::getenv("HOME");
+    if (home && fs::path(home).is_absolute())
+        return fs::path(home) / ".config";
+    return std::nullopt;
 }
 
 bool autostartEntryExists() {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(autostartEntryPath(), ec));
+    const AutostartFolder folder(false);
+    struct stat info {};
+    return folder.fd >= 0 && ::fstatat(folder.fd, kEntryName, &info, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 std::optional<std::string> autostartEntryText(const std::vector<std::string>& command) {
@@ -88,22 +138,21 @@ std::optional<std::string> writeAutostartEntry(const std::vector<std::string>& c
     const auto text = autostartEntryText(command);
     if (!text)
         return "the program's path or settings file holds a line break";
-    const fs::path path = autostartEntryPath();
-    std::error_code ec;
-    fs::create_directories(path.parent_path(), ec);
-    if (ec)
-        return "cannot make the folder " + path.parent_path().string() + ": " + ec.message();
-    if (auto failure = replaceFile(path, *text))
-        return path.string() + ": " + *failure;
+    const AutostartFolder folder(true);
+    if (folder.fd < 0)
+        return "cannot make the folder of the autostart entry: " + folder.failure;
+    if (auto failure = replaceFileAt(folder.fd, kEntryName, *text))
+        return folder.path + "/" + kEntryName + ": " + *failure;
     return std::nullopt;
 }
 
 std::optional<std::string> removeAutostartEntry() {
-    const fs::path path = autostartEntryPath();
-    std::error_code ec;
-    fs::remove(path, ec); // a link is removed itself, never what it points to
-    if (ec)
-        return path.string() + ": " + ec.message();
+    const AutostartFolder folder(false);
+    if (folder.fd < 0)
+        return std::nullopt; // no folder (or a link in its place): no entry of ours to remove
+    // A link at the name is removed itself, never what it points to.
+    if (::unlinkat(folder.fd, kEntryName, 0) != 0 && errno != ENOENT)
+        return folder.path + "/" + kEntryName + ": " + std::strerror(errno);
     return std::nullopt;
 }
 

@@ -11,10 +11,13 @@
 
 namespace pelotest::desktop {
 
-// Where the session looks for this program's entry.
-std::filesystem::path autostartEntryPath();
+// The folder whose autostart folder the session reads: an absolute $XDG_CONFIG_HOME, else an
+// absolute $HOME's .config; nullopt when neither is set to an absolute path (a relative one
+// would put the entry below whatever folder the program was started in).
+std::optional<std::filesystem::path> autostartConfigFolder();
 
-// Whether the entry is there (whatever wrote it: the box shows what the session will do).
+// Whether the entry is there (whatever wrote it: the box shows what the session will do); an
+// autostart folder that is a link does not count.
 bool autostartEntryExists();
 
 // The entry's text: command is the program and the arguments it is started with (--tray is
@@ -22,9 +25,10 @@ bool autostartEntryExists();
 // or another control character, which no Exec line can carry.
 std::optional<std::string> autostartEntryText(const std::vector<std::string>& command);
 
-// Writes the entry as a whole (the folder made when missing; a link or anything but a regular
-// file at its name is refused, never followed), or removes it. The reason of a failure, nullopt
-// on success; removing an entry that is not there succeeds.
+// Writes the entry as a whole (the folders made when missing; an autostart folder that is a
+// link, and a link or anything but a regular file at the entry's name, is refused, never
+// followed), or removes it. The reason of a failure, nullopt on success; removing an entry that
+// is not there succeeds.
 std::optional<std::string> writeAutostartEntry(const std::vector<std::string>& command);
 std::optional<std::string> removeAutostartEntry();
 

@@ -36,6 +36,9 @@ QString QtDialogs::text(UiText id) const {
 bool QtDialogs::message(MessageKind kind, const QString& shown) {
     QMessageBox box(parent_);
     box.setWindowFlags(kFixedDialogFlags);
+    // Plain text, never markup: a message may carry names from outside (a file's, the program
+    // that holds the port), which must show as they are.
+    box.setTextFormat(Qt::PlainText);
     box.setText(shown);
     switch (kind) {
     case MessageKind::Warning:

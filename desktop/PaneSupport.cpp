@@ -1,6 +1,7 @@
 #include "desktop/PaneSupport.h"
 
 #include "desktop/Text.h"
+#include "server/RequestContext.h"
 #include "state/TextCase.h"
 
 #include <QAbstractButton>
@@ -86,7 +87,8 @@ void enableListKeyboard(QAbstractItemView* view, std::initializer_list<QAction*>
     }
 }
 
-RowFilter::RowFilter(QAbstractItemModel* source, QObject* parent) : QSortFilterProxyModel(parent) {
+RowFilter::RowFilter(StateTableModel* source, QObject* parent)
+    : QSortFilterProxyModel(parent), source_(source) {
     setSourceModel(source);
     setFilterKeyColumn(-1);
     setFilterCaseSensitivity(Qt::CaseInsensitive);
@@ -96,12 +98,19 @@ RowFilter::RowFilter(QAbstractItemModel* source, QObject* parent) : QSortFilterP
 void RowFilter::setText(const QString& text) {
     // Only a filter that hides rows looks at the rows again when they change.
     setDynamicSortFilter(!text.isEmpty());
+    asciiText_.reset();
+    if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; }))
+        asciiText_ = text.toStdString();
     setFilterFixedString(text);
 }
 
 bool RowFilter::filterAcceptsRow(int row, const QModelIndex& parent) const {
-    return filterRegularExpression().pattern().isEmpty() ||
-           QSortFilterProxyModel::filterAcceptsRow(row, parent);
+    if (filterRegularExpression().pattern().isEmpty())
+        return true;
+    if (asciiText_ && !parent.isValid())
+        if (const std::optional<bool> shows = source_->rowShowsAscii(row, *asciiText_))
+            return *shows;
+    return QSortFilterProxyModel::filterAcceptsRow(row, parent);
 }
 
 QLineEdit* filterFieldFor(RowFilter* filter, const char* name) {
@@ -130,12 +139,8 @@ QUrl eventPageUrl(const PaneContext& context, std::string_view event) {
     {
         const AppState& state = context.state;
         const StateLock lock(state.mutex);
-        // The virtual folder as the server reads it: either separator, none at its ends.
-        std::string_view folder = state.settings.virtualPath;
-        while (!folder.empty() && (folder.front() == '/' || folder.front() == '\\'))
-            folder.remove_prefix(1);
-        while (!folder.empty() && (folder.back() == '/' || folder.back() == '\\'))
-            folder.remove_suffix(1);
+        // The virtual folder as the server reads it.
+        const std::string_view folder = virtualFolderOf(state.settings.virtualPath);
         // Ending in '/', so that the template's relative links stay inside the virtual folder.
         if (!folder.empty())
             document.append(folder).append(1, '/');

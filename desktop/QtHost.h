@@ -55,6 +55,10 @@ class QtHost : public QObject, public Host {
     void variablesChanged() override { post(Change::Variables); }
     void logChanged() override { post(Change::Log); }
     void liveStreamsChanged(std::size_t) override { post(Change::LiveStreams); }
+    // The status line that counts the listening browsers also names the folders not watched.
+    void liveFoldersUnwatched(const std::vector<std::string>&) override {
+        post(Change::LiveStreams);
+    }
 
     // The window's caption (Windows-1252) and the width of the variables list's first column.
     void setCaption(std::string caption);

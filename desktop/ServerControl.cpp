@@ -7,12 +7,15 @@
 #include "desktop/SettingsTab.h"
 #include "desktop/Text.h"
 #include "pages/Routes.h"
+#include "server/HttpServer.h"
 #include "server/PortOwner.h"
 
 #include <QLabel>
 #include <QStatusBar>
+#include <QStringList>
 #include <QSystemTrayIcon>
 
+#include <iostream>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -85,7 +88,17 @@ void MainWindow::showLiveStatus() {
         return;
     }
     const std::size_t listening = serverRunning() ? server_->liveStreamCount() : 0;
-    liveStatus_->setText(uiTextWith(state_, UiText::LiveReloadStatus, QString::number(listening)));
+    QString text = uiTextWith(state_, UiText::LiveReloadStatus, QString::number(listening));
+    // A folder the system refuses to watch reloads no page: the status line says which, each with
+    // the system's reason, until it is watched again.
+    QStringList unwatched;
+    if (serverRunning() && handler_)
+        for (const std::string& folder : handler_->liveReload().unwatchedFolders())
+            unwatched << QString::fromLocal8Bit(folder);
+    if (!unwatched.isEmpty())
+        text += QStringLiteral(" \u26A0 ") + unwatched.join(QStringLiteral(", "));
+    liveStatus_->setText(text);
+    liveStatus_->setToolTip(unwatched.join(QLatin1Char('\n')));
     liveStatus_->show();
 }
 
@@ -109,6 +122,7 @@ void MainWindow::followStartStopButton() {
         server_.reset();
         handler_.reset();
         serverLink_->clear();
+        serverLink_->setToolTip({});
         showLiveStatus();
         return;
     }
@@ -146,11 +160,17 @@ void MainWindow::followStartStopButton() {
         settingsTab_->setServerWanted(false);
         showServerState(false);
         serverLink_->clear();
+        serverLink_->setToolTip({});
         reportStartFailure(why, port, failure);
         return;
     }
     const QString url = serverAddress(address, server_->port());
     serverLink_->setText(QStringLiteral("<a href=\"%1\">%1</a>").arg(url.toHtmlEscaped()));
+    // Listening beyond this computer is said where the address is shown, and once on stderr.
+    const auto warning = openToTheNetworkWarning(address);
+    serverLink_->setToolTip(warning ? QString::fromStdString(*warning) : QString());
+    if (warning)
+        std::cerr << "pelotest: " << *warning << std::endl;
     serverUrl_ = url;
     showTrayTip();
     showLiveStatus();

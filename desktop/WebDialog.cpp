@@ -1,36 +1,31 @@
 #include "desktop/WebDialog.h"
 
+#include "desktop/FallbackPage.h"
 #include "desktop/LanguageSupport.h"
 #include "desktop/Text.h"
-#include "language/Languages.h"
-#include "language/PeResources.h"
 #include "language/UiTexts.h"
 #include "resources/DesktopPictures.h"
-#include "state/AtomicFile.h"
-#include "state/TextCase.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QEvent>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLibraryInfo>
-#include <QMouseEvent>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPixmap>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QTimer>
+#include <QUuid>
 #include <QVBoxLayout>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineView>
 
 #include <algorithm>
@@ -38,8 +33,6 @@
 
 namespace pelotest::desktop {
 namespace {
-
-namespace fs = std::filesystem;
 
 // The dialog's client area.
 constexpr QSize kClientSize{454, 310};
@@ -74,24 +67,45 @@ class Page : public QWebEnginePage {
     desktop::WebDialog* dialog_;
 };
 
-// How long after a click or key press a navigation still counts as its result. The browser
-// asks about the link within milliseconds; a busy machine may take longer.
-constexpr qint64 kUserActionMs = 3000;
-
-bool isWebAddress(const QUrl& url) {
-    return url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https");
+// The browser's navigation types as the download's policy knows them.
+NavigationKind kindOf(QWebEnginePage::NavigationType type) {
+    switch (type) {
+    case QWebEnginePage::NavigationTypeLinkClicked:
+        return NavigationKind::LinkClicked;
+    case QWebEnginePage::NavigationTypeFormSubmitted:
+        return NavigationKind::FormSubmitted;
+    case QWebEnginePage::NavigationTypeTyped:
+        return NavigationKind::Typed;
+    case QWebEnginePage::NavigationTypeBackForward:
+        return NavigationKind::BackForward;
+    case QWebEnginePage::NavigationTypeReload:
+        return NavigationKind::Reload;
+    case QWebEnginePage::NavigationTypeRedirect:
+        return NavigationKind::Redirect;
+    case QWebEnginePage::NavigationTypeOther:
+        break;
+    }
+    return NavigationKind::Other;
 }
 
-int portOf(const QUrl& url) {
-    return url.port(url.scheme() == QLatin1String("https")  ? 443
-                    : url.scheme() == QLatin1String("http") ? 80
-                                                            : -1);
-}
-
-// Same scheme, host and port (an absent port is the scheme's own).
-bool sameOrigin(const QUrl& a, const QUrl& b) {
-    return isWebAddress(a) && !a.host().isEmpty() && a.scheme() == b.scheme() &&
-           a.host() == b.host() && portOf(a) == portOf(b);
+// Qt 6.4 tells of a navigation only its address, its type and whether the top frame is the one
+// navigated, not which frame started it nor whether the user did. So the top frame's own
+// document notes the link of each click the browser marks as the user's (isTrusted: never a
+// script's click()), and the dialog asks for it when a navigation would act. The recorder runs
+// in a world of its own, which the page's scripts cannot see or change, in the top frame only
+// (a frame's clicks are not the top page's), and answers under a name made for each dialog. A
+// click counts once, for 3 s; a click beside a link clears it.
+QString clickRecorderScript(const QString& name) {
+    return QStringLiteral(
+               "(function(){var last=null;"
+               "window.addEventListener('click',function(e){"
+               "var t=e.isTrusted?e.target:null;"
+               "var link=t&&t.closest?t.closest('a[href],area[href]'):null;"
+               "last=link&&typeof link.href==='string'?{href:link.href,at:performance.now()}:null;"
+               "},true);"
+               "window.%1=function(){var l=last;last=null;"
+               "return l&&performance.now()-l.at<3000?l.href:'';};})();")
+        .arg(name);
 }
 
 // A click on the logo opens the maker's site.
@@ -110,19 +124,6 @@ class ClickFilter : public QObject {
   private:
     std::function<void()> click_;
 };
-
-// A file name the download may write: a bare "NAME.dll", so that no page can make the program
-// write another kind of file (a settings file, a script) or leave the language folder.
-bool acceptableLibraryName(const QString& name) {
-    return name.size() > 4 && !name.startsWith(QLatin1Char('.')) &&
-           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')) &&
-           !name.contains(QChar(0)) && name.endsWith(QStringLiteral(".dll"), Qt::CaseInsensitive);
-}
-
-QString htmlText(const std::string& bytes) {
-    return fromWindows1252(bytes).toHtmlEscaped().replace(QLatin1Char('\r'),
-                                                          QStringLiteral("<br>"));
-}
 
 } // namespace
 
@@ -171,8 +172,10 @@ int WebDialog::run(AppState& state, Dialogs& dialogs, Mode mode, const QString& 
 WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString& host,
                      QWidget* parent)
     : QDialog(parent), state_(state), dialogs_(dialogs), mode_(mode), host_(host),
-      network_(new QNetworkAccessManager(this)) {
-    setObjectName(QStringLiteral("Web"));
+      clickRecorder_(QStringLiteral("pelotestClick") + QUuid::createUuid().toString(QUuid::Id128)),
+      download_(new LanguageDownload(
+          state, [this](UiText id) { return text(id); }, this)) {
+    setObjectName(QStringLiteral("WebDialog"));
     {
         const StateLock lock(state_.mutex);
         language_ = state_.settings.languageDll;
@@ -180,21 +183,29 @@ WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString
 
     auto* profile = new QWebEngineProfile(this); // off the record: nothing is kept on disk
     browser_ = new QWebEngineView(this);
-    browser_->setObjectName(QStringLiteral("WebBrowser1"));
+    browser_->setObjectName(QStringLiteral("WebPage"));
     browser_->setPage(new Page(profile, this));
-    // The browser's own widget takes the input, and may be replaced while pages load: every
-    // input event is looked at, and those for the browser are noted.
-    QApplication::instance()->installEventFilter(this);
+    QWebEngineScript recorder;
+    recorder.setName(QStringLiteral("clicks"));
+    recorder.setWorldId(QWebEngineScript::ApplicationWorld);
+    recorder.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    recorder.setRunsOnSubFrames(false);
+    recorder.setSourceCode(clickRecorderScript(clickRecorder_));
+    browser_->page()->scripts().insert(recorder);
+    connect(download_, &LanguageDownload::progress, this, &WebDialog::showProgress);
+    // Closing the dialog (Escape, or the program being stopped) ends a download too, so that its
+    // wait does not keep the dialog's own loop, below it, from ending.
+    connect(this, &QDialog::rejected, download_, &LanguageDownload::abort);
     connect(browser_->page(), &QWebEnginePage::loadingChanged, this, &WebDialog::pageLoaded);
 
     waitingPanel_ = new QWidget;
-    waitingPanel_->setObjectName(QStringLiteral("Panel2"));
+    waitingPanel_->setObjectName(QStringLiteral("WaitingPanel"));
     waitingPanel_->setAutoFillBackground(true);
     waitingPicture_ = new QLabel;
     waitingPicture_->setPixmap(picture("inet.png"));
     waitingPicture_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     waitingText_ = new QLabel;
-    waitingText_->setObjectName(QStringLiteral("Label2"));
+    waitingText_->setObjectName(QStringLiteral("WaitingText"));
     waitingText_->setWordWrap(true);
     waitingText_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     auto* waiting = new QHBoxLayout(waitingPanel_);
@@ -208,18 +219,18 @@ WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString
             [area, this] { area->setCurrentWidget(browser_); });
 
     makerLogo_ = new QLabel;
-    makerLogo_->setObjectName(QStringLiteral("Image1"));
+    makerLogo_->setObjectName(QStringLiteral("MakerLogo"));
     progressText_ = new QLabel(QStringLiteral("0/0 Byte"));
-    progressText_->setObjectName(QStringLiteral("Label1"));
+    progressText_->setObjectName(QStringLiteral("ProgressText"));
     progressText_->setEnabled(false);
     progressBar_ = new QProgressBar;
-    progressBar_->setObjectName(QStringLiteral("ProgressBar1"));
+    progressBar_->setObjectName(QStringLiteral("ProgressBar"));
     progressBar_->setEnabled(false);
     progressBar_->setTextVisible(false);
     exportButton_ = new QPushButton;
-    exportButton_->setObjectName(QStringLiteral("Button2"));
+    exportButton_->setObjectName(QStringLiteral("ExportButton"));
     closeButton_ = new QPushButton;
-    closeButton_->setObjectName(QStringLiteral("Button1"));
+    closeButton_->setObjectName(QStringLiteral("CloseButton"));
     connect(exportButton_, &QPushButton::clicked, this, &QDialog::accept);
     connect(closeButton_, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -268,7 +279,6 @@ WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString
 }
 
 WebDialog::~WebDialog() {
-    QApplication::instance()->removeEventFilter(this);
     // A page must end before its profile (both are the dialog's children, the profile older).
     QWebEnginePage* page = browser_->page();
     delete browser_;
@@ -340,145 +350,57 @@ void WebDialog::pageLoaded(const QWebEngineLoadingInfo& loading) {
     }
 }
 
-// The page shown when the maker's page cannot be reached: what the dialog offers, built from the
-// program's own texts.
 void WebDialog::showBuiltInPage() {
     builtInPage_ = true;
-    const auto ui = [this](UiText id) {
-        return htmlText(loadUiText(state_.languageFolders, language_, id));
-    };
-    QString html = QStringLiteral("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><style>"
-                                  "body{font-family:sans-serif;font-size:13px;margin:10px}"
-                                  "h1{font-size:16px}li{margin:3px 0}</style></head><body>");
-    if (mode_ == Mode::Language) {
-        html += QStringLiteral("<h1>%1</h1><ul>").arg(ui(UiText::LanguageDownloadCaption));
-        for (const LanguageEntry& entry : discoverLanguages(state_.languageFolders, language_)) {
-            html += QStringLiteral("<li>%1").arg(htmlText(entry.displayName));
-            if (!entry.fileName.empty())
-                html += QStringLiteral(" (%1)").arg(fromPathBytes(entry.fileName).toHtmlEscaped());
-            html += QStringLiteral("</li>");
-        }
-        // The export link points at the maker's site like the one of its page: the dialog acts
-        // only on links to there, and it takes this one before anything is sent.
-        html += QStringLiteral("</ul><p><a id=\"extract\" href=\"%1/?ExtractRes=true\">%2</a></p>")
-                    .arg(host_.toHtmlEscaped(), ui(UiText::ExportLanguage));
-    } else {
-        html += QStringLiteral("<h1>%1</h1><p>%2</p><ul>")
-                    .arg(ui(UiText::WindowTitle),
-                         fromWindows1252(
-                             loadUiText(state_.languageFolders, language_, UiText::WelcomeAbout)));
-        // The settings tab: folders, port and the server's button; the general tab; the log.
-        html += QStringLiteral("<li><b>%1</b>: %2, %3, %4, %5 &rarr; %6</li>")
-                    .arg(ui(UiText::TabSettings), ui(UiText::GroupTemplates),
-                         ui(UiText::GroupStaticPages), ui(UiText::StartPageLabel),
-                         ui(UiText::HttpPortLabel), ui(UiText::ServerStart));
-        html += QStringLiteral("<li><b>%1</b>: %2, %3</li>")
-                    .arg(ui(UiText::TabGeneral), ui(UiText::TabEventsTemplates),
-                         ui(UiText::TabVariables));
-        html += QStringLiteral("<li><b>%1</b>: %2, %3, %4</li>")
-                    .arg(ui(UiText::TabLog), ui(UiText::ColumnFile), ui(UiText::ColumnEvent),
-                         ui(UiText::ColumnTitle));
-        html += QStringLiteral("<li><b>%1</b>: %2</li>")
-                    .arg(ui(UiText::ChooseLanguage), ui(UiText::LanguageDownloadCaption));
-        int port = 0;
-        {
-            const StateLock lock(state_.mutex);
-            port = state_.settings.port;
-        }
-        html += QStringLiteral("</ul><p>http://localhost:%1/$int</p>").arg(port);
-    }
-    html += QStringLiteral("</body></html>");
-    browser_->setHtml(html, QUrl(QStringLiteral("about:blank")));
-}
-
-namespace {
-
-// An address as the maker's pages write it, split at its '?' (a '\\' read as '/').
-std::pair<QString, QString> addressAndQuery(const QUrl& url) {
-    QString target = url.toString(QUrl::FullyEncoded);
-    target.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    const qsizetype question = target.indexOf(QLatin1Char('?'));
-    if (question < 0)
-        return {target, QString()};
-    return {target.left(question), target.mid(question + 1)};
-}
-
-} // namespace
-
-NavigationAnswer answerNavigation(const QUrl& url, QWebEnginePage::NavigationType type,
-                                  bool mainFrame, bool clicked, const QUrl& downloadOrigin) {
-    const QString query = addressAndQuery(url).second;
-    const bool package = query.contains(QStringLiteral("IsLangFile=true"));
-    const bool exportLink = query.contains(QStringLiteral("ExtractRes=true"));
-    const bool followsClick = mainFrame && clicked &&
-                              (type == QWebEnginePage::NavigationTypeLinkClicked ||
-                               type == QWebEnginePage::NavigationTypeFormSubmitted);
-    if (package || exportLink) {
-        if (!followsClick || !sameOrigin(url, downloadOrigin))
-            return NavigationAnswer::Refuse;
-        // A link holding both markers is a package, never the export.
-        return package ? NavigationAnswer::DownloadPackage : NavigationAnswer::Export;
-    }
-    // Links to other sites leave the dialog for the desktop's browser.
-    if (mainFrame && type == QWebEnginePage::NavigationTypeLinkClicked &&
-        !sameOrigin(url, downloadOrigin)) {
-        if (!clicked)
-            return NavigationAnswer::Refuse;
-        return isWebAddress(url) ? NavigationAnswer::OpenOutside : NavigationAnswer::Refuse;
-    }
-    return NavigationAnswer::Follow;
-}
-
-bool WebDialog::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonRelease || event->type() == QEvent::KeyPress) {
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget && browser_ && (widget == browser_ || browser_->isAncestorOf(widget)))
-            lastUserAction_.start();
-    }
-    return QDialog::eventFilter(watched, event);
+    browser_->setHtml(fallbackPage(state_, language_, mode_ == Mode::Help, host_),
+                      QUrl(QStringLiteral("about:blank")));
 }
 
 bool WebDialog::beforeNavigate(const QUrl& url, QWebEnginePage::NavigationType type,
                                bool mainFrame) {
-    const bool clicked = lastUserAction_.isValid() && lastUserAction_.elapsed() < kUserActionMs;
-    const NavigationAnswer answer = answerNavigation(url, type, mainFrame, clicked, QUrl(host_));
-    if (answer != NavigationAnswer::Follow && answer != NavigationAnswer::Refuse)
-        lastUserAction_.invalidate(); // one click, one action
-    switch (answer) {
-    case NavigationAnswer::Follow:
-        return true;
-    case NavigationAnswer::Refuse:
-        return false;
-    case NavigationAnswer::DownloadPackage: {
-        // Handled once the browser has returned from asking.
-        const QString address = addressAndQuery(url).first;
-        QTimer::singleShot(0, this, [this, address] { languagePackage(address); });
+    const NavigationRequest request{url, kindOf(type), mainFrame, std::nullopt};
+    const QUrl origin(host_);
+    if (answerNeedsClick(request, origin)) {
+        takeClickedLink(request);
         return false;
     }
+    return answerNavigation(request, origin) == NavigationAnswer::Follow;
+}
+
+void WebDialog::takeClickedLink(NavigationRequest request) {
+    const QPointer<WebDialog> self(this);
+    browser_->page()->runJavaScript(
+        QStringLiteral("typeof %1==='function'?%1():''").arg(clickRecorder_),
+        QWebEngineScript::ApplicationWorld, [self, request](const QVariant& link) mutable {
+            if (!self)
+                return;
+            if (const QString href = link.toString(); !href.isEmpty())
+                request.clickedLink = QUrl(href);
+            self->act(request);
+        });
+}
+
+void WebDialog::act(const NavigationRequest& request) {
+    switch (answerNavigation(request, QUrl(host_))) {
+    case NavigationAnswer::DownloadPackage:
+        languagePackage(packageAddress(request.url));
+        return;
     case NavigationAnswer::Export:
-        QTimer::singleShot(0, this, &QDialog::accept);
-        return false;
+        accept();
+        return;
     case NavigationAnswer::OpenOutside:
-        dialogs_.openUrl(url);
-        return false;
+        dialogs_.openUrl(request.url);
+        return;
+    case NavigationAnswer::Follow: // stopped already; only a click could have let it act
+    case NavigationAnswer::Refuse:
+        return;
     }
-    return false;
 }
 
 void WebDialog::newWindowRequested(const QUrl& url, bool userInitiated) {
-    if (userInitiated && isWebAddress(url))
+    if (userInitiated &&
+        (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https")))
         dialogs_.openUrl(url);
-}
-
-std::optional<fs::path> WebDialog::downloadFolder(const AppState& state) {
-    for (std::size_t i = 0; i < state.languageFolders.size() && i < 2; ++i) {
-        const fs::path& folder = state.languageFolders[i];
-        std::error_code error;
-        fs::create_directories(folder, error);
-        if (fs::is_directory(folder, error) && ::access(folder.c_str(), W_OK) == 0)
-            return folder;
-    }
-    return std::nullopt;
 }
 
 // The language of a library for a question about it: its own when its language code differs
@@ -504,22 +426,13 @@ void WebDialog::languagePackage(const QString& address) {
         emit downloadFinished(false);
         busy_ = false;
     };
-    if (!acceptableLibraryName(name)) {
-        failed(QStringLiteral("Das Sprachpaket \"%1\" wurde nicht geladen: nur Dateien NAME.dll "
-                              "werden als Sprachpaket gespeichert.")
-                   .arg(name));
-        return;
-    }
-    const auto folder = downloadFolder(state_);
-    if (!folder) {
-        failed(QStringLiteral("Das Sprachpaket %1 wurde nicht geladen: kein Sprachordner ist "
-                              "beschreibbar.")
-                   .arg(name));
+    if (const auto refused = download_->refusal(name)) {
+        failed(*refused);
         return;
     }
     const std::string fileName = toPathBytes(name);
     std::error_code error;
-    if (fs::exists(*folder / fileName, error)) {
+    if (const auto file = download_->target(name); file && std::filesystem::exists(*file, error)) {
         const std::string remembered = language_;
         useLanguage(packageLanguage(fileName));
         const bool overwrite = dialogs_.message(
@@ -534,10 +447,14 @@ void WebDialog::languagePackage(const QString& address) {
         }
     }
 
-    QUrl plain(url);
-    plain.setQuery(QString());
-    if (!download(plain, name))
-        return; // download() has said why
+    progressBegun_ = false;
+    const auto notSaved = download_->fetchAndStore(url, name);
+    progressText_->setEnabled(false);
+    progressBar_->setEnabled(false);
+    if (notSaved) {
+        failed(*notSaved);
+        return;
+    }
     emit downloadFinished(true);
     useLanguage(packageLanguage(fileName));
     dialogs_.message(MessageKind::Information,
@@ -551,81 +468,18 @@ void WebDialog::languagePackage(const QString& address) {
     busy_ = false;
 }
 
-bool WebDialog::download(const QUrl& address, const QString& name) {
-    QNetworkRequest request(address);
-    request.setRawHeader("Accept", "text/html, */*");
-    request.setHeader(QNetworkRequest::UserAgentHeader,
-                      QStringLiteral("PeloTest/%1").arg(fileVersion()));
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setTransferTimeout(60000);
-    QNetworkReply* reply = network_->get(request);
-    bool tooLarge = false;
-    bool begun = false;
-    connect(reply, &QNetworkReply::downloadProgress, this, [&](qint64 received, qint64 total) {
-        if (received > static_cast<qint64>(kMaxPeFileSize) ||
-            total > static_cast<qint64>(kMaxPeFileSize)) {
-            tooLarge = true;
-            reply->abort();
-            return;
-        }
-        const QString totalText = total < 0 ? QStringLiteral("?") : QString::number(total);
-        if (!begun) {
-            begun = true;
-            progressText_->setEnabled(true);
-            progressBar_->setEnabled(true);
-            progressBar_->setRange(0, total < 0 ? 0 : static_cast<int>(total));
-            progressBar_->setValue(0);
-        }
-        progressText_->setText(QStringLiteral("%1/%2 Byte").arg(received).arg(totalText));
-        if (total >= 0)
-            progressBar_->setValue(static_cast<int>(received));
-    });
-    // Closing the dialog (Escape, or the program being stopped) ends the download too, so that
-    // its loop does not keep the dialog's own loop, below it, from ending.
-    connect(this, &QDialog::rejected, reply, &QNetworkReply::abort);
-    QEventLoop loop;
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    progressText_->setEnabled(false);
-    progressBar_->setEnabled(false);
-
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    QString why;
-    std::string bytes;
-    if (tooLarge) {
-        why = QStringLiteral("die Datei ist gr\u00f6\u00dfer als %1 MiB").arg(kMaxPeFileSize >> 20);
-    } else if (status != 0 && status != 200) {
-        why = QStringLiteral("der Server antwortete mit dem Status %1").arg(status);
-    } else if (reply->error() != QNetworkReply::NoError) {
-        why = reply->errorString();
-    } else {
-        const QByteArray data = reply->readAll();
-        bytes.assign(data.constData(), static_cast<std::size_t>(data.size()));
-        if (!isLanguageLibrary(bytes))
-            why = QStringLiteral("die Datei ist keine Sprach-Dll dieses Programms (Flagge "
-                                 "\"lang_bmp\" und Produktname %1 fehlen)")
-                      .arg(QString::fromLatin1(kProgramProductName.data(),
-                                               static_cast<qsizetype>(kProgramProductName.size())));
+void WebDialog::showProgress(qint64 received, qint64 total) {
+    if (!progressBegun_) {
+        progressBegun_ = true;
+        progressText_->setEnabled(true);
+        progressBar_->setEnabled(true);
+        progressBar_->setRange(0, total < 0 ? 0 : static_cast<int>(total));
+        progressBar_->setValue(0);
     }
-    reply->deleteLater();
-    if (why.isEmpty()) {
-        const auto folder = downloadFolder(state_);
-        const auto failure = folder ? replaceFile(*folder / toPathBytes(name), bytes)
-                                    : std::optional<std::string>("kein Sprachordner");
-        if (failure)
-            why = QString::fromLocal8Bit(failure->c_str());
-    }
-    if (!why.isEmpty()) {
-        dialogs_.message(
-            MessageKind::Error,
-            QStringLiteral("Das Sprachpaket %1 wurde nicht gespeichert: %2.").arg(name, why));
-        emit downloadFinished(false);
-        busy_ = false;
-        return false;
-    }
-    downloaded_ = true;
-    return true;
+    const QString totalText = total < 0 ? QStringLiteral("?") : QString::number(total);
+    progressText_->setText(QStringLiteral("%1/%2 Byte").arg(received).arg(totalText));
+    if (total >= 0)
+        progressBar_->setValue(static_cast<int>(received));
 }
 
 } // namespace pelotest::desktop

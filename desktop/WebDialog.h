@@ -3,25 +3,24 @@
 // language packages: a link whose query holds "IsLangFile=true" downloads that library into the
 // language folder; one with "ExtractRes=true" (or the second button) closes the dialog with OK,
 // and the opener then exports the translator's template. Both act only when the user clicks them
-// on the maker's own page (answerNavigation). In help mode it shows the help page,
+// on the maker's own page (answerNavigation); the download itself is LanguageDownload's, the dialog
+// shows its progress and asks its questions. In help mode it shows the help page,
 // with the maker's logo and address as a link. When the maker's page does not load, a page built
 // into the program takes its place, so that neither mode is a dead end offline.
 
 #include "desktop/Dialogs.h"
+#include "desktop/LanguageDownload.h"
 #include "language/UiTexts.h"
 #include "state/AppState.h"
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QUrl>
 #include <QWebEnginePage>
 
-#include <filesystem>
 #include <optional>
 #include <string>
 
 class QLabel;
-class QNetworkAccessManager;
 class QProgressBar;
 class QPushButton;
 class QWebEngineLoadingInfo;
@@ -29,24 +28,6 @@ class QWebEngineView;
 class QWidget;
 
 namespace pelotest::desktop {
-
-// What the dialog does with an address its browser is about to follow.
-enum class NavigationAnswer {
-    Follow,          // the browser loads it
-    Refuse,          // the browser stays where it is and nothing else happens
-    DownloadPackage, // a language package: downloaded into the language folder
-    Export,          // the export link: the dialog closes with OK
-    OpenOutside,     // a link to another site: the desktop's browser opens it
-};
-
-// A package or export link (its query holds "IsLangFile=true" or "ExtractRes=true") is acted on
-// only when the user clicked it: a link or form of the top frame (type), just after a mouse
-// button or key went to the browser (clicked), that leads to downloadOrigin (same scheme, host
-// and port). Any other navigation carrying those markers is refused, so that no script, redirect
-// or frame of another site can store a library. A clicked link of the top frame to another
-// origin goes to the desktop's browser; one that nobody clicked goes nowhere.
-NavigationAnswer answerNavigation(const QUrl& url, QWebEnginePage::NavigationType type,
-                                  bool mainFrame, bool clicked, const QUrl& downloadOrigin);
 
 // Why the embedded browser cannot run in this process, or nullopt when it can. Its engine ends
 // the whole program when it starts as root with its sandbox on (a container, a test machine),
@@ -71,17 +52,16 @@ class WebDialog : public QDialog {
                    QWidget* parent, bool* languagePackageDownloaded = nullptr);
 
     // Whether a language library was saved while the dialog was open.
-    bool languagePackageDownloaded() const { return downloaded_; }
+    bool languagePackageDownloaded() const { return download_->stored(); }
     // The address of the page the dialog loads in the language now used for the dialog.
     QUrl pageAddress() const;
     // Whether the built-in page is shown because the maker's page did not load.
     bool showsBuiltInPage() const { return builtInPage_; }
     QWebEngineView* browser() const { return browser_; }
 
-    // The folder downloads go to: the first writable language folder (created when needed).
-    static std::optional<std::filesystem::path> downloadFolder(const AppState& state);
-
-    // Navigation handling: true when the browser may follow url.
+    // Navigation handling: true when the browser may follow url. A navigation whose answer depends
+    // on the link the user clicked is stopped, and acted on once the top frame has told which
+    // link that was (takeClickedLink).
     bool beforeNavigate(const QUrl& url, QWebEnginePage::NavigationType type, bool mainFrame);
     // A page asks for a new window: only a user's click opens its address, and only in the
     // desktop's browser.
@@ -93,9 +73,6 @@ class WebDialog : public QDialog {
 
   protected:
     void showEvent(QShowEvent* event) override;
-    // Notes when a mouse button or a key reaches the browser: a link followed just after it
-    // was clicked by the user.
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     QString text(UiText id) const;
@@ -103,8 +80,11 @@ class WebDialog : public QDialog {
     void loadPage();
     void pageLoaded(const QWebEngineLoadingInfo& loading);
     void showBuiltInPage();
+    // Asks the top frame which link the user clicked there (and forgets it), then acts on request.
+    void takeClickedLink(NavigationRequest request);
+    void act(const NavigationRequest& request);
     void languagePackage(const QString& address);
-    bool download(const QUrl& address, const QString& fileName);
+    void showProgress(qint64 received, qint64 total);
     std::string packageLanguage(const std::string& fileName) const;
     void useLanguage(const std::string& languageDll);
 
@@ -112,15 +92,16 @@ class WebDialog : public QDialog {
     Dialogs& dialogs_;
     Mode mode_;
     QString host_;
-    QNetworkAccessManager* network_;
+    // The name under which the top frame's click recorder answers; unknown to the page.
+    QString clickRecorder_;
+    LanguageDownload* download_;
     // The language the dialog speaks (the current one, or a package's for a moment).
     std::string language_;
-    bool downloaded_ = false;
     bool pageShown_ = false;
     bool builtInPage_ = false;
     bool loading_ = false;
     bool busy_ = false;
-    QElapsedTimer lastUserAction_; // invalid when no click is waiting to be used
+    bool progressBegun_ = false;
 
     QWebEngineView* browser_ = nullptr;
     QWidget* waitingPanel_ = nullptr; // waiting text over the browser until a page is loaded

@@ -22,8 +22,8 @@ fi
 echo "== include check (folders include one way only)"
 bash scripts/check-includes.sh
 
-echo "== Debian package (made from build/, checked unpacked into a scratch folder)"
-tests/package/test-package.sh "$(./scripts/package.sh build)"
+echo "== Debian package (built hardened in build-package/, checked unpacked into a scratch folder)"
+tests/package/test-package.sh "$(./scripts/package.sh)"
 
 echo "== the server alone: no Qt, no mingw-w64 (builds pelotest and test_server only, to save time)"
 BUILD_TARGETS="pelotest test_server" ./scripts/build.sh build-nodesk -DPELOTEST_DESKTOP=OFF \

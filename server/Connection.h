@@ -1,11 +1,13 @@
 #pragma once
-// One connection of the listener (server/HttpServer.cpp), internal to the server. It has a header
-// of its own so that its steps can live in two files: reading requests and writing answers in
-// HttpServer.cpp, beside the listener that creates the connections, and the event stream of live
-// reload, which a connection carries only now and then, in ConnectionStream.cpp.
+// One connection of the listener, internal to the server. Its whole life is Connection.cpp:
+// reading requests, letting the handler answer them, writing the answers, the event stream it
+// may carry (live reload), its deadlines and its end. The listener (HttpServer.cpp) creates it,
+// holds it only by a weak reference, and reaches it only through the calls marked "from another
+// thread".
 
 #include "server/HttpServer.h"
 #include "server/HttpTypes.h"
+#include "server/LanePool.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -22,7 +24,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -75,69 +77,58 @@ class FileHandle {
     int fd_ = -1;
 };
 
-class Lane;
-struct ServerCore;
+// What every connection of one listener shares: how a request is answered, the limits, and the
+// lanes that run the connections.
+struct ConnectionShared {
+    // Fills in the response of one request; it holds the previous answer, whose room it may use.
+    using Filler = std::function<void(const HttpRequest&, HttpResponse&)>;
+
+    ConnectionShared(Filler handler, ServerLimits limits)
+        : handler(std::move(handler)), limits(limits) {}
+
+    const Filler handler;
+    const ServerLimits limits;
+    LanePool pool;
+};
 
 // One connection: reads requests, lets the handler answer them and writes the answers, until the
 // client or an error ends it, the idle time passes or the server stops. Every step runs on the
-// connection's strand; other threads reach it only through evict() and abort().
+// connection's strand; other threads reach it only through evict(), expire() and abort(), and its
+// stream's sink.
 class Connection : public std::enable_shared_from_this<Connection> {
   public:
-    Connection(ServerCore& core, Lane& lane, std::uint64_t id, Socket socket);
+    Connection(ConnectionShared& shared, Lane& lane, Socket socket);
+    // Reports a stream that is still open as ended (a connection always ends its stream itself
+    // first; this is the last resort, so that the stream's owner never counts a gone one).
+    ~Connection();
 
     void start();
 
     // Since when the connection has been waiting for (the header of) its next request, or its
-    // body or the client taking its answer has been lagging behind the minimum rate, in
-    // steady-clock ticks (a later time while they keep up); 0 while it answers or has been told
-    // to close.
+    // body or the client taking its answer or its events has been lagging behind the minimum
+    // rate, in steady-clock ticks (a later time while they keep up); 0 while it answers, while
+    // its stream waits for events and once it has been told to close. A full server closes the
+    // connection that has waited longest to make room.
     std::int64_t waitingSince() const { return waitingSince_; }
 
-    // From another thread, with the server's mutex held: closes a connection that waits for a
-    // request (or lags) to make room for a new one.
-    void evict() {
-        waitingSince_ = 0;
-        abort();
-    }
-
     // When the read or write under way must have ended, in steady-clock ticks; 0 while none is
-    // under way (a handler may take as long as it takes).
+    // under way (a handler may take as long as it takes, a stream waits for events without end).
     std::int64_t deadline() const { return deadline_; }
 
-    // From another thread, with the server's mutex held: closes the connection when its deadline
-    // has still passed once its strand runs, which ends the read or write in progress as a
-    // timeout would.
-    void expire() {
-        if (auto self = weak_from_this().lock())
-            net::post(socket_.get_executor(), [self = std::move(self)] {
-                const std::int64_t due = self->deadline_;
-                if (due != 0 && due <= steadyNow()) {
-                    self->deadline_ = 0;
-                    self->closeSocket();
-                }
-            });
-    }
-
-    // Whether the connection carries an endless answer (an event stream). It holds its place
-    // among the connections, but is never the idle one closed to make room.
-    bool streaming() const { return streaming_; }
-
-    // From any thread: what the sink of a stream does (see EventSink).
-    static void queueEvent(std::shared_ptr<Connection> self, std::string text);
-    static void closeStream(std::shared_ptr<Connection> self);
-
+    // From another thread: closes a connection that waits for a request (or lags) to make room
+    // for a new one.
+    void evict();
+    // From another thread: closes the connection when its deadline has still passed once its
+    // strand runs, which ends the read or write in progress as a timeout would.
+    void expire();
     // From another thread: closes the socket on the connection's strand as soon as it waits for
     // the network, which ends any read or write in progress.
-    void abort() {
-        // The reference moves into the posted step, so that the connection never ends here, where
-        // the server's mutex may be held.
-        if (auto self = weak_from_this().lock())
-            net::post(socket_.get_executor(), [self = std::move(self)] { self->closeSocket(); });
-    }
+    void abort();
 
   private:
     using EmptyMessage = http::response<http::empty_body>;
     using Done = void (Connection::*)(bool written);
+    class Sink;
 
     void readHeader();
     void onHeader(beast::error_code ec);
@@ -176,7 +167,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void startStream(unsigned version, bool headOnly);
     void afterStreamHead(bool written);
     void watchStreamEnd();
+    void queueEvent(std::string text);
+    void closeStream();
     void writeEvents();
+    void onStreamWritable(beast::error_code ec);
     void endStream();
 
     void refuse(http::status status, std::string message, unsigned version);
@@ -190,21 +184,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
         deadline_ = (Clock::now() + within).time_since_epoch().count();
     }
 
-    // Read by the accepting side as long as the connection is registered, so it outlives the
-    // registration.
+    // Read by the listener from other threads.
     std::atomic<std::int64_t> waitingSince_{0};
     std::atomic<std::int64_t> deadline_{0};
-    std::atomic<bool> streaming_{false};
-    // Removes the connection from the server when it is gone; declared before the other members,
-    // so that it runs after they (the socket above all) have been destroyed. Armed only once the
-    // connection is built whole.
-    struct Registration {
-        ServerCore& core;
-        std::uint64_t id;
-        bool armed = false;
-        ~Registration();
-    } registration_;
-    ServerCore& core_;
+
+    ConnectionShared& shared_;
     Lane& lane_;
     const ServerLimits& limits_;
     Socket socket_;
@@ -228,17 +212,23 @@ class Connection : public std::enable_shared_from_this<Connection> {
     FileHandle file_;
     off_t fileOffset_ = 0;
     std::uint64_t fileLeft_ = 0;
+    // Where what the client still sends is dropped (lingering close, a stream's end watch).
     std::unique_ptr<std::array<char, 16 * 1024>> sink_;
     std::size_t drained_ = 0;
-    // The stream being answered: where its end is reported, the sink handed out for it, and the
-    // events queued (the first is being written).
-    std::shared_ptr<const EventStream> stream_;
-    std::shared_ptr<EventSink> eventSink_;
-    std::deque<std::string> events_;
-    std::size_t eventBytes_ = 0;
-    bool writingEvent_ = false;
-    bool closingStream_ = false;
-    bool streamEnded_ = false;
+
+    // The event stream the connection carries from its head written to its end: where the end is
+    // reported, the sink handed out for it, and the events the client has not taken yet. Its end
+    // alone releases it, and every step of the stream that finds it released does nothing; no
+    // write ever holds its bytes, so nothing in flight outlives it.
+    struct OpenStream {
+        std::shared_ptr<const EventStream> events;
+        std::shared_ptr<EventSink> sink;
+        std::string unsent;
+        std::size_t written = 0;     // of unsent
+        bool awaitingClient = false; // a wait for the socket to take more is under way
+        bool closing = false;        // ends once everything queued is written
+    };
+    std::unique_ptr<OpenStream> stream_;
 };
 
 } // namespace pelotest

@@ -63,6 +63,21 @@ struct FileCache::Impl {
     std::list<Entry> recent; // most recently used first
     std::unordered_map<std::string, std::list<Entry>::iterator> byPath;
     std::size_t bytes = 0;
+    struct Title {
+        std::string path;
+        FileIdentity identity;
+        std::string title;
+    };
+    std::list<Title> titles; // of large files, most recent first
+    std::mutex titleReading; // one large file read for its title at a time
+
+    std::optional<std::string> keptTitle(const std::string& path, const FileIdentity& identity) {
+        std::lock_guard lock(mutex);
+        for (const Title& kept : titles)
+            if (kept.path == path && kept.identity == identity)
+                return kept.title;
+        return std::nullopt;
+    }
 
     static std::size_t weight(const CachedFile& file) {
         return file.bytes.size() * 2 + file.lines.size() * sizeof(std::string) + 256;
@@ -115,6 +130,38 @@ std::shared_ptr<const CachedFile> FileCache::get(const std::string& path, const 
     while (impl_->recent.size() > maxEntries_ || impl_->bytes > maxBytes_)
         impl_->erase(std::prev(impl_->recent.end()));
     return file;
+}
+
+std::string FileCache::largeFileTitle(const std::string& path, const FileIdentity& identity) {
+    // Titles are short: a few dozen of them cost nothing, and the pages too large for the cache
+    // are few.
+    constexpr std::size_t kTitlesKept = 32;
+    if (auto title = impl_->keptTitle(path, identity))
+        return *title;
+    const std::lock_guard reading(impl_->titleReading);
+    if (auto title = impl_->keptTitle(path, identity))
+        return *title;
+    const RegularFile opened(path);
+    if (opened.status() == RegularFile::Status::Unreadable)
+        throw std::runtime_error("Cannot open file " + path);
+    if (!opened.isOpen())
+        return {};
+    fileReads.fetch_add(1, std::memory_order_relaxed);
+    std::string title;
+    {
+        const std::optional<std::string> bytes = opened.readAll();
+        if (!bytes)
+            throw std::runtime_error("Cannot read file " + path);
+        title = titleOfText(*bytes);
+    }
+    if (!opened.identity().settled())
+        return title;
+    std::lock_guard lock(impl_->mutex);
+    impl_->titles.remove_if([&path](const Impl::Title& kept) { return kept.path == path; });
+    impl_->titles.push_front(Impl::Title{path, opened.identity(), title});
+    if (impl_->titles.size() > kTitlesKept)
+        impl_->titles.pop_back();
+    return title;
 }
 
 FileCache& FileCache::shared() {

@@ -55,6 +55,12 @@ class FileCache {
     std::shared_ptr<const CachedFile> get(const std::string& path, const FileIdentity* known,
                                           std::uint64_t largest = UINT64_MAX);
 
+    // The title (titleOfText) of a page larger than largestKept, whose identity the caller has
+    // just looked up: read once per identity, the last few kept, and one such reading at a time,
+    // so that many requests for a new version of a large page wait for one reading instead of
+    // each holding the whole file. Throws std::runtime_error when it cannot be read.
+    std::string largeFileTitle(const std::string& path, const FileIdentity& identity);
+
     // The largest file kept (a larger one is read at every get).
     std::size_t largestKept() const { return maxFileBytes_; }
 

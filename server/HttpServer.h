@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace pelotest {
@@ -45,6 +46,9 @@ struct ServerLimits {
     // keeps its connection: only the idle time ends a pause in reading.)
     std::uint64_t minSendRate = 16 * 1024; // bytes per second
     std::chrono::milliseconds sendGrace{10'000};
+    // Events of a stream (live reload) that its client has not taken yet; a client that falls this
+    // far behind is dropped.
+    std::size_t maxStreamBacklog = 64 * 1024;
     // Parameters (query and form entries) of one request; more is answered with 413 before the
     // request is handled, so that no request can keep the state busy for long.
     std::size_t maxParameters = 10'000;
@@ -57,6 +61,12 @@ struct PageLimits {
     // Entries of one folder that the file list shows; a line counts the rest.
     static constexpr std::size_t fileListEntries = 10'000;
 };
+
+// The line that warns of a server listening on an address that is not loopback (0.0.0.0, ::,
+// an address on the network): the control pages, with the editor and the file lists, then answer
+// anyone who can reach it. nullopt for a loopback address (127.0.0.0/8, ::1) and for what is no
+// IP address (the server does not start there).
+std::optional<std::string> openToTheNetworkWarning(const std::string& bindAddress);
 
 class HttpServer {
   public:

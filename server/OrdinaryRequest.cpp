@@ -3,6 +3,7 @@
 // not-found page answers.
 
 #include "server/OrdinaryRequest.h"
+#include "server/LiveReload.h"
 #include "server/PageSkeleton.h"
 
 #include "server/Encoders.h"
@@ -12,6 +13,7 @@
 #include "state/TextCase.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace pelotest {
 
@@ -31,8 +33,9 @@ std::vector<Parameter> splitParameters(const std::vector<std::string>& entries) 
 // The variables list is bounded so that requests cannot make the process (and the settings file
 // it is saved to) grow without end: a request whose parameters would pass the limits changes
 // nothing and is refused.
-bool parametersFit(const Exchange& ex) REQUIRES(ex.state.mutex) {
-    const auto growth = ex.state.variables.afterParameters(splitParameters(ex.request.params));
+bool parametersFit(const Exchange& ex, const std::vector<std::string>& entries)
+    REQUIRES(ex.state.mutex) {
+    const auto growth = ex.state.variables.afterParameters(splitParameters(entries));
     // A list loaded larger than the limits may still be changed in ways that do not grow it.
     if (growth.rows == 0 && growth.bytes <= ex.state.variables.bytes())
         return true;
@@ -108,8 +111,8 @@ bool servesStaticFolderOnly(const AppState& state) {
 
 // The event parameter, whatever its letter case, sets the request's event (a later one wins)
 // and is stored as a variable like any other parameter.
-void captureParameters(Exchange& ex) {
-    std::vector<Parameter> params = splitParameters(ex.request.params);
+void captureParameters(Exchange& ex, const std::vector<std::string>& entries) {
+    std::vector<Parameter> params = splitParameters(entries);
     for (const Parameter& param : params)
         if (equalsIgnoreCase(param.name, ex.state.settings.event))
             ex.event = param.value;
@@ -144,17 +147,29 @@ void answerOrdinaryRequest(Exchange& ex) {
     });
     if (servesStaticFolderOnly(ex.state))
         return answerStaticServerRequest(ex);
-    if (!ex.request.params.empty() && !parametersFit(ex))
-        return answerTooLarge(ex);
     const bool isFile = ex.servableFile.has_value();
+    // The live script's parameter never reaches the variables; with it, an existing file is the
+    // page's own style sheet asked for again, and the request changes nothing at all.
+    const std::vector<std::string>* entries = &ex.request.params;
+    std::vector<std::string> siteEntries;
+    if (std::any_of(entries->begin(), entries->end(),
+                    [](const std::string& entry) { return isStyleSheetSwapEntry(entry); })) {
+        ex.styleSheetSwap = isFile;
+        if (!isFile)
+            std::copy_if(entries->begin(), entries->end(), std::back_inserter(siteEntries),
+                         [](const std::string& entry) { return !isStyleSheetSwapEntry(entry); });
+        entries = &siteEntries;
+    }
+    if (!entries->empty() && !parametersFit(ex, *entries))
+        return answerTooLarge(ex);
     bool variablesChanged = false;
     if (!isFile && ex.state.settings.variablesAutoSort && ex.state.variables.anyMarked()) {
         ex.state.variables.resetMarks();
         ex.state.variablesChanged = true;
         variablesChanged = true;
     }
-    if (!ex.request.params.empty()) {
-        captureParameters(ex);
+    if (!entries->empty()) {
+        captureParameters(ex, *entries);
         variablesChanged = true;
     }
     if (variablesChanged)

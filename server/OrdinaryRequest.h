@@ -20,6 +20,11 @@ OrdinaryRoute chooseOrdinaryRoute(const RequestPaths& paths, bool isExistingFile
 
 // Parameter capture of an ordinary request: every "name=value" entry sets or adds a variable
 // (re-marking it while auto-sort is on) and the event parameter sets ex.event.
-void captureParameters(Exchange& ex) REQUIRES(ex.state.mutex);
+// Sets the variables from the request's decoded "name=value" entries (and its event).
+void captureParameters(Exchange& ex, const std::vector<std::string>& entries)
+    REQUIRES(ex.state.mutex);
+inline void captureParameters(Exchange& ex) REQUIRES(ex.state.mutex) {
+    captureParameters(ex, ex.request.params);
+}
 
 } // namespace pelotest

@@ -2,8 +2,10 @@
 
 #include "server/FileCache.h"
 #include "server/StaticFiles.h"
+#include "state/LineEnds.h"
 #include "state/RegularFile.h"
 #include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <optional>
 #include <stdexcept>
@@ -103,16 +105,8 @@ std::string pageTitle(const std::string& filePath) {
         const std::shared_ptr<const CachedFile> file = cache.get(filePath, &*identity);
         return file ? file->title : std::string();
     }
-    // Too large to be kept: read for its title alone, without a string for each of its lines.
-    const RegularFile opened(filePath);
-    if (opened.status() == RegularFile::Status::Unreadable)
-        throw std::runtime_error("Cannot open file " + filePath);
-    if (!opened.isOpen())
-        return {};
-    const std::optional<std::string> bytes = opened.readAll();
-    if (!bytes)
-        throw std::runtime_error("Cannot read file " + filePath);
-    return titleOfText(*bytes);
+    // Too large to be kept: read for its title alone, once per version of the file.
+    return cache.largeFileTitle(filePath, *identity);
 }
 
 } // namespace pelotest

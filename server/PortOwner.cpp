@@ -53,7 +53,53 @@ std::optional<int> processHoldingSocket(const fs::path& procRoot, std::uint64_t 
     return std::nullopt;
 }
 
+// The length of the UTF-8 character at the start of text that is printable (U+00A0 and above,
+// no surrogate, no overlong form); 0 when there is none.
+std::size_t printableUtf8Length(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
+    if (length == 0 || text.size() < length)
+        return 0;
+    char32_t code = lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80)
+            return 0;
+        code = code << 6 | (byte(i) & 0x3F);
+    }
+    constexpr char32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kShortest[length] || code < 0xA0 || (code >= 0xD800 && code <= 0xDFFF) ||
+        code > 0x10FFFF)
+        return 0;
+    return length;
+}
+
 } // namespace
+
+std::string printableName(std::string_view name) {
+    std::string out;
+    for (std::size_t i = 0; i < name.size();) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += name[i++];
+            continue;
+        }
+        if (const std::size_t length = printableUtf8Length(name.substr(i))) {
+            out.append(name.substr(i, length));
+            i += length;
+            continue;
+        }
+        constexpr char kHex[] = "0123456789ABCDEF";
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
+        ++i;
+    }
+    return out;
+}
 
 std::uint64_t listeningSocketInode(std::string_view table, std::uint16_t port) {
     // Each row: "sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid
@@ -100,10 +146,7 @@ std::optional<PortOwner> ownerOfSocket(std::uint64_t inode, const fs::path& proc
     while (!command.empty() && command.back() == '\n')
         command.pop_back();
     // The name is the other program's choice: it reaches a terminal without control bytes.
-    for (char& c : command)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = '?';
-    return PortOwner{*pid, command};
+    return PortOwner{*pid, printableName(command)};
 }
 
 } // namespace

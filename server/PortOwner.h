@@ -14,8 +14,13 @@ namespace pelotest {
 
 struct PortOwner {
     int pid = 0;
-    std::string command; // the process's name as /proc/PID/comm gives it
+    std::string command; // the process's name as /proc/PID/comm gives it, printableName'd
 };
+
+// A name another program chose, as plain text for a terminal or a message: printable ASCII and
+// whole UTF-8 characters stay; control bytes (C0, DEL), the C1 controls U+0080 to U+009F, bytes
+// that are no UTF-8 (a lone 0x9B is CSI to some terminals) and the backslash become \xHH.
+std::string printableName(std::string_view name);
 
 // The process that listens on port, looked up below procRoot (the file system root of /proc;
 // tests pass a folder of their own). nullopt when no socket listens there or its holder is not

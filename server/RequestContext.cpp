@@ -1,7 +1,7 @@
 #include "server/RequestContext.h"
 
 #include "server/RequestSafety.h"
-#include "state/References.h"
+#include "state/VariableReferences.h"
 
 #include <algorithm>
 
@@ -75,6 +75,15 @@ bool staysInConfiguredFolder(std::string_view configured, std::string_view expan
 
 } // namespace
 
+std::string_view virtualFolderOf(std::string_view virtualPath) {
+    const auto isSeparator = [](char c) { return c == '/' || c == '\\'; };
+    if (!virtualPath.empty() && isSeparator(virtualPath.front()))
+        virtualPath.remove_prefix(1);
+    if (!virtualPath.empty() && isSeparator(virtualPath.back()))
+        virtualPath.remove_suffix(1);
+    return virtualPath;
+}
+
 RequestPaths computeRequestPaths(AppState& state, Host* host, std::string_view document) {
     RequestPaths paths;
     appendNative(paths.staticRoot, state.settings.staticPath);
@@ -92,13 +101,7 @@ RequestPaths computeRequestPaths(AppState& state, Host* host, std::string_view d
         paths.templateFolder.clear();
     removeOneTrailingSlash(paths.templateFolder);
 
-    // VirtualPath below StaticRoot, without one separator at either end.
-    std::string_view virtualPath = state.settings.virtualPath;
-    const auto isSeparator = [](char c) { return c == '/' || c == '\\'; };
-    if (!virtualPath.empty() && isSeparator(virtualPath.front()))
-        virtualPath.remove_prefix(1);
-    if (!virtualPath.empty() && isSeparator(virtualPath.back()))
-        virtualPath.remove_suffix(1);
+    const std::string_view virtualPath = virtualFolderOf(state.settings.virtualPath);
     paths.virtualRoot.reserve(paths.staticRoot.size() + 1 + virtualPath.size());
     paths.virtualRoot.append(paths.staticRoot).append(1, '/');
     appendNative(paths.virtualRoot, virtualPath);

@@ -53,7 +53,19 @@ struct Exchange {
     PopupOffsets popupOffsets{state};
     // The open pages' event streams while live reload is on; null while it is off.
     LiveReload* live = nullptr;
+    // The page or template file the answer was made from, when it is one (whether the live script
+    // goes into it depends on its extension).
+    std::string answerSource{};
+    // The request is the live script asking for a changed style sheet again: it sets no variable
+    // and adds no row to the log.
+    bool styleSheetSwap = false;
 };
+
+// The virtual folder that a VirtualPath setting names, as the server reads it and the window
+// builds its addresses: one separator ('/' or '\\') removed at each end, no more. So "app" and
+// "/app/" are the folder "app", whose pages lie at "/app/…", and "//app" is "/app", whose pages
+// lie at "//app/…". Backslashes in the result still stand for '/'.
+std::string_view virtualFolderOf(std::string_view virtualPath);
 
 // The request context of one request (StaticRoot, TemplateFolder with references expanded,
 // VirtualRoot, FilePath), in that order; expanding TemplateFolder may re-mark variables.

@@ -4,6 +4,7 @@
 #include "server/RequestContext.h"
 #include "server/RequestSafety.h"
 #include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <arpa/inet.h>
 
@@ -175,11 +176,12 @@ void RequestHandler::route(const HttpRequest& request, HttpResponse& response) {
     const bool builtIn = isBuiltInPage(request.document);
     if (liveReloadOn(state_)) {
         ex.live = &live_;
-        // The folders of the latest request are the ones the open pages come from. Looking
-        // through new ones needs no state.
+        // The folders of the latest request are the ones the open pages come from. The watcher
+        // walks new ones on its own thread; the request only leaves them for it.
+        const std::uint64_t generation = live_.generation();
         if (!live_.watches(ex.paths.staticRoot, ex.paths.templateFolder))
-            runUnlocked(state_.mutex, [this, &ex] {
-                live_.watchFolders(ex.paths.staticRoot, ex.paths.templateFolder);
+            runUnlocked(state_.mutex, [this, &ex, generation] {
+                live_.watchFolders(ex.paths.staticRoot, ex.paths.templateFolder, generation);
             });
     } else {
         live_.switchOff();
@@ -189,7 +191,8 @@ void RequestHandler::route(const HttpRequest& request, HttpResponse& response) {
     if (builtIn)
         addFrameGuard(response);
     else if (ex.live && !response.file && !response.body.empty() &&
-             startsWithIgnoreCase(response.contentType, "text/html"))
+             startsWithIgnoreCase(response.contentType, "text/html") &&
+             isHtmlDocument(ex.answerSource, response.body))
         injectLiveScript(response.body);
 }
 

@@ -4,18 +4,21 @@
 #include "server/SiteAnswers.h"
 
 #include "language/UiTexts.h"
+#include "server/Encoders.h"
 #include "server/FileCache.h"
 #include "server/LiveReload.h"
+#include "server/PageSkeleton.h"
 #include "server/PageText.h"
 #include "server/RequestLogging.h"
 #include "server/RequestSafety.h"
 #include "server/ServerPages.h"
 #include "server/StaticFiles.h"
+#include "state/DisplayText.h"
+#include "state/PathText.h"
 #include "state/RegularFile.h"
 #include "state/TextCase.h"
 
 #include <fcntl.h>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -105,42 +108,32 @@ void answerWithFile(Exchange& ex, std::string file) REQUIRES(ex.state.mutex) {
 // sent as it is.
 constexpr std::uint64_t kLivePageLimit = 16 * 1024 * 1024;
 
-// The whole file, or nullopt when it cannot be read.
-std::optional<std::string> readWholeFile(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::string bytes;
-    char block[64 * 1024];
-    while (in.read(block, sizeof block) || in.gcount() > 0)
-        bytes.append(block, static_cast<std::size_t>(in.gcount()));
-    if (in.bad())
-        return std::nullopt;
-    return bytes;
-}
-
 // While live reload is on, a page goes out from memory so that the request handler can put the
 // script in, and as a generated page: a copy cached while it was off must not stand in for it.
 // False (nothing answered) for a page too large to be read whole.
 bool answerPageFromMemory(Exchange& ex, const std::string& file) REQUIRES(ex.state.mutex) {
-    std::optional<std::string> bytes;
     if (ex.servableBytes) {
-        bytes = ex.servableBytes->bytes;
-    } else {
-        bool tooLarge = false;
-        runUnlocked(ex.state.mutex, [&bytes, &tooLarge, &file] {
-            const std::optional<FileStamp> stamp = stampOf(file);
-            tooLarge = stamp && stamp->size > kLivePageLimit;
-            if (!tooLarge)
-                bytes = readWholeFile(file);
-        });
-        if (tooLarge)
-            return false;
+        ex.response.contentType = "text/html";
+        ex.response.body = ex.servableBytes->bytes; // the request handler puts the script in
+        markGenerated(ex.response);
+        return true;
     }
-    if (!bytes)
+    // A larger page is read once per version with the script in it, and every request for it
+    // sends that one text: many requests at once cost its size once, not once each.
+    std::shared_ptr<const std::string> page;
+    bool tooLarge = false;
+    runUnlocked(ex.state.mutex, [&ex, &page, &tooLarge, &file] {
+        const std::optional<FileStamp> stamp = stampOf(file);
+        tooLarge = stamp && stamp->size > kLivePageLimit;
+        if (!tooLarge)
+            page = ex.live->pageWithScript(file, kLivePageLimit);
+    });
+    if (tooLarge)
+        return false;
+    if (!page)
         throw std::runtime_error("Cannot read file " + ex.paths.filePath);
     ex.response.contentType = "text/html";
-    ex.response.body = std::move(*bytes);
+    ex.response.file = FileBody{file, 0, page->size(), page};
     markGenerated(ex.response);
     return true;
 }
@@ -160,6 +153,28 @@ void answerStartPage(Exchange& ex, const std::string& file) REQUIRES(ex.state.mu
     ex.response.contentType = "text/html";
     ex.response.body = joinLinesCrLf(lines);
     markGenerated(ex.response);
+}
+
+// The not-found page; the missing file is named by its full local path.
+std::string notFoundPage(const LanguageTexts& texts, const Host& host,
+                         const std::string& filePath) {
+    std::string page =
+        pageHead(texts.text(UiText::NotFoundTitle)) + controlPageBody(host, {}, {.margin = 6});
+    page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\r"
+            " <tr bgcolor=\"" +
+            htmlColor(host, ColorRole::WindowBackground) + "\">\r";
+    page += "  <td width=\"36\"><img src=\"/$int/warning.jpg\" border=\"0\" alt=\"\" width=\"32\" "
+            "height=\"32\"></td>\r";
+    page += "  <td>" +
+            texts.format(UiText::NotFoundMessage, windows1252PageText(htmlEscape(filePath))) +
+            "</td>\r";
+    page += " </tr>\r <tr>\r  <td colspan=\"2\" align=\"center\" valign=\"top\">";
+    page += "<FORM><INPUT CLASS=\"btn\" TYPE=\"BUTTON\" VALUE=\" " +
+            texts.text(UiText::ButtonBack) +
+            "\"  onClick=\"history.back();\" style=\"background-image:url(/$int/back.gif);"
+            "background-repeat:no-repeat;width:80pt;\"></FORM>";
+    page += "</td>\r </tr>\r</table>\r</body>\r</html>";
+    return page;
 }
 
 } // namespace
@@ -209,14 +224,17 @@ void answerStaticFile(Exchange& ex) {
         std::string title = ex.servableBytes        ? ex.servableBytes->title
                             : large && large->title ? *large->title
                                                     : pageTitle(filePath);
-        addLogEntry(ex, LogEntry{LogKind::StaticPage, std::string(fileNamePart(filePath)), "",
-                                 std::move(title), filePath});
+        // The live script's second request for a style sheet is no new visit of the page.
+        if (!ex.styleSheetSwap)
+            addLogEntry(ex, LogEntry{LogKind::StaticPage, std::string(fileNamePart(filePath)), "",
+                                     std::move(title), filePath});
         if (ex.state.settings.remoteEdit &&
             equalsIgnoreCase(filePath, ex.paths.staticRoot + "/" + ex.state.settings.staticSite)) {
             answerStartPage(ex, *file);
             return;
         }
     }
+    ex.answerSource = filePath;
     if (ex.live && contentTypeFor(filePath) == "text/html" && answerPageFromMemory(ex, *file))
         return;
     answerWithFile(ex, std::move(*file));

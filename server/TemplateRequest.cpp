@@ -7,13 +7,14 @@
 #include "language/UiTexts.h"
 #include "server/FileCache.h"
 #include "server/PageText.h"
-#include "server/References.h"
 #include "server/RequestLogging.h"
 #include "server/RequestSafety.h"
 #include "server/ServerPages.h"
 #include "server/StaticFiles.h"
-#include "state/References.h"
-#include "state/TextCase.h"
+#include "server/TemplateReferences.h"
+#include "state/PathText.h"
+#include "state/TextEdits.h"
+#include "state/VariableReferences.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -254,6 +255,7 @@ void answerTemplateRequest(Exchange& ex) {
         renderTemplate(ex.state, ex.host, *match.node, path, &match.identity);
     ex.response.contentType = "text/html";
     ex.response.body = std::move(rendered.body);
+    ex.answerSource = path;
     addLogEntry(ex, {LogKind::Template, std::string(fileNamePart(path)), ex.event,
                      std::move(rendered.title), path});
 }

@@ -35,9 +35,19 @@ bool isTemporaryOf(std::string_view entry, std::string_view prefix) {
                        [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// Whether the name still stands for the open file fd.
+bool namesFile(int folderFd, const std::string& name, int fd) {
+    struct stat opened {};
+    struct stat named {};
+    return ::fstat(fd, &opened) == 0 &&
+           ::fstatat(folderFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
 // A save that was killed leaves its temporary file behind. Each running save holds a lock on its
 // own (the kernel drops it when the process dies), so a temporary file of this name that can be
-// locked belongs to no running save and is removed.
+// locked belongs to no running save. It is removed while the lock is held, so that the save that
+// made it, should it be one that has not yet locked it, sees its file gone (createTemporary).
 void removeStaleTemporaries(int folderFd, const std::string& prefix) {
     const int listing = ::dup(folderFd);
     if (listing < 0)
@@ -49,22 +59,48 @@ void removeStaleTemporaries(int folderFd, const std::string& prefix) {
     }
     // fdopendir shares the descriptor's position with the folder's own: start at the beginning.
     ::rewinddir(dir);
-    std::vector<std::string> stale;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (!isTemporaryOf(entry->d_name, prefix))
-            continue;
+    std::vector<std::string> candidates;
+    while (const dirent* entry = ::readdir(dir))
+        if (isTemporaryOf(entry->d_name, prefix))
+            candidates.emplace_back(entry->d_name);
+    ::closedir(dir);
+    for (const std::string& entry : candidates) {
         const int fd =
-            ::openat(folderFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+            ::openat(folderFd, entry.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
         if (fd < 0)
             continue;
-        struct stat info {};
-        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            stale.emplace_back(entry->d_name);
+        struct stat opened {};
+        // Removed only when the name still stands for the file that was locked.
+        if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0 && namesFile(folderFd, entry, fd))
+            ::unlinkat(folderFd, entry.c_str(), 0);
         ::close(fd);
     }
-    ::closedir(dir);
-    for (const std::string& entry : stale)
-        ::unlinkat(folderFd, entry.c_str(), 0);
+}
+
+// A new temporary file of a save, open for writing under a name of its own and locked, which no
+// other save can take or remove: O_EXCL never opens a file that exists, and a clean-up of
+// another save (removeStaleTemporaries) that came between the creation and the lock holds the
+// lock itself or has removed the name, so the file is given up and another name tried. Created
+// with 0666 so that the umask applies as it would to a file written in place.
+int createTemporary(int folderFd, const std::string& prefix, std::string& temp, int& error) {
+    std::random_device random;
+    error = EEXIST;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        temp = prefix + std::to_string(random());
+        const int fd = ::openat(folderFd, temp.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            error = errno;
+            return -1;
+        }
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && namesFile(folderFd, temp, fd))
+            return fd;
+        ::close(fd); // taken for stale: the clean-up that locked it removes it
+    }
+    return -1;
 }
 
 } // namespace
@@ -98,22 +134,11 @@ std::optional<std::string> replaceFileAt(int folderFd, const std::string& name,
     const std::string prefix = temporaryPrefix(name);
     removeStaleTemporaries(folderFd, prefix);
 
-    // A new name each try; O_EXCL never reuses a file that exists. Created with 0666 so that the
-    // umask applies as it would to a file written in place.
-    std::random_device random;
     std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temp = prefix + std::to_string(random());
-        fd = ::openat(folderFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                      0666);
-        if (fd < 0 && errno != EEXIST)
-            return systemError(errno);
-    }
+    int error = 0;
+    const int fd = createTemporary(folderFd, prefix, temp, error);
     if (fd < 0)
-        return systemError(EEXIST);
-    // Marks the temporary file as in use until the rename (see removeStaleTemporaries).
-    ::flock(fd, LOCK_EX | LOCK_NB);
+        return systemError(error);
 
     std::optional<std::string> failure;
     if (keepMode && ::fchmod(fd, old.st_mode & 07777) != 0)
@@ -161,53 +186,6 @@ std::optional<std::string> replaceFile(const std::filesystem::path& path, std::s
     if (!path.has_filename())
         return systemError(EISDIR);
     return FolderHandle(path.parent_path()).replace(path.filename().string(), bytes);
-}
-
-FileRead readRegularFile(const std::filesystem::path& path) {
-    FileRead read;
-    // Non-blocking, so that a FIFO does not wait for a writer; no link in the last place.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        struct stat info {};
-        if (error == ENOENT || error == ENOTDIR) { // nothing there (or no folder on the way)
-            read.outcome = FileRead::Outcome::Missing;
-        } else {
-            read.outcome = FileRead::Outcome::Refused;
-            // O_NOFOLLOW fails with ELOOP on a link: say so in plain words.
-            const auto refusal = ::lstat(path.c_str(), &info) == 0 ? notARegularFile(info)
-                                                                   : std::optional<std::string>();
-            read.reason = refusal ? *refusal : systemError(error);
-        }
-        return read;
-    }
-    struct stat info {};
-    const bool known = ::fstat(fd, &info) == 0;
-    const auto refusal = known ? notARegularFile(info) : systemError(errno);
-    if (refusal) {
-        read.outcome = FileRead::Outcome::Refused;
-        read.reason = *refusal;
-        ::close(fd);
-        return read;
-    }
-    read.bytes.reserve(static_cast<std::size_t>(info.st_size));
-    char block[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, block, sizeof block);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            read.outcome = FileRead::Outcome::Refused;
-            read.reason = systemError(errno);
-            read.bytes.clear();
-            break;
-        }
-        if (n == 0)
-            break;
-        read.bytes.append(block, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return read;
 }
 
 } // namespace pelotest

@@ -18,7 +18,9 @@ namespace pelotest {
 // cannot send the write elsewhere. Anything but a regular file at name (a link, a folder, a FIFO,
 // a device) is refused with a reason and left as it is. An existing file keeps its permissions; a
 // new one gets 0666 less the umask. Temporary files that a killed save left behind are removed
-// first. Returns the reason of a failure (the old file is then as it was and no temporary file
+// first; the temporary file of a running save is never taken or removed by another, so two
+// saves of one file at once (threads or programs) each end whole, and the one that renames last
+// wins. Returns the reason of a failure (the old file is then as it was and no temporary file
 // stays), nullopt on success.
 std::optional<std::string> replaceFileAt(int folderFd, const std::string& name,
                                          std::string_view bytes);
@@ -45,15 +47,5 @@ std::optional<std::string> replaceFile(const std::filesystem::path& path, std::s
 
 // Why a file of this status is no regular file ("it is a link", ...); nullopt for a regular file.
 std::optional<std::string> notARegularFile(const struct stat& info);
-
-// A whole file read without waiting and without following a link in the last place: a FIFO, a
-// device, a folder or a link there is refused at once (fstat of the opened file).
-struct FileRead {
-    enum class Outcome { Read, Missing, Refused };
-    Outcome outcome = Outcome::Read;
-    std::string bytes;
-    std::string reason; // why it was refused
-};
-FileRead readRegularFile(const std::filesystem::path& path);
 
 } // namespace pelotest

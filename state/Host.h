@@ -65,6 +65,10 @@ class Host {
     // The number of pages listening for live reload changed (called from any thread, without the
     // state lock).
     virtual void liveStreamsChanged(std::size_t open) { (void)open; }
+    // The folders live reload cannot watch changed (called from any thread, without the state
+    // lock): each "folder (why)", empty once every folder is watched again. Their changes reload
+    // no page meanwhile.
+    virtual void liveFoldersUnwatched(const std::vector<std::string>& folders) { (void)folders; }
 };
 
 } // namespace pelotest

@@ -1,7 +1,10 @@
 #include "state/ProfileFile.h"
 
 #include "state/AtomicFile.h"
+#include "state/LineEnds.h"
+#include "state/RegularFile.h"
 #include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <algorithm>
 #include <array>
@@ -133,11 +136,18 @@ void ProfileFile::parse(std::string_view text) {
 
 void ProfileFile::parseOwned(std::string text) {
     lines_.clear();
+    utf16Lines_.clear();
+    utf16KeyNames_.clear();
+    utf16OddByte_.clear();
     encoding_ = Encoding::Bytes;
     std::size_t pos = 0;
+    std::string units;
     if (std::string_view(text).substr(0, 2) == kUtf16LeBom) {
         encoding_ = Encoding::Utf16Le;
-        text = fromUtf16Le(std::string_view(text).substr(2));
+        units = text.substr(2);
+        if (units.size() % 2 != 0)
+            utf16OddByte_ = units.substr(units.size() - 1);
+        text = fromUtf16Le(units);
     } else if (std::string_view(text).substr(0, 3) == kUtf8Bom) {
         // Windows would read the mark as three characters of the first line and so miss a
         // section header there; a file saved by an editor that adds the mark should just work.
@@ -176,6 +186,45 @@ void ProfileFile::parseOwned(std::string text) {
         lines_.push_back({pos, end.at - pos, kEnds[endKind]});
         pos = end.at + end.length;
     }
+    if (encoding_ == Encoding::Utf16Le)
+        keepUtf16Units(units);
+}
+
+void ProfileFile::keepUtf16Units(std::string_view units) {
+    // Each held byte stands for one unit, so a line's units lie at twice its place.
+    const auto unitsOf = [&](const Line& line) { return units.substr(2 * line.at, 2 * line.size); };
+    std::map<std::string, std::string, std::less<>> lossyNames;
+    for (const Line& line : lines_) {
+        const std::string_view held = textOf(line);
+        const std::string_view read = unitsOf(line);
+        if (toUtf16Le(held) == read)
+            continue;
+        utf16Lines_.try_emplace(std::string(held));
+        if (classify(held).kind == Kind::Key) {
+            const std::size_t nameEnd = held.find('=') + 1;
+            lossyNames.try_emplace(std::string(held.substr(0, nameEnd)),
+                                   read.substr(0, 2 * nameEnd));
+        }
+    }
+    if (utf16Lines_.empty())
+        return;
+    // A key name stands for its units only where every key line read with that held name had
+    // the same ones.
+    std::map<std::string, bool, std::less<>> nameIsAmbiguous;
+    for (const Line& line : lines_) {
+        const std::string_view held = textOf(line);
+        if (const auto kept = utf16Lines_.find(held); kept != utf16Lines_.end())
+            kept->second.emplace_back(unitsOf(line));
+        if (classify(held).kind != Kind::Key)
+            continue;
+        const std::size_t nameEnd = held.find('=') + 1;
+        const auto name = lossyNames.find(held.substr(0, nameEnd));
+        if (name != lossyNames.end() && name->second != unitsOf(line).substr(0, 2 * nameEnd))
+            nameIsAmbiguous[name->first] = true;
+    }
+    for (auto& [name, read] : lossyNames)
+        if (!nameIsAmbiguous.contains(name))
+            utf16KeyNames_.emplace(name, std::move(read));
 }
 
 ProfileFile::Line ProfileFile::newLine(std::string_view text, std::string_view end) {
@@ -201,20 +250,41 @@ void ProfileFile::compact() {
 }
 
 std::string ProfileFile::text() const {
+    if (encoding_ == Encoding::Utf16Le)
+        return utf16Text();
     std::string out;
     for (const Line& line : lines_) {
         out += textOf(line);
         out += line.end;
     }
-    switch (encoding_) {
-    case Encoding::Utf8Bom:
-        return std::string(kUtf8Bom) + out;
-    case Encoding::Utf16Le:
-        return std::string(kUtf16LeBom) + toUtf16Le(out);
-    case Encoding::Bytes:
-        break;
+    return encoding_ == Encoding::Utf8Bom ? std::string(kUtf8Bom) + out : out;
+}
+
+std::string ProfileFile::utf16Text() const {
+    std::string out(kUtf16LeBom);
+    std::map<std::string_view, std::size_t> written; // lines of each kept text written so far
+    for (const Line& line : lines_) {
+        const std::string_view held = textOf(line);
+        const std::string* read = nullptr;
+        if (const auto kept = utf16Lines_.find(held); kept != utf16Lines_.end()) {
+            std::size_t& count = written[kept->first];
+            if (count < kept->second.size())
+                read = &kept->second[count++];
+        }
+        if (read) {
+            out += *read;
+        } else if (const std::size_t nameEnd = held.find('=') + 1;
+                   nameEnd != 0 && !utf16KeyNames_.empty() &&
+                   utf16KeyNames_.contains(held.substr(0, nameEnd))) {
+            // A key read with characters Windows-1252 lacks, given a new value.
+            out += utf16KeyNames_.find(held.substr(0, nameEnd))->second;
+            out += toUtf16Le(held.substr(nameEnd));
+        } else {
+            out += toUtf16Le(held);
+        }
+        out += toUtf16Le(line.end);
     }
-    return out;
+    return out + utf16OddByte_;
 }
 
 bool ProfileFile::save(const std::filesystem::path& path, std::string* failure) const {

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -90,8 +91,19 @@ class ProfileFile {
     std::string text_;
     std::vector<Line> lines_;
     // Byte-order mark the file began with: kept on saving. A UTF-16LE file is held as
-    // Windows-1252 bytes and written back as UTF-16LE.
+    // Windows-1252 bytes (what the program reads) and written back as UTF-16LE.
     enum class Encoding { Bytes, Utf8Bom, Utf16Le } encoding_ = Encoding::Bytes;
+    // A UTF-16LE line holding a character that Windows-1252 lacks is held with '?' there; so that
+    // nothing read is lost, such lines keep the units they were read as, keyed by their held
+    // text: the n-th line of a text is written back as the n-th line read with it (lines of the
+    // same held text that were read without loss included, so that they keep their places). A
+    // key line also lends its name's units to a line that gives the key a new value.
+    std::map<std::string, std::vector<std::string>, std::less<>> utf16Lines_;
+    std::map<std::string, std::string, std::less<>> utf16KeyNames_;
+    // A UTF-16LE file of an odd length: its last byte, written back after the rest.
+    std::string utf16OddByte_;
+    void keepUtf16Units(std::string_view units);
+    std::string utf16Text() const;
 };
 
 } // namespace pelotest

@@ -1,5 +1,6 @@
 // Live reload in headless Chromium: a template changed on disk shows in the open page by itself,
-// and a changed style sheet applies without reloading the page (a typed value stays).
+// and a changed style sheet applies without reloading the page (a typed value stays), asked for
+// with the live script's own parameter, which sets no variable of the site.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdirSync, writeFileSync } from 'node:fs';
@@ -65,11 +66,16 @@ test('a changed style sheet applies in place and a typed value stays', async () 
   assert.equal(await colour(), 'rgb(200, 0, 0)');
   await page.fill('#field', 'typed text');
   await page.evaluate(() => { window.sameDocument = true; });
+  const swap = page.waitForRequest((r) => new URL(r.url()).pathname === '/style.css');
   writeFileSync(join(site, 'style.css'), 'h1 { color: rgb(0, 120, 0); }\n');
+  const swapped = new URL((await swap).url());
+  assert.deepEqual([...swapped.searchParams.keys()], ['$live']);
   await page.waitForFunction(() => getComputedStyle(document.getElementById('heading')).color === 'rgb(0, 120, 0)',
     null, { timeout: 1000 });
   assert.equal(await page.inputValue('#field'), 'typed text');
   assert.equal(await page.evaluate(() => window.sameDocument), true);
+  const variables = await (await fetch(`${server.url}/$int/VarList.html`)).text();
+  assert.ok(!variables.includes('$live'), 'the swap set a variable');
   await page.close();
 });
 

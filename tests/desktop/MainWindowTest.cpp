@@ -22,6 +22,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSpinBox>
@@ -151,6 +152,8 @@ class MainWindowTest : public QObject {
     void liveStatusCountsBrowsersAndSwitchesOffAtOnce();
     void autostartBox();
     void autostartExecLineQuotes();
+    void autostartEntryGoesOnlyToItsOwnFolder();
+    void messageBoxShowsPlainText();
     void trayStartServesHiddenAndKeepsTheFile();
 };
 
@@ -179,7 +182,8 @@ void MainWindowTest::picturesAreTransparentWhereMagenta() {
             QVERIFY2(magenta == 0, qPrintable(name));
         }
     }
-    QVERIFY(images.icon(ImageList::kWarning).cacheKey() != images.icon(2).cacheKey());
+    QVERIFY(images.icon(ImageList::kWarning).cacheKey() !=
+            images.icon(ImageList::kEventNode).cacheKey());
     QVERIFY(!images.icon(ImageList::kWarning).isNull());
 }
 
@@ -191,14 +195,14 @@ void MainWindowTest::startsServerThatRanAtExit() {
                     .arg(port)
                     .toLatin1());
     QCOMPARE(f.status(), builtInText(41));
-    QVERIFY(f.child<QToolButton>("ToolButton1")->isChecked());
-    QVERIFY(!f.child<QSpinBox>("SpinEdit1")->isEnabled());
-    QVERIFY(!f.child<QLabel>("Label7")->isEnabled());
+    QVERIFY(f.child<QToolButton>("StartStopButton")->isChecked());
+    QVERIFY(!f.child<QSpinBox>("PortField")->isEnabled());
+    QVERIFY(!f.child<QLabel>("PortLabel")->isEnabled());
     QCOMPARE(window.rootImageIndex(), ImageList::kRootRunning);
     QCOMPARE(int(window.serverPort()), port);
     QCOMPARE(statusLine(port), QByteArray("HTTP/1.1 200 OK"));
     QVERIFY(
-        f.child<QLabel>("StatusPanel2")->text().contains(QStringLiteral("localhost:%1").arg(port)));
+        f.child<QLabel>("ServerLink")->text().contains(QStringLiteral("localhost:%1").arg(port)));
 }
 
 void MainWindowTest::startAndStop_data() {
@@ -213,8 +217,8 @@ void MainWindowTest::startAndStop() {
     const int port = freePort();
     MainWindow& window = f.start(QStringLiteral("[Settings]\nPort=%1\n").arg(port).toLatin1(),
                                  /*tray=*/true);
-    auto* button = f.child<QToolButton>("ToolButton1");
-    QAction* aktiv = f.action("Aktiv1");
+    auto* button = f.child<QToolButton>("StartStopButton");
+    QAction* aktiv = f.action("TrayStartStop");
     const auto toggle = [&] { fromTrayMenu ? aktiv->trigger() : button->click(); };
 
     struct Expected {
@@ -232,7 +236,7 @@ void MainWindowTest::startAndStop() {
         QVERIFY(sameIcon(button->icon(), window.images().icon(e.picture)));
         QVERIFY(sameIcon(window.trayIcon()->icon(), window.images().icon(e.tray)));
         QCOMPARE(window.rootImageIndex(), e.root);
-        QCOMPARE(f.child<QSpinBox>("SpinEdit1")->isEnabled(), !e.running);
+        QCOMPARE(f.child<QSpinBox>("PortField")->isEnabled(), !e.running);
         QCOMPARE(statusLine(port).isEmpty(), !e.running);
     }
     QVERIFY(f.dialogs.messages.empty());
@@ -265,7 +269,7 @@ void MainWindowTest::portThatCannotBeBound() {
     const auto refused = [&] {
         Fixture f;
         f.start(QStringLiteral("[Settings]\nPort=%1\n").arg(port).toLatin1());
-        f.child<QToolButton>("ToolButton1")->click();
+        f.child<QToolButton>("StartStopButton")->click();
 
         QCOMPARE(f.dialogs.messages.size(), std::size_t(1));
         QCOMPARE(f.dialogs.messages[0].kind, MessageKind::Error);
@@ -273,10 +277,10 @@ void MainWindowTest::portThatCannotBeBound() {
                  qPrintable(f.dialogs.messages[0].text));
         QCOMPARE(f.dialogs.messages[0].text.contains(builtInText(152).replace("%1", self)),
                  holderNamed);
-        QVERIFY(!f.child<QToolButton>("ToolButton1")->isChecked());
+        QVERIFY(!f.child<QToolButton>("StartStopButton")->isChecked());
         QCOMPARE(f.status(), builtInText(40));
-        QCOMPARE(f.action("Aktiv1")->text(), builtInText(37));
-        QVERIFY(f.child<QSpinBox>("SpinEdit1")->isEnabled());
+        QCOMPARE(f.action("TrayStartStop")->text(), builtInText(37));
+        QVERIFY(f.child<QSpinBox>("PortField")->isEnabled());
         QVERIFY(!f.window->serverRunning());
     };
     QTcpServer probe;
@@ -362,25 +366,27 @@ void MainWindowTest::emptySettingsFileShowsDefaults() {
     MainWindow& window = f.start(QByteArray());
     QCOMPARE(window.windowTitle(), builtInText(1));
     QCOMPARE(f.status(), builtInText(40));
-    QCOMPARE(f.child<QTabWidget>("PageControl1")->currentIndex(), 0);
-    QVERIFY(!f.child<QToolButton>("ToolButton1")->isChecked());
+    QCOMPARE(f.child<QTabWidget>("Tabs")->currentIndex(), 0);
+    QVERIFY(!f.child<QToolButton>("StartStopButton")->isChecked());
     QVERIFY(!window.serverRunning());
-    QCOMPARE(f.child<QSpinBox>("SpinEdit1")->value(), 8080);
-    QCOMPARE(f.child<QSpinBox>("SpinEdit2")->value(), 100);
-    QCOMPARE(f.child<QSpinBox>("SpinEdit3")->value(), 2);
+    QCOMPARE(f.child<QSpinBox>("PortField")->value(), 8080);
+    QCOMPARE(f.child<QSpinBox>("LogLimitField")->value(), 100);
+    QCOMPARE(f.child<QSpinBox>("ReloadTimeField")->value(), 2);
     const struct {
         const char* name;
         bool checked;
         int label;
-    } boxes[] = {{"CheckBox1", true, 23}, {"CheckBox2", false, 25}, {"CheckBox3", true, 26}};
+    } boxes[] = {
+        {"AutoSortBox", true, 23}, {"SaveLogBox", false, 25}, {"RemoteEditorBox", true, 26}};
     for (const auto& b : boxes) {
         QCOMPARE(f.child<QCheckBox>(b.name)->isChecked(), b.checked);
         QCOMPARE(withoutMnemonic(f.child<QCheckBox>(b.name)->text()), builtInText(b.label));
     }
-    for (const char* name : {"Edit1", "Edit2", "Edit3", "Edit4"})
+    for (const char* name :
+         {"TemplateFolderField", "StaticFolderField", "VirtualFolderField", "StartParametersField"})
         QVERIFY(f.child<QLineEdit>(name)->text().isEmpty());
-    QVERIFY(f.child<QComboBox>("ComboBox1")->currentText().isEmpty());
-    const auto* tabs = f.child<QTabWidget>("PageControl1");
+    QVERIFY(f.child<QComboBox>("StartPageBox")->currentText().isEmpty());
+    const auto* tabs = f.child<QTabWidget>("Tabs");
     for (int i = 0; i < 3; ++i) {
         // The log's tab names its rows.
         QCOMPARE(tabs->tabText(i), builtInText(2 + i) + (i == 1 ? " (0)" : ""));
@@ -394,14 +400,14 @@ void MainWindowTest::controlsWriteSettingsLive() {
     Fixture f;
     f.start(QByteArray());
     Settings& s = f.state.settings;
-    f.child<QLineEdit>("Edit1")->setText(QStringLiteral("/srv/tmpl/(Kunde)"));
-    f.child<QLineEdit>("Edit3")->setText(QStringLiteral("app"));
-    f.child<QLineEdit>("Edit4")->setText(QStringLiteral("a=1&b=\u00e4"));
-    f.child<QSpinBox>("SpinEdit1")->setValue(8081);
-    f.child<QSpinBox>("SpinEdit2")->setValue(250);
-    f.child<QSpinBox>("SpinEdit3")->setValue(7);
-    f.child<QCheckBox>("CheckBox1")->setChecked(false);
-    f.child<QCheckBox>("CheckBox2")->setChecked(true);
+    f.child<QLineEdit>("TemplateFolderField")->setText(QStringLiteral("/srv/tmpl/(Kunde)"));
+    f.child<QLineEdit>("VirtualFolderField")->setText(QStringLiteral("app"));
+    f.child<QLineEdit>("StartParametersField")->setText(QStringLiteral("a=1&b=\u00e4"));
+    f.child<QSpinBox>("PortField")->setValue(8081);
+    f.child<QSpinBox>("LogLimitField")->setValue(250);
+    f.child<QSpinBox>("ReloadTimeField")->setValue(7);
+    f.child<QCheckBox>("AutoSortBox")->setChecked(false);
+    f.child<QCheckBox>("SaveLogBox")->setChecked(true);
     QCOMPARE(s.dynamicPath, "/srv/tmpl/(Kunde)");
     QCOMPARE(s.virtualPath, "app");
     QCOMPARE(s.staticParameter, "a=1&b=\xe4"); // Windows-1252, as requests carry it
@@ -422,8 +428,8 @@ void MainWindowTest::startPagesFollowStaticFolder() {
     }
     QDir(site.path()).mkdir(QStringLiteral("folder"));
 
-    f.child<QLineEdit>("Edit2")->setText(site.path() + QLatin1Char('/'));
-    auto* pages = f.child<QComboBox>("ComboBox1");
+    f.child<QLineEdit>("StaticFolderField")->setText(site.path() + QLatin1Char('/'));
+    auto* pages = f.child<QComboBox>("StartPageBox");
     QStringList names;
     for (int i = 0; i < pages->count(); ++i)
         names << pages->itemText(i);
@@ -431,7 +437,7 @@ void MainWindowTest::startPagesFollowStaticFolder() {
     QCOMPARE(pages->currentText(), QStringLiteral("keep.htm"));
     QCOMPARE(f.state.settings.staticSite, "keep.htm");
 
-    f.child<QLineEdit>("Edit2")->setText(site.filePath(QStringLiteral("missing")));
+    f.child<QLineEdit>("StaticFolderField")->setText(site.filePath(QStringLiteral("missing")));
     QCOMPARE(pages->count(), 0);
     QCOMPARE(pages->currentText(), QStringLiteral("keep.htm"));
 }
@@ -439,10 +445,11 @@ void MainWindowTest::startPagesFollowStaticFolder() {
 void MainWindowTest::clearingStartPageDisablesRemoteEditor() {
     Fixture f;
     f.start(QByteArray("[Settings]\nStaticSite=index.htm\n"));
-    const char* controls[] = {"CheckBox3", "Label10", "SpinEdit3", "Label11"};
+    const char* controls[] = {"RemoteEditorBox", "ReloadTimeLabel", "ReloadTimeField",
+                              "RemoteEditorHint"};
     for (const char* name : controls)
         QVERIFY2(f.window->findChild<QWidget*>(QString::fromLatin1(name))->isEnabled(), name);
-    f.child<QComboBox>("ComboBox1")->setEditText(QString());
+    f.child<QComboBox>("StartPageBox")->setEditText(QString());
     for (const char* name : controls)
         QVERIFY2(!f.window->findChild<QWidget*>(QString::fromLatin1(name))->isEnabled(), name);
     QCOMPARE(f.state.settings.staticSite, "");
@@ -456,22 +463,22 @@ void MainWindowTest::folderChoosers_data() {
     QTest::addColumn<QString>("initial");
     QTest::addColumn<QString>("field");
     QTest::addColumn<bool>("warned");
-    QTest::newRow("templates, variable expanded") << "SpeedButton1"
+    QTest::newRow("templates, variable expanded") << "TemplateFolderButton"
                                                   << "/srv/(Site)/t/"
                                                   << "/new" << 102 << "/srv/shop/t"
-                                                  << "Edit1" << true;
-    QTest::newRow("templates, plain") << "SpeedButton1"
+                                                  << "TemplateFolderField" << true;
+    QTest::newRow("templates, plain") << "TemplateFolderButton"
                                       << "/srv/t"
                                       << "/new" << 102 << "/srv/t"
-                                      << "Edit1" << false;
-    QTest::newRow("templates, cancelled") << "SpeedButton1"
+                                      << "TemplateFolderField" << false;
+    QTest::newRow("templates, cancelled") << "TemplateFolderButton"
                                           << "/srv/(Site)"
                                           << "" << 102 << "/srv/shop"
-                                          << "Edit1" << false;
-    QTest::newRow("static") << "SpeedButton2"
+                                          << "TemplateFolderField" << false;
+    QTest::newRow("static") << "StaticFolderButton"
                             << "/srv/s"
                             << "/new" << 101 << "/srv/s"
-                            << "Edit2" << false;
+                            << "StaticFolderField" << false;
 }
 
 void MainWindowTest::folderChoosers() {
@@ -483,7 +490,7 @@ void MainWindowTest::folderChoosers() {
     QFETCH(QString, field);
     QFETCH(bool, warned);
     Fixture f;
-    const char* key = field == QLatin1String("Edit1") ? "DynamicPath" : "StaticPath";
+    const char* key = field == QLatin1String("TemplateFolderField") ? "DynamicPath" : "StaticPath";
     f.start(QStringLiteral("[Settings]\n%1=%2\n[Const]\nVarBefore=(\n[Variables]\nSite=shop\n")
                 .arg(QString::fromLatin1(key), stored)
                 .toLatin1());
@@ -814,9 +821,9 @@ void MainWindowTest::liveReloadBox() {
         Fixture f;
         f.state.runOverrides.liveReload = c.heldOn;
         f.start(QByteArray("[Settings]\n") + c.key);
-        auto* box = f.child<QCheckBox>("CheckBox4");
-        auto* line = f.child<QLabel>("StatusPanel3");
-        QCOMPARE(box->text(), builtInText(135));
+        auto* box = f.child<QCheckBox>("LiveReloadBox");
+        auto* line = f.child<QLabel>("LiveStatus");
+        QCOMPARE(withoutMnemonic(box->text()), builtInText(135));
         QCOMPARE(box->isChecked(), c.shown);
         QCOMPARE(box->toolTip(), c.heldOn ? builtInText(149) : QString());
         QTest::mouseClick(box, Qt::LeftButton);
@@ -835,14 +842,14 @@ void MainWindowTest::liveStatusCountsBrowsersAndSwitchesOffAtOnce() {
     const int port = freePort();
     f.start(
         QStringLiteral("[Settings]\nPort=%1\nServerActive=1\nLiveReload=1\n").arg(port).toLatin1());
-    auto* line = f.child<QLabel>("StatusPanel3");
+    auto* line = f.child<QLabel>("LiveStatus");
     QCOMPARE(line->text(), builtInText(150).replace("%1", "0"));
     QTcpSocket page;
     page.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
     QVERIFY(page.waitForConnected(5000));
     page.write("GET /$int/live HTTP/1.1\r\nHost: localhost\r\n\r\n");
     QTRY_COMPARE(line->text(), builtInText(150).replace("%1", "1"));
-    f.child<QCheckBox>("CheckBox4")->click();
+    f.child<QCheckBox>("LiveReloadBox")->click();
     QVERIFY(line->isHidden());
     QTRY_COMPARE(page.state(), QAbstractSocket::UnconnectedState);
 }
@@ -865,8 +872,8 @@ void MainWindowTest::autostartBox() {
         else if (QDir().mkpath(config + QStringLiteral("/autostart")) && c.entryBefore)
             writeFile(entry, "[Desktop Entry]\n");
         f.start(QByteArray());
-        auto* box = f.child<QCheckBox>("CheckBox5");
-        QCOMPARE(box->text(), builtInText(151));
+        auto* box = f.child<QCheckBox>("AutostartBox");
+        QCOMPARE(withoutMnemonic(box->text()), builtInText(151));
         QCOMPARE(box->isChecked(), c.entryBefore);
         box->click();
         const bool written = !c.entryBefore && !c.configIsAFile;
@@ -912,6 +919,87 @@ void MainWindowTest::autostartExecLineQuotes() {
                          "Comment=Start PeloTest hidden in the notification area with its server "
                          "running\nExec=/usr/bin/pelotest --tray\nIcon=pelotest\nTerminal=false\n"
                          "X-GNOME-Autostart-enabled=true\n"));
+}
+
+// The entry goes below an absolute XDG_CONFIG_HOME or HOME only (never below the folder the
+// program was started in), and never through an autostart folder that is a link.
+void MainWindowTest::autostartEntryGoesOnlyToItsOwnFolder() {
+    const struct {
+        const char* what;
+        const char* config; // XDG_CONFIG_HOME, "DIR/" replaced by the test folder; null: unset
+        const char* home;
+        bool linkedFolder;
+        const char* entry; // where it is written, below the test folder; null: refused
+    } cases[] = {
+        {"XDG_CONFIG_HOME", "DIR/cfg", "DIR/home", false, "cfg/autostart/pelotest.desktop"},
+        {"a relative XDG_CONFIG_HOME counts as unset", "cfg", "DIR/home", false,
+         "home/.config/autostart/pelotest.desktop"},
+        {"neither set", nullptr, nullptr, false, nullptr},
+        {"a relative HOME", nullptr, "home", false, nullptr},
+        {"an empty HOME", "", "", false, nullptr},
+        {"a linked autostart folder", "DIR/cfg", nullptr, true, nullptr},
+    };
+    const auto setOrUnset = [](const char* name, const char* value, const QString& dir) {
+        if (value)
+            qputenv(name, QFile::encodeName(QString::fromUtf8(value).replace(
+                              QStringLiteral("DIR/"), dir + QLatin1Char('/'))));
+        else
+            qunsetenv(name);
+    };
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME"), oldHome = qgetenv("HOME");
+    const QString oldCurrent = QDir::currentPath();
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_CONFIG_HOME", oldConfig);
+        qputenv("HOME", oldHome);
+        QDir::setCurrent(oldCurrent);
+    });
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        const QString base = dir.path();
+        QVERIFY(QDir(base).mkpath(QStringLiteral("run")));
+        QVERIFY(QDir::setCurrent(base + QStringLiteral("/run"))); // where relative paths lead
+        setOrUnset("XDG_CONFIG_HOME", c.config, base);
+        setOrUnset("HOME", c.home, base);
+        if (c.linkedFolder) {
+            QVERIFY(QDir(base).mkpath(QStringLiteral("cfg")));
+            QVERIFY(QDir(base).mkpath(QStringLiteral("elsewhere")));
+            QVERIFY(QFile::link(base + QStringLiteral("/elsewhere"),
+                                base + QStringLiteral("/cfg/autostart")));
+        }
+        const auto failure = desktop::writeAutostartEntry({"pelotest"});
+        QVERIFY2(failure.has_value() == (c.entry == nullptr), c.what);
+        QCOMPARE(desktop::autostartEntryExists(), c.entry != nullptr);
+        if (c.entry)
+            QVERIFY2(QFileInfo(base + QLatin1Char('/') + QLatin1String(c.entry)).isFile(), c.what);
+        QVERIFY2(QDir(base + QStringLiteral("/run"))
+                     .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 c.what);
+        QVERIFY2(!c.linkedFolder || QDir(base + QStringLiteral("/elsewhere")).isEmpty(), c.what);
+        QCOMPARE(desktop::removeAutostartEntry(), std::nullopt);
+        QVERIFY(!desktop::autostartEntryExists());
+    }
+}
+
+// A message box shows its text as plain text: a name from outside (the program that holds the
+// port) such as <b>x</b> is never rendered as markup.
+void MainWindowTest::messageBoxShowsPlainText() {
+    Fixture f;
+    f.start(QByteArray());
+    desktop::QtDialogs dialogs(f.state, f.window.get());
+    const QString text = QStringLiteral("Port 1 is in use by <b>x</b> (PID 2)");
+    Qt::TextFormat format = Qt::AutoText;
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                format = box->textFormat();
+                shown = box->text();
+                box->reject();
+            }
+    });
+    dialogs.message(MessageKind::Error, text);
+    QCOMPARE(format, Qt::PlainText);
+    QCOMPARE(shown, text);
 }
 
 // --tray: hidden in the notification area with the server running; the file keeps the

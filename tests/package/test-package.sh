@@ -47,6 +47,19 @@ appstreamcli validate --no-net "$root/usr/share/metainfo/example.dunmere.PeloTes
 warnings=$(MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/pelotest.1.gz" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "the manual page has warnings: $warnings"
 lintian --fail-on error "$deb"
+# Built with the distribution's hardening flags: lintian names none missing, and the programs
+# carry them (full RELRO and bind now, fortified functions, the stack protector).
+hardening=$(lintian --tags hardening-no-relro,hardening-no-bindnow,hardening-no-fortify-functions,hardening-no-pie "$deb" || true)
+[ -z "$hardening" ] || fail "built without hardening: $hardening"
+for program in usr/bin/pelotest usr/libexec/pelotest/pelotest-window; do
+    readelf -lW "$root/$program" | grep -q GNU_RELRO || fail "/$program has no RELRO"
+    readelf -dW "$root/$program" | grep -q 'FLAGS.*BIND_NOW' || fail "/$program is not bound now"
+    symbols=$(readelf --dyn-syms -W "$root/$program")
+    grep -q '__stack_chk_fail' <<<"$symbols" || fail "/$program has no stack protector"
+    grep -qE '__[a-z]+_chk@' <<<"$symbols" || fail "/$program uses no fortified functions"
+done
+tests/package/test-completion.sh "$root/usr/share/bash-completion/completions/pelotest" ||
+    fail "the bash completion splits its words"
 
 # The window program runs (its libraries resolve) where the installed pelotest looks for it.
 [ "$("$root/usr/libexec/pelotest/pelotest-window" --version)" = "$("$root/usr/bin/pelotest" --version)" ] ||

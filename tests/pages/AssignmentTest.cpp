@@ -90,6 +90,62 @@ TEST(AssignmentSetTemplate, UpdatesEveryMatchingNode) {
     }
 }
 
+// An assignment that would make the tree pass its limits (MaxTreeBytes, MaxTreeNodeBytes)
+// changes nothing, though it adds no node; one that stays within them, or makes the tree
+// smaller, is made.
+TEST(AssignmentSetTemplate, StaysWithinTheTreesLimits) {
+    struct Case {
+        const char* name;
+        TreeLimits limits;
+        Lines tree;
+        std::string query;
+        Lines expected;
+    };
+    const Lines tree = {"start.htm", "\tLogin", "\tShow"}; // 18 bytes of text
+    const Case cases[] = {
+        {"an event's nodes: more bytes than the tree may hold",
+         {.maxNodes = 10, .maxBytes = 28, .maxNodeBytes = 100}, // 29 after
+         tree,
+         "EVENT=Login&TEMPLATE=abcd.htm",
+         tree},
+        {"an event's nodes: a text longer than a node may hold",
+         {.maxNodes = 10, .maxBytes = 1000, .maxNodeBytes = 15}, // 16 after
+         tree,
+         "EVENT=Login&TEMPLATE=abcd.htm",
+         tree},
+        {"an event's nodes: within both",
+         {.maxNodes = 10, .maxBytes = 29, .maxNodeBytes = 16},
+         tree,
+         "EVENT=Login&TEMPLATE=abcd.htm",
+         {"start.htm", "\tabcd.htm (Login)", "\tShow"}},
+        {"the entry template: more bytes than the tree may hold",
+         {.maxNodes = 10, .maxBytes = 25, .maxNodeBytes = 100}, // 26 after
+         tree,
+         "TEMPLATE=a-longer-name.htm",
+         tree},
+        {"the entry template: a text longer than a node may hold",
+         {.maxNodes = 10, .maxBytes = 1000, .maxNodeBytes = 16}, // 17 after
+         tree,
+         "TEMPLATE=a-longer-name.htm",
+         tree},
+        {"the entry template: a shorter name in a tree already over its limits",
+         {.maxNodes = 10, .maxBytes = 10, .maxNodeBytes = 5},
+         tree,
+         "TEMPLATE=s.htm",
+         {"s.htm", "\tLogin", "\tShow"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PagesServer s;
+        ASSERT_EQ(s.state.tree.fromIndentedLines(c.tree), "");
+        s.state.tree.setLimits(c.limits);
+        EXPECT_EQ(httpGet(s.port(), "/$int/SetTemplate.html?" + c.query).status, 200);
+        EXPECT_EQ(treeLines(s.state), c.expected);
+        std::lock_guard lock(s.state.mutex);
+        EXPECT_EQ(s.state.treeChanged, c.expected != c.tree);
+    }
+}
+
 TEST(AssignmentSetTemplate, LogsTheAssignmentWithTheTemplatesTitle) {
     PagesServer s;
     s.dir.write("tpl/sub/login.htm", "<html><head><TITLE>Anmelden &amp; M&uuml;ller</title>\r\n");

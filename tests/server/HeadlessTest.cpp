@@ -1,6 +1,7 @@
 // The headless program: command line, start, one "Listening on" line, saving on SIGTERM and
 // SIGINT, and a port that cannot be bound. Runs the built executable.
 
+#include "app/HeadlessHost.h"
 #include "support/HttpTestClient.h"
 #include "support/TempDir.h"
 #include "support/Unprivileged.h"
@@ -687,6 +688,37 @@ TEST_F(Headless, CommandLine) {
         EXPECT_EQ(program.wait(10s), c.code);
         EXPECT_TRUE(program.out().starts_with(c.out)) << program.out();
         EXPECT_NE(program.err().find(c.err), std::string::npos) << program.err();
+    }
+}
+
+// Live reload's notices about folders it cannot watch: one line when a folder becomes
+// unwatchable, nothing while it stays so, one line when it is watched again.
+TEST(HeadlessHost, SaysOnceWhichFolderLiveReloadCannotWatchAndWhenItWatchesItAgain) {
+    AppState state;
+    std::ostringstream out;
+    HeadlessHost host(state, out);
+    struct Step {
+        std::vector<std::string> folders;
+        std::string lines;
+    };
+    const Step steps[] = {
+        {{"/srv/site (Permission denied)"},
+         "pelotest: live reload cannot watch /srv/site (Permission denied); its changes reload no "
+         "page until it can\n"},
+        {{"/srv/site (Permission denied)"}, ""},
+        {{"/srv/site (Permission denied)", "/srv/tmpl (No space left on device)"},
+         "pelotest: live reload cannot watch /srv/tmpl (No space left on device); its changes "
+         "reload no page until it can\n"},
+        {{},
+         "pelotest: live reload watches /srv/site again\n"
+         "pelotest: live reload watches /srv/tmpl again\n"},
+        {{}, ""},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(testing::PrintToString(step.folders));
+        out.str("");
+        host.liveFoldersUnwatched(step.folders);
+        EXPECT_EQ(out.str(), step.lines);
     }
 }
 

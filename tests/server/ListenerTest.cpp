@@ -19,6 +19,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -631,6 +632,85 @@ TEST(Listener, ClientsThatDoNotReadTheirAnswersMakeRoomForANewcomer) {
     EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 OK\r\n")) << answer;
 }
 
+// More bytes than any socket between the server and a client that does not read can hold: the
+// system's largest send buffer and then some.
+std::size_t moreThanSocketsHold() {
+    std::size_t most = 4u << 20;
+    std::ifstream sizes("/proc/sys/net/ipv4/tcp_wmem");
+    std::size_t least = 0, initial = 0;
+    sizes >> least >> initial >> most;
+    return most + (2u << 20);
+}
+
+// An event stream counts as one (its owner is told of it) only once its head is written, and a
+// stream whose client does not take its head or its events is closed to make room like any slow
+// reader: streams that never read cannot hold every place.
+TEST(Listener, AStreamCountsOnceItsHeadIsWrittenAndOneThatStallsMakesRoom) {
+    struct Case {
+        const char* name;
+        std::size_t headPadding; // a header field this long
+        std::size_t eventBytes;  // sent on the stream once it is open
+    };
+    const std::size_t stalling = moreThanSocketsHold();
+    const Case cases[] = {
+        {"the head stalls", stalling, 0},
+        {"the events stall", 0, stalling},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<int> opened{0}, closed{0};
+        const std::string event = "data: " + std::string(32 * 1024, 'e') + "\n\n";
+        const auto stream = std::make_shared<EventStream>(
+            EventStream{[&](std::shared_ptr<EventSink> sink) {
+                            ++opened;
+                            for (std::size_t sent = 0; sent < c.eventBytes; sent += event.size())
+                                sink->send(event);
+                        },
+                        [&](const EventSink*) { ++closed; }});
+        ServerLimits limits;
+        limits.maxConnections = 4; // the idle time stays long: only the rate rule can make room
+        limits.maxStreamBacklog = 2 * stalling;
+        HttpServer server(
+            [&](const HttpRequest& request) {
+                if (request.document == "/small")
+                    return textAnswer("ok");
+                HttpResponse response;
+                response.contentType = "text/event-stream";
+                if (c.headPadding > 0)
+                    response.setHeader("X-Padding", std::string(c.headPadding, 'p'));
+                response.stream = stream;
+                return response;
+            },
+            limits);
+        server.start("127.0.0.1", 0);
+        std::vector<std::unique_ptr<RawClient>> streams;
+        for (std::size_t i = 0; i < limits.maxConnections; ++i) {
+            streams.push_back(std::make_unique<RawClient>(server.port(), 4096));
+            ASSERT_TRUE(streams.back()->send("GET /stream HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+        }
+        std::this_thread::sleep_for(300ms); // every head is under way, none read
+        EXPECT_EQ(opened, c.headPadding > 0 ? 0 : 4);
+
+        std::string answer;
+        // A refused newcomer comes back, as Retry-After asks.
+        for (const auto end = std::chrono::steady_clock::now() + 10s;
+             std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(200ms)) {
+            const RawClient newcomer(server.port());
+            ASSERT_TRUE(newcomer.send("GET /small HTTP/1.1\r\nHost: localhost\r\n"
+                                      "Connection: close\r\n\r\n"));
+            answer.clear();
+            newcomer.readUntilClosed(5s, &answer);
+            if (answer.starts_with("HTTP/1.1 200 OK\r\n"))
+                break;
+        }
+        EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 OK\r\n")) << answer;
+        streams.clear();
+        server.stop();
+        // Every stream that was opened was reported closed once.
+        EXPECT_EQ(closed, opened);
+    }
+}
+
 TEST(Listener, ClosesIdleAndTricklingConnections) {
     ServerLimits limits;
     limits.idleTimeout = 300ms;
@@ -737,7 +817,7 @@ TEST(Listener, PipelinedRequestsAreAnsweredInOrder) {
 }
 
 // Framing the server does not take is refused before the handler runs: HTTP/1.1 without Host,
-// a transfer coding other than chunked. HTTP/1.0 needs no Host.
+// two Host fields, a transfer coding other than chunked. HTTP/1.0 needs no Host.
 TEST(Listener, RefusesRequestsWithoutHostOrWithAnUnknownTransferCoding) {
     std::atomic<int> calls = 0;
     HttpServer server([&](const HttpRequest&) {
@@ -756,6 +836,9 @@ TEST(Listener, RefusesRequestsWithoutHostOrWithAnUnknownTransferCoding) {
         {"POST / HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: gzip, chunked\r\n\r\n"
          "1\r\na\r\n0\r\n\r\n",
          false},
+        {"GET / HTTP/1.1\r\nHost: localhost\r\nHost: evil.example\r\n\r\n", false},
+        {"GET / HTTP/1.1\r\nHost: evil.example\r\nhost: localhost\r\n\r\n", false},
+        {"GET / HTTP/1.0\r\nHost: localhost\r\nHost: localhost\r\n\r\n", false},
         {"GET / HTTP/1.0\r\n\r\n", true},
         {"POST / HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: Chunked\r\n"
          "Connection: close\r\n\r\n1\r\na\r\n0\r\n\r\n",
@@ -769,9 +852,37 @@ TEST(Listener, RefusesRequestsWithoutHostOrWithAnUnknownTransferCoding) {
             EXPECT_NE(raw.find(" 200 OK\r\n"), std::string::npos) << raw;
             EXPECT_EQ(calls, before + 1);
         } else {
-            EXPECT_TRUE(raw.starts_with("HTTP/1.1 400 ") || raw.starts_with("HTTP/1.1 501 "))
+            // The answer's version is the request's ("HTTP/1.0 400 ...").
+            EXPECT_TRUE(raw.starts_with("HTTP/1.") &&
+                        (raw.substr(8, 5) == " 400 " || raw.substr(8, 5) == " 501 "))
                 << raw;
             EXPECT_EQ(calls, before);
+        }
+    }
+}
+
+// Listening on an address other than loopback is warned of (the server itself is not started
+// here: tests listen on 127.0.0.1 only).
+TEST(Listener, WarnsOfAddressesOpenToTheNetwork) {
+    struct Case {
+        const char* address;
+        bool warned;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", false},        {"127.1.2.3", false},      {"::1", false},
+        {"::ffff:127.0.0.1", false}, {"0.0.0.0", true},         {"::", true},
+        {"192.168.1.20", true},      {"::ffff:10.0.0.1", true}, {"fe80::1", true},
+        {"localhost", false}, // no IP address: the server does not start
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        const auto warning = openToTheNetworkWarning(c.address);
+        EXPECT_EQ(warning.has_value(), c.warned);
+        if (warning) {
+            EXPECT_EQ(*warning, "warning: listening on " + std::string(c.address) +
+                                    ", not on loopback only: the control pages (/$int, with the "
+                                    "editor and the file lists) are open to anyone on the "
+                                    "network who can reach this computer");
         }
     }
 }

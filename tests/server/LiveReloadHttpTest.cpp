@@ -5,6 +5,7 @@
 #include "pages/Routes.h"
 #include "server/HttpServer.h"
 #include "server/LiveReload.h"
+#include "server/ServerTestSupport.h"
 #include "support/FakeHost.h"
 #include "support/HttpTestClient.h"
 #include "support/TempDir.h"
@@ -18,10 +19,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <random>
+#include <thread>
+#include <vector>
 
 namespace pelotest {
 namespace {
@@ -37,11 +43,14 @@ class StreamCountingHost : public test::FakeHost {
     std::atomic<std::size_t> streams{0};
 };
 
-// A connection that sends one request and then reads what arrives, for as long as it is open.
+// A connection that sends one request and then reads what arrives, for as long as it is open;
+// receiveBuffer (bytes) makes its receive buffer small.
 class Client {
   public:
-    Client(std::uint16_t port, std::string_view request) {
+    Client(std::uint16_t port, std::string_view request, int receiveBuffer = 0) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (receiveBuffer > 0)
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
@@ -56,6 +65,20 @@ class Client {
                "\r\n\r\n";
     }
     ~Client() { ::close(fd_); }
+
+    // Sends nothing more (the server reads the end of the stream).
+    void halfClose() { ::shutdown(fd_, SHUT_WR); }
+    // Closes with a reset instead of an orderly end.
+    void reset() {
+        const linger now{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+        ::close(fd_);
+        fd_ = -1;
+    }
+    // Takes what has arrived, waiting at most within for the first bytes.
+    void readArrived(std::chrono::milliseconds within = 0ms) {
+        readSome(std::chrono::steady_clock::now() + within);
+    }
 
     // Reads until what arrived after the last text waited for holds text; false when it does not
     // within the time given (or the connection closes first).
@@ -85,7 +108,8 @@ class Client {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             until - std::chrono::steady_clock::now());
         pollfd ready{fd_, POLLIN, 0};
-        if (closed_ || left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0)
+        if (closed_ || fd_ < 0 ||
+            ::poll(&ready, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0))) <= 0)
             return false;
         char buffer[4096];
         const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
@@ -136,16 +160,21 @@ class LiveReloadHttp : public ::testing::Test {
     }
 
     std::unique_ptr<HttpServer> serve(ServerLimits limits = {}) {
-        auto server = std::make_unique<HttpServer>(
-            std::make_shared<RequestHandler>(state, host, routeRequest), limits);
+        handler = std::make_shared<RequestHandler>(state, host, routeRequest);
+        auto server = std::make_unique<HttpServer>(handler, limits);
         server->start("127.0.0.1", 0);
         return server;
     }
+
+    // The folders of the latest request are walked on the watcher's thread: a change made before
+    // that ends would not be seen.
+    void awaitWatcher() { ASSERT_TRUE(handler->liveReload().awaitWatches(3000ms)); }
 
     TempDir dir;
     fs::path site;
     AppState state;
     StreamCountingHost host;
+    std::shared_ptr<RequestHandler> handler;
 };
 
 TEST_F(LiveReloadHttp, ScriptGoesIntoHtmlAnswersOnlyAndOnlyWhileOn) {
@@ -229,6 +258,7 @@ TEST_F(LiveReloadHttp, StreamAndScriptCarryTheFramingOfBuiltInPagesAndFollowTheH
               "Content-Security-Policy: frame-ancestors 'self'\r\n"
               "Connection: close\r\n\r\n");
     EXPECT_EQ(host.streams, 1u);
+    awaitWatcher();
 
     // A template, a page and a style sheet in a folder below the static one.
     dir.write("tmpl/index.htm", "<html><body>changed</body></html>");
@@ -268,6 +298,7 @@ TEST_F(LiveReloadHttp, AtMost32StreamsAreHeldAndTheOldestIsClosedFirst) {
     EXPECT_TRUE(streams[0]->closes());
     EXPECT_EQ(server->liveStreamCount(), 32u);
     EXPECT_EQ(host.streams, 32u);
+    awaitWatcher();
     dir.write("site/page.htm", "changed");
     for (std::size_t i = 1; i < streams.size(); ++i)
         EXPECT_TRUE(streams[i]->waitFor("event: reload")) << i;
@@ -299,9 +330,293 @@ TEST_F(LiveReloadHttp, StreamsCountAgainstTheConnectionLimitButAreNeverClosedAsI
     ASSERT_TRUE(streams.back()->waitFor("event: hello"));
     EXPECT_NE(test::rawExchange(server->port(), Client::get("/style.css")).find("503"),
               std::string::npos);
+    awaitWatcher();
     dir.write("site/page.htm", "changed");
     for (const auto& stream : streams)
         EXPECT_TRUE(stream->waitFor("event: reload"));
+}
+
+// How many actions the stress of streams takes; PELOTEST_STREAM_ACTIONS scales it (the sanitizer
+// runs take fewer).
+std::size_t streamActions() {
+    if (const char* text = std::getenv("PELOTEST_STREAM_ACTIONS"))
+        return std::max<std::size_t>(1, std::strtoull(text, nullptr, 10));
+    return 4000;
+}
+
+// Clients open, half-close, reset, stop reading and reconnect streams at random (seeded, so that a
+// failing run can be repeated) while files change and every stream is sent events: whatever order
+// a stream's end, its writes and its events come in, the server ends each stream once and goes
+// on serving.
+TEST_F(LiveReloadHttp, StreamsOpenedAndDroppedAtRandomWhileFilesChangeLeaveTheServerServing) {
+    switchLiveReload(true);
+    auto server = serve();
+    const std::uint16_t port = server->port();
+    std::atomic<bool> stressing{true};
+    std::thread changes([&] {
+        for (int i = 0; stressing; ++i) {
+            dir.write(i % 3 ? "site/page.htm" : "site/style.css", std::to_string(i));
+            std::this_thread::sleep_for(3ms);
+        }
+    });
+    std::mt19937 random(31);
+    std::vector<std::unique_ptr<Client>> slots(48); // more than the streams held at once
+    const auto open = [&] {
+        const int receiveBuffer = random() % 4 == 0 ? 2048 : 0;
+        return std::make_unique<Client>(port, Client::get("/$int/live"), receiveBuffer);
+    };
+    const auto until = std::chrono::steady_clock::now() + 30s;
+    const std::size_t actions = streamActions();
+    std::size_t done = 0;
+    for (; done < actions && std::chrono::steady_clock::now() < until; ++done) {
+        std::unique_ptr<Client>& slot = slots[random() % slots.size()];
+        switch (random() % 8) {
+        case 0: // a page that opens its stream and leaves it (reading or not)
+            slot = open();
+            break;
+        case 1: // asks, shuts its sending side, reads once and closes (the most common fault)
+        case 6:
+        case 7: {
+            auto client = open();
+            client->halfClose();
+            client->readArrived(std::chrono::milliseconds(random() % 3));
+            break;
+        }
+        case 2: // leaves with a reset
+            if (slot)
+                slot->reset();
+            slot.reset();
+            break;
+        case 3: // closes in order
+            slot.reset();
+            break;
+        case 4: // reads what has come
+            if (slot)
+                slot->readArrived();
+            break;
+        case 5: // reconnects at once, as a page does
+            if (slot)
+                slot->halfClose();
+            slot = open();
+            break;
+        }
+    }
+    stressing = false;
+    changes.join();
+    slots.clear();
+    EXPECT_EQ(done, actions) << "the time ran out first";
+
+    // Still serving, and every stream it counted has ended.
+    EXPECT_EQ(test::httpGet(port, "/page.htm").status, 200);
+    for (int i = 0; i < 300 && (server->liveStreamCount() != 0 || host.streams != 0); ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(server->liveStreamCount(), 0u);
+    EXPECT_EQ(host.streams, 0u);
+    Client last(port, Client::get("/$int/live"));
+    EXPECT_TRUE(last.waitFor("event: hello"));
+}
+
+TEST_F(LiveReloadHttp, OnlyTemplatesThatRenderHtmlGetTheScript) {
+    struct Case {
+        const char* templateName;
+        std::string text;
+        bool script;
+    };
+    const Case cases[] = {
+        {"data.json", "{\"a\": 1, \"b\": \"</body>\"}\n", false},
+        {"list.txt", "plain text\n", false},
+        {"feed.xml", "<?xml version=\"1.0\"?><feed></feed>\n", false},
+        {"blank.tpl", "\n", false},
+        {"page.tpl", "<!DOCTYPE html><p>x</p>\n", true},
+        {"part.tpl", " \t\r\n<div>x</div>\n", true},
+        {"bom.tpl", "\xEF\xBB\xBF<html><body>x</body></html>\n", true},
+        {"comment.tpl", "<!-- generated --><p>x</p>\n", true},
+        {"json.HTM", "{\"a\": 1}\n", true}, // the extension says it is a page
+    };
+    auto server = serve();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.templateName);
+        dir.write(std::string("tmpl/") + c.templateName, c.text);
+        {
+            std::lock_guard lock(state.mutex);
+            state.tree.roots().front()->text = c.templateName;
+        }
+        switchLiveReload(false);
+        const HttpResult off = test::httpGet(server->port(), "/app/");
+        switchLiveReload(true);
+        const HttpResult on = test::httpGet(server->port(), "/app/");
+        ASSERT_EQ(off.status, 200);
+        std::string expected = off.body;
+        if (c.script)
+            injectLiveScript(expected);
+        EXPECT_EQ(on.body, expected);
+    }
+}
+
+TEST_F(LiveReloadHttp, TheStreamRefusesOtherSitesWhichCannotPushTheDevelopersPageOut) {
+    switchLiveReload(true);
+    auto server = serve();
+    const std::string self = "http://127.0.0.1:" + std::to_string(server->port());
+    const std::string otherPort = "http://127.0.0.1:" + std::to_string(server->port() + 1);
+    struct Case {
+        std::string headers;
+        bool answered;
+    };
+    const Case cases[] = {
+        {"Origin: http://evil.example\r\n", false},
+        {"Origin: " + otherPort + "\r\n", false},
+        {"Origin: null\r\n", false},
+        {"Sec-Fetch-Site: cross-site\r\n", false},
+        {"Sec-Fetch-Site: same-site\r\n", false},
+        {"Origin: " + self + "\r\n", true},
+        {"Sec-Fetch-Site: same-origin\r\n", true},
+        {"", true}, // neither header: a client that is no browser
+    };
+    Client developer(server->port(), Client::get("/$int/live"));
+    ASSERT_TRUE(developer.waitFor("event: hello"));
+    awaitWatcher();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.headers);
+        const std::string request =
+            "GET /$int/live HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->port()) +
+            "\r\n" + c.headers + "\r\n";
+        Client stream(server->port(), request);
+        if (c.answered) {
+            EXPECT_TRUE(stream.waitFor("HTTP/1.1 200 OK\r\n"));
+            EXPECT_TRUE(stream.waitFor("event: hello"));
+        } else {
+            EXPECT_TRUE(stream.waitFor("HTTP/1.1 403 "));
+        }
+    }
+    // More pages of another site than streams are held: the developer's stream stays.
+    std::vector<std::unique_ptr<Client>> foreign;
+    for (int i = 0; i < 40; ++i) {
+        foreign.push_back(std::make_unique<Client>(
+            server->port(), "GET /$int/live HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: "
+                            "http://evil.example\r\nSec-Fetch-Site: cross-site\r\n\r\n"));
+        EXPECT_TRUE(foreign.back()->waitFor("HTTP/1.1 403 ")) << i;
+    }
+    EXPECT_FALSE(developer.waitFor("event: bye", 300ms));
+    dir.write("site/page.htm", "changed");
+    EXPECT_TRUE(developer.waitFor("event: reload\ndata:\n\n"));
+}
+
+// A style sheet's name may hold a line break, which would end the event's data field early: the
+// page reloads instead, and the stream stays whole for the next event.
+TEST_F(LiveReloadHttp, AStyleSheetNamedWithALineBreakReloadsThePage) {
+    switchLiveReload(true);
+    auto server = serve();
+    const char* breaks[] = {"\n", "\r", "\r\n"};
+    for (const char* lineBreak : breaks) {
+        SCOPED_TRACE(testing::PrintToString(std::string(lineBreak)));
+        Client stream(server->port(), Client::get("/$int/live"));
+        ASSERT_TRUE(stream.waitFor("event: hello"));
+        ASSERT_TRUE(stream.waitFor("\n\n"));
+        awaitWatcher();
+        dir.write("site/a" + std::string(lineBreak) + "b.css", "p { color: red; }\n");
+        ASSERT_TRUE(stream.waitFor("\n\n"));
+        const std::size_t start = stream.received.rfind("event: ");
+        EXPECT_EQ(stream.received.substr(start), "event: reload\ndata:\n\n");
+        dir.write("site/style.css", std::string("body { color: blue; }") + lineBreak);
+        ASSERT_TRUE(stream.waitFor("\n\n"));
+        EXPECT_EQ(stream.received.substr(stream.received.rfind("event: ")),
+                  "event: css\ndata: /style.css\n\n");
+    }
+}
+
+// The live script asks for a changed style sheet again with its own parameter: the site's
+// variables (one named like it included) and its log stay as they are.
+TEST_F(LiveReloadHttp, TheStyleSheetSwapSetsNoVariableAndLeavesNoLogRow) {
+    switchLiveReload(true);
+    {
+        std::lock_guard lock(state.mutex);
+        test::addVariables(state, {{"v", "site's v"}, {"$live", "site's $live"}});
+    }
+    auto server = serve();
+    const auto variables = [this] {
+        std::lock_guard lock(state.mutex);
+        return test::describeVariables(state.variables);
+    };
+    const auto logRows = [this] {
+        std::lock_guard lock(state.mutex);
+        return state.log.size();
+    };
+    const std::vector<std::string> before = variables();
+    const std::size_t rowsBefore = logRows();
+    struct Case {
+        std::string target;
+        int status;
+        std::vector<std::string> variables; // those the request adds or changes
+        std::size_t logRows;                // the rows it adds
+    };
+    const Case cases[] = {
+        {"/style.css?%24live=1765000000000", 200, {}, 0},
+        {"/style.css?v=3&%24live=1765000000001", 200, {}, 0},
+        {"/css/more.css?%24LIVE=2", 200, {}, 0},
+        // Not a file of the site: its other parameters count, the script's one never.
+        {"/gone.css?%24live=3&w=new", 404, {"w=new"}, 1},
+        // Without the script's parameter the request is an ordinary one.
+        {"/style.css?v=4", 200, {"v=4"}, 1},
+    };
+    std::vector<std::string> expected = before;
+    std::size_t expectedRows = rowsBefore;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        const HttpResult answer = test::httpGet(server->port(), c.target);
+        EXPECT_EQ(answer.status, c.status);
+        if (c.status == 200) {
+            EXPECT_NE(answer.body.find("color: red"), std::string::npos);
+        }
+        for (const std::string& row : c.variables) {
+            const std::string name = row.substr(0, row.find('='));
+            const auto at = std::find_if(expected.begin(), expected.end(), [&name](auto& held) {
+                return held.starts_with(name + "=");
+            });
+            if (at != expected.end())
+                *at = row;
+            else
+                expected.push_back(row);
+        }
+        std::vector<std::string> now = variables();
+        for (std::string& row : now)
+            row = row.substr(0, row.find('|')); // the marks of the last request do not matter
+        std::sort(now.begin(), now.end());
+        std::vector<std::string> sortedExpected = expected;
+        std::sort(sortedExpected.begin(), sortedExpected.end());
+        EXPECT_EQ(now, sortedExpected);
+        expectedRows += c.logRows;
+        EXPECT_EQ(logRows(), expectedRows);
+    }
+}
+
+TEST_F(LiveReloadHttp, ALargePageIsAnsweredWithTheScriptOfItsCurrentVersion) {
+    switchLiveReload(true);
+    auto server = serve();
+    const std::string tag(kLiveScriptTag);
+    for (const char letter : {'a', 'b', 'c'}) {
+        SCOPED_TRACE(letter);
+        const std::string page = "<html><body>" + std::string(300'000, letter) + "</body></html>";
+        dir.write("site/big.html", page);
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ(test::httpGet(server->port(), "/big.html").body,
+                      "<html><body>" + std::string(300'000, letter) + tag + "</body></html>");
+    }
+}
+
+TEST(LiveReload, ARequestThatSawItOnCannotStartTheWatcherAfterSwitchOff) {
+    test::TempDir dir;
+    fs::create_directories(dir.path() / "site");
+    test::FakeHost host;
+    LiveReload live(host, {});
+    const std::string site = (dir.path() / "site").string();
+    // Read by the request together with the setting, before live reload is switched off.
+    const std::uint64_t seen = live.generation();
+    live.switchOff();
+    live.watchFolders(site, "", seen);
+    EXPECT_FALSE(live.watches(site, ""));
+    // A request after switching on again watches.
+    live.watchFolders(site, "", live.generation());
+    EXPECT_TRUE(live.watches(site, ""));
 }
 
 // A sink that records what it is sent.

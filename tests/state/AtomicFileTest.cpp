@@ -6,13 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fcntl.h>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace pelotest {
 namespace {
@@ -126,6 +130,45 @@ TEST(AtomicFile, TheFolderFormKeepsPermissionsAndTakesLongNames) {
     EXPECT_EQ(namesIn(dir.path() / "site"), (std::set<std::string>{"page.htm", longName}));
 }
 
+// Saves of one file at once, as the editor and the window make them: each one succeeds, the
+// file is always one of them whole, and no temporary file stays. A save's clean-up of killed
+// saves' files must not take the temporary file of a save that is still running.
+TEST(AtomicFile, SavesOfOneFileAtOnceEachEndWhole) {
+    TempDir dir;
+    dir.write("site/page.htm", "old");
+    const std::filesystem::path page = dir.path() / "site" / "page.htm";
+    constexpr int kWriters = 6;
+    constexpr int kSaves = 150;
+    std::atomic<int> failures = 0;
+    std::atomic<bool> torn = false;
+    std::string firstFailure;
+    std::mutex firstFailureMutex;
+    const auto content = [](int writer) { return std::string(512 + writer, char('a' + writer)); };
+    std::vector<std::thread> writers;
+    for (int writer = 0; writer < kWriters; ++writer)
+        writers.emplace_back([&, writer] {
+            for (int save = 0; save < kSaves; ++save) {
+                if (const auto failure = replaceFile(page, content(writer))) {
+                    const std::lock_guard lock(firstFailureMutex);
+                    if (failures++ == 0)
+                        firstFailure = *failure;
+                }
+                const std::string now = TempDir::read(page);
+                if (now.empty() || now.find_first_not_of(now.front()) != std::string::npos ||
+                    now != content(now.front() - 'a'))
+                    torn = true;
+            }
+        });
+    for (std::thread& writer : writers)
+        writer.join();
+    EXPECT_EQ(failures, 0) << firstFailure;
+    EXPECT_FALSE(torn);
+    // The last save wins: writing once more leaves exactly that.
+    EXPECT_EQ(replaceFile(page, "last"), std::nullopt);
+    EXPECT_EQ(TempDir::read(page), "last");
+    EXPECT_EQ(namesIn(dir.path() / "site"), (std::set<std::string>{"page.htm"}));
+}
+
 TEST(SaveState, AFailedSaveSaysWhyAndKeepsTheChangesMarked) {
     TempDir dir;
     dir.write("file.txt", "");
@@ -135,7 +178,7 @@ TEST(SaveState, AFailedSaveSaysWhyAndKeepsTheChangesMarked) {
     state.variablesChanged = true;
     std::string failure;
     EXPECT_FALSE(saveState(
-        state, host, [](int) { return std::string(); }, &failure));
+        state, host, [](UiText) { return std::string(); }, &failure));
     EXPECT_NE(failure.find("Not a directory"), std::string::npos) << failure;
     EXPECT_TRUE(state.variablesChanged);
 }

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -20,7 +21,8 @@ using test::FakeHost;
 using test::TempDir;
 using Strings = std::vector<std::string>;
 
-std::string uiText(int id) {
+std::string uiText(UiText name) {
+    const int id = static_cast<int>(name);
     if (id == 96 || id == 99)
         return "<" + std::to_string(id) + " \"%1\">";
     return "<" + std::to_string(id) + ">";
@@ -583,6 +585,77 @@ TEST(PersistentState, SaveKeepsHandEditsMadeWhileRunning) {
     EXPECT_NE(f.file().find("[Const]\r\nSiteLogVertical=70\r\n"), std::string::npos);
 }
 
+// The bytes of a settings file saved as UTF-16LE with its byte-order mark, and back.
+std::string utf16File(std::u16string_view text) {
+    std::string bytes = "\xFF\xFE";
+    for (const char16_t unit : text) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    return bytes;
+}
+std::u16string utf16Text(std::string_view bytes) {
+    std::u16string text;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+        text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                             static_cast<unsigned char>(bytes[i + 1]) << 8));
+    return text;
+}
+
+// A settings file saved as UTF-16 stays UTF-16, and what the program cannot read as
+// Windows-1252 (a comment, a variable's name) survives every run that saves it.
+TEST(PersistentState, AUtf16FileKeepsEveryCharacterOverRuns) {
+    Fixture f(utf16File(u"; \u0141\u00F3d\u017A\r\n[Settings]\r\nPort=8080\r\n[Variables]\r\n"
+                        u"\u0141\u00F3d\u017A=1\r\nx=\u20AC\r\n"));
+    EXPECT_EQ(variableNames(f.state), (Strings{"?\xF3"
+                                               "d?=1",
+                                               "x=\x80"}));
+    f.state.variables.add("y", "\xE4");
+    f.state.variablesChanged = true;
+    ASSERT_TRUE(f.save());
+    for (int run = 0; run < 2; ++run) { // the next runs read and write it again
+        loadState(f.state, f.host, uiText);
+        f.state.variablesChanged = true;
+        ASSERT_TRUE(f.save());
+    }
+    const std::string file = f.file();
+    ASSERT_EQ(file.substr(0, 2), "\xFF\xFE");
+    const std::u16string text = utf16Text(file);
+    EXPECT_TRUE(text.starts_with(u"; \u0141\u00F3d\u017A\r\n[Settings]\r\n")) << file;
+    EXPECT_NE(text.find(u"[Variables]\r\n\u0141\u00F3d\u017A=1\r\nx=\u20AC\r\ny=\u00E4\r\n"),
+              std::u16string::npos)
+        << file;
+}
+
+// A settings file the start found read-only (or could not read) is never written, whatever
+// changed: saving succeeds without a write, a single key is refused.
+TEST(PersistentState, AReadOnlySettingsFileIsNeverWritten) {
+    struct Case {
+        const char* what;
+        std::function<bool(Fixture&)> write;
+        bool answer;
+    };
+    const Case cases[] = {
+        {"saveState", [](Fixture& f) { return f.save(); }, true},
+        {"writeSettingsKey",
+         [](Fixture& f) { return writeSettingsKey(f.state, "Settings", "LanguageDll", "x.dll"); },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f("[Settings]\r\nPort=8080\r\n[Variables]\r\nkeep=1\r\n");
+        f.state.settingsReadOnly = true;
+        const std::string before = f.file();
+        const ino_t inode = f.inode();
+        f.state.settings.port = 9090;
+        f.state.variables.add("new", "1");
+        f.state.variablesChanged = f.state.treeChanged = f.state.logChanged = true;
+        EXPECT_EQ(c.write(f), c.answer);
+        EXPECT_EQ(f.file(), before);
+        EXPECT_EQ(f.inode(), inode);
+    }
+}
+
 TEST(ExpandFolderVariables, ReplacesReferencesFromTheVariables) {
     struct Case {
         std::string folder;
@@ -638,7 +711,8 @@ TEST(ExpandFolderVariables, AsksTheUserAndMarksThePlainRowUsed) {
     off.variables.add("a", "1");
     off.variables.add("v", "2");
     FakeHost asked;
-    expandFolderVariables(off, asked, uiText, "//(v)", true, 98, 99);
+    expandFolderVariables(off, asked, uiText, "//(v)", true, UiText::AssignDynamicPathCaption,
+                          UiText::AssignDynamicPathPrompt);
     EXPECT_EQ(asked.questions, (Strings{"<98>|<99 \"v\">|2"}));
     EXPECT_EQ(off.variables[1].mark, Mark::Plain);
     EXPECT_FALSE(off.variablesChanged);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -246,9 +247,86 @@ TEST(ProfileFile, KeepsTheEncodingItRead) {
     ProfileFile file = parsed(utf16);
     EXPECT_EQ(file.readString("S", "k"), "\x80\xE4?"); // U+263A has no Windows-1252 byte
     file.writeString("S", "j", "\x80");
-    EXPECT_EQ(file.text(), std::string("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0\xAC\x20\xE4\0?\0\r\0\n\0"
-                                       "j\0=\0\xAC\x20\r\0\n\0",
-                                       36));
+    EXPECT_EQ(file.text(),
+              std::string("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0\xAC\x20\xE4\0\x3A\x26\r\0\n\0"
+                          "j\0=\0\xAC\x20\r\0\n\0",
+                          36));
+}
+
+// The bytes of a file saved as UTF-16LE with its byte-order mark.
+std::string utf16File(std::u16string_view text) {
+    std::string bytes = "\xFF\xFE";
+    for (const char16_t unit : text) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    return bytes;
+}
+
+// A file is written back in the encoding it was read in, and nothing read is lost: characters
+// that Windows-1252 lacks (which the program reads as '?') come back as they were, on the lines
+// the program did not change and in the names of the keys it gave a new value.
+TEST(ProfileFile, WritesBackEveryCharacterItRead) {
+    struct Case {
+        const char* what;
+        std::string before;
+        std::function<void(ProfileFile&)> change;
+        std::string after;
+    };
+    const auto unchanged = [](ProfileFile&) {};
+    const std::u16string lodz = u"; \u0141\u00F3d\u017A\r\n[S]\r\nk=v\r\n";
+    const Case cases[] = {
+        {"a comment, nothing changed", utf16File(lodz), unchanged, utf16File(lodz)},
+        {"a comment, another key written", utf16File(lodz),
+         [](ProfileFile& f) { f.writeString("S", "k", "w"); },
+         utf16File(u"; \u0141\u00F3d\u017A\r\n[S]\r\nk=w\r\n")},
+        {"a character beyond 16 bits and a lone surrogate",
+         utf16File(u"[S]\r\na=\U0001F600\r\nb=\xD800x\r\n"),
+         [](ProfileFile& f) { f.writeString("S", "c", "1"); },
+         utf16File(u"[S]\r\na=\U0001F600\r\nb=\xD800x\r\nc=1\r\n")},
+        {"a key whose name Windows-1252 lacks, given a new value",
+         utf16File(u"[S]\r\n\u0141\u00F3d\u017A = 1\r\n"),
+         [](ProfileFile& f) {
+             f.writeString("S",
+                           "?\xF3"
+                           "d?",
+                           "2");
+         },
+         utf16File(u"[S]\r\n\u0141\u00F3d\u017A =2\r\n")},
+        {"a section written anew with the entries it had",
+         utf16File(u"[V]\r\n\u0141=\u017A\r\nx=y\r\n"),
+         [](ProfileFile& f) { f.writeSection("V", f.entries("V")); },
+         utf16File(u"[V]\r\n\u0141=\u017A\r\nx=y\r\n")},
+        {"lines of the same held text keep their places",
+         utf16File(u"; ?\r\n; \u0141\r\n; ?\r\n; \u017A\r\n"),
+         [](ProfileFile& f) { f.writeString("S", "k", "v"); },
+         utf16File(u"; ?\r\n; \u0141\r\n; ?\r\n; \u017A\r\n[S]\r\nk=v\r\n")},
+        {"a key name read two ways is not guessed", utf16File(u"[S]\r\n\u0141=1\r\n[T]\r\n?=1\r\n"),
+         [](ProfileFile& f) { f.writeString("T", "?", "2"); },
+         utf16File(u"[S]\r\n\u0141=1\r\n[T]\r\n?=2\r\n")},
+        {"an odd last byte", utf16File(u"[S]\r\n\u0141") + "\x41", unchanged,
+         utf16File(u"[S]\r\n\u0141") + "\x41"},
+        {"UTF-8 with its mark",
+         "\xEF\xBB\xBF; \xC5\x81\xC3\xB3"
+         "d\xC5\xBA\r\n[S]\r\nk=v\r\n",
+         [](ProfileFile& f) { f.writeString("S", "k", "w"); },
+         "\xEF\xBB\xBF; \xC5\x81\xC3\xB3"
+         "d\xC5\xBA\r\n[S]\r\nk=w\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TempDir dir;
+        const auto path = dir.write("app.ini", c.before);
+        ProfileFile file;
+        ASSERT_TRUE(file.load(path));
+        c.change(file);
+        ASSERT_TRUE(file.save(path));
+        EXPECT_EQ(TempDir::read(path), c.after);
+        // And once more, as the next run reads and writes it.
+        ASSERT_TRUE(file.load(path));
+        ASSERT_TRUE(file.save(path));
+        EXPECT_EQ(TempDir::read(path), c.after);
+    }
 }
 
 TEST(ProfileFile, SavesAtomicallyAndKeepsTheOldFileOnFailure) {

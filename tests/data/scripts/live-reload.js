@@ -12,6 +12,8 @@
   source.addEventListener("reload", function () {
     location.reload();
   });
+  // A changed style sheet is asked for again under the parameter $live, which the server
+  // keeps out of the site's variables and its log.
   source.addEventListener("css", function (event) {
     var links = document.querySelectorAll("link[rel~=stylesheet i][href]");
     for (var i = 0; i < links.length; i++) {
@@ -19,7 +21,7 @@
       var path = url.pathname;
       try { path = decodeURIComponent(path); } catch (e) {}
       if (url.origin !== location.origin || path !== event.data) continue;
-      url.searchParams.set("v", String(Date.now()));
+      url.searchParams.set("$live", String(Date.now()));
       links[i].href = url.href;
     }
   });
