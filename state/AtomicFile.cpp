@@ -1,22 +1,19 @@
 #include "state/AtomicFile.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <random>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace pelotest {
 
 namespace {
 
-std::string systemError(int error) {
-    return std::strerror(error);
+std::string systemError(const std::error_code& error) {
+    return errorText(error);
+}
+
+std::string systemError(std::errc error) {
+    return errorText(std::make_error_code(error));
 }
 
 // A temporary file of a save: "." + the file's name (cut, so that the temporary name stays
@@ -38,175 +35,130 @@ bool isTemporaryOf(std::string_view entry, std::string_view prefix) {
 // A save that was killed leaves its temporary file behind. Each running save holds a lock on its
 // own (the kernel drops it when the process dies), so a temporary file of this name that can be
 // locked belongs to no running save and is removed.
-void removeStaleTemporaries(int folderFd, const std::string& prefix) {
-    const int listing = ::dup(folderFd);
-    if (listing < 0)
-        return;
-    DIR* dir = ::fdopendir(listing);
-    if (!dir) {
-        ::close(listing);
-        return;
-    }
-    // fdopendir shares the descriptor's position with the folder's own: start at the beginning.
-    ::rewinddir(dir);
+void removeStaleTemporaries(const OpenFile& folder, const std::string& prefix) {
     std::vector<std::string> stale;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (!isTemporaryOf(entry->d_name, prefix))
+    for (const std::string& entry : namesInFolder(folder)) {
+        if (!isTemporaryOf(entry, prefix))
             continue;
-        const int fd =
-            ::openat(folderFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0)
+        std::error_code error;
+        const OpenFile file = openInFolder(folder, entry, error);
+        if (!file.isOpen())
             continue;
-        struct stat info {};
-        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            stale.emplace_back(entry->d_name);
-        ::close(fd);
+        const auto status = file.status(error);
+        if (status && status->kind == FileKind::Regular && file.markInUse())
+            stale.push_back(entry);
     }
-    ::closedir(dir);
     for (const std::string& entry : stale)
-        ::unlinkat(folderFd, entry.c_str(), 0);
+        removeInFolder(folder, entry);
 }
 
 } // namespace
 
-std::optional<std::string> notARegularFile(const struct stat& info) {
-    if (S_ISREG(info.st_mode))
-        return std::nullopt;
-    if (S_ISLNK(info.st_mode))
-        return "it is a link (only a regular file is written, never what a link leads to)";
-    if (S_ISDIR(info.st_mode))
-        return systemError(EISDIR);
-    if (S_ISFIFO(info.st_mode))
-        return "it is a FIFO, not a regular file";
-    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))
-        return "it is a device, not a regular file";
-    return "it is not a regular file";
-}
-
-std::optional<std::string> replaceFileAt(int folderFd, const std::string& name,
+std::optional<std::string> replaceFileAt(const OpenFile& folder, const std::string& name,
                                          std::string_view bytes) {
-    struct stat old {};
-    const bool exists = ::fstatat(folderFd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!exists && errno != ENOENT)
-        return systemError(errno);
+    std::error_code error;
+    const FileStatus old = statusInFolder(folder, name, Links::DoNotFollowLast, error);
+    const bool exists = old.kind != FileKind::Missing;
+    if (!exists && error && !missing(error))
+        return systemError(error);
     // What stands at the name is replaced only when it is a regular file: a link there may lead
     // to a file of somebody else's, a FIFO or device was put there on purpose.
     if (exists)
-        if (auto refusal = notARegularFile(old))
+        if (auto refusal = notARegularFile(old.kind))
             return refusal;
     const bool keepMode = exists;
     const std::string prefix = temporaryPrefix(name);
-    removeStaleTemporaries(folderFd, prefix);
+    removeStaleTemporaries(folder, prefix);
 
-    // A new name each try; O_EXCL never reuses a file that exists. Created with 0666 so that the
-    // umask applies as it would to a file written in place.
+    // A new name each try; creating never reuses a file that exists. Created with 0666 so that
+    // the umask applies as it would to a file written in place.
     std::random_device random;
     std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+    OpenFile file;
+    for (int attempt = 0; attempt < 16 && !file.isOpen(); ++attempt) {
         temp = prefix + std::to_string(random());
-        fd = ::openat(folderFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                      0666);
-        if (fd < 0 && errno != EEXIST)
-            return systemError(errno);
+        file = createInFolder(folder, temp, error);
+        if (!file.isOpen() && !alreadyExists(error))
+            return systemError(error);
     }
-    if (fd < 0)
-        return systemError(EEXIST);
+    if (!file.isOpen())
+        return systemError(std::errc::file_exists);
     // Marks the temporary file as in use until the rename (see removeStaleTemporaries).
-    ::flock(fd, LOCK_EX | LOCK_NB);
+    file.markInUse();
 
-    std::optional<std::string> failure;
-    if (keepMode && ::fchmod(fd, old.st_mode & 07777) != 0)
-        failure = systemError(errno);
-    std::size_t written = 0;
-    while (!failure && written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            failure = systemError(n < 0 ? errno : EIO);
-        else
-            written += static_cast<std::size_t>(n);
+    bool ok = !keepMode || file.setPermissions(old.permissions, error);
+    ok = ok && file.writeAll(bytes, error);
+    ok = ok && file.syncToDisk(error);
+    ok = ok && renameInFolder(folder, temp, name, error);
+    if (!ok)
+        removeInFolder(folder, temp);
+    // The data reached the disk before the rename, so closing cannot lose it any more.
+    file.close();
+    if (ok) {
+        std::error_code ignored;
+        (void)folder.syncToDisk(ignored); // makes the rename itself durable
     }
-    if (!failure && ::fsync(fd) != 0)
-        failure = systemError(errno);
-    if (!failure && ::renameat(folderFd, temp.c_str(), folderFd, name.c_str()) != 0)
-        failure = systemError(errno);
-    if (failure)
-        ::unlinkat(folderFd, temp.c_str(), 0);
-    // The data reached the disk before the rename (fsync), so closing cannot lose it any more.
-    ::close(fd);
-    if (!failure)
-        (void)::fsync(folderFd); // makes the rename itself durable
-    return failure;
+    return ok ? std::nullopt : std::optional<std::string>(systemError(error));
 }
 
 FolderHandle::FolderHandle(const std::filesystem::path& folder)
-    : fd_(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
-      error_(fd_ < 0 ? errno : 0) {}
+    : folder_(openFolder(folder, error_)) {}
 
-FolderHandle::~FolderHandle() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
+FolderHandle::~FolderHandle() = default;
 
 std::optional<std::string> FolderHandle::replace(const std::string& name,
                                                  std::string_view bytes) const {
-    if (fd_ < 0)
+    if (!folder_.isOpen())
         return systemError(error_);
-    return replaceFileAt(fd_, name, bytes);
+    return replaceFileAt(folder_, name, bytes);
 }
 
 std::optional<std::string> replaceFile(const std::filesystem::path& path, std::string_view bytes) {
     if (!path.has_filename())
-        return systemError(EISDIR);
+        return systemError(std::errc::is_a_directory);
     return FolderHandle(path.parent_path()).replace(path.filename().string(), bytes);
 }
 
 FileRead readRegularFile(const std::filesystem::path& path) {
     FileRead read;
-    // Non-blocking, so that a FIFO does not wait for a writer; no link in the last place.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        struct stat info {};
-        if (error == ENOENT || error == ENOTDIR) { // nothing there (or no folder on the way)
+    // Without waiting, so that a FIFO does not wait for a writer; no link in the last place.
+    std::error_code error;
+    const OpenFile file = openForReading(path, Links::DoNotFollowLast, error);
+    if (!file.isOpen()) {
+        if (missing(error)) { // nothing there (or no folder on the way)
             read.outcome = FileRead::Outcome::Missing;
         } else {
             read.outcome = FileRead::Outcome::Refused;
-            // O_NOFOLLOW fails with ELOOP on a link: say so in plain words.
-            const auto refusal = ::lstat(path.c_str(), &info) == 0 ? notARegularFile(info)
-                                                                   : std::optional<std::string>();
+            // Opening a link without following it fails: say so in plain words.
+            std::error_code statusError;
+            const FileStatus there = statusOf(path, Links::DoNotFollowLast, statusError);
+            const auto refusal = there.kind != FileKind::Missing ? notARegularFile(there.kind)
+                                                                 : std::optional<std::string>();
             read.reason = refusal ? *refusal : systemError(error);
         }
         return read;
     }
-    struct stat info {};
-    const bool known = ::fstat(fd, &info) == 0;
-    const auto refusal = known ? notARegularFile(info) : systemError(errno);
+    const auto status = file.status(error);
+    const auto refusal = status ? notARegularFile(status->kind) : systemError(error);
     if (refusal) {
         read.outcome = FileRead::Outcome::Refused;
         read.reason = *refusal;
-        ::close(fd);
         return read;
     }
-    read.bytes.reserve(static_cast<std::size_t>(info.st_size));
+    read.bytes.reserve(static_cast<std::size_t>(status->identity.size));
     char block[65536];
     for (;;) {
-        const ssize_t n = ::read(fd, block, sizeof block);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
+        const auto n = file.read(block, sizeof block, error);
+        if (!n) {
             read.outcome = FileRead::Outcome::Refused;
-            read.reason = systemError(errno);
+            read.reason = systemError(error);
             read.bytes.clear();
             break;
         }
-        if (n == 0)
+        if (*n == 0)
             break;
-        read.bytes.append(block, static_cast<std::size_t>(n));
+        read.bytes.append(block, *n);
     }
-    ::close(fd);
     return read;
 }
 

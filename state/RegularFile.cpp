@@ -1,43 +1,37 @@
 #include "state/RegularFile.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace pelotest {
 
 RegularFile::RegularFile(const std::string& path) {
     if (path.find('\0') != std::string::npos)
         return; // the system would read a shorter name
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    struct stat info {};
-    if (fd_ < 0) {
-        if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG || errno == ELOOP)
-            status_ = Status::Missing;
-        else if (::stat(path.c_str(), &info) != 0)
+    std::error_code error;
+    file_ = openForReading(path, Links::Follow, error);
+    if (!file_.isOpen()) {
+        const bool gone = missing(error) || error == std::errc::filename_too_long ||
+                          error == std::errc::too_many_symbolic_link_levels;
+        std::error_code statusError;
+        const FileStatus there = gone ? FileStatus{} : statusOf(path, Links::Follow, statusError);
+        if (there.kind == FileKind::Missing)
             status_ = Status::Missing;
         else
-            status_ = S_ISREG(info.st_mode) ? Status::Unreadable : Status::NotRegular;
+            status_ = there.kind == FileKind::Regular ? Status::Unreadable : Status::NotRegular;
         return;
     }
-    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const auto status = file_.status(error);
+    if (!status || status->kind != FileKind::Regular) {
         status_ = Status::NotRegular;
-        ::close(fd_);
-        fd_ = -1;
+        file_.close();
         return;
     }
     status_ = Status::Open;
-    identity_ = identityOf(info);
+    identity_ = status->identity;
 }
 
-RegularFile::~RegularFile() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
+RegularFile::~RegularFile() = default;
 
 std::optional<std::string> RegularFile::readAll(std::uint64_t largest) const {
-    if (fd_ < 0 || identity_.size > largest)
+    if (!file_.isOpen() || identity_.size > largest)
         return std::nullopt;
     std::string bytes(static_cast<std::size_t>(identity_.size), '\0');
     std::size_t got = 0;
@@ -47,15 +41,13 @@ std::optional<std::string> RegularFile::readAll(std::uint64_t largest) const {
                 return std::nullopt;
             bytes.resize(got + 64 * 1024); // the file grew since it was opened: read to its end
         }
-        const ssize_t n =
-            ::pread(fd_, bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
+        std::error_code error;
+        const auto n = file_.readAt(got, bytes.data() + got, bytes.size() - got, error);
+        if (!n)
             return std::nullopt;
-        if (n == 0)
+        if (*n == 0)
             break;
-        got += static_cast<std::size_t>(n);
+        got += *n;
     }
     if (got > largest)
         return std::nullopt;
