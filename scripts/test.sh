@@ -99,7 +99,8 @@ echo "== Windows build (mingw-w64) and its tests under wine"
 # demo site configured with c:\ folders and its answers are compared with build/pelotest's.
 windows_start=$SECONDS
 BUILD_TARGETS="pelotest pelotest_english test_platform" ./scripts/build-windows.sh build-windows
-scripts/wine-tests.sh build-windows build/pelotest
+installer=$(./scripts/package-windows.sh build-windows)
+scripts/wine-tests.sh build-windows build/pelotest "$installer"
 echo "Windows part: $((SECONDS - windows_start)) s"
 
 if [ -f e2e/package.json ]; then

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Windows test programs of a build folder (scripts/build-windows.sh) under wine and,
 # given the Linux program as second argument, serves the demo site from pelotest.exe and compares
-# its answers with the Linux program's (scripts/wine-serve-test.sh). Everything runs in a
+# its answers with the Linux program's (scripts/wine-serve-test.sh), and given an installer as
+# third, installs, runs and uninstalls it (scripts/wine-installer-test.sh). Everything runs in a
 # wine prefix of that folder's own (DIR/wine), so that nothing of the user's own wine setup is
 # used or changed. The wine server is started first and kept for the whole run, and one warm-up
 # run creates the prefix: without them each test program costs several seconds.
@@ -21,4 +22,7 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 (cd "$dir" && ctest --output-on-failure -j 1 --timeout 120)
 if [ -n "${2:-}" ]; then
     scripts/wine-serve-test.sh "$dir" "$2"
+fi
+if [ -n "${3:-}" ]; then
+    scripts/wine-installer-test.sh "$3"
 fi
