@@ -53,8 +53,8 @@ int runHeadless(const Options& options) {
     state.runOverrides = options.overrides;
     HeadlessHost host(state);
     // Looked up by loadState and saveState with the state lock held.
-    const TextLookup text = [&state](int id)
-                                REQUIRES(state.mutex) { return loadUiText(state, UiText{id}); };
+    const TextLookup text = [&state](UiText id)
+                                REQUIRES(state.mutex) { return loadUiText(state, id); };
 
     // Taken over before any thread starts, so that no thread of the server is interrupted by a
     // stop request and only the wait below receives it.

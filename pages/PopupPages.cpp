@@ -2,7 +2,7 @@
 #include "platform/Calendar.h"
 
 #include "server/Encoders.h"
-#include "state/TextCase.h"
+#include "state/HexDigits.h"
 
 #include <chrono>
 #include <cstdio>

@@ -6,6 +6,7 @@
 #include "server/RequestContext.h"
 #include "server/RequestSafety.h"
 #include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <array>
 #include <optional>

@@ -3,7 +3,9 @@
 
 #include "server/FileCache.h"
 #include "server/WindowsNames.h"
+#include "state/PathText.h"
 #include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <algorithm>
 #include <array>

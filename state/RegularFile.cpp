@@ -55,4 +55,47 @@ std::optional<std::string> RegularFile::readAll(std::uint64_t largest) const {
     return bytes;
 }
 
+FileRead readRegularFile(const std::filesystem::path& path) {
+    FileRead read;
+    // Without waiting, so that a FIFO does not wait for a writer; no link in the last place.
+    std::error_code error;
+    const OpenFile file = openForReading(path, Links::DoNotFollowLast, error);
+    if (!file.isOpen()) {
+        if (missing(error)) { // nothing there (or no folder on the way)
+            read.outcome = FileRead::Outcome::Missing;
+        } else {
+            read.outcome = FileRead::Outcome::Refused;
+            // Opening a link without following it fails: say so in plain words.
+            std::error_code statusError;
+            const FileStatus there = statusOf(path, Links::DoNotFollowLast, statusError);
+            const auto refusal = there.kind != FileKind::Missing ? notARegularFile(there.kind)
+                                                                 : std::optional<std::string>();
+            read.reason = refusal ? *refusal : errorText(error);
+        }
+        return read;
+    }
+    const auto status = file.status(error);
+    const auto refusal = status ? notARegularFile(status->kind) : errorText(error);
+    if (refusal) {
+        read.outcome = FileRead::Outcome::Refused;
+        read.reason = *refusal;
+        return read;
+    }
+    read.bytes.reserve(static_cast<std::size_t>(status->identity.size));
+    char block[65536];
+    for (;;) {
+        const auto n = file.read(block, sizeof block, error);
+        if (!n) {
+            read.outcome = FileRead::Outcome::Refused;
+            read.reason = errorText(error);
+            read.bytes.clear();
+            break;
+        }
+        if (*n == 0)
+            break;
+        read.bytes.append(block, *n);
+    }
+    return read;
+}
+
 } // namespace pelotest
