@@ -21,7 +21,11 @@ prefix=$third/prefix
 toolchain=$source_dir/cmake/mingw-w64.cmake
 jobs=$(nproc)
 launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    # Paths relative to the clone, as scripts/build.sh does: another clone reuses the objects.
+    export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=1
+fi
 
 if [ ! -f "$prefix/lib/libgtest.a" ]; then
     echo "-- googletest for Windows (from /usr/src/googletest)"

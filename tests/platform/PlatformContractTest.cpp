@@ -23,6 +23,8 @@
 #include <string>
 
 namespace fs = std::filesystem;
+// pelotest::OpenFile is named in full: Windows' headers (through Asio) declare a function of
+// that name in the global namespace.
 using namespace pelotest;
 
 namespace {
@@ -57,16 +59,16 @@ class PlatformContract : public ::testing::Test {
     // Writes bytes to name in the test's folder through the platform layer.
     void write(const std::string& name, std::string_view bytes) {
         std::error_code error;
-        const OpenFile folder = openFolder(folder_, error);
+        const pelotest::OpenFile folder = openFolder(folder_, error);
         ASSERT_TRUE(folder.isOpen()) << errorText(error);
-        const OpenFile file = createInFolder(folder, name, error);
+        const pelotest::OpenFile file = createInFolder(folder, name, error);
         ASSERT_TRUE(file.isOpen()) << errorText(error);
         ASSERT_TRUE(file.writeAll(bytes, error)) << errorText(error);
     }
 
     std::string readWhole(const fs::path& path) {
         std::error_code error;
-        const OpenFile file = openForReading(path, Links::DoNotFollowLast, error);
+        const pelotest::OpenFile file = openForReading(path, Links::DoNotFollowLast, error);
         EXPECT_TRUE(file.isOpen()) << errorText(error);
         std::string bytes;
         char block[7]; // small, so that reading goes on past the first block
@@ -225,7 +227,7 @@ TEST_F(PlatformContract, FilesKeepEveryByteAsWritten) {
     EXPECT_EQ(readWhole(folder() / "data.bin"), bytes);
 
     std::error_code error;
-    const OpenFile file = openForReading(folder() / "data.bin", Links::Follow, error);
+    const pelotest::OpenFile file = openForReading(folder() / "data.bin", Links::Follow, error);
     ASSERT_TRUE(file.isOpen());
     char piece[5] = {};
     const auto got = file.readAt(4, piece, sizeof piece, error);
@@ -261,7 +263,7 @@ TEST_F(PlatformContract, WhatIsThereIsTold) {
             EXPECT_EQ(missing(error), c.missingError) << c.path.string() << ": " << error;
         }
         std::error_code error;
-        const OpenFile opened = openForReading(c.path, Links::Follow, error);
+        const pelotest::OpenFile opened = openForReading(c.path, Links::Follow, error);
         EXPECT_EQ(opened.isOpen(), c.kind != FileKind::Missing) << c.path.string();
         if (!opened.isOpen()) {
             EXPECT_TRUE(missing(error)) << c.path.string() << ": " << error;
@@ -277,10 +279,10 @@ TEST_F(PlatformContract, WhatIsThereIsTold) {
 
 TEST_F(PlatformContract, AFolderOpenedOnceCreatesRenamesAndRemovesItsFiles) {
     std::error_code error;
-    const OpenFile folder = openFolder(this->folder(), error);
+    const pelotest::OpenFile folder = openFolder(this->folder(), error);
     ASSERT_TRUE(folder.isOpen()) << errorText(error);
     {
-        const OpenFile created = createInFolder(folder, "new.txt", error);
+        const pelotest::OpenFile created = createInFolder(folder, "new.txt", error);
         ASSERT_TRUE(created.isOpen()) << errorText(error);
         ASSERT_TRUE(created.writeAll("new", error));
         ASSERT_TRUE(created.syncToDisk(error)) << errorText(error);
@@ -328,8 +330,8 @@ TEST_F(PlatformContract, IdentityTellsFilesApartAndSeesAnEdit) {
 TEST_F(PlatformContract, AFileMarkedInUseCannotBeMarkedAgain) {
     write("temp", "x");
     std::error_code error;
-    const OpenFile first = openForReading(folder() / "temp", Links::Follow, error);
-    const OpenFile second = openForReading(folder() / "temp", Links::Follow, error);
+    const pelotest::OpenFile first = openForReading(folder() / "temp", Links::Follow, error);
+    const pelotest::OpenFile second = openForReading(folder() / "temp", Links::Follow, error);
     ASSERT_TRUE(first.isOpen() && second.isOpen());
     EXPECT_TRUE(first.markInUse());
     EXPECT_FALSE(second.markInUse());
@@ -345,7 +347,7 @@ TEST_F(PlatformContract, LinksAreSeenAndNotFollowedWhereAsked) {
                      << error.message();
     EXPECT_EQ(statusOf(folder() / "link.htm", Links::DoNotFollowLast, error).kind, FileKind::Link);
     EXPECT_EQ(statusOf(folder() / "link.htm", Links::Follow, error).kind, FileKind::Regular);
-    const OpenFile notFollowed =
+    const pelotest::OpenFile notFollowed =
         openForReading(folder() / "link.htm", Links::DoNotFollowLast, error);
     const auto status = notFollowed.isOpen() ? notFollowed.status(error) : std::nullopt;
     EXPECT_TRUE(!status || status->kind == FileKind::Link);
