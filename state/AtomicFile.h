@@ -36,8 +36,8 @@ class FolderHandle {
     std::optional<std::string> replace(const std::string& name, std::string_view bytes) const;
 
   private:
+    std::error_code error_; // declared first: opening the folder sets it
     OpenFile folder_;
-    std::error_code error_;
 };
 
 // The same for a path: its folder is opened (following links there, as any path does), and the
