@@ -44,5 +44,4 @@ class FolderHandle {
 // last component is replaced as replaceFileAt does.
 std::optional<std::string> replaceFile(const std::filesystem::path& path, std::string_view bytes);
 
-
 } // namespace pelotest
