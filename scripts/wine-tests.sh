@@ -14,7 +14,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=" # no .NET or Gecko installer dialogs in a new prefix
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 mkdir -p "$WINEPREFIX"
-wineserver -p
+wineserver -p 2>/dev/null || true # already running for this prefix: kept
 trap 'wineserver -k 2>/dev/null || true' EXIT
 "$wine" cmd /c exit 0 >/dev/null 2>&1 || true # the warm-up: creates the prefix
 
