@@ -6,12 +6,8 @@
 #include "state/VariableReferences.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <variant>
 
@@ -539,37 +535,37 @@ bool writeSettingsKey(AppState& state, std::string_view section, std::string_vie
 }
 
 SettingsFileCheck checkSettingsFile(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        struct stat info {};
-        if (error == ENOENT && ::lstat(path.c_str(), &info) != 0)
+    std::error_code error;
+    OpenFile file = openForReading(path, Links::DoNotFollowLast, error);
+    if (!file.isOpen()) {
+        std::error_code statusError;
+        const FileStatus there = statusOf(path, Links::DoNotFollowLast, statusError);
+        if (missing(error) && error != std::errc::not_a_directory &&
+            there.kind == FileKind::Missing)
             return {};
         std::optional<std::string> refusal;
-        if (::lstat(path.c_str(), &info) == 0)
-            refusal = notARegularFile(info);
+        if (there.kind != FileKind::Missing)
+            refusal = notARegularFile(there.kind);
         return {SettingsAccess::Unusable,
-                refusal ? *refusal : "it cannot be read: " + std::string(std::strerror(error))};
+                refusal ? *refusal : "it cannot be read: " + errorText(error)};
     }
-    struct stat info {};
-    const bool known = ::fstat(fd, &info) == 0;
-    ::close(fd);
-    if (!known)
+    const auto status = file.status(error);
+    file.close();
+    if (!status)
         return {SettingsAccess::Unusable, "it cannot be read"};
-    if (auto refusal = notARegularFile(info))
+    if (auto refusal = notARegularFile(status->kind))
         return {SettingsAccess::Unusable, *refusal};
 
     // Root may write what its mode forbids; a file or folder without any write permission was
     // made so on purpose, and is left alone by root too.
-    constexpr mode_t kAnyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
-    if ((info.st_mode & kAnyWrite) == 0 ||
-        ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+    constexpr unsigned kAnyWrite = 0222;
+    if ((status->permissions & kAnyWrite) == 0 || !mayWrite(path))
         return {SettingsAccess::ReadOnly, "the file is read-only"};
     const std::filesystem::path folder =
         path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    struct stat folderInfo {};
-    if (::stat(folder.c_str(), &folderInfo) != 0 || (folderInfo.st_mode & kAnyWrite) == 0 ||
-        ::faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) != 0)
+    const FileStatus folderStatus = statusOf(folder, Links::Follow, error);
+    if (folderStatus.kind == FileKind::Missing || (folderStatus.permissions & kAnyWrite) == 0 ||
+        !mayWrite(folder))
         return {SettingsAccess::ReadOnly, "its folder is read-only"};
     return {};
 }

@@ -1,0 +1,148 @@
+#include "app/HeadlessRun.h"
+
+#include "app/HeadlessHost.h"
+#include "app/InstallLayout.h"
+#include "language/UiTexts.h"
+#include "pages/Routes.h"
+#include "platform/Programs.h"
+#include "platform/StopRequests.h"
+#include "server/HttpServer.h"
+#include "server/PortOwner.h"
+#include "state/PersistentState.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+
+namespace fs = std::filesystem;
+
+namespace pelotest {
+
+namespace {
+
+// How long a stop request waits for requests still being handled, and then for the state.
+constexpr std::chrono::seconds kShutdownDeadline{5};
+constexpr std::chrono::seconds kLockGrace{1};
+
+// Ends the process at once, without destroying what a request thread may still use.
+[[noreturn]] void finishNow(int code) {
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(code);
+}
+
+// The page a browser opens: the server's root, by name when it listens on every address.
+std::string startPageUrl(const std::string& address, int port) {
+    if (address == "0.0.0.0" || address == "::")
+        return "http://localhost:" + std::to_string(port) + "/";
+    return listeningUrl(address, port);
+}
+
+} // namespace
+
+std::string listeningUrl(const std::string& address, int port) {
+    const std::string host = address.find(':') != std::string::npos ? "[" + address + "]" : address;
+    return "http://" + host + ":" + std::to_string(port) + "/";
+}
+
+int runHeadless(const Options& options) {
+    const fs::path exeFolder = executableFolder();
+    AppState state;
+    state.settingsPath = settingsPathOf(options, exeFolder);
+    state.languageFolders = languageFolders(exeFolder);
+    state.runOverrides = options.overrides;
+    HeadlessHost host(state);
+    // Looked up by loadState and saveState with the state lock held.
+    const TextLookup text = [&state](UiText id)
+                                REQUIRES(state.mutex) { return loadUiText(state, id); };
+
+    // Taken over before any thread starts, so that no thread of the server is interrupted by a
+    // stop request and only the wait below receives it.
+    StopRequests stopRequests;
+
+    // A settings file that cannot be read is never written (its content would be lost); one
+    // that is read-only is used as it is.
+    const SettingsFileCheck settingsFile = checkSettingsFile(state.settingsPath);
+    if (settingsFile.access == SettingsAccess::Unusable) {
+        std::cerr << "pelotest: cannot use the settings file " << state.settingsPath.string()
+                  << ": " << settingsFile.reason << "; it is left as it is\n";
+        return 1;
+    }
+    if (settingsFile.access == SettingsAccess::ReadOnly)
+        std::cerr << "pelotest: the settings file " << state.settingsPath.string()
+                  << " is used as it is (" << settingsFile.reason
+                  << "): changes will not be saved\n";
+    {
+        const StateLock lock(state.mutex);
+        state.settingsReadOnly = settingsFile.access == SettingsAccess::ReadOnly;
+    }
+    if (const std::string treeError = loadState(state, host, text); !treeError.empty())
+        std::cerr << "pelotest: " << state.settingsPath.string() << ": [Tree]: " << treeError
+                  << "\n";
+    std::string address;
+    int port = 0;
+    {
+        const StateLock lock(state.mutex);
+        address = state.settings.bindAddress;
+        port = state.settings.port;
+    }
+    if (port < 1 || port > 65535) {
+        std::cerr << "pelotest: cannot listen: the port " << port << " in "
+                  << state.settingsPath.string() << " is not between 1 and 65535\n";
+        return 1;
+    }
+
+    HttpServer server(std::make_shared<RequestHandler>(state, host, routeRequest));
+    try {
+        server.start(address, static_cast<std::uint16_t>(port));
+    } catch (const std::exception& e) {
+        std::cerr << "pelotest: " << e.what();
+        // Which program holds the port tells the user what to stop.
+        if (const auto inUse = describePortInUse(static_cast<std::uint16_t>(port)))
+            std::cerr << ". " << *inUse << "; stop it or choose another port with --port N";
+        std::cerr << "\n";
+        return 1;
+    }
+    std::cout << "Listening on " << listeningUrl(address, server.port()) << std::endl;
+    if (const auto warning = openToTheNetworkWarning(address))
+        std::cerr << "pelotest: " << *warning << std::endl;
+    if (options.openBrowser)
+        if (const auto failure = openWithDesktop(startPageUrl(address, server.port())))
+            std::cerr << "pelotest: cannot open " << startPageUrl(address, server.port())
+                      << " in the browser: " << *failure << "\n";
+
+    stopRequests.wait();
+
+    // No request may change the state after it has been written. A request that is still being
+    // handled after the deadline is not waited for: its connection thread keeps the objects it
+    // uses, so the process then ends without destroying them.
+    const auto deadline = std::chrono::steady_clock::now() + kShutdownDeadline;
+    const bool stopped = server.stop(kShutdownDeadline);
+    // Every change of a request happens under the state lock: once it is ours, the state is
+    // consistent. If a stuck request still holds it, the state may be half changed, and the file
+    // keeps what the last save wrote.
+    StateLock lock(state.mutex, std::defer_lock);
+    if (!lock.tryLockFor(deadline + kLockGrace - std::chrono::steady_clock::now())) {
+        std::cerr << "pelotest: a request was still running "
+                  << std::chrono::duration_cast<std::chrono::seconds>(kShutdownDeadline).count()
+                  << " s after the stop signal; the state was not saved\n";
+        finishNow(1);
+    }
+    if (!stopped)
+        std::cerr << "pelotest: a request was still running when the server stopped; the state "
+                     "is saved without it\n";
+    // saveState runs under the caller's lock.
+    std::string failure;
+    const bool saved = saveState(state, host, text, &failure);
+    if (!saved)
+        std::cerr << "pelotest: cannot write the settings file " << state.settingsPath.string()
+                  << ": " << failure << "\n";
+    stopRequests.finished();
+    if (!stopped)
+        finishNow(saved ? 0 : 1);
+    if (!saved)
+        return 1;
+    return 0;
+}
+
+} // namespace pelotest
