@@ -7,7 +7,7 @@
 # What Debian has for Linux only is built here for Windows, once per build folder, from Debian's
 # own sources: googletest from /usr/src/googletest (package googletest), libjpeg-turbo (the
 # message icons of the pages) from its Debian source package, fetched with apt-get source
-# through a private package list so that the machine's apt setup stays as it is.
+# through a private copy of the machine's package sources so that the machine's apt setup stays as it is.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
@@ -39,13 +39,16 @@ if [ ! -f "$prefix/lib/libjpeg.a" ]; then
     echo "-- libjpeg-turbo for Windows (from Debian's source package)"
     apt_dir=$third/apt
     mkdir -p "$apt_dir/lists/partial" "$apt_dir/sources" "$third/jpeg-source"
-    cat >"$apt_dir/sources/debian-src.sources" <<'EOF'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-EOF
+    # The machine's own Debian package sources (those signed by Debian's archive key), asked for
+    # source packages instead.
+    for sources in /etc/apt/sources.list.d/*.sources; do
+        grep -q debian-archive-keyring "$sources" 2>/dev/null || continue
+        sed 's/^Types:.*/Types: deb-src/' "$sources" >"$apt_dir/sources/$(basename "$sources")"
+    done
+    for list in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [ -f "$list" ] || continue
+        sed -n 's/^deb \(.*\/debian\(-security\)\? \)/deb-src \1/p' "$list" >"$apt_dir/sources/$(basename "$list")"
+    done
     apt_options=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt_dir/sources"
         -o "Dir::State::Lists=$apt_dir/lists" -o Debug::NoLocking=1 -o APT::Sandbox::User=root)
     apt-get "${apt_options[@]}" update >"$third/jpeg.log" 2>&1
