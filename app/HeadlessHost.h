@@ -8,7 +8,7 @@
 
 namespace pelotest {
 
-class HeadlessHost : public Host {
+class HeadlessHost : public ProgramHost {
   public:
     // state gives the caption its language; it is read with the state lock held by the caller.
     explicit HeadlessHost(const AppState& state) : state_(state) {}

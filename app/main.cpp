@@ -9,6 +9,7 @@
 #include "pages/Routes.h"
 #include "server/HttpServer.h"
 #include "server/PortOwner.h"
+#include "server/ServerAddress.h"
 #include "state/PersistentState.h"
 #include "state/ProfileFile.h"
 #include "state/TextCase.h"
@@ -99,19 +100,6 @@ constexpr std::chrono::seconds kLockGrace{1};
     std::cout.flush();
     std::cerr.flush();
     std::_Exit(code);
-}
-
-// The URL shown for the bound address: IPv6 literals stand in brackets.
-std::string listeningUrl(const std::string& address, int port) {
-    const std::string host = address.find(':') != std::string::npos ? "[" + address + "]" : address;
-    return "http://" + host + ":" + std::to_string(port) + "/";
-}
-
-// The page a browser opens: the server's root, by name when it listens on every address.
-std::string startPageUrl(const std::string& address, int port) {
-    if (address == "0.0.0.0" || address == "::")
-        return "http://localhost:" + std::to_string(port) + "/";
-    return listeningUrl(address, port);
 }
 
 // Opens url in the desktop's default browser without waiting for it: the opener (xdg-open, or
@@ -421,9 +409,9 @@ int runHeadless(const Options& options) {
         std::cerr << "\n";
         return 1;
     }
-    std::cout << "Listening on " << listeningUrl(address, server.port()) << std::endl;
+    std::cout << "Listening on " << listeningAddress(address, server.port()) << std::endl;
     if (options.openBrowser)
-        openInBrowser(startPageUrl(address, server.port()));
+        openInBrowser(browserAddress(address, server.port()));
 
     int received = 0;
     sigwait(&stopSignals, &received);

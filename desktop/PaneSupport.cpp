@@ -124,10 +124,9 @@ QUrl eventPageUrl(const PaneContext& context, std::string_view event) {
     std::string document = "/";
     std::string query;
     {
-        const AppState& state = context.state;
-        const StateLock lock(state.mutex);
+        const Settings settings = context.commands.settings();
         // The virtual folder as the server reads it: either separator, none at its ends.
-        std::string_view folder = state.settings.virtualPath;
+        std::string_view folder = settings.virtualPath;
         while (!folder.empty() && (folder.front() == '/' || folder.front() == '\\'))
             folder.remove_prefix(1);
         while (!folder.empty() && (folder.back() == '/' || folder.back() == '\\'))
@@ -137,7 +136,7 @@ QUrl eventPageUrl(const PaneContext& context, std::string_view event) {
             document.append(folder).append(1, '/');
         std::replace(document.begin(), document.end(), '\\', '/');
         if (!event.empty())
-            query = state.settings.event + '=' +
+            query = settings.event + '=' +
                     QByteArray(event.data(), static_cast<qsizetype>(event.size()))
                         .toPercentEncoding()
                         .toStdString();
