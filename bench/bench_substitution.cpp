@@ -2,7 +2,7 @@
 // references, rendered against a variables list of 100,000 rows. The "per_reference" counter is
 // the time per reference (lookup, re-marking and replacement included).
 
-#include "server/References.h"
+#include "server/TemplateReferences.h"
 #include "server/TemplateRequest.h"
 
 #include <benchmark/benchmark.h>

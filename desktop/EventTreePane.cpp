@@ -18,10 +18,10 @@ namespace pelotest::desktop {
 
 EventTreePane::EventTreePane(const PaneContext& context, QWidget* parent)
     : QGroupBox(parent), context_(context) {
-    setObjectName(QStringLiteral("GroupBox1"));
+    setObjectName(QStringLiteral("TreePane"));
     setMinimumWidth(kMinWidth);
     model_ = new TreeModel(context_.state, context_.images, this);
-    view_ = named(new QTreeView, "TreeView1");
+    view_ = named(new QTreeView, "EventTree");
     view_->setModel(model_);
     view_->setHeaderHidden(true);
     view_->setUniformRowHeights(true);
@@ -35,16 +35,16 @@ EventTreePane::EventTreePane(const PaneContext& context, QWidget* parent)
     view_->header()->setStretchLastSection(false);
     (new QVBoxLayout(this))->addWidget(view_);
 
-    menu_ = contextMenuOf(view_, "PopupMenu2");
-    editAction_ = named(menu_->addAction(QString()), "Bearbeiten1");
-    assignAction_ = named(menu_->addAction(QString()), "Zuordnen1");
+    menu_ = contextMenuOf(view_, "TreeMenu");
+    editAction_ = named(menu_->addAction(QString()), "EditTemplate");
+    assignAction_ = named(menu_->addAction(QString()), "AssignTemplate");
     browserAction_ = named(menu_->addAction(QString()), "OpenTreeInBrowser");
     menu_->addSeparator();
-    deleteAction_ = named(menu_->addAction(QString()), "Lschen2");
+    deleteAction_ = named(menu_->addAction(QString()), "DeleteNode");
     deleteAction_->setShortcut(QKeySequence::Delete);
     menu_->addSeparator();
-    expandAllAction_ = named(menu_->addAction(QString()), "Alleausklappen1");
-    collapseAllAction_ = named(menu_->addAction(QString()), "Allezuklappen1");
+    expandAllAction_ = named(menu_->addAction(QString()), "ExpandAll");
+    collapseAllAction_ = named(menu_->addAction(QString()), "CollapseAll");
     connect(menu_, &QMenu::aboutToShow, this, &EventTreePane::enableMenuForSelection);
     connect(editAction_, &QAction::triggered, this, &EventTreePane::editTemplateOfSelectedNode);
     connect(assignAction_, &QAction::triggered, this, &EventTreePane::assignTemplateToSelectedNode);
@@ -92,8 +92,7 @@ void EventTreePane::setRootImage(int image) {
 }
 
 ExpandedFolder EventTreePane::templatesFolder(UiText caption, UiText prompt) {
-    return context_.commands.templatesFolder(context_.host, true, textNumber(caption),
-                                             textNumber(prompt));
+    return context_.commands.templatesFolder(context_.host, true, caption, prompt);
 }
 
 TreeNode* EventTreePane::selectedNode() const {

@@ -45,18 +45,18 @@ SelectPageDialog::SelectPageDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("SelectPage"));
     setWindowFlags(kFixedDialogFlags);
     question_ = new QLabel(this);
-    question_->setObjectName(QStringLiteral("Label1"));
+    question_->setObjectName(QStringLiteral("SelectPageQuestion"));
     question_->setWordWrap(true);
     names_ = new QComboBox(this);
-    names_->setObjectName(QStringLiteral("ComboBox1"));
+    names_->setObjectName(QStringLiteral("SelectPageNames"));
     names_->setEditable(true);
     names_->setInsertPolicy(QComboBox::NoInsert);
     names_->setMaxVisibleItems(20);
     okButton_ = new QPushButton(this);
-    okButton_->setObjectName(QStringLiteral("Button2"));
+    okButton_->setObjectName(QStringLiteral("SelectPageOk"));
     okButton_->setDefault(true);
     cancelButton_ = new QPushButton(this);
-    cancelButton_->setObjectName(QStringLiteral("Button1"));
+    cancelButton_->setObjectName(QStringLiteral("SelectPageCancel"));
     connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 

@@ -17,9 +17,9 @@ namespace pelotest::desktop {
 
 LanguageBox::LanguageBox(const PaneContext& context, QWidget* parent)
     : QWidget(parent), context_(context) {
-    box_ = named(new QComboBox, "ComboBox2");
+    box_ = named(new QComboBox, "LanguageBox");
     box_->setIconSize(QSize(16, 16));
-    button_ = named(new QToolButton, "SpeedButton3");
+    button_ = named(new QToolButton, "LanguageButton");
     button_->setIcon(ImageList::button(QStringLiteral("infobt")));
     box_->setEnabled(false);
     button_->setEnabled(false);

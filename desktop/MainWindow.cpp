@@ -65,7 +65,7 @@ MainWindow::MainWindow(AppState& state, MainWindowOptions options, QWidget* pare
         opener_ = ownOpener_.get();
     }
     trayAvailable_ = options.trayAvailable.value_or(QSystemTrayIcon::isSystemTrayAvailable());
-    setObjectName(QStringLiteral("Main"));
+    setObjectName(QStringLiteral("MainWindow"));
     buildWindow();
     settingsTab_->setAutostartCommand(
         {options.program.empty() ? std::string("pelotest") : options.program, "--settings",
@@ -89,7 +89,7 @@ void MainWindow::buildWindow() {
     logPane_ = new RequestLogPane(context);
     settingsTab_ = new SettingsTab(context);
 
-    tabs_ = named(new QTabWidget, "PageControl1");
+    tabs_ = named(new QTabWidget, "Tabs");
     tabs_->addTab(buildGeneralTab(), images_.icon(ImageList::kTabGeneral), QString());
     tabs_->addTab(logPane_, images_.icon(ImageList::kTabLog), QString());
     tabs_->addTab(settingsTab_, images_.icon(ImageList::kTabSettings), QString());
@@ -121,12 +121,12 @@ void MainWindow::buildWindow() {
           QKeySequence(Qt::CTRL | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)})
         shortcut(previous, [switchTab] { switchTab(-1); });
 
-    statusText_ = named(new QLabel, "StatusPanel1");
-    serverLink_ = named(new QLabel, "StatusPanel2");
+    statusText_ = named(new QLabel, "StatusText");
+    serverLink_ = named(new QLabel, "ServerLink");
     serverLink_->setTextFormat(Qt::RichText);
     serverLink_->setOpenExternalLinks(true);
     serverLink_->setTextInteractionFlags(Qt::TextBrowserInteraction);
-    liveStatus_ = named(new QLabel, "StatusPanel3");
+    liveStatus_ = named(new QLabel, "LiveStatus");
     liveStatus_->hide();
     statusBar()->addWidget(statusText_, 1);
     statusBar()->addPermanentWidget(liveStatus_);
@@ -135,8 +135,8 @@ void MainWindow::buildWindow() {
 
 // The tree beside the variables; the user sets the tree's width.
 QWidget* MainWindow::buildGeneralTab() {
-    auto* page = named(new QWidget, "TabSheet1");
-    generalSplitter_ = named(new QSplitter(Qt::Horizontal), "Splitter1");
+    auto* page = named(new QWidget, "GeneralTab");
+    generalSplitter_ = named(new QSplitter(Qt::Horizontal), "GeneralSplitter");
     generalSplitter_->addWidget(treePane_);
     generalSplitter_->addWidget(variablesPane_);
     generalSplitter_->setChildrenCollapsible(false);
@@ -157,14 +157,13 @@ QWidget* MainWindow::buildGeneralTab() {
 }
 
 void MainWindow::buildTray() {
-    trayMenu_ = named(new QMenu(this), "PopupMenu4");
+    trayMenu_ = named(new QMenu(this), "TrayMenu");
     showAction_ =
-        named(trayMenu_->addAction(images_.icon(ImageList::kShow), QString()), "Anzeigen1");
+        named(trayMenu_->addAction(images_.icon(ImageList::kShow), QString()), "ShowWindow");
     startStopAction_ =
-        named(trayMenu_->addAction(images_.icon(ImageList::kStart), QString()), "Aktiv1");
+        named(trayMenu_->addAction(images_.icon(ImageList::kStart), QString()), "TrayStartStop");
     trayMenu_->addSeparator();
-    quitAction_ =
-        named(trayMenu_->addAction(images_.icon(ImageList::kQuit), QString()), "Beenden1");
+    quitAction_ = named(trayMenu_->addAction(images_.icon(ImageList::kQuit), QString()), "Quit");
     connect(showAction_, &QAction::triggered, this, &MainWindow::showFromTray);
     connect(startStopAction_, &QAction::triggered, this, &MainWindow::toggleServerByUser);
     connect(quitAction_, &QAction::triggered, this, &MainWindow::quitFromTray);

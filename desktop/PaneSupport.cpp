@@ -82,7 +82,8 @@ void enableListKeyboard(QAbstractItemView* view, std::initializer_list<QAction*>
     }
 }
 
-RowFilter::RowFilter(QAbstractItemModel* source, QObject* parent) : QSortFilterProxyModel(parent) {
+RowFilter::RowFilter(StateTableModel* source, QObject* parent)
+    : QSortFilterProxyModel(parent), source_(source) {
     setSourceModel(source);
     setFilterKeyColumn(-1);
     setFilterCaseSensitivity(Qt::CaseInsensitive);
@@ -92,12 +93,19 @@ RowFilter::RowFilter(QAbstractItemModel* source, QObject* parent) : QSortFilterP
 void RowFilter::setText(const QString& text) {
     // Only a filter that hides rows looks at the rows again when they change.
     setDynamicSortFilter(!text.isEmpty());
+    asciiText_.reset();
+    if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; }))
+        asciiText_ = text.toStdString();
     setFilterFixedString(text);
 }
 
 bool RowFilter::filterAcceptsRow(int row, const QModelIndex& parent) const {
-    return filterRegularExpression().pattern().isEmpty() ||
-           QSortFilterProxyModel::filterAcceptsRow(row, parent);
+    if (filterRegularExpression().pattern().isEmpty())
+        return true;
+    if (asciiText_ && !parent.isValid())
+        if (const std::optional<bool> shows = source_->rowShowsAscii(row, *asciiText_))
+            return *shows;
+    return QSortFilterProxyModel::filterAcceptsRow(row, parent);
 }
 
 QLineEdit* filterFieldFor(RowFilter* filter, const char* name) {

@@ -15,6 +15,7 @@
 #include <QUrl>
 
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,11 +65,17 @@ void enableListKeyboard(QAbstractItemView* view, std::initializer_list<QAction*>
 // long list costs no more than without the filter.
 class RowFilter : public QSortFilterProxyModel {
   public:
-    RowFilter(QAbstractItemModel* source, QObject* parent);
+    RowFilter(StateTableModel* source, QObject* parent);
     void setText(const QString& text);
 
   protected:
     bool filterAcceptsRow(int row, const QModelIndex& parent) const override;
+
+  private:
+    StateTableModel* source_;
+    // The text as bytes while it is ASCII alone: the rows that are too are matched on their
+    // bytes, without a shown text built per row and column (a key press over 100,000 rows).
+    std::optional<std::string> asciiText_;
 };
 
 // The filter field above a list: typing filters its rows; the placeholder is set by the pane.

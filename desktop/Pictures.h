@@ -1,8 +1,6 @@
 #pragma once
 // The shared image list of the window and its button pictures, built from the pictures compiled
-// into the program. Indexes: 0/1 root node (server stopped/running), 2/3 event node (unassigned/
-// assigned), 4/18 start/stop button, 5-7 variable marks, 2, 3 and 8-11 log row kinds, 12-14 the
-// tabs, 15/16 the notification icon (stopped/running), 17 "Anzeigen", 19 "Beenden".
+// into the program (img0.png to img19.png, by the numbers of Picture).
 
 #include <QIcon>
 #include <QString>
@@ -13,15 +11,34 @@ namespace pelotest::desktop {
 
 class ImageList {
   public:
-    static constexpr int kCount = 20;
-    static constexpr int kRootStopped = 0, kRootRunning = 1;
-    static constexpr int kStart = 4, kStop = 18;
-    static constexpr int kTabGeneral = 12, kTabLog = 13, kTabSettings = 14;
-    static constexpr int kTrayStopped = 15, kTrayRunning = 16;
-    static constexpr int kShow = 17, kQuit = 19;
-    static constexpr int kWarning = 11;
+    // The pictures by what they show. A log row's picture is its kind's number (LogKind in
+    // state/RequestLog.h, stored in the settings file): kEventNode, kTemplateNode and the four
+    // from kStaticPage on.
+    enum Picture : int {
+        kRootStopped = 0,  // the tree's entry node while the server is stopped
+        kRootRunning = 1,  // ... while it runs
+        kEventNode = 2,    // an event without a template
+        kTemplateNode = 3, // an event with its template
+        kStart = 4,        // start the server
+        kMarkPlain = 5,    // the variables' marks
+        kMarkPassed = 6,
+        kMarkUsed = 7,
+        kStaticPage = 8, // log rows: a static page, a template assigned, a start page set
+        kAssigned = 9,
+        kStartSite = 10,
+        kWarning = 11, // a missing page (log row, and the folder fields' mark)
+        kTabGeneral = 12,
+        kTabLog = 13,
+        kTabSettings = 14,
+        kTrayStopped = 15, // the notification icon
+        kTrayRunning = 16,
+        kShow = 17, // the notification menu: show the window, and quit (below)
+        kStop = 18, // stop the server
+        kQuit = 19,
+        kCount = 20
+    };
 
-    // Needs the application object (the style gives picture 11).
+    // Needs the application object (the style gives kWarning).
     ImageList();
 
     // Picture index (an empty icon outside 0..19, as for a log row without a picture).

@@ -14,11 +14,11 @@ namespace pelotest::desktop {
 
 RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
     : QWidget(parent), context_(context) {
-    setObjectName(QStringLiteral("TabSheet2"));
+    setObjectName(QStringLiteral("LogPane"));
     model_ = new LogModel(context_.state, context_.images, this);
     filter_ = new RowFilter(model_, this);
     filterField_ = filterFieldFor(filter_, "LogFilter");
-    view_ = reportList("ListView2");
+    view_ = reportList("LogList");
     view_->setModel(filter_);
     view_->setColumnWidth(0, 180);
     view_->setColumnWidth(1, 140);
@@ -48,12 +48,12 @@ RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
     connect(header, &QWidget::customContextMenuRequested, columnsMenu_,
             [this, header](const QPoint& at) { columnsMenu_->popup(header->mapToGlobal(at)); });
 
-    menu_ = contextMenuOf(view_, "PopupMenu3");
-    editAction_ = named(menu_->addAction(QString()), "Bearbeiten3");
-    propertiesAction_ = named(menu_->addAction(QString()), "Eigenschaften1");
+    menu_ = contextMenuOf(view_, "LogMenu");
+    editAction_ = named(menu_->addAction(QString()), "EditLoggedFile");
+    propertiesAction_ = named(menu_->addAction(QString()), "LoggedFileProperties");
     browserAction_ = named(menu_->addAction(QString()), "OpenLogInBrowser");
     menu_->addSeparator();
-    clearAction_ = named(menu_->addAction(QString()), "Lschen3");
+    clearAction_ = named(menu_->addAction(QString()), "ClearLog");
     connect(menu_, &QMenu::aboutToShow, this, &RequestLogPane::enableMenuForSelection);
     connect(editAction_, &QAction::triggered, this, &RequestLogPane::editLoggedFile);
     connect(propertiesAction_, &QAction::triggered, this,

@@ -42,7 +42,7 @@ QToolButton* pictureButton(const char* name, const QIcon& picture) {
 
 SettingsTab::SettingsTab(const PaneContext& context, QWidget* parent)
     : QWidget(parent), context_(context) {
-    setObjectName(QStringLiteral("TabSheet3"));
+    setObjectName(QStringLiteral("SettingsTab"));
     auto* column = new QVBoxLayout(this);
     column->addWidget(buildTemplatesGroup());
     column->addWidget(buildStaticPagesGroup());
@@ -53,18 +53,18 @@ SettingsTab::SettingsTab(const PaneContext& context, QWidget* parent)
 
 // Templates: folder (with variables) and virtual folder.
 QGroupBox* SettingsTab::buildTemplatesGroup() {
-    templatesGroup_ = named(new QGroupBox, "GroupBox3");
-    templateFolderLabel_ = named(new QLabel, "Label1");
-    templateFolderField_ = named(new QLineEdit, "Edit1");
+    templatesGroup_ = named(new QGroupBox, "TemplatesGroup");
+    templateFolderLabel_ = named(new QLabel, "TemplateFolderLabel");
+    templateFolderField_ = named(new QLineEdit, "TemplateFolderField");
     templateFolderButton_ =
-        pictureButton("SpeedButton1", ImageList::button(QStringLiteral("btn1")));
+        pictureButton("TemplateFolderButton", ImageList::button(QStringLiteral("btn1")));
     templateFolderMissing_ =
         named(templateFolderField_->addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning),
                                               QLineEdit::TrailingPosition),
-              "Edit1Missing");
+              "TemplateFolderFieldMissing");
     templateFolderMissing_->setVisible(false);
-    virtualFolderLabel_ = named(new QLabel, "Label2");
-    virtualFolderField_ = named(new QLineEdit, "Edit3");
+    virtualFolderLabel_ = named(new QLabel, "VirtualFolderLabel");
+    virtualFolderField_ = named(new QLineEdit, "VirtualFolderField");
     templateFolderLabel_->setBuddy(templateFolderField_);
     virtualFolderLabel_->setBuddy(virtualFolderField_);
     auto* grid = new QGridLayout(templatesGroup_);
@@ -79,24 +79,25 @@ QGroupBox* SettingsTab::buildTemplatesGroup() {
 
 // Static pages: start folder, start page "?" parameters.
 QGroupBox* SettingsTab::buildStaticPagesGroup() {
-    staticPagesGroup_ = named(new QGroupBox, "GroupBox4");
-    staticFolderLabel_ = named(new QLabel, "Label3");
-    staticFolderField_ = named(new QLineEdit, "Edit2");
-    staticFolderButton_ = pictureButton("SpeedButton2", ImageList::button(QStringLiteral("btn1")));
+    staticPagesGroup_ = named(new QGroupBox, "StaticPagesGroup");
+    staticFolderLabel_ = named(new QLabel, "StaticFolderLabel");
+    staticFolderField_ = named(new QLineEdit, "StaticFolderField");
+    staticFolderButton_ =
+        pictureButton("StaticFolderButton", ImageList::button(QStringLiteral("btn1")));
     staticFolderMissing_ =
         named(staticFolderField_->addAction(style()->standardIcon(QStyle::SP_MessageBoxWarning),
                                             QLineEdit::TrailingPosition),
-              "Edit2Missing");
+              "StaticFolderFieldMissing");
     staticFolderMissing_->setVisible(false);
-    startPageLabel_ = named(new QLabel, "Label4");
-    startPageBox_ = named(new QComboBox, "ComboBox1");
+    startPageLabel_ = named(new QLabel, "StartPageLabel");
+    startPageBox_ = named(new QComboBox, "StartPageBox");
     startPageBox_->setEditable(true);
     startPageBox_->setInsertPolicy(QComboBox::NoInsert);
     startPageBox_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     startPageBox_->setMinimumContentsLength(12);
-    auto* questionMark = named(new QLabel(QStringLiteral("?")), "Label5");
-    startParametersLabel_ = named(new QLabel, "Label6");
-    startParametersField_ = named(new QLineEdit, "Edit4");
+    auto* questionMark = named(new QLabel(QStringLiteral("?")), "StartParametersQuestionMark");
+    startParametersLabel_ = named(new QLabel, "StartParametersLabel");
+    startParametersField_ = named(new QLineEdit, "StartParametersField");
     staticFolderLabel_->setBuddy(staticFolderField_);
     startPageLabel_->setBuddy(startPageBox_);
     startParametersLabel_->setBuddy(startParametersField_);
@@ -118,28 +119,28 @@ QGroupBox* SettingsTab::buildStaticPagesGroup() {
 
 // General: port and server button, language, switches and numbers.
 QGroupBox* SettingsTab::buildGeneralGroup() {
-    generalGroup_ = named(new QGroupBox, "GroupBox5");
-    portLabel_ = named(new QLabel, "Label7");
-    portField_ = numberField("SpinEdit1", 1, 65535);
-    startStopButton_ = pictureButton("ToolButton1", context_.images.icon(ImageList::kStart));
+    generalGroup_ = named(new QGroupBox, "GeneralGroup");
+    portLabel_ = named(new QLabel, "PortLabel");
+    portField_ = numberField("PortField", 1, 65535);
+    startStopButton_ = pictureButton("StartStopButton", context_.images.icon(ImageList::kStart));
     startStopButton_->setCheckable(true);
     startStopButton_->setAutoRaise(false);
-    languageLabel_ = named(new QLabel, "Label8");
+    languageLabel_ = named(new QLabel, "LanguageLabel");
     languageLabel_->setEnabled(false);
-    languageBox_ = named(new LanguageBox(context_), "LanguageBox");
-    autoSortBox_ = named(new QCheckBox, "CheckBox1");
-    saveLogBox_ = named(new QCheckBox, "CheckBox2");
-    remoteEditorBox_ = named(new QCheckBox, "CheckBox3");
-    logLimitLabel_ = named(new QLabel, "Label9");
-    logLimitField_ = numberField("SpinEdit2", 2, 9999);
-    reloadTimeLabel_ = named(new QLabel, "Label10");
-    reloadTimeField_ = numberField("SpinEdit3", 2, 9999);
-    remoteEditorHint_ = named(new QLabel, "Label11");
+    languageBox_ = named(new LanguageBox(context_), "LanguageChoice");
+    autoSortBox_ = named(new QCheckBox, "AutoSortBox");
+    saveLogBox_ = named(new QCheckBox, "SaveLogBox");
+    remoteEditorBox_ = named(new QCheckBox, "RemoteEditorBox");
+    logLimitLabel_ = named(new QLabel, "LogLimitLabel");
+    logLimitField_ = numberField("LogLimitField", 2, 9999);
+    reloadTimeLabel_ = named(new QLabel, "ReloadTimeLabel");
+    reloadTimeField_ = numberField("ReloadTimeField", 2, 9999);
+    remoteEditorHint_ = named(new QLabel, "RemoteEditorHint");
     remoteEditorHint_->setWordWrap(true);
     remoteEditorHint_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     remoteEditorHint_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    liveReloadBox_ = named(new QCheckBox, "CheckBox4");
-    autostartBox_ = named(new QCheckBox, "CheckBox5");
+    liveReloadBox_ = named(new QCheckBox, "LiveReloadBox");
+    autostartBox_ = named(new QCheckBox, "AutostartBox");
     portLabel_->setBuddy(portField_);
     languageLabel_->setBuddy(languageBox_->box());
     logLimitLabel_->setBuddy(logLimitField_);

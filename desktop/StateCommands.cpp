@@ -130,8 +130,8 @@ void StateCommands::rememberExportFolder(const std::string& folder) {
         (void)writeSettingsKey(state_.settingsPath, "Settings", "LastLangugeResPath", folder);
 }
 
-ExpandedFolder StateCommands::templatesFolder(ProgramHost& host, bool askUser, int captionId,
-                                              int promptId) {
+ExpandedFolder StateCommands::templatesFolder(ProgramHost& host, bool askUser, UiText captionId,
+                                              UiText promptId) {
     const StateLock lock(state_.mutex);
     const std::string folder = state_.settings.dynamicPath;
     return expandFolderVariables(state_, host, coreTexts(state_), folder, askUser, captionId,

@@ -64,8 +64,10 @@ class StateCommands {
 
     // The templates folder with its variables put in. With askUser the user is asked for each
     // variable (the lock is released while the box is open) and the rows found are marked.
-    ExpandedFolder templatesFolder(ProgramHost& host, bool askUser, int captionId = 95,
-                                   int promptId = 96) EXCLUDES(state_.mutex);
+    ExpandedFolder templatesFolder(ProgramHost& host, bool askUser,
+                                   UiText captionId = UiText::DynamicPathCaption,
+                                   UiText promptId = UiText::DynamicPathPrompt)
+        EXCLUDES(state_.mutex);
 
     // Writes the state to the settings file: the file is read and written with the lock free,
     // and the state composed into it in one short locked step (serverActive and placement

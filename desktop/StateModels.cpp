@@ -15,7 +15,23 @@ namespace {
 // would otherwise lay out megabytes of text per row.
 constexpr std::size_t kShownValueBytes = 4096;
 
-constexpr int kMarkImage[] = {5, 6, 7}; // Plain, Passed, Used
+int markPicture(Mark mark) {
+    switch (mark) {
+    case Mark::Passed:
+        return ImageList::kMarkPassed;
+    case Mark::Used:
+        return ImageList::kMarkUsed;
+    case Mark::Plain:
+        break;
+    }
+    return ImageList::kMarkPlain;
+}
+
+// Whether two log rows show the same in every column (rows compare equal by what the settings
+// file keeps, without the time and query the list shows).
+bool showsSame(const LogEntry& a, const LogEntry& b) {
+    return a == b && a.loggedAt == b.loggedAt && a.query == b.query;
+}
 
 } // namespace
 
@@ -42,14 +58,7 @@ int TreeModel::known(const TreeNode* parent) const {
 
 int TreeModel::rowIn(const TreeNode* node) const {
     const auto self = shown_.find(node);
-    if (self == shown_.end())
-        return -1;
-    const auto siblings = shown_.find(self->second.parent);
-    if (siblings == shown_.end())
-        return -1;
-    const auto& children = siblings->second.children;
-    const auto it = std::find(children.begin(), children.end(), node);
-    return it == children.end() ? -1 : static_cast<int>(it - children.begin());
+    return self == shown_.end() ? -1 : self->second.row;
 }
 
 QModelIndex TreeModel::indexOf(const TreeNode* node) const {
@@ -96,7 +105,9 @@ QVariant TreeModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DecorationRole) {
         if (entryNode)
             return images_.icon(rootImage_);
-        return images_.icon(text.find(kAssignedSeparator) == std::string::npos ? 2 : 3);
+        return images_.icon(text.find(kAssignedSeparator) == std::string::npos
+                                ? ImageList::kEventNode
+                                : ImageList::kTemplateNode);
     }
     return nodeDisplayText(text, entryNode);
 }
@@ -118,7 +129,7 @@ void TreeModel::announceRows(const TreeNode* parent, const Shown& next,
     for (int row = have; row < now; ++row) {
         TreeNode* child = children[static_cast<std::size_t>(row)];
         const ShownNode& copy = next.at(child);
-        shown_[child] = ShownNode{copy.parent, copy.text, {}};
+        shown_[child] = ShownNode{copy.parent, copy.text, {}, row};
     }
     shown_[parent].children = children;
     endInsertRows();
@@ -127,6 +138,7 @@ void TreeModel::announceRows(const TreeNode* parent, const Shown& next,
 
 QList<QPersistentModelIndex> TreeModel::sync() {
     Shown next;
+    const TreeNode* previousEntry = entryNode_;
     std::vector<const TreeNode*> order{nullptr};
     bool consistent = true;
     {
@@ -146,18 +158,23 @@ QList<QPersistentModelIndex> TreeModel::sync() {
                 }
             }
         }
-        ShownNode& top = next[nullptr];
-        for (const auto& root : state_.tree.roots())
-            top.children.push_back(root.get());
         next.reserve(nodes.size() + 1);
         order.reserve(nodes.size() + 1);
+        // Each node's row among its siblings is noted with the copy, so that finding a node's
+        // index is one lookup, not a walk through its siblings.
+        const auto copyChildren = [&next](ShownNode& copy, const auto& children) {
+            copy.children.reserve(children.size());
+            for (const auto& child : children) {
+                next[child.get()].row = static_cast<int>(copy.children.size());
+                copy.children.push_back(child.get());
+            }
+        };
+        copyChildren(next[nullptr], state_.tree.roots());
         for (TreeNode* node : nodes) {
-            ShownNode& copy = next[node];
+            ShownNode& copy = next[node]; // references into the map stay valid as it grows
             copy.parent = node->parent;
             copy.text = node->text.str();
-            copy.children.reserve(node->children.size());
-            for (const auto& child : node->children)
-                copy.children.push_back(child.get());
+            copyChildren(copy, node->children);
             order.push_back(node);
         }
         entryNode_ = state_.tree.first();
@@ -172,15 +189,25 @@ QList<QPersistentModelIndex> TreeModel::sync() {
     QList<QPersistentModelIndex> grown;
     for (const TreeNode* node : order)
         announceRows(node, next, grown);
-    // Every row is announced now: the copy takes the place of the old one as a whole, and the
-    // texts may have changed anywhere (an assignment from the browser).
+    // Every row is announced now: the copy takes the place of the old one as a whole. Texts may
+    // have changed anywhere (an assignment from the browser), and the entry node shows its own
+    // way: only the rows that show something else are repainted (and looked at again by a
+    // filter or a screen reader).
+    std::vector<const TreeNode*> changed;
+    for (const auto& [node, copy] : next) {
+        const auto old = shown_.find(node);
+        if (node != nullptr && old != shown_.end() && old->second.text != copy.text)
+            changed.push_back(node);
+    }
+    if (previousEntry != entryNode_) {
+        for (const TreeNode* node : {previousEntry, entryNode_})
+            if (node != nullptr && shown_.contains(node) && next.contains(node))
+                changed.push_back(node);
+    }
     shown_ = std::move(next);
-    for (const auto& [node, copy] : shown_) {
-        if (!copy.children.empty()) {
-            const QModelIndex parent = indexOf(node);
-            emit dataChanged(index(0, 0, parent),
-                             index(static_cast<int>(copy.children.size()) - 1, 0, parent));
-        }
+    for (const TreeNode* node : changed) {
+        const QModelIndex at = indexOf(node);
+        emit dataChanged(at, at);
     }
     return grown;
 }
@@ -224,6 +251,8 @@ bool TreeModel::removeNode(const TreeNode* node) {
         forgetSubtree(node);
         auto& siblings = shown_[parent].children;
         siblings.erase(siblings.begin() + row);
+        for (std::size_t later = static_cast<std::size_t>(row); later < siblings.size(); ++later)
+            --shown_.at(siblings[later]).row;
         endRemoveRows();
     }
     if (entryNode_ == node)
@@ -263,6 +292,34 @@ void StateTableModel::setHeaders(const QStringList& headers) {
     emit headerDataChanged(Qt::Horizontal, 0, static_cast<int>(headers_.size()) - 1);
 }
 
+std::optional<bool> StateTableModel::rowShowsAscii(int, std::string_view) const {
+    return std::nullopt;
+}
+
+void StateTableModel::announceChangedRows(const std::vector<int>& rows, const QList<int>& roles) {
+    if (rows.empty())
+        return;
+    // One signal per run of neighbouring rows; past a few dozen runs (a sort moves rows
+    // everywhere) one signal from the first to the last, since every signal costs the views and
+    // the accessibility bridge a round of their own.
+    constexpr std::size_t kMostRuns = 32;
+    std::size_t runs = 1;
+    for (std::size_t at = 1; at < rows.size(); ++at)
+        runs += rows[at] != rows[at - 1] + 1 ? 1 : 0;
+    const int lastColumn = columnCount() - 1;
+    if (runs > kMostRuns) {
+        emit dataChanged(index(rows.front(), 0), index(rows.back(), lastColumn), roles);
+        return;
+    }
+    for (std::size_t at = 0; at < rows.size();) {
+        std::size_t end = at + 1;
+        while (end < rows.size() && rows[end] == rows[end - 1] + 1)
+            ++end;
+        emit dataChanged(index(rows[at], 0), index(rows[end - 1], lastColumn), roles);
+        at = end;
+    }
+}
+
 template <typename Replace>
 void StateTableModel::catchUpRows(int rows, Replace&& replace) {
     if (rows > known_) {
@@ -278,8 +335,6 @@ void StateTableModel::catchUpRows(int rows, Replace&& replace) {
     } else {
         replace();
     }
-    if (known_ > 0)
-        emit dataChanged(index(0, 0), index(known_ - 1, columnCount() - 1));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -299,7 +354,7 @@ QVariant VariablesModel::data(const QModelIndex& index, int role) const {
         return {};
     const ShownVariable& variable = rows_[row];
     if (role == Qt::DecorationRole)
-        return images_.icon(kMarkImage[static_cast<int>(variable.mark)]);
+        return images_.icon(markPicture(variable.mark));
     if (index.column() == 0)
         return fromSiteBytes(name(variable));
     const std::string_view value =
@@ -315,6 +370,18 @@ std::string VariablesModel::nameAt(int row) const {
                : std::string();
 }
 
+std::optional<bool> VariablesModel::rowShowsAscii(int row, std::string_view text) const {
+    if (row < 0 || static_cast<std::size_t>(row) >= rows_.size())
+        return std::nullopt;
+    const ShownVariable& variable = rows_[static_cast<std::size_t>(row)];
+    if (!variable.ascii)
+        return std::nullopt;
+    // ASCII bytes show as themselves, and the value is held as far as the list shows it.
+    return findIgnoreCase(name(variable), text) != std::string_view::npos ||
+           findIgnoreCase(std::string_view(texts_).substr(variable.valueAt, variable.valueSize),
+                          text) != std::string_view::npos;
+}
+
 int VariablesModel::rowOf(std::string_view wanted) const {
     for (std::size_t row = 0; row < rows_.size(); ++row)
         if (equalsIgnoreCase(name(rows_[row]), wanted))
@@ -322,9 +389,19 @@ int VariablesModel::rowOf(std::string_view wanted) const {
     return -1;
 }
 
+bool VariablesModel::showsSame(const ShownVariable& row, const std::string& texts,
+                               const ShownVariable& other) const {
+    const std::string_view old(texts_);
+    const std::string_view fresh(texts);
+    return row.mark == other.mark &&
+           old.substr(row.nameAt, row.nameSize) == fresh.substr(other.nameAt, other.nameSize) &&
+           old.substr(row.valueAt, row.valueSize) == fresh.substr(other.valueAt, other.valueSize);
+}
+
 void VariablesModel::sync() {
     std::string texts;
     std::vector<ShownVariable> next;
+    std::vector<int> changed;
     bool copied = false;
     {
         const StateLock hold(state_.mutex);
@@ -332,8 +409,13 @@ void VariablesModel::sync() {
             state_.variables.valuesGeneration() == valuesGeneration_) {
             // Same rows in the same order with the same values: only the marks may differ, and
             // they are copied in place (a request that changes nothing costs no copy of texts).
-            for (std::size_t row = 0; row < rows_.size(); ++row)
-                rows_[row].mark = state_.variables[row].mark;
+            for (std::size_t row = 0; row < rows_.size(); ++row) {
+                const Mark mark = state_.variables[row].mark;
+                if (rows_[row].mark != mark) {
+                    rows_[row].mark = mark;
+                    changed.push_back(static_cast<int>(row));
+                }
+            }
         } else {
             texts.reserve(state_.variables.bytes());
             next.reserve(state_.variables.size());
@@ -350,13 +432,28 @@ void VariablesModel::sync() {
         }
     }
     if (!copied) {
-        catchUpRows(static_cast<int>(rows_.size()), [] {});
+        // Only the pictures changed: a filter, which looks at the texts, has nothing to redo.
+        announceChangedRows(changed, {Qt::DecorationRole});
         return;
     }
+    const auto ascii = [&texts](std::size_t at, std::size_t size) {
+        return std::all_of(texts.begin() + static_cast<std::ptrdiff_t>(at),
+                           texts.begin() + static_cast<std::ptrdiff_t>(at + size),
+                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    };
+    for (ShownVariable& row : next)
+        row.ascii = ascii(row.nameAt, row.nameSize) && ascii(row.valueAt, row.valueSize);
+    // The rows both copies hold are repainted where they show something else; the rest were
+    // added or taken away at the bottom.
+    const std::size_t common = std::min(rows_.size(), next.size());
+    for (std::size_t row = 0; row < common; ++row)
+        if (!showsSame(rows_[row], texts, next[row]))
+            changed.push_back(static_cast<int>(row));
     catchUpRows(static_cast<int>(next.size()), [&] {
         texts_ = std::move(texts);
         rows_ = std::move(next);
     });
+    announceChangedRows(changed, {});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -428,8 +525,15 @@ void LogModel::sync() {
         known_ += fresh;
         endInsertRows();
     }
-    // What the limit or clearing took away goes at the bottom; loading appends there.
+    // What the limit or clearing took away goes at the bottom; loading appends there. Rows that
+    // both copies hold show the same entry unless the log was replaced meanwhile.
+    std::vector<int> changed;
+    const std::size_t common = std::min(rows_.size(), next.size());
+    for (std::size_t row = 0; row < common; ++row)
+        if (!showsSame(rows_[row], next[row]))
+            changed.push_back(static_cast<int>(row));
     catchUpRows(now, [&] { rows_ = std::move(next); });
+    announceChangedRows(changed, {});
 }
 
 } // namespace pelotest::desktop

@@ -65,11 +65,13 @@ class TreeModel : public QAbstractItemModel {
     QModelIndex indexOf(const TreeNode* node) const;
 
   private:
-    // A node as shown: its parent, its text and the children announced (key null: the top level).
+    // A node as shown: its parent, its text, the children announced (key null: the top level)
+    // and its row among its parent's children.
     struct ShownNode {
         const TreeNode* parent = nullptr;
         std::string text;
         std::vector<TreeNode*> children;
+        int row = -1;
     };
     using Shown = std::unordered_map<const TreeNode*, ShownNode>;
 
@@ -97,14 +99,19 @@ class StateTableModel : public QAbstractTableModel {
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     // One text per column.
     void setHeaders(const QStringList& headers);
+    // Whether row shows text (ASCII alone) in any column, ignoring case, answered from the
+    // copy's bytes without building the shown texts; nullopt when the row holds other
+    // characters, whose case only the shown texts can tell.
+    virtual std::optional<bool> rowShowsAscii(int row, std::string_view text) const;
 
   protected:
     StateTableModel(AppState& state, const ImageList& images, int columns, QObject* parent);
     // Brings the rows announced up to (or down to) rows at the bottom, with replace() (which
-    // puts the new copy in place) called where Qt expects the rows to change, and repaints every
-    // row.
+    // puts the new copy in place) called where Qt expects the rows to change.
     template <typename Replace>
     void catchUpRows(int rows, Replace&& replace);
+    // Repaints the rows given (ascending), in all columns, for the roles given (empty: all).
+    void announceChangedRows(const std::vector<int>& rows, const QList<int>& roles);
 
     AppState& state_;
     const ImageList& images_;
@@ -122,7 +129,9 @@ class VariablesModel : public StateTableModel {
     VariablesModel(AppState& state, const ImageList& images, QObject* parent = nullptr);
 
     QVariant data(const QModelIndex& index, int role) const override;
-    // Copies the list under the lock, announces its number of rows and repaints every row.
+    std::optional<bool> rowShowsAscii(int row, std::string_view text) const override;
+    // Copies the list under the lock, announces its number of rows and repaints the rows that
+    // show something else.
     void sync() EXCLUDES(state_.mutex);
     // The name shown in row (empty past the end).
     std::string nameAt(int row) const;
@@ -135,10 +144,14 @@ class VariablesModel : public StateTableModel {
         std::size_t nameAt = 0, nameSize = 0;
         std::size_t valueAt = 0, valueSize = 0; // the value cut to what the list shows
         Mark mark = Mark::Plain;
+        bool ascii = false; // name and value hold ASCII alone
     };
     std::string_view name(const ShownVariable& row) const {
         return std::string_view(texts_).substr(row.nameAt, row.nameSize);
     }
+    // Whether row of the shown copy shows what other shows, whose texts are in texts.
+    bool showsSame(const ShownVariable& row, const std::string& texts,
+                   const ShownVariable& other) const;
     // The names and values of all rows in one block: a copy of 100,000 rows under the lock
     // makes one allocation, not two per row.
     std::string texts_;

@@ -21,11 +21,11 @@ namespace pelotest::desktop {
 
 VariablesPane::VariablesPane(const PaneContext& context, QWidget* parent)
     : QGroupBox(parent), context_(context) {
-    setObjectName(QStringLiteral("GroupBox2"));
+    setObjectName(QStringLiteral("VariablesPane"));
     model_ = new VariablesModel(context_.state, context_.images, this);
     filter_ = new RowFilter(model_, this);
     filterField_ = filterFieldFor(filter_, "VariablesFilter");
-    view_ = reportList("ListView1");
+    view_ = reportList("VariablesList");
     view_->setModel(filter_);
     view_->horizontalHeader()->setSectionsClickable(true);
     view_->setColumnWidth(0, context_.host.variableColumnWidth());
@@ -34,10 +34,10 @@ VariablesPane::VariablesPane(const PaneContext& context, QWidget* parent)
     layout->addWidget(filterField_);
     layout->addWidget(view_);
 
-    menu_ = contextMenuOf(view_, "PopupMenu1");
-    editAction_ = named(menu_->addAction(QString()), "Bearbeiten2");
+    menu_ = contextMenuOf(view_, "VariablesMenu");
+    editAction_ = named(menu_->addAction(QString()), "EditVariable");
     menu_->addSeparator();
-    deleteAction_ = named(menu_->addAction(QString()), "Lschen1");
+    deleteAction_ = named(menu_->addAction(QString()), "DeleteVariable");
     deleteAction_->setShortcut(QKeySequence::Delete);
     // Ctrl+C copies the whole value of the selected row, not the cell's shortened text.
     copyAction_ = named(new QAction(this), "CopyValue");

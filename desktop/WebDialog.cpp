@@ -7,7 +7,6 @@
 #include "language/UiTexts.h"
 #include "resources/DesktopPictures.h"
 #include "state/AtomicFile.h"
-#include "state/TextCase.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -127,7 +126,7 @@ WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString
                      QWidget* parent)
     : QDialog(parent), state_(state), dialogs_(dialogs), mode_(mode), host_(host),
       network_(new QNetworkAccessManager(this)) {
-    setObjectName(QStringLiteral("Web"));
+    setObjectName(QStringLiteral("WebDialog"));
     {
         const StateLock lock(state_.mutex);
         language_ = state_.settings.languageDll;
@@ -135,7 +134,7 @@ WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString
 
     auto* profile = new QWebEngineProfile(this); // off the record: nothing is kept on disk
     browser_ = new QWebEngineView(this);
-    browser_->setObjectName(QStringLiteral("WebBrowser1"));
+    browser_->setObjectName(QStringLiteral("WebPage"));
     browser_->setPage(new Page(profile, this));
     // The browser's own widget takes the input, and may be replaced while pages load: every
     // input event is looked at, and those for the browser are noted.
@@ -143,13 +142,13 @@ WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString
     connect(browser_->page(), &QWebEnginePage::loadingChanged, this, &WebDialog::pageLoaded);
 
     waitingPanel_ = new QWidget;
-    waitingPanel_->setObjectName(QStringLiteral("Panel2"));
+    waitingPanel_->setObjectName(QStringLiteral("WaitingPanel"));
     waitingPanel_->setAutoFillBackground(true);
     waitingPicture_ = new QLabel;
     waitingPicture_->setPixmap(picture("inet.png"));
     waitingPicture_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     waitingText_ = new QLabel;
-    waitingText_->setObjectName(QStringLiteral("Label2"));
+    waitingText_->setObjectName(QStringLiteral("WaitingText"));
     waitingText_->setWordWrap(true);
     waitingText_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     auto* waiting = new QHBoxLayout(waitingPanel_);
@@ -163,18 +162,18 @@ WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString
             [area, this] { area->setCurrentWidget(browser_); });
 
     makerLogo_ = new QLabel;
-    makerLogo_->setObjectName(QStringLiteral("Image1"));
+    makerLogo_->setObjectName(QStringLiteral("MakerLogo"));
     progressText_ = new QLabel(QStringLiteral("0/0 Byte"));
-    progressText_->setObjectName(QStringLiteral("Label1"));
+    progressText_->setObjectName(QStringLiteral("ProgressText"));
     progressText_->setEnabled(false);
     progressBar_ = new QProgressBar;
-    progressBar_->setObjectName(QStringLiteral("ProgressBar1"));
+    progressBar_->setObjectName(QStringLiteral("ProgressBar"));
     progressBar_->setEnabled(false);
     progressBar_->setTextVisible(false);
     exportButton_ = new QPushButton;
-    exportButton_->setObjectName(QStringLiteral("Button2"));
+    exportButton_->setObjectName(QStringLiteral("ExportButton"));
     closeButton_ = new QPushButton;
-    closeButton_->setObjectName(QStringLiteral("Button1"));
+    closeButton_->setObjectName(QStringLiteral("CloseButton"));
     connect(exportButton_, &QPushButton::clicked, this, &QDialog::accept);
     connect(closeButton_, &QPushButton::clicked, this, &QDialog::reject);
 

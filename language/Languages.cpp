@@ -5,6 +5,7 @@
 #include "language/UiTexts.h"
 #include "state/AtomicFile.h"
 #include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <algorithm>
 #include <set>

@@ -1,7 +1,7 @@
 #include "pages/PopupPages.h"
 
 #include "server/Encoders.h"
-#include "state/TextCase.h"
+#include "state/HexDigits.h"
 
 #include <chrono>
 #include <cstdio>

@@ -15,6 +15,7 @@
 #include "server/PageText.h"
 #include "server/RequestSafety.h"
 #include "state/AtomicFile.h"
+#include "state/PathText.h"
 #include "state/TextCase.h"
 
 #include <cerrno>

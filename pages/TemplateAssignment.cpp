@@ -8,7 +8,7 @@
 #include "server/RequestLogging.h"
 #include "server/RequestSafety.h"
 #include "server/StaticFiles.h"
-#include "state/TextCase.h"
+#include "state/PathText.h"
 
 #include <stdexcept>
 #include <string>

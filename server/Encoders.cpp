@@ -1,6 +1,6 @@
 #include "server/Encoders.h"
 
-#include "state/TextCase.h"
+#include "state/HexDigits.h"
 
 namespace pelotest {
 

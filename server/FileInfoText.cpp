@@ -4,6 +4,7 @@
 #include "server/StaticFiles.h"
 #include "state/RegularFile.h"
 #include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <ctime>
 

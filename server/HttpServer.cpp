@@ -9,7 +9,7 @@
 #include "server/PageSkeleton.h"
 #include "server/RequestHandler.h"
 #include "server/ResponseHead.h"
-#include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>

@@ -1,5 +1,6 @@
 #include "server/HttpTypes.h"
 
+#include "state/HexDigits.h"
 #include "state/TextCase.h"
 
 namespace pelotest {

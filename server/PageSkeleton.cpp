@@ -11,6 +11,10 @@ std::string controlPageHead(std::string_view beforeLink) {
     return head;
 }
 
+std::string pageHead(std::string_view title) {
+    return controlPageHead() + "<title>" + std::string(title) + "</title>\r</head>\r";
+}
+
 std::string controlPageBody(const Host& host, std::string_view extraAttributes,
                             const PageBodyLook& look) {
     const std::string margin = std::to_string(look.margin);

@@ -15,6 +15,8 @@ namespace pelotest {
 // beforeLink (a page's own "pragma" meta element, if any), then the LINK line. The caller adds
 // its title and scripts and "</head>".
 std::string controlPageHead(std::string_view beforeLink = {});
+// The whole head of a built-in page with its title (HTML), up to and including "</head>".
+std::string pageHead(std::string_view title);
 
 // The colours and margins of a body tag; the default is the control pages' own.
 struct PageBodyLook {

@@ -2,8 +2,10 @@
 
 #include "server/FileCache.h"
 #include "server/StaticFiles.h"
+#include "state/LineEnds.h"
 #include "state/RegularFile.h"
 #include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <optional>
 #include <stdexcept>

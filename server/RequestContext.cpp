@@ -1,7 +1,7 @@
 #include "server/RequestContext.h"
 
 #include "server/RequestSafety.h"
-#include "state/References.h"
+#include "state/VariableReferences.h"
 
 #include <algorithm>
 

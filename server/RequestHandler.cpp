@@ -4,6 +4,7 @@
 #include "server/RequestContext.h"
 #include "server/RequestSafety.h"
 #include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <arpa/inet.h>
 

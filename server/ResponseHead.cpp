@@ -2,7 +2,7 @@
 
 #include "server/ResponseHead.h"
 
-#include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/empty_body.hpp>

@@ -12,6 +12,7 @@
 #include "server/StaticFiles.h"
 #include "state/PersistentState.h"
 #include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <algorithm>
 #include <mutex>
@@ -74,10 +75,6 @@ std::string textRow(const Host& host, std::string_view text) {
            " </tr>\r";
 }
 
-std::string pageHead(std::string_view title) {
-    return controlPageHead() + "<title>" + std::string(title) + "</title>\r</head>\r";
-}
-
 } // namespace
 
 // The welcome page of the site root while no start page is set.
@@ -137,26 +134,6 @@ std::string redirectPage(const Settings& settings) {
     if (!settings.staticParameter.empty())
         target += "?" + htmlEscape(settings.staticParameter);
     return refreshPage(target);
-}
-
-// The not-found page; the missing file is named by its full local path.
-std::string notFoundPage(const LanguageTexts& texts, const Host& host,
-                         const std::string& filePath) {
-    std::string page =
-        pageHead(texts.text(UiText::NotFoundTitle)) + controlPageBody(host, {}, {.margin = 6});
-    page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\r"
-            " <tr bgcolor=\"" +
-            htmlColor(host, ColorRole::WindowBackground) + "\">\r";
-    page += "  <td width=\"36\"><img src=\"/$int/warning.jpg\" border=\"0\" alt=\"\" width=\"32\" "
-            "height=\"32\"></td>\r";
-    page += "  <td>" + texts.format(UiText::NotFoundMessage, htmlEscape(filePath)) + "</td>\r";
-    page += " </tr>\r <tr>\r  <td colspan=\"2\" align=\"center\" valign=\"top\">";
-    page += "<FORM><INPUT CLASS=\"btn\" TYPE=\"BUTTON\" VALUE=\" " +
-            texts.text(UiText::ButtonBack) +
-            "\"  onClick=\"history.back();\" style=\"background-image:url(/$int/back.gif);"
-            "background-repeat:no-repeat;width:80pt;\"></FORM>";
-    page += "</td>\r </tr>\r</table>\r</body>\r</html>";
-    return page;
 }
 
 std::string unassignedEventPage(const Exchange& ex) {

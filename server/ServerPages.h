@@ -1,8 +1,8 @@
 #pragma once
 // The pages and scripts the server itself builds (the built-in pages under /$int live in pages/):
-// the welcome page of the site root, the redirect to the start page, the not-found page, the
-// page for an event without a template, and the scripts that open the recent-sites and
-// variables pop-ups.
+// the welcome page of the site root, the redirect to the start page, the page for an event
+// without a template, and the scripts that open the recent-sites and variables pop-ups. (The
+// not-found page is the answer of server/SiteAnswers.)
 
 #include "language/UiTexts.h"
 #include "server/PopupOffsets.h"
@@ -23,8 +23,6 @@ std::string startSitePage(const LanguageTexts& texts, const Settings& settings, 
 // The page that sends the browser on to the start page (with its parameters), always to a page
 // of this server.
 std::string redirectPage(const Settings& settings);
-// The not-found page: the missing file is named by its full local path.
-std::string notFoundPage(const LanguageTexts& texts, const Host& host, const std::string& filePath);
 // The page that offers the files of the templates folder for the request's event; the values
 // it reflects are escaped.
 std::string unassignedEventPage(const Exchange& ex) REQUIRES(ex.state.mutex);

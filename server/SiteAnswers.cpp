@@ -4,13 +4,16 @@
 #include "server/SiteAnswers.h"
 
 #include "language/UiTexts.h"
+#include "server/Encoders.h"
 #include "server/FileCache.h"
 #include "server/LiveReload.h"
+#include "server/PageSkeleton.h"
 #include "server/PageText.h"
 #include "server/RequestLogging.h"
 #include "server/RequestSafety.h"
 #include "server/ServerPages.h"
 #include "server/StaticFiles.h"
+#include "state/PathText.h"
 #include "state/RegularFile.h"
 #include "state/TextCase.h"
 
@@ -160,6 +163,26 @@ void answerStartPage(Exchange& ex, const std::string& file) REQUIRES(ex.state.mu
     ex.response.contentType = "text/html";
     ex.response.body = joinLinesCrLf(lines);
     markGenerated(ex.response);
+}
+
+// The not-found page; the missing file is named by its full local path.
+std::string notFoundPage(const LanguageTexts& texts, const Host& host,
+                         const std::string& filePath) {
+    std::string page =
+        pageHead(texts.text(UiText::NotFoundTitle)) + controlPageBody(host, {}, {.margin = 6});
+    page += "<table border=\"0\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\r"
+            " <tr bgcolor=\"" +
+            htmlColor(host, ColorRole::WindowBackground) + "\">\r";
+    page += "  <td width=\"36\"><img src=\"/$int/warning.jpg\" border=\"0\" alt=\"\" width=\"32\" "
+            "height=\"32\"></td>\r";
+    page += "  <td>" + texts.format(UiText::NotFoundMessage, htmlEscape(filePath)) + "</td>\r";
+    page += " </tr>\r <tr>\r  <td colspan=\"2\" align=\"center\" valign=\"top\">";
+    page += "<FORM><INPUT CLASS=\"btn\" TYPE=\"BUTTON\" VALUE=\" " +
+            texts.text(UiText::ButtonBack) +
+            "\"  onClick=\"history.back();\" style=\"background-image:url(/$int/back.gif);"
+            "background-repeat:no-repeat;width:80pt;\"></FORM>";
+    page += "</td>\r </tr>\r</table>\r</body>\r</html>";
+    return page;
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 #include "server/StaticFiles.h"
 
 #include "server/FileCache.h"
+#include "state/PathText.h"
 #include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <algorithm>
 #include <array>

@@ -7,13 +7,14 @@
 #include "language/UiTexts.h"
 #include "server/FileCache.h"
 #include "server/PageText.h"
-#include "server/References.h"
 #include "server/RequestLogging.h"
 #include "server/RequestSafety.h"
 #include "server/ServerPages.h"
 #include "server/StaticFiles.h"
-#include "state/References.h"
-#include "state/TextCase.h"
+#include "server/TemplateReferences.h"
+#include "state/PathText.h"
+#include "state/TextEdits.h"
+#include "state/VariableReferences.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -46,14 +46,4 @@ std::optional<std::string> replaceFile(const std::filesystem::path& path, std::s
 // Why a file of this status is no regular file ("it is a link", ...); nullopt for a regular file.
 std::optional<std::string> notARegularFile(const struct stat& info);
 
-// A whole file read without waiting and without following a link in the last place: a FIFO, a
-// device, a folder or a link there is refused at once (fstat of the opened file).
-struct FileRead {
-    enum class Outcome { Read, Missing, Refused };
-    Outcome outcome = Outcome::Read;
-    std::string bytes;
-    std::string reason; // why it was refused
-};
-FileRead readRegularFile(const std::filesystem::path& path);
-
 } // namespace pelotest

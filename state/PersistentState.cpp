@@ -1,8 +1,9 @@
 #include "state/PersistentState.h"
 
 #include "state/AtomicFile.h"
-#include "state/References.h"
-#include "state/TextCase.h"
+#include "state/SettingsEscapes.h"
+#include "state/TextEdits.h"
+#include "state/VariableReferences.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,106 +13,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <variant>
+
 namespace pelotest {
 
 namespace {
-
-// ---------------------------------------------------------------------------------------------
-// Escapes of the stored values.
-//
-// The profile-file format cannot hold a line break, drops blanks around a value and one pair of
-// quotes enclosing it, and gives ';' and '#' a meaning in the log and tree values. Bytes that
-// would be changed are written as ESC (0x1B) followed by two upper-case hex digits. Files
-// written before this escape existed never contain ESC (it cannot be typed and no request value
-// in practice carries it), so they read exactly as before; values that need no escape are
-// written exactly as before too. A value that begins or ends with a blank, or that begins and
-// ends with the same quote, is enclosed in one more pair of double quotes, which every profile
-// reader removes again.
-// ---------------------------------------------------------------------------------------------
-
-constexpr char kEscape = '\x1B';
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\v';
-}
-
-void appendEscaped(std::string& out, char c) {
-    out += kEscape;
-    appendHexByte(out, static_cast<unsigned char>(c));
-}
-
-// Escapes ESC, CR, LF and every byte of `special`.
-std::string escapeBytes(std::string_view text, std::string_view special = {}) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        if (c == kEscape || c == '\r' || c == '\n' || special.find(c) != std::string_view::npos)
-            appendEscaped(out, c);
-        else
-            out += c;
-    }
-    return out;
-}
-
-// The reverse of escapeBytes; an ESC not followed by two hex digits stands for itself.
-std::string unescapeBytes(std::string_view text) {
-    if (text.find(kEscape) == std::string_view::npos)
-        return std::string(text);
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == kEscape && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 &&
-            hexDigit(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
-// Encloses a value that a profile reader would trim or unquote in one more pair of quotes.
-std::string protectValue(std::string value) {
-    const bool outerBlank = !value.empty() && (isBlank(value.front()) || isBlank(value.back()));
-    const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-                        value.back() == value.front();
-    if (outerBlank || quoted)
-        return '"' + value + '"';
-    return value;
-}
-
-std::string encodeValue(std::string_view value) {
-    return protectValue(escapeBytes(value));
-}
-
-// A variable's name is a key: no '=', no leading ';' or '[', no blanks around it.
-std::string encodeKey(std::string_view name) {
-    std::string out = escapeBytes(name, "=");
-    if (!out.empty() && (out.front() == ';' || out.front() == '[' || isBlank(out.front()))) {
-        const char first = out.front();
-        out.erase(0, 1);
-        std::string head;
-        appendEscaped(head, first);
-        out.insert(0, head);
-    }
-    if (!out.empty() && isBlank(out.back())) {
-        const char last = out.back();
-        out.pop_back();
-        appendEscaped(out, last);
-    }
-    return out;
-}
-
-// A tree node's text: its own '#' and leading blanks would read back as levels.
-std::string encodeNodeText(std::string_view text) {
-    std::string out;
-    std::size_t i = 0;
-    for (; i < text.size() && (text[i] == ' ' || text[i] == '\t'); ++i)
-        appendEscaped(out, text[i]);
-    out += escapeBytes(text.substr(i), "#");
-    return out;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Reading with the rules of the settings file.
@@ -163,6 +69,85 @@ void writeNumber(ProfileFile& file, std::string_view key, int value) {
 void writeBoolean(ProfileFile& file, std::string_view key, bool value) {
     file.writeString(kSettings, key, value ? "1" : "0");
 }
+
+// One key of [Settings] by its field's type: a text, an integer, a switch (0 or 1), or a window
+// bound that only a window knows (absent until it does).
+void readField(const ProfileFile& file, std::string_view key, const std::string& fallback,
+               std::string& value) {
+    value = readText(file, kSettings, key, fallback);
+}
+void readField(const ProfileFile& file, std::string_view key, int fallback, int& value) {
+    value = readInteger(file, key, fallback);
+}
+void readField(const ProfileFile& file, std::string_view key, bool fallback, bool& value) {
+    value = readBoolean(file, key, fallback);
+}
+void readField(const ProfileFile& file, std::string_view key, const std::optional<int>&,
+               std::optional<int>& value) {
+    value = readInteger(file, key);
+}
+
+void writeField(ProfileFile& file, std::string_view key, const std::string& value) {
+    writeText(file, key, value);
+}
+void writeField(ProfileFile& file, std::string_view key, int value) {
+    writeNumber(file, key, value);
+}
+void writeField(ProfileFile& file, std::string_view key, bool value) {
+    writeBoolean(file, key, value);
+}
+void writeField(ProfileFile& file, std::string_view key, const std::optional<int>& value) {
+    if (value)
+        writeNumber(file, key, *value);
+}
+
+// The keys of [Settings], each with the field it fills, in the order a new file lists them. This
+// table alone decides what is read at start and written at exit.
+using SettingsField = std::variant<std::string*, int*, bool*, std::optional<int>*>;
+enum class KeyRule {
+    Plain,
+    ReadFirst,        // read before the others: the language of the status texts
+    ClampedToField,   // a number field of the settings tab (2 to 9999)
+    WrittenOnceOn,    // written once switched on; absent until then
+    StoredWhenChosen, // written when the user picks it, never at exit
+};
+struct SettingsKey {
+    std::string_view name;
+    SettingsField (*field)(Settings& s);
+    KeyRule rule = KeyRule::Plain;
+};
+constexpr SettingsKey kSettingsKeys[] = {
+    {"LanguageDll", [](Settings& s) -> SettingsField { return &s.languageDll; },
+     KeyRule::ReadFirst},
+    {"DynamicPath", [](Settings& s) -> SettingsField { return &s.dynamicPath; }},
+    {"VirtualPath", [](Settings& s) -> SettingsField { return &s.virtualPath; }},
+    {"StaticPath", [](Settings& s) -> SettingsField { return &s.staticPath; }},
+    {"StaticSite", [](Settings& s) -> SettingsField { return &s.staticSite; }},
+    {"StaticParameter", [](Settings& s) -> SettingsField { return &s.staticParameter; }},
+    {"Port", [](Settings& s) -> SettingsField { return &s.port; }},
+    {"MaxLog", [](Settings& s) -> SettingsField { return &s.maxLog; }, KeyRule::ClampedToField},
+    {"RemoteEditReload", [](Settings& s) -> SettingsField { return &s.remoteEditReload; },
+     KeyRule::ClampedToField},
+    {"TreeWidth", [](Settings& s) -> SettingsField { return &s.placement.treeWidth; }},
+    {"Left", [](Settings& s) -> SettingsField { return &s.placement.left; }},
+    {"Top", [](Settings& s) -> SettingsField { return &s.placement.top; }},
+    {"Width", [](Settings& s) -> SettingsField { return &s.placement.width; }},
+    {"Height", [](Settings& s) -> SettingsField { return &s.placement.height; }},
+    {"WindowState", [](Settings& s) -> SettingsField { return &s.placement.windowState; }},
+    {"VariablesAutoSort", [](Settings& s) -> SettingsField { return &s.variablesAutoSort; }},
+    {"RemoteEdit", [](Settings& s) -> SettingsField { return &s.remoteEdit; }},
+    {"SaveLog", [](Settings& s) -> SettingsField { return &s.saveLog; }},
+    {"LiveReload", [](Settings& s) -> SettingsField { return &s.liveReload; },
+     KeyRule::WrittenOnceOn},
+    {"LogTimeColumn", [](Settings& s) -> SettingsField { return &s.logTimeColumn; },
+     KeyRule::WrittenOnceOn},
+    {"LogQueryColumn", [](Settings& s) -> SettingsField { return &s.logQueryColumn; },
+     KeyRule::WrittenOnceOn},
+    {"ServerActive", [](Settings& s) -> SettingsField { return &s.serverActive; }},
+    {"PageIndex", [](Settings& s) -> SettingsField { return &s.placement.pageIndex; }},
+    {"LastLangugeResPath", [](Settings& s) -> SettingsField { return &s.lastLangugeResPath; },
+     KeyRule::StoredWhenChosen},
+};
 
 struct ConstKey {
     std::string_view key;
@@ -230,57 +215,43 @@ void readConstants(StoredState& stored) {
     stored.tree.setLimits(treeLimits);
 }
 
-WindowPlacement readPlacement(const ProfileFile& profile) {
-    WindowPlacement p;
-    p.left = readInteger(profile, "Left");
-    p.top = readInteger(profile, "Top");
-    p.width = readInteger(profile, "Width");
-    p.height = readInteger(profile, "Height");
-    p.treeWidth = readInteger(profile, "TreeWidth");
-    p.windowState = readText(profile, kSettings, "WindowState", "normal");
-    p.pageIndex = readInteger(profile, "PageIndex", 0);
-    return p;
-}
-
-void writeNumberIfKnown(ProfileFile& file, std::string_view key, const std::optional<int>& value) {
-    if (value)
-        writeNumber(file, key, *value);
+// Reads the keys of the table into s, each as its field's type reads: a missing or unusable
+// value gives the field's default. firstOnly: the key the language depends on alone; else every
+// other key.
+void readSettings(const ProfileFile& profile, Settings& s, bool firstOnly) {
+    Settings defaults;
+    for (const SettingsKey& key : kSettingsKeys) {
+        if ((key.rule == KeyRule::ReadFirst) != firstOnly)
+            continue;
+        const SettingsField fallback = key.field(defaults);
+        std::visit(
+            [&](auto* value) {
+                using Value = std::remove_pointer_t<decltype(value)>;
+                readField(profile, key.name, *std::get<Value*>(fallback), *value);
+            },
+            key.field(s));
+        if (key.rule == KeyRule::ClampedToField) {
+            int& value = *std::get<int*>(key.field(s));
+            value = clampToField(value);
+        }
+    }
 }
 
 void writeSettings(AppState& state, const WindowPlacement& placement) REQUIRES(state.mutex) {
     Settings& s = state.settings;
     // What is written is what the window reports: keep the record in step with it.
     s.placement = placement;
-
-    writeText(state.profile, "LanguageDll", s.languageDll);
-    writeText(state.profile, "DynamicPath", s.dynamicPath);
-    writeText(state.profile, "VirtualPath", s.virtualPath);
-    writeText(state.profile, "StaticPath", s.staticPath);
-    writeText(state.profile, "StaticSite", s.staticSite);
-    writeText(state.profile, "StaticParameter", s.staticParameter);
-    writeNumber(state.profile, "Port", s.port);
-    writeNumber(state.profile, "MaxLog", s.maxLog);
-    writeNumber(state.profile, "RemoteEditReload", s.remoteEditReload);
-    writeNumberIfKnown(state.profile, "TreeWidth", placement.treeWidth);
-    writeNumberIfKnown(state.profile, "Left", placement.left);
-    writeNumberIfKnown(state.profile, "Top", placement.top);
-    writeNumberIfKnown(state.profile, "Width", placement.width);
-    writeNumberIfKnown(state.profile, "Height", placement.height);
-    writeText(state.profile, "WindowState", placement.windowState);
-    writeBoolean(state.profile, "VariablesAutoSort", s.variablesAutoSort);
-    writeBoolean(state.profile, "RemoteEdit", s.remoteEdit);
-    writeBoolean(state.profile, "SaveLog", s.saveLog);
-    // Written once they have been switched on, so that the files of those who never use them
-    // stay as they were.
-    const auto writeOnceOn = [&](std::string_view key, bool on) REQUIRES(state.mutex) {
-        if (on || state.profile.readString(kSettings, key))
-            writeBoolean(state.profile, key, on);
-    };
-    writeOnceOn("LiveReload", s.liveReload);
-    writeOnceOn("LogTimeColumn", s.logTimeColumn);
-    writeOnceOn("LogQueryColumn", s.logQueryColumn);
-    writeBoolean(state.profile, "ServerActive", s.serverActive);
-    writeNumber(state.profile, "PageIndex", placement.pageIndex);
+    ProfileFile& profile = state.profile;
+    for (const SettingsKey& key : kSettingsKeys) {
+        if (key.rule == KeyRule::StoredWhenChosen)
+            continue;
+        // Written once switched on, so that the files of those who never use it stay as they
+        // were.
+        if (key.rule == KeyRule::WrittenOnceOn && !*std::get<bool*>(key.field(s)) &&
+            !profile.readString(kSettings, key.name))
+            continue;
+        std::visit([&](auto* value) { writeField(profile, key.name, *value); }, key.field(s));
+    }
 }
 
 void applyRunOverrides(const RunOverrides& o, Settings& s) {
@@ -438,14 +409,14 @@ std::string loadState(AppState& state, ProgramHost& host, const TextLookup& text
         if (refused)
             state.settingsReadOnly = true;
         readOnly = state.settingsReadOnly;
-        state.settings.languageDll = readText(stored.profile, kSettings, "LanguageDll", "");
+        readSettings(stored.profile, state.settings, true);
         if (languageStartUp)
             languageStartUp(state);
         stored.settings = state.settings;
-        settingsText = text(84);
-        treeText = text(48);
-        logText = text(49);
-        variablesText = text(50);
+        settingsText = text(UiText::StatusLoadingSettings);
+        treeText = text(UiText::StatusLoadingTree);
+        logText = text(UiText::StatusLoadingLog);
+        variablesText = text(UiText::StatusLoadingVariables);
     }
 
     // Constants.
@@ -456,23 +427,8 @@ std::string loadState(AppState& state, ProgramHost& host, const TextLookup& text
     host.status(settingsText);
     const ProfileFile& profile = stored.profile;
     Settings& s = stored.settings;
-    s.dynamicPath = readText(profile, kSettings, "DynamicPath", "");
-    s.virtualPath = readText(profile, kSettings, "VirtualPath", "");
-    s.staticPath = readText(profile, kSettings, "StaticPath", "");
-    s.staticSite = readText(profile, kSettings, "StaticSite", "");
-    s.staticParameter = readText(profile, kSettings, "StaticParameter", "");
-    s.variablesAutoSort = readBoolean(profile, "VariablesAutoSort", true);
-    s.remoteEdit = readBoolean(profile, "RemoteEdit", true);
-    s.saveLog = readBoolean(profile, "SaveLog", false);
-    s.liveReload = readBoolean(profile, "LiveReload", false);
-    s.logTimeColumn = readBoolean(profile, "LogTimeColumn", false);
-    s.logQueryColumn = readBoolean(profile, "LogQueryColumn", false);
-    s.port = readInteger(profile, "Port", 80);
-    s.maxLog = clampToField(readInteger(profile, "MaxLog", 100));
-    s.remoteEditReload = clampToField(readInteger(profile, "RemoteEditReload", 2));
-    s.lastLangugeResPath = readText(profile, kSettings, "LastLangugeResPath", "");
+    readSettings(profile, s, false);
     applyRunOverrides(state.runOverrides, s);
-    s.placement = readPlacement(profile);
 
     // Tree. A bad line ends the tree there; the rest of the settings file still loads and the
     // message goes back to the caller to show.
@@ -497,8 +453,7 @@ std::string loadState(AppState& state, ProgramHost& host, const TextLookup& text
     });
     stored.variables.assignLoaded(std::move(variables));
 
-    // Whether to start the server is the caller's next step.
-    s.serverActive = readBoolean(profile, "ServerActive", false);
+    // Whether to start the server (ServerActive) is the caller's next step.
 
     {
         const StateLock lock(state.mutex);
@@ -578,13 +533,13 @@ bool saveState(AppState& state, ProgramHost& host, const TextLookup& text, std::
     std::optional<ProfileFile> onDisk;
     if (!readFileForSave(state.settingsPath, onDisk, failure))
         return false;
-    host.status(text(51));
+    host.status(text(UiText::StatusSavingSettings));
     if (state.variablesChanged)
-        host.status(text(52));
+        host.status(text(UiText::StatusSavingVariables));
     if (state.treeChanged)
-        host.status(text(53));
+        host.status(text(UiText::StatusSavingTree));
     if (state.logChanged && state.settings.saveLog)
-        host.status(text(54));
+        host.status(text(UiText::StatusSavingLog));
     const SaveSnapshot snapshot = composeSave(state, std::move(onDisk), host.placement());
     // One write of the whole file: the old file stays complete until the new one replaces it.
     const bool saved = snapshot.file.save(state.settingsPath, failure);
@@ -641,8 +596,8 @@ SettingsFileCheck checkSettingsFile(const std::filesystem::path& path) {
 }
 
 ExpandedFolder expandFolderVariables(AppState& state, ProgramHost& host, const TextLookup& text,
-                                     std::string_view folder, bool askUser, int captionId,
-                                     int promptId) {
+                                     std::string_view folder, bool askUser, UiText captionId,
+                                     UiText promptId) {
     ReferencePolicy policy{.markRows = askUser};
     if (askUser)
         policy.ask = [&](const std::string& name, const std::string& value) {

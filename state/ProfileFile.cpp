@@ -1,7 +1,10 @@
 #include "state/ProfileFile.h"
 
 #include "state/AtomicFile.h"
+#include "state/LineEnds.h"
+#include "state/RegularFile.h"
 #include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,9 @@
 #include "state/RegularFile.h"
 
+#include "state/AtomicFile.h"
+
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,6 +64,53 @@ std::optional<std::string> RegularFile::readAll(std::uint64_t largest) const {
         return std::nullopt;
     bytes.resize(got);
     return bytes;
+}
+
+FileRead readRegularFile(const std::filesystem::path& path) {
+    FileRead read;
+    // Non-blocking, so that a FIFO does not wait for a writer; no link in the last place.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        struct stat info {};
+        if (error == ENOENT || error == ENOTDIR) { // nothing there (or no folder on the way)
+            read.outcome = FileRead::Outcome::Missing;
+        } else {
+            read.outcome = FileRead::Outcome::Refused;
+            // O_NOFOLLOW fails with ELOOP on a link: say so in plain words.
+            const auto refusal = ::lstat(path.c_str(), &info) == 0 ? notARegularFile(info)
+                                                                   : std::optional<std::string>();
+            read.reason = refusal ? *refusal : std::strerror(error);
+        }
+        return read;
+    }
+    struct stat info {};
+    const bool known = ::fstat(fd, &info) == 0;
+    const auto refusal = known ? notARegularFile(info) : std::strerror(errno);
+    if (refusal) {
+        read.outcome = FileRead::Outcome::Refused;
+        read.reason = *refusal;
+        ::close(fd);
+        return read;
+    }
+    read.bytes.reserve(static_cast<std::size_t>(info.st_size));
+    char block[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, block, sizeof block);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            read.outcome = FileRead::Outcome::Refused;
+            read.reason = std::strerror(errno);
+            read.bytes.clear();
+            break;
+        }
+        if (n == 0)
+            break;
+        read.bytes.append(block, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return read;
 }
 
 } // namespace pelotest

@@ -1,12 +1,15 @@
 #pragma once
-// The one way the program opens a file it reads as a whole (templates, pages, language
-// libraries): without waiting, so that a FIFO or a device put in a file's place cannot block the
-// reader (and every request waiting for the state lock it holds), and only when the descriptor
-// turns out to be a regular file, so that what is read is what was checked.
+// The two ways the program reads a file as a whole, both without waiting, so that a FIFO or a
+// device put in a file's place cannot block the reader (and every request waiting for the state
+// lock it holds), and only when the descriptor turns out to be a regular file, so that what is
+// read is what was checked: RegularFile for the site's files (templates, pages, language
+// libraries), whose links are followed; readRegularFile for the program's own files (the
+// settings file), which are never read through a link, as they are never written through one.
 
 #include "state/FileIdentity.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -41,5 +44,15 @@ class RegularFile {
     Status status_ = Status::Missing;
     FileIdentity identity_;
 };
+
+// A whole file read without waiting and without following a link in the last place: a FIFO, a
+// device, a folder or a link there is refused at once (fstat of the opened file).
+struct FileRead {
+    enum class Outcome { Read, Missing, Refused };
+    Outcome outcome = Outcome::Read;
+    std::string bytes;
+    std::string reason; // why it was refused
+};
+FileRead readRegularFile(const std::filesystem::path& path);
 
 } // namespace pelotest

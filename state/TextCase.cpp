@@ -71,46 +71,6 @@ int compareIgnoreCase(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
-std::string replaceAll(std::string_view text, std::string_view from, std::string_view to) {
-    std::string out;
-    out.reserve(text.size());
-    std::size_t pos = 0;
-    for (;;) {
-        const std::size_t hit = text.find(from, pos);
-        if (hit == std::string_view::npos)
-            break;
-        out.append(text.substr(pos, hit - pos));
-        out.append(to);
-        pos = hit + from.size();
-    }
-    out.append(text.substr(pos));
-    return out;
-}
-
-std::string_view fileNamePart(std::string_view path) {
-    // A plain scan from the end: find_last_of with a set calls memchr once per byte, and this
-    // runs several times for every file answer.
-    std::size_t start = path.size();
-    while (start > 0 && path[start - 1] != '/' && path[start - 1] != '\\')
-        --start;
-    return path.substr(start);
-}
-
-std::string_view trimBlanks(std::string_view text) {
-    return trimIf(text, [](char c) { return c == ' ' || c == '\t'; });
-}
-
-LineEnd findLineEnd(std::string_view text, std::size_t from) {
-    // A plain scan: find_first_of with a set calls memchr once per byte of the text.
-    for (std::size_t i = from; i < text.size(); ++i) {
-        if (text[i] == '\n')
-            return {i, 1};
-        if (text[i] == '\r')
-            return {i, i + 1 < text.size() && text[i + 1] == '\n' ? 2u : 1u};
-    }
-    return {text.size(), 0};
-}
-
 namespace {
 // The characters of the bytes 0x80 to 0x9F.
 constexpr std::array<char16_t, 32> kHigh1252 = {
@@ -131,22 +91,6 @@ std::optional<char> windows1252FromUtf16Unit(char16_t unit) {
     if (high == kHigh1252.end())
         return std::nullopt;
     return static_cast<char>(0x80 + (high - kHigh1252.begin()));
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-void appendHexByte(std::string& out, unsigned char byte) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    out += digits[byte >> 4];
-    out += digits[byte & 0x0F];
 }
 
 } // namespace pelotest

@@ -86,7 +86,7 @@ struct DesktopFixture {
     }
     QAction* action(const char* name) const { return child<QAction>(name); }
     void trigger(const char* name) const { action(name)->trigger(); }
-    QString status() const { return child<QLabel>("StatusPanel1")->text(); }
+    QString status() const { return child<QLabel>("StatusText")->text(); }
 };
 
 } // namespace pelotest::test

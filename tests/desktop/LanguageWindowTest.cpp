@@ -67,31 +67,33 @@ struct Fixture : DesktopFixture {
 // The text each control of the window shows, by the UI text it must show.
 std::map<int, QString> controlTexts(const Fixture& f) {
     std::map<int, QString> texts;
-    auto* tabs = f.child<QTabWidget>("PageControl1");
+    auto* tabs = f.child<QTabWidget>("Tabs");
     texts[1] = f.window->windowTitle();
     texts[2] = tabs->tabText(0);
     texts[3] = tabs->tabText(1);
     texts[4] = tabs->tabText(2);
-    const std::pair<const char*, int> groups[] = {{"GroupBox1", 5},
-                                                  {"GroupBox2", 6},
-                                                  {"GroupBox3", 14},
-                                                  {"GroupBox4", 17},
-                                                  {"GroupBox5", 21}};
+    const std::pair<const char*, int> groups[] = {{"TreePane", 5},
+                                                  {"VariablesPane", 6},
+                                                  {"TemplatesGroup", 14},
+                                                  {"StaticPagesGroup", 17},
+                                                  {"GeneralGroup", 21}};
     for (const auto& [name, id] : groups)
         texts[id] = f.child<QGroupBox>(name)->title();
     const std::pair<const char*, int> labels[] = {
-        {"Label1", 15}, {"Label2", 16}, {"Label3", 18},  {"Label4", 19},  {"Label6", 20},
-        {"Label7", 22}, {"Label9", 24}, {"Label10", 27}, {"Label11", 28}, {"Label8", 122}};
+        {"TemplateFolderLabel", 15}, {"VirtualFolderLabel", 16},   {"StaticFolderLabel", 18},
+        {"StartPageLabel", 19},      {"StartParametersLabel", 20}, {"PortLabel", 22},
+        {"LogLimitLabel", 24},       {"ReloadTimeLabel", 27},      {"RemoteEditorHint", 28},
+        {"LanguageLabel", 122}};
     for (const auto& [name, id] : labels)
         texts[id] = f.child<QLabel>(name)->text();
     const std::pair<const char*, int> boxes[] = {
-        {"CheckBox1", 23}, {"CheckBox2", 25}, {"CheckBox3", 26}};
+        {"AutoSortBox", 23}, {"SaveLogBox", 25}, {"RemoteEditorBox", 26}};
     for (const auto& [name, id] : boxes)
         texts[id] = f.child<QCheckBox>(name)->text();
-    texts[123] = f.child<QComboBox>("ComboBox2")->itemText(0);
-    texts[36] = f.child<QAction>("Anzeigen1")->text();
-    texts[39] = f.child<QAction>("Beenden1")->text();
-    texts[40] = f.child<QLabel>("StatusPanel1")->text();
+    texts[123] = f.child<QComboBox>("LanguageBox")->itemText(0);
+    texts[36] = f.child<QAction>("ShowWindow")->text();
+    texts[39] = f.child<QAction>("Quit")->text();
+    texts[40] = f.child<QLabel>("StatusText")->text();
     return texts;
 }
 
@@ -261,9 +263,9 @@ class LanguageWindowTest : public QObject {
 void LanguageWindowTest::boxListsFlagsAndSwitchesAndBack() {
     Fixture f;
     f.start("[Settings]\r\n");
-    auto* box = f.child<QComboBox>("ComboBox2");
+    auto* box = f.child<QComboBox>("LanguageBox");
     QVERIFY(box->isEnabled());
-    QVERIFY(f.child<QAbstractButton>("SpeedButton3")->isEnabled());
+    QVERIFY(f.child<QAbstractButton>("LanguageButton")->isEnabled());
     QCOMPARE(box->count(), 2);
     QCOMPARE(box->itemText(1), QStringLiteral("English (test)"));
     QCOMPARE(box->currentIndex(), 0);
@@ -318,7 +320,7 @@ void LanguageWindowTest::storedLanguageThatIsGoneFallsBack() {
     Fixture f;
     f.start("[Settings]\r\nLanguageDll=" + stored + "\r\n");
     QCOMPARE(QString::fromStdString(f.state.settings.languageDll), kept);
-    QCOMPARE(f.child<QComboBox>("ComboBox2")->currentIndex(), selected);
+    QCOMPARE(f.child<QComboBox>("LanguageBox")->currentIndex(), selected);
     QCOMPARE(f.window->windowTitle().startsWith(QStringLiteral("EN 1: ")), selected == 1);
 }
 
@@ -329,13 +331,13 @@ void LanguageWindowTest::libraryWithTextsNotUsedNamesThemInItsTip() {
     fs::create_directories(f.folder());
     fs::copy_file(library("lang_hostile.dll"), f.folder() / "lang_hostile.dll");
     f.start("[Settings]\r\n");
-    auto* box = f.child<QComboBox>("ComboBox2");
+    auto* box = f.child<QComboBox>("LanguageBox");
     QCOMPARE(box->count(), 3);
     // Wrapped to the tip's width.
     const auto tip = [](const QString& text) {
         return QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(text);
     };
-    const QString text = builtInText(158).replace(QStringLiteral("%1"), "67, 94, 96");
+    const QString text = builtInText(158).replace(QStringLiteral("%1"), "67, 75, 94, 96, 107, 110");
     const QString german = tip(text);
     const auto tips = [box] {
         QStringList tips{box->toolTip()};
@@ -370,7 +372,7 @@ void LanguageWindowTest::exportFromTheWindow() {
     QCOMPARE(f.dialogs.folderQuestions.back().title, QStringLiteral("EN 128: ") + builtInText(128));
     const fs::path written(out.toStdString());
     QCOMPARE(fileBytes(written / "language.rc"),
-             fileBytes(fs::path(PELOTEST_TEST_DATA) / "lang/export/full-language.rc"));
+             fileBytes(fs::path(PELOTEST_GENERATED) / "lang/export/full-language.rc"));
     QCOMPARE(fileBytes(written / "lang_new.dof"),
              fileBytes(fs::path(PELOTEST_TEST_DATA) / "lang/export/full-lang_new.dof"));
     QCOMPARE(f.dialogs.opened.back(), QUrl::fromLocalFile(out + '/'));
@@ -455,7 +457,7 @@ void LanguageWindowTest::packageLinkDownloadsWithProgress() {
     WebFixture f;
     auto dialog = f.open();
     // The waiting text's two line-break markers are line breaks on screen.
-    QCOMPARE(dialog->findChild<QLabel*>("Label2")->text(),
+    QCOMPARE(dialog->findChild<QLabel*>("WaitingText")->text(),
              builtInText(132).replace(QLatin1Char('\r'), QLatin1Char('\n')));
     QSignalSpy finished(dialog.get(), &WebDialog::downloadFinished);
     click(*dialog, "pkg");
@@ -464,9 +466,9 @@ void LanguageWindowTest::packageLinkDownloadsWithProgress() {
     QVERIFY(dialog->languagePackageDownloaded());
     QCOMPARE(fileBytes(f.downloaded("lang_full.dll")), fileBytes(library("lang_full.dll")));
     const QString size = QString::number(fs::file_size(library("lang_full.dll")));
-    QCOMPARE(dialog->findChild<QLabel*>("Label1")->text(), size + '/' + size + " Byte");
-    QCOMPARE(dialog->findChild<QProgressBar*>("ProgressBar1")->value(), size.toInt());
-    QVERIFY(!dialog->findChild<QProgressBar*>("ProgressBar1")->isEnabled());
+    QCOMPARE(dialog->findChild<QLabel*>("ProgressText")->text(), size + '/' + size + " Byte");
+    QCOMPARE(dialog->findChild<QProgressBar*>("ProgressBar")->value(), size.toInt());
+    QVERIFY(!dialog->findChild<QProgressBar*>("ProgressBar")->isEnabled());
     // The file was asked for without the query; the saved message and the dialog now speak the
     // package's language, and its page is asked for in it.
     QVERIFY(f.server.requests.contains("/files/lang_full.dll"));
@@ -735,18 +737,18 @@ void LanguageWindowTest::unreachableHostShowsTheBuiltInPage() {
     QString html;
     dialog->browser()->page()->toHtml([&](const QString& text) { html = text; });
     QVERIFY(waitFor([&] { return !html.isEmpty(); }));
-    auto* button2 = dialog->findChild<QPushButton*>("Button2");
-    auto* button1 = dialog->findChild<QPushButton*>("Button1");
+    auto* exportButton = dialog->findChild<QPushButton*>("ExportButton");
+    auto* closeButton = dialog->findChild<QPushButton*>("CloseButton");
     if (help) {
         QVERIFY(html.contains(builtInText(1).toHtmlEscaped()));
-        QVERIFY(button2->isHidden());
-        QCOMPARE(button1->text(), builtInText(112));
+        QVERIFY(exportButton->isHidden());
+        QCOMPARE(closeButton->text(), builtInText(112));
         QCOMPARE(dialog->windowTitle(), builtInText(118));
-        QVERIFY(dialog->findChild<QLabel*>("Label1")->text().contains(host));
+        QVERIFY(dialog->findChild<QLabel*>("ProgressText")->text().contains(host));
         return;
     }
     QVERIFY(html.contains(QStringLiteral("Deutsch (standard)")));
-    QCOMPARE(button2->text(), builtInText(127));
+    QCOMPARE(exportButton->text(), builtInText(127));
     QSignalSpy done(dialog.get(), &QDialog::finished);
     click(*dialog, "extract");
     QVERIFY(signalled(done));

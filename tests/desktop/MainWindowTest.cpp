@@ -187,7 +187,8 @@ void MainWindowTest::picturesAreTransparentWhereMagenta() {
             QVERIFY2(magenta == 0, qPrintable(name));
         }
     }
-    QVERIFY(images.icon(ImageList::kWarning).cacheKey() != images.icon(2).cacheKey());
+    QVERIFY(images.icon(ImageList::kWarning).cacheKey() !=
+            images.icon(ImageList::kEventNode).cacheKey());
     QVERIFY(!images.icon(ImageList::kWarning).isNull());
 }
 
@@ -199,14 +200,14 @@ void MainWindowTest::startsServerThatRanAtExit() {
                     .arg(port)
                     .toLatin1());
     QCOMPARE(f.status(), builtInText(41));
-    QVERIFY(f.child<QToolButton>("ToolButton1")->isChecked());
-    QVERIFY(!f.child<QSpinBox>("SpinEdit1")->isEnabled());
-    QVERIFY(!f.child<QLabel>("Label7")->isEnabled());
+    QVERIFY(f.child<QToolButton>("StartStopButton")->isChecked());
+    QVERIFY(!f.child<QSpinBox>("PortField")->isEnabled());
+    QVERIFY(!f.child<QLabel>("PortLabel")->isEnabled());
     QCOMPARE(window.rootImageIndex(), ImageList::kRootRunning);
     QCOMPARE(int(window.serverPort()), port);
     QCOMPARE(statusLine(port), QByteArray("HTTP/1.1 200 OK"));
     QVERIFY(
-        f.child<QLabel>("StatusPanel2")->text().contains(QStringLiteral("localhost:%1").arg(port)));
+        f.child<QLabel>("ServerLink")->text().contains(QStringLiteral("localhost:%1").arg(port)));
 }
 
 void MainWindowTest::startAndStop_data() {
@@ -221,8 +222,8 @@ void MainWindowTest::startAndStop() {
     const int port = freePort();
     MainWindow& window = f.start(QStringLiteral("[Settings]\nPort=%1\n").arg(port).toLatin1(),
                                  /*tray=*/true);
-    auto* button = f.child<QToolButton>("ToolButton1");
-    QAction* aktiv = f.action("Aktiv1");
+    auto* button = f.child<QToolButton>("StartStopButton");
+    QAction* aktiv = f.action("TrayStartStop");
     const auto toggle = [&] { fromTrayMenu ? aktiv->trigger() : button->click(); };
 
     struct Expected {
@@ -240,7 +241,7 @@ void MainWindowTest::startAndStop() {
         QVERIFY(sameIcon(button->icon(), window.images().icon(e.picture)));
         QVERIFY(sameIcon(window.trayIcon()->icon(), window.images().icon(e.tray)));
         QCOMPARE(window.rootImageIndex(), e.root);
-        QCOMPARE(f.child<QSpinBox>("SpinEdit1")->isEnabled(), !e.running);
+        QCOMPARE(f.child<QSpinBox>("PortField")->isEnabled(), !e.running);
         QCOMPARE(statusLine(port).isEmpty(), !e.running);
     }
     QVERIFY(f.dialogs.messages.empty());
@@ -273,7 +274,7 @@ void MainWindowTest::portThatCannotBeBound() {
     const auto refused = [&] {
         Fixture f;
         f.start(QStringLiteral("[Settings]\nPort=%1\n").arg(port).toLatin1());
-        f.child<QToolButton>("ToolButton1")->click();
+        f.child<QToolButton>("StartStopButton")->click();
 
         QCOMPARE(f.dialogs.messages.size(), std::size_t(1));
         QCOMPARE(f.dialogs.messages[0].kind, MessageKind::Error);
@@ -281,10 +282,10 @@ void MainWindowTest::portThatCannotBeBound() {
                  qPrintable(f.dialogs.messages[0].text));
         QCOMPARE(f.dialogs.messages[0].text.contains(builtInText(152).replace("%1", self)),
                  holderNamed);
-        QVERIFY(!f.child<QToolButton>("ToolButton1")->isChecked());
+        QVERIFY(!f.child<QToolButton>("StartStopButton")->isChecked());
         QCOMPARE(f.status(), builtInText(40));
-        QCOMPARE(f.action("Aktiv1")->text(), builtInText(37));
-        QVERIFY(f.child<QSpinBox>("SpinEdit1")->isEnabled());
+        QCOMPARE(f.action("TrayStartStop")->text(), builtInText(37));
+        QVERIFY(f.child<QSpinBox>("PortField")->isEnabled());
         QVERIFY(!f.window->serverRunning());
     };
     QTcpServer probe;
@@ -370,25 +371,27 @@ void MainWindowTest::emptySettingsFileShowsDefaults() {
     MainWindow& window = f.start(QByteArray());
     QCOMPARE(window.windowTitle(), builtInText(1));
     QCOMPARE(f.status(), builtInText(40));
-    QCOMPARE(f.child<QTabWidget>("PageControl1")->currentIndex(), 0);
-    QVERIFY(!f.child<QToolButton>("ToolButton1")->isChecked());
+    QCOMPARE(f.child<QTabWidget>("Tabs")->currentIndex(), 0);
+    QVERIFY(!f.child<QToolButton>("StartStopButton")->isChecked());
     QVERIFY(!window.serverRunning());
-    QCOMPARE(f.child<QSpinBox>("SpinEdit1")->value(), 80);
-    QCOMPARE(f.child<QSpinBox>("SpinEdit2")->value(), 100);
-    QCOMPARE(f.child<QSpinBox>("SpinEdit3")->value(), 2);
+    QCOMPARE(f.child<QSpinBox>("PortField")->value(), 80);
+    QCOMPARE(f.child<QSpinBox>("LogLimitField")->value(), 100);
+    QCOMPARE(f.child<QSpinBox>("ReloadTimeField")->value(), 2);
     const struct {
         const char* name;
         bool checked;
         int label;
-    } boxes[] = {{"CheckBox1", true, 23}, {"CheckBox2", false, 25}, {"CheckBox3", true, 26}};
+    } boxes[] = {
+        {"AutoSortBox", true, 23}, {"SaveLogBox", false, 25}, {"RemoteEditorBox", true, 26}};
     for (const auto& b : boxes) {
         QCOMPARE(f.child<QCheckBox>(b.name)->isChecked(), b.checked);
         QCOMPARE(f.child<QCheckBox>(b.name)->text(), builtInText(b.label));
     }
-    for (const char* name : {"Edit1", "Edit2", "Edit3", "Edit4"})
+    for (const char* name :
+         {"TemplateFolderField", "StaticFolderField", "VirtualFolderField", "StartParametersField"})
         QVERIFY(f.child<QLineEdit>(name)->text().isEmpty());
-    QVERIFY(f.child<QComboBox>("ComboBox1")->currentText().isEmpty());
-    const auto* tabs = f.child<QTabWidget>("PageControl1");
+    QVERIFY(f.child<QComboBox>("StartPageBox")->currentText().isEmpty());
+    const auto* tabs = f.child<QTabWidget>("Tabs");
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(tabs->tabText(i), builtInText(2 + i));
         QVERIFY(sameIcon(tabs->tabIcon(i), window.images().icon(ImageList::kTabGeneral + i)));
@@ -401,14 +404,14 @@ void MainWindowTest::controlsWriteSettingsLive() {
     Fixture f;
     f.start(QByteArray());
     Settings& s = f.state.settings;
-    f.child<QLineEdit>("Edit1")->setText(QStringLiteral("/srv/tmpl/(Kunde)"));
-    f.child<QLineEdit>("Edit3")->setText(QStringLiteral("app"));
-    f.child<QLineEdit>("Edit4")->setText(QStringLiteral("a=1&b=\u00e4"));
-    f.child<QSpinBox>("SpinEdit1")->setValue(8081);
-    f.child<QSpinBox>("SpinEdit2")->setValue(250);
-    f.child<QSpinBox>("SpinEdit3")->setValue(7);
-    f.child<QCheckBox>("CheckBox1")->setChecked(false);
-    f.child<QCheckBox>("CheckBox2")->setChecked(true);
+    f.child<QLineEdit>("TemplateFolderField")->setText(QStringLiteral("/srv/tmpl/(Kunde)"));
+    f.child<QLineEdit>("VirtualFolderField")->setText(QStringLiteral("app"));
+    f.child<QLineEdit>("StartParametersField")->setText(QStringLiteral("a=1&b=\u00e4"));
+    f.child<QSpinBox>("PortField")->setValue(8081);
+    f.child<QSpinBox>("LogLimitField")->setValue(250);
+    f.child<QSpinBox>("ReloadTimeField")->setValue(7);
+    f.child<QCheckBox>("AutoSortBox")->setChecked(false);
+    f.child<QCheckBox>("SaveLogBox")->setChecked(true);
     QCOMPARE(s.dynamicPath, "/srv/tmpl/(Kunde)");
     QCOMPARE(s.virtualPath, "app");
     QCOMPARE(s.staticParameter, "a=1&b=\xe4"); // Windows-1252, as requests carry it
@@ -429,8 +432,8 @@ void MainWindowTest::startPagesFollowStaticFolder() {
     }
     QDir(site.path()).mkdir(QStringLiteral("folder"));
 
-    f.child<QLineEdit>("Edit2")->setText(site.path() + QLatin1Char('/'));
-    auto* pages = f.child<QComboBox>("ComboBox1");
+    f.child<QLineEdit>("StaticFolderField")->setText(site.path() + QLatin1Char('/'));
+    auto* pages = f.child<QComboBox>("StartPageBox");
     QStringList names;
     for (int i = 0; i < pages->count(); ++i)
         names << pages->itemText(i);
@@ -438,7 +441,7 @@ void MainWindowTest::startPagesFollowStaticFolder() {
     QCOMPARE(pages->currentText(), QStringLiteral("keep.htm"));
     QCOMPARE(f.state.settings.staticSite, "keep.htm");
 
-    f.child<QLineEdit>("Edit2")->setText(site.filePath(QStringLiteral("missing")));
+    f.child<QLineEdit>("StaticFolderField")->setText(site.filePath(QStringLiteral("missing")));
     QCOMPARE(pages->count(), 0);
     QCOMPARE(pages->currentText(), QStringLiteral("keep.htm"));
 }
@@ -446,10 +449,11 @@ void MainWindowTest::startPagesFollowStaticFolder() {
 void MainWindowTest::clearingStartPageDisablesRemoteEditor() {
     Fixture f;
     f.start(QByteArray("[Settings]\nStaticSite=index.htm\n"));
-    const char* controls[] = {"CheckBox3", "Label10", "SpinEdit3", "Label11"};
+    const char* controls[] = {"RemoteEditorBox", "ReloadTimeLabel", "ReloadTimeField",
+                              "RemoteEditorHint"};
     for (const char* name : controls)
         QVERIFY2(f.window->findChild<QWidget*>(QString::fromLatin1(name))->isEnabled(), name);
-    f.child<QComboBox>("ComboBox1")->setEditText(QString());
+    f.child<QComboBox>("StartPageBox")->setEditText(QString());
     for (const char* name : controls)
         QVERIFY2(!f.window->findChild<QWidget*>(QString::fromLatin1(name))->isEnabled(), name);
     QCOMPARE(f.state.settings.staticSite, "");
@@ -463,22 +467,22 @@ void MainWindowTest::folderChoosers_data() {
     QTest::addColumn<QString>("initial");
     QTest::addColumn<QString>("field");
     QTest::addColumn<bool>("warned");
-    QTest::newRow("templates, variable expanded") << "SpeedButton1"
+    QTest::newRow("templates, variable expanded") << "TemplateFolderButton"
                                                   << "/srv/(Site)/t/"
                                                   << "/new" << 102 << "/srv/shop/t"
-                                                  << "Edit1" << true;
-    QTest::newRow("templates, plain") << "SpeedButton1"
+                                                  << "TemplateFolderField" << true;
+    QTest::newRow("templates, plain") << "TemplateFolderButton"
                                       << "/srv/t"
                                       << "/new" << 102 << "/srv/t"
-                                      << "Edit1" << false;
-    QTest::newRow("templates, cancelled") << "SpeedButton1"
+                                      << "TemplateFolderField" << false;
+    QTest::newRow("templates, cancelled") << "TemplateFolderButton"
                                           << "/srv/(Site)"
                                           << "" << 102 << "/srv/shop"
-                                          << "Edit1" << false;
-    QTest::newRow("static") << "SpeedButton2"
+                                          << "TemplateFolderField" << false;
+    QTest::newRow("static") << "StaticFolderButton"
                             << "/srv/s"
                             << "/new" << 101 << "/srv/s"
-                            << "Edit2" << false;
+                            << "StaticFolderField" << false;
 }
 
 void MainWindowTest::folderChoosers() {
@@ -490,7 +494,7 @@ void MainWindowTest::folderChoosers() {
     QFETCH(QString, field);
     QFETCH(bool, warned);
     Fixture f;
-    const char* key = field == QLatin1String("Edit1") ? "DynamicPath" : "StaticPath";
+    const char* key = field == QLatin1String("TemplateFolderField") ? "DynamicPath" : "StaticPath";
     f.start(QStringLiteral("[Settings]\n%1=%2\n[Const]\nVarBefore=(\n[Variables]\nSite=shop\n")
                 .arg(QString::fromLatin1(key), stored)
                 .toLatin1());
@@ -821,8 +825,8 @@ void MainWindowTest::liveReloadBox() {
         Fixture f;
         f.state.runOverrides.liveReload = c.heldOn;
         f.start(QByteArray("[Settings]\n") + c.key);
-        auto* box = f.child<QCheckBox>("CheckBox4");
-        auto* line = f.child<QLabel>("StatusPanel3");
+        auto* box = f.child<QCheckBox>("LiveReloadBox");
+        auto* line = f.child<QLabel>("LiveStatus");
         QCOMPARE(box->text(), builtInText(135));
         QCOMPARE(box->isChecked(), c.shown);
         QCOMPARE(box->toolTip(), c.heldOn ? builtInText(149) : QString());
@@ -842,14 +846,14 @@ void MainWindowTest::liveStatusCountsBrowsersAndSwitchesOffAtOnce() {
     const int port = freePort();
     f.start(
         QStringLiteral("[Settings]\nPort=%1\nServerActive=1\nLiveReload=1\n").arg(port).toLatin1());
-    auto* line = f.child<QLabel>("StatusPanel3");
+    auto* line = f.child<QLabel>("LiveStatus");
     QCOMPARE(line->text(), builtInText(150).replace("%1", "0"));
     QTcpSocket page;
     page.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
     QVERIFY(page.waitForConnected(5000));
     page.write("GET /$int/live HTTP/1.1\r\nHost: localhost\r\n\r\n");
     QTRY_COMPARE(line->text(), builtInText(150).replace("%1", "1"));
-    f.child<QCheckBox>("CheckBox4")->click();
+    f.child<QCheckBox>("LiveReloadBox")->click();
     QVERIFY(line->isHidden());
     QTRY_COMPARE(page.state(), QAbstractSocket::UnconnectedState);
 }
@@ -872,7 +876,7 @@ void MainWindowTest::autostartBox() {
         else if (QDir().mkpath(config + QStringLiteral("/autostart")) && c.entryBefore)
             writeFile(entry, "[Desktop Entry]\n");
         f.start(QByteArray());
-        auto* box = f.child<QCheckBox>("CheckBox5");
+        auto* box = f.child<QCheckBox>("AutostartBox");
         QCOMPARE(box->text(), builtInText(151));
         QCOMPARE(box->isChecked(), c.entryBefore);
         box->click();
@@ -985,8 +989,8 @@ void MainWindowTest::widgetsChangeWithTheStateFree() {
     f.window->host().treeChanged();
     f.window->host().logChanged();
     QTest::qWait(50);
-    QCOMPARE(f.child<QComboBox>("ComboBox1")->currentText(), QStringLiteral("b.htm"));
-    f.child<QLineEdit>("Edit4")->setText(QStringLiteral("p=1"));
+    QCOMPARE(f.child<QComboBox>("StartPageBox")->currentText(), QStringLiteral("b.htm"));
+    f.child<QLineEdit>("StartParametersField")->setText(QStringLiteral("p=1"));
     f.window->settingsTab().chooseLanguage(0);
     QVERIFY(f.window->saveNow());
     QVERIFY(counter.events > 0);

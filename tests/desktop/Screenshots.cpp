@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     window.showNormal();
     if (argc == 4) {
         if (!window.serverRunning())
-            window.findChild<QToolButton*>(QStringLiteral("ToolButton1"))->click();
+            window.findChild<QToolButton*>(QStringLiteral("StartStopButton"))->click();
         QProcess requests;
         auto environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("PORT"), QString::number(window.serverPort()));
@@ -87,12 +87,12 @@ int main(int argc, char** argv) {
             return 1;
         QTest::qWait(300);
         // A row of each list selected, as while working with them.
-        auto* variables = window.findChild<QTableView*>(QStringLiteral("ListView1"));
+        auto* variables = window.findChild<QTableView*>(QStringLiteral("VariablesList"));
         variables->selectRow(0);
-        auto* log = window.findChild<QTableView*>(QStringLiteral("ListView2"));
+        auto* log = window.findChild<QTableView*>(QStringLiteral("LogList"));
         log->selectRow(0);
     }
-    auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+    auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("Tabs"));
     const char* names[] = {"general", "log", "settings"};
     for (int i = 0; i < 3; ++i) {
         tabs->setCurrentIndex(i);
@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     }
     const QString prefix = QString::fromLocal8Bit(argv[2]);
     tabs->setCurrentIndex(2);
-    auto* box = window.findChild<QComboBox*>(QStringLiteral("ComboBox2"));
+    auto* box = window.findChild<QComboBox*>(QStringLiteral("LanguageBox"));
     box->showPopup();
     if (!grabScreen(window.frameGeometry(), prefix + "-language-box.png"))
         return 1;

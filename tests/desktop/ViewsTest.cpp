@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QSortFilterProxyModel>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTcpServer>
@@ -72,12 +73,12 @@ struct Fixture : DesktopFixture {
         state.languageFolders = {PELOTEST_LANGUAGE_LIBRARIES};
         start(settings);
         if (serve)
-            child<QToolButton>("ToolButton1")->click();
+            child<QToolButton>("StartStopButton")->click();
     }
 
-    QTreeView* tree() const { return child<QTreeView>("TreeView1"); }
-    QTableView* variables() const { return child<QTableView>("ListView1"); }
-    QTableView* log() const { return child<QTableView>("ListView2"); }
+    QTreeView* tree() const { return child<QTreeView>("EventTree"); }
+    QTableView* variables() const { return child<QTableView>("VariablesList"); }
+    QTableView* log() const { return child<QTableView>("LogList"); }
 
     int get(const std::string& target) const { return httpGet(port, target).status; }
 
@@ -173,6 +174,8 @@ class ViewsTest : public QObject {
 
     void requestsWhileTheViewsAreUsed();
     void listsShowOneMomentBetweenSyncs();
+    void syncsRepaintOnlyWhatChanged_data();
+    void syncsRepaintOnlyWhatChanged();
     void closingRepaintsTheViewsWhileSaving();
 
     void utf8SiteRoundTripsThroughServerWindowAndPage();
@@ -205,10 +208,10 @@ void ViewsTest::requestsGrowTheTreeExpanded() {
     QTRY_COMPARE(f.treeLines(), (QStringList{"index.htm", "\tLogin"}));
     QVERIFY(f.tree()->isExpanded(f.node("index.htm")));
     QVERIFY(sameIcon(f.node("Login").data(Qt::DecorationRole).value<QIcon>(),
-                     f.window->images().icon(2)));
+                     f.window->images().icon(ImageList::kEventNode)));
 
     // Stopping the server turns the root's picture.
-    f.child<QToolButton>("ToolButton1")->click();
+    f.child<QToolButton>("StartStopButton")->click();
     QVERIFY(sameIcon(f.node("index.htm").data(Qt::DecorationRole).value<QIcon>(),
                      f.window->images().icon(ImageList::kRootStopped)));
 }
@@ -223,28 +226,33 @@ void ViewsTest::assignmentRules_data() {
     QTest::newRow("unassigned gets the entry")
         << "Login"
         << ""
-        << "menu.htm" << QStringList{"index.htm", "\tmenu.htm (Login)", "\tmenu.htm (Menu)"} << 3;
-    QTest::newRow("unassigned, empty entry: unchanged") << "Login"
-                                                        << ""
-                                                        << "" << untouched << 2;
+        << "menu.htm" << QStringList{"index.htm", "\tmenu.htm (Login)", "\tmenu.htm (Menu)"}
+        << int(ImageList::kTemplateNode);
+    QTest::newRow("unassigned, empty entry: unchanged")
+        << "Login"
+        << ""
+        << "" << untouched << int(ImageList::kEventNode);
     QTest::newRow("assigned, empty entry: unassigned")
         << "menu.htm (Menu)"
         << "Menu.htm"
-        << "" << QStringList{"index.htm", "\tLogin", "\tMenu"} << 2;
+        << "" << QStringList{"index.htm", "\tLogin", "\tMenu"} << int(ImageList::kEventNode);
     QTest::newRow("assigned, another template")
         << "menu.htm (Menu)"
         << "Menu.htm"
-        << "b.htm" << QStringList{"index.htm", "\tLogin", "\tb.htm (Menu)"} << 3;
+        << "b.htm" << QStringList{"index.htm", "\tLogin", "\tb.htm (Menu)"}
+        << int(ImageList::kTemplateNode);
     QTest::newRow("root takes the entry")
         << "index.htm"
         << "index.htm"
-        << "b.htm" << QStringList{"b.htm", "\tLogin", "\tmenu.htm (Menu)"} << 0;
+        << "b.htm" << QStringList{"b.htm", "\tLogin", "\tmenu.htm (Menu)"}
+        << int(ImageList::kRootStopped);
     QTest::newRow("root takes an empty entry")
         << "index.htm"
         << "index.htm"
-        << "" << QStringList{"", "\tLogin", "\tmenu.htm (Menu)"} << 0;
+        << "" << QStringList{"", "\tLogin", "\tmenu.htm (Menu)"} << int(ImageList::kRootStopped);
     QTest::newRow("cancelled") << "menu.htm (Menu)"
-                               << "Menu.htm" << QString() << untouched << 3;
+                               << "Menu.htm" << QString() << untouched
+                               << int(ImageList::kTemplateNode);
 }
 
 void ViewsTest::assignmentRules() {
@@ -257,7 +265,7 @@ void ViewsTest::assignmentRules() {
     QStringList offered;
     QString preset = QStringLiteral("<not shown>");
     f.dialogs.modal = [&](QDialog& dialog) {
-        auto* names = dialog.findChild<QComboBox*>(QStringLiteral("ComboBox1"));
+        auto* names = dialog.findChild<QComboBox*>(QStringLiteral("SelectPageNames"));
         for (int i = 0; i < names->count(); ++i)
             offered << names->itemText(i);
         preset = names->currentText();
@@ -267,7 +275,7 @@ void ViewsTest::assignmentRules() {
         return true;
     };
     f.selectNode(node);
-    f.trigger("Zuordnen1");
+    f.trigger("AssignTemplate");
 
     // The files of the folder (not the folder in it), the template of the node preselected
     // whatever its case.
@@ -297,7 +305,7 @@ void ViewsTest::selectionDialogSpeaksTheCurrentLanguage() {
         return false;
     };
     f.selectNode(QStringLiteral("index.htm"));
-    f.trigger("Zuordnen1");
+    f.trigger("AssignTemplate");
     const auto english = [](int id) { return QStringLiteral("EN %1: ").arg(id); };
     QCOMPARE(seen.size(), 4);
     QVERIFY2(seen[0].startsWith(english(120)), qPrintable(seen[0]));
@@ -310,17 +318,17 @@ void ViewsTest::templatesFolderWithAVariableAsksForThisTimeOnly() {
     Fixture f("[Tree]\nNode0=index.htm\n[Variables]\nTest=tpl\n", false);
     QDir(f.dir.path()).mkdir(QStringLiteral("other"));
     writeFile(f.path(QStringLiteral("other/x.htm")));
-    f.child<QLineEdit>("Edit1")->setText(f.dir.path() + QStringLiteral("//(Test)"));
+    f.child<QLineEdit>("TemplateFolderField")->setText(f.dir.path() + QStringLiteral("//(Test)"));
     f.dialogs.inputs.push_back(QStringLiteral("other"));
     QStringList offered;
     f.dialogs.modal = [&](QDialog& dialog) {
-        auto* names = dialog.findChild<QComboBox*>(QStringLiteral("ComboBox1"));
+        auto* names = dialog.findChild<QComboBox*>(QStringLiteral("SelectPageNames"));
         for (int i = 0; i < names->count(); ++i)
             offered << names->itemText(i);
         return false;
     };
     f.selectNode(QStringLiteral("index.htm"));
-    f.trigger("Zuordnen1");
+    f.trigger("AssignTemplate");
     QCOMPARE(f.dialogs.captions, std::vector<QString>{builtInText(98)});
     QCOMPARE(
         f.dialogs.prompts,
@@ -352,7 +360,7 @@ void ViewsTest::editTemplateOfNode() {
         "[Tree]\nNode0=index.htm\nNode1=#Login\nNode2=#Menu.htm (Menu)\nNode3=#gone.htm (Gone)\n",
         false);
     f.selectNode(node);
-    f.trigger("Bearbeiten1");
+    f.trigger("EditTemplate");
     const QString path = f.templates() + file;
     if (opens) {
         QCOMPARE(f.opener.opened, std::vector<QString>{path});
@@ -384,9 +392,9 @@ void ViewsTest::filesGoToTheDesktopAsAbsoluteAddresses() {
 void ViewsTest::filesTheDesktopCannotOpenAreReported_data() {
     QTest::addColumn<QString>("action"); // on the tree's root node or the log's only row
     QTest::addColumn<QString>("file");
-    QTest::newRow("tree: edit") << "Bearbeiten1"
+    QTest::newRow("tree: edit") << "EditTemplate"
                                 << "tpl/index.htm";
-    QTest::newRow("log: edit") << "Bearbeiten3"
+    QTest::newRow("log: edit") << "EditLoggedFile"
                                << "site/page.htm";
     QTest::newRow("log: double click") << "double click"
                                        << "site/page.htm";
@@ -417,43 +425,43 @@ void ViewsTest::deletingNodes() {
               false);
     f.selectNode(QStringLiteral("Login"));
     f.dialogs.confirmations = {false, true};
-    f.trigger("Lschen2"); // No
+    f.trigger("DeleteNode"); // No
     QCOMPARE(f.treeLines().size(), 4);
     QCOMPARE(f.dialogs.messages.back().text, shown(100, QStringLiteral("Login")));
-    f.trigger("Lschen2"); // Yes: with its child
+    f.trigger("DeleteNode"); // Yes: with its child
     QCOMPARE(f.treeLines(), (QStringList{"index.htm", "\tLogout"}));
 
     f.selectNode(QStringLiteral("index.htm"));
-    f.trigger("Lschen2");
+    f.trigger("DeleteNode");
     QCOMPARE(f.tree()->model()->rowCount(), 0);
     {
         std::lock_guard lock(f.state.mutex);
         QVERIFY(f.state.tree.empty());
         QVERIFY(f.state.treeChanged);
     }
-    f.trigger("Alleausklappen1"); // nothing to expand, nothing breaks
-    f.trigger("Lschen2");         // nothing selected: no question
+    f.trigger("ExpandAll");  // nothing to expand, nothing breaks
+    f.trigger("DeleteNode"); // nothing selected: no question
     QCOMPARE(f.dialogs.messages.size(), std::size_t(3));
 
     // The emptied tree takes a new entry template from the browser.
-    f.child<QToolButton>("ToolButton1")->click();
+    f.child<QToolButton>("StartStopButton")->click();
     QCOMPARE(f.get("/$int/SetTemplate.html?TEMPLATE=b.htm"), 200);
     QTRY_COMPARE(f.treeLines(), QStringList{QStringLiteral("b.htm")});
 }
 
 void ViewsTest::treeMenuFollowsSelection() {
     Fixture f("[Tree]\nNode0=index.htm\nNode1=#Login\n", false);
-    auto* menu = f.child<QMenu>("PopupMenu2");
+    auto* menu = f.child<QMenu>("TreeMenu");
     const auto enabled = [&](const char* name) { return f.child<QAction>(name)->isEnabled(); };
     emit menu->aboutToShow();
-    QVERIFY(!enabled("Bearbeiten1") && !enabled("Zuordnen1"));
-    QVERIFY(enabled("Lschen2") && enabled("Alleausklappen1") && enabled("Allezuklappen1"));
+    QVERIFY(!enabled("EditTemplate") && !enabled("AssignTemplate"));
+    QVERIFY(enabled("DeleteNode") && enabled("ExpandAll") && enabled("CollapseAll"));
     f.selectNode(QStringLiteral("Login"));
     emit menu->aboutToShow();
-    QVERIFY(enabled("Bearbeiten1") && enabled("Zuordnen1"));
-    f.trigger("Allezuklappen1");
+    QVERIFY(enabled("EditTemplate") && enabled("AssignTemplate"));
+    f.trigger("CollapseAll");
     QVERIFY(!f.tree()->isExpanded(f.node("index.htm")));
-    f.trigger("Alleausklappen1");
+    f.trigger("ExpandAll");
     QVERIFY(f.tree()->isExpanded(f.node("index.htm")));
 }
 
@@ -476,10 +484,12 @@ void ViewsTest::uncheckingAutoSortClearsMarksKeepingOrder() {
         return keys;
     };
     const auto image = [&](int i) { return f.window->images().icon(i).cacheKey(); };
-    QCOMPARE(images(), (std::vector<qint64>{image(6), image(7), image(5), image(5)}));
+    QCOMPARE(images(),
+             (std::vector<qint64>{image(ImageList::kMarkPassed), image(ImageList::kMarkUsed),
+                                  image(ImageList::kMarkPlain), image(ImageList::kMarkPlain)}));
 
-    f.child<QCheckBox>("CheckBox1")->click();
-    QCOMPARE(images(), (std::vector<qint64>{image(5), image(5), image(5), image(5)}));
+    f.child<QCheckBox>("AutoSortBox")->click();
+    QCOMPARE(images(), std::vector<qint64>(4, image(ImageList::kMarkPlain)));
     QCOMPARE(f.column(f.variables(), 0), (QStringList{"Beta", "Delta", "Alpha", "Gamma"}));
     std::lock_guard lock(f.state.mutex);
     QVERIFY(!f.state.settings.variablesAutoSort);
@@ -509,7 +519,7 @@ void ViewsTest::editingFromMenuDoubleClickAndEnter() {
     Fixture f("[Variables]\nKunde=4711\nOrt=Bonn\n", false);
     // Enter without a selected row does nothing.
     QTest::keyClick(f.variables(), Qt::Key_Return);
-    f.trigger("Bearbeiten2");
+    f.trigger("EditVariable");
     QVERIFY(f.dialogs.prompts.empty());
 
     f.selectVariable(QStringLiteral("Ort"));
@@ -521,7 +531,7 @@ void ViewsTest::editingFromMenuDoubleClickAndEnter() {
     emit f.variables()->doubleClicked(f.variables()->model()->index(1, 1));
     QCOMPARE(f.dialogs.prompts.back(), builtInText(46) + QStringLiteral("|K\u00f6ln"));
     QCOMPARE(f.value("Ort"), QStringLiteral("K\xf6ln")); // cancelled
-    f.trigger("Bearbeiten2");
+    f.trigger("EditVariable");
     QCOMPARE(f.value("Ort"), QStringLiteral("Berlin"));
     QCOMPARE(f.column(f.variables(), 1), (QStringList{"4711", "Berlin"}));
     QCOMPARE(f.dialogs.prompts.size(), std::size_t(3));
@@ -555,7 +565,7 @@ void ViewsTest::editFindsItsVariableAfterRequestsMovedOrRemovedIt() {
         f.get(request.toStdString());
         f.settle(); // the list follows the request while the box is open
     };
-    f.trigger("Bearbeiten2");
+    f.trigger("EditVariable");
     f.dialogs.whileOpen = nullptr;
     f.settle();
     QCOMPARE(f.column(f.variables(), 0), names);
@@ -570,10 +580,10 @@ void ViewsTest::editFindsItsVariableAfterRequestsMovedOrRemovedIt() {
 
 void ViewsTest::deletingAVariableAsksNothing() {
     Fixture f("[Variables]\nA=1\nB=2\n", false);
-    f.trigger("Lschen1"); // nothing selected
+    f.trigger("DeleteVariable"); // nothing selected
     QCOMPARE(f.column(f.variables(), 0), (QStringList{"A", "B"}));
     f.selectVariable(QStringLiteral("A"));
-    f.trigger("Lschen1");
+    f.trigger("DeleteVariable");
     QCOMPARE(f.column(f.variables(), 0), QStringList{QStringLiteral("B")});
     QVERIFY(f.dialogs.messages.empty());
 }
@@ -588,12 +598,12 @@ void ViewsTest::logLimit() {
     QTRY_COMPARE(f.log()->model()->rowCount(), 2);
 
     // Ten rows, then the limit lowered to five in the settings tab: the next request leaves ten.
-    f.child<QSpinBox>("SpinEdit2")->setValue(100);
+    f.child<QSpinBox>("LogLimitField")->setValue(100);
     for (int i = 0; i < 8; ++i)
         QCOMPARE(f.get("/page.htm"), 200);
     QTRY_COMPARE(f.log()->model()->rowCount(), 10);
     f.selectRow(f.log(), 3);
-    f.child<QSpinBox>("SpinEdit2")->setValue(5);
+    f.child<QSpinBox>("LogLimitField")->setValue(5);
     QCOMPARE(f.get("/missing.htm"), 404);
     f.settle();
     QCOMPARE(f.log()->model()->rowCount(), 10);
@@ -607,7 +617,7 @@ void ViewsTest::logLimit() {
 void ViewsTest::logRowsOpenAndReport_data() {
     QTest::addColumn<QString>("request");
     QTest::addColumn<bool>("deleteFile");
-    QTest::addColumn<QString>("action"); // "double click", "Bearbeiten3", "Eigenschaften1"
+    QTest::addColumn<QString>("action"); // "double click", "EditLoggedFile", "LoggedFileProperties"
     QTest::addColumn<int>("message");    // 0: none
     QTest::addColumn<QString>("opened"); // relative path handed to the editor, or ""
     QTest::addColumn<bool>("properties");
@@ -617,8 +627,10 @@ void ViewsTest::logRowsOpenAndReport_data() {
         << "/page.htm" << true << "double click" << 105 << "" << false;
     QTest::newRow("double click, no template")
         << "/app/?PELO_EVENT=Nobody" << false << "double click" << 106 << "" << false;
-    QTest::newRow("properties") << "/page.htm" << false << "Eigenschaften1" << 0 << "" << true;
-    QTest::newRow("edit") << "/page.htm" << false << "Bearbeiten3" << 0 << "site/page.htm" << false;
+    QTest::newRow("properties") << "/page.htm" << false << "LoggedFileProperties" << 0 << ""
+                                << true;
+    QTest::newRow("edit") << "/page.htm" << false << "EditLoggedFile" << 0 << "site/page.htm"
+                          << false;
 }
 
 void ViewsTest::logRowsOpenAndReport() {
@@ -637,17 +649,18 @@ void ViewsTest::logRowsOpenAndReport() {
 
     // Without a selection nothing happens, and the menu offers only "Log Löschen".
     emit f.log()->doubleClicked(QModelIndex());
-    f.trigger("Eigenschaften1");
-    emit f.child<QMenu>("PopupMenu3")->aboutToShow();
-    QVERIFY(!f.child<QAction>("Bearbeiten3")->isEnabled());
-    QVERIFY(!f.child<QAction>("Eigenschaften1")->isEnabled());
-    QVERIFY(f.child<QAction>("Lschen3")->isEnabled());
+    f.trigger("LoggedFileProperties");
+    emit f.child<QMenu>("LogMenu")->aboutToShow();
+    QVERIFY(!f.child<QAction>("EditLoggedFile")->isEnabled());
+    QVERIFY(!f.child<QAction>("LoggedFileProperties")->isEnabled());
+    QVERIFY(f.child<QAction>("ClearLog")->isEnabled());
     QVERIFY(f.dialogs.messages.empty() && f.dialogs.modalTitles.empty());
 
     f.selectRow(f.log(), 0);
-    emit f.child<QMenu>("PopupMenu3")->aboutToShow();
-    QCOMPARE(f.child<QAction>("Bearbeiten3")->isEnabled(), !deleteFile && request == "/page.htm");
-    QVERIFY(f.child<QAction>("Eigenschaften1")->isEnabled());
+    emit f.child<QMenu>("LogMenu")->aboutToShow();
+    QCOMPARE(f.child<QAction>("EditLoggedFile")->isEnabled(),
+             !deleteFile && request == "/page.htm");
+    QVERIFY(f.child<QAction>("LoggedFileProperties")->isEnabled());
 
     QString pathShown;
     f.dialogs.modal = [&](QDialog& dialog) {
@@ -686,7 +699,7 @@ void ViewsTest::clearingTheLog() {
         f.state.logChanged = false;
     }
     f.dialogs.confirmations = {false, true};
-    f.trigger("Lschen3");
+    f.trigger("ClearLog");
     QCOMPARE(f.dialogs.messages.back().text, shown(104));
     QCOMPARE(f.log()->model()->rowCount(), 3);
     {
@@ -694,7 +707,7 @@ void ViewsTest::clearingTheLog() {
         QCOMPARE(f.state.log.size(), std::size_t(3));
         QVERIFY(!f.state.logChanged);
     }
-    f.trigger("Lschen3");
+    f.trigger("ClearLog");
     QCOMPARE(f.log()->model()->rowCount(), 0);
     std::lock_guard lock(f.state.mutex);
     QCOMPARE(f.state.log.size(), std::size_t(0));
@@ -797,23 +810,23 @@ void ViewsTest::requestsWhileTheViewsAreUsed() {
         emit f.variables()->horizontalHeader()->sectionClicked(round % 2);
         f.selectVariable(QStringLiteral("Keep"));
         f.dialogs.inputs = {QStringLiteral("user%1").arg(round)};
-        f.trigger("Bearbeiten2");
+        f.trigger("EditVariable");
         if (const int rows = f.variables()->model()->rowCount(); rows > 3) {
             // The last row, unless sorting put the edited variable there.
             const bool keepIsLast = f.column(f.variables(), 0).value(rows - 1) == "Keep";
             f.selectRow(f.variables(), keepIsLast ? rows - 2 : rows - 1);
-            f.trigger("Lschen1");
+            f.trigger("DeleteVariable");
         }
         if (f.node(QStringLiteral("Logout")).isValid()) {
             f.selectNode(QStringLiteral("Logout"));
-            f.trigger(round % 2 ? "Zuordnen1" : "Lschen2");
+            f.trigger(round % 2 ? "AssignTemplate" : "DeleteNode");
         }
         if (f.log()->model()->rowCount() > 0) {
             f.selectRow(f.log(), 0);
-            emit f.child<QMenu>("PopupMenu3")->aboutToShow();
+            emit f.child<QMenu>("LogMenu")->aboutToShow();
         }
         if (round % 7 == 0)
-            f.trigger("Lschen3");
+            f.trigger("ClearLog");
         rounds = ++round;
     }
     watcher.join();
@@ -838,6 +851,52 @@ void ViewsTest::requestsWhileTheViewsAreUsed() {
     QCOMPARE(f.treeLines().size(), nodes);
     QVERIFY(f.value("Keep").startsWith(QLatin1String("user")) ||
             f.value("Keep").contains(QLatin1Char('_')));
+}
+
+void ViewsTest::syncsRepaintOnlyWhatChanged_data() {
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QString>("request"); // empty: a change notification alone
+    QTest::addColumn<QString>("view");
+    QTest::addColumn<QStringList>("repainted"); // the first column of each row repainted
+    const QByteArray four = "[Variables]\nA=1\nB=2\nC=3\nD=4\n";
+    const QByteArray off = "VariablesAutoSort=0\n" + four;
+    QTest::newRow("a value set in place") << off << "/x.htm?C=neu"
+                                          << "variables" << QStringList{"C"};
+    QTest::newRow("a row added at the bottom") << off << "/x.htm?E=5"
+                                               << "variables" << QStringList{};
+    QTest::newRow("the first row marked") << four << "/x.htm?A=1"
+                                          << "variables" << QStringList{"A"};
+    QTest::newRow("nothing changed") << four << ""
+                                     << "variables" << QStringList{};
+    QTest::newRow("an event learnt") << QByteArray("[Tree]\nNode0=index.htm\n") << "/app/"
+                                     << "tree" << QStringList{};
+}
+
+// A filter looks at every row a sync repaints again, and so does a screen reader: a request
+// that changes one row repaints that row, not the list.
+void ViewsTest::syncsRepaintOnlyWhatChanged() {
+    QFETCH(QByteArray, settings);
+    QFETCH(QString, request);
+    QFETCH(QString, view);
+    QFETCH(QStringList, repainted);
+    Fixture f(settings);
+    f.settle();
+    QAbstractItemModel* model =
+        view == QLatin1String("tree")
+            ? f.tree()->model()
+            : qobject_cast<QSortFilterProxyModel*>(f.variables()->model())->sourceModel();
+    QStringList rows;
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [&](const QModelIndex& top, const QModelIndex& bottom) {
+                for (int row = top.row(); row <= bottom.row(); ++row)
+                    rows << model->index(row, 0, top.parent()).data().toString();
+            });
+    if (request.isEmpty())
+        f.window->host().variablesChanged();
+    else
+        f.get(request.toStdString());
+    f.settle();
+    QCOMPARE(rows, repainted);
 }
 
 void ViewsTest::listsShowOneMomentBetweenSyncs() {
@@ -927,7 +986,7 @@ void ViewsTest::utf8SiteRoundTripsThroughServerWindowAndPage() {
 
     f.selectVariable(QStringLiteral("Wort"));
     f.dialogs.inputs = {QStringLiteral("\u65e5\u672c\u8a9e")};
-    f.trigger("Bearbeiten2");
+    f.trigger("EditVariable");
     QCOMPARE(f.column(f.variables(), 1), QStringList{QStringLiteral("\u65e5\u672c\u8a9e")});
     QVERIFY(httpGet(f.port, "/app/").body.find("[\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E]") !=
             std::string::npos);
@@ -947,28 +1006,27 @@ void ViewsTest::keyboard_data() {
     const int none = Qt::NoModifier;
     const int ctrl = Qt::ControlModifier;
     QTest::newRow("Tab leaves the variables")
-        << "ListView1" << int(Qt::Key_Tab) << none << "focus left";
-    QTest::newRow("Tab leaves the log") << "ListView2" << int(Qt::Key_Tab) << none << "focus left";
+        << "VariablesList" << int(Qt::Key_Tab) << none << "focus left";
+    QTest::newRow("Tab leaves the log") << "LogList" << int(Qt::Key_Tab) << none << "focus left";
     QTest::newRow("Ctrl+Tab in the variables")
-        << "ListView1" << int(Qt::Key_Tab) << ctrl << "tab 1";
+        << "VariablesList" << int(Qt::Key_Tab) << ctrl << "tab 1";
     QTest::newRow("Ctrl+PgDn in the variables")
-        << "ListView1" << int(Qt::Key_PageDown) << ctrl << "tab 1";
-    QTest::newRow("Ctrl+PgUp in the tree") << "TreeView1" << int(Qt::Key_PageUp) << ctrl << "tab 2";
-    QTest::newRow("Ctrl+PgDn in the log")
-        << "ListView2" << int(Qt::Key_PageDown) << ctrl << "tab 2";
+        << "VariablesList" << int(Qt::Key_PageDown) << ctrl << "tab 1";
+    QTest::newRow("Ctrl+PgUp in the tree") << "EventTree" << int(Qt::Key_PageUp) << ctrl << "tab 2";
+    QTest::newRow("Ctrl+PgDn in the log") << "LogList" << int(Qt::Key_PageDown) << ctrl << "tab 2";
     QTest::newRow("Shift+F10 in the variables")
-        << "ListView1" << int(Qt::Key_F10) << int(Qt::ShiftModifier) << "menu PopupMenu1";
+        << "VariablesList" << int(Qt::Key_F10) << int(Qt::ShiftModifier) << "menu VariablesMenu";
     QTest::newRow("menu key in the tree")
-        << "TreeView1" << int(Qt::Key_Menu) << none << "menu PopupMenu2";
+        << "EventTree" << int(Qt::Key_Menu) << none << "menu TreeMenu";
     QTest::newRow("menu key in the log")
-        << "ListView2" << int(Qt::Key_Menu) << none << "menu PopupMenu3";
+        << "LogList" << int(Qt::Key_Menu) << none << "menu LogMenu";
     QTest::newRow("Delete in the variables")
-        << "ListView1" << int(Qt::Key_Delete) << none << "variables Ort";
+        << "VariablesList" << int(Qt::Key_Delete) << none << "variables Ort";
     QTest::newRow("Delete in the tree")
-        << "TreeView1" << int(Qt::Key_Delete) << none << "tree index.htm";
+        << "EventTree" << int(Qt::Key_Delete) << none << "tree index.htm";
     QTest::newRow("F5 in the variables")
-        << "ListView1" << int(Qt::Key_F5) << none << "server stopped";
-    QTest::newRow("Ctrl+Q in the tree") << "TreeView1" << int(Qt::Key_Q) << ctrl << "closed";
+        << "VariablesList" << int(Qt::Key_F5) << none << "server stopped";
+    QTest::newRow("Ctrl+Q in the tree") << "EventTree" << int(Qt::Key_Q) << ctrl << "closed";
 }
 
 // Whether the fixture's server answers (a stopped one refuses the connection).
@@ -992,7 +1050,7 @@ void ViewsTest::keyboard() {
     f.window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
     auto* view = f.child<QAbstractItemView>(focus.toLatin1().constData());
-    f.child<QTabWidget>("PageControl1")->setCurrentIndex(view == f.log() ? 1 : 0);
+    f.child<QTabWidget>("Tabs")->setCurrentIndex(view == f.log() ? 1 : 0);
     view->setFocus();
     view->setCurrentIndex(view->model()->index(0, 0));
     if (view == f.tree())
@@ -1005,7 +1063,7 @@ void ViewsTest::keyboard() {
     if (what == QLatin1String("focus")) {
         QVERIFY(!view->hasFocus());
     } else if (what == QLatin1String("tab")) {
-        QCOMPARE(f.child<QTabWidget>("PageControl1")->currentIndex(), detail.toInt());
+        QCOMPARE(f.child<QTabWidget>("Tabs")->currentIndex(), detail.toInt());
     } else if (what == QLatin1String("menu")) {
         auto* menu = f.child<QMenu>(detail.toLatin1().constData());
         QTRY_VERIFY(menu->isVisible());
@@ -1031,17 +1089,17 @@ void ViewsTest::missingFoldersAreMarked_data() {
     QTest::addColumn<QString>("folder"); // relative to the test's folder, the working folder
     QTest::addColumn<bool>("marked");
     QTest::addColumn<bool>("tip"); // the tip names the absolute folder
-    QTest::newRow("templates there") << "Edit1"
+    QTest::newRow("templates there") << "TemplateFolderField"
                                      << "tpl" << false << true;
-    QTest::newRow("templates missing") << "Edit1"
+    QTest::newRow("templates missing") << "TemplateFolderField"
                                        << "gone" << true << true;
-    QTest::newRow("templates with a variable") << "Edit1"
+    QTest::newRow("templates with a variable") << "TemplateFolderField"
                                                << "/(Test)/tpl" << false << false;
-    QTest::newRow("static missing") << "Edit2"
+    QTest::newRow("static missing") << "StaticFolderField"
                                     << "gone/site" << true << true;
-    QTest::newRow("static a file") << "Edit2"
+    QTest::newRow("static a file") << "StaticFolderField"
                                    << "pelotest.ini" << true << true;
-    QTest::newRow("static empty") << "Edit2"
+    QTest::newRow("static empty") << "StaticFolderField"
                                   << "" << false << false;
 }
 
@@ -1089,14 +1147,14 @@ void ViewsTest::firstRunHint() {
     QFETCH(bool, hint);
     Fixture f(tree);
     f.settle(); // the notifications of loading are taken
-    for (const char* field : {"Edit1", "Edit2"})
+    for (const char* field : {"TemplateFolderField", "StaticFolderField"})
         if (!folders)
             f.child<QLineEdit>(field)->clear();
     if (request.startsWith(QLatin1Char('/'))) {
         QCOMPARE(f.get(request.toStdString()), 200);
     } else if (!request.isEmpty()) {
         f.selectNode(request);
-        f.trigger("Lschen2");
+        f.trigger("DeleteNode");
     }
     auto* label = f.child<QLabel>("FirstRunHint");
     QTRY_COMPARE(!label->isHidden(), hint);
@@ -1114,13 +1172,14 @@ void ViewsTest::filtersKeepTheKeyboard_data() {
                         int modifiers, const char* outcome) {
         QTest::newRow(name) << list << filter << key << modifiers << outcome;
     };
-    row("variables filtered", "ListView1", "D", 0, 0, "rows Kunde|Land");
-    row("Delete through the filter", "ListView1", "d", Qt::Key_Delete, 0, "variables Kunde|Ort");
-    row("Ctrl+C through the filter", "ListView1", "d", Qt::Key_C, Qt::ControlModifier,
+    row("variables filtered", "VariablesList", "D", 0, 0, "rows Kunde|Land");
+    row("Delete through the filter", "VariablesList", "d", Qt::Key_Delete, 0,
+        "variables Kunde|Ort");
+    row("Ctrl+C through the filter", "VariablesList", "d", Qt::Key_C, Qt::ControlModifier,
         "clipboard DE");
-    row("Tab leaves the filtered variables", "ListView1", "d", Qt::Key_Tab, 0, "focus left");
-    row("log filtered by title", "ListView2", "seite", 0, 0, "rows page.htm");
-    row("Tab leaves the filtered log", "ListView2", "seite", Qt::Key_Tab, 0, "focus left");
+    row("Tab leaves the filtered variables", "VariablesList", "d", Qt::Key_Tab, 0, "focus left");
+    row("log filtered by title", "LogList", "seite", 0, 0, "rows page.htm");
+    row("Tab leaves the filtered log", "LogList", "seite", Qt::Key_Tab, 0, "focus left");
 }
 
 void ViewsTest::filtersKeepTheKeyboard() {
@@ -1138,7 +1197,7 @@ void ViewsTest::filtersKeepTheKeyboard() {
     QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
     auto* view = f.child<QTableView>(list.toLatin1().constData());
     const bool variables = view == f.variables();
-    f.child<QTabWidget>("PageControl1")->setCurrentIndex(variables ? 0 : 1);
+    f.child<QTabWidget>("Tabs")->setCurrentIndex(variables ? 0 : 1);
     auto* field = f.child<QLineEdit>(variables ? "VariablesFilter" : "LogFilter");
     QCOMPARE(field->placeholderText(), shown(154));
     field->setText(filter);
@@ -1195,7 +1254,7 @@ void ViewsTest::pagesOpenInTheBrowser() {
         f.state.log.appendLoaded(LogEntry{3, "b.htm", "Show", "B", ""}, 100);
     }
     if (!serving)
-        f.child<QToolButton>("ToolButton1")->click();
+        f.child<QToolButton>("StartStopButton")->click();
     if (tree) {
         f.selectNode(select);
     } else {
@@ -1204,7 +1263,7 @@ void ViewsTest::pagesOpenInTheBrowser() {
         f.selectRow(f.log(), 0);
     }
     const char* name = tree ? "OpenTreeInBrowser" : "OpenLogInBrowser";
-    emit f.child<QMenu>(tree ? "PopupMenu2" : "PopupMenu3")->aboutToShow();
+    emit f.child<QMenu>(tree ? "TreeMenu" : "LogMenu")->aboutToShow();
     QCOMPARE(f.action(name)->text(), shown(155));
     QCOMPARE(f.action(name)->isEnabled(), !opened.isEmpty());
     f.trigger(name);

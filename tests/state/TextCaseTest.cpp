@@ -1,4 +1,6 @@
 #include "state/TextCase.h"
+#include "state/PathText.h"
+#include "state/TextEdits.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "server/References.h"
+#include "server/TemplateReferences.h"
 
-#include "state/References.h"
+#include "state/VariableReferences.h"
 
 namespace pelotest {
 

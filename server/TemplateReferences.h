@@ -1,5 +1,6 @@
 #pragma once
-// Variable references in template lines and folder names.
+// The variable references of a template line, filled in with the policy of template lines (the
+// expansion itself is state/VariableReferences).
 
 #include "state/AppState.h"
 #include "state/Host.h"

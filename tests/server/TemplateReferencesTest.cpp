@@ -1,4 +1,4 @@
-#include "server/References.h"
+#include "server/TemplateReferences.h"
 
 #include "CountingHost.h"
 

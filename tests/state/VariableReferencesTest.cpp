@@ -1,4 +1,4 @@
-#include "state/References.h"
+#include "state/VariableReferences.h"
 
 #include "support/FakeHost.h"
 

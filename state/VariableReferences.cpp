@@ -1,6 +1,6 @@
-#include "state/References.h"
+#include "state/VariableReferences.h"
 
-#include "state/TextCase.h"
+#include "state/TextEdits.h"
 
 #include <limits>
 #include <unordered_map>
