@@ -8,6 +8,7 @@
 #include "platform/StopRequests.h"
 #include "server/HttpServer.h"
 #include "server/PortOwner.h"
+#include "server/ServerAddress.h"
 #include "state/PersistentState.h"
 
 #include <chrono>
@@ -31,19 +32,7 @@ constexpr std::chrono::seconds kLockGrace{1};
     std::_Exit(code);
 }
 
-// The page a browser opens: the server's root, by name when it listens on every address.
-std::string startPageUrl(const std::string& address, int port) {
-    if (address == "0.0.0.0" || address == "::")
-        return "http://localhost:" + std::to_string(port) + "/";
-    return listeningUrl(address, port);
-}
-
 } // namespace
-
-std::string listeningUrl(const std::string& address, int port) {
-    const std::string host = address.find(':') != std::string::npos ? "[" + address + "]" : address;
-    return "http://" + host + ":" + std::to_string(port) + "/";
-}
 
 int runHeadless(const Options& options) {
     const fs::path exeFolder = executableFolder();
@@ -103,12 +92,12 @@ int runHeadless(const Options& options) {
         std::cerr << "\n";
         return 1;
     }
-    std::cout << "Listening on " << listeningUrl(address, server.port()) << std::endl;
+    std::cout << "Listening on " << listeningAddress(address, server.port()) << std::endl;
     if (const auto warning = openToTheNetworkWarning(address))
         std::cerr << "pelotest: " << *warning << std::endl;
     if (options.openBrowser)
-        if (const auto failure = openWithDesktop(startPageUrl(address, server.port())))
-            std::cerr << "pelotest: cannot open " << startPageUrl(address, server.port())
+        if (const auto failure = openWithDesktop(browserAddress(address, server.port())))
+            std::cerr << "pelotest: cannot open " << browserAddress(address, server.port())
                       << " in the browser: " << *failure << "\n";
 
     stopRequests.wait();

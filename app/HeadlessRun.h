@@ -4,13 +4,8 @@
 
 #include "app/CommandLine.h"
 
-#include <string>
-
 namespace pelotest {
 
 int runHeadless(const Options& options);
-
-// The URL shown for the bound address: IPv6 literals stand in brackets.
-std::string listeningUrl(const std::string& address, int port);
 
 } // namespace pelotest

@@ -133,16 +133,15 @@ QUrl eventPageUrl(const PaneContext& context, std::string_view event) {
     std::string document = "/";
     std::string query;
     {
-        const AppState& state = context.state;
-        const StateLock lock(state.mutex);
+        const Settings settings = context.commands.settings();
         // The virtual folder as the server reads it.
-        const std::string_view folder = virtualFolderOf(state.settings.virtualPath);
+        const std::string_view folder = virtualFolderOf(settings.virtualPath);
         // Ending in '/', so that the template's relative links stay inside the virtual folder.
         if (!folder.empty())
             document.append(folder).append(1, '/');
         std::replace(document.begin(), document.end(), '\\', '/');
         if (!event.empty())
-            query = state.settings.event + '=' +
+            query = settings.event + '=' +
                     QByteArray(event.data(), static_cast<qsizetype>(event.size()))
                         .toPercentEncoding()
                         .toStdString();

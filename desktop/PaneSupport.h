@@ -6,6 +6,7 @@
 #include "desktop/FileDialogs.h"
 #include "desktop/Pictures.h"
 #include "desktop/QtHost.h"
+#include "desktop/StateCommands.h"
 #include "desktop/StateModels.h"
 #include "state/AppState.h"
 
@@ -29,8 +30,9 @@ namespace pelotest::desktop {
 
 // The window's parts every pane works with; the window owns them and outlives its panes.
 struct PaneContext {
-    // Locked with StateLock, once, by the outermost command or slot that touches it.
+    // Read by the panes' models and the texts; copied and changed through commands.
     AppState& state;
+    StateCommands& commands;
     Dialogs& dialogs;
     FileOpener& opener;
     QtHost& host;

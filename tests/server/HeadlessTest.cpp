@@ -473,7 +473,8 @@ TEST_F(Headless, RunOptionsApplyAndAreNeverWrittenBack) {
     }
 }
 
-// --open hands the start page to the opener once the server listens.
+// --open hands the start page to the opener once the server listens, by the name the window
+// shows it with.
 TEST_F(Headless, OpenHandsTheStartPageToTheBrowser) {
     const auto opened = dir.path() / "opened";
     const auto opener =
@@ -489,7 +490,7 @@ TEST_F(Headless, OpenHandsTheStartPageToTheBrowser) {
     const auto end = std::chrono::steady_clock::now() + 10s;
     while (TempDir::read(opened).empty() && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(TempDir::read(opened), "http://127.0.0.1:" + std::to_string(port) + "/\n");
+    EXPECT_EQ(TempDir::read(opened), "http://localhost:" + std::to_string(port) + "/\n");
     program.signal(SIGTERM);
     EXPECT_EQ(program.wait(10s), 0) << program.err();
 }

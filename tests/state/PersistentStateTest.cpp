@@ -737,5 +737,19 @@ TEST(ExpandFolderVariables, StopsAnExpansionThatNeverEnds) {
     EXPECT_LE(result.folder.size(), 2u * 65536u);
 }
 
+// One key written while the program runs (the export folder) is stored as every value is: what
+// is read back at the next start is what was written, line breaks, escapes and blanks included.
+TEST(PersistentState, OneKeyWrittenAloneReadsBackWhole) {
+    const std::string values[] = {"/tmp/a\nb/", "/tmp/a\r\nb/", "/tmp/\x1b" "41/", " /tmp/x/ ",
+                                  "\"/tmp/x/\""};
+    for (const std::string& value : values) {
+        Fixture f("[Settings]\r\nPort=81\r\n");
+        ASSERT_TRUE(writeSettingsKey(f.state.settingsPath, "Settings", "LastLangugeResPath", value));
+        const Fixture again(f.file());
+        EXPECT_EQ(again.state.settings.lastLangugeResPath, value) << f.file();
+        EXPECT_EQ(again.state.settings.port, 81) << f.file();
+    }
+}
+
 } // namespace
 } // namespace pelotest
