@@ -367,8 +367,8 @@ int runHeadless(const Options& options) {
     state.runOverrides = options.overrides;
     HeadlessHost host(state);
     // Looked up by loadState and saveState with the state lock held.
-    const TextLookup text = [&state](int id)
-                                REQUIRES(state.mutex) { return loadUiText(state, UiText{id}); };
+    const TextLookup text = [&state](UiText id)
+                                REQUIRES(state.mutex) { return loadUiText(state, id); };
 
     // The signals are taken by sigwait below; every thread started from here on inherits the
     // blocked mask, so none of them is interrupted by them.

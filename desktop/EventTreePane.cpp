@@ -97,7 +97,7 @@ ExpandedFolder EventTreePane::templatesFolder(UiText caption, UiText prompt) {
     const StateLock lock(context_.state.mutex);
     const std::string folder = context_.state.settings.dynamicPath;
     return expandFolderVariables(context_.state, context_.host, coreTexts(context_.state), folder,
-                                 true, textNumber(caption), textNumber(prompt));
+                                 true, caption, prompt);
 }
 
 TreeNode* EventTreePane::selectedNode() const {

@@ -82,7 +82,7 @@ QString wrappedTip(const QString& text) {
 }
 
 TextLookup coreTexts(const AppState& state) {
-    return [&state](int id) REQUIRES(state.mutex) { return loadUiText(state, UiText{id}); };
+    return [&state](UiText id) REQUIRES(state.mutex) { return loadUiText(state, id); };
 }
 
 QString bindFailureText(const AppState& state, BindFailure failure, int port, const QString& detail,

@@ -45,11 +45,6 @@ QString withLineBreaks(QString text);
 // A tooltip that shows text as it is, markup included, wrapped to the tip's width instead of one
 // line as wide as the screen.
 QString wrappedTip(const QString& text);
-// The number a UI text goes by in the core's lookups.
-constexpr int textNumber(UiText id) {
-    return static_cast<int>(id);
-}
-
 // The lookup the core's load, save and folder expansion use (Windows-1252 bytes): called by
 // them with the state lock held, it reads the language as it stands.
 TextLookup coreTexts(const AppState& state);

@@ -1,11 +1,13 @@
 #include "language/UiTexts.h"
 
 #include "state/FileIdentity.h"
+#include "state/TextCase.h"
 #include "state/TextEdits.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -22,215 +24,6 @@ struct LanguageLibrary {
 };
 
 namespace {
-
-// The built-in German texts as Windows-1252 bytes, indexed by id; id 47 is not used. "#13"
-// marks a line break; "%1" and "%2" are filled by formatUiText. Texts 67 and 68 are script code
-// and 75 and 107 are shown by scripts, so their backslashes are part of the text.
-constexpr std::array<std::string_view, kUiTextCount + 1> kBuiltInTexts{
-    /* 0 */ "",
-    /* 1 */ "Testumgebung f\xFCr Pelorin-Templates",
-    /* 2 */ "Allgemein",
-    /* 3 */ "Log",
-    /* 4 */ "Einstellungen",
-    /* 5 */ "Events/Templates",
-    /* 6 */ "Variablen",
-    /* 7 */ "Variable",
-    /* 8 */ "Wert",
-    /* 9 */ "Diese Software ist ein Produkt der",
-    /* 10 */ "Pelorin ist ein eingetragenes Warenzeichen der Pelorin Software AG.",
-    /* 11 */ "Datei",
-    /* 12 */ "Event",
-    /* 13 */ "Titel",
-    /* 14 */ "Templates",
-    /* 15 */ "Ordner (Es k\xF6nnen auch Variablen verwendet werden, z.B. \"c:\\/(Test)\")",
-    /* 16 */ "Virtueller Ordner",
-    /* 17 */ "Statische Seiten",
-    /* 18 */ "Startordner",
-    /* 19 */ "Startseite",
-    /* 20 */ "Parameter (z.B. test=1&&test2=abc)",
-    /* 21 */ "Allgemeines",
-    /* 22 */ "HTTP-Port",
-    /* 23 */ "Variablen automatisch sortieren",
-    /* 24 */ "Log-Begrenzung",
-    /* 25 */ "Log Speichern",
-    /* 26 */ "Remote Template-/Site-Editor",
-    /* 27 */ "Reloadzeit",
-    /* 28 */
-    "Wenn eine Startseite angegeben wurde, wird beim Aufruf dieser Seite ein PopUp-Fenster mit "
-    "einer Liste der zuletzt aufgerufenen Seiten ge\xF6"
-    "ffnet. Beim Anklicken einer dieser Seiten wird der Editor geladen.",
-    /* 29 */ "Bearbeiten",
-    /* 30 */ "L\xF6schen",
-    /* 31 */ "Zuordnen",
-    /* 32 */ "Alle ausklappen",
-    /* 33 */ "Alle zuklappen",
-    /* 34 */ "Eigenschaften",
-    /* 35 */ "Log L\xF6schen",
-    /* 36 */ "Anzeigen",
-    /* 37 */ "Starten",
-    /* 38 */ "Stoppen",
-    /* 39 */ "Beenden",
-    /* 40 */ "Bereit",
-    /* 41 */ "Aktiv",
-    /* 42 */ "Template w\xE4hlen",
-    /* 43 */ "Bitte w\xE4hlen Sie das zu diesem Event geh\xF6rende Template",
-    /* 44 */ "OK",
-    /* 45 */ "Abbrechen",
-    /* 46 */ "Bitte geben Sie hier den neuen Wert ein.",
-    /* 47 */ "",
-    /* 48 */ "Tree laden...",
-    /* 49 */ "Log laden...",
-    /* 50 */ "Variablen laden...",
-    /* 51 */ "Einstellungen sichern...",
-    /* 52 */ "Variablen sichern...",
-    /* 53 */ "Tree sichern...",
-    /* 54 */ "Log sichern...",
-    /* 55 */ "??.??.????&nbsp;??:??:??",
-    /* 56 */ "??&nbsp;Byte",
-    /* 57 */ "dd\".\"mm\".\"yyyy hh\":\"nn\":\"ss",
-    /* 58 */ "&nbsp;",
-    /* 59 */ "&nbsp;Byte",
-    /* 60 */ "Ge&auml;ndert&nbsp;am&nbsp;",
-    /* 61 */ "Uhr &minus;&nbsp;Gr&ouml;sse:&nbsp;",
-    /* 62 */ "Start",
-    /* 63 */ "Dynamische Sites:",
-    /* 64 */ "Statische Sites:",
-    /* 65 */ "Aktualisieren",
-    /* 66 */ "Sek.",
-    /* 67 */ "Soll die Variable \\\"\"+name+\"\\\" wirklich gel\xF6scht werden?",
-    /* 68 */
-    "Bitte geben Sie hier den neuen Wert f\xFCr \\\"\" + name+\"\\\" ein.\\n(@Delete = Variable "
-    "entfernen)",
-    /* 69 */ "Dateien",
-    /* 70 */ "Seite bearbeiten",
-    /* 71 */ "Template bearbeiten",
-    /* 72 */ "Zeile",
-    /* 73 */ "Spalte",
-    /* 74 */ "Wollen Sie die \xC4nderungen Speichern?",
-    /* 75 */ "Die Datei wurde nicht ver\xE4ndert!\\n\\nWollen Sie die Datei dennoch speichern?",
-    /* 76 */ "Fehler!",
-    /* 77 */ "Speichern",
-    /* 78 */ "Schliessen",
-    /* 79 */ "Die Datei <b>%1</b> wurde nicht gefunden!",
-    /* 80 */
-    "Zur\xFC"
-    "ck",
-    /* 81 */ "Gespeichert",
-    /* 82 */ "Die Datei <b>%1</b> wurde gespeichert.",
-    /* 83 */ "OK",
-    /* 84 */ "Einstellungen laden...",
-    /* 85 */ "Dem Event <b>%1</b> ist kein Template zugeordnet!",
-    /* 86 */ "Es ist kein Einstiegstemplate zugeordnet!",
-    /* 87 */ "Zuordnen",
-    /* 88 */ "kein Template zugeordnet",
-    /* 89 */ "Herzlich Willkommen auf der Testumgebung f\xFCr Pelorin-Templates!",
-    /* 90 */
-    "Sie haben keine Seite angegeben und es wurde bisher auch keine Startseite festgelegt.",
-    /* 91 */ "Sie k&ouml;nnen eine Startseite festlegen:",
-    /* 92 */
-    "\xDC"
-    "bernehmen",
-    /* 93 */ "Datei nicht gefunden! - Error 404",
-    /* 94 */ "Die Datei <b>%1</b> wurde nicht gefunden!",
-    /* 95 */ "Dynamischer Pfad",
-    /* 96 */ "Bitte \xE4ndern Sie ggf. den Wert der Variablen \"%1\".",
-    /* 97 */ "Die Datei#13%1#13wurde nicht gefunden!",
-    /* 98 */ "Dynamischer Pfad",
-    /* 99 */ "Bitte \xE4ndern Sie ggf. den Wert der Variablen \"%1\".",
-    /* 100 */ "Soll der Eintrag \"%1\" wirklich gel\xF6scht werden?",
-    /* 101 */ "Bitte w\xE4hlen sie den Ordner wo sich die statischen Websites befinden",
-    /* 102 */ "Bitte w\xE4hlen sie den Ordner wo sich die Templates befinden",
-    /* 103 */ "Es wurden Variablen im Pfad gefunden, welche durch ihre Werte ersetzt wurden!",
-    /* 104 */ "Soll das Log wirklich gel\xF6scht werden?",
-    /* 105 */ "Die Datei#13%1#13wurde nicht gefunden!",
-    /* 106 */ "Dem Event \"%1\" ist kein Template zugeordnet.",
-    /* 107 */
-    "Der angezeigte Pfad ist nicht statisch, da er eine Variable enth\xE4llt.\\n\\nWenn die "
-    "entspr. Variable ge\xE4ndert wurde, wird der Pfad (nach einem Reload dieser Seite) angepasst.",
-    /* 108 */ "Info",
-    /* 109 */ "Sie k&ouml;nnen in das %1Kontrollzentrum%2 wechseln",
-    /* 110 */ "https://www.pelorin.example/",
-    /* 111 */
-    "Mit Hilfe dieses Programmes k&ouml;nnen Sie an Templates von Pelorin Anwendungen auch <u>ohne "
-    "Zugriff auf den Pelorin Server</u> weiter entwickeln.<br>Sie ben&ouml;tigen lediglich lokale "
-    "Kopien der entsprechenden Sites und Templates.",
-    /* 112 */ "OK",
-    /* 113 */ "Abbrechen",
-    /* 114 */ "Ja",
-    /* 115 */ "Nein",
-    /* 116 */ "Warnung",
-    /* 117 */ "Fehler",
-    /* 118 */ "Information",
-    /* 119 */ "Best\xE4tigung",
-    /* 120 */ "Template w\xE4hlen",
-    /* 121 */ "Bitte w\xE4hlen Sie das zu diesem Event geh\xF6rende Template.",
-    /* 122 */ "Sprache w\xE4hlen",
-    /* 123 */ "Deutsch (standard)",
-    /* 124 */ "Sprache laden...",
-    /* 125 */ "Download von Sprachpaketen",
-    /* 126 */ "Schliessen",
-    /* 127 */ "Sprachresource extrahieren (Delphi)",
-    /* 128 */ "Wohin soll die Resourcendatei gespeichert werden?",
-    /* 129 */ "DE",
-    /* 130 */
-    "Die Datei %1 existiert schon, wollen sie diese nun \xFC"
-    "berschreiben?",
-    /* 131 */ "%1 - wurde erfolgreich gespeichert",
-    /* 132 */
-    "Bitte warten...#13#13Achtung: Zum Anzeigen dieser Seite ben\xF6tigen Sie eine Verbindung zum "
-    "Internet!",
-    /* 133 */
-    "Die Einstellungsdatei %1 kann nicht benutzt werden (%2). Sie bleibt unver\xE4ndert, das "
-    "Programm wird beendet.",
-    /* 134 */
-    "Die Einstellungsdatei %1 ist schreibgesch\xFCtzt (%2): \xC4nderungen werden nicht "
-    "gespeichert.",
-    /* 135 */ "Offene Seiten bei Datei\xE4nderungen sofort neu laden (Live-Reload)",
-    /* 136 */
-    "Die Datei#13%1#13konnte nicht ge\xF6"
-    "ffnet werden: Der Desktop hat kein Programm f\xFC"
-    "r diesen Dateityp.",
-    "Der Port %1 wird schon von einem anderen Programm benutzt. Beenden Sie es oder w\xE4"
-    "hlen Sie einen anderen Port.",
-    /* 138 */
-    "Ports unter 1024 darf nur ein Programm mit Administratorrechten \xF6"
-    "ffnen. W\xE4"
-    "hlen Sie einen Port ab 1024, z.B. 8080.",
-    /* 139 */ "Der Server kann auf Port %1 nicht gestartet werden.",
-    /* 140 */ "Pfad",
-    /* 141 */
-    "Gr\xF6"
-    "\xDF"
-    "e",
-    /* 142 */ "Typ",
-    /* 143 */ "Rechte",
-    /* 144 */ "Verweis auf",
-    /* 145 */ "Erstellt",
-    /* 146 */
-    "Ge\xE4"
-    "ndert",
-    /* 147 */ "Gelesen",
-    /* 148 */ "%1 (%2 Bytes)",
-    /* 149 */
-    "F\xFCr diesen Lauf mit --live-reload eingeschaltet; die gespeicherte Einstellung bleibt, "
-    "wie sie ist.",
-    /* 150 */ "Live-Reload: %1 Browser verbunden",
-    /* 151 */ "Mit meiner Desktop-Sitzung starten",
-    /* 152 */ "Der Port wird von %1 belegt.",
-    /* 153 */
-    "So fangen Sie an:#13Tragen Sie im Register Einstellungen den Ordner der Vorlagen und den "
-    "Ordner der Site ein, starten Sie den Server (F5) und rufen Sie die Site im Browser auf. Die "
-    "Events der Vorlagen erscheinen dann hier.",
-    /* 154 */ "Filtern",
-    /* 155 */
-    "Im Browser \xF6"
-    "ffnen",
-    /* 156 */ "Zeit",
-    /* 157 */ "Abfrage",
-    /* 158 */
-    "Die Texte %1 dieser Sprachbibliothek enthalten Auszeichnungen, die den eingebauten Texten "
-    "fehlen; an ihrer Stelle stehen die eingebauten Texte.",
-};
 
 // One looked-up text holds at most this many characters; longer library strings are cut.
 constexpr std::size_t kMaxUiTextLength = 259;
@@ -343,12 +136,17 @@ LanguageLibrary::LanguageLibrary(PeResources read) : resources(std::move(read)) 
     for (int number = 0; number <= kUiTextCount; ++number) {
         std::string text = libraryText(resources, number);
         // A text that brings markup of its own is not used: the built-in one stands.
-        if (!addsMarkup(text, loadBuiltInUiText(UiText{number})))
+        if (!addsMarkup(text, loadBuiltInUiText(UiText{number}), textContext(UiText{number})))
             texts[static_cast<std::size_t>(number)] = std::move(text);
     }
 }
 
-std::vector<std::string_view> markupOf(std::string_view text) {
+std::vector<std::string_view> markupOf(std::string_view text, TextContext context) {
+    const bool script = context == TextContext::Script || context == TextContext::ScriptLink;
+    const bool link = context == TextContext::ScriptLink;
+    const auto isHex = [&](std::size_t at) {
+        return at < text.size() && std::isxdigit(static_cast<unsigned char>(text[at]));
+    };
     constexpr std::string_view kQuotedSeparator = "\"\"";
     constexpr std::size_t npos = std::string_view::npos;
     std::vector<std::string_view> pieces;
@@ -387,6 +185,24 @@ std::vector<std::string_view> markupOf(std::string_view text) {
             break;
         case '\'':
             break;
+        case '\r':
+        case '\n':
+            if (!script) {
+                ++at;
+                continue;
+            }
+            break;
+        case '%':
+            if (!link) {
+                ++at;
+                continue;
+            }
+            if (!isHex(at + 1) || !isHex(at + 2)) { // nothing the browser decodes
+                ++at;
+                continue;
+            }
+            end = at + 3;
+            break;
         default:
             ++at;
             continue;
@@ -397,10 +213,42 @@ std::vector<std::string_view> markupOf(std::string_view text) {
     return pieces;
 }
 
-bool addsMarkup(std::string_view translated, std::string_view builtIn) {
-    std::vector<std::string_view> allowed = markupOf(builtIn);
+namespace {
+// An address a link may lead to: one on the web (or one relative to the page), never a script
+// ("javascript:"), data or a file. The browser drops blanks and control characters before an
+// address and every tab and line break inside it before it reads the scheme, so the scheme is
+// read the same way.
+bool isWebAddress(std::string_view text) {
+    std::string address;
+    for (const char c : text)
+        if ((!address.empty() || static_cast<unsigned char>(c) > ' ') && c != '\t' && c != '\n' &&
+            c != '\r')
+            address.push_back(c);
+    const std::size_t colon = address.find(':');
+    const std::string_view scheme = std::string_view(address).substr(0, colon);
+    const bool namesScheme =
+        colon != std::string::npos && !scheme.empty() &&
+        std::isalpha(static_cast<unsigned char>(scheme[0])) &&
+        std::all_of(scheme.begin(), scheme.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+        });
+    return !namesScheme || equalsIgnoreCase(scheme, "http") || equalsIgnoreCase(scheme, "https");
+}
+} // namespace
+
+TextContext textContext(UiText id) {
+    const int number = uiTextId(id);
+    return number >= 0 && number <= kUiTextCount
+               ? built_in_texts::kContexts[static_cast<std::size_t>(number)]
+               : TextContext::Window;
+}
+
+bool addsMarkup(std::string_view translated, std::string_view builtIn, TextContext context) {
+    if (context == TextContext::Address && !translated.empty() && !isWebAddress(translated))
+        return true;
+    std::vector<std::string_view> allowed = markupOf(builtIn, context);
     std::sort(allowed.begin(), allowed.end());
-    for (std::string_view piece : markupOf(translated)) {
+    for (std::string_view piece : markupOf(translated, context)) {
         const auto found = std::lower_bound(allowed.begin(), allowed.end(), piece);
         if (found == allowed.end() || *found != piece)
             return true;
@@ -412,7 +260,8 @@ bool addsMarkup(std::string_view translated, std::string_view builtIn) {
 std::vector<int> textsWithAddedMarkup(const PeResources& library) {
     std::vector<int> ids;
     for (int number = 1; number <= kUiTextCount; ++number)
-        if (addsMarkup(libraryText(library, number), loadBuiltInUiText(UiText{number})))
+        if (addsMarkup(libraryText(library, number), loadBuiltInUiText(UiText{number}),
+                       textContext(UiText{number})))
             ids.push_back(number);
     return ids;
 }
@@ -422,7 +271,7 @@ std::string loadBuiltInUiText(UiText id) {
     if (number < 1 || number > kUiTextCount) {
         return {};
     }
-    return finishText(std::string(kBuiltInTexts[static_cast<std::size_t>(number)]));
+    return finishText(std::string(built_in_texts::kTexts[static_cast<std::size_t>(number)]));
 }
 
 std::string loadUiText(std::span<const std::filesystem::path> folders, std::string_view languageDll,

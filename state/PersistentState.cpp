@@ -413,10 +413,10 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
         if (languageStartUp)
             languageStartUp(state);
         stored.settings = state.settings;
-        settingsText = text(84);
-        treeText = text(48);
-        logText = text(49);
-        variablesText = text(50);
+        settingsText = text(UiText::StatusLoadingSettings);
+        treeText = text(UiText::StatusLoadingTree);
+        logText = text(UiText::StatusLoadingLog);
+        variablesText = text(UiText::StatusLoadingVariables);
     }
 
     // Constants.
@@ -493,7 +493,7 @@ bool saveState(AppState& state, Host& host, const TextLookup& text, std::string*
         return false;
     }
 
-    host.status(text(51));
+    host.status(text(UiText::StatusSavingSettings));
     const auto fileTexts = keysHoldingOverrides(state);
     writeSettings(state, host.placement());
     for (const auto& [key, value] : fileTexts) {
@@ -503,16 +503,16 @@ bool saveState(AppState& state, Host& host, const TextLookup& text, std::string*
             state.profile.eraseKey(kSettings, key);
     }
     if (state.variablesChanged) {
-        host.status(text(52));
+        host.status(text(UiText::StatusSavingVariables));
         writeVariables(state);
     }
     if (state.treeChanged) {
-        host.status(text(53));
+        host.status(text(UiText::StatusSavingTree));
         writeTreeSection(state, kTree);
     }
     if (state.logChanged) {
         if (state.settings.saveLog)
-            host.status(text(54));
+            host.status(text(UiText::StatusSavingLog));
         writeLog(state);
     }
     // One write of the whole file: the old file stays complete until the new one replaces it.
@@ -575,8 +575,8 @@ SettingsFileCheck checkSettingsFile(const std::filesystem::path& path) {
 }
 
 ExpandedFolder expandFolderVariables(AppState& state, Host& host, const TextLookup& text,
-                                     std::string_view folder, bool askUser, int captionId,
-                                     int promptId) {
+                                     std::string_view folder, bool askUser, UiText captionId,
+                                     UiText promptId) {
     ReferencePolicy policy{.markRows = askUser};
     if (askUser)
         policy.ask = [&](const std::string& name, const std::string& value) {

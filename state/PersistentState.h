@@ -4,6 +4,7 @@
 
 #include "state/AppState.h"
 #include "state/Host.h"
+#include "state/UiTextNames.h"
 
 #include <functional>
 #include <optional>
@@ -12,9 +13,9 @@
 
 namespace pelotest {
 
-// UI text lookup by id (status texts, dialog captions); supplied by the caller so that state/
+// UI text lookup by name (status texts, dialog captions); supplied by the caller so that state/
 // does not depend on language/.
-using TextLookup = std::function<std::string(int id)>;
+using TextLookup = std::function<std::string(UiText id)>;
 
 // What the program may do with an existing settings file, found once at start, before loading.
 // Unusable: it exists but cannot be read, or is no regular file (a link, a folder, a FIFO, a
@@ -72,11 +73,14 @@ struct ExpandedFolder {
     bool found = false;
 };
 // ExpandFolderVariables: asks through host.askValue when askUser is set, with the caption and
-// prompt UI texts given (95/96 for the folder itself, 98/99 in the assignment dialog). Does not
+// prompt UI texts given (DynamicPath* for the folder itself, AssignDynamicPath* in the assignment
+// dialog). Does not
 // lock state.mutex (the question may stay open for a while; the caller decides).
 ExpandedFolder expandFolderVariables(AppState& state, Host& host, const TextLookup& text,
-                                     std::string_view folder, bool askUser, int captionId = 95,
-                                     int promptId = 96) REQUIRES(state.mutex);
+                                     std::string_view folder, bool askUser,
+                                     UiText captionId = UiText::DynamicPathCaption,
+                                     UiText promptId = UiText::DynamicPathPrompt)
+    REQUIRES(state.mutex);
 
 // The integer rule of the settings file: the whole value is a decimal integer (optional sign)
 // in the range of int, else nullopt.

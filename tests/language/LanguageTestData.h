@@ -16,6 +16,12 @@ inline std::filesystem::path languageData(const std::string& name) {
     return std::filesystem::path(PELOTEST_TEST_DATA) / "lang" / name;
 }
 
+// What the build made from the texts' data files: what exporting the built-in language and the
+// complete test library writes as language.rc.
+inline std::filesystem::path generatedExport(const std::string& name) {
+    return std::filesystem::path(PELOTEST_GENERATED) / "lang" / "export" / name;
+}
+
 inline std::filesystem::path languageLibrary(const std::string& name) {
     return std::filesystem::path(PELOTEST_LANGUAGE_LIBRARIES) / name;
 }
@@ -44,17 +50,21 @@ inline std::string latin1FromUtf8(const std::string& text) {
     return result;
 }
 
-// ui_texts_de.tsv: "id<TAB>text" per line in UTF-8, the German defaults exactly as published
-// (the raw markers "#13" and "%1" included), and after them the texts added since (133 to 152).
+// The German texts by id, read from the data file the program's table is made from
+// (language/texts/de.tsv: "id<TAB>name<TAB>context<TAB>text" per line in UTF-8, notes starting
+// with "#"), so that the table the build made can be checked against its source.
 inline std::map<int, std::string> germanTable() {
-    std::ifstream in(languageData("ui_texts_de.tsv"), std::ios::binary);
+    std::ifstream in(std::filesystem::path(PELOTEST_SOURCE_DIR) / "language/texts/de.tsv",
+                     std::ios::binary);
     std::map<int, std::string> table;
     for (std::string line; std::getline(in, line);) {
-        const auto tab = line.find('\t');
-        table[std::stoi(line.substr(0, tab))] = latin1FromUtf8(line.substr(tab + 1));
+        if (line.empty() || line[0] == '#')
+            continue;
+        const auto text = line.find('\t', line.find('\t', line.find('\t') + 1) + 1);
+        table[std::stoi(line.substr(0, line.find('\t')))] = latin1FromUtf8(line.substr(text + 1));
     }
-    if (table.size() != 157) // ids 1 to 158 but 47
-        throw std::runtime_error("ui_texts_de.tsv is incomplete");
+    if (table.size() < 157 || table.contains(47)) // ids 1 to at least 158 but 47
+        throw std::runtime_error("language/texts/de.tsv is incomplete");
     return table;
 }
 

@@ -1,6 +1,7 @@
 #include "language/PeResources.h"
 
 #include "LanguageTestData.h"
+#include "state/UiTextNames.h"
 
 #include <gtest/gtest.h>
 
@@ -131,6 +132,8 @@ TEST(PeResources, ConvertsUtf16ToWindows1252) {
 }
 
 TEST(PeResources, ReadsStringTablesOfBothImageFormats) {
+    // lang_full holds every id of the built-in table, and none after it.
+    const auto kLastId = static_cast<std::uint32_t>(kUiTextCount);
     for (const char* name : {"lang_full.dll", "lang_full32.dll"}) {
         SCOPED_TRACE(name);
         const std::string bytes = library(name);
@@ -146,7 +149,7 @@ TEST(PeResources, ReadsStringTablesOfBothImageFormats) {
         EXPECT_EQ(pe.string(16), kFullText16); // first of the second block
         EXPECT_EQ(pe.string(132), u"EN 132: Bitte warten...#13#13Achtung: Zum Anzeigen dieser "
                                   u"Seite ben\u00F6tigen Sie eine Verbindung zum Internet!");
-        for (std::uint32_t missing : {0u, 159u, 160u, 0xFFFFu})
+        for (std::uint32_t missing : {0u, kLastId + 1, kLastId + 2, 0xFFFFu})
             EXPECT_EQ(pe.string(missing), u"") << missing;
     }
     // A German table without a neutral or US English entry is found through its first language.

@@ -116,15 +116,65 @@ TEST(UiTexts, ALibraryTextThatAddsMarkupIsNotUsed) {
         {2, "Hostile general"},
         {60, "Changed&nbsp;on&nbsp;"}, // the built-in entities, fewer of them
         {93, "Hostile: file not found - Error 404"},
-        {94, nullptr}, // adds a tag
-        {67, nullptr}, // other code between the quotes of its script string
-        {96, nullptr}, // adds an entity
+        {94, nullptr},  // adds a tag
+        {67, nullptr},  // other code between the quotes of its script string
+        {96, nullptr},  // adds an entity
+        {75, nullptr},  // a line break inside its script string
+        {107, nullptr}, // "%27" inside a javascript: link is a quote to the browser
+        {110, nullptr}, // a link's address that is a script
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.id);
         EXPECT_EQ(loadUiText(libraryFolder(), "lang_hostile.dll", UiText{c.id}),
                   c.expected ? std::string(c.expected) : loadBuiltInUiText(UiText{c.id}));
     }
+}
+
+// What a text may not add depends on where it stands: the characters the browser decodes there.
+TEST(UiTexts, AddedMarkupIsJudgedWhereTheTextStands) {
+    using enum TextContext;
+    const struct {
+        const char* translated;
+        const char* builtIn;
+        TextContext context;
+        bool adds;
+    } cases[] = {
+        // A percent sign is plain text in a page and in a script string...
+        {"100% sure", "sicher", Html, false},
+        {"100% sure", "sicher", Attribute, false},
+        {"50%27", "sicher", Script, false},
+        // ...but a javascript: link decodes "%XX" before its script runs.
+        {"Hint%27);alert(1);//", "Hinweis", ScriptLink, true},
+        {"Hint%2", "Hinweis", ScriptLink, false}, // no two hex digits: nothing to decode
+        {"Hint %1 here", "Hinweis %1", ScriptLink, false},
+        {"Hint %12", "Hinweis %1", ScriptLink, true}, // "%12" decodes, "%1" was a placeholder
+        {"Hint\\n", "Hinweis\\n", ScriptLink, false},
+        {"Hint\\x27", "Hinweis\\n", ScriptLink, true},
+        {"Hint&#39;", "Hinweis", ScriptLink, true},
+        // A line break ends a script's string, not a page's text.
+        {"one\rtwo", "eins zwei", Script, true},
+        {"one\rtwo", "eins zwei", ScriptLink, true},
+        {"one\rtwo", "eins\rzwei", Script, false},
+        {"one\rtwo", "eins zwei", Window, false},
+        // A link's address leads to the web only.
+        {"https://example.org/x?a=%20", "https://www.pelorin.example/", Address, false},
+        {"HTTP://example.org/", "https://www.pelorin.example/", Address, false},
+        {"EN 110: https://example.org/", "https://www.pelorin.example/", Address, false},
+        {" java\tscript:alert(1)", "https://www.pelorin.example/", Address, true},
+        {"data:text/html,x", "https://www.pelorin.example/", Address, true},
+        {"javascript:alert(document.domain)", "https://www.pelorin.example/", Address, true},
+        {"file:///etc/passwd", "https://www.pelorin.example/", Address, true},
+        {"https://x.example/\" onclick=\"a", "https://www.pelorin.example/", Address, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.translated);
+        EXPECT_EQ(addsMarkup(c.translated, c.builtIn, c.context), c.adds);
+    }
+    // The texts the pages put into a script or a link know where they stand.
+    EXPECT_EQ(textContext(UiText::DynamicPathNotice), ScriptLink);
+    EXPECT_EQ(textContext(UiText::VarListDeleteQuestion), Script);
+    EXPECT_EQ(textContext(UiText::VendorAddress), Address);
+    EXPECT_EQ(textContext(UiText::InfoCaption), Attribute);
 }
 
 TEST(UiTexts, LibraryTextsAreConvertedAndFinished) {

@@ -114,6 +114,33 @@ TEST(LanguagePages, ALibraryTextThatAddsMarkupLeavesTheBuiltInOneOnThePage) {
     EXPECT_EQ(page.body.find("onerror"), std::string::npos);
 }
 
+// Texts that stand in a script or a link: the control page's information link (a javascript:
+// link, where "%27" is a quote to the browser) and the welcome page's link to the vendor (where a
+// "javascript:" address would run) come out exactly as with the built-in language.
+TEST(LanguagePages, ALibraryTextThatWouldRunScriptWhereItStandsIsNotUsed) {
+    PageServer server;
+    server.state.settings.dynamicPath = server.dir.path().string() + "/t/(Sub)";
+    server.state.variables.add("Sub", "pl");
+    server.state.languageFolders = {server.dir.path() / "lang"};
+    server.dir.write("lang/lang.dll", libraryBytes("lang_hostile.dll"));
+    server.start();
+    for (const char* page : {"/$int", "/"}) {
+        SCOPED_TRACE(page);
+        server.withState([](AppState& state) { state.settings.languageDll.clear(); });
+        const HttpResult builtIn = server.get(page);
+        server.withState([](AppState& state) { state.settings.languageDll = "lang.dll"; });
+        const HttpResult hostile = server.get(page);
+        EXPECT_EQ(hostile.body, builtIn.body);
+    }
+    const std::string control = server.get("/$int").body;
+    EXPECT_NE(
+        control.find("JavaScript:alert('" + loadBuiltInUiText(UiText::DynamicPathNotice) + "');"),
+        std::string::npos)
+        << control;
+    EXPECT_NE(server.get("/").body.find("<a href=\"" + loadBuiltInUiText(UiText::VendorAddress)),
+              std::string::npos);
+}
+
 TEST(LanguagePages, PopupOffsetsFollowAHandEditOfTheSettingsFile) {
     PageServer server;
     server.start();

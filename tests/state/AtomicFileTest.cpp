@@ -135,7 +135,7 @@ TEST(SaveState, AFailedSaveSaysWhyAndKeepsTheChangesMarked) {
     state.variablesChanged = true;
     std::string failure;
     EXPECT_FALSE(saveState(
-        state, host, [](int) { return std::string(); }, &failure));
+        state, host, [](UiText) { return std::string(); }, &failure));
     EXPECT_NE(failure.find("Not a directory"), std::string::npos) << failure;
     EXPECT_TRUE(state.variablesChanged);
 }

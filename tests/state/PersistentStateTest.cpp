@@ -20,7 +20,8 @@ using test::FakeHost;
 using test::TempDir;
 using Strings = std::vector<std::string>;
 
-std::string uiText(int id) {
+std::string uiText(UiText name) {
+    const int id = static_cast<int>(name);
     if (id == 96 || id == 99)
         return "<" + std::to_string(id) + " \"%1\">";
     return "<" + std::to_string(id) + ">";
@@ -637,7 +638,8 @@ TEST(ExpandFolderVariables, AsksTheUserAndMarksThePlainRowUsed) {
     off.variables.add("a", "1");
     off.variables.add("v", "2");
     FakeHost asked;
-    expandFolderVariables(off, asked, uiText, "//(v)", true, 98, 99);
+    expandFolderVariables(off, asked, uiText, "//(v)", true, UiText::AssignDynamicPathCaption,
+                          UiText::AssignDynamicPathPrompt);
     EXPECT_EQ(asked.questions, (Strings{"<98>|<99 \"v\">|2"}));
     EXPECT_EQ(off.variables[1].mark, Mark::Plain);
     EXPECT_FALSE(off.variablesChanged);
