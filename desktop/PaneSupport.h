@@ -10,6 +10,7 @@
 #include "desktop/StateModels.h"
 #include "state/AppState.h"
 
+#include <QRegularExpression>
 #include <QSortFilterProxyModel>
 #include <QString>
 #include <QUrl>
@@ -73,8 +74,11 @@ class RowFilter : public QSortFilterProxyModel {
 
   private:
     StateTableModel* source_;
-    // The text as bytes while it is ASCII alone: the rows that are too are matched on their
-    // bytes, without a shown text built per row and column (a key press over 100,000 rows).
+    // The text, and the text as bytes while it is ASCII alone: the rows that are too are matched
+    // on their bytes, without a shown text built per row and column (a key press over 100,000
+    // rows). The others are matched on their shown texts.
+    QString text_;
+    QRegularExpression pattern_;
     std::optional<std::string> asciiText_;
 };
 
