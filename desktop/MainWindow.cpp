@@ -33,7 +33,6 @@
 #include <chrono>
 #include <iostream>
 #include <system_error>
-#include <unistd.h>
 
 namespace pelotest::desktop {
 namespace {
