@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 
-#include <arpa/inet.h>
+#include "platform/Network.h"
 
 #include <charconv>
 #include <system_error>
@@ -59,9 +59,8 @@ std::optional<std::string> optionValue(std::string_view name, int argc, char** a
 }
 
 bool isIpAddress(const std::string& text) {
-    unsigned char buffer[16];
-    return ::inet_pton(AF_INET, text.c_str(), buffer) == 1 ||
-           ::inet_pton(AF_INET6, text.c_str(), buffer) == 1;
+    return isAddressLiteral(text, AddressFamily::IPv4) ||
+           isAddressLiteral(text, AddressFamily::IPv6);
 }
 
 // The error line for a value that names no existing folder; else nullopt, with the folder made

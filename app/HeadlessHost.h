@@ -13,7 +13,7 @@
 
 namespace pelotest {
 
-class HeadlessHost : public Host {
+class HeadlessHost : public ProgramHost {
   public:
     // state gives the caption its language; it is read with the state lock held by the caller.
     // Live reload's notices go to notices.

@@ -24,12 +24,6 @@ class QuietHost : public Host {
     IconPixels messageIcon(MessageIcon) const override { return {}; }
     std::string caption() const override { return "PeloTest"; }
     int variableColumnWidth() const override { return 150; }
-    void applyPlacement(const WindowPlacement&) override {}
-    WindowPlacement placement() const override { return {}; }
-    std::optional<std::string> askValue(const std::string&, const std::string&,
-                                        const std::string&) override {
-        return std::nullopt;
-    }
 };
 
 constexpr int kVariables = 100000;

@@ -1,15 +1,11 @@
 #include "desktop/Autostart.h"
 
+#include "platform/Files.h"
 #include "state/AtomicFile.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <string_view>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace pelotest::desktop {
 namespace fs = std::filesystem;
@@ -49,10 +45,10 @@ std::optional<std::string> execArgument(const std::string& argument) {
 constexpr const char* kEntryName = "pelotest.desktop";
 
 // The autostart folder, opened without following a link there (the configuration folder above
-// it may be one, as dotfile managers make it); made when asked and missing. fd is -1 and failure
-// says why when it cannot be opened.
+// it may be one, as dotfile managers make it); made when asked and missing. folder is not open
+// and failure says why when it cannot be opened.
 struct AutostartFolder {
-    int fd = -1;
+    OpenFile folder;
     std::string path;
     std::string failure;
 
@@ -63,33 +59,35 @@ struct AutostartFolder {
             return;
         }
         path = (*config / "autostart").string();
-        std::error_code ec;
-        if (make)
-            fs::create_directories(*config, ec);
-        const int configFd = ::open(config->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (configFd < 0) {
-            failure = config->string() + ": " + std::strerror(errno);
+        std::error_code error;
+        if (make) {
+            fs::create_directories(*config, error);
+            // Creating never follows a link at the name; a new folder is the user's alone.
+            if (fs::create_directory(*config / "autostart", error))
+                fs::permissions(*config / "autostart", fs::perms::owner_all, error);
+        }
+        const OpenFile configFolder = openFolder(*config, error);
+        if (!configFolder.isOpen()) {
+            failure = config->string() + ": " + errorText(error);
             return;
         }
-        if (make && ::mkdirat(configFd, "autostart", 0700) != 0 && errno != EEXIST) {
-            failure = path + ": " + std::strerror(errno);
-            ::close(configFd);
+        if (statusInFolder(configFolder, "autostart", Links::DoNotFollowLast, error).kind ==
+            FileKind::Link) {
+            failure = path + ": it is a link, which is not followed";
             return;
         }
-        fd = ::openat(configFd, "autostart", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        const int error = errno;
-        ::close(configFd);
-        if (fd < 0)
-            failure = path + ": " +
-                      (error == ELOOP ? std::string("it is a link, which is not followed")
-                                      : std::string(std::strerror(error)));
+        OpenFile opened = openInFolder(configFolder, "autostart", error);
+        if (!opened.isOpen()) {
+            failure = path + ": " + errorText(error);
+            return;
+        }
+        const auto status = opened.status(error);
+        if (!status || status->kind != FileKind::Folder) {
+            failure = path + ": it is not a folder";
+            return;
+        }
+        folder = std::move(opened);
     }
-    ~AutostartFolder() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    AutostartFolder(const AutostartFolder&) = delete;
-    AutostartFolder& operator=(const AutostartFolder&) = delete;
 };
 
 } // namespace
@@ -107,8 +105,10 @@ std::optional<fs::path> autostartConfigFolder() {
 
 bool autostartEntryExists() {
     const AutostartFolder folder(false);
-    struct stat info {};
-    return folder.fd >= 0 && ::fstatat(folder.fd, kEntryName, &info, AT_SYMLINK_NOFOLLOW) == 0;
+    std::error_code error;
+    return folder.folder.isOpen() &&
+           statusInFolder(folder.folder, kEntryName, Links::DoNotFollowLast, error).kind !=
+               FileKind::Missing;
 }
 
 std::optional<std::string> autostartEntryText(const std::vector<std::string>& command) {
@@ -139,20 +139,23 @@ std::optional<std::string> writeAutostartEntry(const std::vector<std::string>& c
     if (!text)
         return "the program's path or settings file holds a line break";
     const AutostartFolder folder(true);
-    if (folder.fd < 0)
+    if (!folder.folder.isOpen())
         return "cannot make the folder of the autostart entry: " + folder.failure;
-    if (auto failure = replaceFileAt(folder.fd, kEntryName, *text))
+    if (auto failure = replaceFileAt(folder.folder, kEntryName, *text))
         return folder.path + "/" + kEntryName + ": " + *failure;
     return std::nullopt;
 }
 
 std::optional<std::string> removeAutostartEntry() {
     const AutostartFolder folder(false);
-    if (folder.fd < 0)
+    if (!folder.folder.isOpen())
         return std::nullopt; // no folder (or a link in its place): no entry of ours to remove
     // A link at the name is removed itself, never what it points to.
-    if (::unlinkat(folder.fd, kEntryName, 0) != 0 && errno != ENOENT)
-        return folder.path + "/" + kEntryName + ": " + std::strerror(errno);
+    removeInFolder(folder.folder, kEntryName);
+    std::error_code error;
+    if (statusInFolder(folder.folder, kEntryName, Links::DoNotFollowLast, error).kind !=
+        FileKind::Missing)
+        return folder.path + "/" + kEntryName + ": cannot be removed";
     return std::nullopt;
 }
 

@@ -3,6 +3,7 @@
 #include "desktop/Dialogs.h"
 #include "desktop/MainWindow.h"
 #include "desktop/SingleInstance.h"
+#include "desktop/StateCommands.h"
 #include "desktop/StopSignals.h"
 #include "desktop/Text.h"
 #include "language/UiTexts.h"
@@ -63,10 +64,7 @@ int runDesktop(int& argc, char** argv, const DesktopOptions& options) {
                      settingsFileText(state, UiText::SettingsFileUnusable, settingsFile));
         return 1;
     }
-    {
-        const StateLock lock(state.mutex);
-        state.settingsReadOnly = settingsFile.access == SettingsAccess::ReadOnly;
-    }
+    StateCommands(state).setSettingsReadOnly(settingsFile.access == SettingsAccess::ReadOnly);
     MainWindowOptions windowOptions;
     windowOptions.startInTray = options.startInTray;
     windowOptions.program = options.program.string();

@@ -55,8 +55,7 @@ EventTreePane::EventTreePane(const PaneContext& context, QWidget* parent)
     enableListKeyboard(view_, {deleteAction_});
     connect(view_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
         // Another node is the selected one.
-        const StateLock lock(context_.state.mutex);
-        context_.state.treeChanged = true;
+        context_.commands.markTreeChanged();
     });
 }
 
@@ -95,11 +94,7 @@ void EventTreePane::setRootImage(int image) {
 }
 
 ExpandedFolder EventTreePane::templatesFolder(UiText caption, UiText prompt) {
-    // A question for a folder's variable releases the lock while it is open (askValue).
-    const StateLock lock(context_.state.mutex);
-    const std::string folder = context_.state.settings.dynamicPath;
-    return expandFolderVariables(context_.state, context_.host, coreTexts(context_.state), folder,
-                                 true, caption, prompt);
+    return context_.commands.templatesFolder(context_.host, true, caption, prompt);
 }
 
 TreeNode* EventTreePane::selectedNode() const {
@@ -121,15 +116,10 @@ void EventTreePane::assignTemplateToSelectedNode() {
     AppState& state = context_.state;
     const ExpandedFolder folder =
         templatesFolder(UiText::AssignDynamicPathCaption, UiText::AssignDynamicPathPrompt);
-    std::string text;
-    bool entryNode = false;
-    {
-        const StateLock lock(state.mutex);
-        if (!state.tree.contains(node))
-            return;
-        text = node->text;
-        entryNode = node == state.tree.first();
-    }
+    const auto copy = context_.commands.node(node);
+    if (!copy)
+        return;
+    const std::string& text = copy->text;
 
     SelectPageDialog dialog(this);
     dialog.setTexts(uiText(state, UiText::AssignTemplateCaption),
@@ -142,21 +132,17 @@ void EventTreePane::assignTemplateToSelectedNode() {
     dialog.setNames(names);
     if (const std::size_t separator = text.find(kAssignedSeparator); separator != std::string::npos)
         dialog.preselect(fromPathBytes(text.substr(0, separator)));
-    else if (entryNode)
+    else if (copy->entry)
         dialog.preselect(fromPathBytes(text));
     if (!context_.dialogs.showModal(dialog))
         return;
 
     const std::string entry = toPathBytes(dialog.entry());
-    {
-        const StateLock lock(state.mutex);
-        // The node as it is now: a request may have assigned it meanwhile; one that was removed
-        // takes nothing.
-        if (!state.tree.contains(node))
-            return;
-        node->text = nodeTextForChoice(node->text, node == state.tree.first(), entry);
-        state.treeChanged = true;
-    }
+    // The node as it is then: a request may have assigned it meanwhile.
+    if (!context_.commands.rewriteNode(node, [&entry](const std::string& now, bool entryNode) {
+            return nodeTextForChoice(now, entryNode, entry);
+        }))
+        return;
     followRequests();
 }
 
@@ -167,18 +153,15 @@ void EventTreePane::editTemplateOfSelectedNode() {
     AppState& state = context_.state;
     const ExpandedFolder folder =
         templatesFolder(UiText::DynamicPathCaption, UiText::DynamicPathPrompt);
+    const auto copy = context_.commands.node(node);
+    if (!copy)
+        return;
     std::string file;
-    {
-        const StateLock lock(state.mutex);
-        if (!state.tree.contains(node))
-            return;
-        if (node == state.tree.first()) {
-            file = node->text;
-        } else if (const std::size_t separator = node->text.find(kAssignedSeparator);
-                   separator != std::string::npos) {
-            file = node->text.substr(0, separator);
-        }
-    }
+    if (copy->entry)
+        file = copy->text;
+    else if (const std::size_t separator = copy->text.find(kAssignedSeparator);
+             separator != std::string::npos)
+        file = copy->text.substr(0, separator);
     std::replace(file.begin(), file.end(), '\\', '/');
     const std::string path = folder.folder + "/" + file;
     if (!isRegularFile(path))
@@ -193,14 +176,10 @@ void EventTreePane::openSelectedNodeInBrowser() {
     TreeNode* node = selectedNode();
     if (!node)
         return;
-    std::string event;
-    {
-        const StateLock lock(context_.state.mutex);
-        if (!context_.state.tree.contains(node))
-            return;
-        if (node != context_.state.tree.first())
-            event = eventOfNode(node->text);
-    }
+    const auto copy = context_.commands.node(node);
+    if (!copy)
+        return;
+    const std::string event = copy->entry ? std::string() : std::string(eventOfNode(copy->text));
     openInBrowser(context_, eventPageUrl(context_, event));
 }
 
@@ -209,13 +188,10 @@ void EventTreePane::deleteSelectedNode() {
     if (!node)
         return;
     AppState& state = context_.state;
-    QString text;
-    {
-        const StateLock lock(state.mutex);
-        if (!state.tree.contains(node))
-            return;
-        text = nodeDisplayText(node->text, node == state.tree.first());
-    }
+    const auto copy = context_.commands.node(node);
+    if (!copy)
+        return;
+    const QString text = nodeDisplayText(copy->text, copy->entry);
     if (!context_.dialogs.message(MessageKind::Confirmation,
                                   uiTextWith(state, UiText::TreeDeleteEntryQuestion, text)))
         return;

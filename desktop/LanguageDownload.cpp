@@ -4,14 +4,13 @@
 #include "desktop/Text.h"
 #include "language/Languages.h"
 #include "language/PeResources.h"
+#include "platform/Files.h"
 #include "state/AtomicFile.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-
-#include <unistd.h>
 
 namespace pelotest::desktop {
 namespace {
@@ -96,7 +95,7 @@ std::optional<fs::path> LanguageDownload::downloadFolder(const AppState& state) 
         const fs::path& folder = state.languageFolders[i];
         std::error_code error;
         fs::create_directories(folder, error);
-        if (fs::is_directory(folder, error) && ::access(folder.c_str(), W_OK) == 0)
+        if (fs::is_directory(folder, error) && mayWrite(folder))
             return folder;
     }
     return std::nullopt;

@@ -44,14 +44,9 @@ QIcon flagIcon(std::string_view bitmap) {
     return QIcon(pixmap);
 }
 
-// The settings file's download address, read under the state lock.
-static std::string storedDownloadHost(const AppState& state) EXCLUDES(state.mutex) {
-    const StateLock lock(state.mutex);
-    return state.profile.readString("Const", "DownloadURL", kDefaultDownloadUrl);
-}
-
-QString downloadHost(const AppState& state) {
-    QString host = QString::fromStdString(storedDownloadHost(state));
+QString downloadHost(const StateCommands& commands) {
+    QString host =
+        QString::fromStdString(commands.fileKey("Const", "DownloadURL", kDefaultDownloadUrl));
     if (host.isEmpty())
         host = QString::fromLatin1(kDefaultDownloadUrl.data(),
                                    static_cast<qsizetype>(kDefaultDownloadUrl.size()));

@@ -2,6 +2,7 @@
 // What the language box and the web dialog share: flag pictures, the maker's address, and the
 // address of the maker's download and help pages with the query that describes this program.
 
+#include "desktop/StateCommands.h"
 #include "state/AppState.h"
 
 #include <QColor>
@@ -21,7 +22,7 @@ inline constexpr std::string_view kDefaultDownloadUrl = "https://www.dunmere.exa
 QIcon flagIcon(std::string_view bitmap);
 
 // [Const] DownloadURL of the settings file, or kDefaultDownloadUrl; without a trailing '/'.
-QString downloadHost(const AppState& state) EXCLUDES(state.mutex);
+QString downloadHost(const StateCommands& commands);
 
 // Qt's own texts (standard dialogs, the text fields' menus) in the current language: the Qt
 // translation named by UI text 129 (qtbase_de for "DE") from Qt's translations folder, when it is

@@ -1,6 +1,7 @@
 #include "desktop/MainWindow.h"
 
 #include "desktop/EventTreePane.h"
+#include "desktop/LanguageBox.h"
 #include "desktop/LanguageSupport.h"
 #include "desktop/RequestLogPane.h"
 #include "desktop/SettingsTab.h"
@@ -38,14 +39,15 @@
 #include <chrono>
 #include <iostream>
 #include <system_error>
-#include <unistd.h>
 
 namespace pelotest::desktop {
 namespace {
 
-// How long closing waits for requests still being handled, and then for the state.
+// How long closing waits for the state once the server has stopped (a request that did not end
+// may hold it), and how long a save while the program goes on may wait for it.
 constexpr std::chrono::seconds kStopDeadline{5};
 constexpr std::chrono::seconds kLockGrace{1};
+constexpr std::chrono::hours kWaitForTheState{24};
 
 constexpr QSize kDefaultSize{780, 560};
 // The variables pane's least width: the name column and room for a value beside it.
@@ -54,8 +56,10 @@ constexpr int kVariablesMinWidth = 260;
 } // namespace
 
 MainWindow::MainWindow(AppState& state, MainWindowOptions options, QWidget* parent)
-    : QMainWindow(parent), state_(state), host_(*this, this), startInTray_(options.startInTray),
-      settingsFileNamed_(options.settingsFileNamed), treeWidth_(EventTreePane::kDesignWidth) {
+    : QMainWindow(parent), state_(state), commands_(state), host_(*this, this),
+      server_(std::make_unique<ServerController>(state, host_, options.server)),
+      startInTray_(options.startInTray), settingsFileNamed_(options.settingsFileNamed),
+      treeWidth_(EventTreePane::kDesignWidth) {
     if (options.dialogs) {
         dialogs_ = options.dialogs;
     } else {
@@ -81,16 +85,13 @@ MainWindow::MainWindow(AppState& state, MainWindowOptions options, QWidget* pare
     bounds_ = QRect(pos(), size());
 }
 
-MainWindow::~MainWindow() {
-    if (server_)
-        server_->stop();
-}
+MainWindow::~MainWindow() = default;
 
 // ---------------------------------------------------------------------------------------------
 // The window's parts.
 
 void MainWindow::buildWindow() {
-    const PaneContext context{state_, *dialogs_, *opener_, host_, images_, serverUrl_};
+    const PaneContext context{state_, commands_, *dialogs_, *opener_, host_, images_, serverUrl_};
     treePane_ = new EventTreePane(context);
     variablesPane_ = new VariablesPane(context);
     logPane_ = new RequestLogPane(context);
@@ -122,7 +123,7 @@ void MainWindow::buildWindow() {
         connect(key, &QShortcut::activated, this, slot);
     };
     shortcut(QKeySequence(Qt::Key_F1), &MainWindow::showHelp);
-    shortcut(QKeySequence(Qt::Key_F5), &MainWindow::toggleServerFromTray);
+    shortcut(QKeySequence(Qt::Key_F5), &MainWindow::toggleServerByUser);
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), &MainWindow::quitFromTray);
     const auto switchTab = [this](int step) {
         tabs_->setCurrentIndex((tabs_->currentIndex() + step + tabs_->count()) % tabs_->count());
@@ -197,7 +198,7 @@ void MainWindow::buildTray() {
     trayMenu_->addSeparator();
     quitAction_ = named(trayMenu_->addAction(images_.icon(ImageList::kQuit), QString()), "Quit");
     connect(showAction_, &QAction::triggered, this, &MainWindow::showFromTray);
-    connect(startStopAction_, &QAction::triggered, this, &MainWindow::toggleServerFromTray);
+    connect(startStopAction_, &QAction::triggered, this, &MainWindow::toggleServerByUser);
     connect(quitAction_, &QAction::triggered, this, &MainWindow::quitFromTray);
 
     if (!trayAvailable_)
@@ -229,24 +230,18 @@ void MainWindow::connectPanes() {
     });
     connect(this, &MainWindow::rootImageChanged, treePane_, &EventTreePane::setRootImage);
     connect(&host_, &QtHost::liveStreamsChangedQueued, this, &MainWindow::showLiveStatus);
-    connect(settingsTab_, &SettingsTab::startStopClicked, this, [this] {
-        serverSwitchedByUser();
-        followStartStopButton();
-    });
+    connect(settingsTab_, &SettingsTab::startStopClicked, this, &MainWindow::toggleServerByUser);
     // Every request asks whether live reload is on: switched on, the next page carries the
     // script; switched off, the open pages stop listening at once.
     connect(settingsTab_, &SettingsTab::liveReloadSwitched, this, [this](bool on) {
-        if (!on && handler_)
-            handler_->switchLiveReloadOff();
+        if (!on)
+            server_->switchLiveReloadOff();
         showLiveStatus();
     });
     connect(settingsTab_, &SettingsTab::autoSortClicked, variablesPane_,
             &VariablesPane::autoSortSwitched);
     connect(settingsTab_, &SettingsTab::languageChanged, this, [this] { applyLanguage(false); });
-    // Queued: the folder fields also change while the settings are shown under the state lock,
-    // which the hint takes.
-    connect(settingsTab_, &SettingsTab::foldersEdited, this, &MainWindow::showFirstRunHint,
-            Qt::QueuedConnection);
+    connect(settingsTab_, &SettingsTab::foldersEdited, this, &MainWindow::showFirstRunHint);
     connect(&host_, &QtHost::treeChangedQueued, this, &MainWindow::showFirstRunHint);
     connect(treePane_, &EventTreePane::nodeRemoved, this, &MainWindow::showFirstRunHint);
     connect(&host_, &QtHost::settingsChangedQueued, this, &MainWindow::showFirstRunHint);
@@ -256,11 +251,7 @@ void MainWindow::connectPanes() {
     connect(&host_, &QtHost::logChangedQueued, this, [this] {
         if (hintDone_)
             return;
-        {
-            const StateLock lock(state_.mutex);
-            const auto& rows = state_.log.rows();
-            hintDone_ = !rows.empty() && rows.front().loggedAt != 0;
-        }
+        hintDone_ = commands_.requestLogged();
         if (hintDone_)
             showFirstRunHint();
     });
@@ -269,16 +260,7 @@ void MainWindow::connectPanes() {
 // While nothing is set up (no folder chosen, or no event in the tree yet), the general tab says
 // what to do first instead of showing two empty lists.
 void MainWindow::showFirstRunHint() {
-    bool setUp = false;
-    {
-        const StateLock lock(state_.mutex);
-        const auto& roots = state_.tree.roots();
-        const bool events =
-            roots.size() > 1 || (!roots.empty() && !roots.front()->children.empty());
-        setUp =
-            !state_.settings.dynamicPath.empty() && !state_.settings.staticPath.empty() && events;
-    }
-    firstRunHintBox_->setVisible(!setUp && !hintDone_);
+    firstRunHintBox_->setVisible(!commands_.setUp() && !hintDone_);
 }
 
 // Every label, caption and menu text of the window, in the current language.
@@ -307,8 +289,7 @@ void MainWindow::applyTexts() {
     settingsTab_->applyTexts();
     showAction_->setText(text(UiText::MenuShow));
     quitAction_->setText(text(UiText::MenuQuit));
-    startStopAction_->setText(
-        text(settingsTab_->serverWanted() ? UiText::ServerStop : UiText::ServerStart));
+    startStopAction_->setText(text(server_->running() ? UiText::ServerStop : UiText::ServerStart));
     showLiveStatus();
 }
 
@@ -323,7 +304,7 @@ void MainWindow::showLogTabText() {
 
 void MainWindow::showHelp() {
     emit helpRequested();
-    WebDialog::run(state_, *dialogs_, WebDialog::Mode::Help, downloadHost(state_), this);
+    WebDialog::run(state_, *dialogs_, WebDialog::Mode::Help, downloadHost(commands_), this);
     // Links of the help page may save a library or ask for the export; closing the help dialog
     // starts neither the export nor the rescan.
 }
@@ -338,8 +319,7 @@ void MainWindow::applyLanguage(bool dialogsOnly) {
         applyTexts();
         QApplication::restoreOverrideCursor();
     }
-    setStatusText(
-        uiText(state_, settingsTab_->serverWanted() ? UiText::StatusActive : UiText::StatusReady));
+    setStatusText(uiText(state_, server_->running() ? UiText::StatusActive : UiText::StatusReady));
     tabs_->setEnabled(true);
     settingsTab_->enableLanguageChoice();
 }
@@ -437,8 +417,6 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 void MainWindow::applyPlacement(const WindowPlacement& stored) {
-    // The settings are read by now: the controls show them before the window appears.
-    settingsTab_->showSettings(state_.settings);
     tabs_->setCurrentIndex(std::clamp(stored.pageIndex, 0, tabs_->count() - 1));
     QRect bounds(pos(), size());
     if (stored.left)
@@ -516,7 +494,8 @@ void MainWindow::showStatus(const std::string& text) {
 std::optional<std::string> MainWindow::askValue(const std::string& caption,
                                                 const std::string& prompt,
                                                 const std::string& preset) {
-    // Requests and the views go on while the box is open.
+    // Asked in the middle of a folder's expansion, which holds the state lock: requests and the
+    // views go on while the box is open.
     std::optional<QString> answer;
     runUnlocked(state_.mutex, [&] {
         answer = dialogs_->input(fromWindows1252(caption), fromWindows1252(prompt),
@@ -528,42 +507,46 @@ std::optional<std::string> MainWindow::askValue(const std::string& caption,
 }
 
 void MainWindow::start() {
-    // Takes the state lock itself, briefly: the file is read with the state free.
+    // Takes the state lock itself, briefly: the file is read with the state free. The language is
+    // settled under that lock before any status text is looked up; the window shows what was
+    // loaded once the lock is free again.
+    std::vector<LanguageEntry> languages;
     const std::string treeError = pelotest::loadState(
-        state_, host_, coreTexts(state_), [this](AppState& loaded) REQUIRES(loaded.mutex) {
-            settingsTab_->adoptStoredLanguage(loaded.settings.languageDll);
-            // The window's texts look the language up under the lock themselves.
-            runUnlocked(loaded.mutex, [this] { applyLanguage(false); });
+        state_, host_, coreTexts(state_), [&languages](AppState& loaded) REQUIRES(loaded.mutex) {
+            languages = LanguageBox::settleStoredLanguage(loaded.languageFolders,
+                                                          loaded.settings.languageDll);
         });
-    bool runServer = false;
-    {
-        const StateLock lock(state_.mutex);
-        runServer = state_.settings.serverActive;
-        if (startInTray_) {
-            storedServerActive_ = runServer;
-            runServer = true;
-        }
+    const Settings loaded = commands_.settings();
+    settingsTab_->showLanguages(std::move(languages), loaded.languageDll);
+    applyLanguage(false);
+    // The settings are read by now: the controls show them before the window appears.
+    settingsTab_->showSettings(loaded);
+    if (const auto placement = host_.takeLoadedPlacement())
+        applyPlacement(*placement);
+    bool runServer = loaded.serverActive;
+    if (startInTray_) {
+        storedServerActive_ = runServer;
+        runServer = true;
     }
     treePane_->showLoadedTree();
     showFirstRunHint();
     variablesPane_->followRequests();
     logPane_->followRequests();
     logPane_->showStoredColumns();
-    if (runServer) {
-        settingsTab_->setServerWanted(true);
-        followStartStopButton();
-    } else {
-        showServerState(false);
-    }
+    if (runServer)
+        switchServer(true);
+    else
+        showServerState();
     if (!treeError.empty())
         dialogs_->message(MessageKind::Error, fromWindows1252(treeError));
 }
 
 bool MainWindow::saveNow() {
-    // The status texts of saving repaint the window; the views paint from their own copies.
-    const StateLock lock(state_.mutex);
-    state_.settings.serverActive = storedServerActive_.value_or(settingsTab_->serverWanted());
-    saved_ = pelotest::saveState(state_, host_, coreTexts(state_));
+    // The file is read and written with the state free; the status line says what happens.
+    setStatusText(uiText(state_, UiText::StatusSavingSettings));
+    saved_ = commands_.save(placement(), storedServerActive_.value_or(server_->running()),
+                            kWaitForTheState);
+    setStatusText(QString());
     return saved_;
 }
 
@@ -571,30 +554,28 @@ bool MainWindow::shutdown() {
     if (shutDown_)
         return saved_;
     shutDown_ = true;
-    const bool wasRunning = settingsTab_->serverWanted();
+    const bool wasRunning = server_->running() || server_->requestLeftRunning();
     // No request may change the state after it has been written: the server stops taking them
-    // first. A request still running after the deadline keeps its server object alive.
-    bool stopped = true;
-    if (server_) {
-        stopped = server_->stop(kStopDeadline);
-        if (!stopped)
-            (void)server_.release();
-        server_.reset();
-    }
-    {
-        StateLock lock(state_.mutex, std::defer_lock);
-        if (lock.tryLockFor(stopped ? kStopDeadline : kLockGrace)) {
-            state_.settings.serverActive = storedServerActive_.value_or(wasRunning);
-            saved_ = pelotest::saveState(state_, host_, coreTexts(state_));
-        } else {
-            std::cerr << "pelotest: a request was still running when the program closed; the "
-                         "state was not saved\n";
-            saved_ = false;
-        }
-    }
+    // first (the window goes on painting meanwhile, but no longer follows the requests).
+    host_.stopNotifying();
+    server_->stop();
+    const bool requestRunning = server_->requestLeftRunning();
+    // A request that did not end may hold the state: then it is not saved, and the file keeps
+    // what the last save wrote. One that does not hold it leaves a consistent state (every
+    // change of a request happens under the lock).
+    std::string failure;
+    saved_ = commands_.save(placement(), storedServerActive_.value_or(wasRunning),
+                            requestRunning ? kLockGrace : kStopDeadline, &failure);
     if (!saved_)
         std::cerr << "pelotest: cannot write the settings file " << state_.settingsPath.string()
-                  << "\n";
+                  << ": " << failure << "\n";
+    if (requestRunning) {
+        std::cerr << "pelotest: a request was still running when the program closed; "
+                  << (saved_ ? "the state is saved without it" : "the state was not saved") << "\n";
+        // Its thread still uses the state, the host and this window's server: nothing of them
+        // may be destroyed, so the program ends here.
+        server_->endProcess(saved_ ? 0 : 1);
+    }
     if (tray_)
         tray_->hide();
     emit finished();

@@ -8,10 +8,11 @@
 #include "desktop/FileDialogs.h"
 #include "desktop/Pictures.h"
 #include "desktop/QtHost.h"
+#include "desktop/ServerController.h"
+#include "desktop/StateCommands.h"
 #include "desktop/StateModels.h"
 #include "desktop/Text.h"
 #include "language/Languages.h"
-#include "server/HttpServer.h"
 #include "state/AppState.h"
 
 #include <QMainWindow>
@@ -51,6 +52,8 @@ struct MainWindowOptions {
     // The settings file was named on the command line: the title names it, so that two windows
     // on two files can be told apart.
     bool settingsFileNamed = false;
+    // The server's route table, stop limit and end of the process (tests set their own).
+    ServerController::Options server;
 };
 
 // Bounds stored in the settings moved and shrunk onto a screen's available area (all of it shown,
@@ -64,23 +67,26 @@ class MainWindow : public QMainWindow, private HostWindow {
   public:
     // state.settingsPath and state.languageFolders are set; nothing is loaded yet.
     explicit MainWindow(AppState& state, MainWindowOptions options = {}, QWidget* parent = nullptr);
-    // Stops a server that is still running (without saving: that is shutdown()'s work).
+    // A server that is still running is stopped by its controller (without saving: that is
+    // shutdown()'s work).
     ~MainWindow() override;
 
     // Start-up: loads the state into the window, shows it as it was left and starts the server
     // when it ran at the last exit.
     void start();
-    // Closing ("Beenden", the window's close button, SIGTERM, the session ending): writes the
-    // state and stops the server, once; emits finished(). False when the file was not written.
+    // Closing ("Beenden", the window's close button, SIGTERM, the session ending): stops the
+    // server and writes the state, once; emits finished(). False when the file was not written.
+    // When a request does not end within the stop's limit, the state is written if that request
+    // does not hold it, and the process ends there (the request still uses what the window would
+    // destroy).
     bool shutdown();
     // Writes the state while the program goes on (the session asks before logging out).
     bool saveNow();
     bool saved() const { return saved_; }
 
-    // Starts or stops the server as the start/stop button's down state asks.
-    void followStartStopButton();
+    // Starts or stops the server (the settings tab's button, the notification menu, F5).
+    void toggleServerByUser();
     // The notification menu.
-    void toggleServerFromTray();
     void quitFromTray();
     void hideToTray();
     void showFromTray();
@@ -119,9 +125,9 @@ class MainWindow : public QMainWindow, private HostWindow {
     void showEvent(QShowEvent* event) override;
 
   private:
+    // The window where and as the file left it (the load's placement, shown after the load).
+    void applyPlacement(const WindowPlacement& stored);
     // HostWindow
-    // Called by the load, which holds the state lock.
-    void applyPlacement(const WindowPlacement& stored) override REQUIRES(state_.mutex);
     WindowPlacement placement() const override;
     void showStatus(const std::string& text) override;
     // Called by the folder expansion, which holds the state lock; the box is open without it.
@@ -134,27 +140,27 @@ class MainWindow : public QMainWindow, private HostWindow {
     void connectPanes();
     void applyTexts();
     void setStatusText(const QString& text);
-    void showServerState(bool running);
+    void showServerState();
+    // Starts or stops the server; a failed start is reported.
+    void switchServer(bool on);
     void showTrayTip();
     void showFirstRunHint() EXCLUDES(state_.mutex);
     void showLogTabText();
-    void reportStartFailure(BindFailure why, int port, const QString& detail);
+    void reportStartFailure(const ServerController::StartFailure& failure);
     // The status line's live reload part: shown while live reload is on, with the browsers
     // listening.
     void showLiveStatus();
-    // The user started or stopped the server: from now on the file keeps what the user chose.
-    void serverSwitchedByUser();
 
     AppState& state_;
+    StateCommands commands_;
     std::unique_ptr<Dialogs> ownDialogs_;
     Dialogs* dialogs_;
     std::unique_ptr<FileOpener> ownOpener_;
     FileOpener* opener_;
     QtHost host_;
     ImageList images_;
-    // The running server's request handler (live reload is switched off through it).
-    std::shared_ptr<RequestHandler> handler_;
-    std::unique_ptr<HttpServer> server_;
+    // After the host: destroyed first, so that no request thread is left with a host that is gone.
+    std::unique_ptr<ServerController> server_;
     bool trayAvailable_;
 
     bool hiddenToTray_ = false;

@@ -90,27 +90,36 @@ void enableListKeyboard(QAbstractItemView* view, std::initializer_list<QAction*>
 RowFilter::RowFilter(StateTableModel* source, QObject* parent)
     : QSortFilterProxyModel(parent), source_(source) {
     setSourceModel(source);
-    setFilterKeyColumn(-1);
-    setFilterCaseSensitivity(Qt::CaseInsensitive);
     setDynamicSortFilter(false);
 }
 
 void RowFilter::setText(const QString& text) {
-    // Only a filter that hides rows looks at the rows again when they change.
-    setDynamicSortFilter(!text.isEmpty());
+    text_ = text;
+    pattern_ = QRegularExpression(QRegularExpression::escape(text),
+                                  QRegularExpression::CaseInsensitiveOption);
     asciiText_.reset();
     if (std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; }))
         asciiText_ = text.toStdString();
-    setFilterFixedString(text);
+    // Only a filter that hides rows looks at the rows again when they change (switched only when
+    // that changes: switching it on lays the whole list out again).
+    if (dynamicSortFilter() == text.isEmpty())
+        setDynamicSortFilter(!text.isEmpty());
+    // The rows are filtered anew as one change of the layout: a filter that leaves rows here and
+    // there would otherwise announce each gap as rows removed, and the views pay for every
+    // announcement with the whole list (a key could take seconds with 100,000 rows).
+    invalidate();
 }
 
 bool RowFilter::filterAcceptsRow(int row, const QModelIndex& parent) const {
-    if (filterRegularExpression().pattern().isEmpty())
+    if (text_.isEmpty())
         return true;
     if (asciiText_ && !parent.isValid())
         if (const std::optional<bool> shows = source_->rowShowsAscii(row, *asciiText_))
             return *shows;
-    return QSortFilterProxyModel::filterAcceptsRow(row, parent);
+    for (int column = 0; column < source_->columnCount(parent); ++column)
+        if (source_->index(row, column, parent).data().toString().contains(pattern_))
+            return true;
+    return false;
 }
 
 QLineEdit* filterFieldFor(RowFilter* filter, const char* name) {
@@ -137,16 +146,15 @@ QUrl eventPageUrl(const PaneContext& context, std::string_view event) {
     std::string document = "/";
     std::string query;
     {
-        const AppState& state = context.state;
-        const StateLock lock(state.mutex);
+        const Settings settings = context.commands.settings();
         // The virtual folder as the server reads it.
-        const std::string_view folder = virtualFolderOf(state.settings.virtualPath);
+        const std::string_view folder = virtualFolderOf(settings.virtualPath);
         // Ending in '/', so that the template's relative links stay inside the virtual folder.
         if (!folder.empty())
             document.append(folder).append(1, '/');
         std::replace(document.begin(), document.end(), '\\', '/');
         if (!event.empty())
-            query = state.settings.event + '=' +
+            query = settings.event + '=' +
                     QByteArray(event.data(), static_cast<qsizetype>(event.size()))
                         .toPercentEncoding()
                         .toStdString();

@@ -6,9 +6,11 @@
 #include "desktop/FileDialogs.h"
 #include "desktop/Pictures.h"
 #include "desktop/QtHost.h"
+#include "desktop/StateCommands.h"
 #include "desktop/StateModels.h"
 #include "state/AppState.h"
 
+#include <QRegularExpression>
 #include <QSortFilterProxyModel>
 #include <QString>
 #include <QUrl>
@@ -30,8 +32,9 @@ namespace pelotest::desktop {
 
 // The window's parts every pane works with; the window owns them and outlives its panes.
 struct PaneContext {
-    // Locked with StateLock, once, by the outermost command or slot that touches it.
+    // Read by the panes' models and the texts; copied and changed through commands.
     AppState& state;
+    StateCommands& commands;
     Dialogs& dialogs;
     FileOpener& opener;
     QtHost& host;
@@ -80,8 +83,11 @@ class RowFilter : public QSortFilterProxyModel {
 
   private:
     StateTableModel* source_;
-    // The text as bytes while it is ASCII alone: the rows that are too are matched on their
-    // bytes, without a shown text built per row and column (a key press over 100,000 rows).
+    // The text, and the text as bytes while it is ASCII alone: the rows that are too are matched
+    // on their bytes, without a shown text built per row and column (a key press over 100,000
+    // rows). The others are matched on their shown texts.
+    QString text_;
+    QRegularExpression pattern_;
     std::optional<std::string> asciiText_;
 };
 

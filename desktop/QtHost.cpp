@@ -7,6 +7,8 @@
 #include <QPalette>
 #include <QStyle>
 
+#include <utility>
+
 namespace pelotest::desktop {
 namespace {
 
@@ -106,6 +108,16 @@ void QtHost::setVariableColumnWidth(int width) {
     columnWidth_ = width;
 }
 
+void QtHost::applyPlacement(const WindowPlacement& stored) {
+    std::lock_guard lock(mutex_);
+    loadedPlacement_ = stored;
+}
+
+std::optional<WindowPlacement> QtHost::takeLoadedPlacement() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(loadedPlacement_, std::nullopt);
+}
+
 void QtHost::post(Change change) {
     // Already waiting: the window will read the state as it is then, this change included.
     if (pending_[static_cast<std::size_t>(change)].exchange(true))
@@ -119,6 +131,8 @@ void QtHost::post(Change change) {
 void QtHost::deliver(int number) {
     const auto change = static_cast<Change>(number);
     pending_[static_cast<std::size_t>(change)] = false;
+    if (!notifying_)
+        return;
     switch (change) {
     case Change::Settings:
         emit settingsChangedQueued();

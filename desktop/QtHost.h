@@ -23,14 +23,13 @@ namespace pelotest::desktop {
 class HostWindow {
   public:
     virtual ~HostWindow() = default;
-    virtual void applyPlacement(const WindowPlacement& stored) = 0;
     virtual WindowPlacement placement() const = 0;
     virtual void showStatus(const std::string& text) = 0;
     virtual std::optional<std::string>
     askValue(const std::string& caption, const std::string& prompt, const std::string& preset) = 0;
 };
 
-class QtHost : public QObject, public Host {
+class QtHost : public QObject, public ProgramHost {
     Q_OBJECT
 
   public:
@@ -42,7 +41,10 @@ class QtHost : public QObject, public Host {
     std::string caption() const override;
     int variableColumnWidth() const override;
 
-    void applyPlacement(const WindowPlacement& stored) override { window_.applyPlacement(stored); }
+    // The load hands over the stored placement with the state lock held: it is kept here and
+    // shown by the window once the lock is free (takeLoadedPlacement).
+    void applyPlacement(const WindowPlacement& stored) override;
+    std::optional<WindowPlacement> takeLoadedPlacement();
     WindowPlacement placement() const override { return window_.placement(); }
     std::optional<std::string> askValue(const std::string& caption, const std::string& prompt,
                                         const std::string& preset) override {
@@ -65,6 +67,9 @@ class QtHost : public QObject, public Host {
     void setVariableColumnWidth(int width);
     // Copies colours and icons from the application again (user-interface thread).
     void refreshAppearance();
+    // The program is closing: no more change notifications reach the window (a request that does
+    // not end may hold the state, which the panes would wait for while the server stops).
+    void stopNotifying() { notifying_ = false; }
 
   signals:
     void settingsChangedQueued();
@@ -89,8 +94,10 @@ class QtHost : public QObject, public Host {
     std::array<IconPixels, 3> icons_{};
     std::string caption_;
     int columnWidth_ = 150;
+    std::optional<WindowPlacement> loadedPlacement_;
     // A notification is waiting in the event queue.
     std::array<std::atomic<bool>, 5> pending_{};
+    bool notifying_ = true; // user-interface thread only
 };
 
 } // namespace pelotest::desktop

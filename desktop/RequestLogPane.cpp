@@ -43,11 +43,9 @@ RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
         action->setCheckable(true);
         connect(action, &QAction::toggled, this, [this, hidden = column](bool shown) {
             view_->setColumnHidden(hidden, !shown);
-            const StateLock lock(context_.state.mutex);
-            if (hidden == LogModel::kTimeColumn)
-                context_.state.settings.logTimeColumn = shown;
-            else
-                context_.state.settings.logQueryColumn = shown;
+            context_.commands.changeSettings([hidden, shown](Settings& s) {
+                (hidden == LogModel::kTimeColumn ? s.logTimeColumn : s.logQueryColumn) = shown;
+            });
         });
     }
     header->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -74,23 +72,15 @@ RequestLogPane::RequestLogPane(const PaneContext& context, QWidget* parent)
         connect(model, &QAbstractItemModel::modelReset, this, &RequestLogPane::countRows);
         connect(model, &QAbstractItemModel::layoutChanged, this, &RequestLogPane::countRows);
     }
-    connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
-        const StateLock lock(context_.state.mutex);
-        context_.state.logChanged = true;
-    });
+    connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { context_.commands.markLogChanged(); });
 }
 
 void RequestLogPane::showStoredColumns() {
-    bool time = false;
-    bool query = false;
-    {
-        const StateLock lock(context_.state.mutex);
-        time = context_.state.settings.logTimeColumn;
-        query = context_.state.settings.logQueryColumn;
-    }
-    // Outside the lock: the actions' signals store the choice again, under it.
-    timeColumnAction_->setChecked(time);
-    queryColumnAction_->setChecked(query);
+    const Settings settings = context_.commands.settings();
+    // The actions' signals store the choice again.
+    timeColumnAction_->setChecked(settings.logTimeColumn);
+    queryColumnAction_->setChecked(settings.logQueryColumn);
 }
 
 void RequestLogPane::applyTexts() {
@@ -194,11 +184,7 @@ void RequestLogPane::clearLog() {
     if (!context_.dialogs.message(MessageKind::Confirmation,
                                   withLineBreaks(uiText(context_.state, UiText::ClearLogQuestion))))
         return;
-    {
-        const StateLock lock(context_.state.mutex);
-        context_.state.log.clear();
-        context_.state.logChanged = true;
-    }
+    context_.commands.clearLog();
     model_->sync();
 }
 

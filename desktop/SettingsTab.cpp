@@ -1,27 +1,22 @@
 #include "desktop/SettingsTab.h"
 
 #include "desktop/Autostart.h"
-#include "desktop/LanguageSupport.h"
+#include "desktop/LanguageBox.h"
 #include "desktop/Text.h"
-#include "desktop/WebDialog.h"
-#include "state/PersistentState.h"
-#include "state/ProfileFile.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStyle>
 #include <QToolButton>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -134,13 +129,8 @@ QGroupBox* SettingsTab::buildGeneralGroup() {
     startStopButton_->setCheckable(true);
     startStopButton_->setAutoRaise(false);
     languageLabel_ = named(new QLabel, "LanguageLabel");
-    languageBox_ = named(new QComboBox, "LanguageBox");
-    languageBox_->setIconSize(QSize(16, 16));
-    languageButton_ = pictureButton("LanguageButton", ImageList::button(QStringLiteral("infobt")));
-    for (QWidget* control :
-         {static_cast<QWidget*>(languageLabel_), static_cast<QWidget*>(languageBox_),
-          static_cast<QWidget*>(languageButton_)})
-        control->setEnabled(false);
+    languageLabel_->setEnabled(false);
+    languageBox_ = named(new LanguageBox(context_), "LanguageChoice");
     autoSortBox_ = named(new QCheckBox, "AutoSortBox");
     saveLogBox_ = named(new QCheckBox, "SaveLogBox");
     remoteEditorBox_ = named(new QCheckBox, "RemoteEditorBox");
@@ -155,7 +145,7 @@ QGroupBox* SettingsTab::buildGeneralGroup() {
     liveReloadBox_ = named(new QCheckBox, "LiveReloadBox");
     autostartBox_ = named(new QCheckBox, "AutostartBox");
     portLabel_->setBuddy(portField_);
-    languageLabel_->setBuddy(languageBox_);
+    languageLabel_->setBuddy(languageBox_->box());
     logLimitLabel_->setBuddy(logLimitField_);
     reloadTimeLabel_->setBuddy(reloadTimeField_);
 
@@ -167,10 +157,7 @@ QGroupBox* SettingsTab::buildGeneralGroup() {
     port->addStretch(1);
     grid->addLayout(port, 0, 1);
     grid->addWidget(languageLabel_, 0, 2);
-    auto* language = new QHBoxLayout;
-    language->addWidget(languageBox_, 1);
-    language->addWidget(languageButton_);
-    grid->addLayout(language, 0, 3);
+    grid->addWidget(languageBox_, 0, 3);
     grid->addWidget(autoSortBox_, 1, 0, 1, 2);
     grid->addWidget(logLimitLabel_, 1, 2);
     grid->addWidget(logLimitField_, 1, 3, Qt::AlignLeft);
@@ -210,13 +197,10 @@ void SettingsTab::applyTexts() {
     liveReloadBox_->setToolTip(liveReloadBox_->isEnabled() ? QString() : liveReloadHeldTip_);
     autostartBox_->setText(text(UiText::StartWithSessionOption));
     languageLabel_->setText(text(UiText::ChooseLanguage));
-    if (languageBox_->count() > 0)
-        languageBox_->setItemText(0, text(UiText::BuiltInLanguageName));
     startStopButton_->setToolTip(
         text(startStopButton_->isChecked() ? UiText::ServerStop : UiText::ServerStart));
     templateFolderButton_->setToolTip(text(UiText::ChooseTemplateFolder));
     staticFolderButton_->setToolTip(text(UiText::ChooseStaticFolder));
-    languageButton_->setToolTip(text(UiText::LanguageDownloadCaption));
     startParametersMark_->setToolTip(text(UiText::StartParametersTip));
     folderMissingTip_ = text(UiText::FolderDoesNotExist);
     markFolder(templateFolderField_, templateFolderMissing_);
@@ -226,14 +210,13 @@ void SettingsTab::applyTexts() {
                      startParametersLabel_, portLabel_, languageLabel_, autoSortBox_,
                      logLimitLabel_, saveLogBox_, autostartBox_, remoteEditorBox_, reloadTimeLabel_,
                      liveReloadBox_});
-    showLanguageTips();
+    languageBox_->applyTexts();
 }
 
 // A folder field's tip is the absolute folder the server uses (a relative folder is taken from
 // the working folder), and a warning picture marks a folder that does not exist. A folder with
 // variables is only known once a request expands it: it gets neither.
 void SettingsTab::markFolder(QLineEdit* field, QAction* missing) {
-    // Runs while the settings are shown, under the caller's lock, too: it reads no state.
     const QString folder = field->text();
     if (folder.isEmpty() || folder.contains(fromWindows1252(folderVariableStart_))) {
         field->setToolTip(QString());
@@ -251,10 +234,7 @@ void SettingsTab::markFolder(QLineEdit* field, QAction* missing) {
 
 template <class Change>
 void SettingsTab::updateSettings(Change change) {
-    if (filling_)
-        return;
-    const StateLock lock(context_.state.mutex);
-    change(context_.state.settings);
+    context_.commands.changeSettings(change);
 }
 
 void SettingsTab::bindSettings() {
@@ -295,8 +275,6 @@ void SettingsTab::bindSettings() {
     connect(remoteEditorBox_, &QCheckBox::toggled, this,
             [this](bool on) { updateSettings([&](Settings& s) { s.remoteEdit = on; }); });
     connect(liveReloadBox_, &QCheckBox::toggled, this, [this](bool on) {
-        if (filling_)
-            return;
         updateSettings([&](Settings& s) { s.liveReload = on; });
         emit liveReloadSwitched(on);
     });
@@ -305,36 +283,51 @@ void SettingsTab::bindSettings() {
     connect(startStopButton_, &QToolButton::clicked, this, &SettingsTab::startStopClicked);
     connect(templateFolderButton_, &QToolButton::clicked, this, &SettingsTab::chooseTemplateFolder);
     connect(staticFolderButton_, &QToolButton::clicked, this, &SettingsTab::chooseStaticFolder);
-    connect(languageBox_, &QComboBox::activated, this, &SettingsTab::chooseLanguage);
-    connect(languageBox_, &QComboBox::currentIndexChanged, this,
-            &SettingsTab::showChosenLanguageTip);
-    connect(languageButton_, &QToolButton::clicked, this, &SettingsTab::openLanguageDialog);
+    connect(languageBox_, &LanguageBox::languageChanged, this, &SettingsTab::languageChanged);
 }
 
 void SettingsTab::showSettings(const Settings& s) {
     folderVariableStart_ = s.varBefore;
-    filling_ = true;
-    templateFolderField_->setText(fromPathBytes(s.dynamicPath));
-    virtualFolderField_->setText(fromWindows1252(s.virtualPath));
-    staticFolderField_->setText(fromPathBytes(s.staticPath)); // refills the start pages
-    startPageBox_->setEditText(fromPathBytes(s.staticSite));
-    startParametersField_->setText(fromWindows1252(s.staticParameter));
-    autoSortBox_->setChecked(s.variablesAutoSort);
-    remoteEditorBox_->setChecked(s.remoteEdit);
-    saveLogBox_->setChecked(s.saveLog);
-    portField_->setValue(s.port);
-    logLimitField_->setValue(s.maxLog);
-    reloadTimeField_->setValue(s.remoteEditReload);
-    // --live-reload holds live reload on for this run and never changes the key: the box shows
-    // it on and cannot be switched, so that nothing the user clicks is silently not stored.
-    const bool heldOn = context_.state.runOverrides.liveReload;
-    liveReloadBox_->setChecked(s.liveReload || heldOn);
-    liveReloadBox_->setEnabled(!heldOn);
-    // The tip's text was taken with the others: the texts are not looked up under the lock.
-    liveReloadBox_->setToolTip(heldOn ? liveReloadHeldTip_ : QString());
-    autostartBox_->setChecked(autostartEntryExists());
-    filling_ = false;
+    {
+        // Shown, not typed: the controls' signals would only write the same values back.
+        const QSignalBlocker blocked[] = {QSignalBlocker(templateFolderField_),
+                                          QSignalBlocker(virtualFolderField_),
+                                          QSignalBlocker(staticFolderField_),
+                                          QSignalBlocker(startPageBox_),
+                                          QSignalBlocker(startParametersField_),
+                                          QSignalBlocker(autoSortBox_),
+                                          QSignalBlocker(remoteEditorBox_),
+                                          QSignalBlocker(saveLogBox_),
+                                          QSignalBlocker(portField_),
+                                          QSignalBlocker(logLimitField_),
+                                          QSignalBlocker(reloadTimeField_),
+                                          QSignalBlocker(liveReloadBox_),
+                                          QSignalBlocker(autostartBox_)};
+        templateFolderField_->setText(fromPathBytes(s.dynamicPath));
+        virtualFolderField_->setText(fromWindows1252(s.virtualPath));
+        staticFolderField_->setText(fromPathBytes(s.staticPath));
+        offerStartPages();
+        startPageBox_->setEditText(fromPathBytes(s.staticSite));
+        startParametersField_->setText(fromWindows1252(s.staticParameter));
+        autoSortBox_->setChecked(s.variablesAutoSort);
+        remoteEditorBox_->setChecked(s.remoteEdit);
+        saveLogBox_->setChecked(s.saveLog);
+        portField_->setValue(s.port);
+        logLimitField_->setValue(s.maxLog);
+        reloadTimeField_->setValue(s.remoteEditReload);
+        // --live-reload holds live reload on for this run and never changes the key: the box
+        // shows it on and cannot be switched, so that nothing the user clicks is silently not
+        // stored.
+        const bool heldOn = context_.state.runOverrides.liveReload;
+        liveReloadBox_->setChecked(s.liveReload || heldOn);
+        liveReloadBox_->setEnabled(!heldOn);
+        liveReloadBox_->setToolTip(heldOn ? liveReloadHeldTip_ : QString());
+        autostartBox_->setChecked(autostartEntryExists());
+    }
+    markFolder(templateFolderField_, templateFolderMissing_);
+    markFolder(staticFolderField_, staticFolderMissing_);
     enableRemoteEditor();
+    emit foldersEdited();
 }
 
 bool SettingsTab::liveReloadOn() const {
@@ -353,30 +346,19 @@ void SettingsTab::switchAutostart(bool on) {
 }
 
 void SettingsTab::followRequestSettings() {
-    std::string site, parameter;
+    const Settings settings = context_.commands.settings();
     {
-        const StateLock lock(context_.state.mutex);
-        site = context_.state.settings.staticSite;
-        parameter = context_.state.settings.staticParameter;
+        const QSignalBlocker site(startPageBox_), parameter(startParametersField_);
+        startPageBox_->setEditText(fromPathBytes(settings.staticSite));
+        startParametersField_->setText(fromWindows1252(settings.staticParameter));
     }
-    filling_ = true;
-    startPageBox_->setEditText(fromPathBytes(site));
-    startParametersField_->setText(fromWindows1252(parameter));
-    filling_ = false;
     enableRemoteEditor();
 }
 
 void SettingsTab::followAutoSortSetting() {
-    bool autoSort = true;
-    {
-        const StateLock lock(context_.state.mutex);
-        autoSort = context_.state.settings.variablesAutoSort;
-    }
-    if (autoSortBox_->isChecked() != autoSort) {
-        filling_ = true;
-        autoSortBox_->setChecked(autoSort);
-        filling_ = false;
-    }
+    const bool autoSort = context_.commands.settings().variablesAutoSort;
+    const QSignalBlocker quiet(autoSortBox_);
+    autoSortBox_->setChecked(autoSort);
 }
 
 // The start pages offered are the files of the static folder; the start page's text stays.
@@ -386,14 +368,12 @@ void SettingsTab::offerStartPages() {
     if (folder.size() > 1 && folder.back() == '/')
         folder.pop_back();
     const QString site = startPageBox_->currentText();
-    const bool wasFilling = filling_;
-    filling_ = true; // the list changes, the start page does not
+    const QSignalBlocker quiet(startPageBox_); // the list changes, the start page does not
     startPageBox_->clear();
     if (!folder.empty())
         for (const std::string& name : filesIn(folder))
             startPageBox_->addItem(fromPathBytes(name));
     startPageBox_->setEditText(site);
-    filling_ = wasFilling;
 }
 
 // The remote editor needs a start page: its controls follow whether one is set.
@@ -407,12 +387,7 @@ void SettingsTab::enableRemoteEditor() {
 
 void SettingsTab::chooseTemplateFolder() {
     AppState& state = context_.state;
-    ExpandedFolder expanded;
-    {
-        const StateLock lock(state.mutex);
-        expanded = expandFolderVariables(state, context_.host, coreTexts(state),
-                                         state.settings.dynamicPath, false);
-    }
+    const ExpandedFolder expanded = context_.commands.templatesFolder(context_.host, false);
     const auto chosen = context_.dialogs.chooseFolder(uiText(state, UiText::ChooseTemplateFolder),
                                                       fromPathBytes(expanded.folder));
     if (!chosen)
@@ -431,155 +406,33 @@ void SettingsTab::chooseStaticFolder() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The server's button.
+// The server's button and the language box.
 
-bool SettingsTab::serverWanted() const {
-    return startStopButton_->isChecked();
-}
-
-void SettingsTab::setServerWanted(bool on) {
-    startStopButton_->setChecked(on);
-}
-
-void SettingsTab::showServerState(bool running) {
+void SettingsTab::showServerState(bool running, bool stopping) {
+    startStopButton_->setChecked(running);
+    startStopButton_->setEnabled(!stopping);
     startStopButton_->setIcon(context_.images.icon(running ? ImageList::kStop : ImageList::kStart));
     startStopButton_->setToolTip(
         uiText(context_.state, running ? UiText::ServerStop : UiText::ServerStart));
-    portLabel_->setEnabled(!running);
-    portField_->setEnabled(!running);
+    portLabel_->setEnabled(!running && !stopping);
+    portField_->setEnabled(!running && !stopping);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Languages.
-
-void SettingsTab::discoverLanguageBox(const std::string& chosen) {
-    const AppState& state = context_.state;
-    languages_ = discoverLanguages(state.languageFolders, chosen);
-    const bool wasFilling = filling_;
-    filling_ = true;
-    languageBox_->clear();
-    for (const LanguageEntry& entry : languages_)
-        languageBox_->addItem(flagIcon(entry.flag), fromWindows1252(entry.displayName),
-                              fromPathBytes(entry.fileName));
-    languageBox_->setCurrentIndex(static_cast<int>(findLanguage(languages_, chosen).value_or(0)));
-    filling_ = wasFilling;
-}
-
-void SettingsTab::showLanguageTips() {
-    for (std::size_t i = 0; i < languages_.size(); ++i) {
-        const std::vector<int>& notUsed = languages_[i].textsNotUsed;
-        const QVariant tip =
-            notUsed.empty()
-                ? QVariant()
-                : QVariant(wrappedTip(uiTextWith(context_.state, UiText::LanguageTextsNotUsed,
-                                                 QString::fromStdString(textIdList(notUsed)))));
-        languageBox_->setItemData(static_cast<int>(i), tip, Qt::ToolTipRole);
-    }
-    showChosenLanguageTip();
-}
-
-void SettingsTab::showChosenLanguageTip() {
-    languageBox_->setToolTip(languageBox_->currentData(Qt::ToolTipRole).toString());
-}
-
-void SettingsTab::adoptStoredLanguage(std::string& stored) {
-    discoverLanguageBox(stored);
-    const auto offered = findLanguage(languages_, stored);
-    const std::string name = offered ? languages_[*offered].fileName : std::string();
-    if (name != stored) {
-        stored = name;
-        discoverLanguageBox(stored);
-    }
+void SettingsTab::showLanguages(std::vector<LanguageEntry> languages, const std::string& chosen) {
+    languageBox_->showLanguages(std::move(languages), chosen);
 }
 
 void SettingsTab::enableLanguageChoice() {
-    languageBox_->setEnabled(true);
     languageLabel_->setEnabled(true);
-    languageButton_->setEnabled(true);
+    languageBox_->enableChoice();
 }
 
 void SettingsTab::chooseLanguage(int index) {
-    if (!languageBox_->isEnabled() || index < 0 || index >= static_cast<int>(languages_.size()))
-        return;
-    const std::string& chosen = languages_[static_cast<std::size_t>(index)].fileName;
-    {
-        const StateLock lock(context_.state.mutex);
-        if (chosen == context_.state.settings.languageDll)
-            return;
-        context_.state.settings.languageDll = chosen;
-    }
-    emit languageChanged();
-}
-
-void SettingsTab::rescanLanguages() {
-    languageBox_->setEnabled(false);
-    std::string chosen;
-    {
-        const StateLock lock(context_.state.mutex);
-        chosen = context_.state.settings.languageDll;
-    }
-    // The libraries are read without the lock; a language that is gone falls back to the
-    // built-in one.
-    discoverLanguageBox(chosen);
-    if (!findLanguage(languages_, chosen)) {
-        const StateLock lock(context_.state.mutex);
-        context_.state.settings.languageDll.clear();
-    }
-    showLanguageTips();
-    languageBox_->setEnabled(true);
-}
-
-void SettingsTab::openLanguageDialog() {
-    bool exportWanted = false;
-    bool downloaded = false;
-    exportWanted =
-        WebDialog::run(context_.state, context_.dialogs, WebDialog::Mode::Language,
-                       downloadHost(context_.state), this, &downloaded) == QDialog::Accepted;
-    // A failed export skips the rescan, as any error ends the work there.
-    if (exportWanted && !exportLanguage())
-        return;
-    if (downloaded)
-        rescanLanguages();
+    languageBox_->chooseLanguage(index);
 }
 
 bool SettingsTab::exportLanguage() {
-    AppState& state = context_.state;
-    std::string stored;
-    {
-        const StateLock lock(state.mutex);
-        stored = state.settings.lastLangugeResPath;
-    }
-    const auto chosen = context_.dialogs.chooseFolder(
-        uiText(state, UiText::ExportLanguageFolderPrompt), fromPathBytes(stored));
-    if (!chosen)
-        return true;
-    std::string folder = toPathBytes(*chosen);
-    if (folder.empty() || folder.back() != '/')
-        folder += '/';
-    {
-        // Kept at once, also in the file: the next export starts there even if the program
-        // ends without saving.
-        const StateLock lock(state.mutex);
-        state.settings.lastLangugeResPath = folder;
-        state.profile.writeString("Settings", "LastLangugeResPath", folder);
-        // A failure (or a read-only settings file) only loses the remembered folder.
-        (void)writeSettingsKey(state, "Settings", "LastLangugeResPath", folder);
-    }
-
-    std::string languageDll;
-    {
-        const StateLock lock(state.mutex);
-        languageDll = state.settings.languageDll;
-    }
-    const auto failure = writeLanguageExport(
-        folder, languageExportFiles(state.languageFolders, languageDll, languages_));
-    if (failure) {
-        context_.dialogs.message(MessageKind::Error,
-                                 fromPathBytes(folder) + fromWindows1252(*failure));
-        return false;
-    }
-    context_.dialogs.openUrl(QUrl::fromLocalFile(fromPathBytes(folder)));
-    return true;
+    return languageBox_->exportLanguage();
 }
 
 } // namespace pelotest::desktop

@@ -1,9 +1,9 @@
 #pragma once
 // The settings tab, bound to Settings (what is typed is what the next request uses): the
 // templates and static folders with their choosers, the start page and its parameters, the port
-// with the server's start/stop button, the language box with its download and export, the
-// switches and numbers, and the remote editor's controls, which follow whether a start page is
-// set.
+// with the server's start/stop button, the language box (desktop/LanguageBox), the switches and
+// numbers, and the remote editor's controls, which follow whether a start page is set. It reads
+// and changes the settings through the state commands, never under the state lock.
 
 #include "desktop/PaneSupport.h"
 #include "language/Languages.h"
@@ -23,6 +23,10 @@ class QSpinBox;
 class QToolButton;
 
 namespace pelotest::desktop {
+class LanguageBox;
+}
+
+namespace pelotest::desktop {
 
 class SettingsTab : public QWidget {
     Q_OBJECT
@@ -31,7 +35,7 @@ class SettingsTab : public QWidget {
     explicit SettingsTab(const PaneContext& context, QWidget* parent = nullptr);
 
     void applyTexts();
-    // The controls show settings (the state's, read by a caller that holds the state lock).
+    // The controls show settings (a copy of the state's); nothing is written back.
     void showSettings(const Settings& settings);
     // The start page and its parameters were set from the browser.
     void followRequestSettings();
@@ -43,30 +47,21 @@ class SettingsTab : public QWidget {
     // The program and arguments the desktop session's autostart entry runs (without --tray).
     void setAutostartCommand(std::vector<std::string> command);
 
-    // The server's start/stop button: its down state is the wanted server state.
-    bool serverWanted() const;
-    void setServerWanted(bool on);
-    // The button's picture and tip, and the port, which can change only while the server stops.
-    void showServerState(bool running);
+    // The server's start/stop button shows whether the server runs (a click asks the window to
+    // switch it: startStopClicked); the port can change only while the server is stopped, and
+    // nothing can be switched while it stops.
+    void showServerState(bool running, bool stopping = false);
 
-    // Languages. The entries of the language box, in its order (entry 0: built-in German).
-    const std::vector<LanguageEntry>& languageList() const { return languages_; }
-    // At start-up, given the stored language of the settings (the caller holds the state lock):
-    // fills the language box; a stored language that is no longer offered falls back to the
-    // built-in one, and one that is offered is named as its file is (the name may have been
-    // stored in another case, and file names here are case-sensitive).
-    void adoptStoredLanguage(std::string& stored);
-    // The language box and its button, disabled until the first language is applied.
+    // Languages (the box is a class of its own).
+    LanguageBox& languageBox() const { return *languageBox_; }
+    // At start-up: the languages found and the current one.
+    void showLanguages(std::vector<LanguageEntry> languages, const std::string& chosen);
+    // The language box, its label and button, disabled until the first language is applied.
     void enableLanguageChoice();
-    // The language box's entry index was chosen: switches the language when it is another one.
+    // The language box's entry index was chosen.
     void chooseLanguage(int index);
-    // The language button: the download dialog; afterwards the export (when asked for) and the
-    // rescan (when a library was saved).
-    void openLanguageDialog();
     // The translator's template into a folder the user chooses; false when it was not written.
     bool exportLanguage();
-    // Lists the libraries anew after a download (the texts on screen stay as they are).
-    void rescanLanguages();
 
   signals:
     void startStopClicked();
@@ -93,19 +88,9 @@ class SettingsTab : public QWidget {
     // The desktop session box was clicked: writes or removes the entry, then shows whether it
     // is there.
     void switchAutostart(bool on);
-    // Fills the language box from a fresh discovery and selects the current language, chosen.
-    void discoverLanguageBox(const std::string& chosen);
-    // The tips of the language box's entries whose libraries have texts that are not used, in
-    // the current language (looked up here: call without the state lock), and the box's tip.
-    void showLanguageTips();
-    // The box's tip is the chosen entry's: a translator sees why some texts stay German.
-    void showChosenLanguageTip();
-
     PaneContext context_;
-    bool filling_ = false; // controls are being filled from the state: do not write back
     // What starts a variable in a folder (set when the settings are loaded, never changed after).
     std::string folderVariableStart_;
-    std::vector<LanguageEntry> languages_;
     std::vector<std::string> autostartCommand_{"pelotest"};
 
     QGroupBox* templatesGroup_ = nullptr;
@@ -131,8 +116,7 @@ class SettingsTab : public QWidget {
     QSpinBox* portField_ = nullptr;
     QToolButton* startStopButton_ = nullptr;
     QLabel* languageLabel_ = nullptr;
-    QComboBox* languageBox_ = nullptr;
-    QToolButton* languageButton_ = nullptr;
+    LanguageBox* languageBox_ = nullptr;
     QCheckBox* autoSortBox_ = nullptr;
     QCheckBox* saveLogBox_ = nullptr;
     QCheckBox* remoteEditorBox_ = nullptr;

@@ -141,10 +141,9 @@ void VariablesPane::releaseHeldRows() {
 
 void VariablesPane::rememberSelectedVariable() {
     const QModelIndexList rows = view_->selectionModel()->selectedRows();
-    AppState& state = context_.state;
-    const StateLock lock(state.mutex);
-    state.variablesChanged = true; // another row is the selected one
-    // The row's name as the list shows it: the table may have changed since the last sync.
+    context_.commands.markVariablesChanged(); // another row is the selected one
+    // The row's name as the list shows it (the model's copy): the table may have changed since
+    // the last sync.
     const int row = rows.isEmpty() ? -1 : filter_->mapToSource(rows.front()).row();
     if (row >= 0 && row < model_->rowCount())
         selectedVariable_ = model_->nameAt(row);
@@ -174,13 +173,9 @@ void VariablesPane::showRequests() {
     const std::optional<std::string> wanted = selectedVariable_;
     model_->sync();
     // The heading of the sort column carries the arrow of its direction.
-    int sortColumn = -1;
-    bool descending = false;
-    {
-        const StateLock lock(context_.state.mutex);
-        sortColumn = static_cast<int>(context_.state.variablesSort.column);
-        descending = context_.state.variablesSort.descending;
-    }
+    const VariableSortState sort = context_.commands.variablesSort();
+    const int sortColumn = static_cast<int>(sort.column);
+    const bool descending = sort.descending;
     QHeaderView* header = view_->horizontalHeader();
     header->setSortIndicatorShown(sortColumn >= 0);
     if (sortColumn >= 0)
@@ -229,31 +224,19 @@ void VariablesPane::editSelectedVariable() {
         }
     } editEnds{this};
     AppState& state = context_.state;
-    QString shownValue;
-    {
-        const StateLock lock(state.mutex);
-        const auto row = state.variables.find(*name);
-        if (!row)
-            return;
-        shownValue = fromSiteBytes(state.variables[*row].value);
-    }
+    const std::optional<std::string> value = context_.commands.variableValue(*name);
+    if (!value)
+        return;
+    const QString shownValue = fromSiteBytes(*value);
     const auto answer = context_.dialogs.input(fromSiteBytes(*name),
                                                uiText(state, UiText::NewValuePrompt), shownValue);
     // Cancelled, or given back unchanged: nothing to store, the bytes stay as they were, and a
     // value that a request set while the box was open stays.
     if (!answer || *answer == shownValue)
         return;
-    {
-        const StateLock lock(state.mutex);
-        const std::string typed = toSiteBytes(*answer, state.settings.siteEncoding);
-        // Found again by name: requests move rows while the box is open. A variable that a
-        // request removed meanwhile comes back with the value typed, at the end of the list.
-        if (const auto row = state.variables.find(*name))
-            state.variables.setValue(*row, typed);
-        else
-            state.variables.add(*name, typed);
-        state.variablesChanged = true;
-    }
+    // Found again by name: requests move rows while the box is open. A variable that a request
+    // removed meanwhile comes back with the value typed, at the end of the list.
+    context_.commands.setVariable(*name, *answer);
     followRequests();
 }
 
@@ -261,13 +244,8 @@ void VariablesPane::copySelectedValue() {
     const std::optional<std::string> name = selectedVariable_;
     if (!name)
         return;
-    std::optional<std::string> value;
-    {
-        const StateLock lock(context_.state.mutex);
-        if (const auto row = context_.state.variables.find(*name))
-            value = context_.state.variables[*row].value;
-    }
-    // The clipboard is told after the lock is released: it may wait for the desktop.
+    // A copy: the clipboard may wait for the desktop.
+    const std::optional<std::string> value = context_.commands.variableValue(*name);
     if (value)
         QGuiApplication::clipboard()->setText(fromSiteBytes(*value));
 }
@@ -276,18 +254,10 @@ void VariablesPane::deleteSelectedVariable() {
     const std::optional<std::string> name = selectedVariable_;
     if (!name)
         return;
-    AppState& state = context_.state;
     const QModelIndexList shown = view_->selectionModel()->selectedRows();
     const int shownRow = shown.isEmpty() ? -1 : shown.front().row();
-    {
-        const StateLock lock(state.mutex);
-        if (const auto row = state.variables.find(*name)) {
-            const Variable& removed = state.variables[*row];
-            deleted_ = DeletedVariable{removed.name, removed.value, *row};
-            state.variables.remove(*row);
-            state.variablesChanged = true;
-        }
-    }
+    if (auto removed = context_.commands.removeVariable(*name))
+        deleted_ = std::move(removed);
     undoAction_->setEnabled(deleted_.has_value());
     showRequests();
     // The row that took the deleted one's place is selected, so that Delete or Enter go on
@@ -302,19 +272,10 @@ void VariablesPane::deleteSelectedVariable() {
 void VariablesPane::undoDelete() {
     if (!deleted_)
         return;
-    const DeletedVariable restored = std::move(*deleted_);
+    const StateCommands::RemovedVariable restored = std::move(*deleted_);
     deleted_.reset();
     undoAction_->setEnabled(false);
-    {
-        AppState& state = context_.state;
-        const StateLock lock(state.mutex);
-        // A request may have set the name again meanwhile: its value is the newer one.
-        if (!state.variables.find(restored.name)) {
-            const std::size_t added = state.variables.add(restored.name, restored.value);
-            state.variables.move(added, std::min(restored.row, state.variables.size() - 1));
-            state.variablesChanged = true;
-        }
-    }
+    context_.commands.restoreVariable(restored);
     selectedVariable_ = restored.name;
     showRequests();
 }
@@ -322,11 +283,7 @@ void VariablesPane::undoDelete() {
 void VariablesPane::autoSortSwitched(bool on) {
     if (on)
         return;
-    {
-        const StateLock lock(context_.state.mutex);
-        context_.state.variables.resetMarks();
-        context_.state.variablesChanged = true;
-    }
+    context_.commands.resetVariableMarks();
     showRequests();
 }
 

@@ -68,11 +68,7 @@ class VariablesPane : public QGroupBox {
     QAction* deleteAction_ = nullptr;
     QAction* copyAction_ = nullptr;
     QAction* undoAction_ = nullptr;
-    struct DeletedVariable {
-        std::string name, value;
-        std::size_t row = 0;
-    };
-    std::optional<DeletedVariable> deleted_;
+    std::optional<StateCommands::RemovedVariable> deleted_;
     // The variable of the selected row, by name: requests move and remove rows.
     std::optional<std::string> selectedVariable_;
     // Rows held still: the pointer is inside the list, a value is being edited, news wait.

@@ -4,6 +4,7 @@
 #include "desktop/LanguageSupport.h"
 #include "desktop/Text.h"
 #include "language/UiTexts.h"
+#include "platform/Programs.h"
 #include "resources/DesktopPictures.h"
 
 #include <QApplication>
@@ -29,7 +30,6 @@
 #include <QWebEngineView>
 
 #include <algorithm>
-#include <unistd.h>
 
 namespace pelotest::desktop {
 namespace {
@@ -129,7 +129,7 @@ class ClickFilter : public QObject {
 
 std::optional<QString> webViewUnavailable() {
     const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX") &&
+    if (runsAsSuperuser() && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX") &&
         !flags.contains("--no-sandbox"))
         return QStringLiteral("running as root needs QTWEBENGINE_DISABLE_SANDBOX=1");
     QString helper = qEnvironmentVariable("QTWEBENGINEPROCESS_PATH");

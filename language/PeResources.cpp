@@ -185,7 +185,7 @@ PeResources::PeResources(std::string bytes) : bytes_(std::move(bytes)) {
 
 std::optional<PeResources> PeResources::fromFile(const std::filesystem::path& file) {
     // The size is checked again while reading: the file may grow in between.
-    std::optional<std::string> bytes = RegularFile(file.native()).readAll(kMaxPeFileSize);
+    std::optional<std::string> bytes = RegularFile(file.string()).readAll(kMaxPeFileSize);
     if (!bytes)
         return std::nullopt;
     return PeResources(std::move(*bytes));

@@ -59,7 +59,7 @@ class LibraryCache {
                                                const FileIdentity& identity) {
         {
             const std::lock_guard lock(mutex_);
-            if (const auto it = entries_.find(file.native());
+            if (const auto it = entries_.find(file.string());
                 it != entries_.end() && it->second.identity == identity)
                 return it->second.library;
         }
@@ -72,13 +72,13 @@ class LibraryCache {
         // changed within the last second could change again without a visible difference, so
         // it is kept only once it has settled (and read anew until then).
         if (!identity.settled()) {
-            entries_.erase(file.native());
+            entries_.erase(file.string());
             return library;
         }
         // A handful of libraries are in use at a time; names that never recur must not pile up.
-        if (entries_.size() >= kMaxEntries && !entries_.contains(file.native()))
+        if (entries_.size() >= kMaxEntries && !entries_.contains(file.string()))
             entries_.clear();
-        entries_[file.native()] = {identity, library};
+        entries_[file.string()] = {identity, library};
         return library;
     }
 
@@ -106,7 +106,7 @@ std::shared_ptr<const LanguageLibrary> readLibrary(std::span<const std::filesyst
     }
     for (const std::filesystem::path& folder : folders) {
         const std::filesystem::path file = folder / languageDll;
-        if (const std::optional<FileIdentity> identity = regularFileIdentity(file.native()))
+        if (const std::optional<FileIdentity> identity = regularFileIdentity(file.string()))
             return libraryCache().get(file, *identity);
     }
     return nullptr;

@@ -4,12 +4,8 @@
 #include "server/StaticFiles.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <deque>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -57,18 +53,6 @@ void prependComponents(std::deque<std::string>& pending, std::string_view path) 
         start = end + 1;
     }
     pending.insert(pending.begin(), parts.begin(), parts.end());
-}
-
-std::optional<std::string> linkTarget(const std::string& link) {
-    std::vector<char> buffer(256);
-    for (;;) {
-        const ssize_t n = ::readlink(link.c_str(), buffer.data(), buffer.size());
-        if (n < 0)
-            return std::nullopt;
-        if (static_cast<std::size_t>(n) < buffer.size())
-            return std::string(buffer.data(), static_cast<std::size_t>(n));
-        buffer.resize(buffer.size() * 2);
-    }
 }
 
 // The real location of a root folder; nullopt when it is empty, missing or not a folder.
@@ -129,15 +113,16 @@ std::optional<KernelPath> resolveLikeKernel(std::string_view path) {
             continue;
         }
         const std::string candidate = joined(resolved) + "/" + component;
-        struct stat info {};
-        if (::lstat(candidate.c_str(), &info) != 0) {
-            if (errno != ENOENT)
+        std::error_code error;
+        const FileStatus info = statusOf(candidate, Links::DoNotFollowLast, error);
+        if (info.kind == FileKind::Missing) {
+            if (error != std::errc::no_such_file_or_directory)
                 return std::nullopt;
             resolved.push_back(std::move(component));
             missing = 1;
             continue;
         }
-        if (S_ISLNK(info.st_mode)) {
+        if (info.kind == FileKind::Link) {
             const auto target = linkTarget(candidate);
             if (!target || target->empty() || ++links > kMaxLinks)
                 return std::nullopt;
@@ -148,7 +133,7 @@ std::optional<KernelPath> resolveLikeKernel(std::string_view path) {
             continue;
         }
         resolved.push_back(std::move(component));
-        lastIsFolder = S_ISDIR(info.st_mode);
+        lastIsFolder = info.kind == FileKind::Folder;
     }
     return KernelPath{joined(resolved), missing};
 }
@@ -175,69 +160,49 @@ std::optional<EditorFolder> EditorFolder::open(std::string_view path, std::strin
     if (betweenCheckAndOpen)
         betweenCheckAndOpen();
     const fs::path folderPath = file->parent_path();
-    const int fd = ::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    std::error_code error;
+    OpenFile opened = openFolder(folderPath, error);
+    if (!opened.isOpen())
         return std::nullopt;
-    EditorFolder folder(fd, std::move(*file));
-    // Where the descriptor really is: the folder that was checked, or else a link has been put
+    EditorFolder folder(std::move(opened), std::move(*file));
+    // Where the open folder really is: the folder that was checked, or else a link has been put
     // into its path since.
-    const auto where = linkTarget("/proc/self/fd/" + std::to_string(fd));
-    if (!where || fs::path(*where) != folderPath)
+    const auto where = pathOfOpenFolder(folder.folder());
+    if (!where || *where != folderPath)
         return std::nullopt;
     return folder;
 }
 
 EditorFolder::Reading EditorFolder::readFile(std::string& bytes, std::uint64_t largest) const {
-    const int fd =
-        ::openat(fd_, name().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
+    std::error_code error;
+    const OpenFile file = openInFolder(folder_, name(), error);
+    if (!file.isOpen())
         return Reading::NotAFile;
     Reading result = Reading::Read;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const auto status = file.status(error);
+    if (!status || status->kind != FileKind::Regular) {
         result = Reading::NotAFile;
-    } else if (static_cast<std::uint64_t>(info.st_size) > largest) {
+    } else if (status->identity.size > largest) {
         result = Reading::TooLarge;
     } else {
         bytes.clear();
         char block[64 * 1024];
         for (;;) {
-            const ssize_t n = ::read(fd, block, sizeof block);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
+            const auto n = file.read(block, sizeof block, error);
+            if (!n)
                 result = Reading::NotAFile;
-            if (n <= 0)
+            if (!n || *n == 0)
                 break;
-            bytes.append(block, static_cast<std::size_t>(n));
+            bytes.append(block, *n);
             if (bytes.size() > largest) { // it grew since it was looked at
                 result = Reading::TooLarge;
                 break;
             }
         }
     }
-    ::close(fd);
     if (result != Reading::Read)
         bytes.clear();
     return result;
-}
-
-EditorFolder::EditorFolder(EditorFolder&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), file_(std::move(other.file_)) {}
-
-EditorFolder& EditorFolder::operator=(EditorFolder&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = std::exchange(other.fd_, -1);
-        file_ = std::move(other.file_);
-    }
-    return *this;
-}
-
-EditorFolder::~EditorFolder() {
-    if (fd_ >= 0)
-        ::close(fd_);
 }
 
 } // namespace pelotest

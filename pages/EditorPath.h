@@ -2,6 +2,8 @@
 // The editor form of a path, in which the site log and the file list hand a file to the editor,
 // and the confinement of the editor to the static and template folders.
 
+#include "platform/Files.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -41,8 +43,8 @@ std::optional<std::filesystem::path> confinedEditorFile(std::string_view path,
 
 // The folder of a confined editor file, opened. The check of confinedEditorFile names folders
 // by their path; a link swapped into that path afterwards would make the path another folder.
-// The descriptor stays the folder that was checked, so files are opened and replaced relative to
-// it (openat, renameat) and without following a link in the last place.
+// The open folder stays the folder that was checked, so files are opened and replaced relative to
+// it and without following a link in the last place.
 class EditorFolder {
   public:
     // nullopt when the path is not confined (confinedEditorFile) or its folder cannot be opened
@@ -51,11 +53,7 @@ class EditorFolder {
     static std::optional<EditorFolder> open(std::string_view path, std::string_view staticRoot,
                                             std::string_view templateFolder,
                                             const std::function<void()>& betweenCheckAndOpen = {});
-    EditorFolder(EditorFolder&& other) noexcept;
-    EditorFolder& operator=(EditorFolder&& other) noexcept;
-    ~EditorFolder();
-
-    int fd() const { return fd_; }
+    const OpenFile& folder() const { return folder_; }
     // The file's name inside the folder.
     std::string name() const { return file_.filename().string(); }
     // The resolved path of the file.
@@ -69,8 +67,9 @@ class EditorFolder {
     Reading readFile(std::string& bytes, std::uint64_t largest) const;
 
   private:
-    EditorFolder(int fd, std::filesystem::path file) : fd_(fd), file_(std::move(file)) {}
-    int fd_ = -1;
+    EditorFolder(OpenFile folder, std::filesystem::path file)
+        : folder_(std::move(folder)), file_(std::move(file)) {}
+    OpenFile folder_;
     std::filesystem::path file_;
 };
 

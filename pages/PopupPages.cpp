@@ -1,4 +1,5 @@
 #include "pages/PopupPages.h"
+#include "platform/Calendar.h"
 
 #include "server/Encoders.h"
 #include "state/HexDigits.h"
@@ -15,7 +16,7 @@ std::string pageStamp() {
     const std::time_t seconds = system_clock::to_time_t(now);
     const auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm local{};
-    localtime_r(&seconds, &local);
+    localCalendarTime(seconds, local);
     char text[96];
     std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d%03d", local.tm_year + 1900,
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,

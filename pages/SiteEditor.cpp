@@ -18,12 +18,8 @@
 #include "state/PathText.h"
 #include "state/TextCase.h"
 
-#include <cerrno>
-#include <fcntl.h>
 #include <filesystem>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace pelotest {
 namespace {
@@ -249,12 +245,14 @@ SavedFile saveEditedFile(const HttpRequest& request, const RequestPaths& paths,
     const auto folder = EditorFolder::open(path, paths.staticRoot, paths.templateFolder);
     if (!folder)
         return {{}, 500, "Not saved: the folder changed while saving."};
-    struct stat info {};
-    if (::fstatat(folder->fd(), folder->name().c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-        !S_ISREG(info.st_mode))
+    std::error_code statusError;
+    const FileKind there =
+        statusInFolder(folder->folder(), folder->name(), Links::DoNotFollowLast, statusError).kind;
+    if (there != FileKind::Missing && there != FileKind::Regular)
         return {{}, 500, "Not saved: this is not a file."};
     const std::string text = lastParam(request, "SITE").value_or("");
-    if (const auto failure = replaceFileAt(folder->fd(), folder->name(), withCrLfLineEnds(text)))
+    if (const auto failure =
+            replaceFileAt(folder->folder(), folder->name(), withCrLfLineEnds(text)))
         return {{}, 500, "Not saved: " + *failure};
     return {file->string(), 0, {}};
 }

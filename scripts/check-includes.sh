@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks that the folders include each other one way only:
-#   state < language < server < pages < desktop < app
+#   platform < state < language < server < pages < desktop < app
 # A file may include headers of its own folder and of the folders below it: app/ (main()) may
 # start the desktop, the desktop never uses app/. The embedded pictures (resources/) may be used
 # from pages/ upwards.
@@ -10,20 +10,21 @@ cd "$(dirname "$0")/.."
 
 rank() {
     case $1 in
-    state) echo 0 ;;
-    language) echo 1 ;;
-    server) echo 2 ;;
-    resources) echo 3 ;; # usable from pages/ upwards
-    pages) echo 3 ;;
-    desktop) echo 4 ;;
-    app) echo 5 ;;
+    platform) echo 0 ;;
+    state) echo 1 ;;
+    language) echo 2 ;;
+    server) echo 3 ;;
+    resources) echo 4 ;; # usable from pages/ upwards
+    pages) echo 4 ;;
+    desktop) echo 5 ;;
+    app) echo 6 ;;
     *) echo -1 ;;
     esac
 }
 
 status=0
 checked=0
-for folder in state language server pages app desktop; do
+for folder in platform state language server pages app desktop; do
     [ -d "$folder" ] || continue
     own=$(rank "$folder")
     while IFS= read -r -d '' file; do
@@ -49,4 +50,22 @@ if [ "$status" -ne 0 ]; then
     echo "include check failed: a lower folder includes a higher one" >&2
     exit 1
 fi
-echo "include check: $checked folder includes, all point downwards"
+
+# Every call of the operating system goes through platform/: no other folder includes a POSIX
+# or Windows header. The files listed here still do and are yet to be moved (docs/windows.md).
+not_yet_moved=" \
+desktop/SingleInstance.cpp desktop/StopSignals.cpp "
+system_headers='^[[:space:]]*#[[:space:]]*include[[:space:]]*<(sys/|unistd\.h|fcntl\.h|signal\.h|csignal|poll\.h|netinet/|arpa/|dirent\.h|pwd\.h|spawn\.h|pthread\.h|windows\.h|winsock2\.h|ws2tcpip\.h|shellapi\.h|io\.h)'
+for folder in state language server pages app desktop; do
+    [ -d "$folder" ] || continue
+    while IFS= read -r file; do
+        [[ $not_yet_moved == *" $file "* ]] && continue
+        echo "$file: includes a system header; its calls belong in platform/"
+        status=1
+    done < <(grep -rlE "$system_headers" "$folder" --include='*.h' --include='*.cpp' || true)
+done
+if [ "$status" -ne 0 ]; then
+    echo "include check failed: a system header outside platform/" >&2
+    exit 1
+fi
+echo "include check: $checked folder includes, all point downwards; system headers only in platform/"

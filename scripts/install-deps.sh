@@ -6,6 +6,7 @@ packages=(
     libboost1.81-dev libjpeg62-turbo-dev libgif-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
+    g++-mingw-w64-x86-64-posix wine wine64 nsis googletest dpkg-dev
     qt6-base-dev qt6-webengine-dev qt6-translations-l10n xvfb xauth trayer imagemagick
     chromium
     wrk nginx-light php-cli python3 curl

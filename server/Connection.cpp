@@ -3,6 +3,7 @@
 
 #include "server/Connection.h"
 
+#include "platform/Sockets.h"
 #include "server/LanePool.h"
 #include "server/PageSkeleton.h"
 #include "server/ResponseHead.h"
@@ -15,15 +16,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <optional>
-#include <sys/sendfile.h>
-#include <unistd.h>
 
 namespace pelotest {
 
@@ -266,7 +259,7 @@ void Connection::answer() {
 
 void Connection::afterAnswer(bool written) {
     message_ = std::monostate{};
-    file_.reset();
+    file_.close();
     piece_ = std::string();
     if (!written || !keepAlive_)
         return finish();
@@ -392,11 +385,11 @@ void Connection::writeFile(HttpResponse& response, unsigned version, bool keepAl
                         done);
     }
     // Without waiting: a FIFO put in the file's place fails the read instead of blocking.
-    FileHandle in(::open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (in.get() < 0) {
-        const int error = errno;
+    std::error_code openError;
+    OpenFile in = openForReading(file.path, Links::Follow, openError);
+    if (!in.isOpen()) {
         HttpResponse failed =
-            errorResponse(500, "Cannot read " + file.path + ": " + std::strerror(error) + "\n");
+            errorResponse(500, "Cannot read " + file.path + ": " + errorText(openError) + "\n");
         response = std::move(failed);
         return writeText(response, version, keepAlive, headOnly, done);
     }
@@ -406,13 +399,12 @@ void Connection::writeFile(HttpResponse& response, unsigned version, bool keepAl
         piece_.resize(static_cast<std::size_t>(file.length));
         std::size_t got = 0;
         while (got < piece_.size()) {
-            const ssize_t n = ::pread(in.get(), piece_.data() + got, piece_.size() - got,
-                                      static_cast<off_t>(file.offset + got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
+            std::error_code readError;
+            const auto n =
+                in.readAt(file.offset + got, piece_.data() + got, piece_.size() - got, readError);
+            if (!n || *n == 0)
                 return (this->*done)(false); // the file shrank: the length cannot be kept
-            got += static_cast<std::size_t>(n);
+            got += *n;
         }
         composeHead(response, version, keepAlive, file.length);
         return sendHead(piece_, done);
@@ -425,7 +417,7 @@ void Connection::writeFile(HttpResponse& response, unsigned version, bool keepAl
     // instead of a short one at the end of every step (the socket sends each write at once).
     setCorked(true);
     file_ = std::move(in);
-    fileOffset_ = static_cast<off_t>(file.offset);
+    fileOffset_ = file.offset;
     fileLeft_ = file.length;
     fileDone_ = done;
     sendHead({}, &Connection::afterFileHead);
@@ -439,14 +431,12 @@ void Connection::afterFileHead(bool written) {
 }
 
 void Connection::setCorked(bool corked) {
-    const int on = corked ? 1 : 0;
-    ::setsockopt(socket_.native_handle(), IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+    pelotest::setCorked(socket_.native_handle(), corked);
 }
 
 // Passes the rest of the file to the socket while it takes it, then waits (asynchronously, at
 // most the idle time) until it takes more.
 void Connection::sendFileSteps() {
-    const int socket = socket_.native_handle();
     if (!socket_.non_blocking()) { // the constructor could not make it so
         beast::error_code ec;
         socket_.native_non_blocking(true, ec);
@@ -457,11 +447,12 @@ void Connection::sendFileSteps() {
     while (fileLeft_ > 0) {
         const auto step =
             static_cast<std::size_t>(std::min<std::uint64_t>(fileLeft_, kSendfileStep));
-        const ssize_t n = ::sendfile(socket, file_.get(), &fileOffset_, step);
-        if (n > 0) {
-            creditSent(static_cast<std::size_t>(n));
-            fileLeft_ -= static_cast<std::uint64_t>(n);
-            sentNow += static_cast<std::size_t>(n);
+        const SendStep sent = sendFileStep(socket_.native_handle(), file_, fileOffset_, step);
+        switch (sent.outcome) {
+        case SendStep::Outcome::Sent:
+            creditSent(sent.sent);
+            fileLeft_ -= sent.sent;
+            sentNow += sent.sent;
             if (sentNow >= 4 * kSendfileStep && fileLeft_ > 0) {
                 // Lets the other connections of this thread have their turn.
                 net::post(socket_.get_executor(),
@@ -469,21 +460,13 @@ void Connection::sendFileSteps() {
                 return;
             }
             continue;
-        }
-        if (n == 0)
+        case SendStep::Outcome::FileEnded:
             return (this->*done_)(false); // the file shrank: the promised length cannot be kept
-        const int error = errno;
-        if (error == EINTR)
-            continue;
-        if (error == EPIPE) {
-            sigset_t pipe;
-            sigemptyset(&pipe);
-            sigaddset(&pipe, SIGPIPE);
-            const timespec none{};
-            ::sigtimedwait(&pipe, nullptr, &none);
-        }
-        if (error != EAGAIN && error != EWOULDBLOCK)
+        case SendStep::Outcome::Failed:
             return (this->*done_)(false);
+        case SendStep::Outcome::WouldBlock:
+            break;
+        }
         // The deadline sweep closes the connection should the client stop taking the file.
         awaitClient();
         socket_.async_wait(

@@ -6,6 +6,8 @@
 // thread".
 
 #include "server/HttpServer.h"
+
+#include "platform/Files.h"
 #include "server/HttpTypes.h"
 #include "server/LanePool.h"
 
@@ -29,8 +31,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
-#include <unistd.h>
 #include <utility>
 #include <variant>
 
@@ -51,31 +51,6 @@ using Clock = std::chrono::steady_clock;
 inline std::int64_t steadyNow() {
     return Clock::now().time_since_epoch().count();
 }
-
-// A file descriptor closed with its owner.
-class FileHandle {
-  public:
-    FileHandle() = default;
-    explicit FileHandle(int fd) : fd_(fd) {}
-    FileHandle(FileHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileHandle& operator=(FileHandle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    ~FileHandle() { reset(); }
-    void reset() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-    int get() const { return fd_; }
-
-  private:
-    int fd_ = -1;
-};
 
 // What every connection of one listener shares: how a request is answered, the limits, and the
 // lanes that run the connections.
@@ -209,8 +184,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     Done fileDone_ = nullptr;
     HttpResponse response_;
     Done done_ = nullptr;
-    FileHandle file_;
-    off_t fileOffset_ = 0;
+    OpenFile file_;
+    std::uint64_t fileOffset_ = 0;
     std::uint64_t fileLeft_ = 0;
     // Where what the client still sends is dropped (lingering close, a stream's end watch).
     std::unique_ptr<std::array<char, 16 * 1024>> sink_;

@@ -1,4 +1,5 @@
 #include "server/FileInfoText.h"
+#include "platform/Calendar.h"
 
 #include "language/UiTexts.h"
 #include "server/StaticFiles.h"
@@ -90,7 +91,7 @@ std::string fileInfoText(const LanguageTexts& texts, const std::string& filePath
         const FileStamp stamp = stampOf(file.identity());
         const std::time_t seconds = static_cast<std::time_t>(stamp.modifiedSeconds);
         std::tm local{};
-        localtime_r(&seconds, &local);
+        localCalendarTime(seconds, local);
         date = replaceAll(formatDateTime(texts.text(UiText::FileInfoDateFormat), local), " ",
                           texts.text(UiText::FileInfoDateBlank));
         size = std::to_string(static_cast<unsigned long long>(stamp.size)) +

@@ -4,6 +4,8 @@
 
 #include "server/HttpServer.h"
 
+#include "platform/Sockets.h"
+
 #include "server/Connection.h"
 #include "server/LanePool.h"
 #include "server/RequestHandler.h"
@@ -279,7 +281,8 @@ void HttpServer::start(const std::string& address, std::uint16_t port) {
     tcp::acceptor& acceptor = impl_->acceptor;
     acceptor.open(endpoint.protocol(), ec);
     if (!ec)
-        acceptor.set_option(net::socket_base::reuse_address(true), ec);
+        if (!takePortForListening(acceptor.native_handle()))
+            ec = net::error::access_denied;
     if (!ec)
         acceptor.bind(endpoint, ec);
     if (!ec)

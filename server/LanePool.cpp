@@ -2,10 +2,10 @@
 
 #include "server/LanePool.h"
 
+#include "platform/Sockets.h"
+
 #include <algorithm>
 #include <chrono>
-#include <csignal>
-#include <pthread.h>
 #include <stdexcept>
 #include <system_error>
 
@@ -52,13 +52,8 @@ void Lane::addRunner() {
 }
 
 void Lane::run() {
-    // sendfile has no flag against SIGPIPE: a client that leaves during a large file must end its
-    // connection (EPIPE), not the process. The signal stays blocked on the pool's threads, and
-    // one raised is taken back where the error is seen.
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    // A client that leaves during a large file must end its connection, not the process.
+    keepSendsToAGonePeerFromEndingTheProcess();
     for (;;) {
         try {
             while (context.run_one() > 0)

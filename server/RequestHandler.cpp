@@ -1,12 +1,12 @@
 #include "server/RequestHandler.h"
 
+#include "platform/Network.h"
+
 #include "server/PageSkeleton.h"
 #include "server/RequestContext.h"
 #include "server/RequestSafety.h"
 #include "state/TextCase.h"
 #include "state/TextEdits.h"
-
-#include <arpa/inet.h>
 
 #include <array>
 #include <optional>
@@ -52,9 +52,8 @@ int RequestBusy::inProgress() const {
 
 namespace {
 
-bool isIpLiteral(const std::string& host, int family) {
-    std::array<unsigned char, 16> address{};
-    return ::inet_pton(family, host.c_str(), address.data()) == 1;
+bool isIpLiteral(const std::string& host, AddressFamily family) {
+    return isAddressLiteral(host, family);
 }
 
 bool isListed(std::string_view name, std::string_view allowedHosts) {
@@ -83,7 +82,7 @@ bool isAllowedHost(std::optional<std::string_view> hostHeader, std::string_view 
         const std::string_view rest = host.substr(close + 1);
         if (!rest.empty() && rest.front() != ':')
             return false;
-        return isIpLiteral(std::string(host.substr(1, close - 1)), AF_INET6);
+        return isIpLiteral(std::string(host.substr(1, close - 1)), AddressFamily::IPv6);
     }
     if (const std::size_t colon = host.find(':'); colon != std::string_view::npos) {
         if (host.find(':', colon + 1) != std::string_view::npos)
@@ -96,7 +95,7 @@ bool isAllowedHost(std::optional<std::string_view> hostHeader, std::string_view 
         return false;
     if (equalsIgnoreCase(host, "localhost") || endsWithIgnoreCase(host, ".localhost"))
         return true;
-    if (isIpLiteral(std::string(host), AF_INET))
+    if (isIpLiteral(std::string(host), AddressFamily::IPv4))
         return true;
     return isListed(host, allowedHosts);
 }

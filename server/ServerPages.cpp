@@ -200,7 +200,7 @@ void PopupOffsets::read() const {
     read_ = true;
     if (state_.settingsPath.empty())
         return;
-    const std::string& path = state_.settingsPath.native();
+    const std::string path = state_.settingsPath.string();
     const std::optional<FileIdentity> found = regularFileIdentity(path);
     if (!found)
         return; // no settings file: the defaults, as loading it would give

@@ -18,7 +18,7 @@
 #include "state/RegularFile.h"
 #include "state/TextCase.h"
 
-#include <fcntl.h>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -37,7 +37,7 @@ void markGenerated(HttpResponse& response) {
 // The sending happens after the handler has returned, so a file that cannot be opened is
 // reported here, while the request can still be answered with an error.
 void ensureReadable(const fs::path& file, const std::string& filePath) {
-    if (!RegularFile(file.native()).isOpen())
+    if (!RegularFile(file.string()).isOpen())
         throw std::runtime_error("Cannot read file " + filePath);
 }
 

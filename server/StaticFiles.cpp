@@ -1,6 +1,8 @@
 #include "server/StaticFiles.h"
+#include "platform/Calendar.h"
 
 #include "server/FileCache.h"
+#include "server/WindowsNames.h"
 #include "state/PathText.h"
 #include "state/TextCase.h"
 #include "state/TextEdits.h"
@@ -17,7 +19,6 @@
 #include <memory>
 #include <mutex>
 #include <span>
-#include <sys/stat.h>
 #include <unordered_map>
 
 namespace pelotest {
@@ -112,12 +113,18 @@ std::string_view contentTypeFor(std::string_view path) {
 }
 
 bool liesBelow(const fs::path& outer, const fs::path& inner) {
+    // Windows finds a name in any case, so a folder named in another case is the same folder.
+    const auto sameName = [](const fs::path& a, const fs::path& b) {
+        if constexpr (kWindowsNameRules)
+            return a == b || equalsIgnoreCase(a.string(), b.string());
+        return a == b;
+    };
     auto o = outer.begin();
     auto i = inner.begin();
     for (; o != outer.end(); ++o, ++i) {
         if (o->empty()) // the empty last element of a path that ends in a separator
             continue;
-        if (i == inner.end() || *o != *i)
+        if (i == inner.end() || !sameName(*o, *i))
             return false;
     }
     return i != inner.end();
@@ -137,24 +144,36 @@ enum class Walk { Inside, Missing, NeedsResolving };
 
 // The components of relative below a plain folder (prefix, ending in '/'), looked at with lstat.
 // info receives the last one's status.
-Walk walkPlainComponents(std::string& path, std::string_view relative, struct stat& info) {
+Walk walkPlainComponents(std::string& path, std::string_view relative, FileStatus& info) {
     for (;;) {
         const std::size_t slash = relative.find('/');
         const std::string_view name = relative.substr(0, slash);
         if (name.empty() || name == "." || name == "..")
             return Walk::NeedsResolving;
         path.append(name);
-        if (::lstat(path.c_str(), &info) != 0)
-            return errno == ENOENT || errno == ENOTDIR ? Walk::Missing : Walk::NeedsResolving;
-        if (S_ISLNK(info.st_mode))
+        std::error_code error;
+        info = statusOf(path, Links::DoNotFollowLast, error);
+        if (info.kind == FileKind::Missing)
+            return missing(error) ? Walk::Missing : Walk::NeedsResolving;
+        if (info.kind == FileKind::Link)
             return Walk::NeedsResolving;
         if (slash == std::string_view::npos)
-            return S_ISREG(info.st_mode) ? Walk::Inside : Walk::Missing;
-        if (!S_ISDIR(info.st_mode))
+            return info.kind == FileKind::Regular ? Walk::Inside : Walk::Missing;
+        if (info.kind != FileKind::Folder)
             return Walk::Missing;
         path.append(1, '/');
         relative.remove_prefix(slash + 1);
     }
+}
+
+// The part of file below folder, or file without its drive ("c:") when it lies elsewhere: the
+// part whose names come from the request.
+[[maybe_unused]] std::string_view belowFolder(std::string_view folder, std::string_view file) {
+    if (file.size() > folder.size() && startsWithIgnoreCase(file, folder))
+        return file.substr(folder.size());
+    if (file.size() >= 2 && file[1] == ':')
+        return file.substr(2);
+    return file;
 }
 
 } // namespace
@@ -165,7 +184,10 @@ std::optional<std::string> resolveFileInside(std::string_view folder, std::strin
     if (folder.empty() || folder.find('\0') != std::string_view::npos ||
         file.find('\0') != std::string_view::npos)
         return std::nullopt;
-    struct stat info {};
+    if constexpr (kWindowsNameRules)
+        if (holdsWindowsSpecialName(belowFolder(folder, file)))
+            return std::nullopt;
+    FileStatus info;
     if (file.size() > folder.size() + 1 && file.substr(0, folder.size()) == folder &&
         file[folder.size()] == '/' && folder.back() != '/') {
         std::string path(folder);
@@ -173,7 +195,7 @@ std::optional<std::string> resolveFileInside(std::string_view folder, std::strin
         switch (walkPlainComponents(path, file.substr(folder.size() + 1), info)) {
         case Walk::Inside:
             if (identity)
-                *identity = identityOf(info);
+                *identity = info.identity;
             return path;
         case Walk::Missing:
             return std::nullopt;
@@ -184,7 +206,9 @@ std::optional<std::string> resolveFileInside(std::string_view folder, std::strin
     // Most misses name no file at all (a template request asks for a page that exists only as a
     // template): one stat, which follows links as resolving them would, settles those without
     // resolving every component.
-    if (::stat(std::string(file).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    std::error_code error;
+    info = statusOf(std::string(file), Links::Follow, error);
+    if (info.kind != FileKind::Regular)
         return std::nullopt;
     std::error_code ec;
     const fs::path realFolder = fs::canonical(fs::path(folder), ec);
@@ -194,8 +218,8 @@ std::optional<std::string> resolveFileInside(std::string_view folder, std::strin
     if (ec || !fs::is_regular_file(realFile, ec) || !liesBelow(realFolder, realFile))
         return std::nullopt;
     if (identity)
-        *identity = identityOf(info);
-    return std::move(realFile).native();
+        *identity = info.identity;
+    return std::move(realFile).string();
 }
 
 std::optional<std::string> resolveServableFile(const RequestPaths& paths, FileIdentity* identity) {
@@ -210,10 +234,11 @@ FileStamp stampOf(const FileIdentity& identity) {
 }
 
 std::optional<FileStamp> stampOf(const std::string& file) {
-    struct stat info {};
-    if (::stat(file.c_str(), &info) != 0)
+    std::error_code error;
+    const FileStatus info = statusOf(file, Links::Follow, error);
+    if (info.kind == FileKind::Missing)
         return std::nullopt;
-    return stampOf(identityOf(info));
+    return stampOf(info.identity);
 }
 
 namespace {
@@ -257,7 +282,7 @@ constexpr std::array<std::string_view, 12> kMonthNames{"Jan", "Feb", "Mar", "Apr
 std::string httpDate(std::int64_t unixSeconds) {
     const std::time_t time = static_cast<std::time_t>(unixSeconds);
     std::tm utc{};
-    if (!::gmtime_r(&time, &utc))
+    if (!utcCalendarTime(time, utc))
         return {};
     std::string text;
     text.reserve(32);
@@ -373,7 +398,7 @@ std::optional<std::int64_t> parseHttpDate(std::string_view text) {
     }
     if (!ok || !validTime(tm))
         return std::nullopt;
-    return static_cast<std::int64_t>(::timegm(&tm));
+    return static_cast<std::int64_t>(timeOfUtcCalendar(tm));
 }
 
 ConditionalHeaders conditionalHeadersOf(const HttpRequest& request) {

@@ -1,22 +1,19 @@
 #include "state/AtomicFile.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <random>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace pelotest {
 
 namespace {
 
-std::string systemError(int error) {
-    return std::strerror(error);
+std::string systemError(const std::error_code& error) {
+    return errorText(error);
+}
+
+std::string systemError(std::errc error) {
+    return errorText(std::make_error_code(error));
 }
 
 // A temporary file of a save: "." + the file's name (cut, so that the temporary name stays
@@ -35,156 +32,113 @@ bool isTemporaryOf(std::string_view entry, std::string_view prefix) {
                        [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Whether the name still stands for the open file fd.
-bool namesFile(int folderFd, const std::string& name, int fd) {
-    struct stat opened {};
-    struct stat named {};
-    return ::fstat(fd, &opened) == 0 &&
-           ::fstatat(folderFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-           named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+// Whether the name still stands for the open file (the same device and file number).
+bool namesFile(const OpenFile& folder, const std::string& name, const OpenFile& file) {
+    std::error_code error;
+    const auto opened = file.status(error);
+    const FileStatus named = statusInFolder(folder, name, Links::DoNotFollowLast, error);
+    return opened && named.kind == FileKind::Regular &&
+           named.identity.device == opened->identity.device &&
+           named.identity.inode == opened->identity.inode;
 }
 
 // A save that was killed leaves its temporary file behind. Each running save holds a lock on its
-// own (the kernel drops it when the process dies), so a temporary file of this name that can be
+// own (the system drops it when the process dies), so a temporary file of this name that can be
 // locked belongs to no running save. It is removed while the lock is held, so that the save that
 // made it, should it be one that has not yet locked it, sees its file gone (createTemporary).
-void removeStaleTemporaries(int folderFd, const std::string& prefix) {
-    const int listing = ::dup(folderFd);
-    if (listing < 0)
-        return;
-    DIR* dir = ::fdopendir(listing);
-    if (!dir) {
-        ::close(listing);
-        return;
-    }
-    // fdopendir shares the descriptor's position with the folder's own: start at the beginning.
-    ::rewinddir(dir);
-    std::vector<std::string> candidates;
-    while (const dirent* entry = ::readdir(dir))
-        if (isTemporaryOf(entry->d_name, prefix))
-            candidates.emplace_back(entry->d_name);
-    ::closedir(dir);
-    for (const std::string& entry : candidates) {
-        const int fd =
-            ::openat(folderFd, entry.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0)
+void removeStaleTemporaries(const OpenFile& folder, const std::string& prefix) {
+    for (const std::string& entry : namesInFolder(folder)) {
+        if (!isTemporaryOf(entry, prefix))
             continue;
-        struct stat opened {};
+        std::error_code error;
+        const OpenFile file = openInFolder(folder, entry, error);
+        if (!file.isOpen())
+            continue;
+        const auto status = file.status(error);
         // Removed only when the name still stands for the file that was locked.
-        if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
-            ::flock(fd, LOCK_EX | LOCK_NB) == 0 && namesFile(folderFd, entry, fd))
-            ::unlinkat(folderFd, entry.c_str(), 0);
-        ::close(fd);
+        if (status && status->kind == FileKind::Regular && file.markInUse() &&
+            namesFile(folder, entry, file))
+            removeInFolder(folder, entry);
     }
 }
 
 // A new temporary file of a save, open for writing under a name of its own and locked, which no
-// other save can take or remove: O_EXCL never opens a file that exists, and a clean-up of
+// other save can take or remove: creating never opens a file that exists, and a clean-up of
 // another save (removeStaleTemporaries) that came between the creation and the lock holds the
 // lock itself or has removed the name, so the file is given up and another name tried. Created
 // with 0666 so that the umask applies as it would to a file written in place.
-int createTemporary(int folderFd, const std::string& prefix, std::string& temp, int& error) {
+OpenFile createTemporary(const OpenFile& folder, const std::string& prefix, std::string& temp,
+                         std::error_code& error) {
     std::random_device random;
-    error = EEXIST;
+    error = std::make_error_code(std::errc::file_exists);
     for (int attempt = 0; attempt < 16; ++attempt) {
         temp = prefix + std::to_string(random());
-        const int fd = ::openat(folderFd, temp.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            error = errno;
-            return -1;
-        }
-        if (fd < 0)
+        OpenFile file = createInFolder(folder, temp, error);
+        if (!file.isOpen() && !alreadyExists(error))
+            return {};
+        if (!file.isOpen())
             continue;
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && namesFile(folderFd, temp, fd))
-            return fd;
-        ::close(fd); // taken for stale: the clean-up that locked it removes it
+        if (file.markInUse() && namesFile(folder, temp, file))
+            return file;
+        // Taken for stale: the clean-up that locked it removes it.
     }
-    return -1;
+    error = std::make_error_code(std::errc::file_exists);
+    return {};
 }
 
 } // namespace
 
-std::optional<std::string> notARegularFile(const struct stat& info) {
-    if (S_ISREG(info.st_mode))
-        return std::nullopt;
-    if (S_ISLNK(info.st_mode))
-        return "it is a link (only a regular file is written, never what a link leads to)";
-    if (S_ISDIR(info.st_mode))
-        return systemError(EISDIR);
-    if (S_ISFIFO(info.st_mode))
-        return "it is a FIFO, not a regular file";
-    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))
-        return "it is a device, not a regular file";
-    return "it is not a regular file";
-}
-
-std::optional<std::string> replaceFileAt(int folderFd, const std::string& name,
+std::optional<std::string> replaceFileAt(const OpenFile& folder, const std::string& name,
                                          std::string_view bytes) {
-    struct stat old {};
-    const bool exists = ::fstatat(folderFd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!exists && errno != ENOENT)
-        return systemError(errno);
+    std::error_code error;
+    const FileStatus old = statusInFolder(folder, name, Links::DoNotFollowLast, error);
+    const bool exists = old.kind != FileKind::Missing;
+    if (!exists && error && !missing(error))
+        return systemError(error);
     // What stands at the name is replaced only when it is a regular file: a link there may lead
     // to a file of somebody else's, a FIFO or device was put there on purpose.
     if (exists)
-        if (auto refusal = notARegularFile(old))
+        if (auto refusal = notARegularFile(old.kind))
             return refusal;
     const bool keepMode = exists;
     const std::string prefix = temporaryPrefix(name);
-    removeStaleTemporaries(folderFd, prefix);
+    removeStaleTemporaries(folder, prefix);
 
     std::string temp;
-    int error = 0;
-    const int fd = createTemporary(folderFd, prefix, temp, error);
-    if (fd < 0)
+    OpenFile file = createTemporary(folder, prefix, temp, error);
+    if (!file.isOpen())
         return systemError(error);
 
-    std::optional<std::string> failure;
-    if (keepMode && ::fchmod(fd, old.st_mode & 07777) != 0)
-        failure = systemError(errno);
-    std::size_t written = 0;
-    while (!failure && written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            failure = systemError(n < 0 ? errno : EIO);
-        else
-            written += static_cast<std::size_t>(n);
+    bool ok = !keepMode || file.setPermissions(old.permissions, error);
+    ok = ok && file.writeAll(bytes, error);
+    ok = ok && file.syncToDisk(error);
+    ok = ok && renameInFolder(folder, temp, name, error);
+    if (!ok)
+        removeInFolder(folder, temp);
+    // The data reached the disk before the rename, so closing cannot lose it any more.
+    file.close();
+    if (ok) {
+        std::error_code ignored;
+        (void)folder.syncToDisk(ignored); // makes the rename itself durable
     }
-    if (!failure && ::fsync(fd) != 0)
-        failure = systemError(errno);
-    if (!failure && ::renameat(folderFd, temp.c_str(), folderFd, name.c_str()) != 0)
-        failure = systemError(errno);
-    if (failure)
-        ::unlinkat(folderFd, temp.c_str(), 0);
-    // The data reached the disk before the rename (fsync), so closing cannot lose it any more.
-    ::close(fd);
-    if (!failure)
-        (void)::fsync(folderFd); // makes the rename itself durable
-    return failure;
+    return ok ? std::nullopt : std::optional<std::string>(systemError(error));
 }
 
 FolderHandle::FolderHandle(const std::filesystem::path& folder)
-    : fd_(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
-      error_(fd_ < 0 ? errno : 0) {}
+    : folder_(openFolder(folder, error_)) {}
 
-FolderHandle::~FolderHandle() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
+FolderHandle::~FolderHandle() = default;
 
 std::optional<std::string> FolderHandle::replace(const std::string& name,
                                                  std::string_view bytes) const {
-    if (fd_ < 0)
+    if (!folder_.isOpen())
         return systemError(error_);
-    return replaceFileAt(fd_, name, bytes);
+    return replaceFileAt(folder_, name, bytes);
 }
 
 std::optional<std::string> replaceFile(const std::filesystem::path& path, std::string_view bytes) {
     if (!path.has_filename())
-        return systemError(EISDIR);
+        return systemError(std::errc::is_a_directory);
     return FolderHandle(path.parent_path()).replace(path.filename().string(), bytes);
 }
 

@@ -1,8 +1,11 @@
 #pragma once
-// What the core needs from the desktop (or from the headless stand-in): colours, message icons,
-// caption, a column width, window placement, questions to the user, and change notifications.
-// Calls come from connection threads while the state lock is held: implementations must not
-// block on the user interface (queue the notification instead).
+// What the core needs from the desktop (or from the headless stand-in), in two parts.
+// Host: colours, message icons, caption, a column width and change notifications. Request
+// threads call it, mostly while the state lock is held: implementations never block on the
+// user interface (they queue the notification instead).
+// ProgramHost: window placement, status texts and questions to the user, which only the
+// program's own thread asks for (the window's thread; the headless program's main thread), while
+// loading, saving or expanding a folder for the user. A request handler is never given one.
 
 #include "state/Settings.h"
 
@@ -46,17 +49,6 @@ class Host {
     // Width in pixels of the first column of the variables list (150 when headless).
     virtual int variableColumnWidth() const = 0;
 
-    // Window placement: loadState hands over what the file held (absent keys empty); saveState
-    // asks for what to write.
-    virtual void applyPlacement(const WindowPlacement& stored) = 0;
-    virtual WindowPlacement placement() const = 0;
-
-    // Asks the user for a value (ExpandFolderVariables); nullopt when cancelled.
-    virtual std::optional<std::string>
-    askValue(const std::string& caption, const std::string& prompt, const std::string& preset) = 0;
-    // Status line text while loading and saving ("" clears it).
-    virtual void status(const std::string& text) { (void)text; }
-
     // The start page and its parameters were set from the browser (the settings fields show them).
     virtual void settingsChanged() {}
     virtual void treeChanged() {}
@@ -69,6 +61,21 @@ class Host {
     // lock): each "folder (why)", empty once every folder is watched again. Their changes reload
     // no page meanwhile.
     virtual void liveFoldersUnwatched(const std::vector<std::string>& folders) { (void)folders; }
+};
+
+class ProgramHost : public Host {
+  public:
+    // Window placement: loadState hands over what the file held (absent keys empty), with the
+    // state lock held (keep it, show it afterwards); saveState asks for what to write.
+    virtual void applyPlacement(const WindowPlacement& stored) = 0;
+    virtual WindowPlacement placement() const = 0;
+
+    // Asks the user for a value (ExpandFolderVariables); nullopt when cancelled. May wait for the
+    // user as long as the user takes.
+    virtual std::optional<std::string>
+    askValue(const std::string& caption, const std::string& prompt, const std::string& preset) = 0;
+    // Status line text while loading and saving ("" clears it).
+    virtual void status(const std::string& text) { (void)text; }
 };
 
 } // namespace pelotest

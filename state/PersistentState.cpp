@@ -6,12 +6,8 @@
 #include "state/VariableReferences.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <variant>
 
@@ -389,7 +385,7 @@ void writeTreeSection(AppState& state, std::string_view section) {
     state.profile.writeSection(section, entries);
 }
 
-std::string loadState(AppState& state, Host& host, const TextLookup& text,
+std::string loadState(AppState& state, ProgramHost& host, const TextLookup& text,
                       const std::function<void(AppState&)>& languageStartUp) {
     // The file is read into objects of its own with the state free: a file with 100,000
     // variables takes tens of milliseconds to read, and nobody should wait for the state that
@@ -469,112 +465,133 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
         state.logChanged = false;
         state.variablesSort = {};
         host.applyPlacement(state.settings.placement);
-        host.status("");
         host.treeChanged();
         host.variablesChanged();
         host.logChanged();
     }
+    host.status(""); // the status line is the program's to draw: not under the lock
     return treeError;
 }
 
-bool saveState(AppState& state, Host& host, const TextLookup& text, std::string* failure) {
-    // Start from the file as it is now, so that what was changed by hand while the program ran
-    // (constants, the language export folder) is kept; a file that has gone missing is written
-    // anew from what was loaded.
-    if (state.settingsReadOnly)
-        return true;
-    ProfileFile onDisk;
+bool readFileForSave(const std::filesystem::path& path, std::optional<ProfileFile>& onDisk,
+                     std::string* failure) {
+    ProfileFile file;
     std::string refusal;
-    if (onDisk.load(state.settingsPath, &refusal))
-        state.profile = std::move(onDisk);
-    else if (!refusal.empty()) {
-        if (failure)
-            *failure = "it can no longer be read (" + refusal + "), so it is left as it is";
-        return false;
+    if (file.load(path, &refusal)) {
+        onDisk = std::move(file);
+        return true;
     }
+    onDisk.reset();
+    if (refusal.empty())
+        return true; // gone missing: what was loaded is written anew
+    if (failure)
+        *failure = "it can no longer be read (" + refusal + "), so it is left as it is";
+    return false;
+}
 
-    host.status(text(UiText::StatusSavingSettings));
+SaveSnapshot composeSave(AppState& state, std::optional<ProfileFile> onDisk,
+                         const WindowPlacement& placement) {
+    // Start from the file as it is now, so that what was changed by hand while the program ran
+    // (constants, the language export folder) is kept.
+    if (onDisk)
+        state.profile = std::move(*onDisk);
     const auto fileTexts = keysHoldingOverrides(state);
-    writeSettings(state, host.placement());
+    writeSettings(state, placement);
     for (const auto& [key, value] : fileTexts) {
         if (value)
             state.profile.writeString(kSettings, key, *value);
         else
             state.profile.eraseKey(kSettings, key);
     }
-    if (state.variablesChanged) {
-        host.status(text(UiText::StatusSavingVariables));
+    SaveSnapshot snapshot;
+    snapshot.variablesChanged = std::exchange(state.variablesChanged, false);
+    snapshot.treeChanged = std::exchange(state.treeChanged, false);
+    snapshot.logChanged = std::exchange(state.logChanged, false);
+    if (snapshot.variablesChanged)
         writeVariables(state);
-    }
-    if (state.treeChanged) {
-        host.status(text(UiText::StatusSavingTree));
+    if (snapshot.treeChanged)
         writeTreeSection(state, kTree);
-    }
-    if (state.logChanged) {
-        if (state.settings.saveLog)
-            host.status(text(UiText::StatusSavingLog));
+    if (snapshot.logChanged)
         writeLog(state);
-    }
+    snapshot.file = state.profile;
+    return snapshot;
+}
+
+void keepUnsaved(AppState& state, const SaveSnapshot& snapshot) {
+    state.variablesChanged = state.variablesChanged || snapshot.variablesChanged;
+    state.treeChanged = state.treeChanged || snapshot.treeChanged;
+    state.logChanged = state.logChanged || snapshot.logChanged;
+}
+
+bool saveState(AppState& state, ProgramHost& host, const TextLookup& text, std::string* failure) {
+    if (state.settingsReadOnly)
+        return true;
+    std::optional<ProfileFile> onDisk;
+    if (!readFileForSave(state.settingsPath, onDisk, failure))
+        return false;
+    host.status(text(UiText::StatusSavingSettings));
+    if (state.variablesChanged)
+        host.status(text(UiText::StatusSavingVariables));
+    if (state.treeChanged)
+        host.status(text(UiText::StatusSavingTree));
+    if (state.logChanged && state.settings.saveLog)
+        host.status(text(UiText::StatusSavingLog));
+    const SaveSnapshot snapshot = composeSave(state, std::move(onDisk), host.placement());
     // One write of the whole file: the old file stays complete until the new one replaces it.
-    const bool saved = state.profile.save(state.settingsPath, failure);
-    if (saved) {
-        state.treeChanged = false;
-        state.variablesChanged = false;
-        state.logChanged = false;
-    }
+    const bool saved = snapshot.file.save(state.settingsPath, failure);
+    if (!saved)
+        keepUnsaved(state, snapshot);
     host.status("");
     return saved;
 }
 
-bool writeSettingsKey(AppState& state, std::string_view section, std::string_view key,
-                      std::string_view value) {
-    if (state.settingsReadOnly)
-        return false;
+bool writeSettingsKey(const std::filesystem::path& path, std::string_view section,
+                      std::string_view key, std::string_view value) {
     ProfileFile onDisk;
     std::string refusal;
-    if (!onDisk.load(state.settingsPath, &refusal) && !refusal.empty())
+    if (!onDisk.load(path, &refusal) && !refusal.empty())
         return false;
-    onDisk.writeString(section, key, value);
-    return onDisk.save(state.settingsPath);
+    onDisk.writeString(section, key, encodeValue(value));
+    return onDisk.save(path);
 }
 
 SettingsFileCheck checkSettingsFile(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        struct stat info {};
-        if (error == ENOENT && ::lstat(path.c_str(), &info) != 0)
+    std::error_code error;
+    OpenFile file = openForReading(path, Links::DoNotFollowLast, error);
+    if (!file.isOpen()) {
+        std::error_code statusError;
+        const FileStatus there = statusOf(path, Links::DoNotFollowLast, statusError);
+        if (missing(error) && error != std::errc::not_a_directory &&
+            there.kind == FileKind::Missing)
             return {};
         std::optional<std::string> refusal;
-        if (::lstat(path.c_str(), &info) == 0)
-            refusal = notARegularFile(info);
+        if (there.kind != FileKind::Missing)
+            refusal = notARegularFile(there.kind);
         return {SettingsAccess::Unusable,
-                refusal ? *refusal : "it cannot be read: " + std::string(std::strerror(error))};
+                refusal ? *refusal : "it cannot be read: " + errorText(error)};
     }
-    struct stat info {};
-    const bool known = ::fstat(fd, &info) == 0;
-    ::close(fd);
-    if (!known)
+    const auto status = file.status(error);
+    file.close();
+    if (!status)
         return {SettingsAccess::Unusable, "it cannot be read"};
-    if (auto refusal = notARegularFile(info))
+    if (auto refusal = notARegularFile(status->kind))
         return {SettingsAccess::Unusable, *refusal};
 
     // Root may write what its mode forbids; a file or folder without any write permission was
     // made so on purpose, and is left alone by root too.
-    constexpr mode_t kAnyWrite = S_IWUSR | S_IWGRP | S_IWOTH;
-    if ((info.st_mode & kAnyWrite) == 0 ||
-        ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+    constexpr unsigned kAnyWrite = 0222;
+    if ((status->permissions & kAnyWrite) == 0 || !mayWrite(path))
         return {SettingsAccess::ReadOnly, "the file is read-only"};
     const std::filesystem::path folder =
         path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    struct stat folderInfo {};
-    if (::stat(folder.c_str(), &folderInfo) != 0 || (folderInfo.st_mode & kAnyWrite) == 0 ||
-        ::faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) != 0)
+    const FileStatus folderStatus = statusOf(folder, Links::Follow, error);
+    if (folderStatus.kind == FileKind::Missing || (folderStatus.permissions & kAnyWrite) == 0 ||
+        !mayWrite(folder))
         return {SettingsAccess::ReadOnly, "its folder is read-only"};
     return {};
 }
 
-ExpandedFolder expandFolderVariables(AppState& state, Host& host, const TextLookup& text,
+ExpandedFolder expandFolderVariables(AppState& state, ProgramHost& host, const TextLookup& text,
                                      std::string_view folder, bool askUser, UiText captionId,
                                      UiText promptId) {
     ReferencePolicy policy{.markRows = askUser};

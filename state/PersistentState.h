@@ -37,7 +37,7 @@ SettingsFileCheck checkSettingsFile(const std::filesystem::path& path);
 // the lock, its placement and change notifications come with it held.
 // languageStartUp, when given, runs with the lock held, right after LanguageDll is read and
 // before any status text is looked up (it may drop a LanguageDll that is not installed).
-std::string loadState(AppState& state, Host& host, const TextLookup& text,
+std::string loadState(AppState& state, ProgramHost& host, const TextLookup& text,
                       const std::function<void(AppState&)>& languageStartUp = {})
     EXCLUDES(state.mutex);
 // Writes settings always, variables/tree/log when changed; atomically, as one write
@@ -49,13 +49,34 @@ std::string loadState(AppState& state, Host& host, const TextLookup& text,
 // caller's next step.
 // With state.settingsReadOnly nothing is written and the answer is true. A file that exists
 // but can no longer be read is not written either (false, with the reason).
-bool saveState(AppState& state, Host& host, const TextLookup& text, std::string* failure = nullptr)
-    REQUIRES(state.mutex);
+bool saveState(AppState& state, ProgramHost& host, const TextLookup& text,
+               std::string* failure = nullptr) REQUIRES(state.mutex);
 
-// Writes one key into the settings file as it is on disk now (a remembered folder, say), unless
-// the file is read-only or cannot be read. False when nothing was written.
-bool writeSettingsKey(AppState& state, std::string_view section, std::string_view key,
-                      std::string_view value) REQUIRES(state.mutex);
+// saveState in steps, for a program whose requests go on while it saves: the file is read and
+// written without the state lock, and only composed under it.
+// The settings file as it is on disk now (nullopt when it has gone missing); false, with the
+// reason, when it exists but can no longer be read (it is then left as it is).
+bool readFileForSave(const std::filesystem::path& path, std::optional<ProfileFile>& onDisk,
+                     std::string* failure = nullptr);
+struct SaveSnapshot {
+    ProfileFile file; // what to write
+    // The change flags it includes (cleared in the state by composeSave).
+    bool variablesChanged = false;
+    bool treeChanged = false;
+    bool logChanged = false;
+};
+// The whole file as a save writes it, from onDisk and the state; the change flags go with it.
+SaveSnapshot composeSave(AppState& state, std::optional<ProfileFile> onDisk,
+                         const WindowPlacement& placement) REQUIRES(state.mutex);
+// The snapshot could not be written: its changes are unsaved again.
+void keepUnsaved(AppState& state, const SaveSnapshot& snapshot) REQUIRES(state.mutex);
+
+// Writes one key into the settings file at path as it is on disk now (a remembered folder, say),
+// escaped as every value of the file is, unless the file cannot be read. Reads and writes the
+// file: call it without the state lock (and not for a read-only file). False when nothing was
+// written.
+bool writeSettingsKey(const std::filesystem::path& path, std::string_view section,
+                      std::string_view key, std::string_view value);
 
 // Tree section format (keys Node0.., '#' per level).
 std::string readTreeSection(const ProfileFile& profile, EventTree& tree, std::string_view section,
@@ -76,7 +97,7 @@ struct ExpandedFolder {
 // prompt UI texts given (DynamicPath* for the folder itself, AssignDynamicPath* in the assignment
 // dialog). Does not
 // lock state.mutex (the question may stay open for a while; the caller decides).
-ExpandedFolder expandFolderVariables(AppState& state, Host& host, const TextLookup& text,
+ExpandedFolder expandFolderVariables(AppState& state, ProgramHost& host, const TextLookup& text,
                                      std::string_view folder, bool askUser,
                                      UiText captionId = UiText::DynamicPathCaption,
                                      UiText promptId = UiText::DynamicPathPrompt)

@@ -40,7 +40,7 @@ class RegularFile {
     std::optional<std::string> readAll(std::uint64_t largest = UINT64_MAX) const;
 
   private:
-    int fd_ = -1;
+    OpenFile file_;
     Status status_ = Status::Missing;
     FileIdentity identity_;
 };

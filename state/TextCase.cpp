@@ -1,5 +1,7 @@
 #include "state/TextCase.h"
 
+#include "platform/TextCodecs.h" // defines the code page functions declared here
+
 #include <algorithm>
 #include <array>
 
@@ -69,28 +71,6 @@ int compareIgnoreCase(std::string_view a, std::string_view b) {
     if (a.size() == b.size())
         return 0;
     return a.size() < b.size() ? -1 : 1;
-}
-
-namespace {
-// The characters of the bytes 0x80 to 0x9F.
-constexpr std::array<char16_t, 32> kHigh1252 = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-} // namespace
-
-char16_t utf16FromWindows1252(char c) {
-    const auto b = static_cast<unsigned char>(c);
-    return b >= 0x80 && b <= 0x9F ? kHigh1252[b - 0x80] : static_cast<char16_t>(b);
-}
-
-std::optional<char> windows1252FromUtf16Unit(char16_t unit) {
-    if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
-        return static_cast<char>(unit);
-    const auto high = std::find(kHigh1252.begin(), kHigh1252.end(), unit);
-    if (high == kHigh1252.end())
-        return std::nullopt;
-    return static_cast<char>(0x80 + (high - kHigh1252.begin()));
 }
 
 } // namespace pelotest

@@ -71,6 +71,8 @@ struct DesktopFixture {
     AppState state;
     ScriptedDialogs dialogs;
     RecordingOpener opener;
+    // The server's route table, stop limit and end of the process (the program's by default).
+    desktop::ServerController::Options server;
     std::unique_ptr<desktop::MainWindow> window;
 
     QString path(const QString& name) const { return dir.filePath(name); }
@@ -84,7 +86,8 @@ struct DesktopFixture {
             writeFile(settingsFile(), settings);
         state.settingsPath = settingsFile().toStdString();
         window = std::make_unique<desktop::MainWindow>(
-            state, desktop::MainWindowOptions{&dialogs, tray, &opener, startInTray, {}});
+            state,
+            desktop::MainWindowOptions{&dialogs, tray, &opener, startInTray, {}, false, server});
         window->start();
         return *window;
     }

@@ -4,6 +4,7 @@
 // kept on No, the export link, failing and refused downloads, and the built-in page offline.
 
 #include "DesktopFixture.h"
+#include "desktop/LanguageBox.h"
 #include "desktop/MainWindow.h"
 #include "desktop/SettingsTab.h"
 #include "desktop/WebDialog.h"
@@ -789,7 +790,7 @@ void LanguageWindowTest::webViewThatCannotStartOffersTheBrowser() {
     if (help)
         f.child<QToolButton>("HelpButton")->click();
     else
-        f.window->settingsTab().openLanguageDialog();
+        f.child<desktop::LanguageBox>("LanguageChoice")->openLanguageDialog();
     before.isNull() ? qunsetenv(variable.constData()) : qputenv(variable.constData(), before);
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
 

@@ -8,9 +8,11 @@
 #include "DesktopFixture.h"
 #include "desktop/Autostart.h"
 #include "desktop/FileDialogs.h"
+#include "desktop/SettingsTab.h"
 #include "desktop/SingleInstance.h"
 #include "desktop/StopSignals.h"
 #include "language/UiTexts.h"
+#include "server/RequestContext.h"
 #include "state/ProfileFile.h"
 #include "support/HttpTestClient.h"
 #include "support/Unprivileged.h"
@@ -34,16 +36,19 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <grp.h>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -155,6 +160,9 @@ class MainWindowTest : public QObject {
     void autostartEntryGoesOnlyToItsOwnFolder();
     void messageBoxShowsPlainText();
     void trayStartServesHiddenAndKeepsTheFile();
+    void widgetsChangeWithTheStateFree();
+    void closingWithAStuckRequest_data();
+    void closingWithAStuckRequest();
 };
 
 void MainWindowTest::picturesAreTransparentWhereMagenta() {
@@ -1018,6 +1026,132 @@ void MainWindowTest::trayStartServesHiddenAndKeepsTheFile() {
     QVERIFY(window.shutdown());
     QCOMPARE(readKey(f.settingsFile(), "ServerActive"), "0");
     QCOMPARE(readKey(f.settingsFile(), "WindowState"), "maximized");
+}
+
+// Counts the events that reach widgets while the window's thread holds the state lock: a widget
+// that changes under the lock can fire a signal whose slot takes the lock again.
+class LockedEventCounter : public QObject {
+  public:
+    explicit LockedEventCounter(const AppState& state) : state_(state) {
+        qApp->installEventFilter(this);
+    }
+    ~LockedEventCounter() override { qApp->removeEventFilter(this); }
+    int events = 0;
+    QStringList underLock;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched->isWidgetType()) {
+            ++events;
+            if (state_.mutex.heldByCurrentThread())
+                underLock << watched->objectName() + QLatin1Char('/') +
+                                 QString::number(event->type());
+        }
+        return false;
+    }
+
+  private:
+    const AppState& state_;
+};
+
+// The window shows what it loaded, what requests changed and what the user did, and touches no
+// widget while it holds the state lock.
+void MainWindowTest::widgetsChangeWithTheStateFree() {
+    Fixture f;
+    const LockedEventCounter counter(f.state);
+    f.start("[Settings]\nPageIndex=2\nLeft=20\nTop=20\nWidth=640\nHeight=480\n"
+            "StaticSite=a.htm\nWindowState=normal\n[Tree]\nNode0=index.htm\n"
+            "[Variables]\nKunde=x\n");
+    {
+        const StateLock lock(f.state.mutex);
+        f.state.settings.staticSite = "b.htm";
+        f.state.settings.variablesAutoSort = !f.state.settings.variablesAutoSort;
+        f.state.variables.add("Neu", "1");
+        f.state.log.add(LogEntry{}, 100);
+    }
+    f.window->host().settingsChanged();
+    f.window->host().variablesChanged();
+    f.window->host().treeChanged();
+    f.window->host().logChanged();
+    QTest::qWait(50);
+    QCOMPARE(f.child<QComboBox>("StartPageBox")->currentText(), QStringLiteral("b.htm"));
+    f.child<QLineEdit>("StartParametersField")->setText(QStringLiteral("p=1"));
+    f.window->settingsTab().chooseLanguage(0);
+    QVERIFY(f.window->saveNow());
+    QVERIFY(counter.events > 0);
+    QVERIFY2(counter.underLock.isEmpty(), qPrintable(counter.underLock.join(QLatin1Char(' '))));
+}
+
+// A request held in its handler until the test lets it go, as a request stuck on a slow disk
+// or in an endless template would be.
+struct HeldRequest {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool inside = false;
+    bool released = false;
+
+    void hold() {
+        std::unique_lock lock(mutex);
+        inside = true;
+        changed.notify_all();
+        changed.wait(lock, [this] { return released; });
+    }
+    bool waitUntilInside() {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(10), [this] { return inside; });
+    }
+    void release() {
+        const std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+};
+
+void MainWindowTest::closingWithAStuckRequest_data() {
+    QTest::addColumn<bool>("holdsState");
+    QTest::newRow("the request holds the state") << true;
+    QTest::newRow("the request waits with the state free") << false;
+}
+
+// Closing while a request does not end: the window goes on while the server stops, saves what it
+// can, and ends the process instead of destroying what the request still uses.
+void MainWindowTest::closingWithAStuckRequest() {
+    QFETCH(bool, holdsState);
+    const auto held = std::make_shared<HeldRequest>();
+    std::vector<int> endedWith;
+    Fixture f;
+    f.server.routes = [held, holdsState](Exchange& ex) REQUIRES(ex.state.mutex) {
+        if (holdsState)
+            held->hold();
+        else
+            runUnlocked(ex.state.mutex, [&] { held->hold(); });
+    };
+    f.server.stopLimit = std::chrono::milliseconds(400);
+    f.server.endProcess = [&endedWith](int code) { endedWith.push_back(code); };
+    const int port = freePort();
+    f.start(QStringLiteral("[Settings]\nServerActive=1\nPort=%1\n").arg(port).toLatin1());
+    QVERIFY(f.window->serverRunning());
+    QTest::qWait(50); // the load's news are taken before the request holds the state
+    std::thread client([port] { (void)statusLine(port); });
+    const auto letGo = qScopeGuard([&] {
+        held->release();
+        client.join();
+    });
+    QVERIFY(held->waitUntilInside());
+
+    int ticks = 0;
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, this, [&ticks] { ++ticks; });
+    tick.start(20);
+    QElapsedTimer closing;
+    closing.start();
+    const bool saved = f.window->shutdown();
+    QVERIFY2(closing.elapsed() < 4000, qPrintable(QString::number(closing.elapsed())));
+    // The stop waited 400 ms, and the window handled its events meanwhile.
+    QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
+    QCOMPARE(endedWith, std::vector<int>{holdsState ? 1 : 0});
+    QCOMPARE(saved, !holdsState);
+    QCOMPARE(readKey(f.settingsFile(), "WindowState"), holdsState ? "<absent>" : "normal");
 }
 
 } // namespace pelotest::test

@@ -473,8 +473,8 @@ TEST_F(Headless, RunOptionsApplyAndAreNeverWrittenBack) {
     }
 }
 
-// --open hands the start page to the opener once the server listens, and says so when no
-// browser started (the opener failed or is missing).
+// --open hands the start page to the opener once the server listens, by the name the window
+// shows it with, and says so when no browser started (the opener failed or is missing).
 TEST_F(Headless, OpenHandsTheStartPageToTheBrowser) {
     struct Case {
         const char* what;
@@ -497,7 +497,7 @@ TEST_F(Headless, OpenHandsTheStartPageToTheBrowser) {
                                      std::filesystem::perm_options::add);
         ::setenv("PELOTEST_OPENER", c.exitCode ? opener.c_str() : "no-opener", 1);
         const std::uint16_t port = PortHolder().port();
-        const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
+        const std::string url = "http://localhost:" + std::to_string(port) + "/";
         const auto file = dir.write("s.ini", settings(port));
         Program program({"--headless", "--open", "--settings", file.string()});
         ::unsetenv("PELOTEST_OPENER");

@@ -94,10 +94,9 @@ TEST(AtomicFile, OnlyARegularFileIsReplacedNeverWhatALinkLeadsTo) {
             const auto before = fs::symlink_status(at).type();
             std::optional<std::string> failure;
             if (byFolder) {
-                const int folder =
-                    ::open((dir.path() / "site").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                std::error_code error;
+                const OpenFile folder = openFolder(dir.path() / "site", error);
                 failure = replaceFileAt(folder, "page.htm", "mine");
-                ::close(folder);
             } else {
                 failure = replaceFile(at, "mine");
             }
@@ -116,11 +115,11 @@ TEST(AtomicFile, TheFolderFormKeepsPermissionsAndTakesLongNames) {
     dir.write("site/" + longName, "old");
     ::chmod((dir.path() / "site" / longName).c_str(), 0604);
 
-    const int folder = ::open((dir.path() / "site").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_GE(folder, 0);
+    std::error_code error;
+    const OpenFile folder = openFolder(dir.path() / "site", error);
+    ASSERT_TRUE(folder.isOpen());
     EXPECT_EQ(replaceFileAt(folder, "page.htm", "mine"), std::nullopt);
     EXPECT_EQ(replaceFileAt(folder, longName, "new"), std::nullopt);
-    ::close(folder);
 
     EXPECT_EQ(TempDir::read(dir.path() / "site" / "page.htm"), "mine");
     EXPECT_EQ(TempDir::read(dir.path() / "site" / longName), "new");

@@ -16,7 +16,7 @@
 
 namespace pelotest::test {
 
-class FakeHost : public Host {
+class FakeHost : public ProgramHost {
   public:
     // Indexed by ColorRole.
     using ColorTable = std::array<Rgb, 7>;

@@ -1,9 +1,7 @@
 // The file watcher of Linux: one inotify watch per folder below the watched ones, read by a
 // thread of its own that collects a burst of changes before it reports them.
 
-#include "server/FileWatcher.h"
-
-#include "state/TextCase.h"
+#include "platform/FolderWatcher.h"
 
 #include <dirent.h>
 #include <poll.h>
@@ -463,24 +461,6 @@ class InotifyWatcher final : public FileWatcher {
 std::unique_ptr<FileWatcher> makeFileWatcher(FileWatcher::Listener listener, BurstTiming timing,
                                              FileWatcher::UnwatchedListener unwatched) {
     return std::make_unique<InotifyWatcher>(std::move(listener), timing, std::move(unwatched));
-}
-
-LiveChange classifyChanges(const std::vector<std::string>& changed, std::string_view staticRoot) {
-    LiveChange change;
-    if (changed.empty() || staticRoot.empty())
-        return change;
-    const std::string root = normalFolder(std::string(staticRoot));
-    for (const std::string& path : changed) {
-        const bool styleSheet =
-            path.size() > 4 &&
-            equalsIgnoreCase(std::string_view(path).substr(path.size() - 4), ".css");
-        if (!styleSheet || !isBelowOrSame(root, path) || path == root) {
-            change.styleSheets.clear();
-            return change;
-        }
-        change.styleSheets.push_back(root == "/" ? path : path.substr(root.size()));
-    }
-    return change;
 }
 
 } // namespace pelotest

@@ -1,0 +1,44 @@
+#include "server/FileWatcher.h"
+
+#include "state/TextCase.h"
+
+#include <filesystem>
+
+namespace pelotest {
+
+namespace {
+
+// The folder as written, without a trailing separator and dot segments.
+std::string normalFolder(const std::string& folder) {
+    std::string normal = std::filesystem::path(folder).lexically_normal().string();
+    while (normal.size() > 1 && normal.back() == '/')
+        normal.pop_back();
+    return normal;
+}
+
+bool isBelowOrSame(std::string_view folder, std::string_view path) {
+    return path == folder || (path.size() > folder.size() && path.starts_with(folder) &&
+                              (folder == "/" || path[folder.size()] == '/'));
+}
+
+} // namespace
+
+LiveChange classifyChanges(const std::vector<std::string>& changed, std::string_view staticRoot) {
+    LiveChange change;
+    if (changed.empty() || staticRoot.empty())
+        return change;
+    const std::string root = normalFolder(std::string(staticRoot));
+    for (const std::string& path : changed) {
+        const bool styleSheet =
+            path.size() > 4 &&
+            equalsIgnoreCase(std::string_view(path).substr(path.size() - 4), ".css");
+        if (!styleSheet || !isBelowOrSame(root, path) || path == root) {
+            change.styleSheets.clear();
+            return change;
+        }
+        change.styleSheets.push_back(root == "/" ? path : path.substr(root.size()));
+    }
+    return change;
+}
+
+} // namespace pelotest
