@@ -61,5 +61,4 @@ std::unique_ptr<FileWatcher> makeFileWatcher(FileWatcher::Listener listener,
                                              BurstTiming timing = {},
                                              FileWatcher::UnwatchedListener unwatched = {});
 
-
 } // namespace pelotest
