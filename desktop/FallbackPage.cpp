@@ -14,7 +14,7 @@ QString htmlText(const std::string& bytes) {
 
 } // namespace
 
-QString fallbackPage(const AppState& state, const std::string& language, bool help,
+QString fallbackPage(const AppState& state, const std::string& language, int port, bool help,
                      const QString& host) {
     const auto ui = [&](UiText id) {
         return htmlText(loadUiText(state.languageFolders, language, id));
@@ -52,14 +52,8 @@ QString fallbackPage(const AppState& state, const std::string& language, bool he
                          ui(UiText::ColumnTitle));
         html += QStringLiteral("<li><b>%1</b>: %2</li>")
                     .arg(ui(UiText::ChooseLanguage), ui(UiText::LanguageDownloadCaption));
-        int port = 0;
-        {
-            const StateLock lock(state.mutex);
-            port = state.settings.port;
-        }
         html += QStringLiteral("</ul><p>http://localhost:%1/$int</p>").arg(port);
     }
-    html += QStringLiteral("</body></html>");
     html += QStringLiteral("</body></html>");
     return html;
 }

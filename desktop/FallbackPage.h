@@ -11,8 +11,9 @@
 
 namespace pelotest::desktop {
 
-// host: the maker's pages; the export link points there like the one of the maker's page.
-QString fallbackPage(const AppState& state, const std::string& language, bool help,
+// host: the maker's pages; the export link points there like the one of the maker's page. port:
+// the server's, for the help page's address of the control page.
+QString fallbackPage(const AppState& state, const std::string& language, int port, bool help,
                      const QString& host);
 
 } // namespace pelotest::desktop

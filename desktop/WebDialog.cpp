@@ -2,6 +2,7 @@
 
 #include "desktop/FallbackPage.h"
 #include "desktop/LanguageSupport.h"
+#include "desktop/StateCommands.h"
 #include "desktop/Text.h"
 #include "language/UiTexts.h"
 #include "resources/DesktopPictures.h"
@@ -129,10 +130,7 @@ WebDialog::WebDialog(AppState& state, Dialogs& dialogs, Mode mode, const QString
       download_(new LanguageDownload(
           state, [this](UiText id) { return text(id); }, this)) {
     setObjectName(QStringLiteral("WebDialog"));
-    {
-        const StateLock lock(state_.mutex);
-        language_ = state_.settings.languageDll;
-    }
+    language_ = StateCommands(state_).settings().languageDll;
 
     auto* profile = new QWebEngineProfile(this); // off the record: nothing is kept on disk
     browser_ = new QWebEngineView(this);
@@ -305,7 +303,8 @@ void WebDialog::pageLoaded(const QWebEngineLoadingInfo& loading) {
 
 void WebDialog::showBuiltInPage() {
     builtInPage_ = true;
-    browser_->setHtml(fallbackPage(state_, language_, mode_ == Mode::Help, host_),
+    browser_->setHtml(fallbackPage(state_, language_, StateCommands(state_).settings().port,
+                                   mode_ == Mode::Help, host_),
                       QUrl(QStringLiteral("about:blank")));
 }
 
