@@ -50,6 +50,12 @@ ServerController::~ServerController() {
         std::cerr << "pelotest: a request was still running when the window closed\n";
         endProcess(1);
     }
+    // The program has ended by now whenever a server was given up. Where its end was handed to
+    // somebody else (the tests), a server whose request has ended since is destroyed after all.
+    if (abandoned_ && abandoned_->stop(options_.stopLimit)) {
+        delete abandoned_;
+        abandoned_ = nullptr;
+    }
 }
 
 std::optional<ServerController::StartFailure> ServerController::start() {
