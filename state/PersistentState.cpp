@@ -233,6 +233,11 @@ void readSettings(const ProfileFile& profile, Settings& s, bool firstOnly) {
     }
 }
 
+// One key of the table into the file, by its field's type.
+void writeKey(ProfileFile& profile, std::string_view name, const SettingsField& field) {
+    std::visit([&](auto* value) { writeField(profile, name, *value); }, field);
+}
+
 void writeSettings(AppState& state, const WindowPlacement& placement) REQUIRES(state.mutex) {
     Settings& s = state.settings;
     // What is written is what the window reports: keep the record in step with it.
@@ -246,7 +251,7 @@ void writeSettings(AppState& state, const WindowPlacement& placement) REQUIRES(s
         if (key.rule == KeyRule::WrittenOnceOn && !*std::get<bool*>(key.field(s)) &&
             !profile.readString(kSettings, key.name))
             continue;
-        std::visit([&](auto* value) { writeField(profile, key.name, *value); }, key.field(s));
+        writeKey(profile, key.name, key.field(s));
     }
 }
 
