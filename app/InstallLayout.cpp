@@ -35,7 +35,7 @@ fs::path executableFolder() {
 // An installed program (a package's /usr/bin, or a prefix's bin/ beside share/pelotest) keeps
 // nothing beside its executable: that folder belongs to the system, also when it is writable
 // (as it is for root). A program run from its build or unpacked folder keeps its files there, as
-// does the Windows program, whose installer puts everything in one folder of the user's.
+// does pelotest.exe on Windows, whose installer puts everything in one folder of the user's.
 bool isInstalled(const fs::path& exeFolder) {
     if (exeFolder.filename() != "bin")
         return false;

@@ -1,4 +1,4 @@
-# Installation and the installer of the Windows program (cpack -G NSIS, scripts/package-windows.sh):
+# Installation and the Windows installer of pelotest.exe (cpack -G NSIS, scripts/package-windows.sh):
 # everything in one folder of the user's own (%LOCALAPPDATA%\Programs\PeloTest), installed without
 # administrator rights; pelotest.exe finds its language libraries beside it and keeps its settings
 # file there (docs/windows.md).

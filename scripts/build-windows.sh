@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows program with mingw-w64 into DIR (default build-windows/):
+# Cross-builds pelotest for Windows with mingw-w64 into DIR (default build-windows/):
 # DIR/pelotest.exe (the command line and the headless server: all but the window),
 # DIR/lang_en.dll and the Windows test programs (DIR/tests/). Extra CMake arguments follow DIR;
 # BUILD_TARGETS="a b" builds only those targets.

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Serves the demo site from the Windows program under wine, configured as a Windows user
+# Serves the demo site from pelotest.exe under wine, configured as a Windows user
 # configures it (c:\ folders in the settings file, CR LF lines), and compares its answers with
 # the Linux program's for the same site, byte for byte. Then checks that names Windows resolves in
 # its own way get the not-found page at once, and that Ctrl+C (SIGINT, which wine turns into
