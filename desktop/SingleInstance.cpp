@@ -1,19 +1,14 @@
 #include "desktop/SingleInstance.h"
 
+#include "platform/UserSession.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 namespace pelotest::desktop {
 namespace {
@@ -23,51 +18,15 @@ namespace fs = std::filesystem;
 constexpr int kWaitMs = 2000;
 const QByteArray kActivate = QByteArrayLiteral("activate\n");
 
-std::string systemError() {
-    return std::strerror(errno);
-}
-
 // A socket's path must fit the address a socket is bound to.
 bool fitsSocketAddress(const fs::path& path) {
-    return path.native().size() < sizeof(sockaddr_un{}.sun_path);
+    return path.native().size() <= longestSocketPath();
 }
 
 } // namespace
 
-std::optional<std::string> refusePrivateFolder(const fs::path& folder, bool create) {
-    if (create && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        return "cannot create " + folder.string() + ": " + systemError();
-    // Opened without following a link, the checks and the narrowing below hold for the folder
-    // itself, whatever its name is made to point at meanwhile.
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return folder.string() + " is not a folder (" + systemError() + ")";
-    struct stat status {};
-    std::optional<std::string> refused;
-    if (::fstat(fd, &status) != 0)
-        refused = folder.string() + ": " + systemError();
-    else if (status.st_uid != ::geteuid())
-        refused = folder.string() + " belongs to another user";
-    else if ((status.st_mode & 077) != 0 && (!create || ::fchmod(fd, 0700) != 0))
-        refused = folder.string() + " is open to other users";
-    ::close(fd);
-    return refused;
-}
-
 bool peerIsThisUser(const QLocalSocket& socket) {
-    const auto fd = static_cast<int>(socket.socketDescriptor());
-    if (fd < 0)
-        return false;
-#if defined(SO_PEERCRED)
-    ucred credentials{};
-    socklen_t size = sizeof credentials;
-    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
-           size == sizeof credentials && credentials.uid == ::geteuid();
-#else
-    uid_t uid = 0;
-    gid_t gid = 0;
-    return ::getpeereid(fd, &uid, &gid) == 0 && uid == ::geteuid();
-#endif
+    return pelotest::peerIsThisUser(static_cast<std::intptr_t>(socket.socketDescriptor()));
 }
 
 SingleInstance::SingleInstance(QString socketName, QObject* parent)
@@ -79,7 +38,7 @@ QString SingleInstance::keyFor(const fs::path& settingsFile, std::string* why) {
     if (ec)
         absolute = fs::absolute(settingsFile);
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(QByteArray::number(static_cast<qulonglong>(::getuid())));
+    hash.addData(QByteArray::number(static_cast<qulonglong>(currentUserNumber())));
     hash.addData(QByteArrayLiteral("\n"));
     hash.addData(QFile::encodeName(QString::fromStdString(absolute.string())));
     const std::string name = "pelotest-" + hash.result().toHex().left(32).toStdString();
@@ -93,7 +52,7 @@ QString SingleInstance::keyFor(const fs::path& settingsFile, std::string* why) {
             return QFile::decodeName(socket.c_str());
     }
     const fs::path own = fs::path(QFile::encodeName(QDir::tempPath()).toStdString()) /
-                         ("pelotest-" + std::to_string(::geteuid()));
+                         ("pelotest-" + std::to_string(currentUserNumber()));
     std::optional<std::string> refused = refusePrivateFolder(own, true);
     if (!refused && !fitsSocketAddress(own / name))
         refused = (own / name).string() + " is too long for a socket";

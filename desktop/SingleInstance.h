@@ -7,6 +7,8 @@
 // other only when it runs as this user: another user on the machine can neither keep the window
 // from starting nor bring it to the front.
 
+#include "platform/UserSession.h"
+
 #include <QObject>
 #include <QString>
 
@@ -19,10 +21,8 @@ class QLocalSocket;
 
 namespace pelotest::desktop {
 
-// A folder in which only this user can create names: a real folder (not a link) owned by this
-// user that no one else may write to. When create is set, a missing folder is made with mode
-// 0700, and one of this user's that others may reach is narrowed to 0700. The reason otherwise.
-std::optional<std::string> refusePrivateFolder(const std::filesystem::path& folder, bool create);
+// Why a folder cannot hold the socket (platform/UserSession.h).
+using pelotest::refusePrivateFolder;
 
 // Whether the program at the other end of a connected local socket runs as this user.
 bool peerIsThisUser(const QLocalSocket& socket);
