@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pelotest {
@@ -60,5 +61,11 @@ struct BurstTiming {
 std::unique_ptr<FileWatcher> makeFileWatcher(FileWatcher::Listener listener,
                                              BurstTiming timing = {},
                                              FileWatcher::UnwatchedListener unwatched = {});
+
+// The folder as written, without a trailing separator and dot segments, so that the same folder
+// given twice is one folder; and whether path is folder or lies below it. Changes are reported
+// by such paths, and those who read them compare them so.
+std::string normalFolder(const std::string& folder);
+bool isBelowOrSame(std::string_view folder, std::string_view path);
 
 } // namespace pelotest

@@ -6,23 +6,6 @@
 
 namespace pelotest {
 
-namespace {
-
-// The folder as written, without a trailing separator and dot segments.
-std::string normalFolder(const std::string& folder) {
-    std::string normal = std::filesystem::path(folder).lexically_normal().string();
-    while (normal.size() > 1 && normal.back() == '/')
-        normal.pop_back();
-    return normal;
-}
-
-bool isBelowOrSame(std::string_view folder, std::string_view path) {
-    return path == folder || (path.size() > folder.size() && path.starts_with(folder) &&
-                              (folder == "/" || path[folder.size()] == '/'));
-}
-
-} // namespace
-
 LiveChange classifyChanges(const std::vector<std::string>& changed, std::string_view staticRoot) {
     LiveChange change;
     if (changed.empty() || staticRoot.empty())

@@ -42,20 +42,6 @@ constexpr std::chrono::milliseconds kUnwatchedRetry{2000};
 constexpr std::uint32_t kChanges = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB |
                                    IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
 
-// The folder as written, without a trailing separator and dot segments, so that the same folder
-// given twice is watched once.
-std::string normalFolder(const std::string& folder) {
-    std::string normal = std::filesystem::path(folder).lexically_normal().string();
-    while (normal.size() > 1 && normal.back() == '/')
-        normal.pop_back();
-    return normal;
-}
-
-bool isBelowOrSame(std::string_view folder, std::string_view path) {
-    return path == folder || (path.size() > folder.size() && path.starts_with(folder) &&
-                              (folder == "/" || path[folder.size()] == '/'));
-}
-
 bool isFolder(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
